@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing Cantorella needs.
+# Idempotent and non-interactive; does nothing when everything is already there.
+set -euo pipefail
+
+PACKAGES=(
+    # build
+    cmake ninja-build ccache g++ pkg-config
+    qt6-base-dev qt6-declarative-dev qt6-shadertools-dev qt6-httpserver-dev qt6-5compat-dev qt6-svg-dev
+    qcoro-qt6-dev qtkeychain-qt6-dev libsqlite3-dev libbenchmark-dev
+    # run time (recommendations that the build does not pull in)
+    libsecret-1-0 libqt6sql6-sqlite
+    qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtqml-models
+    qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls qml6-module-qtquick-templates
+    qml6-module-qtquick-layouts qml6-module-qtquick-particles qml6-module-qtquick-shapes
+    qml6-module-qtquick-dialogs qml6-module-qt5compat-graphicaleffects qml6-module-qttest
+    fonts-noto-cjk
+    # headless display, session bus, secret service, demo player
+    xvfb xauth libgl1-mesa-dri libegl-mesa0 dbus-daemon dbus-bin gnome-keyring
+    mpv mpv-mpris playerctl sox libsox-fmt-base
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all ${#PACKAGES[@]} packages present"
+    exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

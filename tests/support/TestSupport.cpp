@@ -1,0 +1,1 @@
+// Shared helpers for the test executables live beside this file.
