@@ -83,8 +83,10 @@ QString LRCParser::timestampPattern()
 
 QList<SyncedLine> LRCParser::parse(const QString &text)
 {
+    // An unpaired surrogate would make every pattern fail on its line and drop it silently.
+    const QString repaired = Text::withLoneSurrogatesReplaced(text);
     QList<SyncedLine> lines;
-    for (QStringView rawLine : Text::split(text, Text::CharSet::newlines)) {
+    for (QStringView rawLine : Text::split(repaired, Text::CharSet::newlines)) {
         const QStringView line = Text::trimmedView(rawLine, Text::CharSet::horizontalWhitespace);
         if (line.isEmpty() || holdsOnlyIdTags(line))
             continue;
