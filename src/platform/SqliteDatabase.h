@@ -3,6 +3,7 @@
 #include "platform/SqliteError.h"
 
 #include <QString>
+#include <QUtf8StringView>
 
 #include <optional>
 #include <string>
@@ -51,6 +52,8 @@ public:
     // Columns are 0-based.
     bool isNull(int column) const;
     QString text(int column) const;
+    // The UTF-8 bytes of a text column, valid until the statement steps or resets.
+    QUtf8StringView textView(int column) const;
     std::optional<QString> optionalText(int column) const;
     qint64 int64(int column) const;
     std::optional<qint64> optionalInt64(int column) const;
@@ -78,6 +81,9 @@ public:
         // not only a crash of the process.
         bool synchronousFull = true;
         bool createIfMissing = true;
+        // Page cache of each connection. A library of 10,000 songs is about 40 MB; the
+        // list queries touch pages all over it.
+        int cacheKiB = 32 * 1024;
     };
 
     static SqliteDatabase open(const QString &path, const Options &options);

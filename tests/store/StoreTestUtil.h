@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <exception>
 #include <memory>
+#include <optional>
 
 struct TempStore
 {
@@ -59,12 +61,41 @@ inline GoldenCard golden(const QString &en, const QString &tag, const QString &c
     return card;
 }
 
+namespace detail {
+// QCoro's waitFor never returns when the task throws; keep the error and rethrow it here.
+template<class T>
+QCoro::Task<void> capture(QCoro::Task<T> task, std::optional<T> *value, std::exception_ptr *error)
+{
+    try {
+        value->emplace(co_await std::move(task));
+    } catch (...) {
+        *error = std::current_exception();
+    }
+}
+inline QCoro::Task<void> captureVoid(QCoro::Task<void> task, std::exception_ptr *error)
+{
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        *error = std::current_exception();
+    }
+}
+} // namespace detail
+
 template<class T>
 T await(QCoro::Task<T> task)
 {
-    return QCoro::waitFor(std::move(task));
+    std::optional<T> value;
+    std::exception_ptr error;
+    QCoro::waitFor(detail::capture(std::move(task), &value, &error));
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*value);
 }
 inline void await(QCoro::Task<void> task)
 {
-    QCoro::waitFor(std::move(task));
+    std::exception_ptr error;
+    QCoro::waitFor(detail::captureVoid(std::move(task), &error));
+    if (error)
+        std::rethrow_exception(error);
 }

@@ -152,8 +152,19 @@ private slots:
         QVERIFY(!store.record(QStringLiteral(" s1")));
     }
 
+    // The cards step comes first and the songs step second; a failure in either, or in
+    // the save, leaves both untouched and the flag unset, so the next call runs it all.
+    void migrationRunsOnceAndOnlySetsItsFlagAfterSaving_data()
+    {
+        QTest::addColumn<QString>("failingTable");
+        QTest::addColumn<QString>("failingWhen");
+        QTest::newRow("cards step fails") << "cards" << "NEW.is_mastered = 1";
+        QTest::newRow("songs step fails") << "songs" << "NEW.play_count = 1";
+    }
     void migrationRunsOnceAndOnlySetsItsFlagAfterSaving()
     {
+        QFETCH(QString, failingTable);
+        QFETCH(QString, failingWhen);
         TempStore tmp;
         CardStore store(tmp.container, &m_clock);
         SongRecord *song = store.upsertSong(QStringLiteral("k"), QStringLiteral("T"), QStringLiteral("A"), {}, {},
@@ -166,12 +177,12 @@ private slots:
         store.context().save();
         m_clock.setNow(at(50));
 
-        // First attempt: the save fails; nothing changes and the flag stays unset.
-        tmp.failWrites(QStringLiteral("UPDATE"), QStringLiteral("cards"), QStringLiteral("NEW.is_mastered = 1"));
+        tmp.failWrites(QStringLiteral("UPDATE"), failingTable, failingWhen);
         QVERIFY_THROWS_EXCEPTION(StoreError, store.migrateStudyPanelIfNeeded());
         QVERIFY(!QSettings().value(QLatin1String(CardStore::migrationFlagKey)).toBool());
         QVERIFY(!cards[0]->isMastered() && !cards[1]->isMastered());
         QCOMPARE(song->playCount(), 0);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM cards WHERE is_mastered = 1")), 0);
         tmp.stopFailing();
 
         store.migrateStudyPanelIfNeeded();
@@ -181,6 +192,8 @@ private slots:
         QCOMPARE(cards[1]->masteredAt(), at(50));
         QCOMPARE(song->playCount(), 1);
         QCOMPARE(store.record(QStringLiteral("played"))->playCount(), 1);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM cards WHERE is_mastered = 1")), 2);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs WHERE play_count = 1")), 2);
 
         // Once the flag is set, nothing is touched again.
         cards[2]->setLearned(true);
@@ -215,6 +228,10 @@ private slots:
 
         store.recordPlay(QStringLiteral("other"), {}, {});
         QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs WHERE is_favorite = 1")), 0);
+        // The song is writable again, like any other.
+        store.toggleFavorite(song);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs WHERE is_favorite = 1")), 1);
+        store.toggleFavorite(song);
 
         // An upsert whose second card cannot be written leaves no song behind.
         tmp.failWrites(QStringLiteral("INSERT"), QStringLiteral("cards"), QStringLiteral("NEW.en = 'boom'"));

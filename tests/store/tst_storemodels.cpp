@@ -111,6 +111,36 @@ private slots:
         QCOMPARE(qHash(first->id()), qHash(ctx.fetchSong(QStringLiteral("a"))->id()));
     }
 
+    // List queries reuse held objects whose row is unchanged; a row another connection
+    // wrote must be read again, also when this context wrote the same row meanwhile.
+    void listQueriesTakeInOtherConnectionsWrites()
+    {
+        TempStore store;
+        ModelContext a(store.container, ModelContext::Disposal::Deferred, false);
+        ModelContext b(store.container, ModelContext::Disposal::Deferred, false);
+        a.perform([&] {
+            auto *song = new SongRecord(QStringLiteral("k"), QStringLiteral("T"), QStringLiteral("A"), QString());
+            a.insert(song);
+            LearnedCard::fromGoldenCard(golden(QStringLiteral("x"), QStringLiteral("t")), song)->setIsMastered(true);
+        });
+        LearnedCard *held = a.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).value(0);
+        QVERIFY(held);
+        QSignalSpy cn(held, &LearnedCard::cnChanged);
+
+        b.perform([&] { b.fetchCards(ModelContext::CardFetch::All)[0]->setCn(QStringLiteral("from b")); });
+        // a writes another column of the same row without having seen b's write
+        a.perform([&] { held->setNote(QStringLiteral("from a")); });
+        QCOMPARE(a.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc), QList<LearnedCard *>{held});
+        QCOMPARE(held->cn(), QStringLiteral("from b"));
+        QCOMPARE(held->note(), QStringLiteral("from a"));
+        QCOMPARE(cn.count(), 1);
+
+        b.perform([&] { b.fetchCards(ModelContext::CardFetch::All)[0]->setIsMastered(false); });
+        QVERIFY(a.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).isEmpty());
+        QCOMPARE(a.fetchCards(ModelContext::CardFetch::All), QList<LearnedCard *>{held});
+        QVERIFY(!held->isMastered());
+    }
+
     void deletingASongDeletesItsCards()
     {
         TempStore store;

@@ -156,27 +156,3 @@ QVariant LearnedCard::listeningDifficultyRawVariant() const
 {
     return m_v.listeningDifficultyRaw ? QVariant(*m_v.listeningDifficultyRaw) : QVariant();
 }
-
-void LearnedCard::applyStored(const CardValues &s)
-{
-    const QString oldId = cardId();
-    refresh(m_v.songKey, s.songKey, SongKey, &LearnedCard::songKeyChanged);
-    refresh(m_v.en, s.en, En, &LearnedCard::enChanged);
-    refresh(m_v.cn, s.cn, Cn, &LearnedCard::cnChanged);
-    refresh(m_v.note, s.note, Note, &LearnedCard::noteChanged);
-    refresh(m_v.example, s.example, Example, &LearnedCard::exampleChanged);
-    refresh(m_v.tag, s.tag, Tag, &LearnedCard::tagChanged);
-    refresh(m_v.lineTimestamp, s.lineTimestamp, LineTimestamp, &LearnedCard::lineTimestampChanged);
-    refresh(m_v.learned, s.learned, Learned, &LearnedCard::learnedChanged);
-    refresh(m_v.isMastered, s.isMastered, IsMastered, &LearnedCard::isMasteredChanged);
-    refresh(m_v.masteredAt, s.masteredAt, MasteredAt, &LearnedCard::masteredAtChanged);
-    refresh(m_v.isFavorite, s.isFavorite, IsFavorite, &LearnedCard::isFavoriteChanged);
-    refresh(m_v.favoritedAt, s.favoritedAt, FavoritedAt, &LearnedCard::favoritedAtChanged);
-    refresh(m_v.pronunciationHintJSON, s.pronunciationHintJSON, PronunciationHintJSON,
-            &LearnedCard::pronunciationHintJSONChanged);
-    refresh(m_v.culturalHint, s.culturalHint, CulturalHint, &LearnedCard::culturalHintChanged);
-    refresh(m_v.listeningDifficultyRaw, s.listeningDifficultyRaw, ListeningDifficultyRaw,
-            &LearnedCard::listeningDifficultyRawChanged);
-    if (cardId() != oldId)
-        emit cardIdChanged();
-}

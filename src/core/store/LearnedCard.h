@@ -166,7 +166,6 @@ private:
     struct Rehydrate {};
     LearnedCard(Rehydrate, const CardValues &values, qint64 songRowId);
 
-    void applyStored(const CardValues &stored);
     // Sets the song link without touching either song's list.
     void linkSong(SongRecord *song);
 

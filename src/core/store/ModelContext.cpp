@@ -259,6 +259,20 @@ void ModelContext::dispose(StoredModel *object)
 
 // ---- flush --------------------------------------------------------------------------
 
+namespace {
+// Runs an UPDATE ... RETURNING version. The object holds the row as stored only if the
+// row was at the version it knew; otherwise another connection wrote in between, and
+// the object is marked for reading again.
+qint64 nextVersion(qint64 known, SqliteStatement &update)
+{
+    if (!update.step())
+        return -1;
+    const qint64 stored = update.int64(0);
+    update.reset();
+    return (known >= 0 && stored == known + 1) ? stored : -1;
+}
+} // namespace
+
 void ModelContext::flush()
 {
     if (m_pending.empty())
@@ -308,6 +322,7 @@ void ModelContext::flushSong(SongRecord *song)
             bindSongField(st, field + 1, song->m_v, field);
         st.run();
         song->m_rowId = m_db.lastInsertRowId();
+        song->m_version = 0;
         song->m_state = ModelState::Persisted;
         song->m_dirty = 0;
         m_songs.insert(song->m_rowId, song);
@@ -321,7 +336,8 @@ void ModelContext::flushSong(SongRecord *song)
             if (song->m_dirty & (1u << field))
                 bindSongField(st, ++index, song->m_v, field);
         }
-        st.bind(index + 1, song->m_rowId).run();
+        st.bind(index + 1, song->m_rowId);
+        song->m_version = nextVersion(song->m_version, st);
         song->m_dirty = 0;
         m_changedKeys.insert(song->m_v.key);
     }
@@ -340,6 +356,7 @@ void ModelContext::flushCard(LearnedCard *card)
             bindCardField(st, field + 1, card->m_v, songRowId, field);
         st.run();
         card->m_rowId = m_db.lastInsertRowId();
+        card->m_version = 0;
         card->m_songRowId = songRowId;
         card->m_state = ModelState::Persisted;
         card->m_dirty = 0;
@@ -354,7 +371,8 @@ void ModelContext::flushCard(LearnedCard *card)
             if (card->m_dirty & (1u << field))
                 bindCardField(st, ++index, card->m_v, songRowId, field);
         }
-        st.bind(index + 1, card->m_rowId).run();
+        st.bind(index + 1, card->m_rowId);
+        card->m_version = nextVersion(card->m_version, st);
         card->m_songRowId = songRowId;
         card->m_dirty = 0;
         m_changedKeys.insert(songKeyOf(card));
@@ -389,6 +407,8 @@ void ModelContext::rollbackJournal(size_t mark) noexcept
             continue;
         seen.insert(object);
         object->m_touchSerial = 0;
+        // A flush that failed part-way has already taken these off m_pending.
+        object->m_pending = false;
         (object->m_entity == PersistentIdentifier::Entity::Song ? songs : cards).push_back(object);
     }
     // Songs first, so that revived cards find their songs.
@@ -423,7 +443,7 @@ void ModelContext::restoreFromStore(StoredModel *object)
     object->m_state = ModelState::Persisted;
     if (isSong) {
         auto *song = static_cast<SongRecord *>(object);
-        song->applyStored(readSong(st));
+        takeSongRow(song, st);
         m_songs.insert(song->m_rowId, song);
         // The list is read again on next use.
         if (song->m_cardsLoaded) {
@@ -433,7 +453,7 @@ void ModelContext::restoreFromStore(StoredModel *object)
         }
     } else {
         auto *card = static_cast<LearnedCard *>(object);
-        card->applyStored(readCard(st));
+        takeCardRow(card, st);
         card->m_songRowId = st.isNull(cardSongIdColumn) ? 0 : st.int64(cardSongIdColumn);
         card->linkSong(m_songs.value(card->m_songRowId));
         m_cards.insert(card->m_rowId, card);

@@ -150,6 +150,28 @@ private:
     void refreshSongKey(const QString &key);
     void refreshCardsOfSong(qint64 songRowId, SongRecord *song);
 
+    // Takes a stored row into an object, property by property: a property with an unsaved
+    // change keeps it; any other that differs is set and announced. Texts are compared
+    // with the row's bytes, so an unchanged row costs no allocation.
+    static void takeSongRow(SongRecord *song, const SqliteStatement &row);
+    static void takeCardRow(LearnedCard *card, const SqliteStatement &row);
+    template<class M>
+    static void takeText(M *model, QString &field, const SqliteStatement &row, int column, void (M::*changed)());
+    template<class M>
+    static void takeOptionalText(M *model, std::optional<QString> &field, const SqliteStatement &row, int column,
+                                 void (M::*changed)());
+    template<class M, class T>
+    static void takeValue(M *model, T &field, const T &stored, int column, void (M::*changed)());
+
+    struct ListQuery
+    {
+        const char *idsAndVersions; // "SELECT id, version ..." answered from an index
+        const char *rows;           // the same list with full rows
+        const char *rowById;        // one full row by id (?1)
+    };
+    template<class Model>
+    QList<Model *> fetchList(const ListQuery &query, const QHash<qint64, Model *> &held,
+                             Model *(ModelContext::*materialize)(const SqliteStatement &));
     SongRecord *materializeSong(const SqliteStatement &row);
     LearnedCard *materializeCard(const SqliteStatement &row);
     void adopt(StoredModel *object);

@@ -21,12 +21,13 @@ SongRecord *ModelContext::materializeSong(const SqliteStatement &row)
     if (SongRecord *song = m_songs.value(id)) {
         if (song->m_state == ModelState::Deleted)
             return nullptr;
-        song->applyStored(readSong(row));
+        takeSongRow(song, row);
         return song;
     }
     auto *song = new SongRecord(SongRecord::Rehydrate{}, readSong(row));
     adopt(song);
     song->m_rowId = id;
+    song->m_version = row.int64(songVersionColumn);
     song->m_state = ModelState::Persisted;
     m_songs.insert(id, song);
     return song;
@@ -39,7 +40,7 @@ LearnedCard *ModelContext::materializeCard(const SqliteStatement &row)
     if (LearnedCard *card = m_cards.value(id)) {
         if (card->m_state == ModelState::Deleted)
             return nullptr;
-        card->applyStored(readCard(row));
+        takeCardRow(card, row);
         if (!(card->m_dirty & (1u << LearnedCard::Song)) && card->m_songRowId != songId) {
             card->m_songRowId = songId;
             card->linkSong(m_songs.value(songId));
@@ -49,6 +50,7 @@ LearnedCard *ModelContext::materializeCard(const SqliteStatement &row)
     auto *card = new LearnedCard(LearnedCard::Rehydrate{}, readCard(row), songId);
     adopt(card);
     card->m_rowId = id;
+    card->m_version = row.int64(cardVersionColumn);
     card->m_state = ModelState::Persisted;
     card->m_song = m_songs.value(songId);
     m_cards.insert(id, card);
@@ -75,21 +77,76 @@ SongRecord *ModelContext::songForRowId(qint64 rowId)
     return st.step() ? materializeSong(st) : nullptr;
 }
 
-QList<SongRecord *> ModelContext::fetchSongs(SongFetch fetch)
+// A list query in two steps: the ids and versions of the matching rows, in order, from
+// an index that holds them; then full rows only for those this context does not hold at
+// that version, one by one, or, when that is most of them, the whole list in one query.
+// One read transaction, so every step sees the same state of the file.
+template<class Model>
+QList<Model *> ModelContext::fetchList(const ListQuery &query, const QHash<qint64, Model *> &held,
+                                       Model *(ModelContext::*materialize)(const SqliteStatement &))
 {
     if (inUnitOfWork())
         flush();
-    const char *sql = nullptr;
+    return read([&] {
+        std::vector<std::pair<qint64, qint64>> rows;
+        qsizetype missing = 0;
+        {
+            SqliteStatement ids = m_db.statement(query.idsAndVersions);
+            while (ids.step()) {
+                const qint64 id = ids.int64(0);
+                const qint64 version = ids.int64(1);
+                const Model *object = held.value(id);
+                if (!object || object->m_version != version)
+                    ++missing;
+                rows.emplace_back(id, version);
+            }
+        }
+        QList<Model *> out;
+        out.reserve(qsizetype(rows.size()));
+        if (missing > qsizetype(rows.size()) / 4) {
+            SqliteStatement all = m_db.statement(query.rows);
+            while (all.step()) {
+                if (Model *object = (this->*materialize)(all))
+                    out.append(object);
+            }
+            return out;
+        }
+        SqliteStatement byId = m_db.statement(query.rowById);
+        for (const auto &[id, version] : rows) {
+            Model *object = held.value(id);
+            if (object && object->m_state == ModelState::Deleted)
+                continue;
+            if (!object || object->m_version != version) {
+                byId.reset();
+                byId.bind(1, id);
+                object = byId.step() ? (this->*materialize)(byId) : nullptr;
+            }
+            if (object)
+                out.append(object);
+        }
+        return out;
+    });
+}
+
+QList<SongRecord *> ModelContext::fetchSongs(SongFetch fetch)
+{
+    constexpr const char *byId = "SELECT " STORE_SONG_COLUMNS " FROM songs WHERE id = ?1";
     switch (fetch) {
-    case SongFetch::All: sql = "SELECT " STORE_SONG_COLUMNS " FROM songs"; break;
     case SongFetch::ByLastPlayedDesc:
-        sql = "SELECT " STORE_SONG_COLUMNS " FROM songs ORDER BY last_played_at DESC";
-        break;
+        return fetchList({"SELECT id, version FROM songs ORDER BY last_played_at DESC",
+                          "SELECT " STORE_SONG_COLUMNS " FROM songs ORDER BY last_played_at DESC", byId},
+                         m_songs, &ModelContext::materializeSong);
     case SongFetch::FavoritesByFavoritedAtDesc:
-        sql = "SELECT " STORE_SONG_COLUMNS " FROM songs WHERE is_favorite = 1 ORDER BY favorited_at DESC";
+        return fetchList({"SELECT id, version FROM songs WHERE is_favorite = 1 ORDER BY favorited_at DESC",
+                          "SELECT " STORE_SONG_COLUMNS " FROM songs WHERE is_favorite = 1 ORDER BY favorited_at DESC",
+                          byId},
+                         m_songs, &ModelContext::materializeSong);
+    case SongFetch::All:
         break;
     }
-    SqliteStatement st = m_db.statement(sql);
+    if (inUnitOfWork())
+        flush();
+    SqliteStatement st = m_db.statement("SELECT " STORE_SONG_COLUMNS " FROM songs");
     QList<SongRecord *> out;
     while (st.step()) {
         if (SongRecord *song = materializeSong(st))
@@ -100,19 +157,24 @@ QList<SongRecord *> ModelContext::fetchSongs(SongFetch fetch)
 
 QList<LearnedCard *> ModelContext::fetchCards(CardFetch fetch)
 {
-    if (inUnitOfWork())
-        flush();
-    const char *sql = nullptr;
+    constexpr const char *byId = "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE id = ?1";
     switch (fetch) {
-    case CardFetch::All: sql = "SELECT " STORE_CARD_COLUMNS " FROM cards"; break;
     case CardFetch::FavoritesByFavoritedAtDesc:
-        sql = "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC";
-        break;
+        return fetchList({"SELECT id, version FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC",
+                          "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC",
+                          byId},
+                         m_cards, &ModelContext::materializeCard);
     case CardFetch::MasteredByMasteredAtDesc:
-        sql = "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC";
+        return fetchList({"SELECT id, version FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC",
+                          "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC",
+                          byId},
+                         m_cards, &ModelContext::materializeCard);
+    case CardFetch::All:
         break;
     }
-    SqliteStatement st = m_db.statement(sql);
+    if (inUnitOfWork())
+        flush();
+    SqliteStatement st = m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards");
     QList<LearnedCard *> out;
     while (st.step()) {
         if (LearnedCard *card = materializeCard(st))
@@ -184,8 +246,6 @@ void ModelContext::refreshSongKey(const QString &key)
     st.bind(1, key);
     const bool found = st.step();
     const qint64 rowId = found ? st.int64(0) : 0;
-    const SongValues stored = found ? readSong(st) : SongValues{};
-    st.reset();
 
     // Songs held under this key whose row is gone (or was replaced by a new row).
     QList<SongRecord *> gone;
@@ -199,9 +259,10 @@ void ModelContext::refreshSongKey(const QString &key)
         return;
     SongRecord *song = m_songs.value(rowId);
     if (song && song->m_state != ModelState::Deleted)
-        song->applyStored(stored);
+        takeSongRow(song, st);
     else
         song = nullptr;
+    st.reset();
     refreshCardsOfSong(rowId, song);
 }
 
@@ -227,14 +288,6 @@ void ModelContext::refreshCardsOfSong(qint64 songRowId, SongRecord *song)
     }
     st.reset();
 
-    QList<LearnedCard *> gone;
-    for (LearnedCard *card : std::as_const(m_cards)) {
-        if (card->m_songRowId == songRowId && card->m_state == ModelState::Persisted && !present.contains(card->m_rowId))
-            gone.append(card);
-    }
-    for (LearnedCard *card : std::as_const(gone))
-        forget(card);
-
     if (rebuildList) {
         // Cards of this song not saved yet stay in its list.
         for (LearnedCard *card : std::as_const(song->m_cards)) {
@@ -246,6 +299,14 @@ void ModelContext::refreshCardsOfSong(qint64 songRowId, SongRecord *song)
             emit song->cardsChanged();
         }
     }
+
+    QList<LearnedCard *> gone;
+    for (LearnedCard *card : std::as_const(m_cards)) {
+        if (card->m_songRowId == songRowId && card->m_state == ModelState::Persisted && !present.contains(card->m_rowId))
+            gone.append(card);
+    }
+    for (LearnedCard *card : std::as_const(gone))
+        forget(card);
 }
 
 void ModelContext::forget(StoredModel *object)

@@ -90,18 +90,3 @@ void SongRecord::detachCard(LearnedCard *card)
     m_cards.removeOne(card);
     emit cardsChanged();
 }
-
-void SongRecord::applyStored(const SongValues &s)
-{
-    refresh(m_v.key, s.key, Key, &SongRecord::keyChanged);
-    refresh(m_v.title, s.title, Title, &SongRecord::titleChanged);
-    refresh(m_v.artist, s.artist, Artist, &SongRecord::artistChanged);
-    refresh(m_v.lyrics, s.lyrics, Lyrics, &SongRecord::lyricsChanged);
-    refresh(m_v.language, s.language, Language, &SongRecord::languageChanged);
-    refresh(m_v.storyArticle, s.storyArticle, StoryArticle, &SongRecord::storyArticleChanged);
-    refresh(m_v.lyricsOffset, s.lyricsOffset, LyricsOffset, &SongRecord::lyricsOffsetChanged);
-    refresh(m_v.lastPlayedAt, s.lastPlayedAt, LastPlayedAt, &SongRecord::lastPlayedAtChanged);
-    refresh(m_v.isFavorite, s.isFavorite, IsFavorite, &SongRecord::isFavoriteChanged);
-    refresh(m_v.favoritedAt, s.favoritedAt, FavoritedAt, &SongRecord::favoritedAtChanged);
-    refresh(m_v.playCount, s.playCount, PlayCount, &SongRecord::playCountChanged);
-}

@@ -123,7 +123,6 @@ private:
     // Rehydration: a song materialised from its stored row.
     SongRecord(Rehydrate, const SongValues &values);
 
-    void applyStored(const SongValues &stored);
     void ensureCardsLoaded();
     // Relationship bookkeeping used by LearnedCard::setSong and the context.
     void attachCard(LearnedCard *card);

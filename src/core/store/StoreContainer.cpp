@@ -16,6 +16,12 @@ struct Migration
 
 // Times are INTEGER milliseconds since 1970-01-01 UTC. Row ids never repeat
 // (AUTOINCREMENT), so a persistent identifier never names a different row later.
+// `version` grows by one with every UPDATE of a row (every writer goes through the model
+// context, which does that): a context that holds a row at the same version holds it
+// as stored. The list indexes carry it, so a list query can tell which of the rows it
+// returns a context already holds unchanged without reading the rows themselves (the
+// partial indexes repeat their condition's column so that the planner sees them as
+// covering).
 constexpr Migration migrations[] = {
     {1, R"sql(
 CREATE TABLE songs (
@@ -30,7 +36,8 @@ CREATE TABLE songs (
     last_played_at INTEGER NOT NULL,
     is_favorite INTEGER NOT NULL DEFAULT 0,
     favorited_at INTEGER,
-    play_count INTEGER NOT NULL DEFAULT 0
+    play_count INTEGER NOT NULL DEFAULT 0,
+    version INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE cards (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -49,13 +56,14 @@ CREATE TABLE cards (
     favorited_at INTEGER,
     pronunciation_hint_json TEXT,
     cultural_hint TEXT,
-    listening_difficulty_raw TEXT
+    listening_difficulty_raw TEXT,
+    version INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX cards_by_song ON cards(song_id);
-CREATE INDEX songs_by_last_played ON songs(last_played_at);
-CREATE INDEX songs_favorite ON songs(favorited_at) WHERE is_favorite = 1;
-CREATE INDEX cards_favorite ON cards(favorited_at) WHERE is_favorite = 1;
-CREATE INDEX cards_mastered ON cards(mastered_at) WHERE is_mastered = 1;
+CREATE INDEX songs_by_last_played ON songs(last_played_at, version);
+CREATE INDEX songs_favorite ON songs(favorited_at, version, is_favorite) WHERE is_favorite = 1;
+CREATE INDEX cards_favorite ON cards(favorited_at, version, is_favorite) WHERE is_favorite = 1;
+CREATE INDEX cards_mastered ON cards(mastered_at, version, is_mastered) WHERE is_mastered = 1;
 )sql"},
 };
 

@@ -19,13 +19,6 @@ std::optional<qint64> millis(const QDateTime &t)
     return t.toMSecsSinceEpoch();
 }
 
-QDateTime dateAt(const SqliteStatement &row, int column)
-{
-    if (row.isNull(column))
-        return {};
-    return QDateTime::fromMSecsSinceEpoch(row.int64(column), Qt::UTC);
-}
-
 std::string updateSql(const char *table, const char *const *names, int count, quint32 mask)
 {
     std::string sql = "UPDATE ";
@@ -40,11 +33,18 @@ std::string updateSql(const char *table, const char *const *names, int count, qu
         sql += names[field];
         sql += " = ?" + std::to_string(++index);
     }
-    sql += " WHERE id = ?" + std::to_string(index + 1);
+    sql += ", version = version + 1 WHERE id = ?" + std::to_string(index + 1) + " RETURNING version";
     return sql;
 }
 
 } // namespace
+
+QDateTime dateAt(const SqliteStatement &row, int column)
+{
+    if (row.isNull(column))
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(row.int64(column), Qt::UTC);
+}
 
 SongValues readSong(const SqliteStatement &row)
 {

@@ -14,14 +14,19 @@ namespace StoreRows {
 // Column lists in field order, row id first; Field N is column N + 1.
 #define STORE_SONG_COLUMNS                                                                                         \
     "id, key, title, artist, lyrics, language, story_article, lyrics_offset, last_played_at, is_favorite, "      \
-    "favorited_at, play_count"
+    "favorited_at, play_count, version"
 #define STORE_CARD_COLUMNS                                                                                         \
     "id, song_key, en, cn, note, example, tag, line_timestamp, learned, song_id, is_mastered, mastered_at, "    \
-    "is_favorite, favorited_at, pronunciation_hint_json, cultural_hint, listening_difficulty_raw"
+    "is_favorite, favorited_at, pronunciation_hint_json, cultural_hint, listening_difficulty_raw, version"
 
 inline constexpr int songFieldCount = 11;
 inline constexpr int cardFieldCount = 16;
 inline constexpr int cardSongIdColumn = LearnedCard::Song + 1;
+inline constexpr int songVersionColumn = songFieldCount + 1;
+inline constexpr int cardVersionColumn = cardFieldCount + 1;
+
+// A stored point in time (milliseconds since 1970 UTC); NULL is an invalid date.
+QDateTime dateAt(const SqliteStatement &row, int column);
 
 SongValues readSong(const SqliteStatement &row);
 CardValues readCard(const SqliteStatement &row);
@@ -30,7 +35,8 @@ void bindSongField(SqliteStatement &st, int index, const SongValues &v, int fiel
 // `songRowId` is bound for the Song field.
 void bindCardField(SqliteStatement &st, int index, const CardValues &v, qint64 songRowId, int field);
 
-// "UPDATE <table> SET c1=?1, c2=?2 WHERE id=?N" for the fields in `mask`.
+// "UPDATE <table> SET c1=?1, c2=?2, version=version+1 WHERE id=?N RETURNING version" for
+// the fields in `mask`.
 std::string songUpdateSql(quint32 mask);
 std::string cardUpdateSql(quint32 mask);
 

@@ -74,16 +74,6 @@ protected:
         emit(static_cast<Self *>(this)->*changed)();
     }
 
-    // Takes a stored value unless the property has an unsaved change of its own.
-    template<class Self, class T>
-    void refresh(T &field, const T &stored, int bit, void (Self::*changed)())
-    {
-        if ((m_dirty & (1u << bit)) || field == stored)
-            return;
-        field = stored;
-        emit(static_cast<Self *>(this)->*changed)();
-    }
-
     bool isDirty(int bit) const { return m_dirty & (1u << bit); }
     void markDirty(int bit) { m_dirty |= 1u << bit; }
 
@@ -96,6 +86,7 @@ private:
     qint64 m_rowId = 0;
     qint64 m_tempId;
     quint32 m_dirty = 0;
+    qint64 m_version = -1;     // the row's version as this object holds it; -1: unknown
     quint64 m_touchSerial = 0; // journal level that last recorded this object
     bool m_pending = false;    // in the context's list of changes to write
 };

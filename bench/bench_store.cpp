@@ -1,0 +1,149 @@
+// The study store on a library of 10,000 songs with 10 cards each (one in ten mastered).
+// The pipeline's writes and reads go through CardStoreActor (its thread hop included);
+// the library screens' queries through CardStore, with its objects already loaded and
+// with a fresh store.
+
+#include "core/store/CardStore.h"
+#include "core/store/CardStoreActor.h"
+
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <qcoro/qcorotask.h>
+
+namespace {
+
+constexpr int songCount = 10'000;
+constexpr int cardsPerSong = 10;
+
+QString keyOf(int i)
+{
+    return QStringLiteral("artist %1|song %1").arg(i);
+}
+
+QList<GoldenCard> cardsFor(int song, int count)
+{
+    QList<GoldenCard> cards;
+    for (int c = 0; c < count; ++c) {
+        GoldenCard card;
+        card.en = QStringLiteral("phrase %1 of song %2").arg(c).arg(song);
+        card.cn = QStringLiteral("短语 %1").arg(c);
+        card.note = QStringLiteral("A note that explains the phrase in a sentence or two.");
+        card.example = QStringLiteral("An example sentence that uses the phrase.");
+        card.tag = c % 2 ? QStringLiteral("idiom") : QStringLiteral("phrase");
+        card.lineTimestamp = 10.0 * c;
+        card.pronunciationHint = PronunciationHint{PronunciationKind::linking, QStringLiteral("link the words"),
+                                                   std::nullopt};
+        card.listeningDifficulty = ListeningDifficulty::medium;
+        cards.append(card);
+    }
+    return cards;
+}
+
+struct Library
+{
+    QTemporaryDir dir;
+    std::shared_ptr<StoreContainer> container;
+
+    Library()
+    {
+        container = StoreContainer::open(dir.filePath(QStringLiteral("bench.store")));
+        CardStore store(container);
+        constexpr int batch = 500;
+        for (int first = 0; first < songCount; first += batch) {
+            store.transaction([&] {
+                for (int i = first; i < first + batch; ++i) {
+                    SongRecord *song = store.upsertSong(keyOf(i), QStringLiteral("Song %1").arg(i),
+                                                        QStringLiteral("Artist %1").arg(i),
+                                                        QStringLiteral("[00:01.00]la"), QStringLiteral("en"),
+                                                        cardsFor(i, cardsPerSong));
+                    const QDateTime at = QDateTime::fromSecsSinceEpoch(1'700'000'000 + i, Qt::UTC);
+                    song->setLastPlayedAt(at);
+                    if (i % 10 == 0) {
+                        for (LearnedCard *card : song->cards()) {
+                            card->setIsMastered(true);
+                            card->setMasteredAt(at);
+                        }
+                    }
+                }
+            });
+            store.context().reset(); // keep the builder's memory flat
+        }
+    }
+};
+
+Library &library()
+{
+    static Library instance;
+    return instance;
+}
+
+template<class T>
+T wait(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
+void upsertSong20Cards(benchmark::State &state)
+{
+    CardStoreActor actor(library().container);
+    const QList<GoldenCard> cards = cardsFor(songCount + 1, 20);
+    for (auto _ : state) {
+        SongRecordSnapshot snap = wait(actor.upsertSong(keyOf(songCount + 1), QStringLiteral("New"),
+                                                        QStringLiteral("Artist"), QStringLiteral("[00:01.00]la"),
+                                                        QStringLiteral("en"), cards));
+        benchmark::DoNotOptimize(snap);
+    }
+}
+
+void snapshotByKey(benchmark::State &state)
+{
+    CardStoreActor actor(library().container);
+    int i = 0;
+    for (auto _ : state) {
+        auto snap = wait(actor.snapshot(keyOf(i)));
+        benchmark::DoNotOptimize(snap);
+        i = (i + 7919) % songCount;
+    }
+}
+
+void allSongs(benchmark::State &state)
+{
+    CardStore store(library().container);
+    store.allSongs();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.allSongs());
+}
+
+void allSongsFreshStore(benchmark::State &state)
+{
+    for (auto _ : state) {
+        CardStore store(library().container);
+        benchmark::DoNotOptimize(store.allSongs());
+    }
+}
+
+void masteredCards(benchmark::State &state)
+{
+    CardStore store(library().container);
+    store.masteredCards();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.masteredCards());
+}
+
+void masteredCardsFreshStore(benchmark::State &state)
+{
+    for (auto _ : state) {
+        CardStore store(library().container);
+        benchmark::DoNotOptimize(store.masteredCards());
+    }
+}
+
+} // namespace
+
+BENCHMARK(upsertSong20Cards)->Name("Store/UpsertSong20Cards")->Unit(benchmark::kMillisecond);
+BENCHMARK(snapshotByKey)->Name("Store/SnapshotByKey")->Unit(benchmark::kMillisecond);
+BENCHMARK(allSongs)->Name("Store/AllSongs")->Unit(benchmark::kMillisecond);
+BENCHMARK(allSongsFreshStore)->Name("Store/AllSongsFreshStore")->Unit(benchmark::kMillisecond);
+BENCHMARK(masteredCards)->Name("Store/MasteredCards")->Unit(benchmark::kMillisecond);
+BENCHMARK(masteredCardsFreshStore)->Name("Store/MasteredCardsFreshStore")->Unit(benchmark::kMillisecond);
