@@ -68,7 +68,7 @@ HttpFakeAuth::Tokens HttpFakeAuth::issueTokens(const QString &email)
     t.accessToken = QStringLiteral("access-%1-%2").arg(u.id.right(4)).arg(n);
     t.refreshToken = QStringLiteral("refresh-%1-%2").arg(u.id.right(4)).arg(n);
     t.userId = u.id;
-    t.expiresAt = QDateTime::currentSecsSinceEpoch() + m_expiresIn;
+    t.expiresAt = (m_now ? m_now() : QDateTime::currentSecsSinceEpoch()) + m_expiresIn;
     m_accessTokens.insert(t.accessToken, u.id);
     m_refreshTokens.insert(t.refreshToken, u.id);
     return t;

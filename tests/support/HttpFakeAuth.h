@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The hosted-authentication service as HttpFake answers it: users with passwords and a
@@ -43,6 +44,8 @@ public:
     void setAutoConfirm(bool on) { m_autoConfirm = on; }
     // Lifetime of issued access tokens ("expires_in"; "expires_at" = now + this).
     void setExpiresIn(qint64 seconds) { m_expiresIn = seconds; }
+    // The service's clock, seconds since 1970 (default: the system's).
+    void setClock(std::function<qint64()> nowSeconds) { m_now = std::move(nowSeconds); }
 
     // Adds (or replaces) a user; returns the user id.
     QString addUser(const QString &email, const QString &password, bool confirmed = true);
@@ -71,6 +74,7 @@ private:
     std::optional<QString> m_anonKey;
     bool m_autoConfirm = false;
     qint64 m_expiresIn = 3600;
+    std::function<qint64()> m_now;
     QHash<QString, User> m_users;           // by lower-cased e-mail
     QHash<QString, QString> m_accessTokens; // token -> user id
     QHash<QString, QString> m_refreshTokens;
