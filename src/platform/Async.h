@@ -152,8 +152,10 @@ private:
             throw CancelledError();
         if (state->outcome.error)
             std::rethrow_exception(state->outcome.error);
+        // A copy for each waiter. QCoro 0.8 moves from a non-const lvalue that is co_returned,
+        // which would leave the value empty for every later waiter.
         if constexpr (!std::is_void_v<T>)
-            co_return *state->outcome.value;
+            co_return T(*state->outcome.value);
     }
 
     std::shared_ptr<State> m_state;
