@@ -5,7 +5,6 @@
 #include "session/MprisReaderProcess.h"
 
 #include <QCoreApplication>
-#include <QDBusServiceWatcher>
 #include <QDir>
 
 namespace {
@@ -13,6 +12,8 @@ const QString mprisPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString playerNamePrefix = QStringLiteral("org.mpris.MediaPlayer2.");
+const QString busService = QStringLiteral("org.freedesktop.DBus");
+const QString busPath = QStringLiteral("/org/freedesktop/DBus");
 
 // The properties whose change can change the sample; Volume, Shuffle, LoopStatus… cannot.
 bool touchesSample(const QString &property)
@@ -59,10 +60,10 @@ void MprisNowPlayingSource::start()
     m_bus.connect(QString(), mprisPath, propertiesInterface, QStringLiteral("PropertiesChanged"), this,
                   SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
     m_bus.connect(QString(), mprisPath, playerInterface, QStringLiteral("Seeked"), this, SLOT(onSeeked(qlonglong)));
-    m_playerWatcher = new QDBusServiceWatcher(playerNamePrefix + QLatin1Char('*'), m_bus,
-                                              QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(m_playerWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            &MprisNowPlayingSource::onPlayerOwnerChanged);
+    // Qt 6.4 cannot match a name prefix on the bus, so every owner change arrives and the
+    // slot keeps the players' ones.
+    m_bus.connect(busService, busPath, busService, QStringLiteral("NameOwnerChanged"), this,
+                  SLOT(onNameOwnerChanged(QString, QString, QString)));
 
     m_pollingTimer.start();
     requestRead();
@@ -88,8 +89,8 @@ void MprisNowPlayingSource::unsubscribe()
                      SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
     m_bus.disconnect(QString(), mprisPath, playerInterface, QStringLiteral("Seeked"), this,
                      SLOT(onSeeked(qlonglong)));
-    delete m_playerWatcher;
-    m_playerWatcher = nullptr;
+    m_bus.disconnect(busService, busPath, busService, QStringLiteral("NameOwnerChanged"), this,
+                     SLOT(onNameOwnerChanged(QString, QString, QString)));
 }
 
 void MprisNowPlayingSource::onPropertiesChanged(const QString &interface, const QVariantMap &changed,
@@ -108,7 +109,7 @@ void MprisNowPlayingSource::onSeeked(qlonglong)
     requestRead();
 }
 
-void MprisNowPlayingSource::onPlayerOwnerChanged(const QString &name, const QString &, const QString &)
+void MprisNowPlayingSource::onNameOwnerChanged(const QString &name, const QString &, const QString &)
 {
     if (name.startsWith(playerNamePrefix))
         requestRead();

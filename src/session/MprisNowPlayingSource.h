@@ -16,7 +16,6 @@
 #include <optional>
 
 class MprisReaderProcess;
-class QDBusServiceWatcher;
 
 struct MprisNowPlayingSourceOptions
 {
@@ -58,7 +57,7 @@ public:
 private Q_SLOTS:
     void onPropertiesChanged(const QString &interface, const QVariantMap &changed, const QStringList &invalidated);
     void onSeeked(qlonglong position);
-    void onPlayerOwnerChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
+    void onNameOwnerChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
 
 private:
     void requestRead();
@@ -68,7 +67,6 @@ private:
     Channel<std::optional<NowPlayingTrack>> m_trackPublisher;
     QDBusConnection m_bus;
     bool m_subscribed = false;
-    QDBusServiceWatcher *m_playerWatcher = nullptr;
     QTimer m_pollingTimer;
     std::optional<NowPlayingTrack> m_lastYielded;
     QPointer<MprisReaderProcess> m_currentRead;

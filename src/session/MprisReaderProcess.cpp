@@ -20,6 +20,7 @@ MprisReaderProcess::MprisReaderProcess(QString program, ContinuousClock *clock,
     , m_done(std::move(done))
 {
     m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &MprisReaderProcess::onTimer);
 }
 
