@@ -152,8 +152,12 @@ private:
             throw CancelledError();
         if (state->outcome.error)
             std::rethrow_exception(state->outcome.error);
-        if constexpr (!std::is_void_v<T>)
-            co_return *state->outcome.value;
+        if constexpr (!std::is_void_v<T>) {
+            // Through a const reference: QCoro 0.8's return_value(U&&) moves from a non-const
+            // lvalue, which would empty the shared value for every later waiter.
+            const T &value = *state->outcome.value;
+            co_return value;
+        }
     }
 
     std::shared_ptr<State> m_state;
