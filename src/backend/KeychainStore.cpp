@@ -2,21 +2,16 @@
 
 #include "core/AppLog.h"
 
-#include <QObject>
-
-#include <qcoro/qcorosignal.h>
+#include "platform/Async.h"
 
 // Tickets in asking order; an operation runs when its ticket is served.
-class KeychainStoreQueue : public QObject
+class KeychainStoreQueue
 {
-    Q_OBJECT
 public:
     quint64 nextTicket = 0;
     quint64 serving = 0;
     bool warnedUnavailable = false;
-
-signals:
-    void advanced();
+    AsyncSignal advanced;
 };
 
 namespace {
@@ -36,13 +31,17 @@ public:
     ~Turn()
     {
         ++m_queue->serving;
-        emit m_queue->advanced();
+        m_queue->advanced.fire();
     }
 
+    // Waits through a fresh per-wait receiver: the queue's signal fires once per finished turn,
+    // and several can fire before this coroutine runs again.
     QCoro::Task<void> wait()
     {
-        while (m_queue->serving != m_ticket)
-            co_await qCoro(m_queue.get(), &KeychainStoreQueue::advanced);
+        const auto queue = m_queue;
+        const quint64 ticket = m_ticket;
+        std::function<bool()> myTurn = [queue, ticket] { return queue->serving == ticket; };
+        co_await detail::waitUntil(&queue->advanced, myTurn, CancellationToken());
     }
 
 private:
