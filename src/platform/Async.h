@@ -56,7 +56,10 @@ QCoro::Task<void> captureOutcome(QCoro::Task<T> task, std::shared_ptr<AsyncOutco
 }
 
 // Awaits `signal` unless `ready()` already holds, or until `token` fires. Returns false when
-// the wait ended by cancellation.
+// the wait ended by cancellation. Prefer this to `co_await qCoro(obj, &Obj::signal)` on a
+// long-lived object whose signal can fire more than once: QCoro 0.8 delivers through a queued
+// connection, and a second emission queued before the first is handled resumes a finished
+// awaiter (use-after-free). Here each wait gets its own short-lived receiver.
 QCoro::Task<bool> waitUntil(AsyncSignal *signal, std::function<bool()> ready, CancellationToken token);
 
 struct RaceState
@@ -152,8 +155,12 @@ private:
             throw CancelledError();
         if (state->outcome.error)
             std::rethrow_exception(state->outcome.error);
-        if constexpr (!std::is_void_v<T>)
-            co_return *state->outcome.value;
+        if constexpr (!std::is_void_v<T>) {
+            // Through a const reference: QCoro 0.8's return_value(U&&) moves from a non-const
+            // lvalue, which would empty the shared value for every later waiter.
+            const T &value = *state->outcome.value;
+            co_return value;
+        }
     }
 
     std::shared_ptr<State> m_state;
