@@ -88,6 +88,17 @@ QList<Model *> ModelContext::fetchList(const ListQuery &query, const QHash<qint6
     if (inUnitOfWork())
         flush();
     return read([&] {
+        QList<Model *> out;
+        const auto readAll = [&] {
+            SqliteStatement all = m_db.statement(query.rows);
+            while (all.step()) {
+                if (Model *object = (this->*materialize)(all))
+                    out.append(object);
+            }
+            return out;
+        };
+        if (held.isEmpty())
+            return readAll();
         std::vector<std::pair<qint64, qint64>> rows;
         qsizetype missing = 0;
         {
@@ -101,16 +112,9 @@ QList<Model *> ModelContext::fetchList(const ListQuery &query, const QHash<qint6
                 rows.emplace_back(id, version);
             }
         }
-        QList<Model *> out;
         out.reserve(qsizetype(rows.size()));
-        if (missing > qsizetype(rows.size()) / 4) {
-            SqliteStatement all = m_db.statement(query.rows);
-            while (all.step()) {
-                if (Model *object = (this->*materialize)(all))
-                    out.append(object);
-            }
-            return out;
-        }
+        if (missing > qsizetype(rows.size()) / 4)
+            return readAll();
         SqliteStatement byId = m_db.statement(query.rowById);
         for (const auto &[id, version] : rows) {
             Model *object = held.value(id);
