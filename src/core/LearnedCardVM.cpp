@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-LearnedCardVM LearnedCardVM::fromCard(LearnedCard &card)
+LearnedCardVM LearnedCardVM::fromCard(const LearnedCard &card)
 {
     LearnedCardVM vm;
     vm.id = card.cardId();

@@ -26,7 +26,7 @@ struct LearnedCardVM
     bool learned = false;
 
     // From a stored card, read on its context's thread; `learned` is the card's `learned`.
-    static LearnedCardVM fromCard(LearnedCard &card);
+    static LearnedCardVM fromCard(const LearnedCard &card);
 
     // Stable: timed cards first in ascending time (equal times keep their order), then the
     // untimed cards in their incoming order.

@@ -303,6 +303,21 @@ private slots:
         QVERIFY(kept->isDeleted());
     }
 
+    // A held object may be behind the file; saving it writes only what changed here, so
+    // a write made meanwhile through another connection is kept.
+    void savingWritesOnlyTheChangedColumns()
+    {
+        TempStore tmp;
+        CardStore store(tmp.container, &m_clock);
+        store.recordPlay(QStringLiteral("k"), QStringLiteral("T"), {});
+        SongRecord *song = store.record(QStringLiteral("k"));
+        tmp.raw().exec(QStringLiteral("UPDATE songs SET play_count = 5, version = version + 1"));
+        store.toggleFavorite(song);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT play_count FROM songs")), 5);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT is_favorite FROM songs")), 1);
+        QCOMPARE(store.allSongs().first()->playCount(), 5);
+    }
+
     void retimeWritesOnlyRealChanges()
     {
         TempStore tmp;

@@ -164,6 +164,29 @@ private slots:
         QVERIFY(!await(actor.snapshot(QStringLiteral("new"))));
     }
 
+    // Both doors write one song at the same time: each writes only the columns it
+    // changed, so neither loses the other's updates.
+    void concurrentWritesOfBothDoorsAreAllKept()
+    {
+        TempStore tmp;
+        CardStore store(tmp.container);
+        CardStoreActor actor(tmp.container);
+        store.recordPlay(key, QStringLiteral("T"), {});
+        SongRecord *song = store.record(key);
+        constexpr int rounds = 40;
+        std::vector<QCoro::Task<SongRecordSnapshot>> plays;
+        for (int i = 0; i < rounds; ++i)
+            plays.push_back(actor.recordPlay(key, QStringLiteral("T"), {}));
+        for (int i = 0; i < rounds; ++i)
+            store.toggleFavorite(song);
+        for (auto &play : plays)
+            await(std::move(play));
+        QCOMPARE(tmp.count(QStringLiteral("SELECT play_count FROM songs")), rounds + 1);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT is_favorite FROM songs")), 0);
+        QTRY_COMPARE(song->playCount(), rounds + 1);
+        QVERIFY(!song->isFavorite());
+    }
+
     void actorCommitsReachTheMainThreadStore()
     {
         TempStore tmp;

@@ -3,7 +3,7 @@
 #include "core/store/LearnedCard.h"
 #include "core/store/SongRecord.h"
 
-LearnedCardSnapshot LearnedCardSnapshot::fromCard(LearnedCard &card)
+LearnedCardSnapshot LearnedCardSnapshot::fromCard(const LearnedCard &card)
 {
     LearnedCardSnapshot s;
     s.en = card.en();

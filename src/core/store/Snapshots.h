@@ -35,7 +35,7 @@ struct LearnedCardSnapshot
     // The card identity: en + "|" + tag (the separator is not escaped).
     QString id() const { return en + QLatin1Char('|') + tag; }
 
-    static LearnedCardSnapshot fromCard(LearnedCard &card);
+    static LearnedCardSnapshot fromCard(const LearnedCard &card);
     // The card as the player shows it; `learned` is this snapshot's isMastered.
     LearnedCardVM toViewModel() const;
 
