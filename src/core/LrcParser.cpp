@@ -49,6 +49,8 @@ std::optional<qint64> readAsciiNumber(QStringView digits)
 // The ID-tag matches removed, is anything left?
 bool holdsOnlyIdTags(QStringView line)
 {
+    if (!line.contains(QLatin1Char('[')))
+        return false;
     QRegularExpressionMatchIterator it = idTagRegex().globalMatch(line);
     if (!it.hasNext())
         return false;
@@ -61,6 +63,58 @@ bool holdsOnlyIdTags(QStringView line)
     }
     rest += line.sliced(cursor);
     return Text::trimmedView(rest, Text::CharSet::horizontalWhitespace).isEmpty();
+}
+
+struct StampMatch
+{
+    qsizetype start;
+    qsizetype end;
+    std::optional<double> time; // absent when the digits do not read
+};
+
+// Every match of the stamp pattern, left to right, with its time.
+QList<StampMatch> stampMatches(QStringView line)
+{
+    QList<StampMatch> matches;
+    // No stamp without an opening bracket: skip the regular expression for plain lines.
+    if (!line.contains(QLatin1Char('[')))
+        return matches;
+    QRegularExpressionMatchIterator it = timestampRegex().globalMatch(line);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        StampMatch stamp{match.capturedStart(), match.capturedEnd(), std::nullopt};
+        const std::optional<qint64> minutes = readAsciiNumber(match.capturedView(1));
+        const std::optional<qint64> seconds = readAsciiNumber(match.capturedView(2));
+        if (minutes && seconds) {
+            const QStringView fractionDigits = match.capturedView(3);
+            const double fraction = double(readAsciiNumber(fractionDigits).value_or(0));
+            const double digits = double(fractionDigits.size());
+            // minutes × 60, plus seconds, plus the fraction part, in that order.
+            stamp.time = double(*minutes) * 60.0 + double(*seconds) + fraction / std::pow(10.0, digits);
+        }
+        matches.append(stamp);
+    }
+    return matches;
+}
+
+QList<double> timesOf(const QList<StampMatch> &matches)
+{
+    QList<double> times;
+    for (const StampMatch &match : matches)
+        if (match.time)
+            times.append(*match.time);
+    return times;
+}
+
+QString leadingTextOf(QStringView line, const QList<StampMatch> &matches)
+{
+    qsizetype cursor = 0;
+    for (const StampMatch &match : matches) {
+        if (match.start != cursor)
+            break;
+        cursor = match.end;
+    }
+    return Text::trimmed(line.sliced(cursor), Text::CharSet::horizontalWhitespace);
 }
 
 } // namespace
@@ -83,15 +137,19 @@ QString LRCParser::timestampPattern()
 
 QList<SyncedLine> LRCParser::parse(const QString &text)
 {
+    // An unpaired surrogate would make every pattern fail on its line and drop it silently.
+    const QString repaired = Text::withLoneSurrogatesReplaced(text);
     QList<SyncedLine> lines;
-    for (QStringView rawLine : Text::split(text, Text::CharSet::newlines)) {
+    for (QStringView rawLine : Text::split(repaired, Text::CharSet::newlines)) {
         const QStringView line = Text::trimmedView(rawLine, Text::CharSet::horizontalWhitespace);
         if (line.isEmpty() || holdsOnlyIdTags(line))
             continue;
-        const QList<double> times = timestamps(line);
+        // One pass of the stamp pattern serves both the times and the text.
+        const QList<StampMatch> matches = stampMatches(line);
+        const QList<double> times = timesOf(matches);
         if (times.isEmpty())
             continue;
-        const QString words = leadingText(line);
+        const QString words = leadingTextOf(line, matches);
         for (double time : times)
             lines.append(SyncedLine{time, words});
     }
@@ -102,31 +160,10 @@ QList<SyncedLine> LRCParser::parse(const QString &text)
 
 QList<double> LRCParser::timestamps(QStringView line)
 {
-    QList<double> times;
-    QRegularExpressionMatchIterator it = timestampRegex().globalMatch(line);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        const std::optional<qint64> minutes = readAsciiNumber(match.capturedView(1));
-        const std::optional<qint64> seconds = readAsciiNumber(match.capturedView(2));
-        if (!minutes || !seconds)
-            continue;
-        const QStringView fractionDigits = match.capturedView(3);
-        const double fraction = double(readAsciiNumber(fractionDigits).value_or(0));
-        const double digits = double(fractionDigits.size());
-        times.append(double(*minutes) * 60.0 + double(*seconds) + fraction / std::pow(10.0, digits));
-    }
-    return times;
+    return timesOf(stampMatches(line));
 }
 
 QString LRCParser::leadingText(QStringView line)
 {
-    qsizetype cursor = 0;
-    QRegularExpressionMatchIterator it = timestampRegex().globalMatch(line);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        if (match.capturedStart() != cursor)
-            break;
-        cursor = match.capturedEnd();
-    }
-    return Text::trimmed(line.sliced(cursor), Text::CharSet::horizontalWhitespace);
+    return leadingTextOf(line, stampMatches(line));
 }

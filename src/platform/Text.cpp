@@ -102,6 +102,30 @@ qsizetype characterCount(const QString &text)
     return count;
 }
 
+QString withLoneSurrogatesReplaced(const QString &text)
+{
+    QString result;
+    qsizetype copiedUpTo = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (result.isNull())
+            result.reserve(text.size());
+        result.append(QStringView(text).sliced(copiedUpTo, i - copiedUpTo));
+        result.append(QChar(QChar::ReplacementCharacter));
+        copiedUpTo = i + 1;
+    }
+    if (result.isNull())
+        return text;
+    result.append(QStringView(text).sliced(copiedUpTo));
+    return result;
+}
+
 QString nfkc(const QString &text)
 {
     return text.normalized(QString::NormalizationForm_KC);

@@ -32,6 +32,10 @@ QList<QStringView> split(QStringView text, CharSet set);
 // with combining marks counts once.
 qsizetype characterCount(const QString &text);
 
+// The text with every unpaired surrogate replaced by U+FFFD. Regular expressions refuse to match
+// invalid UTF-16 at all, so text from outside (JSON "\udc00" escapes, files) is repaired first.
+QString withLoneSurrogatesReplaced(const QString &text);
+
 // Unicode compatibility composition (NFKC): full-width forms become ASCII, ligatures split, …
 QString nfkc(const QString &text);
 

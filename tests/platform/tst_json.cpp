@@ -1,0 +1,145 @@
+#include "platform/StrictJson.h"
+
+#include <QtTest>
+
+
+namespace {
+
+// The object {"k": <value>} or {} when value is empty.
+QJsonObject objectWith(const QByteArray &value)
+{
+    if (value.isEmpty())
+        return QJsonObject();
+    return StrictJson::parseObject("{\"k\":" + value + "}");
+}
+
+// "ok:<value>", "none" or "error".
+template<class F>
+QString outcome(F read)
+{
+    try {
+        const auto value = read();
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, QString>)
+            return QStringLiteral("ok:") + value;
+        else
+            return value ? QStringLiteral("ok:") + *value : QStringLiteral("none");
+    } catch (const JsonError &) {
+        return QStringLiteral("error");
+    }
+}
+
+} // namespace
+
+class TstJson : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Each row: the value under "k" (empty = key missing) and what the three readers make of it.
+    void stringRules_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("required");
+        QTest::addColumn<QString>("optional");
+        QTest::addColumn<QString>("lenient");
+
+        QTest::newRow("missing") << QByteArray() << "error" << "none" << "none";
+        QTest::newRow("null") << QByteArray("null") << "error" << "none" << "none";
+        QTest::newRow("string") << QByteArray("\"x\"") << "ok:x" << "ok:x" << "ok:x";
+        QTest::newRow("empty string") << QByteArray("\"\"") << "ok:" << "ok:" << "ok:";
+        QTest::newRow("number") << QByteArray("1") << "error" << "error" << "none";
+        QTest::newRow("bool") << QByteArray("true") << "error" << "error" << "none";
+        QTest::newRow("object") << QByteArray("{}") << "error" << "error" << "none";
+        QTest::newRow("array") << QByteArray("[\"x\"]") << "error" << "error" << "none";
+    }
+
+    void stringRules()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(QString, required);
+        QFETCH(QString, optional);
+        QFETCH(QString, lenient);
+        const JsonReader reader(objectWith(value));
+        QCOMPARE(outcome([&] { return reader.requireString(u"k"); }), required);
+        QCOMPARE(outcome([&] { return reader.optionalString(u"k"); }), optional);
+        QCOMPARE(outcome([&] { return reader.lenientString(u"k"); }), lenient);
+    }
+
+    void integersAreExact()
+    {
+        const JsonReader reader(StrictJson::parseObject(R"({"n":-2,"fraction":3.5,"huge":1e300,"text":"3"})"));
+        QCOMPARE(reader.requireInteger(u"n"), -2);
+        for (const char16_t *key : {u"fraction", u"huge", u"text"})
+            QVERIFY_THROWS_EXCEPTION(JsonError, reader.optionalInteger(key));
+    }
+
+    void errorsNameTheKeyPath()
+    {
+        const JsonReader root(StrictJson::parseObject(R"({"outer":{"inner":{"name":7}}})"), QStringLiteral("answer"));
+        try {
+            root.requireReader(u"outer").requireReader(u"inner").requireString(u"name");
+            QFAIL("expected a JsonError");
+        } catch (const JsonError &error) {
+            QVERIFY2(error.message().startsWith(QLatin1String("answer.outer.inner.name:")), qPrintable(error.message()));
+            QCOMPARE(QString::fromUtf8(error.what()), error.message());
+        }
+    }
+
+    void arrayFailsOnItsFirstBadElement()
+    {
+        const QJsonArray array = StrictJson::parseArray(R"([{"n":"a"},{"n":2},{"n":"c"}])");
+        const auto decode = [](const QJsonObject &o) { return JsonReader(o).requireString(u"n"); };
+        try {
+            StrictJson::decodeObjectArray(array, QStringLiteral("items"), decode);
+            QFAIL("expected a JsonError");
+        } catch (const JsonError &error) {
+            QVERIFY2(error.message().startsWith(QLatin1String("items[1]: n:")), qPrintable(error.message()));
+        }
+        const QJsonArray notObjects = StrictJson::parseArray(R"([{"n":"a"},"b"])");
+        QVERIFY_THROWS_EXCEPTION(JsonError, StrictJson::decodeObjectArray(notObjects, QStringLiteral("items"), decode));
+        const QJsonArray good = StrictJson::parseArray(R"([{"n":"a"},{"n":"b"}])");
+        QCOMPARE(StrictJson::decodeObjectArray(good, QStringLiteral("items"), decode),
+                 (QList<QString>{QStringLiteral("a"), QStringLiteral("b")}));
+    }
+
+    void parseRejectsBadText_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("truncated") << QByteArray("{\"a\":");
+        QTest::newRow("trailing comma") << QByteArray("{\"a\":1,}");
+        QTest::newRow("number out of range") << QByteArray("{\"a\":1e400}");
+        QTest::newRow("NUL inside") << QByteArray("{\"a\":\0}", 7);
+        QTest::newRow("garbage after the value") << QByteArray("{\"a\":\"\xff\xfe\"}x");
+        QTest::newRow("array where object expected") << QByteArray("[]");
+        QTest::newRow("too deep") << QByteArray(200000, '[') + QByteArray(200000, ']');
+        QTest::newRow("too deep objects") << QByteArray("{\"a\":").repeated(3000) + "1" + QByteArray(3000, '}');
+    }
+
+    void parseRejectsBadText()
+    {
+        QFETCH(QByteArray, text);
+        QVERIFY_THROWS_EXCEPTION(JsonError, StrictJson::parseObject(text));
+    }
+
+    void nestingWithinTheLimitParses()
+    {
+        const int depth = 1000;
+        QByteArray text = "{\"k\":" + QByteArray(depth, '[') + QByteArray(depth, ']') + "}";
+        const JsonReader reader(StrictJson::parseObject(text));
+        QCOMPARE(reader.requireArray(u"k").size(), 1);
+    }
+
+    void writingNeverProducesNull()
+    {
+        QJsonObject object;
+        StrictJson::insertOptional(object, QStringLiteral("s"), std::optional<QString>());
+        StrictJson::insertOptional(object, QStringLiteral("inf"), std::optional<double>(qInf()));
+        StrictJson::insertOptional(object, QStringLiteral("b"), std::optional<bool>(false));
+        QCOMPARE(object, StrictJson::parseObject(R"({"b":false})"));
+        QVERIFY_THROWS_EXCEPTION(JsonError, StrictJson::insertNumber(object, QStringLiteral("x"), qQNaN()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstJson)
+#include "tst_json.moc"
