@@ -1,6 +1,7 @@
 #include "session/CantorellaError.h"
 
 #include "backend/RemoteCardsError.h"
+#include "backend/RemoteLyricsError.h"
 #include "core/SongStoryError.h"
 
 CantorellaError::CantorellaError(Kind kind, QString message)
@@ -31,6 +32,8 @@ QString localizedDescription(const std::exception &error)
 {
     if (auto cards = dynamic_cast<const RemoteCardsError *>(&error))
         return cards->errorDescription();
+    if (auto lyrics = dynamic_cast<const RemoteLyricsError *>(&error))
+        return lyrics->errorDescription();
     if (auto story = dynamic_cast<const RemoteSongStoryError *>(&error))
         return story->description();
     if (auto player = dynamic_cast<const CantorellaError *>(&error))

@@ -108,3 +108,13 @@ void CardLightingCoordinator::reset()
     setMode(LightingMode::automatic());
     clearIdleTimer();
 }
+
+namespace CardLightingCoordinatorKey {
+
+CardLightingCoordinator *defaultValue()
+{
+    static CardLightingCoordinator *coordinator = new CardLightingCoordinator(); // lives as long as the process
+    return coordinator;
+}
+
+} // namespace CardLightingCoordinatorKey

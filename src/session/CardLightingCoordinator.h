@@ -96,3 +96,9 @@ private:
     std::optional<QString> m_autoFollowLitCardId;
     std::optional<CancellationToken> m_idleTimer;
 };
+
+// The coordinator a view uses when none was installed for it: one, made on first use, shared by
+// every such view. The application installs its own.
+namespace CardLightingCoordinatorKey {
+CardLightingCoordinator *defaultValue();
+} // namespace CardLightingCoordinatorKey

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "core/LearnedCardVM.h"
 #include "core/Lyrics.h"
-#include "session/NowPlayingTrack.h"
 #include "core/SongStory.h"
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
 #include "session/CantorellaError.h"
-#include "core/LearnedCardVM.h"
 #include "session/CardLightingRule.h"
+#include "session/NowPlayingTrack.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -16,6 +16,9 @@
 #include <QPointer>
 #include <QString>
 
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -83,7 +86,8 @@ public:
                              QObject *parent = nullptr);
     ~PlayerViewModel() override;
 
-    // Groups writes: signals go out when the outermost Batch ends.
+    // Groups writes: signals go out when the outermost Batch ends. A caller that writes several
+    // properties directly (a retry clearing the lyric state) holds one around them.
     class Batch
     {
     public:

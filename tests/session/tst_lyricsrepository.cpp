@@ -1,6 +1,6 @@
-// The lyrics repository against a scripted lyrics client on a hand-driven clock: shared
-// in-flight lookups, the 10-second limit with the request cancelled, and how every outcome of
-// the client maps to a lookup result.
+// The lyrics repository: how every outcome of the lyrics client maps to a lookup result (with a
+// scripted client on a hand-driven clock), and, against the real client and the HTTP fake, one
+// request shared per song and the 10-second limit cancelling the request.
 #include "AuthFixture.h"
 
 #include "backend/RemoteLyricsError.h"
@@ -119,49 +119,6 @@ class TestLyricsRepository : public QObject
     Q_OBJECT
 
 private slots:
-    void lookupsOfOneSongShareOneRequest()
-    {
-        ManualContinuousClock clock;
-        auto client = std::make_shared<ScriptedLyricsClient>(&clock);
-        LocalLyricsRepository repository(client, &clock);
-
-        auto first = start(repository, track(QStringLiteral("Song Title"), QStringLiteral("Artist")));
-        auto second = start(repository, track(QStringLiteral("  SONG title\n"), QStringLiteral(" artist ")));
-        QCOMPARE(client->requests.size(), 1);
-        QCOMPARE(repository.inflightCount(), 1);
-        // The shared request is the first caller's, as written there.
-        QCOMPARE(client->requests.at(0)->title, QStringLiteral("Song Title"));
-        QCOMPARE(client->requests.at(0)->duration, 215.5);
-        QCOMPARE(client->requests.at(0)->bundle, QStringLiteral("org.mpris.MediaPlayer2.mpv"));
-
-        tick(clock, 1s);
-        QVERIFY(first->done() && second->done());
-        const Result expected = Result::found(kLrc, LyricsSource::netease, QStringLiteral("en"));
-        QCOMPARE(first->take(), expected);
-        QCOMPARE(second->take(), expected);
-        QCOMPARE(repository.inflightCount(), 0);
-
-        // Finished results are not kept: a later lookup asks again.
-        auto third = start(repository, track(QStringLiteral("Song Title"), QStringLiteral("Artist")));
-        QCOMPARE(client->requests.size(), 2);
-        tick(clock, 1s);
-        QVERIFY(third->done());
-    }
-
-    void differentSongsAskAtTheSameTime()
-    {
-        ManualContinuousClock clock;
-        auto client = std::make_shared<ScriptedLyricsClient>(&clock);
-        LocalLyricsRepository repository(client, &clock);
-        auto a = start(repository, track(QStringLiteral("A"), QStringLiteral("X")));
-        auto b = start(repository, track(QStringLiteral("B"), QStringLiteral("X")));
-        QCOMPARE(client->requests.size(), 2);
-        QCOMPARE(repository.inflightCount(), 2);
-        tick(clock, 1s);
-        QVERIFY(a->done() && b->done());
-        QCOMPARE(repository.inflightCount(), 0);
-    }
-
     // A client that answers without waiting leaves no entry behind, so the next lookup asks anew
     // instead of joining a finished one.
     void immediateAnswerLeavesNoEntry()
@@ -176,41 +133,6 @@ private slots:
         auto second = start(repository, track(QStringLiteral("A"), QStringLiteral("X")));
         QVERIFY(second->done());
         QCOMPARE(client->requests.size(), 2);
-    }
-
-    void slowBackendTimesOutAfterTenSecondsAndTheRequestIsCancelled()
-    {
-        ManualContinuousClock clock;
-        auto client = std::make_shared<ScriptedLyricsClient>(&clock);
-        client->delay = 11s;
-        LocalLyricsRepository repository(client, &clock);
-        auto outcome = start(repository, track(QStringLiteral("A"), QStringLiteral("X")));
-
-        tick(clock, 9999ms);
-        QVERIFY(!outcome->done());
-        tick(clock, 1ms);
-        QVERIFY(outcome->done());
-        const Result result = outcome->take();
-        QCOMPARE(result.kind(), Result::Kind::error);
-        QCOMPARE(result.lookupError().category, Category::transport);
-        QCOMPARE(networkCode(result), QNetworkReply::TimeoutError);
-        QVERIFY(client->requests.at(0)->cancelled);
-        QVERIFY(!client->requests.at(0)->answered);
-        QCOMPARE(repository.inflightCount(), 0);
-        QCOMPARE(clock.pendingSleepers(), 0);
-    }
-
-    void answerJustInsideTheLimitWins()
-    {
-        ManualContinuousClock clock;
-        auto client = std::make_shared<ScriptedLyricsClient>(&clock);
-        client->delay = 9s;
-        LocalLyricsRepository repository(client, &clock);
-        auto outcome = start(repository, track(QStringLiteral("A"), QStringLiteral("X")));
-        tick(clock, 9s);
-        QVERIFY(outcome->done());
-        QCOMPARE(outcome->take().kind(), Result::Kind::found);
-        QCOMPARE(clock.pendingSleepers(), 0); // the timer was cancelled
     }
 
     // A repository dropped while its fetch runs: the fetch still ends and answers its caller.
