@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/Lyrics.h"
+
+#include <QList>
+#include <QRegularExpression>
+#include <QSet>
+#include <QString>
+#include <QStringView>
+
+// Turns LRC text into time-sorted lines.
+//
+// A line is timed by stamps "[mm:ss.f]": one to three digits of minutes, exactly two of seconds
+// (not limited to 59), one to three of fraction. A line may carry several stamps, anywhere in it;
+// it yields one entry per stamp. Lines made only of ID tags ([ti:…], [ar:…], [offset:…], any case)
+// and lines without a stamp are dropped. The offset tag is never applied.
+struct LRCParser
+{
+    // {"ti", "ar", "al", "length", "by", "offset"}
+    static const QSet<QString> &idTags();
+    // "\[(?:ti|ar|…):[^\]]*\]", matched case-insensitively.
+    static QString idTagPattern();
+    static QString timestampPattern();
+
+    // Never fails: text without a usable line gives an empty list. Lines with equal times keep
+    // file order (then stamp order within a line).
+    static QList<SyncedLine> parse(const QString &text);
+
+    // The times of every stamp in the line, left to right. A stamp whose minutes or seconds are
+    // not ASCII digits (the pattern's \d accepts any decimal digit) is skipped.
+    static QList<double> timestamps(QStringView line);
+
+    // The text after the stamps that touch the start of the line and each other, trimmed of
+    // horizontal white space: "[00:01.00][00:02.00] Hi" gives "Hi", "Hi [00:03.00]" the whole line.
+    static QString leadingText(QStringView line);
+};

@@ -1,0 +1,266 @@
+#include "core/GoldenCard.h"
+#include "platform/StrictJson.h"
+
+#include <QtTest>
+
+#include <limits>
+
+Q_DECLARE_METATYPE(GoldenCard)
+
+namespace {
+
+GoldenCard basicCard()
+{
+    return GoldenCard{QStringLiteral("hold on"), QStringLiteral("坚持住"), QStringLiteral("note"),
+                      QStringLiteral("Hold on, I am coming."), QStringLiteral("phrase"),
+                      std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+}
+
+GoldenCard fullCard()
+{
+    GoldenCard card = basicCard();
+    card.lineTimestamp = 12.5;
+    card.pronunciationHint = PronunciationHint{PronunciationKind::weak_form, QStringLiteral("tip"), QStringLiteral("ˈhoʊld")};
+    card.culturalHint = QStringLiteral("文化");
+    card.listeningDifficulty = ListeningDifficulty::hard;
+    return card;
+}
+
+// The basic card's five texts plus `extra` members.
+QByteArray cardJson(const QByteArray &extra = QByteArray())
+{
+    QByteArray json = R"({"en":"hold on","cn":"坚持住","note":"note","example":"Hold on, I am coming.","tag":"phrase")";
+    if (!extra.isEmpty())
+        json += "," + extra;
+    return json + "}";
+}
+
+bool containsNull(const QJsonValue &value)
+{
+    if (value.isNull())
+        return true;
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            if (containsNull(it.value()))
+                return true;
+    }
+    return false;
+}
+
+QString show(const GoldenCard &card)
+{
+    return QString::fromUtf8(StrictJson::serialize(card.toJson()));
+}
+
+} // namespace
+
+class TstGoldenCard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decode_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("decodes");
+        QTest::addColumn<GoldenCard>("expected");
+
+        const GoldenCard basic = basicCard();
+        auto with = [&](auto change) {
+            GoldenCard card = basic;
+            change(card);
+            return card;
+        };
+
+        QTest::newRow("five texts") << cardJson() << true << basic;
+        QTest::newRow("every field")
+            << cardJson(R"("lineTimestamp":12.5,"pronunciationHint":{"kind":"weak_form","tip":"tip","ipa":"ˈhoʊld"},)"
+                        R"("culturalHint":"文化","listeningDifficulty":"hard")")
+            << true << fullCard();
+        QTest::newRow("unknown keys ignored") << cardJson(R"("id":"x","lineTimestamp2":"no")") << true << basic;
+
+        // Required texts.
+        QTest::newRow("tag missing") << QByteArray(R"({"en":"a","cn":"b","note":"c","example":"d"})") << false << basic;
+        QTest::newRow("en null") << QByteArray(R"({"en":null,"cn":"b","note":"c","example":"d","tag":"e"})") << false << basic;
+        QTest::newRow("note a number") << QByteArray(R"({"en":"a","cn":"b","note":1,"example":"d","tag":"e"})") << false << basic;
+        QTest::newRow("empty texts are texts")
+            << QByteArray(R"({"en":"","cn":"","note":"","example":"","tag":""})") << true << GoldenCard{};
+
+        // The time: optional but strict.
+        QTest::newRow("time null") << cardJson(R"("lineTimestamp":null)") << true << basic;
+        QTest::newRow("time integer") << cardJson(R"("lineTimestamp":12)") << true
+                                      << with([](GoldenCard &c) { c.lineTimestamp = 12.0; });
+        QTest::newRow("time numeric string") << cardJson(R"("lineTimestamp":"12.5")") << false << basic;
+        QTest::newRow("time bool") << cardJson(R"("lineTimestamp":true)") << false << basic;
+
+        // Lenient fields.
+        QTest::newRow("difficulty unknown") << cardJson(R"("listeningDifficulty":"extreme")") << true << basic;
+        QTest::newRow("difficulty capitalised") << cardJson(R"("listeningDifficulty":"Easy")") << true << basic;
+        QTest::newRow("difficulty number") << cardJson(R"("listeningDifficulty":2)") << true << basic;
+        QTest::newRow("difficulty easy") << cardJson(R"("listeningDifficulty":"easy")") << true
+                                         << with([](GoldenCard &c) { c.listeningDifficulty = ListeningDifficulty::easy; });
+        QTest::newRow("cultural hint number") << cardJson(R"("culturalHint":3)") << true << basic;
+        QTest::newRow("cultural hint null") << cardJson(R"("culturalHint":null)") << true << basic;
+        QTest::newRow("hint without tip") << cardJson(R"("pronunciationHint":{"kind":"linking"})") << true << basic;
+        QTest::newRow("hint kind unknown")
+            << cardJson(R"("pronunciationHint":{"kind":"rhythm","tip":"t"})") << true << basic;
+        QTest::newRow("hint kind capitalised")
+            << cardJson(R"("pronunciationHint":{"kind":"Linking","tip":"t"})") << true << basic;
+        QTest::newRow("hint ipa a number")
+            << cardJson(R"("pronunciationHint":{"kind":"stress","tip":"t","ipa":5})") << true << basic;
+        QTest::newRow("hint a string") << cardJson(R"("pronunciationHint":"linking")") << true << basic;
+        QTest::newRow("hint ipa null")
+            << cardJson(R"("pronunciationHint":{"kind":"elision","tip":"t","ipa":null})") << true
+            << with([](GoldenCard &c) {
+                   c.pronunciationHint = PronunciationHint{PronunciationKind::elision, QStringLiteral("t"), std::nullopt};
+               });
+    }
+
+    void decode()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, decodes);
+        QFETCH(GoldenCard, expected);
+        const QJsonObject object = StrictJson::parseObject(json);
+        if (!decodes) {
+            QVERIFY_THROWS_EXCEPTION(JsonError, GoldenCard::fromJson(object));
+            return;
+        }
+        const GoldenCard card = GoldenCard::fromJson(object);
+        QVERIFY2(card == expected, qPrintable(show(card) + QStringLiteral(" != ") + show(expected)));
+    }
+
+    void oneBadCardFailsTheArray()
+    {
+        const QJsonArray cards = StrictJson::parseArray("[" + cardJson() + R"(,{"en":"x"}])");
+        try {
+            GoldenCard::listFromJson(cards);
+            QFAIL("expected a JsonError");
+        } catch (const JsonError &error) {
+            QVERIFY2(error.message().startsWith(QLatin1String("cards[1]: cn:")), qPrintable(error.message()));
+        }
+        QCOMPARE(GoldenCard::listFromJson(StrictJson::parseArray("[" + cardJson() + "]")), QList<GoldenCard>{basicCard()});
+    }
+
+    void hintDecodedAloneIsStrict()
+    {
+        QVERIFY_THROWS_EXCEPTION(JsonError, PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"linking"})")));
+        QVERIFY_THROWS_EXCEPTION(JsonError,
+                                 PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"linking","tip":"t","ipa":1})")));
+        QVERIFY_THROWS_EXCEPTION(JsonError, PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"x","tip":"t"})")));
+        const PronunciationHint hint =
+            PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"contraction","tip":"t","ipa":null})"));
+        QCOMPARE(hint, (PronunciationHint{PronunciationKind::contraction, QStringLiteral("t"), std::nullopt}));
+    }
+
+    void encodeLeavesAbsentFieldsOut()
+    {
+        const QJsonObject minimal = basicCard().toJson();
+        QCOMPARE(minimal.keys(), (QStringList{"cn", "en", "example", "note", "tag"}));
+
+        const QJsonObject full = fullCard().toJson();
+        QCOMPARE(full, StrictJson::parseObject(cardJson(
+                           R"("lineTimestamp":12.5,"pronunciationHint":{"kind":"weak_form","tip":"tip","ipa":"ˈhoʊld"},)"
+                           R"("culturalHint":"文化","listeningDifficulty":"hard")")));
+
+        GoldenCard noIpa = fullCard();
+        noIpa.pronunciationHint->ipa.reset();
+        QCOMPARE(noIpa.toJson().value(u"pronunciationHint").toObject().keys(), (QStringList{"kind", "tip"}));
+        QVERIFY(!containsNull(noIpa.toJson()));
+    }
+
+    void nonFiniteTimeIsLeftOut()
+    {
+        // JSON has no infinity or NaN; writing one would put null on the wire.
+        for (double t : {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+            GoldenCard card = basicCard();
+            card.lineTimestamp = t;
+            QVERIFY(!card.toJson().contains(u"lineTimestamp"));
+            QVERIFY(!StrictJson::serialize(card.toJson()).contains("null"));
+        }
+    }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<GoldenCard>("card");
+        QTest::newRow("basic") << basicCard();
+        QTest::newRow("full") << fullCard();
+        GoldenCard awkward = fullCard();
+        awkward.en = QStringLiteral("a|b \"quoted\"\n\u0000end");
+        awkward.lineTimestamp = 0.1 + 0.2;
+        awkward.pronunciationHint->ipa.reset();
+        QTest::newRow("awkward texts, inexact time") << awkward;
+        for (PronunciationKind kind : allPronunciationKinds) {
+            GoldenCard card = fullCard();
+            card.pronunciationHint->kind = kind;
+            QTest::newRow(qPrintable(QStringLiteral("kind ") + rawValue(kind))) << card;
+        }
+        for (ListeningDifficulty difficulty : allListeningDifficulties) {
+            GoldenCard card = basicCard();
+            card.listeningDifficulty = difficulty;
+            QTest::newRow(qPrintable(QStringLiteral("difficulty ") + rawValue(difficulty))) << card;
+        }
+    }
+
+    void roundTrip()
+    {
+        QFETCH(GoldenCard, card);
+        const QJsonObject reparsed = StrictJson::parseObject(StrictJson::serialize(card.toJson()));
+        const GoldenCard decoded = GoldenCard::fromJson(reparsed);
+        QVERIFY2(decoded == card, qPrintable(show(decoded)));
+    }
+
+    void rawValuesAreExact()
+    {
+        const QStringList kinds{"linking", "weak_form", "contraction", "elision", "stress", "intonation"};
+        for (int i = 0; i < kinds.size(); ++i) {
+            QCOMPARE(rawValue(allPronunciationKinds[i]), kinds[i]);
+            QCOMPARE(pronunciationKindFromRawValue(kinds[i]), allPronunciationKinds[i]);
+            QCOMPARE(pronunciationKindFromRawValue(kinds[i].toUpper()), std::nullopt);
+        }
+        QCOMPARE(listeningDifficultyFromRawValue(QStringLiteral("medium")), ListeningDifficulty::medium);
+        QCOMPARE(listeningDifficultyFromRawValue(QStringLiteral(" medium")), std::nullopt);
+        QCOMPARE(pronunciationKindFromRawValue(QStringLiteral("weak-form")), std::nullopt);
+    }
+
+    void identityEqualityAndHash()
+    {
+        GoldenCard a = basicCard();
+        GoldenCard b = basicCard();
+        b.note = QStringLiteral("other note");
+        QCOMPARE(a.id(), QStringLiteral("hold on|phrase"));
+        QCOMPARE(a.id(), b.id());
+        QVERIFY(a != b);
+
+        GoldenCard c = fullCard();
+        GoldenCard d = fullCard();
+        QVERIFY(c == d);
+        QCOMPARE(qHash(c), qHash(d));
+        QCOMPARE(qHash(c, 7), qHash(d, 7));
+
+        // Absent and present differ even when the present value is a default.
+        GoldenCard absent = basicCard();
+        GoldenCard zero = basicCard();
+        zero.lineTimestamp = 0.0;
+        QVERIFY(absent != zero);
+        QVERIFY(qHash(absent) != qHash(zero));
+
+        // -0.0 equals 0.0, so it must hash alike.
+        GoldenCard negativeZero = basicCard();
+        negativeZero.lineTimestamp = -0.0;
+        QVERIFY(negativeZero == zero);
+        QCOMPARE(qHash(negativeZero), qHash(zero));
+
+        // Identity is case- and blank-sensitive.
+        GoldenCard spaced = basicCard();
+        spaced.tag = QStringLiteral("phrase ");
+        QVERIFY(spaced.id() != a.id());
+
+        QSet<GoldenCard> set{c, d, a, b};
+        QCOMPARE(set.size(), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstGoldenCard)
+#include "tst_goldencard.moc"

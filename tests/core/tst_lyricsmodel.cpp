@@ -1,0 +1,100 @@
+#include "core/LanguagePolicy.h"
+#include "core/Lyrics.h"
+#include "core/TextMatching.h"
+#include "platform/StrictJson.h"
+
+#include <QtTest>
+
+class TstLyricsModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void languagePolicy_data()
+    {
+        QTest::addColumn<std::optional<QString>>("code");
+        QTest::addColumn<bool>("target");
+        QTest::newRow("en") << std::optional<QString>(QStringLiteral("en")) << true;
+        QTest::newRow("absent") << std::optional<QString>() << false;
+        QTest::newRow("empty") << std::optional<QString>(QString()) << false;
+        QTest::newRow("EN") << std::optional<QString>(QStringLiteral("EN")) << false;
+        QTest::newRow("en-US") << std::optional<QString>(QStringLiteral("en-US")) << false;
+        QTest::newRow("padded") << std::optional<QString>(QStringLiteral(" en")) << false;
+        QTest::newRow("zh") << std::optional<QString>(QStringLiteral("zh")) << false;
+    }
+
+    void languagePolicy()
+    {
+        QFETCH(std::optional<QString>, code);
+        QFETCH(bool, target);
+        QCOMPARE(LanguagePolicy::isTarget(code), target);
+    }
+
+    void normalizeForMatching_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("typographic punctuation")
+            << QStringLiteral("  Don\u2019t Stop \u2014 Me  Now!!! ") << QStringLiteral("don t stop me now");
+        QTest::newRow("full width") << QStringLiteral("ＡＢＣ　１２３") << QStringLiteral("abc 123");
+        QTest::newRow("accents kept") << QStringLiteral("Beyonc\u00E9 & Caf\u00E9") << QStringLiteral("beyonc\u00E9 caf\u00E9");
+        QTest::newRow("decomposed accents compose") << QStringLiteral("Cafe\u0301") << QStringLiteral("caf\u00E9");
+        QTest::newRow("newlines and tabs") << QStringLiteral("a\nb\tc\u2028d") << QStringLiteral("a b c d");
+        QTest::newRow("chinese and digits") << QStringLiteral("周杰伦《晴天》2003") << QStringLiteral("周杰伦 晴天 2003");
+        QTest::newRow("symbols and emoji") << QStringLiteral("AC/DC \u2665 \U0001F3B8") << QStringLiteral("ac dc");
+        QTest::newRow("only punctuation") << QStringLiteral("!?-") << QString();
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("lone surrogate is a break")
+            << (QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b")) << QStringLiteral("a b");
+    }
+
+    void normalizeForMatching()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QCOMPARE(::normalizeForMatching(input), expected);
+    }
+
+    void lyricsSource()
+    {
+        QCOMPARE(lyricsSourceFromRawValue(QStringLiteral("lrclib")), LyricsSource::lrclib);
+        QCOMPARE(lyricsSourceFromRawValue(QStringLiteral("LRCLIB")), std::nullopt);
+        QCOMPARE(lyricsSourceFromRawValue(QStringLiteral("manualimport")), std::nullopt);
+        const QStringList raws{"lrclib", "netease", "cache", "manualImport"};
+        const QStringList names{"LRCLib", "网易云音乐", "缓存", "本地导入"};
+        for (int i = 0; i < 4; ++i) {
+            const LyricsSource source = allLyricsSources[i];
+            QCOMPARE(rawValue(source), raws[i]);
+            QCOMPARE(displayName(source), names[i]);
+            QCOMPARE(lyricsSourceFromJson(toJson(source)), source);
+        }
+        QVERIFY(attributionURL(LyricsSource::lrclib).has_value());
+        QVERIFY(attributionURL(LyricsSource::netease).has_value());
+        QVERIFY(!attributionURL(LyricsSource::cache).has_value());
+        QVERIFY(!attributionURL(LyricsSource::manualImport).has_value());
+        QVERIFY_THROWS_EXCEPTION(JsonError, lyricsSourceFromJson(QJsonValue(QStringLiteral("Cache"))));
+        QVERIFY_THROWS_EXCEPTION(JsonError, lyricsSourceFromJson(QJsonValue(1)));
+    }
+
+    void lyricsResultEquality()
+    {
+        const QList<SyncedLine> lines{{1.0, QStringLiteral("a")}, {2.0, QStringLiteral("b")}};
+        QVERIFY(LyricsResult::notFound() == LyricsResult::notFound());
+        QVERIFY(LyricsResult::synced(QStringLiteral("x"), lines) == LyricsResult::synced(QStringLiteral("x"), lines));
+        QVERIFY(LyricsResult::synced(QStringLiteral("x"), lines) != LyricsResult::synced(QStringLiteral("y"), lines));
+        QVERIFY(LyricsResult::synced(QStringLiteral("x"), lines) != LyricsResult::synced(QStringLiteral("x"), lines.mid(1)));
+        QVERIFY(LyricsResult::synced(QString(), {}) != LyricsResult::notFound());
+    }
+
+    void syncedLineHashAgreesWithEquality()
+    {
+        const SyncedLine zero{0.0, QStringLiteral("a")};
+        const SyncedLine negativeZero{-0.0, QStringLiteral("a")};
+        QVERIFY(zero == negativeZero);
+        QCOMPARE(qHash(zero), qHash(negativeZero));
+        QVERIFY(zero != (SyncedLine{0.0, QStringLiteral("b")}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstLyricsModel)
+#include "tst_lyricsmodel.moc"
