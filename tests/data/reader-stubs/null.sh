@@ -1,0 +1,3 @@
+#!/bin/sh
+[ -n "$STUB_STATE_DIR" ] && echo call >> "$STUB_STATE_DIR/calls"
+printf '  null \n\n'

@@ -1,0 +1,264 @@
+// nowplaying-reader as a black box, against stand-in MPRIS players on a private bus: which
+// player it chooses, how it turns MPRIS values (µs, artist lists, Rate while paused, nonsense)
+// into its JSON, and that a player that never answers does not hold it up.
+#include "PrivateSessionBus.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <chrono>
+#include <memory>
+
+namespace {
+
+const QString readerPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/app/nowplaying-reader");
+const QString prefix = QStringLiteral("org.mpris.MediaPlayer2.");
+
+struct PlayerSpec
+{
+    QString name; // bus-name suffix
+    QVariantMap player;
+    QVariantMap metadata;
+    QString desktopEntry;
+    bool silent = false; // never answers
+};
+
+PlayerSpec player(const QString &name, const QString &status, const QVariant &title = QStringLiteral("Song"))
+{
+    PlayerSpec spec;
+    spec.name = name;
+    spec.player = {{QStringLiteral("PlaybackStatus"), status},
+                   {QStringLiteral("Rate"), 1.0},
+                   {QStringLiteral("Volume"), 0.8},
+                   {QStringLiteral("Position"), qlonglong(12'500'000)}};
+    spec.metadata = {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath("/track/1"))},
+                     {QStringLiteral("mpris:length"), qlonglong(200'000'000)},
+                     {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Artist")}},
+                     {QStringLiteral("xesam:album"), QStringLiteral("Album")}};
+    if (title.isValid())
+        spec.metadata.insert(QStringLiteral("xesam:title"), title);
+    return spec;
+}
+
+PlayerSpec with(PlayerSpec spec, const QString &key, const QVariant &value)
+{
+    QVariantMap &map = key.contains(u':') ? spec.metadata : spec.player;
+    if (value.isValid())
+        map.insert(key, value);
+    else
+        map.remove(key);
+    return spec;
+}
+
+// Answers Properties.Get / GetAll on /org/mpris/MediaPlayer2 from fixed maps.
+class FakePlayer final : public QDBusVirtualObject
+{
+public:
+    explicit FakePlayer(PlayerSpec spec) : m_spec(std::move(spec))
+    {
+        m_spec.player.insert(QStringLiteral("Metadata"), m_spec.metadata);
+        if (!m_spec.desktopEntry.isEmpty())
+            m_root.insert(QStringLiteral("DesktopEntry"), m_spec.desktopEntry);
+        m_root.insert(QStringLiteral("Identity"), m_spec.name);
+    }
+
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.interface() != QLatin1String("org.freedesktop.DBus.Properties"))
+            return false;
+        if (m_spec.silent)
+            return true; // no reply: the caller waits for its own time-out
+        const QString interface = message.arguments().value(0).toString();
+        const QVariantMap none;
+        const QVariantMap &properties = interface == QLatin1String("org.mpris.MediaPlayer2.Player") ? m_spec.player
+                                        : interface == QLatin1String("org.mpris.MediaPlayer2")       ? m_root
+                                                                                                    : none;
+        if (message.member() == QLatin1String("GetAll"))
+            return connection.send(message.createReply(QVariant::fromValue(properties)));
+        const QString name = message.arguments().value(1).toString();
+        if (message.member() == QLatin1String("Get") && properties.contains(name))
+            return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(properties.value(name)))));
+        return connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+                                                        QStringLiteral("no such property")));
+    }
+
+private:
+    PlayerSpec m_spec;
+    QVariantMap m_root;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(PlayerSpec)
+
+class TestMprisReader : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PrivateSessionBus> m_bus;
+    int m_connections = 0;
+
+    // Runs the reader while this thread's event loop keeps the stand-in players answering.
+    QJsonValue runReader(qint64 *milliseconds = nullptr)
+    {
+        QProcess reader;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
+        reader.setProcessEnvironment(environment);
+        QElapsedTimer clock;
+        clock.start();
+        reader.start(readerPath, {});
+        if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 8000))
+            return QJsonValue(QStringLiteral("reader did not finish"));
+        if (milliseconds)
+            *milliseconds = clock.elapsed();
+        if (reader.exitStatus() != QProcess::NormalExit || reader.exitCode() != 0)
+            return QJsonValue(QStringLiteral("reader failed"));
+        const QByteArray output = reader.readAllStandardOutput().trimmed();
+        if (output == "null")
+            return QJsonValue::Null;
+        return QJsonDocument::fromJson(output).object();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(readerPath), qPrintable(readerPath));
+        m_bus = std::make_unique<PrivateSessionBus>();
+        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
+    }
+
+    void chooses_data()
+    {
+        QTest::addColumn<QList<PlayerSpec>>("players");
+        QTest::addColumn<QString>("chosen"); // bus-name suffix; empty: null
+        QTest::addColumn<QJsonObject>("expected"); // keys that must have these values
+
+        PlayerSpec full = player(QStringLiteral("mpv"), QStringLiteral("Playing"));
+        full.desktopEntry = QStringLiteral("mpv");
+        full = with(full, QStringLiteral("xesam:artist"), QStringList{"A", "", "B"});
+        QTest::newRow("one player, every field")
+            << QList<PlayerSpec>{full} << "mpv"
+            << QJsonObject{{"t", "Song"}, {"a", "A, B"}, {"l", "Album"}, {"d", 200}, {"e", 12.5}, {"r", 1}, {"b", "mpv"},
+                           {"dbgPlaybackStatus", "Playing"}};
+        QTest::newRow("paused: rate 0 although Rate says 1")
+            << QList<PlayerSpec>{player("vlc", "Paused")} << "vlc" << QJsonObject{{"r", 0}, {"e", 12.5}, {"dbgRate", 1}};
+        QTest::newRow("playing beats paused")
+            << QList<PlayerSpec>{player("aaa", "Paused"), player("zzz", "Playing")} << "zzz" << QJsonObject{{"r", 1}};
+        QTest::newRow("tie: first bus name")
+            << QList<PlayerSpec>{player("zeta", "Playing"), player("alpha", "Playing"), player("mid", "Playing")}
+            << "alpha" << QJsonObject{};
+        QTest::newRow("paused tie: first bus name")
+            << QList<PlayerSpec>{player("b", "Paused"), player("a", "Paused")} << "a" << QJsonObject{};
+        QTest::newRow("stopped is skipped")
+            << QList<PlayerSpec>{player("alpha", "Stopped"), player("zeta", "Paused")} << "zeta" << QJsonObject{};
+        QTest::newRow("only stopped") << QList<PlayerSpec>{player("alpha", "Stopped")} << "" << QJsonObject{};
+        QTest::newRow("no title is skipped")
+            << QList<PlayerSpec>{player("alpha", "Playing", QVariant()), player("zeta", "Paused")} << "zeta"
+            << QJsonObject{};
+        QTest::newRow("empty or non-text title")
+            << QList<PlayerSpec>{player("a", "Playing", QString()), player("b", "Playing", 42)} << ""
+            << QJsonObject{};
+        QTest::newRow("no players") << QList<PlayerSpec>{} << "" << QJsonObject{};
+        QTest::newRow("zero length")
+            << QList<PlayerSpec>{with(player("p", "Playing"), "mpris:length", qlonglong(0))} << "p"
+            << QJsonObject{{"d", QJsonValue::Null}};
+        QTest::newRow("length as text")
+            << QList<PlayerSpec>{with(player("p", "Playing"), "mpris:length", QStringLiteral("200"))} << "p"
+            << QJsonObject{{"d", QJsonValue::Null}};
+        QTest::newRow("length as unsigned and as double")
+            << QList<PlayerSpec>{with(with(player("p", "Playing"), "mpris:length", qulonglong(90'000'000)), "Position",
+                                      1.5e6)}
+            << "p" << QJsonObject{{"d", 90}, {"e", 1.5}};
+        QTest::newRow("negative position")
+            << QList<PlayerSpec>{with(player("p", "Playing"), "Position", qlonglong(-5))} << "p"
+            << QJsonObject{{"e", 0}};
+        QTest::newRow("no position")
+            << QList<PlayerSpec>{with(player("p", "Playing"), "Position", QVariant())} << "p"
+            << QJsonObject{{"e", QJsonValue::Null}, {"ts", QJsonValue::Null}};
+        QTest::newRow("artist as one string, no album")
+            << QList<PlayerSpec>{with(with(player("p", "Playing"), "xesam:artist", QStringLiteral("Solo")),
+                                      "xesam:album", QVariant())}
+            << "p" << QJsonObject{{"a", "Solo"}, {"l", QJsonValue::Null}};
+        QTest::newRow("no desktop entry: bus-name suffix")
+            << QList<PlayerSpec>{player("mpv.instance4242", "Playing")} << "mpv.instance4242"
+            << QJsonObject{{"b", "mpv.instance4242"}, {"dbgDesktopEntry", QJsonValue::Null}};
+        QTest::newRow("double speed") << QList<PlayerSpec>{with(player("p", "Playing"), "Rate", 2.0)} << "p"
+                                      << QJsonObject{{"r", 2}};
+        QTest::newRow("playing without a rate") << QList<PlayerSpec>{with(player("p", "Playing"), "Rate", QVariant())}
+                                                << "p" << QJsonObject{{"r", 1}, {"dbgRate", QJsonValue::Null}};
+        QTest::newRow("playing with rate 0") << QList<PlayerSpec>{with(player("p", "Playing"), "Rate", 0.0)} << "p"
+                                             << QJsonObject{{"r", 1}};
+        PlayerSpec silent = player("aaa", "Playing");
+        silent.silent = true;
+        QTest::newRow("a player that never answers") << QList<PlayerSpec>{silent, player("zzz", "Paused")} << "zzz"
+                                                     << QJsonObject{};
+    }
+    void chooses()
+    {
+        QFETCH(QList<PlayerSpec>, players);
+        QFETCH(QString, chosen);
+        QFETCH(QJsonObject, expected);
+
+        std::vector<std::unique_ptr<FakePlayer>> objects;
+        QStringList connectionNames;
+        for (const PlayerSpec &spec : players) {
+            const QString connectionName = QStringLiteral("player-%1").arg(++m_connections);
+            QDBusConnection connection = m_bus->connect(connectionName);
+            connectionNames.append(connectionName);
+            objects.push_back(std::make_unique<FakePlayer>(spec));
+            QVERIFY(connection.registerVirtualObject(QStringLiteral("/org/mpris/MediaPlayer2"), objects.back().get()));
+            QVERIFY(connection.registerService(prefix + spec.name));
+        }
+        const auto cleanup = qScopeGuard([&] {
+            for (const QString &name : connectionNames)
+                QDBusConnection::disconnectFromBus(name);
+        });
+
+        const double before = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        qint64 took = 0;
+        const QJsonValue result = runReader(&took);
+        const double after = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        QVERIFY2(took < 4000, qPrintable(QString::number(took))); // well inside the source's 5 s watchdog
+        if (chosen.isEmpty()) {
+            QVERIFY2(result.isNull(), qPrintable(QJsonDocument(QJsonObject{{"result", result}}).toJson()));
+            return;
+        }
+        QVERIFY2(result.isObject(), qPrintable(result.toString()));
+        const QJsonObject object = result.toObject();
+        QCOMPARE(object.value("dbgBusName").toString(), prefix + chosen);
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QVERIFY2(object.value(it.key()) == it.value(),
+                     qPrintable(it.key() + QStringLiteral(": ") + QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        if (object.value("e").isDouble()) {
+            const double ts = object.value("ts").toDouble();
+            QVERIFY2(ts >= before - 0.01 && ts <= after + 0.01, qPrintable(QString::number(ts, 'f', 3)));
+        }
+    }
+
+    void noBus()
+    {
+        QProcess reader;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+        reader.setProcessEnvironment(environment);
+        reader.start(readerPath, {});
+        QVERIFY(reader.waitForFinished(5000));
+        QCOMPARE(reader.exitCode(), 0);
+        QCOMPARE(QJsonDocument::fromJson(reader.readAllStandardOutput()).object(),
+                 (QJsonObject{{"error", "no session bus"}}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMprisReader)
+#include "tst_mpris_reader.moc"
