@@ -1,0 +1,279 @@
+#include "backend/AuthService.h"
+
+#include "core/AppLog.h"
+#include "platform/Clock.h"
+
+#include <QJsonObject>
+
+namespace {
+
+const QString kSignUpPath = QStringLiteral("/auth/v1/signup");
+const QString kTokenPath = QStringLiteral("/auth/v1/token");
+const QString kResendPath = QStringLiteral("/auth/v1/resend");
+const QString kLogoutPath = QStringLiteral("/auth/v1/logout");
+
+QString bearerValue(const QString &accessToken)
+{
+    return QStringLiteral("Bearer ") + accessToken;
+}
+
+// Resets isBusy when the operation ends, however it ends, unless the service is gone.
+class BusyScope
+{
+public:
+    explicit BusyScope(QPointer<AuthService> service, std::function<void(bool)> set)
+        : m_service(std::move(service))
+        , m_set(std::move(set))
+    {
+        m_set(true);
+    }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+    ~BusyScope()
+    {
+        if (m_service)
+            m_set(false);
+    }
+
+private:
+    QPointer<AuthService> m_service;
+    std::function<void(bool)> m_set;
+};
+
+} // namespace
+
+AuthService::AuthService(SupabaseConfig config, KeychainStore keychain, std::shared_ptr<HttpSession> http,
+                         WallClock *clock, QObject *parent)
+    : QObject(parent)
+    , m_config(std::move(config))
+    , m_keychain(std::move(keychain))
+    , m_http(std::move(http))
+    , m_clock(clock)
+{
+    const QPointer<AuthService> self(this);
+    const KeychainStore keychainCopy = m_keychain;
+    m_load = SharedTask<void>([self, keychainCopy](CancellationToken) { return loadStoredSession(self, keychainCopy); });
+}
+
+AuthService::~AuthService() = default;
+
+AuthService *AuthService::shared()
+{
+    // Lives for the whole process, like the session it guards.
+    static AuthService *const service =
+        new AuthService(SupabaseConfig::standard(), KeychainStore::standard(), std::make_shared<HttpSession>(),
+                        WallClock::system());
+    return service;
+}
+
+double AuthService::now() const
+{
+    return double(m_clock->now().toMSecsSinceEpoch()) / 1000.0;
+}
+
+void AuthService::setSession(const std::optional<AuthSession> &session)
+{
+    ++m_generation;
+    if (m_session == session)
+        return;
+    m_session = session;
+    emit sessionChanged();
+}
+
+void AuthService::setBusy(bool busy)
+{
+    if (m_busy == busy)
+        return;
+    m_busy = busy;
+    emit isBusyChanged();
+}
+
+QCoro::Task<void> AuthService::loadStoredSession(QPointer<AuthService> self, KeychainStore keychain)
+{
+    const quint64 generation = self->m_generation;
+    const std::optional<AuthSession> stored = co_await keychain.load();
+    if (!self)
+        co_return;
+    self->m_loaded = true;
+    // A sign-in or sign-out that finished first is newer than what was stored.
+    if (stored && self->m_generation == generation)
+        self->setSession(stored);
+}
+
+QCoro::Task<void> AuthService::waitForStoredSession()
+{
+    const SharedTask<void> load = m_load;
+    co_await load.wait();
+}
+
+QCoro::Task<bool> AuthService::signUp(QString email, QString password)
+{
+    validate(email, password);
+    const QPointer<AuthService> self(this);
+    BusyScope busy(self, [self](bool on) { self->setBusy(on); });
+    // Named values, not braced temporaries inside the co_await: GCC 12 mishandles those.
+    QJsonObject body;
+    body.insert(QStringLiteral("email"), email);
+    body.insert(QStringLiteral("password"), password);
+    const QUrl url = m_config.url(kSignUpPath);
+    const Reply reply = co_await post(m_http, m_config.anonKey, url, body, std::nullopt);
+    if (!self)
+        co_return false;
+
+    if (reply.status == 200 || reply.status == 201) {
+        const std::optional<AuthSession> session = decodeSession(reply.body, self->now());
+        if (!session)
+            co_return false; // accepted; the service waits for the e-mail confirmation
+        self->setSession(session);
+        self->m_keychain.save(*session);
+        co_return true;
+    }
+    const QString message = errorMessage(reply.body);
+    if (reply.status == 422 || message.contains(QLatin1String("already")) || message.contains(QLatin1String("registered")))
+        throw AuthError::emailExists();
+    throw AuthError::server(reply.status);
+}
+
+QCoro::Task<void> AuthService::signIn(QString email, QString password)
+{
+    validate(email, password);
+    const QPointer<AuthService> self(this);
+    BusyScope busy(self, [self](bool on) { self->setBusy(on); });
+    QJsonObject body;
+    body.insert(QStringLiteral("email"), email);
+    body.insert(QStringLiteral("password"), password);
+    Http::QueryItems query;
+    query.append(qMakePair(QStringLiteral("grant_type"), QStringLiteral("password")));
+    const QUrl url = m_config.url(kTokenPath, query);
+    const Reply reply = co_await post(m_http, m_config.anonKey, url, body, std::nullopt);
+    if (!self)
+        co_return;
+
+    if (reply.status == 200) {
+        const std::optional<AuthSession> session = decodeSession(reply.body, self->now());
+        if (!session)
+            throw AuthError::server(200);
+        self->setSession(session);
+        self->m_keychain.save(*session);
+        co_return;
+    }
+    const QString message = errorMessage(reply.body);
+    if (message.contains(QLatin1String("not confirmed")) || message.contains(QLatin1String("confirm")))
+        throw AuthError::notConfirmed();
+    if (reply.status == 400 || message.contains(QLatin1String("invalid")))
+        throw AuthError::invalidCredentials();
+    throw AuthError::server(reply.status);
+}
+
+QCoro::Task<bool> AuthService::resendConfirmation(QString email)
+{
+    try {
+        QJsonObject body;
+        body.insert(QStringLiteral("type"), QStringLiteral("signup"));
+        body.insert(QStringLiteral("email"), email);
+        const QUrl url = m_config.url(kResendPath);
+        const Reply reply = co_await post(m_http, m_config.anonKey, url, body, std::nullopt);
+        co_return reply.status == 200;
+    } catch (const AuthError &) {
+        co_return false;
+    }
+}
+
+QCoro::Task<void> AuthService::signOut()
+{
+    const std::optional<QString> token = m_session ? std::optional<QString>(m_session->accessToken) : std::nullopt;
+    setSession(std::nullopt);
+    m_keychain.remove();
+    if (!token)
+        co_return;
+    // Whatever the service answers, or if it cannot be reached, the user stays signed out here.
+    try {
+        const QUrl url = m_config.url(kLogoutPath);
+        co_await post(m_http, m_config.anonKey, url, QJsonObject(), token);
+    } catch (const AuthError &) {
+    }
+}
+
+QCoro::Task<std::optional<QString>> AuthService::authorizationHeader()
+{
+    if (!m_session)
+        co_return std::nullopt;
+    const AuthSession current = *m_session;
+    if (!current.isExpired(now(), SupabaseConfig::refreshLeeway))
+        co_return bearerValue(current.accessToken);
+
+    const std::optional<AuthSession> refreshed = co_await refreshIfNeeded(current);
+    // A failed refresh still sends the stale token; the backend's 401 then signs the user out.
+    co_return bearerValue(refreshed ? refreshed->accessToken : current.accessToken);
+}
+
+QCoro::Task<std::optional<AuthSession>> AuthService::refreshIfNeeded(AuthSession session)
+{
+    // Join the refresh in flight when it refreshes the current session; a refresh started for
+    // a session that has since been replaced or cleared is not joined.
+    if (!m_refresh.isValid() || m_refreshGeneration != m_generation) {
+        const QPointer<AuthService> self(this);
+        const QString refreshToken = session.refreshToken;
+        const quint64 generation = m_generation;
+        m_refresh = SharedTask<std::optional<AuthSession>>([self, refreshToken, generation](CancellationToken) {
+            return refresh(self, refreshToken, generation);
+        });
+        m_refreshGeneration = generation;
+        ++m_refreshSerial;
+    }
+    const SharedTask<std::optional<AuthSession>> task = m_refresh;
+    const quint64 serial = m_refreshSerial;
+    const QPointer<AuthService> self(this);
+
+    const std::optional<AuthSession> result = co_await task.wait();
+    if (self && self->m_refreshSerial == serial)
+        self->m_refresh = {};
+    co_return result;
+}
+
+QCoro::Task<std::optional<AuthSession>> AuthService::refresh(QPointer<AuthService> self, QString refreshToken,
+                                                             quint64 generation)
+{
+    if (!self)
+        co_return std::nullopt;
+    Reply reply;
+    try {
+        QJsonObject body;
+        body.insert(QStringLiteral("refresh_token"), refreshToken);
+        Http::QueryItems query;
+        query.append(qMakePair(QStringLiteral("grant_type"), QStringLiteral("refresh_token")));
+        const QUrl url = self->m_config.url(kTokenPath, query);
+        reply = co_await post(self->m_http, self->m_config.anonKey, url, body, std::nullopt);
+    } catch (const AuthError &) {
+        reply.status = -1;
+    }
+    if (!self)
+        co_return std::nullopt;
+
+    const std::optional<AuthSession> session =
+        reply.status == 200 ? decodeSession(reply.body, self->now()) : std::nullopt;
+    if (!session) {
+        qCCritical(lcAuth, "Token refresh failed — session may be expired");
+        co_return std::nullopt;
+    }
+    // Signed out, signed out by a 401, or signed in anew while the refresh ran: the new tokens
+    // belong to a session that is no longer current and are dropped.
+    if (self->m_generation != generation) {
+        qCDebug(lcAuth, "Token refresh finished after the session changed; result dropped");
+        co_return std::nullopt;
+    }
+    self->setSession(session);
+    self->m_keychain.save(*session);
+    co_return session;
+}
+
+void AuthService::handleUnauthorized(const std::optional<QString> &sentAuthorization)
+{
+    if (!m_session || !sentAuthorization || *sentAuthorization != bearerValue(m_session->accessToken)) {
+        qCDebug(lcAuth, "Backend returned 401 for a token that is no longer current — session kept");
+        return;
+    }
+    qCInfo(lcAuth, "Backend returned 401 — clearing session");
+    setSession(std::nullopt);
+    m_keychain.remove();
+}

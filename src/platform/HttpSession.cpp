@@ -1,0 +1,237 @@
+#include "platform/HttpSession.h"
+
+#include "platform/AsyncSignal.h"
+
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <qcoro/qcorosignal.h>
+
+namespace Http {
+
+QUrl urlByAppending(const QUrl &base, const QString &path, const QueryItems &query)
+{
+    QUrl url = base;
+    QString joined = base.path();
+    while (joined.endsWith(QLatin1Char('/')))
+        joined.chop(1);
+    QStringView tail(path);
+    while (tail.startsWith(QLatin1Char('/')))
+        tail = tail.mid(1);
+    joined += QLatin1Char('/') + tail.toString();
+    url.setPath(joined);
+    if (query.isEmpty()) {
+        url.setQuery(QString());
+    } else {
+        QUrlQuery items;
+        for (const auto &item : query)
+            items.addQueryItem(QString(item.first).replace(QLatin1Char('&'), QStringLiteral("%26")),
+                               QString(item.second).replace(QLatin1Char('&'), QStringLiteral("%26")));
+        url.setQuery(items);
+    }
+    if (!base.isValid() || base.host().isEmpty() || !url.isValid())
+        qFatal("cannot form a URL from base \"%s\" and path \"%s\"", qPrintable(base.toString()), qPrintable(path));
+    return url;
+}
+
+namespace {
+
+bool isHttpOrigin(const QUrl &url)
+{
+    return url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+} // namespace
+
+QUrl baseUrlFromEnvironment(const char *variable, const char *compiledDefault)
+{
+    const QByteArray fromEnvironment = qgetenv(variable);
+    if (!fromEnvironment.isEmpty()) {
+        const QUrl url(QString::fromUtf8(fromEnvironment), QUrl::StrictMode);
+        if (isHttpOrigin(url))
+            return url;
+        qWarning("Ignoring %s: \"%s\" is not an http(s) address", variable, fromEnvironment.constData());
+    }
+    const QUrl url(QString::fromUtf8(compiledDefault), QUrl::StrictMode);
+    if (!isHttpOrigin(url))
+        qFatal("The compiled-in base address \"%s\" is not an http(s) address", compiledDefault);
+    return url;
+}
+
+void Request::setHeader(const QByteArray &name, const QByteArray &value)
+{
+    headers.removeIf([&](const auto &h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
+    headers.append(qMakePair(name, value));
+}
+
+std::optional<QByteArray> Request::header(const QByteArray &name) const
+{
+    for (const auto &h : headers)
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return h.second;
+    return std::nullopt;
+}
+
+TransportError::TransportError(Kind kind, QNetworkReply::NetworkError networkError, QString message)
+    : m_kind(kind)
+    , m_networkError(networkError)
+    , m_message(std::move(message))
+    , m_what(QByteArray(toString(kind)) + ": " + m_message.toUtf8())
+{
+}
+
+const char *toString(TransportError::Kind kind)
+{
+    using K = TransportError::Kind;
+    switch (kind) {
+    case K::timedOut: return "timed out";
+    case K::cannotConnectToHost: return "cannot connect to host";
+    case K::cannotFindHost: return "cannot find host";
+    case K::networkConnectionLost: return "network connection lost";
+    case K::notConnectedToInternet: return "not connected to the internet";
+    case K::secureConnectionFailed: return "secure connection failed";
+    case K::cancelled: return "cancelled";
+    case K::other: return "transport error";
+    }
+    return "transport error";
+}
+
+} // namespace Http
+
+namespace {
+
+using Http::TransportError;
+
+// Errors that mean the exchange itself failed. Qt also reports HTTP error statuses through
+// QNetworkReply::error() (400 as ProtocolInvalidOperationError, 404 as ContentNotFoundError,
+// 5xx as the server errors): those are answers, not transport failures.
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
+    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+        || error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
+}
+
+TransportError::Kind kindOf(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError: return TransportError::Kind::cannotConnectToHost;
+    case QNetworkReply::HostNotFoundError: return TransportError::Kind::cannotFindHost;
+    case QNetworkReply::RemoteHostClosedError: return TransportError::Kind::networkConnectionLost;
+    case QNetworkReply::TimeoutError: return TransportError::Kind::timedOut;
+    case QNetworkReply::OperationCanceledError: return TransportError::Kind::cancelled;
+    case QNetworkReply::SslHandshakeFailedError: return TransportError::Kind::secureConnectionFailed;
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::BackgroundRequestNotAllowedError: return TransportError::Kind::notConnectedToInternet;
+    default: return TransportError::Kind::other;
+    }
+}
+
+// What ended a request besides Qt itself. Lives in the sending coroutine's frame; the timers
+// and connections that refer to it die with it.
+struct Watch
+{
+    enum class Ending { none, timedOut, cancelled };
+    Ending ending = Ending::none;
+    QPointer<QNetworkReply> reply;
+
+    void end(Ending why)
+    {
+        if (ending != Ending::none || !reply || reply->isFinished())
+            return;
+        ending = why;
+        reply->abort(); // emits finished at once
+    }
+};
+
+} // namespace
+
+HttpSession::HttpSession(Configuration configuration)
+    : m_configuration(std::move(configuration))
+    , m_manager(new QNetworkAccessManager, [](QNetworkAccessManager *manager) { manager->deleteLater(); })
+{
+    // Never wait for a network that is not there, never cache: each call goes to the server.
+    m_manager->setAutoDeleteReplies(false);
+}
+
+HttpSession::~HttpSession() = default;
+
+QCoro::Task<Http::Response> HttpSession::send(Http::Request request, CancellationToken token)
+{
+    token.throwIfCancelled();
+    const std::shared_ptr<QNetworkAccessManager> manager = m_manager;
+
+    for (const auto &header : m_configuration.defaultHeaders)
+        if (!request.header(header.first))
+            request.headers.append(header);
+    QNetworkRequest networkRequest(request.url);
+    for (const auto &header : request.headers)
+        networkRequest.setRawHeader(header.first, header.second);
+
+    QNetworkReply *reply = request.body ? manager->sendCustomRequest(networkRequest, request.method, *request.body)
+                                        : manager->sendCustomRequest(networkRequest, request.method);
+
+    Watch watch;
+    watch.reply = reply;
+    AsyncSignal context; // owns the timers and the observers below
+    QTimer idle(&context);
+    idle.setSingleShot(true);
+    idle.setInterval(request.timeout);
+    QObject::connect(&idle, &QTimer::timeout, &context, [&watch] { watch.end(Watch::Ending::timedOut); });
+    const auto activity = [&idle] {
+        if (idle.isActive())
+            idle.start();
+    };
+    QObject::connect(reply, &QNetworkReply::requestSent, &context, activity);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &context, activity);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &context, activity);
+    QObject::connect(reply, &QNetworkReply::uploadProgress, &context, activity);
+    idle.start();
+
+    QTimer whole(&context);
+    if (m_configuration.resourceTimeout) {
+        whole.setSingleShot(true);
+        whole.setInterval(*m_configuration.resourceTimeout);
+        QObject::connect(&whole, &QTimer::timeout, &context, [&watch] { watch.end(Watch::Ending::timedOut); });
+        whole.start();
+    }
+    const QMetaObject::Connection cancelled =
+        token.onCancelled(&context, [&watch] { watch.end(Watch::Ending::cancelled); });
+
+    if (!reply->isFinished())
+        co_await qCoro(reply, &QNetworkReply::finished);
+
+    QObject::disconnect(cancelled);
+    idle.stop();
+    whole.stop();
+    reply->deleteLater();
+
+    switch (watch.ending) {
+    case Watch::Ending::timedOut:
+        throw TransportError(TransportError::Kind::timedOut, QNetworkReply::TimeoutError,
+                             QStringLiteral("no data within the time-out"));
+    case Watch::Ending::cancelled:
+        throw CancelledError();
+    case Watch::Ending::none:
+        break;
+    }
+
+    // The status first: Qt marks 4xx and 5xx answers as errors too.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (isTransportFailure(error) || (error != QNetworkReply::NoError && !status.isValid()))
+        throw TransportError(kindOf(error), error, reply->errorString());
+
+    Http::Response response;
+    if (status.isValid())
+        response.status = status.toInt();
+    response.body = reply->readAll();
+    for (const auto &pair : reply->rawHeaderPairs())
+        response.headers.append(pair);
+    co_return response;
+}

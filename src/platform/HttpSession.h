@@ -1,0 +1,125 @@
+#pragma once
+
+#include "platform/Cancellation.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkReply>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+
+namespace Http {
+
+using Headers = QList<QPair<QByteArray, QByteArray>>;
+using QueryItems = QList<QPair<QString, QString>>;
+
+// `base` with `path` appended as a path component ("/api/track" on "https://host" gives
+// "https://host/api/track": one separator, whether or not base ends in "/"), and the query
+// items only when there are any (no bare "?"). A URL that cannot be formed is a programming
+// error and stops the process.
+QUrl urlByAppending(const QUrl &base, const QString &path, const QueryItems &query = {});
+
+// An http(s) base address: the environment variable when it holds one, else the compiled-in
+// default. A variable that is set but not an http(s) address is ignored with a warning; a
+// default that does not parse stops the process.
+QUrl baseUrlFromEnvironment(const char *variable, const char *compiledDefault);
+
+struct Request
+{
+    QByteArray method = "GET";
+    QUrl url;
+    Headers headers;
+    std::optional<QByteArray> body;
+    // The longest wait for the next piece of the exchange (connecting, sending, the answer's
+    // headers, each piece of its body). Passing it fails the request with TransportError::timedOut.
+    std::chrono::milliseconds timeout{std::chrono::seconds(60)};
+
+    // Sets a header, replacing one of the same name (names compare case-insensitively).
+    void setHeader(const QByteArray &name, const QByteArray &value);
+    std::optional<QByteArray> header(const QByteArray &name) const;
+};
+
+struct Response
+{
+    // The HTTP status; nothing for an answer that is not an HTTP answer.
+    std::optional<int> status;
+    QByteArray body;
+    Headers headers;
+};
+
+// The exchange failed below HTTP: no answer, or an answer cut short. An HTTP error status is
+// not a TransportError; it comes back as a Response.
+class TransportError : public std::exception
+{
+public:
+    enum class Kind {
+        timedOut,               // our idle or whole-transfer limit passed
+        cannotConnectToHost,    // refused
+        cannotFindHost,
+        networkConnectionLost,  // the server closed the connection, or the body was cut short
+        notConnectedToInternet,
+        secureConnectionFailed,
+        cancelled,              // aborted by something other than the caller's token
+        other,
+    };
+
+    TransportError(Kind kind, QNetworkReply::NetworkError networkError, QString message);
+
+    Kind kind() const { return m_kind; }
+    QNetworkReply::NetworkError networkError() const { return m_networkError; }
+    const QString &message() const { return m_message; }
+    const char *what() const noexcept override { return m_what.constData(); }
+
+private:
+    Kind m_kind;
+    QNetworkReply::NetworkError m_networkError;
+    QString m_message;
+    QByteArray m_what;
+};
+
+const char *toString(TransportError::Kind kind);
+
+} // namespace Http
+
+// Sends HTTP requests through one long-lived QNetworkAccessManager. Lives on the thread that
+// made it (the GUI thread); send() is awaited there.
+//
+// send() returns the status and body of any HTTP answer, 4xx and 5xx included, and throws
+// Http::TransportError when no complete answer came, or CancelledError when the caller's token
+// fired. A time-out is told apart from a cancellation: both limits are our own timers.
+class HttpSession
+{
+public:
+    struct Configuration
+    {
+        // Added to every request that does not set a header of the same name.
+        Http::Headers defaultHeaders;
+        // The longest a whole exchange may take, on top of each request's idle time-out.
+        std::optional<std::chrono::milliseconds> resourceTimeout;
+    };
+
+    explicit HttpSession(Configuration configuration = {});
+    ~HttpSession();
+    HttpSession(const HttpSession &) = delete;
+    HttpSession &operator=(const HttpSession &) = delete;
+
+    const Configuration &configuration() const { return m_configuration; }
+
+    QCoro::Task<Http::Response> send(Http::Request request, CancellationToken token = {});
+
+private:
+    Configuration m_configuration;
+    // Shared with requests under way, so that a request outlives the session that sent it;
+    // deleted later, never from inside a reply's signal.
+    std::shared_ptr<QNetworkAccessManager> m_manager;
+};

@@ -1,0 +1,241 @@
+#include "HttpFake.h"
+#include "TaskRunner.h"
+
+#include "platform/HttpSession.h"
+
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+using Reply = HttpFake::Reply;
+using Kind = Http::TransportError::Kind;
+
+Q_DECLARE_METATYPE(HttpFake::Reply)
+Q_DECLARE_METATYPE(Http::TransportError::Kind)
+
+namespace {
+
+Http::Request get(const QUrl &url, std::chrono::milliseconds timeout = 5s)
+{
+    Http::Request request;
+    request.url = url;
+    request.timeout = timeout;
+    return request;
+}
+
+} // namespace
+
+class TestHttpSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        server = std::make_unique<HttpFake>();
+        QVERIFY(server->listen());
+    }
+
+    // Every HTTP answer comes back with its status and body, error statuses included.
+    void answers_data()
+    {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+
+        QTest::newRow("200 json") << Reply::json(200, QJsonObject{{"ok", true}}) << 200 << QByteArray(R"({"ok":true})");
+        QTest::newRow("201 empty") << Reply::empty(201) << 201 << QByteArray();
+        QTest::newRow("204") << Reply::empty(204) << 204 << QByteArray();
+        QTest::newRow("400 json") << Reply::json(400, QJsonObject{{"error", "bad"}}) << 400 << QByteArray(R"({"error":"bad"})");
+        QTest::newRow("401") << Reply::json(401, QJsonObject{}) << 401 << QByteArray("{}");
+        QTest::newRow("404 text") << Reply::text(404, "nope") << 404 << QByteArray("nope");
+        QTest::newRow("413") << Reply::empty(413) << 413 << QByteArray();
+        QTest::newRow("500 html") << Reply::text(500, "<h1>down</h1>", "text/html") << 500 << QByteArray("<h1>down</h1>");
+        QTest::newRow("503 empty") << Reply::empty(503) << 503 << QByteArray();
+        QTest::newRow("slow, within the idle time-out") << Reply::json(200, QJsonObject{}).withDelay(150ms) << 200
+                                                        << QByteArray("{}");
+    }
+
+    void answers()
+    {
+        QFETCH(Reply, reply);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        server->setReply("/x", reply);
+
+        HttpSession session;
+        const Http::Response response = TaskRunner::run(session.send(get(urlFor("/x"), 2s)));
+        QCOMPARE(response.status, std::optional<int>(status));
+        QCOMPARE(response.body, body);
+    }
+
+    void sendsTheRequestAsBuilt()
+    {
+        server->setReply("/api/backup", Reply::json(200, QJsonObject{}));
+        HttpSession::Configuration configuration;
+        configuration.defaultHeaders = {qMakePair(QByteArray("Accept"), QByteArray("application/json")),
+                                        qMakePair(QByteArray("X-Default"), QByteArray("session"))};
+        HttpSession session(configuration);
+
+        Http::Request request = get(Http::urlByAppending(server->baseUrl(), "/api/backup", {{"namespace", "en"}}));
+        request.method = "PUT";
+        request.setHeader("Content-Type", "application/json");
+        request.setHeader("X-Default", "request");
+        request.body = R"({"a":1,"b":"zwei"})";
+        TaskRunner::run(session.send(request));
+
+        QCOMPARE(server->count("/api/backup"), 1);
+        const HttpFake::Request seen = server->lastRequest("/api/backup");
+        QCOMPARE(seen.method, QByteArray("PUT"));
+        QCOMPARE(seen.queryValue("namespace"), QString("en"));
+        QCOMPARE(seen.header("accept"), std::optional<QByteArray>("application/json"));
+        QCOMPARE(seen.header("x-default"), std::optional<QByteArray>("request")); // the request's own value wins
+        QCOMPARE(seen.header("Content-Type"), std::optional<QByteArray>("application/json"));
+        QCOMPARE(seen.jsonObject(), (QJsonObject{{"a", 1}, {"b", "zwei"}}));
+    }
+
+    // Failures below HTTP are told apart, and a time-out is never reported as a cancellation.
+    void transportFailures_data()
+    {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<bool>("clientAborts");
+
+        QTest::newRow("no answer") << Reply::neverAnswer() << Kind::timedOut << true;
+        QTest::newRow("answer later than the idle time-out")
+            << Reply::json(200, QJsonObject{}).withDelay(2s) << Kind::timedOut << true;
+        QTest::newRow("stalls mid-body") << Reply::stallMidBody(200, R"({"lyrics":"[00:01.00] la la"})", 10)
+                                         << Kind::timedOut << true;
+        QTest::newRow("closed without answer") << Reply::closeWithoutAnswer() << Kind::networkConnectionLost << false;
+        QTest::newRow("closed mid-body") << Reply::closeMidBody(200, R"({"lyrics":"[00:01.00] la la"})", 10)
+                                         << Kind::networkConnectionLost << false;
+    }
+
+    void transportFailures()
+    {
+        QFETCH(Reply, reply);
+        QFETCH(Kind, kind);
+        QFETCH(bool, clientAborts);
+        server->setReply("/x", reply);
+
+        HttpSession session;
+        try {
+            TaskRunner::run(session.send(get(urlFor("/x"), 300ms)));
+            QFAIL("expected a transport error");
+        } catch (const Http::TransportError &error) {
+            QCOMPARE(error.kind(), kind);
+        }
+        if (clientAborts)
+            QTRY_COMPARE(server->abortedCount("/x"), 1);
+    }
+
+    void refusedPort()
+    {
+        HttpSession session;
+        try {
+            TaskRunner::run(session.send(get(HttpFake::refusedUrl())));
+            QFAIL("expected a transport error");
+        } catch (const Http::TransportError &error) {
+            QCOMPARE(error.kind(), Kind::cannotConnectToHost);
+        }
+    }
+
+    // The whole-transfer limit holds even when the idle time-out would allow more.
+    void wholeTransferLimit()
+    {
+        server->setReply("/x", Reply::json(200, QJsonObject{}).withDelay(3s));
+        HttpSession session(HttpSession::Configuration{{}, 300ms});
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY_THROWS_EXCEPTION(Http::TransportError, TaskRunner::run(session.send(get(urlFor("/x"), 10s))));
+        QVERIFY(elapsed.elapsed() < 2500);
+        QTRY_COMPARE(server->abortedCount("/x"), 1);
+    }
+
+    void cancellation()
+    {
+        server->setReply("/x", Reply::neverAnswer());
+        HttpSession session;
+        CancellationToken token;
+        auto outcome = TaskRunner::start(session.send(get(urlFor("/x")), token));
+        QTRY_COMPARE(server->count("/x"), 1);
+        token.cancel();
+        QVERIFY(TaskRunner::waitUntilDone(outcome, 2s));
+        QVERIFY_THROWS_EXCEPTION(CancelledError, outcome->take());
+        QTRY_COMPARE(server->abortedCount("/x"), 1);
+    }
+
+    void alreadyCancelledSendsNothing()
+    {
+        HttpSession session;
+        CancellationToken token;
+        token.cancel();
+        QVERIFY_THROWS_EXCEPTION(CancelledError, TaskRunner::run(session.send(get(urlFor("/x")), token)));
+        QTest::qWait(50);
+        QCOMPARE(server->totalCount(), 0);
+    }
+
+    void urlByAppending_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<Http::QueryItems>("query");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("origin") << "https://api.example.com" << "/api/track" << Http::QueryItems{}
+                                << "https://api.example.com/api/track";
+        QTest::newRow("trailing slash") << "https://api.example.com/" << "/api/track" << Http::QueryItems{}
+                                        << "https://api.example.com/api/track";
+        QTest::newRow("path without slash") << "https://api.example.com" << "api/track" << Http::QueryItems{}
+                                            << "https://api.example.com/api/track";
+        QTest::newRow("base with a path") << "http://127.0.0.1:8787/prefix" << "/api/track" << Http::QueryItems{}
+                                          << "http://127.0.0.1:8787/prefix/api/track";
+        QTest::newRow("one item") << "https://api.example.com" << "/api/backup" << Http::QueryItems{{"namespace", "en"}}
+                                  << "https://api.example.com/api/backup?namespace=en";
+        QTest::newRow("two items") << "https://auth.example.com" << "/auth/v1/token"
+                                   << Http::QueryItems{{"grant_type", "password"}, {"x", "a b"}}
+                                   << "https://auth.example.com/auth/v1/token?grant_type=password&x=a%20b";
+    }
+
+    void urlByAppending()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, path);
+        QFETCH(Http::QueryItems, query);
+        QFETCH(QString, expected);
+        QCOMPARE(Http::urlByAppending(QUrl(base), path, query).toString(QUrl::FullyEncoded), expected);
+    }
+
+    void baseUrlFromEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unset") << QByteArray() << "https://compiled.example.com";
+        QTest::newRow("override") << QByteArray("http://127.0.0.1:9000") << "http://127.0.0.1:9000";
+        QTest::newRow("not http") << QByteArray("ftp://example.com") << "https://compiled.example.com";
+        QTest::newRow("not a url") << QByteArray("::nonsense") << "https://compiled.example.com";
+    }
+
+    void baseUrlFromEnvironment()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(QString, expected);
+        if (value.isEmpty())
+            qunsetenv("CANTORELLA_TEST_BASE_URL");
+        else
+            qputenv("CANTORELLA_TEST_BASE_URL", value);
+        if (!value.isEmpty() && expected.startsWith("https://compiled"))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Ignoring CANTORELLA_TEST_BASE_URL"));
+        QCOMPARE(Http::baseUrlFromEnvironment("CANTORELLA_TEST_BASE_URL", "https://compiled.example.com").toString(),
+                 expected);
+        qunsetenv("CANTORELLA_TEST_BASE_URL");
+    }
+
+private:
+    QUrl urlFor(const QString &path) const { return Http::urlByAppending(server->baseUrl(), path); }
+
+    std::unique_ptr<HttpFake> server;
+};
+
+QTEST_GUILESS_MAIN(TestHttpSession)
+#include "tst_httpsession.moc"
