@@ -14,14 +14,14 @@
 // a marker must stand alone on its line.
 struct ParsedStory
 {
-    std::optional<QString> titleEN;
-    std::optional<QString> titleCN;
-    std::optional<int> year;           // 1900 … 2100 only
-    std::optional<QString> genre;
-    QStringList moodTags;              // lower case, at most five
-    std::optional<QString> signatureLine; // outer quotation marks removed
-    QStringList paragraphsEN;
-    QStringList paragraphsCN;
+    std::optional<QString> titleEN = {};
+    std::optional<QString> titleCN = {};
+    std::optional<int> year = {};              // 1900 … 2100 only
+    std::optional<QString> genre = {};
+    QStringList moodTags = {};                 // lower case, at most five
+    std::optional<QString> signatureLine = {}; // outer quotation marks removed
+    QStringList paragraphsEN = {};
+    QStringList paragraphsCN = {};
 
     static constexpr int maxMoodTags = 5;
 
