@@ -1,0 +1,251 @@
+#include "core/store/CardStore.h"
+
+#include "core/store/SongOperations.h"
+#include "platform/Clock.h"
+
+#include <QSettings>
+
+CardStoreError::CardStoreError(PersistentIdentifier id)
+    : m_id(id)
+    , m_what(QStringLiteral("No card with identifier %1").arg(id.toString()).toUtf8())
+{
+}
+
+CardStore::CardStore(std::shared_ptr<StoreContainer> container, WallClock *clock, QObject *parent)
+    : QObject(parent)
+    , m_context(std::make_unique<ModelContext>(std::move(container), ModelContext::Disposal::Deferred, true))
+    , m_clock(clock ? clock : WallClock::system())
+{
+    // Called on the committing thread (under the context's lock, so never after the
+    // notifier is cleared in the destructor); the merge itself runs here on our thread.
+    m_context->setExternalChangeNotifier([this] {
+        QMetaObject::invokeMethod(this, &CardStore::mergeExternalChanges, Qt::QueuedConnection);
+    });
+}
+
+CardStore::~CardStore()
+{
+    m_context->setExternalChangeNotifier({});
+}
+
+QDateTime CardStore::now() const
+{
+    return m_clock->now();
+}
+
+void CardStore::mergeExternalChanges()
+{
+    if (m_context->inUnitOfWork())
+        return; // taken in when the open unit ends
+    announceMerged();
+}
+
+void CardStore::announceMerged()
+{
+    if (m_context->inUnitOfWork())
+        return;
+    const QSet<QString> keys = m_context->mergeExternalChanges();
+    if (!keys.isEmpty()) {
+        QStringList list(keys.begin(), keys.end());
+        list.sort();
+        emit externalChangesMerged(list);
+    }
+}
+
+// ---- queries ------------------------------------------------------------------------
+
+QList<SongRecord *> CardStore::allSongs()
+{
+    return m_context->fetchSongs(ModelContext::SongFetch::ByLastPlayedDesc);
+}
+
+QList<SongRecord *> CardStore::favoriteSongs()
+{
+    return m_context->fetchSongs(ModelContext::SongFetch::FavoritesByFavoritedAtDesc);
+}
+
+QList<LearnedCard *> CardStore::favoriteCards()
+{
+    return m_context->fetchCards(ModelContext::CardFetch::FavoritesByFavoritedAtDesc);
+}
+
+QList<LearnedCard *> CardStore::masteredCards()
+{
+    return m_context->fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc);
+}
+
+SongRecord *CardStore::record(const QString &key)
+{
+    return m_context->fetchSong(key);
+}
+
+// ---- the user's changes -------------------------------------------------------------
+
+void CardStore::toggleFavorite(SongRecord *song)
+{
+    transaction([&] {
+        song->setIsFavorite(!song->isFavorite());
+        song->setFavoritedAt(song->isFavorite() ? now() : QDateTime());
+    });
+}
+
+void CardStore::toggleFavorite(LearnedCard *card)
+{
+    transaction([&] {
+        card->setIsFavorite(!card->isFavorite());
+        card->setFavoritedAt(card->isFavorite() ? now() : QDateTime());
+    });
+}
+
+void CardStore::markMastered(LearnedCard *card)
+{
+    transaction([&] {
+        card->setIsMastered(true);
+        card->setLearned(true);
+        card->setMasteredAt(now());
+    });
+}
+
+void CardStore::unmarkMastered(LearnedCard *card)
+{
+    transaction([&] {
+        card->setIsMastered(false);
+        card->setLearned(false);
+        card->setMasteredAt(QDateTime());
+    });
+}
+
+// ---- bulk ---------------------------------------------------------------------------
+
+void CardStore::deleteAllSongs()
+{
+    transaction([&] { m_context->remove(m_context->fetchSongs(ModelContext::SongFetch::All)); });
+}
+
+SongRecord *CardStore::upsertSong(const QString &key, const QString &title, const QString &artist,
+                                  const QString &lyrics, const std::optional<QString> &language,
+                                  const QList<GoldenCard> &cards)
+{
+    return transaction([&] {
+        return SongOperations::upsertSong(*m_context, key, title, artist, lyrics, language, cards, now());
+    });
+}
+
+void CardStore::migrateStudyPanelIfNeeded()
+{
+    QSettings settings;
+    if (settings.value(QLatin1String(migrationFlagKey), false).toBool())
+        return;
+    transaction([&] {
+        const QDateTime at = now();
+        for (LearnedCard *card : m_context->fetchCards(ModelContext::CardFetch::All)) {
+            if (card->learned() && !card->isMastered()) {
+                card->setIsMastered(true);
+                if (!card->masteredAt().isValid())
+                    card->setMasteredAt(at);
+            }
+        }
+        for (SongRecord *song : m_context->fetchSongs(ModelContext::SongFetch::All)) {
+            if (song->playCount() == 0)
+                song->setPlayCount(1);
+        }
+    });
+    // Only after the save succeeded: a failed run leaves the flag unset and runs again.
+    settings.setValue(QLatin1String(migrationFlagKey), true);
+    settings.sync();
+}
+
+// ---- further operations -------------------------------------------------------------
+
+void CardStore::recordPlay(const QString &key, const QString &title, const QString &artist)
+{
+    transaction([&] {
+        SongRecord *song = m_context->fetchSong(key);
+        if (!song) {
+            song = new SongRecord(key, title, artist, QString(), {}, now());
+            song->setPlayCount(1);
+            song->setLastPlayedAt(now());
+            m_context->insert(song);
+        } else {
+            song->setPlayCount(song->playCount() + 1);
+            song->setLastPlayedAt(now());
+        }
+    });
+}
+
+void CardStore::saveStory(const QString &key, const QString &title, const QString &artist,
+                          const std::optional<QString> &article)
+{
+    transaction([&] {
+        if (SongRecord *song = m_context->fetchSong(key)) {
+            song->setTitle(title);
+            song->setArtist(artist);
+            song->setStoryArticle(article);
+        }
+    });
+}
+
+void CardStore::insert(SongRecord *song)
+{
+    transaction([&] {
+        m_context->insert(song);
+        for (LearnedCard *card : song->cards())
+            m_context->insert(card);
+    });
+}
+
+void CardStore::markLearned(const PersistentIdentifier &id, bool learned)
+{
+    transaction([&] {
+        auto *card = qobject_cast<LearnedCard *>(m_context->resolve(id));
+        if (!card)
+            throw CardStoreError::cardNotFound(id);
+        card->setLearned(learned);
+    });
+}
+
+void CardStore::retimeCards(SongRecord *song, const QHash<QString, std::optional<double>> &timestamps)
+{
+    if (timestamps.isEmpty())
+        return;
+    transaction([&] { SongOperations::retimeCards(*song, timestamps); });
+}
+
+void CardStore::applySongState(const QString &key, bool isFavorite, const QDateTime &favoritedAt, qint64 playCount,
+                               const QDateTime &lastPlayedAt, const std::optional<QString> &language,
+                               const std::optional<QString> &storyArticle,
+                               const std::optional<double> &lyricsOffset)
+{
+    transaction([&] {
+        SongRecord *song = m_context->fetchSong(key);
+        if (!song)
+            return;
+        song->setIsFavorite(isFavorite);
+        song->setFavoritedAt(favoritedAt);
+        song->setPlayCount(playCount);
+        song->setLastPlayedAt(lastPlayedAt);
+        song->setLanguage(language);
+        song->setStoryArticle(storyArticle);
+        song->setLyricsOffset(lyricsOffset);
+    });
+}
+
+void CardStore::applyCardState(const QString &key, const QString &en, const QString &tag, bool isMastered,
+                               const QDateTime &masteredAt, bool isFavorite, const QDateTime &favoritedAt)
+{
+    transaction([&] {
+        SongRecord *song = m_context->fetchSong(key);
+        if (!song)
+            return;
+        for (LearnedCard *card : song->cards()) {
+            if (card->en() == en && card->tag() == tag) {
+                card->setIsMastered(isMastered);
+                card->setMasteredAt(masteredAt);
+                card->setLearned(isMastered);
+                card->setIsFavorite(isFavorite);
+                card->setFavoritedAt(favoritedAt);
+                return;
+            }
+        }
+    });
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "core/GoldenCard.h"
+#include "core/store/ModelContext.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+
+#include <exception>
+#include <memory>
+#include <optional>
+
+class WallClock;
+
+// Raised by CardStore::markLearned when an identifier does not name a card.
+class CardStoreError : public std::exception
+{
+public:
+    explicit CardStoreError(PersistentIdentifier id);
+    static CardStoreError cardNotFound(PersistentIdentifier id) { return CardStoreError(id); }
+    PersistentIdentifier identifier() const { return m_id; }
+    const char *what() const noexcept override { return m_what.constData(); }
+    friend bool operator==(const CardStoreError &a, const CardStoreError &b) { return a.m_id == b.m_id; }
+
+private:
+    PersistentIdentifier m_id;
+    QByteArray m_what;
+};
+
+// The GUI thread's door onto the user's study store. It hands out live model objects
+// (QObjects whose properties notify on change) to the library screens, the cards
+// repository and the backup restore.
+//
+// Every operation is synchronous and is one transaction that commits once at its end;
+// when it fails, the transaction is rolled back, the models it touched return to their
+// stored values, no unsaved change is left for a later save, and the error (StoreError,
+// or CardStoreError) reaches the caller unchanged. transaction() makes a whole sequence
+// of operations all-or-nothing.
+//
+// When the background CardStoreActor commits, the objects of the songs it wrote are
+// refreshed from the file (properties with unsaved changes keep them) and
+// externalChangesMerged() names those songs, so lists can query again.
+class CardStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The study panel's one-time migration flag in the application settings.
+    static constexpr const char *migrationFlagKey = "com.cantorella.studyPanelMigrationDone";
+
+    explicit CardStore(std::shared_ptr<StoreContainer> container, WallClock *clock = nullptr,
+                       QObject *parent = nullptr);
+    ~CardStore() override;
+
+    // The store's model context. Property writes on models followed by context().save()
+    // are how a caller changes fields no operation covers.
+    ModelContext &context() { return *m_context; }
+
+    // ---- queries (no changes) ----
+    QList<SongRecord *> allSongs();          // last played, newest first
+    QList<SongRecord *> favoriteSongs();     // favourite songs, most recently favourited first
+    QList<LearnedCard *> favoriteCards();    // favourite cards, most recently favourited first
+    QList<LearnedCard *> masteredCards();    // mastered cards, most recently mastered first
+    SongRecord *record(const QString &key);  // exact key, or null
+
+    // ---- the user's changes ----
+    void toggleFavorite(SongRecord *song);
+    void toggleFavorite(LearnedCard *card);
+    void markMastered(LearnedCard *card);   // renews masteredAt when already mastered
+    void unmarkMastered(LearnedCard *card); // also clears learned
+
+    // ---- bulk ----
+    void deleteAllSongs();
+    SongRecord *upsertSong(const QString &key, const QString &title, const QString &artist, const QString &lyrics,
+                           const std::optional<QString> &language, const QList<GoldenCard> &cards);
+    // Once per application: learned-but-unmastered cards become mastered (keeping a stored
+    // masteredAt), songs with no plays get one; the flag is set only after that is saved.
+    void migrateStudyPanelIfNeeded();
+
+    // ---- further operations ----
+    void recordPlay(const QString &key, const QString &title, const QString &artist);
+    void saveStory(const QString &key, const QString &title, const QString &artist,
+                   const std::optional<QString> &article);
+    void insert(SongRecord *song);
+    void markLearned(const PersistentIdentifier &id, bool learned);
+    void retimeCards(SongRecord *song, const QHash<QString, std::optional<double>> &timestamps);
+    void applySongState(const QString &key, bool isFavorite, const QDateTime &favoritedAt, qint64 playCount,
+                        const QDateTime &lastPlayedAt, const std::optional<QString> &language,
+                        const std::optional<QString> &storyArticle, const std::optional<double> &lyricsOffset);
+    void applyCardState(const QString &key, const QString &en, const QString &tag, bool isMastered,
+                        const QDateTime &masteredAt, bool isFavorite, const QDateTime &favoritedAt);
+
+    // Runs `work` (any sequence of this store's operations and model writes) as one
+    // transaction: it all commits at the end, or, when `work` throws, none of it does and
+    // the models are as before. The exception is rethrown unchanged.
+    template<class F>
+    auto transaction(F &&work) -> decltype(work())
+    {
+        if constexpr (std::is_void_v<decltype(work())>) {
+            m_context->perform(std::forward<F>(work));
+            announceMerged();
+        } else {
+            auto result = m_context->perform(std::forward<F>(work));
+            announceMerged();
+            return result;
+        }
+    }
+
+signals:
+    void externalChangesMerged(const QStringList &songKeys);
+
+private:
+    void mergeExternalChanges();
+    void announceMerged();
+    QDateTime now() const;
+
+    std::unique_ptr<ModelContext> m_context;
+    WallClock *m_clock;
+};

@@ -1,0 +1,182 @@
+#include "core/store/LearnedCard.h"
+
+#include "core/store/ModelContext.h"
+#include "core/store/SongRecord.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+LearnedCard::LearnedCard(const QString &songKey, const QString &en, const QString &cn, const QString &note,
+                         const QString &example, const QString &tag, std::optional<double> lineTimestamp,
+                         bool learned, SongRecord *song, const std::optional<PronunciationHint> &pronunciationHint,
+                         const std::optional<QString> &culturalHint,
+                         std::optional<ListeningDifficulty> listeningDifficulty, const QDateTime &now)
+    : StoredModel(PersistentIdentifier::Entity::Card)
+{
+    m_v.songKey = songKey;
+    m_v.en = en;
+    m_v.cn = cn;
+    m_v.note = note;
+    m_v.example = example;
+    m_v.tag = tag;
+    m_v.lineTimestamp = lineTimestamp;
+    m_v.learned = learned;
+    // A card made as learned is mastered at that moment.
+    m_v.isMastered = learned;
+    m_v.masteredAt = learned ? now : QDateTime();
+    m_v.isFavorite = false;
+    m_v.pronunciationHintJSON = encodeHint(pronunciationHint);
+    m_v.culturalHint = culturalHint;
+    m_v.listeningDifficultyRaw =
+        listeningDifficulty ? std::optional<QString>(rawValue(*listeningDifficulty)) : std::nullopt;
+    if (song)
+        setSong(song);
+}
+
+LearnedCard::LearnedCard(Rehydrate, const CardValues &values, qint64 songRowId)
+    : StoredModel(PersistentIdentifier::Entity::Card)
+    , m_v(values)
+    , m_songRowId(songRowId)
+{
+}
+
+LearnedCard::~LearnedCard() = default;
+
+LearnedCard *LearnedCard::fromGoldenCard(const GoldenCard &card, SongRecord *song)
+{
+    return new LearnedCard(song ? song->key() : QString(), card.en, card.cn, card.note, card.example, card.tag,
+                           card.lineTimestamp, false, song, card.pronunciationHint, card.culturalHint,
+                           card.listeningDifficulty);
+}
+
+SongRecord *LearnedCard::song()
+{
+    if (!m_song && m_songRowId > 0) {
+        if (ModelContext *context = modelContext())
+            m_song = context->songForRowId(m_songRowId);
+    }
+    return m_song;
+}
+
+void LearnedCard::setSong(SongRecord *newSong)
+{
+    SongRecord *old = song();
+    if (old == newSong)
+        return;
+    willChange();
+    markDirty(Song);
+    if (old)
+        old->detachCard(this);
+    m_song = newSong;
+    m_songRowId = newSong ? newSong->rowId() : 0;
+    emit songChanged();
+    if (newSong)
+        newSong->attachCard(this);
+}
+
+void LearnedCard::linkSong(SongRecord *song)
+{
+    if (m_song == song)
+        return;
+    m_song = song;
+    emit songChanged();
+}
+
+void LearnedCard::setEn(const QString &v)
+{
+    if (m_v.en == v)
+        return;
+    assign(m_v.en, v, En, &LearnedCard::enChanged);
+    emit cardIdChanged();
+}
+
+void LearnedCard::setTag(const QString &v)
+{
+    if (m_v.tag == v)
+        return;
+    assign(m_v.tag, v, Tag, &LearnedCard::tagChanged);
+    emit cardIdChanged();
+}
+
+std::optional<PronunciationHint> LearnedCard::pronunciationHint() const
+{
+    return decodeHint(m_v.pronunciationHintJSON);
+}
+
+std::optional<ListeningDifficulty> LearnedCard::listeningDifficulty() const
+{
+    return decodeDifficulty(m_v.listeningDifficultyRaw);
+}
+
+void LearnedCard::setPronunciationHint(const std::optional<PronunciationHint> &hint)
+{
+    setPronunciationHintJSON(encodeHint(hint));
+}
+
+void LearnedCard::setListeningDifficulty(std::optional<ListeningDifficulty> difficulty)
+{
+    setListeningDifficultyRaw(difficulty ? std::optional<QString>(rawValue(*difficulty)) : std::nullopt);
+}
+
+std::optional<QString> LearnedCard::encodeHint(const std::optional<PronunciationHint> &hint)
+{
+    if (!hint)
+        return std::nullopt;
+    return QString::fromUtf8(QJsonDocument(hint->toJson()).toJson(QJsonDocument::Compact));
+}
+
+std::optional<PronunciationHint> LearnedCard::decodeHint(const std::optional<QString> &text)
+{
+    if (!text)
+        return std::nullopt;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text->toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    try {
+        return PronunciationHint::fromJson(doc.object());
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::optional<ListeningDifficulty> LearnedCard::decodeDifficulty(const std::optional<QString> &raw)
+{
+    if (!raw)
+        return std::nullopt;
+    return listeningDifficultyFromRawValue(*raw);
+}
+
+QVariant LearnedCard::pronunciationHintJSONVariant() const
+{
+    return m_v.pronunciationHintJSON ? QVariant(*m_v.pronunciationHintJSON) : QVariant();
+}
+
+QVariant LearnedCard::listeningDifficultyRawVariant() const
+{
+    return m_v.listeningDifficultyRaw ? QVariant(*m_v.listeningDifficultyRaw) : QVariant();
+}
+
+void LearnedCard::applyStored(const CardValues &s)
+{
+    const QString oldId = cardId();
+    refresh(m_v.songKey, s.songKey, SongKey, &LearnedCard::songKeyChanged);
+    refresh(m_v.en, s.en, En, &LearnedCard::enChanged);
+    refresh(m_v.cn, s.cn, Cn, &LearnedCard::cnChanged);
+    refresh(m_v.note, s.note, Note, &LearnedCard::noteChanged);
+    refresh(m_v.example, s.example, Example, &LearnedCard::exampleChanged);
+    refresh(m_v.tag, s.tag, Tag, &LearnedCard::tagChanged);
+    refresh(m_v.lineTimestamp, s.lineTimestamp, LineTimestamp, &LearnedCard::lineTimestampChanged);
+    refresh(m_v.learned, s.learned, Learned, &LearnedCard::learnedChanged);
+    refresh(m_v.isMastered, s.isMastered, IsMastered, &LearnedCard::isMasteredChanged);
+    refresh(m_v.masteredAt, s.masteredAt, MasteredAt, &LearnedCard::masteredAtChanged);
+    refresh(m_v.isFavorite, s.isFavorite, IsFavorite, &LearnedCard::isFavoriteChanged);
+    refresh(m_v.favoritedAt, s.favoritedAt, FavoritedAt, &LearnedCard::favoritedAtChanged);
+    refresh(m_v.pronunciationHintJSON, s.pronunciationHintJSON, PronunciationHintJSON,
+            &LearnedCard::pronunciationHintJSONChanged);
+    refresh(m_v.culturalHint, s.culturalHint, CulturalHint, &LearnedCard::culturalHintChanged);
+    refresh(m_v.listeningDifficultyRaw, s.listeningDifficultyRaw, ListeningDifficultyRaw,
+            &LearnedCard::listeningDifficultyRawChanged);
+    if (cardId() != oldId)
+        emit cardIdChanged();
+}

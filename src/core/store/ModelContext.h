@@ -1,0 +1,180 @@
+#pragma once
+
+#include "core/store/LearnedCard.h"
+#include "core/store/SongRecord.h"
+#include "core/store/StoreContainer.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// One connection onto the store file and the model objects fetched through it.
+//
+// - Identity map: two fetches of one row give the same object for as long as the context
+//   knows it. A fetch also brings the returned objects' unchanged properties up to date.
+// - Changes: property writes on a model are recorded here and written by save(), which
+//   updates only the columns that changed.
+// - Transactions: perform() runs a unit of work as one transaction (BEGIN IMMEDIATE, or a
+//   savepoint inside an enclosing unit) and saves once at its end. When the unit throws,
+//   the transaction is rolled back and every object it touched is put back to its stored
+//   state; at the outermost level every unsaved change of the context is discarded, so a
+//   failed unit never leaves changes behind for a later, unrelated save to write. The
+//   error is rethrown unchanged.
+// - Other connections: commits of other contexts reach this one as sets of song keys
+//   (mergeExternalChanges); the objects of those songs are refreshed and announce what
+//   changed. Properties with unsaved changes keep their pending values.
+//
+// Confined to one thread, like its model objects.
+class ModelContext
+{
+public:
+    enum class Disposal {
+        Deferred,  // deleted objects are released with deleteLater(): screens may still hold them
+        Immediate, // deleted objects are released at once: nothing outside the context holds them
+    };
+
+    ModelContext(std::shared_ptr<StoreContainer> container, Disposal disposal, bool receiveExternalChanges);
+    ~ModelContext();
+    ModelContext(const ModelContext &) = delete;
+
+    StoreContainer &container() const { return *m_container; }
+    SqliteDatabase &database() { return m_db; }
+
+    // ---- fetches (flush pending changes first when inside a unit of work) ----
+    SongRecord *fetchSong(const QString &key);
+    SongRecord *songForRowId(qint64 rowId);
+    enum class SongFetch { All, ByLastPlayedDesc, FavoritesByFavoritedAtDesc };
+    QList<SongRecord *> fetchSongs(SongFetch fetch);
+    enum class CardFetch { All, FavoritesByFavoritedAtDesc, MasteredByMasteredAtDesc };
+    QList<LearnedCard *> fetchCards(CardFetch fetch);
+    // The object with this identifier, or null when there is none (any more).
+    StoredModel *resolve(const PersistentIdentifier &id);
+
+    // ---- changes ----
+    void insert(SongRecord *song);
+    void insert(LearnedCard *card);
+    // Deleting a song deletes its cards (in the store by cascade, here for the objects
+    // this context holds). Deleting a card takes it out of its song's list.
+    void remove(SongRecord *song);
+    void remove(const QList<SongRecord *> &songs);
+    void remove(LearnedCard *card);
+    bool hasChanges() const;
+    // Writes every pending change in one transaction (inside a unit of work: flushes).
+    void save();
+
+    // Runs `work` as one unit of work that may write; see the class comment.
+    template<class F>
+    auto perform(F &&work) -> decltype(work())
+    {
+        Unit unit(*this, SqliteTransaction::Mode::Immediate);
+        if constexpr (std::is_void_v<decltype(work())>) {
+            work();
+            unit.commit();
+        } else {
+            auto result = work();
+            unit.commit();
+            return result;
+        }
+    }
+    // Runs `work` as one read transaction: every fetch inside sees the same snapshot.
+    template<class F>
+    auto read(F &&work) -> decltype(work())
+    {
+        if (m_db.inTransaction())
+            return work();
+        SqliteTransaction txn(m_db, SqliteTransaction::Mode::Deferred);
+        if constexpr (std::is_void_v<decltype(work())>) {
+            work();
+            txn.commit();
+        } else {
+            auto result = work();
+            txn.commit();
+            return result;
+        }
+    }
+    bool inUnitOfWork() const { return !m_levels.empty(); }
+
+    // Applies the queued commits of other contexts (see setExternalChangeNotifier) and
+    // returns the song keys it refreshed. Deferred while a unit of work is open.
+    QSet<QString> mergeExternalChanges();
+    // Called on the committing thread when another context has committed; the owner
+    // hops to this context's thread and calls mergeExternalChanges().
+    void setExternalChangeNotifier(std::function<void()> notifier);
+
+    // Forgets every object (discarding unsaved changes) and releases them.
+    void reset();
+
+private:
+    friend class StoredModel;
+    friend class SongRecord;
+    friend class LearnedCard;
+
+    class Unit
+    {
+    public:
+        Unit(ModelContext &context, SqliteTransaction::Mode mode);
+        ~Unit();
+        void commit();
+
+    private:
+        ModelContext &m_context;
+        bool m_done = false;
+    };
+    struct Level
+    {
+        size_t mark;
+        quint64 serial;
+        std::unique_ptr<SqliteTransaction> txn;
+    };
+
+    void beginLevel(SqliteTransaction::Mode mode);
+    void commitLevel();
+    void rollbackLevel() noexcept;
+
+    void noteChange(StoredModel *object);
+    void flush();
+    void flushSong(SongRecord *song);
+    void flushCard(LearnedCard *card);
+    void rollbackJournal(size_t mark) noexcept;
+    void restoreFromStore(StoredModel *object);
+    void detach(StoredModel *object);
+    void finishTopLevelCommit();
+    void dispose(StoredModel *object);
+    void forget(StoredModel *object); // a row another connection deleted
+    void loadCards(SongRecord *song);
+    void refreshSongKey(const QString &key);
+    void refreshCardsOfSong(qint64 songRowId, SongRecord *song);
+
+    SongRecord *materializeSong(const SqliteStatement &row);
+    LearnedCard *materializeCard(const SqliteStatement &row);
+    void adopt(StoredModel *object);
+    QString songKeyOf(LearnedCard *card) const;
+
+    std::shared_ptr<StoreContainer> m_container;
+    SqliteDatabase m_db;
+    Disposal m_disposal;
+    QObject m_owner; // parent of every object this context holds
+
+    QHash<qint64, SongRecord *> m_songs;
+    QHash<qint64, LearnedCard *> m_cards;
+
+    // Objects changed since the last flush, in the order of their first change.
+    std::vector<StoredModel *> m_pending;
+    // Objects touched since the last durable commit; Level::mark indexes into it.
+    std::vector<StoredModel *> m_touched;
+    std::vector<Level> m_levels;
+    quint64 m_serial = 1;     // serial of the level outside any unit of work
+    quint64 m_nextSerial = 2;
+    QSet<QString> m_changedKeys; // songs written since the last durable commit
+    QSet<QString> m_mergedKeys;  // songs refreshed from other contexts, not yet reported
+
+    int m_listenerId = 0;
+    QMutex m_inboxMutex;
+    QSet<QString> m_inbox;
+    std::function<void()> m_notifier;
+};

@@ -1,0 +1,275 @@
+// Reads of the model context: fetches, the identity map, lazy relationships, and merging
+// the commits of other contexts.
+
+#include "core/store/ModelContext.h"
+#include "core/store/StoreRows.h"
+
+#include <QMutexLocker>
+
+using namespace StoreRows;
+
+namespace {
+qint64 songIdAt(const SqliteStatement &row)
+{
+    return row.isNull(cardSongIdColumn) ? 0 : row.int64(cardSongIdColumn);
+}
+} // namespace
+
+SongRecord *ModelContext::materializeSong(const SqliteStatement &row)
+{
+    const qint64 id = row.int64(0);
+    if (SongRecord *song = m_songs.value(id)) {
+        if (song->m_state == ModelState::Deleted)
+            return nullptr;
+        song->applyStored(readSong(row));
+        return song;
+    }
+    auto *song = new SongRecord(SongRecord::Rehydrate{}, readSong(row));
+    adopt(song);
+    song->m_rowId = id;
+    song->m_state = ModelState::Persisted;
+    m_songs.insert(id, song);
+    return song;
+}
+
+LearnedCard *ModelContext::materializeCard(const SqliteStatement &row)
+{
+    const qint64 id = row.int64(0);
+    const qint64 songId = songIdAt(row);
+    if (LearnedCard *card = m_cards.value(id)) {
+        if (card->m_state == ModelState::Deleted)
+            return nullptr;
+        card->applyStored(readCard(row));
+        if (!(card->m_dirty & (1u << LearnedCard::Song)) && card->m_songRowId != songId) {
+            card->m_songRowId = songId;
+            card->linkSong(m_songs.value(songId));
+        }
+        return card;
+    }
+    auto *card = new LearnedCard(LearnedCard::Rehydrate{}, readCard(row), songId);
+    adopt(card);
+    card->m_rowId = id;
+    card->m_state = ModelState::Persisted;
+    card->m_song = m_songs.value(songId);
+    m_cards.insert(id, card);
+    return card;
+}
+
+SongRecord *ModelContext::fetchSong(const QString &key)
+{
+    if (inUnitOfWork())
+        flush();
+    SqliteStatement st = m_db.statement("SELECT " STORE_SONG_COLUMNS " FROM songs WHERE key = ?1 LIMIT 1");
+    st.bind(1, key);
+    return st.step() ? materializeSong(st) : nullptr;
+}
+
+SongRecord *ModelContext::songForRowId(qint64 rowId)
+{
+    if (SongRecord *song = m_songs.value(rowId))
+        return song->m_state == ModelState::Deleted ? nullptr : song;
+    if (rowId <= 0)
+        return nullptr;
+    SqliteStatement st = m_db.statement("SELECT " STORE_SONG_COLUMNS " FROM songs WHERE id = ?1");
+    st.bind(1, rowId);
+    return st.step() ? materializeSong(st) : nullptr;
+}
+
+QList<SongRecord *> ModelContext::fetchSongs(SongFetch fetch)
+{
+    if (inUnitOfWork())
+        flush();
+    const char *sql = nullptr;
+    switch (fetch) {
+    case SongFetch::All: sql = "SELECT " STORE_SONG_COLUMNS " FROM songs"; break;
+    case SongFetch::ByLastPlayedDesc:
+        sql = "SELECT " STORE_SONG_COLUMNS " FROM songs ORDER BY last_played_at DESC";
+        break;
+    case SongFetch::FavoritesByFavoritedAtDesc:
+        sql = "SELECT " STORE_SONG_COLUMNS " FROM songs WHERE is_favorite = 1 ORDER BY favorited_at DESC";
+        break;
+    }
+    SqliteStatement st = m_db.statement(sql);
+    QList<SongRecord *> out;
+    while (st.step()) {
+        if (SongRecord *song = materializeSong(st))
+            out.append(song);
+    }
+    return out;
+}
+
+QList<LearnedCard *> ModelContext::fetchCards(CardFetch fetch)
+{
+    if (inUnitOfWork())
+        flush();
+    const char *sql = nullptr;
+    switch (fetch) {
+    case CardFetch::All: sql = "SELECT " STORE_CARD_COLUMNS " FROM cards"; break;
+    case CardFetch::FavoritesByFavoritedAtDesc:
+        sql = "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC";
+        break;
+    case CardFetch::MasteredByMasteredAtDesc:
+        sql = "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC";
+        break;
+    }
+    SqliteStatement st = m_db.statement(sql);
+    QList<LearnedCard *> out;
+    while (st.step()) {
+        if (LearnedCard *card = materializeCard(st))
+            out.append(card);
+    }
+    return out;
+}
+
+StoredModel *ModelContext::resolve(const PersistentIdentifier &id)
+{
+    if (id.isTemporary()) {
+        for (StoredModel *object : m_touched) {
+            if (object->m_entity == id.entity && object->m_context == this && object->id() == id)
+                return object->m_state == ModelState::Deleted ? nullptr : object;
+        }
+        return nullptr;
+    }
+    if (inUnitOfWork())
+        flush();
+    if (id.entity == PersistentIdentifier::Entity::Song)
+        return songForRowId(id.value);
+    if (LearnedCard *card = m_cards.value(id.value))
+        return card->m_state == ModelState::Deleted ? nullptr : card;
+    SqliteStatement st = m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards WHERE id = ?1");
+    st.bind(1, id.value);
+    return st.step() ? materializeCard(st) : nullptr;
+}
+
+void ModelContext::loadCards(SongRecord *song)
+{
+    song->m_cardsLoaded = true;
+    if (song->m_rowId <= 0)
+        return;
+    if (inUnitOfWork())
+        flush();
+    SqliteStatement st = m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards WHERE song_id = ?1 ORDER BY id");
+    st.bind(1, song->m_rowId);
+    QList<LearnedCard *> list;
+    while (st.step()) {
+        LearnedCard *card = materializeCard(st);
+        if (card && (!card->m_song || card->m_song == song)) {
+            card->linkSong(song);
+            list.append(card);
+        }
+    }
+    song->m_cards = list;
+}
+
+// ---- other contexts' commits --------------------------------------------------------
+
+QSet<QString> ModelContext::mergeExternalChanges()
+{
+    if (!inUnitOfWork()) {
+        QSet<QString> keys;
+        {
+            QMutexLocker lock(&m_inboxMutex);
+            keys.swap(m_inbox);
+        }
+        for (const QString &key : std::as_const(keys))
+            refreshSongKey(key);
+        m_mergedKeys.unite(keys);
+    }
+    return std::exchange(m_mergedKeys, {});
+}
+
+void ModelContext::refreshSongKey(const QString &key)
+{
+    SqliteStatement st = m_db.statement("SELECT " STORE_SONG_COLUMNS " FROM songs WHERE key = ?1 LIMIT 1");
+    st.bind(1, key);
+    const bool found = st.step();
+    const qint64 rowId = found ? st.int64(0) : 0;
+    const SongValues stored = found ? readSong(st) : SongValues{};
+    st.reset();
+
+    // Songs held under this key whose row is gone (or was replaced by a new row).
+    QList<SongRecord *> gone;
+    for (SongRecord *song : std::as_const(m_songs)) {
+        if (song->m_v.key == key && song->m_rowId != rowId && song->m_state == ModelState::Persisted)
+            gone.append(song);
+    }
+    for (SongRecord *song : std::as_const(gone))
+        forget(song);
+    if (!found)
+        return;
+    SongRecord *song = m_songs.value(rowId);
+    if (song && song->m_state != ModelState::Deleted)
+        song->applyStored(stored);
+    else
+        song = nullptr;
+    refreshCardsOfSong(rowId, song);
+}
+
+void ModelContext::refreshCardsOfSong(qint64 songRowId, SongRecord *song)
+{
+    const bool rebuildList = song && song->m_cardsLoaded;
+    SqliteStatement st = m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards WHERE song_id = ?1 ORDER BY id");
+    st.bind(1, songRowId);
+    QSet<qint64> present;
+    QList<LearnedCard *> list;
+    while (st.step()) {
+        const qint64 id = st.int64(0);
+        present.insert(id);
+        LearnedCard *card = rebuildList ? materializeCard(st) : nullptr;
+        if (!rebuildList) {
+            if (LearnedCard *held = m_cards.value(id); held && held->m_state != ModelState::Deleted)
+                card = materializeCard(st);
+        }
+        if (card && rebuildList && (!card->m_song || card->m_song == song)) {
+            card->linkSong(song);
+            list.append(card);
+        }
+    }
+    st.reset();
+
+    QList<LearnedCard *> gone;
+    for (LearnedCard *card : std::as_const(m_cards)) {
+        if (card->m_songRowId == songRowId && card->m_state == ModelState::Persisted && !present.contains(card->m_rowId))
+            gone.append(card);
+    }
+    for (LearnedCard *card : std::as_const(gone))
+        forget(card);
+
+    if (rebuildList) {
+        // Cards of this song not saved yet stay in its list.
+        for (LearnedCard *card : std::as_const(song->m_cards)) {
+            if (card->m_state == ModelState::Inserted)
+                list.append(card);
+        }
+        if (list != song->m_cards) {
+            song->m_cards = list;
+            emit song->cardsChanged();
+        }
+    }
+}
+
+void ModelContext::forget(StoredModel *object)
+{
+    if (object->m_context != this)
+        return;
+    if (object->m_entity == PersistentIdentifier::Entity::Song) {
+        auto *song = static_cast<SongRecord *>(object);
+        QList<LearnedCard *> cards;
+        for (LearnedCard *card : std::as_const(m_cards)) {
+            if (card->m_song == song || (card->m_songRowId > 0 && card->m_songRowId == song->m_rowId))
+                cards.append(card);
+        }
+        for (LearnedCard *card : std::as_const(cards))
+            forget(card);
+    } else {
+        auto *card = static_cast<LearnedCard *>(object);
+        if (SongRecord *song = card->m_song; song && song->m_cardsLoaded && song->m_cards.removeOne(card))
+            emit song->cardsChanged();
+    }
+    if (object->m_pending)
+        std::erase(m_pending, object);
+    std::erase(m_touched, object);
+    object->m_dirty = 0;
+    object->m_state = ModelState::Deleted;
+    dispose(object);
+}

@@ -1,0 +1,77 @@
+#include "core/store/SongOperations.h"
+
+#include "core/store/ModelContext.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <cmath>
+
+namespace SongOperations {
+
+QList<GoldenCard> deduplicated(const QList<GoldenCard> &cards)
+{
+    QSet<std::pair<QString, QString>> seen;
+    QList<GoldenCard> kept;
+    kept.reserve(cards.size());
+    for (auto it = cards.crbegin(); it != cards.crend(); ++it) {
+        const std::pair<QString, QString> key{it->en, it->tag};
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        kept.append(*it);
+    }
+    std::reverse(kept.begin(), kept.end());
+    return kept;
+}
+
+SongRecord *upsertSong(ModelContext &context, const QString &key, const QString &title, const QString &artist,
+                       const QString &lyrics, const std::optional<QString> &language, const QList<GoldenCard> &cards,
+                       const QDateTime &now)
+{
+    const QList<GoldenCard> unique = deduplicated(cards);
+    SongRecord *song = context.fetchSong(key);
+    if (!song) {
+        song = new SongRecord(key, title, artist, lyrics, {}, now);
+        song->setLanguage(language);
+        context.insert(song);
+    } else {
+        song->setTitle(title);
+        song->setArtist(artist);
+        song->setLyrics(lyrics);
+        song->setLanguage(language);
+        const QList<LearnedCard *> old = song->cards();
+        for (LearnedCard *card : old)
+            context.remove(card);
+        song->setCards({});
+    }
+    for (const GoldenCard &golden : unique) {
+        LearnedCard *card = LearnedCard::fromGoldenCard(golden, song);
+        context.insert(card);
+    }
+    return song;
+}
+
+bool retimeCards(SongRecord &song, const QHash<QString, std::optional<double>> &timestamps)
+{
+    bool changed = false;
+    const QList<LearnedCard *> cards = song.cards();
+    for (LearnedCard *card : cards) {
+        const auto it = timestamps.constFind(card->cardId());
+        if (it == timestamps.constEnd())
+            continue;
+        if (card->lineTimestamp() != *it) {
+            card->setLineTimestamp(*it);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+double roundLyricsOffset(double value)
+{
+    const double steps = value >= 2.0 ? 40.0 : std::max(value, -2.0) / 0.05;
+    return std::round(steps) * 0.05;
+}
+
+} // namespace SongOperations

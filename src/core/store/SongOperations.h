@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/GoldenCard.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class ModelContext;
+class SongRecord;
+
+// The algorithms both stores share. Each runs inside the caller's unit of work.
+namespace SongOperations {
+
+// One card per (en, tag), compared exactly; the last occurrence wins and the kept cards
+// stay in the order of their last occurrences (A, B, A' gives B, A').
+QList<GoldenCard> deduplicated(const QList<GoldenCard> &cards);
+
+// Creates the song or updates its title, artist, lyrics and language, then replaces its
+// cards wholesale with fresh ones (not learned, mastered or favourite) made from the
+// de-duplicated golden cards. Play count, last-played time, favourite state, story and
+// offset of an existing song are left alone; a new song starts with play count 0.
+SongRecord *upsertSong(ModelContext &context, const QString &key, const QString &title, const QString &artist,
+                       const QString &lyrics, const std::optional<QString> &language, const QList<GoldenCard> &cards,
+                       const QDateTime &now);
+
+// Sets the line time of every card whose identity is in the map and whose time differs.
+// Returns whether any card changed.
+bool retimeCards(SongRecord &song, const QHash<QString, std::optional<double>> &timestamps);
+
+// Per-song offset: clamped to [-2, 2] s, on a grid of 0.05 s, halves away from zero. The
+// arithmetic is exactly steps = value / 0.05 (40 at or above 2.0), round, steps * 0.05,
+// so 3 steps give 0.15000000000000002.
+double roundLyricsOffset(double value);
+
+} // namespace SongOperations
