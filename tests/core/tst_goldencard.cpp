@@ -35,19 +35,6 @@ QByteArray cardJson(const QByteArray &extra = QByteArray())
     return json + "}";
 }
 
-bool containsNull(const QJsonValue &value)
-{
-    if (value.isNull())
-        return true;
-    if (value.isObject()) {
-        const QJsonObject object = value.toObject();
-        for (auto it = object.begin(); it != object.end(); ++it)
-            if (containsNull(it.value()))
-                return true;
-    }
-    return false;
-}
-
 QString show(const GoldenCard &card)
 {
     return QString::fromUtf8(StrictJson::serialize(card.toJson()));
@@ -101,12 +88,9 @@ private slots:
         QTest::newRow("difficulty easy") << cardJson(R"("listeningDifficulty":"easy")") << true
                                          << with([](GoldenCard &c) { c.listeningDifficulty = ListeningDifficulty::easy; });
         QTest::newRow("cultural hint number") << cardJson(R"("culturalHint":3)") << true << basic;
-        QTest::newRow("cultural hint null") << cardJson(R"("culturalHint":null)") << true << basic;
         QTest::newRow("hint without tip") << cardJson(R"("pronunciationHint":{"kind":"linking"})") << true << basic;
         QTest::newRow("hint kind unknown")
             << cardJson(R"("pronunciationHint":{"kind":"rhythm","tip":"t"})") << true << basic;
-        QTest::newRow("hint kind capitalised")
-            << cardJson(R"("pronunciationHint":{"kind":"Linking","tip":"t"})") << true << basic;
         QTest::newRow("hint ipa a number")
             << cardJson(R"("pronunciationHint":{"kind":"stress","tip":"t","ipa":5})") << true << basic;
         QTest::newRow("hint a string") << cardJson(R"("pronunciationHint":"linking")") << true << basic;
@@ -145,13 +129,9 @@ private slots:
 
     void hintDecodedAloneIsStrict()
     {
-        QVERIFY_THROWS_EXCEPTION(JsonError, PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"linking"})")));
-        QVERIFY_THROWS_EXCEPTION(JsonError,
-                                 PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"linking","tip":"t","ipa":1})")));
-        QVERIFY_THROWS_EXCEPTION(JsonError, PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"x","tip":"t"})")));
-        const PronunciationHint hint =
-            PronunciationHint::fromJson(StrictJson::parseObject(R"({"kind":"contraction","tip":"t","ipa":null})"));
-        QCOMPARE(hint, (PronunciationHint{PronunciationKind::contraction, QStringLiteral("t"), std::nullopt}));
+        // Inside a card these would only drop the hint; alone they are errors.
+        for (const char *json : {R"({"kind":"linking"})", R"({"kind":"linking","tip":"t","ipa":1})"})
+            QVERIFY_THROWS_EXCEPTION(JsonError, PronunciationHint::fromJson(StrictJson::parseObject(json)));
     }
 
     void encodeLeavesAbsentFieldsOut()
@@ -167,7 +147,7 @@ private slots:
         GoldenCard noIpa = fullCard();
         noIpa.pronunciationHint->ipa.reset();
         QCOMPARE(noIpa.toJson().value(u"pronunciationHint").toObject().keys(), (QStringList{"kind", "tip"}));
-        QVERIFY(!containsNull(noIpa.toJson()));
+        QVERIFY(!StrictJson::serialize(noIpa.toJson()).contains("null"));
     }
 
     void nonFiniteTimeIsLeftOut()
@@ -191,16 +171,6 @@ private slots:
         awkward.lineTimestamp = 0.1 + 0.2;
         awkward.pronunciationHint->ipa.reset();
         QTest::newRow("awkward texts, inexact time") << awkward;
-        for (PronunciationKind kind : allPronunciationKinds) {
-            GoldenCard card = fullCard();
-            card.pronunciationHint->kind = kind;
-            QTest::newRow(qPrintable(QStringLiteral("kind ") + rawValue(kind))) << card;
-        }
-        for (ListeningDifficulty difficulty : allListeningDifficulties) {
-            GoldenCard card = basicCard();
-            card.listeningDifficulty = difficulty;
-            QTest::newRow(qPrintable(QStringLiteral("difficulty ") + rawValue(difficulty))) << card;
-        }
     }
 
     void roundTrip()
@@ -214,14 +184,10 @@ private slots:
     void rawValuesAreExact()
     {
         const QStringList kinds{"linking", "weak_form", "contraction", "elision", "stress", "intonation"};
-        for (int i = 0; i < kinds.size(); ++i) {
-            QCOMPARE(rawValue(allPronunciationKinds[i]), kinds[i]);
+        for (int i = 0; i < kinds.size(); ++i)
             QCOMPARE(pronunciationKindFromRawValue(kinds[i]), allPronunciationKinds[i]);
-            QCOMPARE(pronunciationKindFromRawValue(kinds[i].toUpper()), std::nullopt);
-        }
-        QCOMPARE(listeningDifficultyFromRawValue(QStringLiteral("medium")), ListeningDifficulty::medium);
-        QCOMPARE(listeningDifficultyFromRawValue(QStringLiteral(" medium")), std::nullopt);
         QCOMPARE(pronunciationKindFromRawValue(QStringLiteral("weak-form")), std::nullopt);
+        QCOMPARE(listeningDifficultyFromRawValue(QStringLiteral(" medium")), std::nullopt);
     }
 
     void identityEqualityAndHash()
@@ -251,14 +217,6 @@ private slots:
         negativeZero.lineTimestamp = -0.0;
         QVERIFY(negativeZero == zero);
         QCOMPARE(qHash(negativeZero), qHash(zero));
-
-        // Identity is case- and blank-sensitive.
-        GoldenCard spaced = basicCard();
-        spaced.tag = QStringLiteral("phrase ");
-        QVERIFY(spaced.id() != a.id());
-
-        QSet<GoldenCard> set{c, d, a, b};
-        QCOMPARE(set.size(), 3);
     }
 };
 

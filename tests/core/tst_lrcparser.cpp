@@ -109,24 +109,6 @@ private slots:
         QVERIFY2(sameLines(actual, expected),
                  qPrintable(QStringLiteral("got  %1\nwant %2").arg(describe(actual), describe(expected))));
     }
-
-    void fractionArithmetic()
-    {
-        // minutes × 60, plus seconds, plus fraction ÷ 10^digits, in that order.
-        QCOMPARE(LRCParser::timestamps(u"[01:02.05]"), QList<double>{60.0 + 2.0 + 5.0 / 100.0});
-        QCOMPARE(LRCParser::timestamps(u"[01:02.5][01:02.50][01:02.500]"), (QList<double>{62.5, 62.5, 62.5}));
-    }
-
-    void idTagPatternMatchesCaseInsensitively()
-    {
-        const QRegularExpression pattern(LRCParser::idTagPattern(), QRegularExpression::CaseInsensitiveOption);
-        QVERIFY(pattern.isValid());
-        for (const QString &key : LRCParser::idTags()) {
-            QVERIFY(pattern.match(QStringLiteral("[%1:x]").arg(key)).hasMatch());
-            QVERIFY(pattern.match(QStringLiteral("[%1:x]").arg(key.toUpper())).hasMatch());
-        }
-        QVERIFY(!pattern.match(u"[re:x]").hasMatch());
-    }
 };
 
 QTEST_GUILESS_MAIN(TstLrcParser)

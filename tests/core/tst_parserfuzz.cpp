@@ -50,32 +50,6 @@ QByteArray randomBytes(QRandomGenerator &rng, int maxLength)
     return bytes;
 }
 
-QJsonValue randomJsonValue(QRandomGenerator &rng, int depth)
-{
-    static const QStringList strings{"", "linking", "weak_form", "Easy", "easy", "hard", "12.5", "x"};
-    switch (rng.bounded(depth > 0 ? 7 : 5)) {
-    case 0: return QJsonValue(QJsonValue::Null);
-    case 1: return rng.bounded(2) == 0;
-    case 2: return rng.bounded(2) ? QJsonValue(rng.generateDouble() * 1e6 - 5e5) : QJsonValue(qint64(rng.bounded(1000)));
-    case 3:
-    case 4: return strings.at(rng.bounded(strings.size()));
-    case 5: {
-        QJsonArray array;
-        for (int i = rng.bounded(3); i > 0; --i)
-            array.append(randomJsonValue(rng, depth - 1));
-        return array;
-    }
-    default: {
-        static const QStringList keys{"kind", "tip", "ipa", "en", "x"};
-        QJsonObject object;
-        for (const QString &key : keys)
-            if (rng.bounded(2))
-                object.insert(key, randomJsonValue(rng, depth - 1));
-        return object;
-    }
-    }
-}
-
 // Decodes; the only allowed failure is JsonError. Returns whether a card came out.
 std::optional<GoldenCard> decodeCard(const QByteArray &bytes)
 {
@@ -149,16 +123,7 @@ private slots:
         QVERIFY2(timer.elapsed() < 10000, "long lines took too long");
     }
 
-    void cardFromRandomBytes()
-    {
-        QRandomGenerator rng(seed);
-        QElapsedTimer timer;
-        timer.start();
-        for (int i = 0; i < 20000 && timer.elapsed() < budgetMs / 3; ++i)
-            decodeCard(randomBytes(rng, 200));
-    }
-
-    void cardFromMutatedJson()
+    void cardFromRandomAndMutatedBytes()
     {
         const QByteArray valid = R"({"en":"hold on","cn":"坚持","note":"n","example":"e","tag":"t","lineTimestamp":1.5,)"
                                  R"("pronunciationHint":{"kind":"linking","tip":"t","ipa":"i"},"culturalHint":"c",)"
@@ -169,6 +134,10 @@ private slots:
         timer.start();
         int decoded = 0;
         for (int i = 0; i < 50000 && timer.elapsed() < budgetMs / 3; ++i) {
+            if (i % 4 == 0) {
+                decodeCard(randomBytes(rng, 200));
+                continue;
+            }
             QByteArray bytes = valid;
             for (int m = rng.bounded(1, 4); m > 0; --m) {
                 const int at = rng.bounded(bytes.size());
@@ -180,40 +149,6 @@ private slots:
             }
             if (decodeCard(bytes))
                 ++decoded;
-        }
-        QVERIFY(decoded > 0);
-    }
-
-    void cardFromRandomStructure()
-    {
-        static const QStringList keys{"en", "cn", "note", "example", "tag", "lineTimestamp", "pronunciationHint",
-                                      "culturalHint", "listeningDifficulty", "extra"};
-        QRandomGenerator rng(seed);
-        QElapsedTimer timer;
-        timer.start();
-        int decoded = 0;
-        for (int i = 0; i < 50000 && timer.elapsed() < budgetMs / 3; ++i) {
-            QJsonObject object;
-            for (const QString &key : keys) {
-                if (rng.bounded(8) == 0)
-                    continue;
-                // Mostly well-typed texts so that some cards get through to the optional fields.
-                if (key.size() <= 7 && key != QLatin1String("extra") && rng.bounded(4) != 0)
-                    object.insert(key, QStringLiteral("text"));
-                else
-                    object.insert(key, randomJsonValue(rng, 3));
-            }
-            std::optional<GoldenCard> card;
-            try {
-                card = GoldenCard::fromJson(object);
-            } catch (const JsonError &) {
-                continue;
-            }
-            ++decoded;
-            // Whatever decoded encodes without null and decodes back to the same card.
-            const QByteArray encoded = StrictJson::serialize(card->toJson());
-            QVERIFY2(!encoded.contains("null"), encoded.constData());
-            QCOMPARE(GoldenCard::fromJson(StrictJson::parseObject(encoded)), *card);
         }
         QVERIFY(decoded > 0);
     }

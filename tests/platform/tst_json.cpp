@@ -2,8 +2,6 @@
 
 #include <QtTest>
 
-#include <cmath>
-#include <limits>
 
 namespace {
 
@@ -28,13 +26,6 @@ QString outcome(F read)
     } catch (const JsonError &) {
         return QStringLiteral("error");
     }
-}
-
-std::optional<QString> colourFromRaw(const QString &raw)
-{
-    if (raw == QLatin1String("red") || raw == QLatin1String("blue"))
-        return raw;
-    return std::nullopt;
 }
 
 } // namespace
@@ -74,69 +65,12 @@ private slots:
         QCOMPARE(outcome([&] { return reader.lenientString(u"k"); }), lenient);
     }
 
-    void numberRules_data()
+    void integersAreExact()
     {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QString>("number");
-        QTest::addColumn<QString>("integer");
-        QTest::addColumn<QString>("optionalInteger");
-
-        QTest::newRow("missing") << QByteArray() << "error" << "error" << "none";
-        QTest::newRow("null") << QByteArray("null") << "error" << "error" << "none";
-        QTest::newRow("integer") << QByteArray("3") << "ok:3" << "ok:3" << "ok:3";
-        QTest::newRow("fraction") << QByteArray("3.5") << "ok:3.5" << "error" << "error";
-        QTest::newRow("negative") << QByteArray("-2") << "ok:-2" << "ok:-2" << "ok:-2";
-        QTest::newRow("beyond 2^53") << QByteArray("1e300") << "ok:1e+300" << "error" << "error";
-        QTest::newRow("numeric string") << QByteArray("\"3\"") << "error" << "error" << "error";
-        QTest::newRow("bool") << QByteArray("false") << "error" << "error" << "error";
-    }
-
-    void numberRules()
-    {
-        QFETCH(QByteArray, value);
-        QFETCH(QString, number);
-        QFETCH(QString, integer);
-        QFETCH(QString, optionalInteger);
-        const JsonReader reader(objectWith(value));
-        QCOMPARE(outcome([&] { return QString::number(reader.requireNumber(u"k")); }), number);
-        QCOMPARE(outcome([&] { return QString::number(reader.requireInteger(u"k")); }), integer);
-        QCOMPARE(outcome([&] {
-                     const auto v = reader.optionalInteger(u"k");
-                     return v ? std::optional<QString>(QString::number(*v)) : std::nullopt;
-                 }),
-                 optionalInteger);
-    }
-
-    void enumRules_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QString>("required");
-        QTest::addColumn<QString>("optional");
-        QTest::addColumn<QString>("lenient");
-
-        QTest::newRow("missing") << QByteArray() << "error" << "none" << "none";
-        QTest::newRow("known") << QByteArray("\"red\"") << "ok:red" << "ok:red" << "ok:red";
-        QTest::newRow("other case") << QByteArray("\"Red\"") << "error" << "error" << "none";
-        QTest::newRow("unknown") << QByteArray("\"green\"") << "error" << "error" << "none";
-        QTest::newRow("number") << QByteArray("2") << "error" << "error" << "none";
-    }
-
-    void enumRules()
-    {
-        QFETCH(QByteArray, value);
-        QFETCH(QString, required);
-        QFETCH(QString, optional);
-        QFETCH(QString, lenient);
-        const JsonReader reader(objectWith(value));
-        QCOMPARE(outcome([&] { return reader.requireEnum(u"k", colourFromRaw); }), required);
-        QCOMPARE(outcome([&] { return reader.optionalEnum(u"k", colourFromRaw); }), optional);
-        QCOMPARE(outcome([&] { return reader.lenientEnum(u"k", colourFromRaw); }), lenient);
-    }
-
-    void unknownKeysAreIgnored()
-    {
-        const JsonReader reader(StrictJson::parseObject(R"({"k":"v","extra":[1,2,{"x":null}]})"));
-        QCOMPARE(reader.requireString(u"k"), QStringLiteral("v"));
+        const JsonReader reader(StrictJson::parseObject(R"({"n":-2,"fraction":3.5,"huge":1e300,"text":"3"})"));
+        QCOMPARE(reader.requireInteger(u"n"), -2);
+        for (const char16_t *key : {u"fraction", u"huge", u"text"})
+            QVERIFY_THROWS_EXCEPTION(JsonError, reader.optionalInteger(key));
     }
 
     void errorsNameTheKeyPath()
@@ -196,20 +130,14 @@ private slots:
         QCOMPARE(reader.requireArray(u"k").size(), 1);
     }
 
-    void writingLeavesAbsentValuesOut()
+    void writingNeverProducesNull()
     {
         QJsonObject object;
         StrictJson::insertOptional(object, QStringLiteral("s"), std::optional<QString>());
-        StrictJson::insertOptional(object, QStringLiteral("d"), std::optional<double>());
-        StrictJson::insertOptional(object, QStringLiteral("nan"), std::optional<double>(std::nan("")));
-        StrictJson::insertOptional(object, QStringLiteral("inf"),
-                                   std::optional<double>(std::numeric_limits<double>::infinity()));
+        StrictJson::insertOptional(object, QStringLiteral("inf"), std::optional<double>(qInf()));
         StrictJson::insertOptional(object, QStringLiteral("b"), std::optional<bool>(false));
-        StrictJson::insertOptional(object, QStringLiteral("i"), std::optional<qint64>(0));
-        QCOMPARE(object, StrictJson::parseObject(R"({"b":false,"i":0})"));
-        QVERIFY(!StrictJson::serialize(object).contains("null"));
-        QVERIFY_THROWS_EXCEPTION(JsonError, StrictJson::insertNumber(object, QStringLiteral("x"),
-                                                                      std::numeric_limits<double>::infinity()));
+        QCOMPARE(object, StrictJson::parseObject(R"({"b":false})"));
+        QVERIFY_THROWS_EXCEPTION(JsonError, StrictJson::insertNumber(object, QStringLiteral("x"), qQNaN()));
     }
 };
 

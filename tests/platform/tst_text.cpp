@@ -120,23 +120,6 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(Text::withLoneSurrogatesReplaced(input), expected);
     }
-
-    void nfkc_data()
-    {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("full width") << QStringLiteral("ＡＢＣ１２３") << QStringLiteral("ABC123");
-        QTest::newRow("ligature") << QStringLiteral("\uFB01ne") << QStringLiteral("fine");
-        QTest::newRow("composes") << QStringLiteral("e\u0301") << QStringLiteral("\u00E9");
-        QTest::newRow("superscript") << QStringLiteral("x\u00B2") << QStringLiteral("x2");
-    }
-
-    void nfkc()
-    {
-        QFETCH(QString, input);
-        QFETCH(QString, expected);
-        QCOMPARE(Text::nfkc(input), expected);
-    }
 };
 
 QTEST_GUILESS_MAIN(TstText)
