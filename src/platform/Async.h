@@ -152,8 +152,12 @@ private:
             throw CancelledError();
         if (state->outcome.error)
             std::rethrow_exception(state->outcome.error);
-        if constexpr (!std::is_void_v<T>)
-            co_return *state->outcome.value;
+        if constexpr (!std::is_void_v<T>) {
+            // A copy for this waiter: QCoro's co_return of an lvalue moves from it, which would
+            // leave the next waiter an emptied value.
+            T value = *state->outcome.value;
+            co_return value;
+        }
     }
 
     std::shared_ptr<State> m_state;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Lyrics.h"
-#include "core/NowPlayingTrack.h"
+#include "session/NowPlayingTrack.h"
 #include "core/SongStory.h"
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"

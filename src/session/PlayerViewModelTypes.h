@@ -13,13 +13,6 @@
 
 #include <qcoro/qcorotask.h>
 
-struct SampleAnchor
-{
-    ContinuousInstant hostTime;
-    double elapsed = 0;
-    double rate = 0;
-    bool operator==(const SampleAnchor &) const = default;
-};
 
 struct LearnedCardVM
 {
@@ -43,7 +36,7 @@ class CardStoreActor : public QObject
 {
     Q_OBJECT
 public:
-    QCoro::Task<void> setLyricsOffset(QString key, std::optional<double> offset);
+    QCoro::Task<void> setLyricsOffset(QString key, std::optional<double> offset) { co_return; }
 signals:
     void committed();
 };
