@@ -109,7 +109,7 @@ QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTra
         language = initial->language;
     } else {
         auto lookup = [lyricsRepository, track] { return lyricsRepository->lookup(track); };
-        QCoro::Task<LocalLyricsRepository::LookupResult> step = AppLog::timed("LyricsLookup", lcSession, lookup);
+        QCoro::Task<LocalLyricsRepository::LookupResult> step = AppLog::timed("LyricsLookup", lcSession(), lookup);
         const LocalLyricsRepository::LookupResult found = co_await std::move(step);
         switch (found.kind()) {
         case LocalLyricsRepository::LookupResult::Kind::error:
@@ -265,8 +265,8 @@ QCoro::Task<void> SessionCoordinator::loadCards(Work work, NowPlayingTrack track
         auto generate = [llm, clock, track, lyricsText, language, token = work.token] {
             return fetchCards(llm, clock, track, lyricsText, language, token);
         };
-        QCoro::Task<QList<GoldenCard>> step = isRetry ? AppLog::timed("CardRetry", lcCards, generate)
-                                                      : AppLog::timed("CardGeneration", lcCards, generate);
+        QCoro::Task<QList<GoldenCard>> step = isRetry ? AppLog::timed("CardRetry", lcCards(), generate)
+                                                      : AppLog::timed("CardGeneration", lcCards(), generate);
         QList<GoldenCard> cards = co_await std::move(step);
         if (work.isLive()) {
             QList<GoldenCard> sorted = sortedCards(std::move(cards));
