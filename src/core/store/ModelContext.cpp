@@ -17,14 +17,12 @@ ModelContext::ModelContext(std::shared_ptr<StoreContainer> container, Disposal d
 {
     if (receiveExternalChanges) {
         m_listenerId = m_container->addListener([this](const QSet<QString> &keys) {
-            std::function<void()> notify;
-            {
-                QMutexLocker lock(&m_inboxMutex);
-                m_inbox.unite(keys);
-                notify = m_notifier;
-            }
-            if (notify)
-                notify();
+            // The notifier runs under the lock, so once setExternalChangeNotifier({})
+            // has returned it is never called again.
+            QMutexLocker lock(&m_inboxMutex);
+            m_inbox.unite(keys);
+            if (m_notifier)
+                m_notifier();
         });
     } else {
         // Still an identity for publishing, so that other contexts hear of our commits.
@@ -207,6 +205,8 @@ void ModelContext::commitLevel()
 
 void ModelContext::rollbackLevel() noexcept
 {
+    if (m_levels.empty())
+        return;
     Level level = std::move(m_levels.back());
     m_levels.pop_back();
     level.txn->rollback();
@@ -227,7 +227,7 @@ void ModelContext::save()
     perform([] {});
 }
 
-void ModelContext::finishTopLevelCommit()
+void ModelContext::finishTopLevelCommit() noexcept
 {
     std::vector<StoredModel *> touched;
     touched.swap(m_touched);

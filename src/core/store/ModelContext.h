@@ -143,7 +143,7 @@ private:
     void rollbackJournal(size_t mark) noexcept;
     void restoreFromStore(StoredModel *object);
     void detach(StoredModel *object);
-    void finishTopLevelCommit();
+    void finishTopLevelCommit() noexcept;
     void dispose(StoredModel *object);
     void forget(StoredModel *object); // a row another connection deleted
     void loadCards(SongRecord *song);

@@ -172,7 +172,7 @@ void StoreContainer::publishCommit(int sourceListenerId, const QSet<QString> &so
         return;
     QMutexLocker lock(&m_mutex);
     for (const auto &[id, listener] : m_listeners) {
-        if (id != sourceListenerId)
+        if (id != sourceListenerId && listener)
             listener(songKeys);
     }
 }
