@@ -100,7 +100,8 @@ QCoro::Task<T> timedStep(const char *name, const QLoggingCategory *logger, std::
 // or cancellation check: a CancelledError is logged and rethrown like any other error.
 //
 // `operation` is called after the begin signpost and the start time are taken; it returns the
-// task to await (for example a lambda calling a member coroutine).
+// task to await (for example a lambda calling a member coroutine). It is kept until the step
+// ends, so whatever it captures by reference must outlive the step.
 template<class F>
 auto timed(const char *name, const QLoggingCategory &logger, F operation,
            const ContinuousClock *clock = ContinuousClock::system()) -> std::invoke_result_t<F>
