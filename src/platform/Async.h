@@ -153,9 +153,9 @@ private:
         if (state->outcome.error)
             std::rethrow_exception(state->outcome.error);
         if constexpr (!std::is_void_v<T>) {
-            // A copy for this waiter: QCoro's co_return of an lvalue moves from it, which would
-            // leave the next waiter an emptied value.
-            T value = *state->outcome.value;
+            // Through a const reference: QCoro 0.8's return_value(U&&) moves from a non-const
+            // lvalue, which would empty the shared value for every later waiter.
+            const T &value = *state->outcome.value;
             co_return value;
         }
     }

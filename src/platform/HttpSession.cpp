@@ -155,7 +155,8 @@ HttpSession::HttpSession(Configuration configuration)
     : m_configuration(std::move(configuration))
     , m_manager(new QNetworkAccessManager, [](QNetworkAccessManager *manager) { manager->deleteLater(); })
 {
-    // Never wait for a network that is not there, never cache: each call goes to the server.
+    // The manager has no cache and does not wait for a network: a request made while offline
+    // fails at once. Replies are deleted by send() itself.
     m_manager->setAutoDeleteReplies(false);
 }
 

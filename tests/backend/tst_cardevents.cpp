@@ -15,7 +15,7 @@ const QString kCard = QStringLiteral(R"({"en":"hold on","cn":"坚持住","note":
 const GoldenCard kGolden{QStringLiteral("hold on"), QStringLiteral("坚持住"), QStringLiteral("n"),
                          QStringLiteral("e"), QStringLiteral("phrase"), {}, {}, {}, {}};
 
-QString describe(const SSEEvent &event)
+QString describeEvent(const SSEEvent &event)
 {
     if (auto *delta = event.as<SSEEvent::Delta>())
         return QStringLiteral("delta(%1)").arg(delta->text);
@@ -88,6 +88,14 @@ QCoro::Task<void> collect(SSEEventStream *stream, std::shared_ptr<Collected> out
 
 } // namespace
 
+namespace QTest {
+template<>
+char *toString(const SSEEvent &event)
+{
+    return qstrdup(describeEvent(event).toUtf8().constData());
+}
+} // namespace QTest
+
 class TestCardEvents : public QObject
 {
     Q_OBJECT
@@ -95,7 +103,6 @@ class TestCardEvents : public QObject
 private slots:
     void reader_data();
     void reader();
-    void readerStopsAfterLastEvent();
     void streamFinishesAtDone();
     void streamFailsWhenLinesRunOut();
     void streamMapsTransferFailure_data();
@@ -166,36 +173,15 @@ void TestCardEvents::reader()
     QFETCH(bool, finished);
 
     SSELineReader reader;
-    QStringList got;
+    QList<SSEEvent> decoded;
     for (const QString &line : lines) {
         const SSELineReader::Step step = reader.feed(line);
         if (step.event)
-            got.append(describe(*step.event));
+            decoded.append(*step.event);
         QCOMPARE(step.finished, reader.isFinished());
     }
-    QStringList want;
-    for (const SSEEvent &event : events)
-        want.append(describe(event));
-    QCOMPARE(got, want);
+    QCOMPARE(decoded, events);
     QCOMPARE(reader.isFinished(), finished);
-
-    // The descriptions name the payloads; equality checks every field of them.
-    SSELineReader again;
-    QList<SSEEvent> decoded;
-    for (const QString &line : lines) {
-        if (auto event = again.feed(line).event)
-            decoded.append(*event);
-    }
-    QVERIFY(decoded == events);
-}
-
-void TestCardEvents::readerStopsAfterLastEvent()
-{
-    SSELineReader reader;
-    reader.feed(u"data: [DONE]");
-    const SSELineReader::Step step = reader.feed(u"event: done");
-    QVERIFY(step.finished);
-    QVERIFY(!reader.feed(u"").event);
 }
 
 void TestCardEvents::streamFinishesAtDone()

@@ -175,6 +175,18 @@ private slots:
         QCOMPARE(server->totalCount(), 0);
     }
 
+    void fakeRequiresTheBearer()
+    {
+        server->requireBearer(QStringLiteral("t0k3n"));
+        server->setReply("/api/track", Reply::json(200, QJsonObject{}));
+        HttpSession session;
+        Http::Request request = get(urlFor("/api/track"));
+        QCOMPARE(TaskRunner::run(session.send(request)).status, std::optional<int>(401));
+        request.setHeader("Authorization", "Bearer t0k3n");
+        QCOMPARE(TaskRunner::run(session.send(request)).status, std::optional<int>(200));
+        QCOMPARE(server->count("/api/track"), 2);
+    }
+
     void urlByAppending_data()
     {
         QTest::addColumn<QString>("base");

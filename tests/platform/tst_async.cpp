@@ -160,6 +160,13 @@ private slots:
         QVERIFY(w1.outcome->error && w1.outcome->error == w2.outcome->error);
     }
 
+    void sharedTaskValueIsNotMovedAwayFromLaterWaiters()
+    {
+        SharedTask<QString> shared([](CancellationToken) -> QCoro::Task<QString> { co_return QStringLiteral("lyrics"); });
+        QCOMPARE(launch(shared.wait()).outcome->take(), QStringLiteral("lyrics"));
+        QCOMPARE(launch(shared.wait()).outcome->take(), QStringLiteral("lyrics"));
+    }
+
     void channelDeliversInOrderThenEnds()
     {
         Channel<int> channel;

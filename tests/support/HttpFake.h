@@ -46,7 +46,10 @@ public:
             Complete,          // status line, headers and the whole body
             NeverAnswer,       // read the request, send nothing, keep the connection open
             StallMidBody,      // headers (with the full Content-Length) and `partialBytes` of the body, then silence
-            CloseWithoutAnswer,// read the request and close the connection without a byte
+            // Read the request and close the connection without a byte. Qt's HTTP client then
+            // sends the request once more on a new connection before it reports the failure,
+            // so the log holds it twice.
+            CloseWithoutAnswer,
             CloseMidBody,      // headers and `partialBytes` of the body, then close the connection
         };
 
