@@ -68,7 +68,8 @@ QCoro::Task<SongStory> fetchShared(std::shared_ptr<RemoteSongStoryProvider::Stat
     const auto existing = state->inflight.constFind(songKey);
     if (existing != state->inflight.constEnd()) {
         const SharedTask<SongStory> shared = *existing;
-        co_return co_await shared.wait(waiter);
+        SongStory story = co_await shared.wait(waiter);
+        co_return story;
     }
 
     HttpSession *session = state->session;
