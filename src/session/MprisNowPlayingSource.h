@@ -31,7 +31,8 @@ struct MprisNowPlayingSourceOptions
 // What the MPRIS players on the session bus are playing. Each read runs nowplaying-reader as a
 // child process; reads never overlap, and requests made during a read fold into one more read.
 // Reads are requested at start, every poll interval, and whenever a player signals a change of
-// track, playback status or rate, a seek, or appears or leaves the bus. Main-thread object.
+// track, playback status or rate, a seek, or appears or leaves the bus. Main-thread object:
+// start() and stop() are called on its thread.
 class MprisNowPlayingSource final : public QObject, public NowPlayingSource
 {
     Q_OBJECT

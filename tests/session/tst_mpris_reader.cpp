@@ -158,8 +158,6 @@ private Q_SLOTS:
         QTest::newRow("tie: first bus name")
             << QList<PlayerSpec>{player("zeta", "Playing"), player("alpha", "Playing"), player("mid", "Playing")}
             << "alpha" << QJsonObject{};
-        QTest::newRow("paused tie: first bus name")
-            << QList<PlayerSpec>{player("b", "Paused"), player("a", "Paused")} << "a" << QJsonObject{};
         QTest::newRow("stopped is skipped")
             << QList<PlayerSpec>{player("alpha", "Stopped"), player("zeta", "Paused")} << "zeta" << QJsonObject{};
         QTest::newRow("only stopped") << QList<PlayerSpec>{player("alpha", "Stopped")} << "" << QJsonObject{};

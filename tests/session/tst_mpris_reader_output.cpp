@@ -50,14 +50,12 @@ private Q_SLOTS:
         QTest::newRow("null") << QByteArray("null") << "absent";
         QTest::newRow("null in white space") << QByteArray(" \n\tnull \n") << "absent";
         QTest::newRow("empty") << QByteArray() << "absent";
-        QTest::newRow("white space") << QByteArray(" \r\n ") << "absent";
         QTest::newRow("not UTF-8") << QByteArray("{\"t\":\"\xff\xfe\"}") << "absent";
         QTest::newRow("error object") << QByteArray(R"({"error":"no session bus"})") << "absent";
         QTest::newRow("error key with a track") << QByteArray(R"({"error":null,"t":"Song","r":1})") << "absent";
         QTest::newRow("no title") << QByteArray(R"({"a":"Artist","d":10,"r":1})") << "absent";
         QTest::newRow("empty title") << QByteArray(R"({"t":"","a":"Artist"})") << "absent";
         QTest::newRow("title a number") << QByteArray(R"({"t":42})") << "absent";
-        QTest::newRow("title null") << QByteArray(R"({"t":null,"a":"A"})") << "absent";
         QTest::newRow("other fields of wrong types")
             << QByteArray(R"({"t":"S","a":7,"l":["x"],"b":true,"d":"200","e":"5","r":"1","ts":{}})")
             << "S|||0|0|paused|-";
@@ -145,14 +143,11 @@ private Q_SLOTS:
         QTest::newRow("negative offset") << QJsonValue("2023-11-14T17:43:20.5-04:30") << 1700000000.5;
         QTest::newRow("leap day") << QJsonValue("2024-02-29T00:00:00Z") << 1709164800.0;
         QTest::newRow("decimal text") << QJsonValue("1700000000.5") << 1700000000.5;
-        QTest::newRow("exponent text") << QJsonValue("1.7e9") << 1.7e9;
         QTest::newRow("no leap day in 2023") << QJsonValue("2023-02-29T00:00:00Z") << none;
         QTest::newRow("month 13") << QJsonValue("2023-13-01T00:00:00Z") << none;
         QTest::newRow("hour 24") << QJsonValue("2023-11-14T24:00:00Z") << none;
         QTest::newRow("no zone") << QJsonValue("2023-11-14T22:13:20") << none;
-        QTest::newRow("space for T") << QJsonValue("2023-11-14 22:13:20Z") << none;
         QTest::newRow("empty fraction") << QJsonValue("2023-11-14T22:13:20.Z") << none;
-        QTest::newRow("date only") << QJsonValue("2023-11-14") << none;
         QTest::newRow("leading space") << QJsonValue(" 1700000000") << none;
         QTest::newRow("trailing text") << QJsonValue("1700000000s") << none;
         QTest::newRow("comma decimal") << QJsonValue("1700000000,5") << none;

@@ -191,22 +191,12 @@ private Q_SLOTS:
         QCOMPARE(t.songKey(), key);
     }
 
-    void equalityCoversEveryField()
+    void equalityAndHash()
     {
         const NowPlayingTrack a = track(10, true, ContinuousInstant{5});
-        NowPlayingTrack b = a;
-        QCOMPARE(a, b);
-        QCOMPARE(qHash(a), qHash(b));
-        b.elapsed = 10.001;
-        QVERIFY(a != b);
-        b = a;
-        b.sampleHostTime = ContinuousInstant{6};
-        QVERIFY(a != b);
-        b.sampleHostTime.reset();
-        QVERIFY(a != b);
-        b = a;
-        b.sourceBundleIdentifier = QString();
-        QVERIFY(a != b); // an empty identifier is not a missing one
+        NowPlayingTrack later = a;
+        later.sampleHostTime = ContinuousInstant{6};
+        QVERIFY(a != later); // two reads of one song never compare equal
 
         NowPlayingTrack zero = track(0.0, false, std::nullopt);
         NowPlayingTrack negativeZero = zero;
