@@ -1,7 +1,7 @@
 #include "session/CardLightingCoordinator.h"
 
 #include "session/CardLightingRule.h"
-#include "session/PlayerViewModelTypes.h"
+#include "core/LearnedCardVM.h"
 
 #include <QPointer>
 

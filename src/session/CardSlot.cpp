@@ -1,5 +1,8 @@
 #include "session/CardSlot.h"
 
+#include "core/LearnedCardVM.h"
+#include "core/store/LearnedCard.h"
+
 #include <QSet>
 
 #include <algorithm>
@@ -73,6 +76,24 @@ QList<CardSlot> expand(const QList<Entry> &entries)
     for (Keyed &k : keyed)
         slotList.append(std::move(k.slot));
     return slotList;
+}
+
+QList<CardSlot> expand(const QList<LearnedCard *> &cards)
+{
+    QList<Entry> entries;
+    entries.reserve(cards.size());
+    for (const LearnedCard *card : cards)
+        entries.append(Entry{card->cardId(), card->lineTimestamp()});
+    return expand(entries);
+}
+
+QList<CardSlot> expand(const QList<LearnedCardVM> &cardVMs)
+{
+    QList<Entry> entries;
+    entries.reserve(cardVMs.size());
+    for (const LearnedCardVM &card : cardVMs)
+        entries.append(Entry{card.id, card.lineTimestamp});
+    return expand(entries);
 }
 
 std::optional<QString> activeSlotId(const QList<CardSlot> &slotList, double t)

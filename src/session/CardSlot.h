@@ -5,6 +5,9 @@
 
 #include <optional>
 
+class LearnedCard;
+struct LearnedCardVM;
+
 // One row of the card list: one distinct card of the song, placed by its lyric line's time.
 struct CardSlot
 {
@@ -43,17 +46,9 @@ struct Entry
 // first by time, then untimed ones; ties between equal times, and the untimed slots, by card id
 // (canonically equivalent text compares equal, otherwise by Unicode scalar values).
 QList<CardSlot> expand(const QList<Entry> &entries);
-
-// Every card type that has `id` and `lineTimestamp` (the view-side card, snapshots).
-template<class Card>
-QList<CardSlot> expandCards(const QList<Card> &cards)
-{
-    QList<Entry> entries;
-    entries.reserve(cards.size());
-    for (const Card &card : cards)
-        entries.append(Entry{card.id, card.lineTimestamp});
-    return expand(entries);
-}
+// The same over stored cards (read on their store's thread) and over view-side cards.
+QList<CardSlot> expand(const QList<LearnedCard *> &cards);
+QList<CardSlot> expand(const QList<LearnedCardVM> &cardVMs);
 
 // The slot id of the last slot in list order whose time is present and not after t (no
 // tolerance); none when t is NaN or no slot qualifies. One pass; allocates nothing.

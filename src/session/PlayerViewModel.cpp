@@ -2,6 +2,8 @@
 
 #include "core/AppLog.h"
 #include "core/LrcParser.h"
+#include "core/store/LearnedCard.h"
+#include "core/store/SongRecord.h"
 #include "platform/Text.h"
 
 #include <QSettings>
@@ -196,10 +198,10 @@ void PlayerViewModel::setIsStoryModalOpen(bool open)
     write(m_isStoryModalOpen, open, IsStoryModalOpenField);
 }
 
-void PlayerViewModel::setCardStoreActor(CardStoreActor *actor)
+void PlayerViewModel::setCardStoreActor(std::shared_ptr<CardStoreActor> actor)
 {
     Batch batch(this);
-    m_cardStoreActor = actor;
+    m_cardStoreActor = std::move(actor);
     touch(CardStoreActorField);
 }
 
@@ -296,6 +298,29 @@ void PlayerViewModel::applyStoredState(const QList<LearnedCardVM> &cards, const 
     clearActiveCardMemo();
     ++m_songSessionId;
     touch(SongSessionIdField);
+}
+
+namespace {
+
+QList<LearnedCardVM> viewCards(SongRecord &record)
+{
+    QList<LearnedCardVM> cards;
+    for (LearnedCard *card : record.cards())
+        cards.append(LearnedCardVM::fromCard(*card));
+    return cards;
+}
+
+} // namespace
+
+void PlayerViewModel::applySongState(const NowPlayingTrack &track, const LyricsResult &lyricsResult,
+                                     SongRecord &record)
+{
+    applySongState(track, lyricsResult, viewCards(record), record.language());
+}
+
+void PlayerViewModel::applyStoredSong(SongRecord &record)
+{
+    applyStoredState(viewCards(record), lyricsResultFromRaw(record.lyrics()), record.language());
 }
 
 void PlayerViewModel::beginCardsLoading()

@@ -6,8 +6,8 @@
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
 #include "session/CantorellaError.h"
+#include "core/LearnedCardVM.h"
 #include "session/CardLightingRule.h"
-#include "session/PlayerViewModelTypes.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -21,7 +21,9 @@
 #include <optional>
 #include <utility>
 
+class CardStoreActor;
 class QSettings;
+class SongRecord;
 
 // What a view model is built with besides its position clock. The defaults are the
 // application's own; tests pass their own.
@@ -110,7 +112,7 @@ public:
     const std::optional<QString> &notTargetLanguageState() const { return m_notTargetLanguageState; }
     const std::optional<SongStory> &currentStory() const { return m_currentStory; }
     bool isStoryModalOpen() const { return m_isStoryModalOpen; }
-    CardStoreActor *cardStoreActor() const { return m_cardStoreActor; }
+    const std::shared_ptr<CardStoreActor> &cardStoreActor() const { return m_cardStoreActor; }
 
     // Plain property writes, each under the notification rule above. `replaceCards` writes the
     // card list as it is (setCards is the pipeline's step with its side effects).
@@ -128,7 +130,8 @@ public:
     void setNotTargetLanguageState(const std::optional<QString> &language);
     void setCurrentStory(const std::optional<SongStory> &story);
     void setIsStoryModalOpen(bool open);
-    void setCardStoreActor(CardStoreActor *actor);
+    // The store through which per-song offsets are saved; without one they live in memory only.
+    void setCardStoreActor(std::shared_ptr<CardStoreActor> actor);
 
     // Playback stopped: back to idle (the anchor goes too; offsets stay).
     void resetForNoTrack();
@@ -138,8 +141,8 @@ public:
     // shown, only the track is written.
     void applySongState(const NowPlayingTrack &track, const LyricsResult &lyricsResult,
                         const QList<LearnedCardVM> &cards, const std::optional<QString> &language);
-    // The same, with the cards and language of a stored song.
-    void applySongState(const NowPlayingTrack &track, const LyricsResult &lyricsResult, SongRecord *record);
+    // The same, with the cards and language of a stored song (read on the GUI thread's store).
+    void applySongState(const NowPlayingTrack &track, const LyricsResult &lyricsResult, SongRecord &record);
     void beginCardsLoading();
     void setCards(const QList<LearnedCardVM> &cards);
     void setCardsError(const std::exception &error);
@@ -160,7 +163,8 @@ public:
     // The content part of applySongState, without a track.
     void applyStoredState(const QList<LearnedCardVM> &cards, const LyricsResult &lyricsResult,
                           const std::optional<QString> &language);
-    void applyStoredSong(SongRecord *record);
+    // The stored song's cards (in the record's order), lyrics and language, without a track.
+    void applyStoredSong(SongRecord &record);
     bool isSameSongState(const std::optional<QString> &songKey, const QList<SyncedLine> &lines,
                          const QList<LearnedCardVM> &cards, const std::optional<QString> &language) const;
 
@@ -313,7 +317,7 @@ private:
                                                   CancellationToken token, QString key, double offset);
     static QCoro::Task<void> writePreferenceLater(QPointer<PlayerViewModel> model, ContinuousClock *clock,
                                                   CancellationToken token, Preference preference);
-    static QCoro::Task<void> storeSongOffset(QPointer<CardStoreActor> actor, QString key,
+    static QCoro::Task<void> storeSongOffset(std::shared_ptr<CardStoreActor> actor, QString key,
                                              std::optional<double> offset);
     void persist(Preference preference);
 
@@ -353,7 +357,7 @@ private:
     bool m_nudgeEnabledWritePending = false;
 
     std::optional<ActiveCardMemo> m_activeCardIdCache;
-    QPointer<CardStoreActor> m_cardStoreActor;
+    std::shared_ptr<CardStoreActor> m_cardStoreActor;
 
     QSettings *m_settings;
     std::unique_ptr<QSettings> m_ownedSettings;

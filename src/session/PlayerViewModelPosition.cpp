@@ -3,6 +3,7 @@
 #include "session/PlayerViewModel.h"
 
 #include "core/AppLog.h"
+#include "core/store/CardStoreActor.h"
 
 #include <QSettings>
 
@@ -178,11 +179,11 @@ QCoro::Task<void> PlayerViewModel::writeSongOffsetLater(QPointer<PlayerViewModel
     if (token.isCancelled() || !model)
         co_return;
     model->m_pendingSongOffset.reset();
-    QPointer<CardStoreActor> actor = model->m_cardStoreActor;
+    std::shared_ptr<CardStoreActor> actor = model->m_cardStoreActor;
     if (!actor)
         co_return;
-    const std::optional<double> value = offset;
-    co_await storeSongOffset(actor, key, value);
+    auto storing = storeSongOffset(actor, key, offset);
+    co_await std::move(storing);
 }
 
 QCoro::Task<void> PlayerViewModel::writePreferenceLater(QPointer<PlayerViewModel> model, ContinuousClock *clock,
@@ -198,14 +199,15 @@ QCoro::Task<void> PlayerViewModel::writePreferenceLater(QPointer<PlayerViewModel
     model->persist(preference);
 }
 
-QCoro::Task<void> PlayerViewModel::storeSongOffset(QPointer<CardStoreActor> actor, QString key,
+QCoro::Task<void> PlayerViewModel::storeSongOffset(std::shared_ptr<CardStoreActor> actor, QString key,
                                                    std::optional<double> offset)
 {
     if (!actor)
         co_return;
     // The returned snapshot and any store error are dropped: the in-memory offset stays as set.
     try {
-        co_await actor->setLyricsOffset(key, offset);
+        auto writing = actor->setLyricsOffset(key, offset);
+        co_await std::move(writing);
     } catch (...) {
     }
 }

@@ -1,10 +1,14 @@
 // The lyrics repository against a scripted lyrics client on a hand-driven clock: shared
 // in-flight lookups, the 10-second limit with the request cancelled, and how every outcome of
 // the client maps to a lookup result.
+#include "AuthFixture.h"
+
 #include "backend/RemoteLyricsError.h"
+#include "backend/RemoteLyricsProvider.h"
 #include "platform/Async.h"
 #include "session/LocalLyricsRepository.h"
 
+#include <QJsonObject>
 #include <QTest>
 
 #include <stdexcept>
@@ -284,6 +288,50 @@ private slots:
             QVERIFY(result.lookupError().underlying);
             QCOMPARE(int(::networkCode(result)), networkCode);
         }
+    }
+
+    // The same against the real lyrics client and the HTTP fake.
+    void overHttpOneRequestPerSong()
+    {
+        AuthFixture fixture;
+        fixture.start();
+        HttpSession session(RemoteAPIConfig::sharedSessionConfiguration());
+        const QJsonObject body{{"lyrics", kLrc}, {"source", "lrclib"}, {"songKey", "x|a"}, {"language", "en"}};
+        fixture.server.setReply("/api/track", HttpFake::Reply::json(200, body).withDelay(100ms));
+        auto client = std::make_shared<RemoteLyricsProvider>(&session, fixture.auth.get(), fixture.server.baseUrl());
+        LocalLyricsRepository repository(client);
+
+        auto first = start(repository, track(QStringLiteral("A"), QStringLiteral("X")));
+        auto second = start(repository, track(QStringLiteral("a "), QStringLiteral(" x")));
+        QVERIFY(TaskRunner::waitUntilDone(first) && TaskRunner::waitUntilDone(second));
+        const Result expected = Result::found(kLrc, LyricsSource::lrclib, QStringLiteral("en"));
+        QCOMPARE(first->take(), expected);
+        QCOMPARE(second->take(), expected);
+        QCOMPARE(fixture.server.count("/api/track"), 1);
+
+        auto third = start(repository, track(QStringLiteral("A"), QStringLiteral("X")));
+        QVERIFY(TaskRunner::waitUntilDone(third));
+        QCOMPARE(fixture.server.count("/api/track"), 2);
+    }
+
+    void overHttpTheLimitCancelsTheRequest()
+    {
+        AuthFixture fixture;
+        fixture.start();
+        HttpSession session(RemoteAPIConfig::sharedSessionConfiguration());
+        fixture.server.setReply("/api/track", HttpFake::Reply::neverAnswer());
+        auto client = std::make_shared<RemoteLyricsProvider>(&session, fixture.auth.get(), fixture.server.baseUrl());
+        ManualContinuousClock clock;
+        LocalLyricsRepository repository(client, &clock);
+
+        auto outcome = start(repository, track(QStringLiteral("A"), QStringLiteral("X")));
+        QTRY_COMPARE(fixture.server.count("/api/track"), 1);
+        tick(clock, 10s);
+        QVERIFY(outcome->done());
+        const Result result = outcome->take();
+        QCOMPARE(result.lookupError().category, Category::transport);
+        QCOMPARE(networkCode(result), QNetworkReply::TimeoutError);
+        QTRY_COMPARE(fixture.server.abortedCount("/api/track"), 1);
     }
 
     void categoryRawValues()

@@ -1,6 +1,10 @@
 // The player view model's position and offsets: extrapolation from the anchor on an injected
 // clock (with the wall-clock fallback), per-song offset rounding and replacement, and the
 // debounced writes of the preferences, all on hand-driven clocks.
+#include "TaskRunner.h"
+
+#include "core/store/CardStoreActor.h"
+#include "core/store/StoreContainer.h"
 #include "session/PlayerViewModel.h"
 
 #include <QSettings>
@@ -8,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -61,6 +66,34 @@ private:
         deps.debounceClock = m_debounce.get();
         deps.wallClock = &m_wall;
         return std::make_unique<PlayerViewModel>([this] { return m_now; }, deps);
+    }
+
+    // A store with one song, its actor, and a count of the actor's commits.
+    struct Store
+    {
+        std::shared_ptr<StoreContainer> container;
+        std::shared_ptr<CardStoreActor> actor;
+        std::shared_ptr<std::atomic_int> commits = std::make_shared<std::atomic_int>(0);
+        int listener = 0;
+
+        ~Store() { container->removeListener(listener); }
+        std::optional<double> offset(const QString &key)
+        {
+            const auto snapshot = TaskRunner::run(actor->snapshot(key));
+            return snapshot ? snapshot->lyricsOffset : std::nullopt;
+        }
+    };
+
+    std::unique_ptr<Store> makeStore(const QString &songKey)
+    {
+        auto store = std::make_unique<Store>();
+        store->container = StoreContainer::open(m_dir->filePath(QStringLiteral("default-test-en.store")));
+        store->actor = std::make_shared<CardStoreActor>(store->container);
+        TaskRunner::run(store->actor->recordPlay(songKey, QStringLiteral("A"), QStringLiteral("Artist")));
+        TaskRunner::run(store->actor->setLyricsOffset(songKey, 1.0));
+        auto commits = store->commits;
+        store->listener = store->container->addListener([commits](const QSet<QString> &) { ++*commits; });
+        return store;
     }
 
     QVariant stored(const QString &key)
@@ -301,6 +334,62 @@ private slots:
         QCOMPARE(stored(key).toBool(), true);
     }
 
+    // Dragging the slider: one store write, the last value, half a second after the last change.
+    void songOffsetWriteIsDebounced()
+    {
+        auto m = makeModel();
+        m->setTrack(makeTrack(QStringLiteral("A")));
+        const QString key = m->track()->songKey();
+        auto store = makeStore(key);
+        m->setCardStoreActor(store->actor);
+
+        m->setEffectiveOffset(0.1);
+        tick(*m_debounce, 100ms);
+        m->setEffectiveOffset(0.2);
+        tick(*m_debounce, 100ms);
+        m->setEffectiveOffset(-0.33);
+        tick(*m_debounce, 499ms);
+        QTest::qWait(20);
+        QCOMPARE(store->commits->load(), 0);
+        tick(*m_debounce, 1ms);
+        QTRY_COMPARE(store->commits->load(), 1);
+        QVERIFY(store->offset(key) == -0.35000000000000003);
+        QCOMPARE(m->effectiveOffset(), -0.35000000000000003);
+    }
+
+    // Reset within the quiet period: the pending write never happens, the stored offset is
+    // cleared at once, and the global offset applies again.
+    void resetCancelsThePendingWriteAndClearsTheStoredOffset()
+    {
+        auto m = makeModel();
+        m->setGlobalOffset(0.75);
+        m->setTrack(makeTrack(QStringLiteral("A")));
+        const QString key = m->track()->songKey();
+        auto store = makeStore(key);
+        m->setCardStoreActor(store->actor);
+
+        m->setEffectiveOffset(0.5);
+        tick(*m_debounce, 200ms);
+        m->resetPerSongOffset();
+        QCOMPARE(m->effectiveOffset(), 0.75);
+        QTRY_COMPARE(store->commits->load(), 1);
+        QCOMPARE(store->offset(key), std::nullopt);
+        tick(*m_debounce, 1s);
+        QTest::qWait(20);
+        QCOMPARE(store->commits->load(), 1);
+        QCOMPARE(store->offset(key), std::nullopt);
+    }
+
+    void withoutAStoreOffsetsLiveInMemory()
+    {
+        auto m = makeModel();
+        m->setTrack(makeTrack(QStringLiteral("A")));
+        m->setEffectiveOffset(0.4);
+        tick(*m_debounce, 1s);
+        m->resetPerSongOffset();
+        QCOMPARE(m->effectiveOffset(), 0.0);
+    }
+
     // A model dropped during the quiet period still writes what it was last given.
     void pendingPreferenceIsWrittenWhenTheModelGoes()
     {
@@ -312,6 +401,19 @@ private slots:
         QCOMPARE(stored(PlayerViewModel::nudgeEnabledKey("unknown")).toBool(), true);
         tick(*m_debounce, 1s);
         QCOMPARE(m_debounce->pendingSleepers(), 0);
+    }
+
+    void pendingSongOffsetIsStoredWhenTheModelGoes()
+    {
+        auto m = makeModel();
+        m->setTrack(makeTrack(QStringLiteral("A")));
+        const QString key = m->track()->songKey();
+        auto store = makeStore(key);
+        m->setCardStoreActor(store->actor);
+        m->setEffectiveOffset(-1.2);
+        m.reset();
+        QTRY_COMPARE(store->commits->load(), 1);
+        QVERIFY(store->offset(key) == -1.2000000000000002);
     }
 };
 
