@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/NowPlayingTrack.h" // the track value: in core, because the cards client takes it
 #include "platform/Clock.h"
 
 #include <QMetaType>
@@ -7,28 +8,6 @@
 
 #include <optional>
 
-// One sample of what the computer is playing.
-struct NowPlayingTrack
-{
-    QString title;  // never empty when produced by the now-playing source
-    QString artist; // empty when the player gives none
-    QString album;  // empty when none
-    double duration = 0; // seconds; 0 when the player gives none
-    double elapsed = 0;  // playback position in seconds at sampleHostTime
-    bool isPlaying = false;
-    std::optional<QString> sourceBundleIdentifier; // the player that published the sample
-    std::optional<ContinuousInstant> sampleHostTime; // when the sample was taken
-
-    // The identity of a song everywhere (store, caches, backend requests): the artist trimmed of
-    // white space and newlines, then lower-cased; "|"; the title treated the same way.
-    QString songKey() const;
-
-    // Every field counts, position and sample instant included: two reads of the same song are
-    // never equal.
-    bool operator==(const NowPlayingTrack &) const = default;
-};
-
-size_t qHash(const NowPlayingTrack &track, size_t seed = 0) noexcept;
 
 // The fixed point from which the playback position is extrapolated between samples.
 struct SampleAnchor

@@ -15,11 +15,22 @@ namespace {
 
 const QByteArray payload = R"({"exportedAt":"2024-05-01T10:00:00Z","namespaces":{"en":{"songs":[]}}})";
 
+// The call's failure. With `cancelAfterSending`, the token is cancelled once the request arrived.
 template<class T>
-std::optional<BackupSyncError> failureOf(QCoro::Task<T> task)
+std::optional<BackupSyncError> failureOf(QCoro::Task<T> task, HttpFake *cancelAfterSending = nullptr,
+                                         CancellationToken token = {})
 {
+    auto outcome = TaskRunner::start(std::move(task));
+    if (cancelAfterSending) {
+        QDeadlineTimer deadline(5000);
+        while (cancelAfterSending->count("/api/backup") == 0 && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        token.cancel();
+    }
+    if (!TaskRunner::waitUntilDone(outcome))
+        throw TaskRunner::NotFinished();
     try {
-        TaskRunner::run(std::move(task));
+        outcome->take();
     } catch (const BackupSyncError &error) {
         return error;
     }
@@ -194,24 +205,8 @@ private slots:
         RemoteBackupProvider backups = provider(refused ? HttpFake::refusedUrl() : QUrl());
 
         CancellationToken token;
-        std::optional<BackupSyncError> failure;
-        if (upload) {
-            auto started = TaskRunner::start(backups.upload(payload, token));
-            if (cancel) {
-                QTRY_COMPARE(fixture->server.count("/api/backup"), 1);
-                token.cancel();
-            }
-            QVERIFY(TaskRunner::waitUntilDone(started));
-            try { started->take(); } catch (const BackupSyncError &e) { failure = e; }
-        } else {
-            auto started = TaskRunner::start(backups.download(token));
-            if (cancel) {
-                QTRY_COMPARE(fixture->server.count("/api/backup"), 1);
-                token.cancel();
-            }
-            QVERIFY(TaskRunner::waitUntilDone(started));
-            try { started->take(); } catch (const BackupSyncError &e) { failure = e; }
-        }
+        const auto failure = upload ? failureOf(backups.upload(payload, token), cancel ? &fixture->server : nullptr, token)
+                                    : failureOf(backups.download(token), cancel ? &fixture->server : nullptr, token);
         QCOMPARE(failure, BackupSyncError::transport());
     }
 };

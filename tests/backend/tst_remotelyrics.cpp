@@ -287,21 +287,13 @@ private slots:
         QTRY_COMPARE(fixture->server.abortedCount("/api/track"), 1);
     }
 
-    void messages_data()
-    {
-        QTest::addColumn<RemoteLyricsError>("error");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("invalid") << RemoteLyricsError::invalidInput("title") << QStringLiteral("请求参数无效:title");
-        QTest::newRow("server") << RemoteLyricsError::server(500) << QStringLiteral("服务器暂时不可用 (500)。");
-        QTest::newRow("decode") << RemoteLyricsError::decode("x") << QStringLiteral("歌词响应解析失败。");
-        QTest::newRow("not found") << RemoteLyricsError::notFound() << QStringLiteral("未找到这首歌的歌词。");
-    }
-
+    // The texts are the product's own, byte for byte: ASCII colon, comma and parenthesis.
     void messages()
     {
-        QFETCH(RemoteLyricsError, error);
-        QFETCH(QString, message);
-        QCOMPARE(error.errorDescription(), message);
+        QCOMPARE(RemoteLyricsError::invalidInput("title").errorDescription(), QStringLiteral("请求参数无效:title"));
+        QCOMPARE(RemoteLyricsError::server(500).errorDescription(), QStringLiteral("服务器暂时不可用 (500)。"));
+        QCOMPARE(RemoteLyricsError::decode("x").errorDescription(), QStringLiteral("歌词响应解析失败。"));
+        QCOMPARE(RemoteLyricsError::notFound().errorDescription(), QStringLiteral("未找到这首歌的歌词。"));
     }
 };
 
