@@ -51,7 +51,7 @@ SessionCoordinator::SessionCoordinator(NowPlayingMonitor *monitor, std::shared_p
     , m_toastCenter(toastCenter ? toastCenter : new ToastCenter(this))
     , m_clock(clock)
 {
-    m_viewModel->setCardStoreActor(m_cardStoreActor.get());
+    m_viewModel->setCardStoreActor(m_cardStoreActor);
 }
 
 SessionCoordinator::~SessionCoordinator()
