@@ -110,8 +110,9 @@ struct Rig
 {
     QTemporaryDir dir;
     QSettings settings{dir.path() + QStringLiteral("/settings.ini"), QSettings::IniFormat};
+    QString storePath;
     ManualContinuousClock clock; // the coordinator's pause before a card retry
-    std::shared_ptr<StoreContainer> container = StoreContainer::open(dir.path() + QStringLiteral("/store.sqlite"));
+    std::shared_ptr<StoreContainer> container = StoreContainer::open(storePath);
     std::shared_ptr<CardStoreActor> actor = std::make_shared<CardStoreActor>(container);
     CardStore cardStore{container};
     FakeNowPlayingSource *source = new FakeNowPlayingSource;
@@ -127,7 +128,9 @@ struct Rig
                                    actor,    &vm,              &lighting,       story,     nullptr,
                                    &clock};
 
-    Rig()
+    // `existingStore`: a store file prepared by the test; none: a new one.
+    explicit Rig(const QString &existingStore = {})
+        : storePath(existingStore.isEmpty() ? dir.path() + QStringLiteral("/store.sqlite") : existingStore)
     {
         story->script.outcomes = {FakeOutcome<SongStory>::success(
             SongStory{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("A story.")})};
@@ -273,6 +276,28 @@ private slots:
         QVERIFY(!rig.stored(track(QStringLiteral("A")).songKey()).has_value());
     }
 
+    // A card failure that arrives after the song changed stays off the new song's screen.
+    void lateCardErrorOfReplacedSong()
+    {
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.remote->scripts[QStringLiteral("B")].outcomes = {
+            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 300ms)};
+        const auto good = rig.llm->script.outcomes.first();
+        rig.llm->script.ignoresCancellation = true;
+        rig.llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(RemoteCardsError::server(500), 150ms), good};
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("A")));
+        QTRY_COMPARE(rig.llm->script.calls, 1);
+        rig.play(track(QStringLiteral("B")));
+        QTRY_VERIFY(SessionLogCapture::contains("LLM card generation failed:"));
+        QVERIFY(!rig.vm.errorState().has_value());
+        QVERIFY(!rig.vm.cardsErrorDetail().has_value());
+        QVERIFY(rig.vm.isLoadingLyrics()); // B's lookup is still running: its flag stays
+        QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+        QVERIFY(!rig.vm.errorState().has_value());
+    }
+
     // Not-target lyrics and missing lyrics both remove the song's record, but never the user's
     // cards or favourite mark.
     void recordRemovalKeepsUserData_data()
@@ -410,6 +435,35 @@ private slots:
         QVERIFY(!rig.vm.errorState().has_value());
         QCOMPARE(rig.llm->script.calls, 3);
         QVERIFY(SessionLogCapture::contains("CardRetry ok in"));
+    }
+
+    // A store whose cards cannot be read is not a store without cards: nothing is generated
+    // (generating would replace the stored cards and their marks).
+    void unreadableStoreIsNotRegeneratedOver()
+    {
+        QTemporaryDir prepared;
+        const QString path = prepared.filePath(QStringLiteral("store.sqlite"));
+        const NowPlayingTrack t = track(QStringLiteral("Song"));
+        {
+            auto container = StoreContainer::open(path);
+            CardStoreActor actor(container);
+            await(actor.upsertSong(t.songKey(), t.title, t.artist, QString(), std::nullopt, {card("kept", 1)}));
+            await(actor.toggleMastered(QStringLiteral("kept|phrase"), t.songKey()));
+            // Every read of the song's cards fails; every write fails too, so no commit makes the
+            // main-thread store re-read the song.
+            auto db = container->connect();
+            db.exec(QStringLiteral("ALTER TABLE cards RENAME TO cards_away"));
+            db.exec(QStringLiteral("CREATE TRIGGER no_update BEFORE UPDATE ON songs BEGIN SELECT RAISE(ABORT, 'x'); END"));
+            db.exec(QStringLiteral("CREATE TRIGGER no_insert BEFORE INSERT ON songs BEGIN SELECT RAISE(ABORT, 'x'); END"));
+        }
+        Rig rig(path);
+        rig.remote->scripts[t.title].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.coordinator.start();
+        rig.play(t);
+        QTRY_COMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::cardsUnavailable()));
+        QVERIFY(rig.idle());
+        QCOMPARE(rig.llm->script.calls, 0);
+        QVERIFY(SessionLogCapture::contains("Stored cards could not be read"));
     }
 
     void lifecycle()

@@ -37,6 +37,8 @@ public:
     QList<FakeOutcome<T>> outcomes;
     int calls = 0;
     int cancelled = 0;
+    // A backend that does not notice cancellation: its delay runs out and its outcome arrives.
+    bool ignoresCancellation = false;
 
     QCoro::Task<T> play(CancellationToken token)
     {
@@ -47,7 +49,8 @@ public:
         if (outcome.delay.count() > 0) {
             try {
                 const std::chrono::nanoseconds delay = outcome.delay;
-                co_await ContinuousClock::system()->sleepFor(delay, token);
+                const CancellationToken wait = ignoresCancellation ? CancellationToken() : token;
+                co_await ContinuousClock::system()->sleepFor(delay, wait);
             } catch (const CancelledError &) {
                 ++cancelled;
                 throw;
