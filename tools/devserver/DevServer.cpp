@@ -44,6 +44,9 @@ DevServer::DevServer(DemoContent content, Options options, QObject *parent)
     auth.setExpiresIn(m_options.tokenLifetimeSeconds);
     auth.setClock([this] { return now(); });
 
+    // The fake keeps every request for tests to inspect; a long-running server keeps none.
+    connect(&m_http, &HttpFake::requestReceived, this, [this] { m_http.clearLog(); });
+
     for (const char *path : {"/auth/v1/signup", "/auth/v1/token", "/auth/v1/resend", "/auth/v1/logout"})
         m_http.setHandler(QString::fromLatin1(path), [this](const HttpFake::Request &request) { return authCall(request); });
     m_http.setHandler(QStringLiteral("/api/track"), [this](const HttpFake::Request &request) {
@@ -82,6 +85,8 @@ HttpFake::Reply DevServer::authCall(const HttpFake::Request &request)
     const QJsonObject body = QJsonDocument::fromJson(reply.body).object();
     const QString accessToken = body.value(QLatin1String("access_token")).toString();
     if (reply.status == 200 && !accessToken.isEmpty()) {
+        const qint64 current = now();
+        m_grants.removeIf([current](const auto &grant) { return grant.value().expiresAt <= current; });
         m_grants.insert(accessToken, Grant{body.value(QLatin1String("user")).toObject().value(QLatin1String("id")).toString(),
                                            qint64(body.value(QLatin1String("expires_at")).toDouble())});
     }
