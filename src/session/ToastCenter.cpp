@@ -1,0 +1,5 @@
+#include "session/ToastCenter.h"
+
+ToastCenter::ToastCenter(QObject *parent) : QObject(parent) {}
+
+ToastCenter::~ToastCenter() = default;

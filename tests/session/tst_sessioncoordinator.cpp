@@ -1,0 +1,564 @@
+// Scenarios of the song pipeline: the real monitor fed by a fake source, the real store on a
+// temporary file, the lyrics repository over a faked client, and faked card and story backends.
+
+#include "FakeLLMProvider.h"
+#include "FakeNowPlayingSource.h"
+#include "FakeRemoteLyrics.h"
+#include "FakeSongStoryProvider.h"
+
+#include "backend/RemoteCardsError.h"
+#include "backend/RemoteLyricsError.h"
+#include "core/LrcParser.h"
+#include "core/store/CardStore.h"
+#include "core/store/CardStoreActor.h"
+#include "core/store/StoreContainer.h"
+#include "session/CardLightingCoordinator.h"
+#include "session/LocalCardsRepository.h"
+#include "session/NowPlayingMonitor.h"
+#include "session/PlayerViewModel.h"
+#include "session/SessionCoordinator.h"
+
+#include <QLoggingCategory>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Every log line of the test process, for the texts the pipeline must write.
+namespace SessionLogCapture {
+QStringList &lines()
+{
+    static QStringList all;
+    return all;
+}
+QtMessageHandler previous = nullptr;
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    lines().append(message);
+    if (type != QtDebugMsg && previous)
+        previous(type, context, message);
+}
+void install()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("com.cantorella.*.debug=true"));
+    previous = qInstallMessageHandler(handler);
+}
+void clear() { lines().clear(); }
+int count(const QString &text)
+{
+    int n = 0;
+    for (const QString &line : lines())
+        n += line.contains(text) ? 1 : 0;
+    return n;
+}
+bool contains(const QString &text) { return count(text) > 0; }
+} // namespace SessionLogCapture
+
+const QString lrcText = QStringLiteral("[00:01.00]Hello there\n[00:04.00]Second line\n[00:12.00]Third line\n");
+
+GoldenCard card(const QString &en, std::optional<double> at)
+{
+    GoldenCard c;
+    c.en = en;
+    c.cn = en + QStringLiteral("（中）");
+    c.note = QStringLiteral("note");
+    c.example = QStringLiteral("example");
+    c.tag = QStringLiteral("phrase");
+    c.lineTimestamp = at;
+    return c;
+}
+
+NowPlayingTrack track(const QString &title, const QString &artist = QStringLiteral("Artist"), double elapsed = 0)
+{
+    NowPlayingTrack t;
+    t.title = title;
+    t.artist = artist;
+    t.duration = 180;
+    t.elapsed = elapsed;
+    t.isPlaying = true;
+    t.sampleHostTime = ContinuousClock::system()->now();
+    return t;
+}
+
+RemoteLyricsFetchResult lyrics(const QString &language)
+{
+    return {LyricsResult::synced(lrcText, LRCParser::parse(lrcText)), LyricsSource::lrclib, language};
+}
+
+QStringList ids(const QList<LearnedCardVM> &cards)
+{
+    QStringList out;
+    for (const LearnedCardVM &c : cards)
+        out << c.en;
+    return out;
+}
+
+template<class T>
+T await(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
+// One user's whole graph around a coordinator.
+struct Rig
+{
+    QTemporaryDir dir;
+    QSettings settings{dir.path() + QStringLiteral("/settings.ini"), QSettings::IniFormat};
+    QString storePath;
+    ManualContinuousClock clock; // the coordinator's pause before a card retry
+    std::shared_ptr<StoreContainer> container = StoreContainer::open(storePath);
+    std::shared_ptr<CardStoreActor> actor = std::make_shared<CardStoreActor>(container);
+    CardStore cardStore{container};
+    FakeNowPlayingSource *source = new FakeNowPlayingSource;
+    NowPlayingMonitor monitor{std::unique_ptr<NowPlayingSource>(source)};
+    std::shared_ptr<FakeRemoteLyrics> remote = std::make_shared<FakeRemoteLyrics>();
+    std::shared_ptr<LocalLyricsRepository> lyricsRepository = std::make_shared<LocalLyricsRepository>(remote);
+    std::shared_ptr<FakeLLMProvider> llm = std::make_shared<FakeLLMProvider>();
+    std::shared_ptr<LocalCardsRepository> cardsRepository = std::make_shared<LocalCardsRepository>(&cardStore, llm);
+    std::shared_ptr<FakeSongStoryProvider> story = std::make_shared<FakeSongStoryProvider>();
+    PlayerViewModel vm{[] { return ContinuousClock::system()->now(); }, dependencies()};
+    CardLightingCoordinator lighting{&clock};
+    SessionCoordinator coordinator{&monitor, lyricsRepository, cardsRepository, llm,       &cardStore,
+                                   actor,    &vm,              &lighting,       story,     nullptr,
+                                   &clock};
+
+    // `existingStore`: a store file prepared by the test; none: a new one.
+    explicit Rig(const QString &existingStore = {})
+        : storePath(existingStore.isEmpty() ? dir.path() + QStringLiteral("/store.sqlite") : existingStore)
+    {
+        story->script.outcomes = {FakeOutcome<SongStory>::success(
+            SongStory{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("A story.")})};
+        llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::success(
+            {card(QStringLiteral("late"), 12), card(QStringLiteral("untimed"), std::nullopt),
+             card(QStringLiteral("early"), 3), card(QStringLiteral("late too"), 12)})};
+    }
+
+    PlayerViewModelDependencies dependencies()
+    {
+        PlayerViewModelDependencies d;
+        d.userId = QStringLiteral("u1");
+        d.settings = &settings;
+        return d;
+    }
+
+    void play(const NowPlayingTrack &t) { source->send(t); }
+    std::optional<SongRecordSnapshot> stored(const QString &key) { return await(actor->snapshot(key)); }
+    bool idle() const { return !vm.isLoadingLyrics() && !vm.isLoadingCards(); }
+};
+
+} // namespace
+
+class TestSessionCoordinator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { SessionLogCapture::install(); }
+    void init() { SessionLogCapture::clear(); }
+
+    void newSongColdStore()
+    {
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.llm->script.outcomes.first().delay = 150ms;
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("Song")));
+
+        // The lyrics are on screen while the cards are still being written.
+        QTRY_VERIFY(rig.vm.lyricsResult().has_value() && rig.vm.isLoadingCards());
+        QVERIFY(!rig.vm.isLoadingLyrics());
+        QCOMPARE(rig.vm.lyricLines().size(), 3);
+        QVERIFY(rig.vm.cards().isEmpty());
+        QCOMPARE(rig.vm.currentSource(), std::optional<LyricsSource>(LyricsSource::lrclib));
+
+        QTRY_VERIFY(!rig.vm.cards().isEmpty());
+        QCOMPARE(ids(rig.vm.cards()), (QStringList{"early", "late", "late too", "untimed"}));
+        QTRY_VERIFY(rig.vm.currentStory().has_value());
+        QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("A story."));
+        QVERIFY(rig.idle());
+
+        const QString key = track(QStringLiteral("Song")).songKey();
+        QTRY_COMPARE(rig.stored(key)->storyArticle, std::optional<QString>(QStringLiteral("A story.")));
+        const SongRecordSnapshot record = *rig.stored(key);
+        QCOMPARE(record.playCount, 1);
+        QCOMPARE(record.language, std::optional<QString>(QStringLiteral("en")));
+        QCOMPARE(record.lyrics, lrcText);
+        QCOMPARE(record.cards.size(), 4);
+        QCOMPARE(record.cards.first().en, QStringLiteral("early"));
+        QCOMPARE(rig.remote->calls, 1);
+        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.llm->requests.first().language, std::optional<QString>(QStringLiteral("en")));
+        QCOMPARE(rig.story->script.calls, 1);
+        QVERIFY(SessionLogCapture::contains("LyricsLookup ok in"));
+        QVERIFY(SessionLogCapture::contains("CardGeneration ok in"));
+        QVERIFY(SessionLogCapture::contains("Story fetch succeeded"));
+    }
+
+    void repeatedSamplesOfOneSong()
+    {
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("Song"), QStringLiteral("Artist"), 0));
+        QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+        const quint64 session = rig.vm.songSessionId();
+
+        rig.play(track(QStringLiteral("  SONG "), QStringLiteral("artist\n"), 3.5));
+        QTRY_COMPARE(rig.lighting.autoFollowLitCardId(), std::optional<QString>(QStringLiteral("early|phrase")));
+        QVERIFY(rig.vm.anchor().has_value());
+        QCOMPARE(rig.vm.anchor()->elapsed, 3.5);
+        rig.play(track(QStringLiteral("song"), QStringLiteral("ARTIST"), 12.5));
+        QTRY_COMPARE(rig.lighting.autoFollowLitCardId(), std::optional<QString>(QStringLiteral("late|phrase")));
+        QCOMPARE(rig.vm.anchor()->elapsed, 12.5);
+
+        QCOMPARE(rig.vm.songSessionId(), session);
+        QCOMPARE(rig.vm.cards().size(), 4);
+        QCOMPARE(rig.remote->calls, 1);
+        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.story->script.calls, 1);
+    }
+
+    void warmStoreNeedsNoBackend()
+    {
+        Rig rig;
+        const NowPlayingTrack t = track(QStringLiteral("Song"));
+        const QString key = t.songKey();
+        const QList<GoldenCard> cards = {card(QStringLiteral("b"), 9), card(QStringLiteral("a"), 2)};
+        await(rig.actor->upsertSong(key, t.title, t.artist, lrcText, QStringLiteral("en"), cards));
+        await(rig.actor->setLyricsOffset(key, 0.123));
+        await(rig.actor->saveStory(key, t.title, t.artist, QStringLiteral("  Stored story.\n")));
+
+        rig.coordinator.start();
+        rig.play(t);
+        QTRY_VERIFY(rig.vm.cards().size() == 2 && rig.idle());
+        QCOMPARE(ids(rig.vm.cards()), (QStringList{"a", "b"}));
+        QCOMPARE(rig.vm.currentSource(), std::optional<LyricsSource>(LyricsSource::cache));
+        QVERIFY(qAbs(rig.vm.perSongOffset().value(key) - 0.1) < 1e-9);
+        QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("Stored story."));
+        QCOMPARE(rig.remote->calls, 0);
+        QCOMPARE(rig.llm->script.calls, 0);
+        QCOMPARE(rig.story->script.calls, 0);
+        QTRY_COMPARE(rig.stored(key)->playCount, 1);
+    }
+
+    void staleLyricsAreDropped_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("target") << "en" << "Stale lyrics fetch discarded.";
+        QTest::newRow("not target") << "ja" << "Stale lyrics fetch discarded (not target language).";
+    }
+    void staleLyricsAreDropped()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, logLine);
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("A")].outcomes = {
+            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics(language), 300ms)};
+        rig.remote->scripts[QStringLiteral("B")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("A")));
+        QTRY_COMPARE(rig.remote->calls, 1);
+        rig.play(track(QStringLiteral("B")));
+
+        QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+        QTRY_VERIFY(SessionLogCapture::contains(logLine));
+        QCOMPARE(rig.vm.track()->title, QStringLiteral("B"));
+        QVERIFY(!rig.vm.notTargetLanguageState().has_value());
+        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.llm->requests.first().title, QStringLiteral("B"));
+        QVERIFY(!rig.stored(track(QStringLiteral("A")).songKey()).has_value());
+    }
+
+    // A card failure that arrives after the song changed stays off the new song's screen.
+    void lateCardErrorOfReplacedSong()
+    {
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.remote->scripts[QStringLiteral("B")].outcomes = {
+            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 300ms)};
+        const auto good = rig.llm->script.outcomes.first();
+        rig.llm->script.ignoresCancellation = true;
+        rig.llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(RemoteCardsError::server(500), 150ms), good};
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("A")));
+        QTRY_COMPARE(rig.llm->script.calls, 1);
+        rig.play(track(QStringLiteral("B")));
+        QTRY_VERIFY(SessionLogCapture::contains("LLM card generation failed:"));
+        QVERIFY(!rig.vm.errorState().has_value());
+        QVERIFY(!rig.vm.cardsErrorDetail().has_value());
+        QVERIFY(rig.vm.isLoadingLyrics()); // B's lookup is still running: its flag stays
+        QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+        QVERIFY(!rig.vm.errorState().has_value());
+    }
+
+    // Not-target lyrics and missing lyrics both remove the song's record, but never the user's
+    // cards or favourite mark.
+    void recordRemovalKeepsUserData_data()
+    {
+        QTest::addColumn<bool>("notFound");
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<bool>("kept");
+        for (bool notFound : {false, true}) {
+            const char *what = notFound ? "not found" : "not target";
+            QTest::addRow("%s, no record", what) << notFound << "none" << false;
+            QTest::addRow("%s, bare record", what) << notFound << "bare" << false;
+            QTest::addRow("%s, record with cards", what) << notFound << "cards" << true;
+            QTest::addRow("%s, favourite record", what) << notFound << "favourite" << true;
+        }
+    }
+    void recordRemovalKeepsUserData()
+    {
+        QFETCH(bool, notFound);
+        QFETCH(QString, existing);
+        QFETCH(bool, kept);
+        Rig rig;
+        const NowPlayingTrack t = track(QStringLiteral("Song"));
+        const QString key = t.songKey();
+        if (existing == QLatin1String("bare") || existing == QLatin1String("favourite"))
+            await(rig.actor->recordPlay(key, t.title, t.artist));
+        if (existing == QLatin1String("favourite"))
+            await(rig.actor->toggleFavorite(key));
+        if (existing == QLatin1String("cards"))
+            await(rig.actor->upsertSong(key, t.title, t.artist, QString(), std::nullopt, {card("x", 1)}));
+        rig.remote->scripts[t.title].outcomes = {
+            notFound ? FakeOutcome<RemoteLyricsFetchResult>::failure(RemoteLyricsError::notFound())
+                     : FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("ja"))};
+
+        rig.coordinator.start();
+        rig.play(t);
+        if (notFound) {
+            QTRY_COMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::lyricsNotFound()));
+            QVERIFY(SessionLogCapture::contains("Lyrics error (notFound): 未找到这首歌的歌词。"));
+        } else {
+            QTRY_COMPARE(rig.vm.notTargetLanguageState(), std::optional<QString>(QStringLiteral("ja")));
+            QCOMPARE(rig.vm.lyricLines().size(), 3);
+        }
+        QTRY_VERIFY(rig.idle());
+        QTest::qWait(50); // the removal runs after the state is shown
+        QCOMPARE(rig.stored(key).has_value(), kept);
+        QVERIFY(rig.vm.cards().isEmpty());
+        QCOMPARE(rig.llm->script.calls, 0);
+
+        // Only a failed lookup is retried; missing lyrics are not.
+        rig.coordinator.retryLyrics();
+        QTest::qWait(50);
+        QCOMPARE(rig.remote->calls, 1);
+    }
+
+    void lookupFailuresThenRetry_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QString>("log");
+        QTest::newRow("transport") << 0 << "网络连接失败，请检查网络后重试。"
+                                   << "Lyrics error (transport): 网络连接失败,请检查网络后重试。";
+        QTest::newRow("server") << 1 << "服务器暂时不可用，请稍后重试。"
+                                << "Lyrics error (serverError): 服务器暂时不可用,稍后会自动重试。";
+        QTest::newRow("parse") << 2 << "歌词响应格式异常，请稍后再试。"
+                               << "Lyrics error (parse): 歌词响应格式异常,请稍后再试。";
+        QTest::newRow("refused") << 3 << "歌词请求被拒绝，请稍后再试。"
+                                 << "Lyrics error (http4xxOther): 请求被拒绝,请稍后再试。";
+    }
+    void lookupFailuresThenRetry()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, detail);
+        QFETCH(QString, log);
+        const RemoteLyricsError errors[] = {RemoteLyricsError::transport(QNetworkReply::ConnectionRefusedError),
+                                            RemoteLyricsError::server(503), RemoteLyricsError::decode("bad"),
+                                            RemoteLyricsError::server(403)};
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("Song")].outcomes = {
+            FakeOutcome<RemoteLyricsFetchResult>::failure(errors[kind]),
+            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("Song")));
+
+        QTRY_COMPARE(rig.vm.lyricsErrorDetail(), std::optional<QString>(detail));
+        QCOMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::lyricsUnavailable()));
+        QVERIFY(rig.idle());
+        QVERIFY(SessionLogCapture::contains(log));
+        QCOMPARE(rig.remote->calls, 1); // never retried by itself
+
+        rig.coordinator.retryLyrics();
+        QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+        QVERIFY(!rig.vm.errorState().has_value());
+        QCOMPARE(rig.remote->calls, 2);
+        QTRY_COMPARE(rig.stored(track(QStringLiteral("Song")).songKey())->playCount, 1);
+    }
+
+    void cardTransportFailureIsTriedOnceMore_data()
+    {
+        QTest::addColumn<bool>("secondFails");
+        QTest::newRow("second succeeds") << false;
+        QTest::newRow("second fails") << true;
+    }
+    void cardTransportFailureIsTriedOnceMore()
+    {
+        QFETCH(bool, secondFails);
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        const auto transport = RemoteCardsError::transport(QNetworkReply::RemoteHostClosedError);
+        const auto good = rig.llm->script.outcomes.first();
+        rig.llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(transport),
+                                    secondFails ? FakeOutcome<QList<GoldenCard>>::failure(transport) : good, good};
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("Song")));
+
+        QTRY_COMPARE(rig.clock.pendingSleepers(), 1);
+        QCOMPARE(rig.llm->script.calls, 1);
+        rig.clock.advance(599ms);
+        QTest::qWait(20);
+        QCOMPARE(rig.llm->script.calls, 1);
+        rig.clock.advance(1ms);
+        QTRY_COMPARE(rig.llm->script.calls, 2);
+        if (!secondFails) {
+            QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+            return;
+        }
+        QTRY_COMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::cardsUnavailable()));
+        QCOMPARE(rig.vm.cardsErrorDetail(), std::optional<QString>(transport.errorDescription()));
+        QVERIFY(rig.idle());
+        QCOMPARE(rig.clock.pendingSleepers(), 0);
+        QCOMPARE(rig.llm->script.calls, 2); // no third attempt
+        QVERIFY(SessionLogCapture::contains("LLM card generation failed:"));
+
+        rig.coordinator.retryCards();
+        QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+        QVERIFY(!rig.vm.errorState().has_value());
+        QCOMPARE(rig.llm->script.calls, 3);
+        QVERIFY(SessionLogCapture::contains("CardRetry ok in"));
+    }
+
+    // A store whose cards cannot be read is not a store without cards: nothing is generated
+    // (generating would replace the stored cards and their marks).
+    void unreadableStoreIsNotRegeneratedOver()
+    {
+        QTemporaryDir prepared;
+        const QString path = prepared.filePath(QStringLiteral("store.sqlite"));
+        const NowPlayingTrack t = track(QStringLiteral("Song"));
+        {
+            auto container = StoreContainer::open(path);
+            CardStoreActor actor(container);
+            await(actor.upsertSong(t.songKey(), t.title, t.artist, QString(), std::nullopt, {card("kept", 1)}));
+            await(actor.toggleMastered(QStringLiteral("kept|phrase"), t.songKey()));
+            // Every read of the song's cards fails; every write fails too, so no commit makes the
+            // main-thread store re-read the song.
+            auto db = container->connect();
+            db.exec(QStringLiteral("ALTER TABLE cards RENAME TO cards_away"));
+            db.exec(QStringLiteral("CREATE TRIGGER no_update BEFORE UPDATE ON songs BEGIN SELECT RAISE(ABORT, 'x'); END"));
+            db.exec(QStringLiteral("CREATE TRIGGER no_insert BEFORE INSERT ON songs BEGIN SELECT RAISE(ABORT, 'x'); END"));
+        }
+        Rig rig(path);
+        rig.remote->scripts[t.title].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.coordinator.start();
+        rig.play(t);
+        QTRY_COMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::cardsUnavailable()));
+        QVERIFY(rig.idle());
+        QCOMPARE(rig.llm->script.calls, 0);
+        QVERIFY(SessionLogCapture::contains("Stored cards could not be read"));
+    }
+
+    void lifecycle()
+    {
+        Rig rig;
+        rig.remote->scripts[QStringLiteral("Song")].outcomes = {
+            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 200ms)};
+        rig.coordinator.stop(); // before start: nothing
+        rig.coordinator.start();
+        rig.coordinator.start();
+        QCOMPARE(rig.source->startCount, 1);
+        QVERIFY(SessionLogCapture::count("SessionCoordinator started") == 1);
+
+        rig.play(track(QStringLiteral("Song")));
+        QTRY_COMPARE(rig.remote->calls, 1);
+        QCOMPARE(rig.vm.songSessionId(), quint64(1));
+        QVERIFY(rig.vm.isLoadingLyrics());
+
+        rig.coordinator.stop();
+        QVERIFY(rig.idle());
+        QVERIFY(!rig.coordinator.currentKey().has_value());
+        QCOMPARE(rig.source->stopCount, 1);
+        QSignalSpy lyricsSpy(&rig.vm, &PlayerViewModel::lyricsResultChanged);
+        QSignalSpy loadingSpy(&rig.vm, &PlayerViewModel::isLoadingLyricsChanged);
+        QSignalSpy cardsLoadingSpy(&rig.vm, &PlayerViewModel::isLoadingCardsChanged);
+        QSignalSpy sessionSpy(&rig.vm, &PlayerViewModel::songSessionIdChanged);
+        QTest::qWait(400);
+        QVERIFY(lyricsSpy.isEmpty() && loadingSpy.isEmpty() && cardsLoadingSpy.isEmpty() && sessionSpy.isEmpty());
+        QCOMPARE(rig.llm->script.calls, 0);
+        QTRY_VERIFY(SessionLogCapture::contains("SessionCoordinator track stream ended"));
+
+        // Single use: a stopped coordinator stays stopped, and a restore cannot revive it.
+        rig.coordinator.start();
+        QVERIFY(!rig.coordinator.isStarted());
+        await(rig.coordinator.reloadCurrentTrack());
+        QVERIFY(sessionSpy.isEmpty());
+    }
+
+    void restoreHooks()
+    {
+        Rig rig;
+        const NowPlayingTrack t = track(QStringLiteral("Song"));
+        const QString key = t.songKey();
+        rig.remote->scripts[t.title].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.llm->script.outcomes.first().delay = 300ms;
+        rig.coordinator.start();
+        rig.play(t);
+        QTRY_VERIFY(rig.vm.isLoadingCards() && rig.llm->script.calls == 1);
+        QTRY_VERIFY(rig.vm.currentStory().has_value());
+        rig.vm.setIsStoryModalOpen(true);
+
+        // The restore begins while the cards are being written: that work ends and writes nothing.
+        rig.coordinator.prepareForRestore();
+        QVERIFY(rig.idle());
+        QVERIFY(!rig.vm.currentStory().has_value());
+        QVERIFY(!rig.vm.isStoryModalOpen());
+        QCOMPARE(rig.coordinator.currentKey(), std::optional<QString>(key));
+        QTRY_COMPARE(rig.llm->script.cancelled, 1);
+        QTest::qWait(50);
+        QVERIFY(rig.vm.cards().isEmpty());
+        QVERIFY(!rig.vm.errorState().has_value());
+        QVERIFY(rig.stored(key)->cards.isEmpty());
+
+        // The restore replaces the library.
+        await(rig.actor->upsertSong(key, t.title, t.artist, lrcText, QStringLiteral("en"),
+                                    {card("restored two", 8), card("restored one", 2)}));
+        await(rig.actor->saveStory(key, t.title, t.artist, QStringLiteral("Restored story.")));
+        const qint64 plays = rig.stored(key)->playCount;
+
+        const quint64 session = rig.vm.songSessionId();
+        await(rig.coordinator.reloadCurrentTrack());
+        QVERIFY(rig.vm.songSessionId() > session);
+        QTRY_VERIFY(rig.vm.cards().size() == 2 && rig.idle());
+        QCOMPARE(ids(rig.vm.cards()), (QStringList{"restored one", "restored two"}));
+        QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("Restored story."));
+        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.stored(key)->playCount, plays);
+    }
+
+    void storyFailureWithoutProviderIsOnlyLogged()
+    {
+        Rig rig;
+        SessionCoordinator bare(&rig.monitor, rig.lyricsRepository, rig.cardsRepository, rig.llm, &rig.cardStore,
+                                rig.actor, &rig.vm);
+        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        bare.start();
+        rig.play(track(QStringLiteral("Song")));
+        QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
+        QTRY_VERIFY(SessionLogCapture::contains("no story provider configured"));
+        QVERIFY(SessionLogCapture::contains("Story fetch failed:"));
+        QVERIFY(!rig.vm.currentStory().has_value());
+        QVERIFY(!rig.vm.errorState().has_value());
+        bare.stop();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSessionCoordinator)
+#include "tst_sessioncoordinator.moc"
