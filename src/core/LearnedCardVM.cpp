@@ -1,5 +1,7 @@
 #include "core/LearnedCardVM.h"
 
+#include <cmath>
+
 #include "core/store/LearnedCard.h"
 
 #include <algorithm>
@@ -23,10 +25,15 @@ LearnedCardVM LearnedCardVM::fromCard(const LearnedCard &card)
 
 void LearnedCardVM::sortByLineTimestamp(QList<LearnedCardVM> &cards)
 {
-    std::stable_sort(cards.begin(), cards.end(), [](const LearnedCardVM &a, const LearnedCardVM &b) {
-        if (!a.lineTimestamp)
+    // A NaN time sorts like no time (last): with NaN compared as a number the order would not
+    // be a strict weak ordering and the sort's result would depend on the input order.
+    const auto timed = [](const LearnedCardVM &card) {
+        return card.lineTimestamp && !std::isnan(*card.lineTimestamp);
+    };
+    std::stable_sort(cards.begin(), cards.end(), [&timed](const LearnedCardVM &a, const LearnedCardVM &b) {
+        if (!timed(a))
             return false;
-        if (!b.lineTimestamp)
+        if (!timed(b))
             return true;
         return *a.lineTimestamp < *b.lineTimestamp;
     });

@@ -16,6 +16,7 @@
 #include "session/LocalCardsRepository.h"
 #include "session/PlayerViewModel.h"
 
+#include <cmath>
 #include <algorithm>
 
 namespace {
@@ -53,8 +54,10 @@ bool holdsUserData(const SongRecordSnapshot &snapshot)
 
 QList<GoldenCard> SessionCoordinator::sortedCards(QList<GoldenCard> cards)
 {
-    std::stable_sort(cards.begin(), cards.end(), [](const GoldenCard &a, const GoldenCard &b) {
-        return a.lineTimestamp && (!b.lineTimestamp || *a.lineTimestamp < *b.lineTimestamp);
+    // Untimed (and NaN) cards last; equal times keep their arrival order.
+    const auto timed = [](const GoldenCard &card) { return card.lineTimestamp && !std::isnan(*card.lineTimestamp); };
+    std::stable_sort(cards.begin(), cards.end(), [&timed](const GoldenCard &a, const GoldenCard &b) {
+        return timed(a) && (!timed(b) || *a.lineTimestamp < *b.lineTimestamp);
     });
     return cards;
 }
@@ -65,9 +68,7 @@ QList<LearnedCardVM> SessionCoordinator::cardViewModels(const SongRecordSnapshot
     cards.reserve(snapshot.cards.size());
     for (const LearnedCardSnapshot &card : snapshot.cards)
         cards.append(card.toViewModel());
-    std::stable_sort(cards.begin(), cards.end(), [](const LearnedCardVM &a, const LearnedCardVM &b) {
-        return a.lineTimestamp && (!b.lineTimestamp || *a.lineTimestamp < *b.lineTimestamp);
-    });
+    LearnedCardVM::sortByLineTimestamp(cards);
     return cards;
 }
 

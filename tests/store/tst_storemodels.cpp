@@ -12,6 +12,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
+#include <limits>
+
 class TestStoreModels : public QObject
 {
     Q_OBJECT
@@ -256,6 +259,18 @@ private slots:
         for (const LearnedCardVM &c : sorted)
             ids << c.id;
         QCOMPARE(ids, (QStringList{"c", "a", "d", "b"}));
+
+        // A NaN time sorts like no time, whatever the input order.
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QList<LearnedCardVM> withNan{vm("n", nan), vm("a", 5), vm("b", std::nullopt), vm("c", 2)};
+        for (int rotation = 0; rotation < withNan.size(); ++rotation) {
+            std::rotate(withNan.begin(), withNan.begin() + 1, withNan.end());
+            ids.clear();
+            for (const LearnedCardVM &c : LearnedCardVM::sortedByLineTimestamp(withNan))
+                ids << c.id;
+            QCOMPARE(ids.mid(0, 2), (QStringList{"c", "a"}));
+            QCOMPARE(QSet<QString>(ids.begin() + 2, ids.end()), (QSet<QString>{"n", "b"}));
+        }
     }
 };
 

@@ -1,5 +1,7 @@
 #include "core/store/CardStore.h"
 
+#include "core/AppLog.h"
+
 #include "core/store/SongOperations.h"
 #include "platform/Clock.h"
 
@@ -44,7 +46,16 @@ void CardStore::announceMerged()
 {
     if (m_context->inUnitOfWork())
         return;
-    const QSet<QString> keys = m_context->mergeExternalChanges();
+    // Runs from a queued call or after our own unit of work has committed: a failed re-read
+    // must not escape (there is no caller to take it, or the caller's work already succeeded).
+    // The objects keep their last values and are refreshed by the next merge.
+    QSet<QString> keys;
+    try {
+        keys = m_context->mergeExternalChanges();
+    } catch (const std::exception &error) {
+        qCWarning(lcPersistence, "Refreshing after another connection's commit failed: %s", error.what());
+        return;
+    }
     if (!keys.isEmpty()) {
         QStringList list(keys.begin(), keys.end());
         list.sort();
