@@ -165,7 +165,7 @@ void TestMainThreadWatchdog::stopsWhenTheApplicationQuits()
     watchdog.start();
     QVERIFY(watchdog.isRunning());
 
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();
     QVERIFY(!watchdog.isRunning());
 }
