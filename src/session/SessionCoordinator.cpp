@@ -136,6 +136,11 @@ QCoro::Task<void> SessionCoordinator::runMonitor(QPointer<SessionCoordinator> se
 
 void SessionCoordinator::handle(const std::optional<NowPlayingTrack> &track)
 {
+    handleSample(track, true);
+}
+
+void SessionCoordinator::handleSample(const std::optional<NowPlayingTrack> &track, bool countsAsPlay)
+{
     if (!m_viewModel)
         return;
     if (!track) {
@@ -158,14 +163,14 @@ void SessionCoordinator::handle(const std::optional<NowPlayingTrack> &track)
     m_cardLighting->clearIdleTimer();
     m_cardLighting->setAutoFollowLitCardId(std::nullopt);
     cancelStoryTask();
-    startFetchTask(*track);
+    startFetchTask(*track, countsAsPlay);
 }
 
-void SessionCoordinator::startFetchTask(const NowPlayingTrack &track)
+void SessionCoordinator::startFetchTask(const NowPlayingTrack &track, bool countsAsPlay)
 {
     CancellationToken token;
     m_currentFetchTask = token;
-    processTrack(newWork(token, track.songKey()), track);
+    processTrack(newWork(token, track.songKey()), track, countsAsPlay);
 }
 
 void SessionCoordinator::startStoryTask(const QString &key, const QString &title, const QString &artist)
@@ -213,7 +218,9 @@ QCoro::Task<void> SessionCoordinator::reloadCurrentTrack()
         co_return;
     const NowPlayingTrack track = *m_viewModel->track();
     m_currentKey.reset();
-    handle(track);
+    // The song is already playing and its play was counted when it started; loading it again
+    // from the restored library must not count that same play a second time.
+    handleSample(track, false);
 }
 
 // ---- retries --------------------------------------------------------------------------------
@@ -237,7 +244,7 @@ void SessionCoordinator::retryLyrics()
         m_viewModel->setLyricsErrorDetail(std::nullopt);
         m_viewModel->setIsLoadingLyrics(true);
     }
-    startFetchTask(track);
+    startFetchTask(track, true);
 }
 
 void SessionCoordinator::retryCards()

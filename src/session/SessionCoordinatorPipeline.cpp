@@ -77,15 +77,15 @@ QList<LearnedCardVM> SessionCoordinator::cardViewModels(const SongRecordSnapshot
 
 // ---- lyrics and language --------------------------------------------------------------------
 
-QCoro::Task<void> SessionCoordinator::processTrack(Work work, NowPlayingTrack track)
+QCoro::Task<void> SessionCoordinator::processTrack(Work work, NowPlayingTrack track, bool countsAsPlay)
 {
-    co_await processTrackSteps(work, track);
+    co_await processTrackSteps(work, track, countsAsPlay);
     // No spinner outlives the task; a replaced task leaves the flags to its successor.
     if (work.isLive())
         work.self->m_viewModel->clearLoadingFlags();
 }
 
-QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTrack track)
+QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTrack track, bool countsAsPlay)
 {
     if (!work.isLive())
         co_return;
@@ -168,10 +168,12 @@ QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTra
     }
     if (!work.isLive())
         co_return;
-    try {
-        co_await actor->recordPlay(key, track.title, track.artist);
-    } catch (const std::exception &e) {
-        qCWarning(lcSession) << "Counting the play failed:" << e.what();
+    if (countsAsPlay) {
+        try {
+            co_await actor->recordPlay(key, track.title, track.artist);
+        } catch (const std::exception &e) {
+            qCWarning(lcSession) << "Counting the play failed:" << e.what();
+        }
     }
     if (!work.isLive())
         co_return;
