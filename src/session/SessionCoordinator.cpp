@@ -136,11 +136,6 @@ QCoro::Task<void> SessionCoordinator::runMonitor(QPointer<SessionCoordinator> se
 
 void SessionCoordinator::handle(const std::optional<NowPlayingTrack> &track)
 {
-    handleSample(track, true);
-}
-
-void SessionCoordinator::handleSample(const std::optional<NowPlayingTrack> &track, bool countsAsPlay)
-{
     if (!m_viewModel)
         return;
     if (!track) {
@@ -163,14 +158,14 @@ void SessionCoordinator::handleSample(const std::optional<NowPlayingTrack> &trac
     m_cardLighting->clearIdleTimer();
     m_cardLighting->setAutoFollowLitCardId(std::nullopt);
     cancelStoryTask();
-    startFetchTask(*track, countsAsPlay);
+    startFetchTask(*track);
 }
 
-void SessionCoordinator::startFetchTask(const NowPlayingTrack &track, bool countsAsPlay)
+void SessionCoordinator::startFetchTask(const NowPlayingTrack &track)
 {
     CancellationToken token;
     m_currentFetchTask = token;
-    processTrack(newWork(token, track.songKey()), track, countsAsPlay);
+    processTrack(newWork(token, track.songKey()), track);
 }
 
 void SessionCoordinator::startStoryTask(const QString &key, const QString &title, const QString &artist)
@@ -218,8 +213,7 @@ QCoro::Task<void> SessionCoordinator::reloadCurrentTrack()
         co_return;
     const NowPlayingTrack track = *m_viewModel->track();
     m_currentKey.reset();
-    // The restored record carries its own play count: loading it again is not a new play.
-    handleSample(track, false);
+    handle(track);
 }
 
 // ---- retries --------------------------------------------------------------------------------
@@ -243,7 +237,7 @@ void SessionCoordinator::retryLyrics()
         m_viewModel->setLyricsErrorDetail(std::nullopt);
         m_viewModel->setIsLoadingLyrics(true);
     }
-    startFetchTask(track, true);
+    startFetchTask(track);
 }
 
 void SessionCoordinator::retryCards()

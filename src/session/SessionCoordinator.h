@@ -105,9 +105,8 @@ private:
 
     static QCoro::Task<void> runMonitor(QPointer<SessionCoordinator> self, QPointer<NowPlayingMonitor> monitor,
                                         CancellationToken token);
-    // `countsAsPlay`: false when a restored song is only loaded again.
-    static QCoro::Task<void> processTrack(Work work, NowPlayingTrack track, bool countsAsPlay);
-    static QCoro::Task<void> processTrackSteps(Work work, NowPlayingTrack track, bool countsAsPlay);
+    static QCoro::Task<void> processTrack(Work work, NowPlayingTrack track);
+    static QCoro::Task<void> processTrackSteps(Work work, NowPlayingTrack track);
     static QCoro::Task<void> regenerateCards(Work work, NowPlayingTrack track, LyricsResult lyricsResult,
                                              std::optional<QString> language);
     // Stored cards when a successful read finds them, else generated ones, into the view model.
@@ -121,8 +120,7 @@ private:
     static QCoro::Task<void> deleteRecordWithoutUserData(std::shared_ptr<CardStoreActor> actor, QString key);
 
     Work newWork(CancellationToken token, const QString &key);
-    void handleSample(const std::optional<NowPlayingTrack> &track, bool countsAsPlay);
-    void startFetchTask(const NowPlayingTrack &track, bool countsAsPlay);
+    void startFetchTask(const NowPlayingTrack &track);
     void startStoryTask(const QString &key, const QString &title, const QString &artist);
     void cancelFetchTask();
     void cancelStoryTask();

@@ -16,8 +16,11 @@
 #include "session/LocalCardsRepository.h"
 #include "session/PlayerViewModel.h"
 
-#include <cmath>
+#include <qcoro/qcorotimer.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -74,15 +77,15 @@ QList<LearnedCardVM> SessionCoordinator::cardViewModels(const SongRecordSnapshot
 
 // ---- lyrics and language --------------------------------------------------------------------
 
-QCoro::Task<void> SessionCoordinator::processTrack(Work work, NowPlayingTrack track, bool countsAsPlay)
+QCoro::Task<void> SessionCoordinator::processTrack(Work work, NowPlayingTrack track)
 {
-    co_await processTrackSteps(work, track, countsAsPlay);
+    co_await processTrackSteps(work, track);
     // No spinner outlives the task; a replaced task leaves the flags to its successor.
     if (work.isLive())
         work.self->m_viewModel->clearLoadingFlags();
 }
 
-QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTrack track, bool countsAsPlay)
+QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTrack track)
 {
     if (!work.isLive())
         co_return;
@@ -165,12 +168,10 @@ QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTra
     }
     if (!work.isLive())
         co_return;
-    if (countsAsPlay) {
-        try {
-            co_await actor->recordPlay(key, track.title, track.artist);
-        } catch (const std::exception &e) {
-            qCWarning(lcSession) << "Counting the play failed:" << e.what();
-        }
+    try {
+        co_await actor->recordPlay(key, track.title, track.artist);
+    } catch (const std::exception &e) {
+        qCWarning(lcSession) << "Counting the play failed:" << e.what();
     }
     if (!work.isLive())
         co_return;
@@ -319,6 +320,12 @@ QCoro::Task<QList<GoldenCard>> SessionCoordinator::fetchCards(std::shared_ptr<LL
 
 QCoro::Task<void> SessionCoordinator::loadStory(Work work, QString title, QString artist)
 {
+    if (!work.self || work.token.isCancelled())
+        co_return;
+    // One turn of the event loop before the request: the pipeline that started this task goes on
+    // first, and a task that is replaced at once never reaches the provider.
+    const std::chrono::milliseconds nextTurn{0};
+    co_await QCoro::sleepFor(nextTurn);
     if (!work.self || work.token.isCancelled())
         co_return;
     std::shared_ptr<SongStoryProvider> provider = work.self->m_songStoryProvider;

@@ -540,7 +540,8 @@ private slots:
         QCOMPARE(ids(rig.vm.cards()), (QStringList{"restored one", "restored two"}));
         QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("Restored story."));
         QCOMPARE(rig.llm->script.calls, 1);
-        QCOMPARE(rig.stored(key)->playCount, plays);
+        // The restored record did not count the play in progress; loading it again does.
+        QCOMPARE(rig.stored(key)->playCount, plays + 1);
     }
 
     void storyFailureWithoutProviderIsOnlyLogged()
