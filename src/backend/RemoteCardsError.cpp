@@ -33,8 +33,7 @@ RemoteCardsError RemoteCardsError::parse(const QString &detail)
 {
     RemoteCardsError error(Kind::parse);
     error.m_detail = detail;
-    // The detail is not for the user, but it belongs in a log line.
-    error.m_what = (error.errorDescription() + QStringLiteral(" (") + detail + QLatin1Char(')')).toUtf8();
+    error.m_what = error.errorDescription().toUtf8();
     return error;
 }
 
@@ -42,7 +41,7 @@ RemoteCardsError RemoteCardsError::transport(QNetworkReply::NetworkError code)
 {
     RemoteCardsError error(Kind::transport);
     error.m_transportCode = code;
-    error.m_what = (error.errorDescription() + QStringLiteral(" (network error %1)").arg(int(code))).toUtf8();
+    error.m_what = error.errorDescription().toUtf8();
     return error;
 }
 

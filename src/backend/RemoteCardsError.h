@@ -36,7 +36,7 @@ public:
     // transport: the network error code; NoError otherwise.
     QNetworkReply::NetworkError transportCode() const { return m_transportCode; }
 
-    // The user message.
+    // The user message; what() is the same text (UTF-8), so failure logs show it as well.
     QString errorDescription() const;
     const char *what() const noexcept override { return m_what.constData(); }
 

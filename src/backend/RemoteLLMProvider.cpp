@@ -127,7 +127,8 @@ QCoro::Task<Cards> fetchWithinBudget(RemoteLLMProvider::Context context, QString
         budgetSpent = true;
     }
     if (budgetSpent) {
-        qCCritical(lcCards, "[cards-client] CHAIN JSON → timed out, rethrowing");
+        // Error level, which maps onto warning lines.
+        qCWarning(lcCards, "[cards-client] CHAIN JSON → timed out, rethrowing");
         throw RemoteCardsError::transport(QNetworkReply::TimeoutError);
     }
     qCInfo(lcCards, "[cards-client] CHAIN JSON → success, cards=%lld", qlonglong(cards.size()));

@@ -7,13 +7,9 @@ RemoteLyricsError::RemoteLyricsError(Kind kind)
 
 void RemoteLyricsError::finish()
 {
-    QString text = errorDescription();
-    // Details the user does not see still belong in a log line.
-    if (m_kind == Kind::decode)
-        text += QStringLiteral(" (") + m_detail + QLatin1Char(')');
-    else if (m_kind == Kind::transport)
-        text += QStringLiteral(" (network error %1)").arg(int(m_transportCode));
-    m_what = text.toUtf8();
+    // what() is the error's one description, the text failure logs show; the decode detail and
+    // the transport code stay readable through detail() and transportCode().
+    m_what = errorDescription().toUtf8();
 }
 
 RemoteLyricsError RemoteLyricsError::invalidInput(const QString &detail)

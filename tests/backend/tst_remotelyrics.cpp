@@ -294,6 +294,10 @@ private slots:
         QCOMPARE(RemoteLyricsError::server(500).errorDescription(), QStringLiteral("服务器暂时不可用 (500)。"));
         QCOMPARE(RemoteLyricsError::decode("x").errorDescription(), QStringLiteral("歌词响应解析失败。"));
         QCOMPARE(RemoteLyricsError::notFound().errorDescription(), QStringLiteral("未找到这首歌的歌词。"));
+        // Failure logs show what(): the same message, without the hidden detail or code.
+        QCOMPARE(QString::fromUtf8(RemoteLyricsError::decode("x").what()), QStringLiteral("歌词响应解析失败。"));
+        QCOMPARE(QString::fromUtf8(RemoteLyricsError::transport(QNetworkReply::TimeoutError).what()),
+                 QStringLiteral("网络连接失败,请稍后再试。"));
     }
 };
 
