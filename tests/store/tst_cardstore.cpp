@@ -283,6 +283,21 @@ private slots:
         QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs WHERE title = 'pending'")), 0);
     }
 
+    // A song's cards that could not be read are read again next time, not taken as none.
+    void failedCardLoadIsReadAgain()
+    {
+        TempStore tmp;
+        CardStore writer(tmp.container, &m_clock);
+        writer.upsertSong(QStringLiteral("k"), QStringLiteral("T"), {}, {}, {}, {golden("a", "t")});
+        CardStore store(tmp.container, &m_clock);
+        SongRecord *song = store.record(QStringLiteral("k"));
+        tmp.raw().exec(QStringLiteral("ALTER TABLE cards RENAME TO cards_away"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Loading the cards of a song failed")));
+        QVERIFY(song->cardObjects().isEmpty()); // logged, not thrown into QML
+        tmp.raw().exec(QStringLiteral("ALTER TABLE cards_away RENAME TO cards"));
+        QCOMPARE(ids(song->cards()), QStringList{"a|t=cn"});
+    }
+
     void transactionIsAllOrNothing()
     {
         TempStore tmp;
