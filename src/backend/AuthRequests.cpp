@@ -86,7 +86,8 @@ QCoro::Task<AuthService::Reply> AuthService::post(std::shared_ptr<HttpSession> h
     request.body = StrictJson::serialize(body);
 
     try {
-        const Http::Response response = co_await http->send(std::move(request));
+        const CancellationToken never;
+        const Http::Response response = co_await http->send(std::move(request), never);
         co_return Reply{response.status.value_or(0), response.body};
     } catch (const Http::TransportError &) {
         throw AuthError::network();

@@ -103,7 +103,8 @@ QCoro::Task<void> AuthService::loadStoredSession(QPointer<AuthService> self, Key
 QCoro::Task<void> AuthService::waitForStoredSession()
 {
     const SharedTask<void> load = m_load;
-    co_await load.wait();
+    const CancellationToken waiter;
+    co_await load.wait(waiter);
 }
 
 QCoro::Task<bool> AuthService::signUp(QString email, QString password)
@@ -116,7 +117,10 @@ QCoro::Task<bool> AuthService::signUp(QString email, QString password)
     body.insert(QStringLiteral("email"), email);
     body.insert(QStringLiteral("password"), password);
     const QUrl url = m_config.url(kSignUpPath);
-    const Reply reply = co_await post(m_http, m_config.anonKey, url, body, std::nullopt);
+    const std::shared_ptr<HttpSession> http = m_http;
+    const QString anonKey = m_config.anonKey;
+    const std::optional<QString> noBearer;
+    const Reply reply = co_await post(http, anonKey, url, body, noBearer);
     if (!self)
         co_return false;
 
@@ -145,7 +149,10 @@ QCoro::Task<void> AuthService::signIn(QString email, QString password)
     Http::QueryItems query;
     query.append(qMakePair(QStringLiteral("grant_type"), QStringLiteral("password")));
     const QUrl url = m_config.url(kTokenPath, query);
-    const Reply reply = co_await post(m_http, m_config.anonKey, url, body, std::nullopt);
+    const std::shared_ptr<HttpSession> http = m_http;
+    const QString anonKey = m_config.anonKey;
+    const std::optional<QString> noBearer;
+    const Reply reply = co_await post(http, anonKey, url, body, noBearer);
     if (!self)
         co_return;
 
@@ -172,7 +179,10 @@ QCoro::Task<bool> AuthService::resendConfirmation(QString email)
         body.insert(QStringLiteral("type"), QStringLiteral("signup"));
         body.insert(QStringLiteral("email"), email);
         const QUrl url = m_config.url(kResendPath);
-        const Reply reply = co_await post(m_http, m_config.anonKey, url, body, std::nullopt);
+        const std::shared_ptr<HttpSession> http = m_http;
+        const QString anonKey = m_config.anonKey;
+        const std::optional<QString> noBearer;
+        const Reply reply = co_await post(http, anonKey, url, body, noBearer);
         co_return reply.status == 200;
     } catch (const AuthError &) {
         co_return false;
@@ -189,7 +199,10 @@ QCoro::Task<void> AuthService::signOut()
     // Whatever the service answers, or if it cannot be reached, the user stays signed out here.
     try {
         const QUrl url = m_config.url(kLogoutPath);
-        co_await post(m_http, m_config.anonKey, url, QJsonObject(), token);
+        const std::shared_ptr<HttpSession> http = m_http;
+        const QString anonKey = m_config.anonKey;
+        const QJsonObject empty;
+        co_await post(http, anonKey, url, empty, token);
     } catch (const AuthError &) {
     }
 }
@@ -225,7 +238,8 @@ QCoro::Task<std::optional<AuthSession>> AuthService::refreshIfNeeded(AuthSession
     const quint64 serial = m_refreshSerial;
     const QPointer<AuthService> self(this);
 
-    const std::optional<AuthSession> result = co_await task.wait();
+    const CancellationToken waiter;
+    const std::optional<AuthSession> result = co_await task.wait(waiter);
     if (self && self->m_refreshSerial == serial)
         self->m_refresh = {};
     co_return result;
@@ -243,7 +257,10 @@ QCoro::Task<std::optional<AuthSession>> AuthService::refresh(QPointer<AuthServic
         Http::QueryItems query;
         query.append(qMakePair(QStringLiteral("grant_type"), QStringLiteral("refresh_token")));
         const QUrl url = self->m_config.url(kTokenPath, query);
-        reply = co_await post(self->m_http, self->m_config.anonKey, url, body, std::nullopt);
+        const std::shared_ptr<HttpSession> http = self->m_http;
+        const QString anonKey = self->m_config.anonKey;
+        const std::optional<QString> noBearer;
+        reply = co_await post(http, anonKey, url, body, noBearer);
     } catch (const AuthError &) {
         reply.status = -1;
     }
@@ -253,7 +270,7 @@ QCoro::Task<std::optional<AuthSession>> AuthService::refresh(QPointer<AuthServic
     const std::optional<AuthSession> session =
         reply.status == 200 ? decodeSession(reply.body, self->now()) : std::nullopt;
     if (!session) {
-        qCCritical(lcAuth, "Token refresh failed — session may be expired");
+        qCWarning(lcAuth, "Token refresh failed — session may be expired");
         co_return std::nullopt;
     }
     // Signed out, signed out by a 401, or signed in anew while the refresh ran: the new tokens

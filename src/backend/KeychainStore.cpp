@@ -41,7 +41,9 @@ public:
         const auto queue = m_queue;
         const quint64 ticket = m_ticket;
         std::function<bool()> myTurn = [queue, ticket] { return queue->serving == ticket; };
-        co_await detail::waitUntil(&queue->advanced, myTurn, CancellationToken());
+        // Named, not temporaries inside the co_await: GCC 12 destroys such temporaries twice.
+        const CancellationToken never;
+        co_await detail::waitUntil(&queue->advanced, myTurn, never);
     }
 
 private:
@@ -108,8 +110,15 @@ QCoro::Task<bool> KeychainStore::save(AuthSession session)
     const QString account = m_account;
     Turn turn(queue);
     co_await turn.wait();
-    const SecretStore::Status status = co_await store->write(service, account, session.toJson());
+    const QByteArray data = session.toJson();
+    const SecretStore::Status status = co_await store->write(service, account, data);
     report(*queue, "write", status);
+    // A refused write must not leave the previous session behind: the item is deleted, then
+    // written. When nothing answers, a removal would not be answered either.
+    if (status == SecretStore::Status::Denied || status == SecretStore::Status::Failed) {
+        const SecretStore::Status removed = co_await store->remove(service, account);
+        report(*queue, "delete", removed);
+    }
     co_return status == SecretStore::Status::Ok;
 }
 

@@ -31,7 +31,8 @@ public:
 
     // The stored session; nothing when there is none, it does not decode, or the store failed.
     QCoro::Task<std::optional<AuthSession>> load();
-    // Replaces the item. True when the store took it; callers may drop the task.
+    // Replaces the item. True when the store took it; when the store refused it, the previous
+    // item is removed too. Callers may drop the task.
     QCoro::Task<bool> save(AuthSession session);
     QCoro::Task<void> remove();
     // Finishes once every operation asked for so far has finished.

@@ -93,6 +93,11 @@ public:
     void endOperation(quint64 id, const QString &detail = {});
     // Sets a last-known state value; keys are never removed.
     void setState(const QString &key, const QString &value);
+    // The same for a caller that already holds lock() (to set several values at once).
+    void setStateLocked(const QString &key, const QString &value);
+    // The probe's one lock. Whoever takes it must not trace, log or call the probe's other
+    // operations until it is released.
+    std::mutex &lock() const { return m_lock; }
 
     // The report text: lines joined by "\n", no line feed after the last one.
     QString makeReport(const QString &reason) const;

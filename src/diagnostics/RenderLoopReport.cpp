@@ -192,9 +192,9 @@ std::optional<QString> RenderLoopProbe::writeReport(const QString &reason) const
     // A time-stamped file that was written stays when the copy fails.
     if (folder.isEmpty() || !writeAtomically(path, text, &error)
         || !writeAtomically(folder + QLatin1String("/latest-hang.log"), text, &error)) {
-        qCCritical(lcDiagnostics, "Failed to write render-loop diagnostics: %s", qUtf8Printable(error));
+        qCWarning(lcDiagnostics, "Failed to write render-loop diagnostics: %s", qUtf8Printable(error));
         return std::nullopt;
     }
-    qCCritical(lcDiagnostics, "Wrote render-loop diagnostics: %s", qUtf8Printable(path));
+    qCWarning(lcDiagnostics, "Wrote render-loop diagnostics: %s", qUtf8Printable(path));
     return path;
 }

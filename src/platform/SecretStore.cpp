@@ -139,6 +139,8 @@ QCoro::Task<SecretStore::Status> InMemorySecretStore::write(QString service, QSt
     ++m_writes;
     if (m_failure)
         co_return *m_failure;
+    if (m_writeFailure)
+        co_return *m_writeFailure;
     m_items.insert(address(service, key), data);
     co_return Status::Ok;
 }

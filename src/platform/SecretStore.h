@@ -66,6 +66,8 @@ public:
 
     // Every later call answers with this status instead of Ok (nothing = behave normally).
     void setFailure(std::optional<Status> status) { m_failure = status; }
+    // Like setFailure, for writes only.
+    void setWriteFailure(std::optional<Status> status) { m_writeFailure = status; }
     // Every later call finishes only after this long (0 = at once, within the call).
     void setDelay(std::chrono::milliseconds delay) { m_delay = delay; }
 
@@ -82,6 +84,7 @@ private:
 
     QHash<QString, QByteArray> m_items;
     std::optional<Status> m_failure;
+    std::optional<Status> m_writeFailure;
     std::chrono::milliseconds m_delay{0};
     int m_writes = 0;
     int m_removes = 0;

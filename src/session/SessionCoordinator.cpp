@@ -218,7 +218,8 @@ QCoro::Task<void> SessionCoordinator::reloadCurrentTrack()
         co_return;
     const NowPlayingTrack track = *m_viewModel->track();
     m_currentKey.reset();
-    // The restored record carries its own play count: loading it again is not a new play.
+    // The song is already playing and its play was counted when it started; loading it again
+    // from the restored library must not count that same play a second time.
     handleSample(track, false);
 }
 

@@ -16,8 +16,11 @@
 #include "session/LocalCardsRepository.h"
 #include "session/PlayerViewModel.h"
 
-#include <cmath>
+#include <qcoro/qcorotimer.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -319,6 +322,12 @@ QCoro::Task<QList<GoldenCard>> SessionCoordinator::fetchCards(std::shared_ptr<LL
 
 QCoro::Task<void> SessionCoordinator::loadStory(Work work, QString title, QString artist)
 {
+    if (!work.self || work.token.isCancelled())
+        co_return;
+    // One turn of the event loop before the request: the pipeline that started this task goes on
+    // first, and a task that is replaced at once never reaches the provider.
+    const std::chrono::milliseconds nextTurn{0};
+    co_await QCoro::sleepFor(nextTurn);
     if (!work.self || work.token.isCancelled())
         co_return;
     std::shared_ptr<SongStoryProvider> provider = work.self->m_songStoryProvider;

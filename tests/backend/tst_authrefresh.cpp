@@ -166,7 +166,7 @@ private slots:
         fx->server.setReply(kRefreshKey, reply);
         AuthService &auth = fx->start();
 
-        QTest::ignoreMessage(QtCriticalMsg, "Token refresh failed — session may be expired");
+        QTest::ignoreMessage(QtWarningMsg, "Token refresh failed — session may be expired");
         QCOMPARE(TaskRunner::run(auth.authorizationHeader()), std::optional<QString>(bearer(stored)));
         QCOMPARE(auth.session(), std::optional<AuthSession>(stored));
         QCOMPARE(fx->storedSession(), std::optional<AuthSession>(stored));

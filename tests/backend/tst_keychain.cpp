@@ -126,7 +126,16 @@ private slots:
 
         secrets->setFailure(SecretStore::Status::Denied);
         QTest::ignoreMessage(QtWarningMsg, "Secret Service write failed: denied");
+        QTest::ignoreMessage(QtWarningMsg, "Secret Service delete failed: denied");
         QCOMPARE(TaskRunner::run(keychain->save(sessionFor("u1"))), false);
+
+        // A refused save does not leave the previous session behind.
+        secrets->setFailure(std::nullopt);
+        QVERIFY(TaskRunner::run(keychain->save(sessionFor("u1"))));
+        secrets->setWriteFailure(SecretStore::Status::Failed);
+        QTest::ignoreMessage(QtWarningMsg, "Secret Service write failed: failed");
+        QCOMPARE(TaskRunner::run(keychain->save(sessionFor("u2"))), false);
+        QCOMPARE(secrets->item(kService, kAccount), std::nullopt);
     }
 
 private:

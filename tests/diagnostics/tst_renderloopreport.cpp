@@ -210,7 +210,7 @@ void TestRenderLoopReport::writesBothFiles()
     probe.trace("LyricsView.body", "歌词 line", 1);
     const QString folder = data.path() + "/Diagnostics";
 
-    QTest::ignoreMessage(QtCriticalMsg, qPrintable("Wrote render-loop diagnostics: " + folder
+    QTest::ignoreMessage(QtWarningMsg, qPrintable("Wrote render-loop diagnostics: " + folder
                                                    + "/hang-20231114-221320.log"));
     const auto first = probe.writeReport("first");
     QCOMPARE(first, std::optional<QString>(folder + "/hang-20231114-221320.log"));
@@ -221,7 +221,7 @@ void TestRenderLoopReport::writesBothFiles()
     QCOMPARE(readAll(folder + "/latest-hang.log"), firstText);
 
     clocks.advance(4s);
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Wrote render-loop diagnostics: "));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Wrote render-loop diagnostics: "));
     const auto second = probe.writeReport("second");
     QCOMPARE(second, std::optional<QString>(folder + "/hang-20231114-221324.log"));
     QCOMPARE(hangFiles(folder), (QStringList{"hang-20231114-221320.log", "hang-20231114-221324.log"}));
@@ -245,7 +245,7 @@ void TestRenderLoopReport::unwritableFolder()
 
     FixedClocks clocks;
     RenderLoopProbe probe(&clocks.uptime, &clocks.wall, blocked);
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Failed to write render-loop diagnostics: .+"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to write render-loop diagnostics: .+"));
     QCOMPARE(probe.writeReport("r"), std::nullopt);
     QVERIFY(probe.diagnosticsDirectory().isEmpty());
 }
@@ -259,7 +259,7 @@ void TestRenderLoopReport::latestCopyFailsButTimestampedFileStays()
 
     FixedClocks clocks;
     RenderLoopProbe probe(&clocks.uptime, &clocks.wall, data.path());
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Failed to write render-loop diagnostics: .*latest-hang"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to write render-loop diagnostics: .*latest-hang"));
     QCOMPARE(probe.writeReport("r"), std::nullopt);
     QCOMPARE(hangFiles(folder), QStringList{"hang-20231114-221320.log"});
     QVERIFY(readAll(folder + "/hang-20231114-221320.log").contains("\nreason: r\n"));

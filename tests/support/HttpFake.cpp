@@ -377,8 +377,17 @@ bool HttpFake::tryParseRequest(Connection *connection)
         const QByteArray name = line.left(colon).trimmed();
         const QByteArray value = line.mid(colon + 1).trimmed();
         request.headers.append(qMakePair(name, value));
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
-            contentLength = value.toLongLong();
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            contentLength = value.toLongLong(&ok);
+            if (!ok || contentLength < 0) {
+                // Unreadable framing: nothing after it can be parsed either.
+                buf.clear();
+                connection->closingByUs = true;
+                connection->socket->disconnectFromHost();
+                return false;
+            }
+        }
     }
     if (buf.size() < headerEnd + 4 + contentLength)
         return false;
