@@ -248,21 +248,54 @@ private slots:
         QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs WHERE title = 'changed'")), 0);
     }
 
+    void failedSaveDiscardsDirectModelWrites_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("write rejected") << false;
+        QTest::newRow("file locked past the busy timeout") << true;
+    }
     void failedSaveDiscardsDirectModelWrites()
     {
+        QFETCH(bool, busy);
         TempStore tmp;
-        CardStore store(tmp.container, &m_clock);
+        SqliteDatabase::Options options;
+        options.busyTimeoutMs = 20;
+        CardStore store(StoreContainer::open(tmp.path, options), &m_clock);
         store.recordPlay(QStringLiteral("k"), QStringLiteral("T"), {});
         SongRecord *song = store.record(QStringLiteral("k"));
         song->setTitle(QStringLiteral("pending"));
         song->setPlayCount(99);
-        tmp.failWrites(QStringLiteral("UPDATE"), QStringLiteral("songs"), QStringLiteral("NEW.play_count = 99"));
-        QVERIFY_THROWS_EXCEPTION(StoreError, store.context().save());
+        {
+            SqliteDatabase locker = tmp.raw();
+            std::optional<SqliteTransaction> lock;
+            if (busy)
+                lock.emplace(locker);
+            else
+                tmp.failWrites(QStringLiteral("UPDATE"), QStringLiteral("songs"),
+                               QStringLiteral("NEW.play_count = 99"));
+            QVERIFY_THROWS_EXCEPTION(StoreError, store.context().save());
+        }
         QCOMPARE(song->title(), QStringLiteral("T"));
         QCOMPARE(song->playCount(), 1);
+        QVERIFY(!store.context().hasChanges());
         tmp.stopFailing();
         store.recordPlay(QStringLiteral("k2"), {}, {});
         QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs WHERE title = 'pending'")), 0);
+    }
+
+    // A song's cards that could not be read are read again next time, not taken as none.
+    void failedCardLoadIsReadAgain()
+    {
+        TempStore tmp;
+        CardStore writer(tmp.container, &m_clock);
+        writer.upsertSong(QStringLiteral("k"), QStringLiteral("T"), {}, {}, {}, {golden("a", "t")});
+        CardStore store(tmp.container, &m_clock);
+        SongRecord *song = store.record(QStringLiteral("k"));
+        tmp.raw().exec(QStringLiteral("ALTER TABLE cards RENAME TO cards_away"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Loading the cards of a song failed")));
+        QVERIFY(song->cardObjects().isEmpty()); // logged, not thrown into QML
+        tmp.raw().exec(QStringLiteral("ALTER TABLE cards_away RENAME TO cards"));
+        QCOMPARE(ids(song->cards()), QStringList{"a|t=cn"});
     }
 
     void transactionIsAllOrNothing()

@@ -1,5 +1,7 @@
 #include "core/store/LearnedCard.h"
 
+#include "core/AppLog.h"
+
 #include "core/store/ModelContext.h"
 #include "core/store/SongRecord.h"
 
@@ -56,6 +58,16 @@ SongRecord *LearnedCard::song()
             m_song = context->songForRowId(m_songRowId);
     }
     return m_song;
+}
+
+SongRecord *LearnedCard::songForQml()
+{
+    try {
+        return song();
+    } catch (const std::exception &error) {
+        qCWarning(lcPersistence, "Loading the song of a card failed: %s", error.what());
+        return nullptr;
+    }
 }
 
 void LearnedCard::setSong(SongRecord *newSong)

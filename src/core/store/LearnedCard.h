@@ -47,7 +47,7 @@ class LearnedCard : public StoredModel
     Q_PROPERTY(QString tag READ tag WRITE setTag NOTIFY tagChanged)
     Q_PROPERTY(QVariant lineTimestamp READ lineTimestampVariant NOTIFY lineTimestampChanged)
     Q_PROPERTY(bool learned READ learned WRITE setLearned NOTIFY learnedChanged)
-    Q_PROPERTY(SongRecord *song READ song NOTIFY songChanged)
+    Q_PROPERTY(SongRecord *song READ songForQml NOTIFY songChanged)
     Q_PROPERTY(bool isMastered READ isMastered WRITE setIsMastered NOTIFY isMasteredChanged)
     Q_PROPERTY(QDateTime masteredAt READ masteredAt WRITE setMasteredAt NOTIFY masteredAtChanged)
     Q_PROPERTY(bool isFavorite READ isFavorite WRITE setIsFavorite NOTIFY isFavoriteChanged)
@@ -84,6 +84,8 @@ public:
     std::optional<double> lineTimestamp() const { return m_v.lineTimestamp; }
     bool learned() const { return m_v.learned; }
     SongRecord *song();
+    // song() for QML: a failed read logs and gives no song instead of throwing.
+    SongRecord *songForQml();
     bool isMastered() const { return m_v.isMastered; }
     QDateTime masteredAt() const { return m_v.masteredAt; }
     bool isFavorite() const { return m_v.isFavorite; }

@@ -167,12 +167,26 @@ void ModelContext::Unit::commit()
 void ModelContext::beginLevel(SqliteTransaction::Mode mode)
 {
     if (m_levels.empty()) {
-        auto txn = std::make_unique<SqliteTransaction>(m_db, mode);
+        // A unit that cannot even start (the file stays locked past the busy timeout, the
+        // refresh below fails) fails like any other: the unsaved changes it would have
+        // written are discarded, so no later save writes them behind the caller's back.
+        const auto discardUnsaved = [this] {
+            rollbackJournal(0);
+            m_changedKeys.clear();
+            m_serial = m_nextSerial++;
+        };
+        std::unique_ptr<SqliteTransaction> txn;
+        try {
+            txn = std::make_unique<SqliteTransaction>(m_db, mode);
+        } catch (...) {
+            discardUnsaved();
+            throw;
+        }
         m_levels.push_back(Level{0, m_nextSerial++, std::move(txn)});
         // Holding the write lock, take in what the other connections committed before it,
         // so this unit starts from their writes.
+        QSet<QString> keys;
         try {
-            QSet<QString> keys;
             {
                 QMutexLocker lock(&m_inboxMutex);
                 keys.swap(m_inbox);
@@ -182,6 +196,12 @@ void ModelContext::beginLevel(SqliteTransaction::Mode mode)
             m_mergedKeys.unite(keys);
         } catch (...) {
             m_levels.pop_back();
+            {
+                // Not refreshed: keep them for the next merge.
+                QMutexLocker lock(&m_inboxMutex);
+                m_inbox.unite(keys);
+            }
+            discardUnsaved();
             throw;
         }
         return;

@@ -209,22 +209,32 @@ StoredModel *ModelContext::resolve(const PersistentIdentifier &id)
 
 void ModelContext::loadCards(SongRecord *song)
 {
+    // Set first so that a re-entrant read (a handler of a change announced below) sees the
+    // list as it stands instead of loading again.
     song->m_cardsLoaded = true;
     if (song->m_rowId <= 0)
         return;
-    if (inUnitOfWork())
-        flush();
-    SqliteStatement st = m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards WHERE song_id = ?1 ORDER BY id");
-    st.bind(1, song->m_rowId);
-    QList<LearnedCard *> list;
-    while (st.step()) {
-        LearnedCard *card = materializeCard(st);
-        if (card && (!card->m_song || card->m_song == song)) {
-            card->linkSong(song);
-            list.append(card);
+    try {
+        if (inUnitOfWork())
+            flush();
+        SqliteStatement st =
+            m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards WHERE song_id = ?1 ORDER BY id");
+        st.bind(1, song->m_rowId);
+        QList<LearnedCard *> list;
+        while (st.step()) {
+            LearnedCard *card = materializeCard(st);
+            if (card && (!card->m_song || card->m_song == song)) {
+                card->linkSong(song);
+                list.append(card);
+            }
         }
+        song->m_cards = list;
+    } catch (...) {
+        // Not loaded: the next use reads again. Taking the empty list as the song's cards
+        // would make an upsert leave the stored cards in place.
+        song->m_cardsLoaded = false;
+        throw;
     }
-    song->m_cards = list;
 }
 
 // ---- other contexts' commits --------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "core/store/SongRecord.h"
 
+#include "core/AppLog.h"
+
 #include "core/store/LearnedCard.h"
 #include "core/store/ModelContext.h"
 
@@ -44,7 +46,13 @@ QList<LearnedCard *> SongRecord::cards()
 
 QList<QObject *> SongRecord::cardObjects()
 {
-    ensureCardsLoaded();
+    // Read by QML: no exception may cross the meta-object call. A failed load shows no
+    // cards and is tried again on the next read.
+    try {
+        ensureCardsLoaded();
+    } catch (const std::exception &error) {
+        qCWarning(lcPersistence, "Loading the cards of a song failed: %s", error.what());
+    }
     QList<QObject *> out;
     out.reserve(m_cards.size());
     for (LearnedCard *card : std::as_const(m_cards))
