@@ -126,11 +126,6 @@ void RenderLoopProbe::endOperation(quint64 id, const QString &detail)
 void RenderLoopProbe::setState(const QString &key, const QString &value)
 {
     std::lock_guard guard(m_lock);
-    setStateLocked(key, value);
-}
-
-void RenderLoopProbe::setStateLocked(const QString &key, const QString &value)
-{
     m_lastState.insert(key, value);
 }
 

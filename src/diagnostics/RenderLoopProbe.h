@@ -91,13 +91,9 @@ public:
     // Closes an operation and traces "<name>.end" with its elapsed time, or
     // "diagnostics.operationEndMissingBegin" when the id is not open.
     void endOperation(quint64 id, const QString &detail = {});
-    // Sets a last-known state value; keys are never removed.
+    // Sets a last-known state value; keys are never removed. Takes the probe's lock itself:
+    // the lock is never handed to callers.
     void setState(const QString &key, const QString &value);
-    // The same for a caller that already holds lock() (to set several values at once).
-    void setStateLocked(const QString &key, const QString &value);
-    // The probe's one lock. Whoever takes it must not trace, log or call the probe's other
-    // operations until it is released.
-    std::mutex &lock() const { return m_lock; }
 
     // The report text: lines joined by "\n", no line feed after the last one.
     QString makeReport(const QString &reason) const;
