@@ -21,7 +21,7 @@ namespace {
 const QString readerPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/app/nowplaying-reader");
 const QString prefix = QStringLiteral("org.mpris.MediaPlayer2.");
 
-struct PlayerSpec
+struct PlayerSetup
 {
     QString name; // bus-name suffix
     QVariantMap player;
@@ -30,43 +30,43 @@ struct PlayerSpec
     bool silent = false; // never answers
 };
 
-PlayerSpec player(const QString &name, const QString &status, const QVariant &title = QStringLiteral("Song"))
+PlayerSetup player(const QString &name, const QString &status, const QVariant &title = QStringLiteral("Song"))
 {
-    PlayerSpec spec;
-    spec.name = name;
-    spec.player = {{QStringLiteral("PlaybackStatus"), status},
+    PlayerSetup setup;
+    setup.name = name;
+    setup.player = {{QStringLiteral("PlaybackStatus"), status},
                    {QStringLiteral("Rate"), 1.0},
                    {QStringLiteral("Volume"), 0.8},
                    {QStringLiteral("Position"), qlonglong(12'500'000)}};
-    spec.metadata = {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath("/track/1"))},
+    setup.metadata = {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath("/track/1"))},
                      {QStringLiteral("mpris:length"), qlonglong(200'000'000)},
                      {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Artist")}},
                      {QStringLiteral("xesam:album"), QStringLiteral("Album")}};
     if (title.isValid())
-        spec.metadata.insert(QStringLiteral("xesam:title"), title);
-    return spec;
+        setup.metadata.insert(QStringLiteral("xesam:title"), title);
+    return setup;
 }
 
-PlayerSpec with(PlayerSpec spec, const QString &key, const QVariant &value)
+PlayerSetup with(PlayerSetup setup, const QString &key, const QVariant &value)
 {
-    QVariantMap &map = key.contains(u':') ? spec.metadata : spec.player;
+    QVariantMap &map = key.contains(u':') ? setup.metadata : setup.player;
     if (value.isValid())
         map.insert(key, value);
     else
         map.remove(key);
-    return spec;
+    return setup;
 }
 
 // Answers Properties.Get / GetAll on /org/mpris/MediaPlayer2 from fixed maps.
 class FakePlayer final : public QDBusVirtualObject
 {
 public:
-    explicit FakePlayer(PlayerSpec spec) : m_spec(std::move(spec))
+    explicit FakePlayer(PlayerSetup setup) : m_setup(std::move(setup))
     {
-        m_spec.player.insert(QStringLiteral("Metadata"), m_spec.metadata);
-        if (!m_spec.desktopEntry.isEmpty())
-            m_root.insert(QStringLiteral("DesktopEntry"), m_spec.desktopEntry);
-        m_root.insert(QStringLiteral("Identity"), m_spec.name);
+        m_setup.player.insert(QStringLiteral("Metadata"), m_setup.metadata);
+        if (!m_setup.desktopEntry.isEmpty())
+            m_root.insert(QStringLiteral("DesktopEntry"), m_setup.desktopEntry);
+        m_root.insert(QStringLiteral("Identity"), m_setup.name);
     }
 
     QString introspect(const QString &) const override { return {}; }
@@ -75,11 +75,11 @@ public:
     {
         if (message.interface() != QLatin1String("org.freedesktop.DBus.Properties"))
             return false;
-        if (m_spec.silent)
+        if (m_setup.silent)
             return true; // no reply: the caller waits for its own time-out
         const QString interface = message.arguments().value(0).toString();
         const QVariantMap none;
-        const QVariantMap &properties = interface == QLatin1String("org.mpris.MediaPlayer2.Player") ? m_spec.player
+        const QVariantMap &properties = interface == QLatin1String("org.mpris.MediaPlayer2.Player") ? m_setup.player
                                         : interface == QLatin1String("org.mpris.MediaPlayer2")       ? m_root
                                                                                                     : none;
         if (message.member() == QLatin1String("GetAll"))
@@ -92,13 +92,13 @@ public:
     }
 
 private:
-    PlayerSpec m_spec;
+    PlayerSetup m_setup;
     QVariantMap m_root;
 };
 
 } // namespace
 
-Q_DECLARE_METATYPE(PlayerSpec)
+Q_DECLARE_METATYPE(PlayerSetup)
 
 class TestMprisReader : public QObject
 {
@@ -140,83 +140,83 @@ private Q_SLOTS:
 
     void chooses_data()
     {
-        QTest::addColumn<QList<PlayerSpec>>("players");
+        QTest::addColumn<QList<PlayerSetup>>("players");
         QTest::addColumn<QString>("chosen"); // bus-name suffix; empty: null
         QTest::addColumn<QJsonObject>("expected"); // keys that must have these values
 
-        PlayerSpec full = player(QStringLiteral("mpv"), QStringLiteral("Playing"));
+        PlayerSetup full = player(QStringLiteral("mpv"), QStringLiteral("Playing"));
         full.desktopEntry = QStringLiteral("mpv");
         full = with(full, QStringLiteral("xesam:artist"), QStringList{"A", "", "B"});
         QTest::newRow("one player, every field")
-            << QList<PlayerSpec>{full} << "mpv"
+            << QList<PlayerSetup>{full} << "mpv"
             << QJsonObject{{"t", "Song"}, {"a", "A, B"}, {"l", "Album"}, {"d", 200}, {"e", 12.5}, {"r", 1}, {"b", "mpv"},
                            {"dbgPlaybackStatus", "Playing"}};
         QTest::newRow("paused: rate 0 although Rate says 1")
-            << QList<PlayerSpec>{player("vlc", "Paused")} << "vlc" << QJsonObject{{"r", 0}, {"e", 12.5}, {"dbgRate", 1}};
+            << QList<PlayerSetup>{player("vlc", "Paused")} << "vlc" << QJsonObject{{"r", 0}, {"e", 12.5}, {"dbgRate", 1}};
         QTest::newRow("playing beats paused")
-            << QList<PlayerSpec>{player("aaa", "Paused"), player("zzz", "Playing")} << "zzz" << QJsonObject{{"r", 1}};
+            << QList<PlayerSetup>{player("aaa", "Paused"), player("zzz", "Playing")} << "zzz" << QJsonObject{{"r", 1}};
         QTest::newRow("tie: first bus name")
-            << QList<PlayerSpec>{player("zeta", "Playing"), player("alpha", "Playing"), player("mid", "Playing")}
+            << QList<PlayerSetup>{player("zeta", "Playing"), player("alpha", "Playing"), player("mid", "Playing")}
             << "alpha" << QJsonObject{};
         QTest::newRow("stopped is skipped")
-            << QList<PlayerSpec>{player("alpha", "Stopped"), player("zeta", "Paused")} << "zeta" << QJsonObject{};
-        QTest::newRow("only stopped") << QList<PlayerSpec>{player("alpha", "Stopped")} << "" << QJsonObject{};
+            << QList<PlayerSetup>{player("alpha", "Stopped"), player("zeta", "Paused")} << "zeta" << QJsonObject{};
+        QTest::newRow("only stopped") << QList<PlayerSetup>{player("alpha", "Stopped")} << "" << QJsonObject{};
         QTest::newRow("no title is skipped")
-            << QList<PlayerSpec>{player("alpha", "Playing", QVariant()), player("zeta", "Paused")} << "zeta"
+            << QList<PlayerSetup>{player("alpha", "Playing", QVariant()), player("zeta", "Paused")} << "zeta"
             << QJsonObject{};
         QTest::newRow("empty or non-text title")
-            << QList<PlayerSpec>{player("a", "Playing", QString()), player("b", "Playing", 42)} << ""
+            << QList<PlayerSetup>{player("a", "Playing", QString()), player("b", "Playing", 42)} << ""
             << QJsonObject{};
-        QTest::newRow("no players") << QList<PlayerSpec>{} << "" << QJsonObject{};
+        QTest::newRow("no players") << QList<PlayerSetup>{} << "" << QJsonObject{};
         QTest::newRow("zero length")
-            << QList<PlayerSpec>{with(player("p", "Playing"), "mpris:length", qlonglong(0))} << "p"
+            << QList<PlayerSetup>{with(player("p", "Playing"), "mpris:length", qlonglong(0))} << "p"
             << QJsonObject{{"d", QJsonValue::Null}};
         QTest::newRow("length as text")
-            << QList<PlayerSpec>{with(player("p", "Playing"), "mpris:length", QStringLiteral("200"))} << "p"
+            << QList<PlayerSetup>{with(player("p", "Playing"), "mpris:length", QStringLiteral("200"))} << "p"
             << QJsonObject{{"d", QJsonValue::Null}};
         QTest::newRow("length as unsigned and as double")
-            << QList<PlayerSpec>{with(with(player("p", "Playing"), "mpris:length", qulonglong(90'000'000)), "Position",
+            << QList<PlayerSetup>{with(with(player("p", "Playing"), "mpris:length", qulonglong(90'000'000)), "Position",
                                       1.5e6)}
             << "p" << QJsonObject{{"d", 90}, {"e", 1.5}};
         QTest::newRow("negative position")
-            << QList<PlayerSpec>{with(player("p", "Playing"), "Position", qlonglong(-5))} << "p"
+            << QList<PlayerSetup>{with(player("p", "Playing"), "Position", qlonglong(-5))} << "p"
             << QJsonObject{{"e", 0}};
         QTest::newRow("no position")
-            << QList<PlayerSpec>{with(player("p", "Playing"), "Position", QVariant())} << "p"
+            << QList<PlayerSetup>{with(player("p", "Playing"), "Position", QVariant())} << "p"
             << QJsonObject{{"e", QJsonValue::Null}, {"ts", QJsonValue::Null}};
         QTest::newRow("artist as one string, no album")
-            << QList<PlayerSpec>{with(with(player("p", "Playing"), "xesam:artist", QStringLiteral("Solo")),
+            << QList<PlayerSetup>{with(with(player("p", "Playing"), "xesam:artist", QStringLiteral("Solo")),
                                       "xesam:album", QVariant())}
             << "p" << QJsonObject{{"a", "Solo"}, {"l", QJsonValue::Null}};
         QTest::newRow("no desktop entry: bus-name suffix")
-            << QList<PlayerSpec>{player("mpv.instance4242", "Playing")} << "mpv.instance4242"
+            << QList<PlayerSetup>{player("mpv.instance4242", "Playing")} << "mpv.instance4242"
             << QJsonObject{{"b", "mpv.instance4242"}, {"dbgDesktopEntry", QJsonValue::Null}};
-        QTest::newRow("double speed") << QList<PlayerSpec>{with(player("p", "Playing"), "Rate", 2.0)} << "p"
+        QTest::newRow("double speed") << QList<PlayerSetup>{with(player("p", "Playing"), "Rate", 2.0)} << "p"
                                       << QJsonObject{{"r", 2}};
-        QTest::newRow("playing without a rate") << QList<PlayerSpec>{with(player("p", "Playing"), "Rate", QVariant())}
+        QTest::newRow("playing without a rate") << QList<PlayerSetup>{with(player("p", "Playing"), "Rate", QVariant())}
                                                 << "p" << QJsonObject{{"r", 1}, {"dbgRate", QJsonValue::Null}};
-        QTest::newRow("playing with rate 0") << QList<PlayerSpec>{with(player("p", "Playing"), "Rate", 0.0)} << "p"
+        QTest::newRow("playing with rate 0") << QList<PlayerSetup>{with(player("p", "Playing"), "Rate", 0.0)} << "p"
                                              << QJsonObject{{"r", 1}};
-        PlayerSpec silent = player("aaa", "Playing");
+        PlayerSetup silent = player("aaa", "Playing");
         silent.silent = true;
-        QTest::newRow("a player that never answers") << QList<PlayerSpec>{silent, player("zzz", "Paused")} << "zzz"
+        QTest::newRow("a player that never answers") << QList<PlayerSetup>{silent, player("zzz", "Paused")} << "zzz"
                                                      << QJsonObject{};
     }
     void chooses()
     {
-        QFETCH(QList<PlayerSpec>, players);
+        QFETCH(QList<PlayerSetup>, players);
         QFETCH(QString, chosen);
         QFETCH(QJsonObject, expected);
 
         std::vector<std::unique_ptr<FakePlayer>> objects;
         QStringList connectionNames;
-        for (const PlayerSpec &spec : players) {
+        for (const PlayerSetup &setup : players) {
             const QString connectionName = QStringLiteral("player-%1").arg(++m_connections);
             QDBusConnection connection = m_bus->connect(connectionName);
             connectionNames.append(connectionName);
-            objects.push_back(std::make_unique<FakePlayer>(spec));
+            objects.push_back(std::make_unique<FakePlayer>(setup));
             QVERIFY(connection.registerVirtualObject(QStringLiteral("/org/mpris/MediaPlayer2"), objects.back().get()));
-            QVERIFY(connection.registerService(prefix + spec.name));
+            QVERIFY(connection.registerService(prefix + setup.name));
         }
         const auto cleanup = qScopeGuard([&] {
             for (const QString &name : connectionNames)
