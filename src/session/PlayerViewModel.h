@@ -324,6 +324,7 @@ private:
     static QCoro::Task<void> storeSongOffset(std::shared_ptr<CardStoreActor> actor, QString key,
                                              std::optional<double> offset);
     void persist(Preference preference);
+    void schedulePreferenceWrite(std::optional<CancellationToken> &task, bool &pending, Preference preference);
 
     // Song state.
     std::optional<NowPlayingTrack> m_track;

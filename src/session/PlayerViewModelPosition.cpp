@@ -117,24 +117,27 @@ void PlayerViewModel::setGlobalOffset(double offset)
         return;
     Batch batch(this);
     write(m_cachedGlobalOffset, offset, GlobalOffsetField);
-    if (m_globalOffsetDebounceTask)
-        m_globalOffsetDebounceTask->cancel();
-    CancellationToken token;
-    m_globalOffsetDebounceTask = token;
-    m_globalOffsetWritePending = true;
-    writePreferenceLater(QPointer<PlayerViewModel>(this), m_debounceClock, token, Preference::globalOffset);
+    schedulePreferenceWrite(m_globalOffsetDebounceTask, m_globalOffsetWritePending, Preference::globalOffset);
 }
 
 void PlayerViewModel::setNudgeEnabled(bool enabled)
 {
     Batch batch(this);
     write(m_cachedNudgeEnabled, enabled, NudgeEnabledField);
-    if (m_nudgeEnabledDebounceTask)
-        m_nudgeEnabledDebounceTask->cancel();
+    schedulePreferenceWrite(m_nudgeEnabledDebounceTask, m_nudgeEnabledWritePending, Preference::nudgeEnabled);
+}
+
+// Restarts the quiet period of one preference: an earlier pending write is dropped, this one
+// lands after the pause unless another change comes first.
+void PlayerViewModel::schedulePreferenceWrite(std::optional<CancellationToken> &task, bool &pending,
+                                              Preference preference)
+{
+    if (task)
+        task->cancel();
     CancellationToken token;
-    m_nudgeEnabledDebounceTask = token;
-    m_nudgeEnabledWritePending = true;
-    writePreferenceLater(QPointer<PlayerViewModel>(this), m_debounceClock, token, Preference::nudgeEnabled);
+    task = token;
+    pending = true;
+    writePreferenceLater(QPointer<PlayerViewModel>(this), m_debounceClock, token, preference);
 }
 
 void PlayerViewModel::persist(Preference preference)
