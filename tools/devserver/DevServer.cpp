@@ -31,6 +31,25 @@ std::optional<QHash<QString, QString>> stringFields(const HttpFake::Request &req
     return fields;
 }
 
+// The demo song a POST names by its "title" and "artist" (plus any other required string
+// fields), or the answer that refuses the request.
+struct SongLookup
+{
+    const DemoSong *song = nullptr;
+    std::optional<HttpFake::Reply> refusal;
+};
+
+SongLookup lookUpSong(const DemoContent &content, const HttpFake::Request &request, const QStringList &required,
+                      const QString &missingText)
+{
+    if (request.method != "POST")
+        return {nullptr, error(405, QStringLiteral("method not allowed"))};
+    const auto fields = stringFields(request, QStringList{QStringLiteral("title"), QStringLiteral("artist")} + required);
+    if (!fields)
+        return {nullptr, error(400, missingText)};
+    return {content.find(fields->value(QStringLiteral("title")), fields->value(QStringLiteral("artist"))), {}};
+}
+
 } // namespace
 
 DevServer::DevServer(DemoContent content, Options options, QObject *parent)
@@ -118,12 +137,10 @@ HttpFake::Reply DevServer::guarded(const HttpFake::Request &request,
 
 HttpFake::Reply DevServer::track(const HttpFake::Request &request) const
 {
-    if (request.method != "POST")
-        return error(405, QStringLiteral("method not allowed"));
-    const auto fields = stringFields(request, {QStringLiteral("title"), QStringLiteral("artist")});
-    if (!fields)
-        return error(400, QStringLiteral("title and artist are required"));
-    const DemoSong *song = m_content.find(fields->value(QStringLiteral("title")), fields->value(QStringLiteral("artist")));
+    const SongLookup found = lookUpSong(m_content, request, {}, QStringLiteral("title and artist are required"));
+    if (found.refusal)
+        return *found.refusal;
+    const DemoSong *song = found.song;
     if (!song)
         return error(404, QStringLiteral("no lyrics for this song"));
     return Reply::json(200, QJsonObject{{QStringLiteral("lyrics"), song->lyrics},
@@ -134,12 +151,11 @@ HttpFake::Reply DevServer::track(const HttpFake::Request &request) const
 
 HttpFake::Reply DevServer::cards(const HttpFake::Request &request) const
 {
-    if (request.method != "POST")
-        return error(405, QStringLiteral("method not allowed"));
-    const auto fields = stringFields(request, {QStringLiteral("title"), QStringLiteral("artist"), QStringLiteral("lyrics")});
-    if (!fields)
-        return error(400, QStringLiteral("title, artist and lyrics are required"));
-    const DemoSong *song = m_content.find(fields->value(QStringLiteral("title")), fields->value(QStringLiteral("artist")));
+    const SongLookup found = lookUpSong(m_content, request, {QStringLiteral("lyrics")},
+                                        QStringLiteral("title, artist and lyrics are required"));
+    if (found.refusal)
+        return *found.refusal;
+    const DemoSong *song = found.song;
     if (!song || !song->cards) {
         // There is no card writer here: a song without demo cards fails as the writer would.
         return Reply::json(502, QJsonObject{{QStringLiteral("error"), QStringLiteral("no cards for this song")},
@@ -150,12 +166,10 @@ HttpFake::Reply DevServer::cards(const HttpFake::Request &request) const
 
 HttpFake::Reply DevServer::story(const HttpFake::Request &request) const
 {
-    if (request.method != "POST")
-        return error(405, QStringLiteral("method not allowed"));
-    const auto fields = stringFields(request, {QStringLiteral("title"), QStringLiteral("artist")});
-    if (!fields)
-        return error(400, QStringLiteral("title and artist are required"));
-    const DemoSong *song = m_content.find(fields->value(QStringLiteral("title")), fields->value(QStringLiteral("artist")));
+    const SongLookup found = lookUpSong(m_content, request, {}, QStringLiteral("title and artist are required"));
+    if (found.refusal)
+        return *found.refusal;
+    const DemoSong *song = found.song;
     if (!song)
         return error(404, QStringLiteral("no story for this song"));
     return Reply::json(200, QJsonObject{{QStringLiteral("article"), song->story},
