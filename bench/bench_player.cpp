@@ -1,7 +1,7 @@
 // The per-frame lookups of the player screens: the active lyric line (binary search over 5,000
 // lines) and the active card slot (one pass over 200 slots). Both must stay well under 2 µs.
-#include "session/CardSlot.h"
-#include "session/PlayerViewModel.h"
+#include "session/player/CardSlot.h"
+#include "session/player/PlayerViewModel.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 #include "backend/RemoteLyricsProviding.h"
 #include "core/Lyrics.h"
 #include "platform/Clock.h"
-#include "session/NowPlayingTrack.h"
+#include "session/nowplaying/NowPlayingTrack.h"
 
 #include <QNetworkReply>
 #include <QString>

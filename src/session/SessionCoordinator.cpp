@@ -7,10 +7,10 @@
 #include "core/SongStoryError.h"
 #include "core/SongStoryProvider.h"
 #include "core/store/CardStoreActor.h"
-#include "session/CardLightingCoordinator.h"
+#include "session/player/CardLightingCoordinator.h"
 #include "session/LocalCardsRepository.h"
-#include "session/NowPlayingMonitor.h"
-#include "session/PlayerViewModel.h"
+#include "session/nowplaying/NowPlayingMonitor.h"
+#include "session/player/PlayerViewModel.h"
 #include "session/ToastCenter.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
 #include "session/LocalLyricsRepository.h"
-#include "session/NowPlayingTrack.h"
+#include "session/nowplaying/NowPlayingTrack.h"
 
 #include <QList>
 #include <QObject>

@@ -14,7 +14,7 @@
 #include "core/store/CardStoreActor.h"
 #include "platform/Text.h"
 #include "session/LocalCardsRepository.h"
-#include "session/PlayerViewModel.h"
+#include "session/player/PlayerViewModel.h"
 
 #include <qcoro/qcorotimer.h>
 

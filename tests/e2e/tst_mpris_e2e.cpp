@@ -1,8 +1,8 @@
 // End to end on a private session bus: mpv with mpv-mpris plays generated, tagged audio; the
 // real nowplaying-reader, MprisNowPlayingSource and NowPlayingMonitor follow it.
 #include "PrivateSessionBus.h"
-#include "session/MprisNowPlayingSource.h"
-#include "session/NowPlayingMonitor.h"
+#include "session/nowplaying/MprisNowPlayingSource.h"
+#include "session/nowplaying/NowPlayingMonitor.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>

@@ -16,9 +16,9 @@
 #include "core/store/StoreContainer.h"
 #include "platform/SecretStore.h"
 #include "session/LocalCardsRepository.h"
-#include "session/MprisNowPlayingSource.h"
-#include "session/NowPlayingMonitor.h"
-#include "session/PlayerViewModel.h"
+#include "session/nowplaying/MprisNowPlayingSource.h"
+#include "session/nowplaying/NowPlayingMonitor.h"
+#include "session/player/PlayerViewModel.h"
 #include "session/SessionCoordinator.h"
 
 #include <QProcess>

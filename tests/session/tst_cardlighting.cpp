@@ -1,6 +1,6 @@
 // Card lighting: the playback card's window and tie-break, the manual choice and its eight-second
 // idle return on a hand-driven clock, and notifications only on real changes.
-#include "session/CardLightingCoordinator.h"
+#include "session/player/CardLightingCoordinator.h"
 #include "core/LearnedCardVM.h"
 
 #include <QSignalSpy>

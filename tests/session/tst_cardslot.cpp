@@ -1,6 +1,6 @@
 // Card slots: one slot per distinct card, the sort order (times, then card ids by Unicode
 // scalar value), and the active slot of a playback position.
-#include "session/CardSlot.h"
+#include "session/player/CardSlot.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // From reader output to track: what counts as nothing playing, what is a parse failure, how
 // fields of the wrong type are read, how a playing sample is carried forward, and `ts` forms.
-#include "session/MprisReaderOutput.h"
+#include "session/nowplaying/MprisReaderOutput.h"
 
 #include <QJsonValue>
 #include <QTest>

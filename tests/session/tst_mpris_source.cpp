@@ -2,7 +2,7 @@
 // what each kind of reader output becomes on the stream, the watchdog, folding of requests,
 // and which bus signals ask for a read.
 #include "PrivateSessionBus.h"
-#include "session/MprisNowPlayingSource.h"
+#include "session/nowplaying/MprisNowPlayingSource.h"
 
 #include <QDBusMessage>
 #include <QRegularExpression>

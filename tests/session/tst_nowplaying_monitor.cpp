@@ -1,5 +1,5 @@
 // NowPlayingMonitor with a hand-driven source; the track's song key and equality.
-#include "session/NowPlayingMonitor.h"
+#include "session/nowplaying/NowPlayingMonitor.h"
 
 #include <QTest>
 

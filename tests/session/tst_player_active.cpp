@@ -1,5 +1,5 @@
 // The active line (binary search), the word reveal, and the active card with its memo.
-#include "session/PlayerViewModel.h"
+#include "session/player/PlayerViewModel.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 
 #include "core/store/CardStoreActor.h"
 #include "core/store/StoreContainer.h"
-#include "session/PlayerViewModel.h"
+#include "session/player/PlayerViewModel.h"
 
 #include <QSettings>
 #include <QSignalSpy>

@@ -2,8 +2,8 @@
 // leaves, that its signals are exactly those of the changed fields, that an update is complete
 // before its first signal; the demo content and the player table.
 #include "backend/RemoteCardsError.h"
-#include "session/MockTrackProvider.h"
-#include "session/PlayerSource.h"
+#include "session/player/MockTrackProvider.h"
+#include "session/player/PlayerSource.h"
 
 #include <QSettings>
 #include <QSignalSpy>

@@ -12,10 +12,10 @@
 #include "core/store/CardStore.h"
 #include "core/store/CardStoreActor.h"
 #include "core/store/StoreContainer.h"
-#include "session/CardLightingCoordinator.h"
+#include "session/player/CardLightingCoordinator.h"
 #include "session/LocalCardsRepository.h"
-#include "session/NowPlayingMonitor.h"
-#include "session/PlayerViewModel.h"
+#include "session/nowplaying/NowPlayingMonitor.h"
+#include "session/player/PlayerViewModel.h"
 #include "session/SessionCoordinator.h"
 
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/NowPlayingSource.h"
+#include "session/nowplaying/NowPlayingSource.h"
 
 // A now-playing source the test feeds by hand.
 class FakeNowPlayingSource final : public NowPlayingSource

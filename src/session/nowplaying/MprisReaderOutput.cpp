@@ -1,4 +1,4 @@
-#include "session/MprisReaderOutput.h"
+#include "session/nowplaying/MprisReaderOutput.h"
 
 #include "platform/Text.h"
 

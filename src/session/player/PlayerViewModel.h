@@ -6,8 +6,8 @@
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
 #include "session/CantorellaError.h"
-#include "session/CardLightingRule.h"
-#include "session/NowPlayingTrack.h"
+#include "session/player/CardLightingRule.h"
+#include "session/nowplaying/NowPlayingTrack.h"
 
 #include <QDateTime>
 #include <QHash>

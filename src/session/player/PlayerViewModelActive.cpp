@@ -1,6 +1,6 @@
 // The active line, the word reveal and the active card.
 
-#include "session/PlayerViewModel.h"
+#include "session/player/PlayerViewModel.h"
 
 #include <cmath>
 

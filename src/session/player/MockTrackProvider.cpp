@@ -1,4 +1,4 @@
-#include "session/MockTrackProvider.h"
+#include "session/player/MockTrackProvider.h"
 
 namespace MockTrackProvider {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Async.h"
-#include "session/NowPlayingTrack.h"
+#include "session/nowplaying/NowPlayingTrack.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "session/PlayerViewModel.h"
+#include "session/player/PlayerViewModel.h"
 
 #include "core/AppLog.h"
 #include "core/LrcParser.h"

@@ -1,4 +1,4 @@
-#include "session/NowPlayingMonitor.h"
+#include "session/nowplaying/NowPlayingMonitor.h"
 
 #include "core/AppLog.h"
 

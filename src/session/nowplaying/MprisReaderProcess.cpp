@@ -1,4 +1,4 @@
-#include "session/MprisReaderProcess.h"
+#include "session/nowplaying/MprisReaderProcess.h"
 
 #include "core/AppLog.h"
 

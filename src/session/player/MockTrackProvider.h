@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/Lyrics.h"
-#include "session/NowPlayingTrack.h"
-#include "session/PlayerViewModel.h"
+#include "session/nowplaying/NowPlayingTrack.h"
+#include "session/player/PlayerViewModel.h"
 
 #include <QList>
 

@@ -3,8 +3,8 @@
 #include "platform/Async.h"
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
-#include "session/NowPlayingSource.h"
-#include "session/NowPlayingTrack.h"
+#include "session/nowplaying/NowPlayingSource.h"
+#include "session/nowplaying/NowPlayingTrack.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,8 +1,8 @@
-#include "session/MprisNowPlayingSource.h"
+#include "session/nowplaying/MprisNowPlayingSource.h"
 
 #include "core/AppLog.h"
-#include "session/MprisReaderOutput.h"
-#include "session/MprisReaderProcess.h"
+#include "session/nowplaying/MprisReaderOutput.h"
+#include "session/nowplaying/MprisReaderProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>

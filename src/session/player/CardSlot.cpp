@@ -1,4 +1,4 @@
-#include "session/CardSlot.h"
+#include "session/player/CardSlot.h"
 
 #include "core/LearnedCardVM.h"
 #include "core/store/LearnedCard.h"

@@ -1,6 +1,6 @@
-#include "session/CardLightingCoordinator.h"
+#include "session/player/CardLightingCoordinator.h"
 
-#include "session/CardLightingRule.h"
+#include "session/player/CardLightingRule.h"
 #include "core/LearnedCardVM.h"
 
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "session/PlayerSource.h"
+#include "session/player/PlayerSource.h"
 
 #include <utility>
 

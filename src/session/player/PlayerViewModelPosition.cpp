@@ -1,6 +1,6 @@
 // Position extrapolation, lyric offsets and the debounced writes of offsets and preferences.
 
-#include "session/PlayerViewModel.h"
+#include "session/player/PlayerViewModel.h"
 
 #include "core/AppLog.h"
 #include "core/store/CardStoreActor.h"

@@ -2,8 +2,8 @@
 
 #include "platform/Async.h"
 #include "platform/Clock.h"
-#include "session/NowPlayingSource.h"
-#include "session/NowPlayingTrack.h"
+#include "session/nowplaying/NowPlayingSource.h"
+#include "session/nowplaying/NowPlayingTrack.h"
 
 #include <QDBusConnection>
 #include <QObject>
