@@ -52,6 +52,16 @@ SqliteStatement &SqliteStatement::bind(int index, double value)
     return *this;
 }
 
+SqliteStatement &SqliteStatement::bindUtf8(int index, QByteArrayView utf8)
+{
+    // A null view would bind SQL NULL; an empty text is still a text.
+    const char *data = utf8.data() ? utf8.data() : "";
+    const int rc = sqlite3_bind_text64(m_stmt, index, data, sqlite3_uint64(utf8.size()), SQLITE_STATIC, SQLITE_UTF8);
+    if (rc != SQLITE_OK)
+        throw StoreError::fromSqlite(m_db->m_db, rc, QStringLiteral("bind"));
+    return *this;
+}
+
 SqliteStatement &SqliteStatement::bindNull(int index)
 {
     const int rc = sqlite3_bind_null(m_stmt, index);

@@ -2,6 +2,7 @@
 
 #include "platform/SqliteError.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QUtf8StringView>
 
@@ -36,6 +37,8 @@ public:
     SqliteStatement &bind(int index, bool value) { return bind(index, qint64(value ? 1 : 0)); }
     SqliteStatement &bind(int index, double value);
     SqliteStatement &bindNull(int index);
+    // UTF-8 text bound without a copy: the bytes must stay valid until the statement has run.
+    SqliteStatement &bindUtf8(int index, QByteArrayView utf8);
     template<class T>
     SqliteStatement &bind(int index, const std::optional<T> &value)
     {

@@ -75,6 +75,15 @@ public:
     void deleteAllSongs();
     SongRecord *upsertSong(const QString &key, const QString &title, const QString &artist, const QString &lyrics,
                            const std::optional<QString> &language, const QList<GoldenCard> &cards);
+    // Replaces the whole library with the songs `source` writes, in one transaction: every
+    // song and card is deleted, then the source's songs are inserted as it produces them (see
+    // LibraryWriter). When anything fails, in the source or in the store, all of it is rolled
+    // back and the error rethrown unchanged: the library is as it was. On success the objects
+    // this store handed out end as deleteAllSongs() leaves them (deleted, released later).
+    void replaceLibrary(const LibrarySource &source);
+    // Runs `visit` over the stored rows of the whole library in one read transaction (no model
+    // objects are made; unsaved changes of held objects are not part of it).
+    void readLibrary(const std::function<void(LibraryRowCursor &)> &visit);
     // Once per application: learned-but-unmastered cards become mastered (keeping a stored
     // masteredAt), songs with no plays get one; the flag is set only after that is saved.
     void migrateStudyPanelIfNeeded();

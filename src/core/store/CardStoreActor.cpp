@@ -331,3 +331,8 @@ QCoro::Task<SongRecordSnapshot> CardStoreActor::toggleMastered(QString cardId, Q
 {
     return m_executor.run([core = m_core, cardId, songKey] { return core->toggleMastered(cardId, songKey); });
 }
+
+QCoro::Task<void> CardStoreActor::barrier()
+{
+    return m_executor.run([] {});
+}

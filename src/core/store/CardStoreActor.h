@@ -74,6 +74,10 @@ public:
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString cardId, QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleMastered(QString cardId, QString songKey);
+    // Does nothing itself; ends once every operation handed to the actor before it has ended.
+    // Awaited before a library restore, so that a write the pipeline handed over earlier
+    // lands before the restore instead of over it.
+    QCoro::Task<void> barrier();
 
     class Core;
 

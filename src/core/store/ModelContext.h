@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/store/LearnedCard.h"
+#include "core/store/LibraryRows.h"
 #include "core/store/SongRecord.h"
 #include "core/store/StoreContainer.h"
 
@@ -66,6 +67,16 @@ public:
     bool hasChanges() const;
     // Writes every pending change in one transaction (inside a unit of work: flushes).
     void save();
+
+    // ---- the whole library at once (a backup restore); only inside a unit of work ----
+    // Deletes every song and card row. The objects this context holds end as remove() leaves
+    // them: released when the unit commits, back to their stored state when it fails.
+    void removeAllRows();
+    // Deletes the rows of the song with this key and of its cards, when it is stored.
+    void removeRows(QByteArrayView key);
+    // Inserts a song and its cards as rows, without making model objects. No song with this
+    // key may be stored.
+    void insertRows(const LibrarySongRow &song);
 
     // Runs `work` as one unit of work that may write; see the class comment.
     template<class F>
@@ -137,6 +148,7 @@ private:
     void rollbackLevel() noexcept;
 
     void noteChange(StoredModel *object);
+    void noteDeletedRow(StoredModel *object);
     void flush();
     void flushSong(SongRecord *song);
     void flushCard(LearnedCard *card);

@@ -11,18 +11,7 @@ namespace SongOperations {
 
 QList<GoldenCard> deduplicated(const QList<GoldenCard> &cards)
 {
-    QSet<std::pair<QString, QString>> seen;
-    QList<GoldenCard> kept;
-    kept.reserve(cards.size());
-    for (auto it = cards.crbegin(); it != cards.crend(); ++it) {
-        const std::pair<QString, QString> key{it->en, it->tag};
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        kept.append(*it);
-    }
-    std::reverse(kept.begin(), kept.end());
-    return kept;
+    return lastOfEachIdentity(cards);
 }
 
 SongRecord *upsertSong(ModelContext &context, const QString &key, const QString &title, const QString &artist,

@@ -5,9 +5,12 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 class ModelContext;
 class SongRecord;
@@ -18,6 +21,27 @@ namespace SongOperations {
 // One card per (en, tag), compared exactly; the last occurrence wins and the kept cards
 // stay in the order of their last occurrences (A, B, A' gives B, A').
 QList<GoldenCard> deduplicated(const QList<GoldenCard> &cards);
+
+// The same rule for any list of cards with `en` and `tag` members.
+template<class Cards>
+Cards lastOfEachIdentity(Cards cards)
+{
+    if (cards.size() < 2)
+        return cards;
+    using Text = std::remove_cvref_t<decltype(cards.begin()->en)>;
+    QSet<std::pair<Text, Text>> seen;
+    seen.reserve(qsizetype(cards.size()));
+    Cards kept;
+    kept.reserve(cards.size());
+    for (auto it = cards.rbegin(); it != cards.rend(); ++it) {
+        if (seen.contains({it->en, it->tag}))
+            continue;
+        seen.insert({it->en, it->tag});
+        kept.push_back(std::move(*it));
+    }
+    std::reverse(kept.begin(), kept.end());
+    return kept;
+}
 
 // Creates the song or updates its title, artist, lyrics and language, then replaces its
 // cards wholesale with fresh ones (not learned, mastered or favourite) made from the

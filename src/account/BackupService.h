@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <exception>
+
+class CardStore;
+class WallClock;
+
+// A file of the file variants could not be read or written.
+class BackupFileError : public std::exception
+{
+public:
+    explicit BackupFileError(QString message);
+    QString message() const { return m_message; }
+    const char *what() const noexcept override { return m_what.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_what;
+};
+
+// The backup engine over the signed-in user's library: the library out as one backup
+// document (UTF-8 JSON, BackupWriter) and a document back in as the whole library
+// (BackupReader into CardStore::replaceLibrary). It runs on the GUI thread, where the store
+// lives, and never suspends: the window waits while the library is written or replaced.
+class BackupService
+{
+public:
+    // `backupNamespace` is kept lower-cased; the application uses "en".
+    BackupService(CardStore *cardStore, const QString &backupNamespace, WallClock *clock = nullptr);
+
+    QString backupNamespace() const { return m_namespace; }
+
+    // The document of the whole library. Fails with the store's error, or with JsonWriteError
+    // for a number that JSON cannot hold (a non-finite line time or offset); never with
+    // BackupError.
+    QCoro::Task<QByteArray> exportBackup();
+    // The same document into the file at `path`, replacing it only once the whole document
+    // is written: on any failure the file is as it was and no temporary file is left.
+    // Fails as exportBackup() does, or with BackupFileError.
+    QCoro::Task<void> exportBackupTo(QString path);
+
+    // Replaces the whole library with the songs the document files under the namespace. A
+    // document that cannot be read throws BackupError; a store failure throws the store's
+    // error. Either way the library is left as it was (one transaction).
+    QCoro::Task<void> importBackup(QByteArray document);
+    // The document read from a file first; a read failure throws BackupFileError.
+    QCoro::Task<void> importBackupFrom(QString path);
+
+    // The build number the build was configured with (CANTORELLA_BUILD_NUMBER), or "unknown".
+    static QString appBuild();
+
+private:
+    CardStore *m_cardStore; // outlives the service
+    QString m_namespace;
+    WallClock *m_clock;
+};
