@@ -7,7 +7,6 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
-#include <cmath>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -376,20 +375,12 @@ bool Handler::assign(const Member &member, Token token)
         return true;
     }
     case Shape::Integer:
-        // A number written with a fraction or exponent counts when its value is a whole
-        // number within 64 bits; 1.5 or 2^63 does not fit.
+        // Integer syntax within 64 bits only: 1.5, 1e2 and 2^63 do not fit.
         if (token == Token::Integer) {
             m_song.playCount = m_integer;
             return true;
         }
-        if (token == Token::Float) {
-            constexpr double limit = 9223372036854775808.0; // 2^63
-            if (std::trunc(m_float) != m_float || m_float < -limit || m_float >= limit)
-                return fail(corrupt);
-            m_song.playCount = qint64(m_float);
-            return true;
-        }
-        return fail(malformed);
+        return fail(token == Token::Float ? corrupt : malformed);
     case Shape::OptionalFloat: {
         // A whole number is a valid float ("lineTimestamp": 10).
         if (token != Token::Integer && token != Token::Float)

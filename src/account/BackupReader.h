@@ -14,8 +14,8 @@
 // appears twice counts only the last time (`out` is cleared). Throws BackupError:
 // - corrupt: not JSON (truncated, empty, invalid UTF-8, trailing bytes), a date not in the
 //   internet date-time form with a zone and whole seconds, a "kind" or "listeningDifficulty"
-//   outside its raw values, a number that does not fit (playCount not an integer within
-//   64 bits, a float beyond the double range);
+//   outside its raw values, a number that does not fit (playCount not written as an integer
+//   within 64 bits, a float beyond the double range);
 // - malformed: a required member missing or null, or any value of the wrong JSON type.
 // Errors thrown by `out` pass through unchanged. Nesting depth costs no stack (the parser is
 // iterative).
