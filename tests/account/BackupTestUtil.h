@@ -101,3 +101,27 @@ inline QString describeLibrary(CardStore &store)
     }
     return songs.join(QStringLiteral("; "));
 }
+
+// A document of `songs` songs ("song 0" … in the order given, most recently played first),
+// each with `cardsPerSong` cards and `lyricsBytes` bytes of lyrics.
+inline QByteArray generatedDocument(int songs, int cardsPerSong, int lyricsBytes = 100)
+{
+    QByteArray out = R"({"appBuild": "1", "exportedAt": "2024-05-01T10:00:00Z", "namespaces": {"en": {"songs": [)";
+    const QByteArray lyrics(lyricsBytes, 'l');
+    for (int s = 0; s < songs; ++s) {
+        if (s > 0)
+            out += ",\n";
+        const QByteArray n = QByteArray::number(s);
+        out += R"({"artist": "Artist", "cards": [)";
+        for (int c = 0; c < cardsPerSong; ++c) {
+            if (c > 0)
+                out += ", ";
+            out += R"({"cn": "中文", "en": "phrase )" + QByteArray::number(c)
+                + R"(", "example": "e", "isFavorite": false, "isMastered": true, "note": "n", "tag": "t"})";
+        }
+        out += R"(], "isFavorite": false, "key": "song )" + n + R"(", "lastPlayedAt": ")"
+            + QDateTime::fromSecsSinceEpoch(1'700'000'000 - s, Qt::UTC).toString(Qt::ISODate).toLatin1()
+            + R"(", "lyrics": ")" + lyrics + R"(", "playCount": 1, "title": "Title )" + n + "\"}";
+    }
+    return out + "]}}}";
+}

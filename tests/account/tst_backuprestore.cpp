@@ -1,0 +1,145 @@
+// A restore is one transaction: a store that fails part-way (a write refused after song 1,
+// after song 500, at the last song, a full disk) leaves the library exactly as it was, and
+// the objects the screens held end as a wipe of the library leaves them.
+
+#include "BackupTestUtil.h"
+#include "FakeBackupProvider.h"
+#include "TaskRunner.h"
+
+#include "account/BackupCoordinator.h"
+#include "account/BackupService.h"
+
+#include <QPointer>
+#include <QtTest>
+
+namespace {
+
+constexpr int songCount = 600;
+
+struct Rig
+{
+    TempStore temp;
+    CardStore store{temp.container};
+    BackupService service{&store, QStringLiteral("en")};
+    std::shared_ptr<FakeBackupProvider> provider = std::make_shared<FakeBackupProvider>();
+    BackupCoordinator coordinator{&service, provider};
+
+    Rig() { seedLibrary(store); }
+
+    BackupCoordinator::Status restore(const QByteArray &document)
+    {
+        provider->downloadScript.outcomes = {FakeOutcome<std::optional<QByteArray>>::success(document)};
+        TaskRunner::run(coordinator.restore());
+        return coordinator.status();
+    }
+};
+
+} // namespace
+
+class TestBackupRestore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void storeFailureChangesNothing_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("when");
+        QTest::newRow("after song 1") << "songs" << "NEW.key = 'song 1'";
+        QTest::newRow("after song 500") << "songs" << "NEW.key = 'song 500'";
+        QTest::newRow("at the last song") << "songs" << QStringLiteral("NEW.key = 'song %1'").arg(songCount - 1);
+        QTest::newRow("a card of song 300") << "cards" << "NEW.song_key = 'song 300'";
+    }
+
+    void storeFailureChangesNothing()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, when);
+        Rig rig;
+        rig.temp.failWrites(QStringLiteral("INSERT"), table, when);
+        const QString before = fingerprint(rig.temp.path);
+        QCOMPARE(rig.restore(generatedDocument(songCount, 3)), BackupCoordinator::Status::RestoreFailed);
+        QCOMPARE(fingerprint(rig.temp.path), before);
+
+        // The same store takes the document once the fault is gone.
+        rig.temp.stopFailing();
+        QCOMPARE(rig.restore(generatedDocument(songCount, 3)), BackupCoordinator::Status::RestoreSucceeded);
+        QCOMPARE(rig.store.allSongs().size(), songCount);
+    }
+
+    void documentTooBigForTheDisk()
+    {
+        Rig rig;
+        SqliteDatabase &db = rig.store.context().database();
+        SqliteStatement pages = db.statement("PRAGMA page_count");
+        QVERIFY(pages.step());
+        const qint64 pageCount = pages.int64(0);
+        pages.reset();
+        db.exec(QStringLiteral("PRAGMA max_page_count=%1").arg(pageCount + 16));
+        const QString before = fingerprint(rig.temp.path);
+        const QByteArray document = generatedDocument(songCount, 3, 1024);
+        QCOMPARE(rig.restore(document), BackupCoordinator::Status::RestoreFailed);
+        QCOMPARE(fingerprint(rig.temp.path), before);
+        try {
+            await(rig.service.importBackup(document));
+            QFAIL("the document fitted");
+        } catch (const StoreError &error) {
+            QCOMPARE(error.resultCode(), SQLITE_FULL);
+        }
+        QCOMPARE(fingerprint(rig.temp.path), before);
+    }
+
+    // What the screens held before a restore is deleted with the old library: the objects
+    // are released later (deleteLater), and a write through one reaches nothing.
+    void heldObjectsAfterRestore()
+    {
+        Rig rig;
+        QList<QPointer<StoredModel>> held;
+        for (SongRecord *song : rig.store.allSongs()) {
+            held << song;
+            for (LearnedCard *card : song->cards())
+                held << card;
+        }
+        for (LearnedCard *card : rig.store.masteredCards())
+            held << card;
+        SongRecord *song = rig.store.record(QStringLiteral("old|one"));
+        LearnedCard *card = song->cards().first();
+
+        QCOMPARE(rig.restore(baseDocument), BackupCoordinator::Status::RestoreSucceeded);
+        for (const QPointer<StoredModel> &object : std::as_const(held))
+            QVERIFY(object && object->isDeleted() && !object->modelContext());
+        const QString restored = fingerprint(rig.temp.path);
+
+        song->setTitle(QStringLiteral("written through a held song"));
+        card->setCn(QStringLiteral("written through a held card"));
+        rig.store.toggleFavorite(card);
+        rig.store.markMastered(card);
+        rig.store.context().save();
+        QCOMPARE(fingerprint(rig.temp.path), restored);
+
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (const QPointer<StoredModel> &object : std::as_const(held))
+            QVERIFY(!object);
+    }
+
+    // After a failed restore the held objects are the library's, as before, and still work.
+    void heldObjectsAfterFailedRestore()
+    {
+        Rig rig;
+        SongRecord *song = rig.store.record(QStringLiteral("old|one"));
+        LearnedCard *card = song->cards().first();
+        QCOMPARE(rig.restore(withReplaced("\"hard\"", "\"extreme\"")), BackupCoordinator::Status::RestoreFailed);
+        rig.temp.failWrites(QStringLiteral("INSERT"), QStringLiteral("songs"), QStringLiteral("NEW.key = 'bo|min'"));
+        QCOMPARE(rig.restore(baseDocument), BackupCoordinator::Status::RestoreFailed);
+
+        QVERIFY(!song->isDeleted() && !card->isDeleted());
+        QCOMPARE(rig.store.record(QStringLiteral("old|one")), song);
+        QCOMPARE(song->cards().first(), card);
+        QVERIFY(card->isMastered());
+        rig.store.unmarkMastered(card);
+        QCOMPARE(rig.temp.count(QStringLiteral("SELECT count(*) FROM cards WHERE is_mastered = 1")), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackupRestore)
+#include "tst_backuprestore.moc"
