@@ -95,6 +95,8 @@ Item {
         closePolicy: T.Popup.NoAutoClose
         z: Theme.zToast
         padding: 0
+        implicitWidth: contentItem.implicitWidth
+        implicitHeight: contentItem.implicitHeight
         enter: null
         exit: null
         background: null
