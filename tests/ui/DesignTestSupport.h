@@ -42,7 +42,7 @@ struct Scene
     std::unique_ptr<QQuickWindow> window = std::make_unique<QQuickWindow>();
     QQuickItem *root = nullptr;
 
-    bool load(const QByteArray &qml, QSize size = {400, 300})
+    bool load(const QByteArray &qml, QSize size = {400, 300}, const QVariantMap &initialProperties = {})
     {
         QQmlComponent component(engine.get());
         component.setData(qml, QUrl(QStringLiteral("qrc:/test/Scene.qml")));
@@ -57,6 +57,8 @@ struct Scene
             delete object;
             return false;
         }
+        if (!initialProperties.isEmpty())
+            component.setInitialProperties(object, initialProperties);
         window->resize(size);
         root->setParentItem(window->contentItem());
         root->setSize(size);

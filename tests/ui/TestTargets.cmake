@@ -3,6 +3,9 @@
 # and loads with `engine.addImportPath("qrc:/")` (see DesignTestSupport.h).
 target_link_libraries(${_target} PRIVATE cantorella_ui_design cantorella_ui_designplugin)
 target_include_directories(${_target} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/ui")
+# The folder's shared helpers (fakes with Q_OBJECT need moc in each test that uses them).
+file(GLOB _ui_helpers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h")
+target_sources(${_target} PRIVATE ${_ui_helpers})
 
 # Pixel tests need the OpenGL renderer (offscreen draws no shader): a virtual X display.
 if(_name MATCHES "_xvfb$")
