@@ -128,7 +128,7 @@ private:
     {
         if (screenshotDir().isEmpty())
             return;
-        QTest::qWait(100); // let a running fade finish
+        QTest::qWait(500); // let a running fade finish
         QVERIFY(QDir().mkpath(screenshotDir()));
         const QString file = QStringLiteral("%1/%2-%3x%4.png")
                                  .arg(screenshotDir(), name)

@@ -12,6 +12,7 @@ ColumnLayout {
     property string placeholder
     property string text
     property int echoMode: TextInput.Normal
+    property string passwordCharacter: "\u2022"
     property int inputMethodHints: Qt.ImhNone
 
     signal edited(string value)
@@ -31,6 +32,7 @@ ColumnLayout {
         Layout.fillWidth: true
         text: group.text
         echoMode: group.echoMode
+        passwordCharacter: group.passwordCharacter
         inputMethodHints: group.inputMethodHints
         placeholderText: group.placeholder
         placeholderTextColor: Qt.alpha("white", 0.3)

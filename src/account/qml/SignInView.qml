@@ -101,7 +101,8 @@ Item {
             Text {
                 id: heading
                 objectName: "signIn.heading"
-                Layout.alignment: Qt.AlignHCenter
+                Layout.fillWidth: true // also lets the header column take the content's width
+                horizontalAlignment: Text.AlignHCenter
                 text: vm.heading
                 font.pixelSize: 14
                 font.weight: Font.Medium
