@@ -1,8 +1,103 @@
 #include "account/BackupHintText.h"
 
-#include "core/store/LearnedCard.h"
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 namespace BackupHintText {
+namespace {
+
+using rapidjson::SizeType;
+
+// Reads the members of one object; values of other members, at any depth, are skipped.
+class HintHandler
+{
+public:
+    std::optional<PronunciationKind> kind;
+    std::optional<QString> tip;
+    std::optional<QString> ipa;
+
+    bool Null() { return scalar(Value::Null); }
+    bool Bool(bool) { return scalar(Value::Other); }
+    bool Int(int) { return scalar(Value::Other); }
+    bool Uint(unsigned) { return scalar(Value::Other); }
+    bool Int64(int64_t) { return scalar(Value::Other); }
+    bool Uint64(uint64_t) { return scalar(Value::Other); }
+    bool Double(double) { return scalar(Value::Other); }
+    bool RawNumber(const char *, SizeType, bool) { return scalar(Value::Other); }
+    bool String(const char *text, SizeType length, bool)
+    {
+        m_text = QString::fromUtf8(text, qsizetype(length));
+        return scalar(Value::String);
+    }
+    bool StartObject() { return open(true); }
+    bool StartArray() { return open(false); }
+    bool Key(const char *text, SizeType length, bool)
+    {
+        if (m_depth == 1)
+            m_member = memberNamed(std::string_view(text, length));
+        return true;
+    }
+    bool EndObject(SizeType) { return close(); }
+    bool EndArray(SizeType) { return close(); }
+
+private:
+    enum class Member { Other, Kind, Tip, Ipa };
+    enum class Value { Null, String, Other };
+
+    static Member memberNamed(std::string_view name)
+    {
+        if (name == "kind")
+            return Member::Kind;
+        if (name == "tip")
+            return Member::Tip;
+        if (name == "ipa")
+            return Member::Ipa;
+        return Member::Other;
+    }
+
+    bool open(bool isObject)
+    {
+        if (m_depth == 0 && !isObject)
+            return false; // the hint is an object
+        if (m_depth == 1 && m_member != Member::Other)
+            return false; // a known member with a container value
+        ++m_depth;
+        return true;
+    }
+    bool close()
+    {
+        --m_depth;
+        return true;
+    }
+    bool scalar(Value value)
+    {
+        if (m_depth != 1 || m_member == Member::Other)
+            return m_depth != 0; // the hint is an object, not a scalar
+        switch (m_member) {
+        case Member::Kind:
+            kind = value == Value::String ? pronunciationKindFromRawValue(m_text) : std::nullopt;
+            return kind.has_value();
+        case Member::Tip:
+            if (value != Value::String)
+                return false;
+            tip = m_text;
+            return true;
+        case Member::Ipa:
+            if (value == Value::Other)
+                return false;
+            ipa = value == Value::String ? std::optional<QString>(m_text) : std::nullopt;
+            return true;
+        case Member::Other: break;
+        }
+        return true;
+    }
+
+    int m_depth = 0;
+    Member m_member = Member::Other;
+    QString m_text;
+};
+
+} // namespace
 
 QByteArray encode(PronunciationKind kind, QByteArrayView tip, const std::optional<QByteArray> &ipa)
 {
@@ -11,7 +106,21 @@ QByteArray encode(PronunciationKind kind, QByteArrayView tip, const std::optiona
     hint.tip = QString::fromUtf8(tip);
     if (ipa)
         hint.ipa = QString::fromUtf8(*ipa);
-    return LearnedCard::encodeHint(hint)->toUtf8();
+    return hint.toJson();
+}
+
+std::optional<PronunciationHint> decode(QUtf8StringView text)
+{
+    HintHandler handler;
+    rapidjson::MemoryStream stream(text.data(), size_t(text.size()));
+    rapidjson::Reader reader;
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag
+        | rapidjson::kParseFullPrecisionFlag;
+    if (reader.Parse<flags>(stream, handler).IsError() || stream.Tell() != size_t(text.size()))
+        return std::nullopt;
+    if (!handler.kind || !handler.tip)
+        return std::nullopt;
+    return PronunciationHint{*handler.kind, *handler.tip, handler.ipa};
 }
 
 } // namespace BackupHintText

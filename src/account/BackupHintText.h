@@ -4,13 +4,19 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QUtf8StringView>
 
 #include <optional>
 
-// A card's pronunciation hint as the store keeps it: JSON text (LearnedCard's
-// pronunciationHintJSON), UTF-8.
+// A card's pronunciation hint as the store keeps it: JSON text, UTF-8 (LearnedCard's
+// pronunciationHintJSON). Both directions agree with LearnedCard's encodeHint and decodeHint;
+// these work on UTF-8 directly, for a whole library at a time.
 namespace BackupHintText {
 
 QByteArray encode(PronunciationKind kind, QByteArrayView tip, const std::optional<QByteArray> &ipa);
+// Strict, as LearnedCard::decodeHint: an object with "kind" (a known raw value) and "tip"
+// (a string), "ipa" a string or absent (null is absent); other members are ignored. Any
+// other text gives no hint.
+std::optional<PronunciationHint> decode(QUtf8StringView text);
 
 } // namespace BackupHintText

@@ -35,8 +35,8 @@ public:
 
     QString backupNamespace() const { return m_namespace; }
 
-    // The document of the whole library. Fails with the store's error, or with JsonWriteError
-    // for a number that JSON cannot hold (a non-finite line time or offset); never with
+    // The document of the whole library. Fails with the store's error, or with JsonError for
+    // a number that JSON cannot hold (a non-finite line time or offset); never with
     // BackupError.
     QCoro::Task<QByteArray> exportBackup();
     // The same document into the file at `path`, replacing it only once the whole document

@@ -16,7 +16,7 @@ struct Header
     QByteArray backupNamespace;
 };
 
-// The whole document. A line time or offset that is not finite makes it throw JsonWriteError;
+// The whole document. A line time or offset that is not finite makes it throw JsonError;
 // nothing is returned then. A stored hint text that does not decode, or a difficulty text
 // that is not a known raw value, is left out.
 QByteArray write(const Header &header, LibraryRowSource &source);
