@@ -3,6 +3,8 @@
 // the library screens' queries through CardStore, with its objects already loaded and
 // with a fresh store.
 
+#include "BenchLibrary.h"
+
 #include "core/store/CardStore.h"
 #include "core/store/CardStoreActor.h"
 
@@ -13,32 +15,9 @@
 
 namespace {
 
-constexpr int songCount = 10'000;
-constexpr int cardsPerSong = 10;
-
-QString keyOf(int i)
-{
-    return QStringLiteral("artist %1|song %1").arg(i);
-}
-
-QList<GoldenCard> cardsFor(int song, int count)
-{
-    QList<GoldenCard> cards;
-    for (int c = 0; c < count; ++c) {
-        GoldenCard card;
-        card.en = QStringLiteral("phrase %1 of song %2").arg(c).arg(song);
-        card.cn = QStringLiteral("短语 %1").arg(c);
-        card.note = QStringLiteral("A note that explains the phrase in a sentence or two.");
-        card.example = QStringLiteral("An example sentence that uses the phrase.");
-        card.tag = c % 2 ? QStringLiteral("idiom") : QStringLiteral("phrase");
-        card.lineTimestamp = 10.0 * c;
-        card.pronunciationHint = PronunciationHint{PronunciationKind::linking, QStringLiteral("link the words"),
-                                                   std::nullopt};
-        card.listeningDifficulty = ListeningDifficulty::medium;
-        cards.append(card);
-    }
-    return cards;
-}
+using BenchLibrary::cardsFor;
+using BenchLibrary::keyOf;
+using BenchLibrary::songCount;
 
 struct Library
 {
@@ -48,27 +27,7 @@ struct Library
     Library()
     {
         container = StoreContainer::open(dir.filePath(QStringLiteral("bench.store")));
-        CardStore store(container);
-        constexpr int batch = 500;
-        for (int first = 0; first < songCount; first += batch) {
-            store.transaction([&] {
-                for (int i = first; i < first + batch; ++i) {
-                    SongRecord *song = store.upsertSong(keyOf(i), QStringLiteral("Song %1").arg(i),
-                                                        QStringLiteral("Artist %1").arg(i),
-                                                        QStringLiteral("[00:01.00]la"), QStringLiteral("en"),
-                                                        cardsFor(i, cardsPerSong));
-                    const QDateTime at = QDateTime::fromSecsSinceEpoch(1'700'000'000 + i, Qt::UTC);
-                    song->setLastPlayedAt(at);
-                    if (i % 10 == 0) {
-                        for (LearnedCard *card : song->cards()) {
-                            card->setIsMastered(true);
-                            card->setMasteredAt(at);
-                        }
-                    }
-                }
-            });
-            store.context().reset(); // keep the builder's memory flat
-        }
+        BenchLibrary::fill(container, QStringLiteral("[00:01.00]la"));
     }
 };
 

@@ -28,7 +28,8 @@ constexpr std::array<char, 128> makeEscapeTable()
 }
 constexpr std::array<char, 128> kEscape = makeEscapeTable();
 
-void appendUtf8(QByteArray &out, char32_t codePoint)
+template<class Out>
+void appendUtf8(Out &out, char32_t codePoint)
 {
     char bytes[4];
     int length = 0;
@@ -57,6 +58,25 @@ bool isAscii(QUtf8StringView text)
 }
 
 } // namespace
+
+void JsonWriter::Buffer::grow(qsizetype length)
+{
+    // Doubling: a document of n bytes costs O(n) copying in all.
+    m_bytes.resize(std::max({m_used + length, m_bytes.size() * 2, qsizetype(256)}));
+}
+
+void JsonWriter::Buffer::reserve(qsizetype capacity)
+{
+    if (capacity > m_bytes.size())
+        m_bytes.resize(capacity);
+}
+
+QByteArray JsonWriter::Buffer::take()
+{
+    m_bytes.truncate(m_used);
+    m_used = 0;
+    return std::exchange(m_bytes, QByteArray());
+}
 
 JsonWriter::JsonWriter(QIODevice *device, Options options)
     : m_device(device)
@@ -349,9 +369,7 @@ void JsonWriter::writeUtf16(QStringView text)
                    && !(data[end] == u'/' && m_options.escapeSlash))
                 ++end;
             if (end > i) {
-                const qsizetype start = m_buffer.size();
-                m_buffer.resize(start + (end - i));
-                char *out = m_buffer.data() + start;
+                char *out = m_buffer.extend(end - i);
                 for (qsizetype k = i; k < end; ++k)
                     *out++ = char(data[k]);
                 i = end - 1;
@@ -380,11 +398,12 @@ void JsonWriter::flush()
 {
     if (!m_device || m_buffer.isEmpty())
         return;
-    const qint64 written = m_device->write(m_buffer);
-    if (written != m_buffer.size())
+    const QByteArrayView pending = m_buffer.view();
+    const qint64 written = m_device->write(pending.data(), pending.size());
+    if (written != pending.size())
         fail(QStringLiteral("writing JSON failed: %1").arg(m_device->errorString()));
     // Keeps the capacity for the next round.
-    m_buffer.resize(0);
+    m_buffer.clear();
 }
 
 void JsonWriter::finish()
@@ -395,5 +414,8 @@ void JsonWriter::finish()
         fail(QStringLiteral("the document is not complete: %1 open").arg(m_scopes.size()));
     if (!m_done)
         fail(QStringLiteral("nothing was written"));
-    flush();
+    if (m_device)
+        flush();
+    else
+        m_text = m_buffer.take();
 }

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <concepts>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -107,7 +108,7 @@ public:
     // the device. Throws JsonError otherwise.
     void finish();
     // The text written without a device (after finish()).
-    const QByteArray &bytes() const { return m_buffer; }
+    const QByteArray &bytes() const { return m_text; }
 
     // Runs `write` on an in-memory writer and returns the finished text.
     template<class Write>
@@ -116,7 +117,7 @@ public:
         JsonWriter writer(options);
         write(writer);
         writer.finish();
-        return writer.m_buffer;
+        return writer.m_text;
     }
     // One value as text.
     static QByteArray serialize(const QJsonValue &json, Options options = Options())
@@ -125,6 +126,55 @@ public:
     }
 
 private:
+    // Bytes appended many small pieces at a time. QByteArray::append costs some 25 ns a call,
+    // which dominates the writing of a large document; here a call is a bounds check and a copy.
+    class Buffer
+    {
+    public:
+        void append(char c)
+        {
+            if (m_used == m_bytes.size())
+                grow(1);
+            m_bytes.data()[m_used++] = c;
+        }
+        void append(const char *data, qsizetype length)
+        {
+            if (m_bytes.size() - m_used < length)
+                grow(length);
+            std::memcpy(m_bytes.data() + m_used, data, size_t(length));
+            m_used += length;
+        }
+        void append(qsizetype count, char c)
+        {
+            if (m_bytes.size() - m_used < count)
+                grow(count);
+            std::memset(m_bytes.data() + m_used, c, size_t(count));
+            m_used += count;
+        }
+        // Room for `length` more bytes, to be written through the pointer.
+        char *extend(qsizetype length)
+        {
+            if (m_bytes.size() - m_used < length)
+                grow(length);
+            char *tail = m_bytes.data() + m_used;
+            m_used += length;
+            return tail;
+        }
+        qsizetype size() const { return m_used; }
+        bool isEmpty() const { return m_used == 0; }
+        QByteArrayView view() const { return QByteArrayView(m_bytes.constData(), m_used); }
+        void clear() { m_used = 0; }
+        void reserve(qsizetype capacity);
+        // The bytes written; the buffer is empty afterwards.
+        QByteArray take();
+
+    private:
+        void grow(qsizetype length);
+
+        QByteArray m_bytes; // its whole size is room; the first m_used bytes are written
+        qsizetype m_used = 0;
+    };
+
     struct Scope
     {
         bool isObject = false;
@@ -149,7 +199,8 @@ private:
 
     QIODevice *m_device = nullptr;
     Options m_options;
-    QByteArray m_buffer;
+    Buffer m_buffer;
+    QByteArray m_text; // the finished text, without a device
     std::vector<Scope> m_scopes;
     bool m_done = false;
     bool m_failed = false;
