@@ -114,25 +114,15 @@ QCoro::Task<void> BackupCoordinator::restore()
     QPointer<BackupCoordinator> self(this);
     setStatus(Status::InProgress);
     std::shared_ptr<BackupSyncProviding> provider = m_provider;
-    std::optional<QByteArray> document;
     std::exception_ptr failure;
     try {
-        document = co_await provider->download();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        setStatus(restoreFailure(failure));
-        co_return;
-    }
-    if (!document) {
-        setStatus(Status::NoServerBackup);
-        co_return;
-    }
-
-    try {
+        std::optional<QByteArray> document = co_await provider->download();
+        if (!self)
+            co_return;
+        if (!document) {
+            setStatus(Status::NoServerBackup); // no hook runs; the library stays as it is
+            co_return;
+        }
         if (const Hook willImport = m_onRestoreWillImport) {
             co_await willImport();
             if (!self)

@@ -4,17 +4,14 @@
 // "--restore-child <store> <document A> <document B>": it restores B, A, B, … for ever.
 
 #include "BackupTestUtil.h"
+#include "KilledChild.h"
 
 #include "account/BackupService.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QtTest>
 
-#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -103,26 +100,10 @@ private slots:
         int endedWithA = 0;
         int restoresReported = 0;
         for (int round = 0; round < 10; ++round) {
-            QProcess child;
-            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--restore-child"), path, pathA, pathB});
-            QVERIFY(child.waitForStarted());
-            QByteArray out;
-            while (!out.contains("ready\n")) {
-                QVERIFY2(child.waitForReadyRead(10000), child.readAllStandardError().constData());
-                out += child.readAllStandardOutput();
-            }
-            const int delayMs = QRandomGenerator::global()->bounded(20, 900);
-            QElapsedTimer timer;
-            timer.start();
-            while (timer.elapsed() < delayMs) {
-                child.waitForReadyRead(int(delayMs - timer.elapsed()));
-                out += child.readAllStandardOutput();
-            }
-            QCOMPARE(child.state(), QProcess::Running);
-            ::kill(pid_t(child.processId()), SIGKILL);
-            QVERIFY(child.waitForFinished(10000));
-            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-            restoresReported += int(out.count("restored"));
+            const KilledChild::Outcome run = KilledChild::runUntilKilled(
+                {QStringLiteral("--restore-child"), path, pathA, pathB}, 20, 900);
+            QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+            restoresReported += int(run.output.count("restored"));
 
             SqliteDatabase db = StoreContainer::open(path)->connect();
             QCOMPARE(db.integrityCheck(), QStringLiteral("ok"));

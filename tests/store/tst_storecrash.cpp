@@ -3,18 +3,15 @@
 // every write the child reported as done. The child is this executable, started again
 // with "--crash-child <store path> <round>".
 
+#include "KilledChild.h"
 #include "StoreTestUtil.h"
 
 #include "core/store/CardStore.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QMap>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QtTest>
 
-#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -99,29 +96,11 @@ private slots:
         StoreContainer::open(path);
         int totalOps = 0;
         for (int round = 0; round < 20; ++round) {
-            QProcess child;
-            child.setProcessChannelMode(QProcess::SeparateChannels);
-            child.start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("--crash-child"), path, QString::number(round)});
-            QVERIFY(child.waitForStarted());
-            QByteArray out;
-            while (!out.contains("ready\n")) {
-                QVERIFY2(child.waitForReadyRead(10000), child.readAllStandardError().constData());
-                out += child.readAllStandardOutput();
-            }
             // Let it write for a random while, then kill it wherever it is.
-            const int delayMs = QRandomGenerator::global()->bounded(5, 150);
-            QElapsedTimer timer;
-            timer.start();
-            while (timer.elapsed() < delayMs) {
-                child.waitForReadyRead(int(delayMs - timer.elapsed()));
-                out += child.readAllStandardOutput();
-            }
-            QCOMPARE(child.state(), QProcess::Running);
-            ::kill(pid_t(child.processId()), SIGKILL);
-            QVERIFY(child.waitForFinished(10000));
-            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-            out += child.readAllStandardOutput();
+            const KilledChild::Outcome run = KilledChild::runUntilKilled(
+                {QStringLiteral("--crash-child"), path, QString::number(round)}, 5, 150);
+            QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+            const QByteArray &out = run.output;
 
             int reported = -1;
             for (const QByteArray &line : out.split('\n')) {
