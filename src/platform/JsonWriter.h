@@ -139,6 +139,8 @@ private:
         }
         void append(const char *data, qsizetype length)
         {
+            if (length == 0)
+                return; // `data` may be null then
             if (m_bytes.size() - m_used < length)
                 grow(length);
             std::memcpy(m_bytes.data() + m_used, data, size_t(length));
