@@ -1,0 +1,81 @@
+import QtQuick
+import QtQuick.Controls
+import Cantorella.App
+import Cantorella.Player
+import Cantorella.Session
+
+// The main window. Its content is the root view AppState decides: the loading screen, the
+// sign-in view or the player. Ctrl+, opens (or raises) the settings window in every state.
+ApplicationWindow {
+    id: window
+    objectName: "mainWindow"
+
+    width: 800
+    height: 950
+    minimumWidth: 680
+    minimumHeight: 800
+    visible: true
+    title: "Cantorella"
+    color: "#06030f"
+
+    Shortcut {
+        sequence: "Ctrl+,"
+        context: Qt.ApplicationShortcut
+        onActivated: settingsWindow.present()
+    }
+
+    Loader {
+        id: rootView
+        objectName: "rootView"
+        anchors.fill: parent
+        sourceComponent: {
+            switch (AppState.rootView) {
+            case AppState.Player: return playerComponent
+            case AppState.SignIn: return signInComponent
+            default: return loadingComponent
+            }
+        }
+        onLoaded: AppState.rootViewShown(AppState.rootView)
+    }
+
+    Component {
+        id: loadingComponent
+        // A plain colour filling the window while the session or its graph is not ready.
+        Rectangle {
+            objectName: "loadingView"
+            color: Qt.rgba(0.024, 0.012, 0.059, 1.0)
+        }
+    }
+
+    Component {
+        id: signInComponent
+        SignInStandIn {
+            objectName: "signInView"
+        }
+    }
+
+    Component {
+        id: playerComponent
+        Item {
+            MainView {
+                objectName: "mainView"
+                anchors.fill: parent
+                vm: AppState.viewModel
+                cardStore: AppState.cardStore
+                cardLighting: AppState.cardLighting
+                toastCenter: AppState.toastCenter
+                clocks: AppState.clocks
+                onRetryLyricsRequested: AppState.retryLyrics()
+                onRetryCardsRequested: AppState.retryCards()
+            }
+            ToastStandIn {
+                anchors.fill: parent
+                center: AppState.toastCenter
+            }
+        }
+    }
+
+    SettingsWindow {
+        id: settingsWindow
+    }
+}

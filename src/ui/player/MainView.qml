@@ -1,0 +1,59 @@
+import QtQuick
+import Cantorella.Session
+import Cantorella.Player
+
+// The player's root view (placeholder until the lyrics panel and the study panel arrive): the
+// playing song on the window's ink colour, with the application's toast over the bottom.
+Item {
+    id: root
+
+    required property PlayerViewModel vm
+    required property CardStore cardStore
+    required property CardLightingCoordinator cardLighting
+    required property ToastCenter toastCenter
+    required property ClockHandle clocks
+
+    signal retryLyricsRequested()
+    signal retryCardsRequested()
+
+    implicitWidth: 800
+    implicitHeight: 950
+
+    NowPlayingCaption {
+        id: caption
+        vm: root.vm
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        color: "#06030f"
+    }
+
+    Column {
+        anchors.centerIn: parent
+        width: parent.width - 80
+        spacing: 8
+
+        Text {
+            objectName: "mainView.title"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
+            color: "white"
+            font.pixelSize: 28
+            font.weight: Font.Bold
+            text: caption.title
+        }
+        Text {
+            objectName: "mainView.artist"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
+            color: Qt.alpha("white", 0.7)
+            font.pixelSize: 16
+            text: caption.artist
+        }
+    }
+}
