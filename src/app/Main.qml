@@ -57,6 +57,7 @@ ApplicationWindow {
     Component {
         id: playerComponent
         Item {
+            objectName: "playerView"
             MainView {
                 objectName: "mainView"
                 anchors.fill: parent
