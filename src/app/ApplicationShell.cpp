@@ -42,8 +42,31 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
     // The modules are linked in statically; their qmldir files live in the resources.
     m_engine->addImportPath(QStringLiteral("qrc:/"));
     m_engine->load(mainQml);
-    if (m_engine->rootObjects().isEmpty())
+    if (m_engine->rootObjects().isEmpty()) {
         qCCritical(lcApp, "Main.qml did not load");
+        return;
+    }
+    watchForFirstPlayerFrame(mainWindow());
+}
+
+void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)
+{
+    if (!window)
+        return;
+    AppState *state = m_appState.get();
+    const auto notePlayer = [this, state] { m_playerShown = state->rootView() == AppState::RootView::Player; };
+    notePlayer();
+    connect(state, &AppState::rootViewChanged, this, notePlayer);
+    // A frame shows the player when its scene was synchronised after the player was loaded. With
+    // the threaded render loop both signals come on the render thread.
+    connect(window, &QQuickWindow::afterSynchronizing, this,
+            [this] { m_frameHasPlayer = m_playerShown.load(); }, Qt::DirectConnection);
+    connect(window, &QQuickWindow::frameSwapped, this, [this] {
+        if (!m_frameHasPlayer || m_firstPlayerFrameReported.exchange(true))
+            return;
+        AppLog::signpostEvent("FirstPlayerFrame");
+        QMetaObject::invokeMethod(this, &ApplicationShell::firstPlayerFrameShown, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
 }
 
 ApplicationShell::~ApplicationShell()

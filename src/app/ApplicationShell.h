@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
 #include <memory>
 
 class QQmlApplicationEngine;
@@ -37,7 +38,18 @@ public:
     // session while the event loop still runs.
     void shutdown();
 
+signals:
+    // The first frame that shows the player has reached the screen (once per shell). Also
+    // logged as the signpost event "FirstPlayerFrame", so start-up can be timed from outside.
+    void firstPlayerFrameShown();
+
 private:
+    void watchForFirstPlayerFrame(QQuickWindow *window);
+
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
+    // Written on the GUI thread; read on the render thread while the GUI thread waits for it.
+    std::atomic_bool m_playerShown = false;
+    std::atomic_bool m_frameHasPlayer = false;
+    std::atomic_bool m_firstPlayerFrameReported = false;
 };
