@@ -2,6 +2,7 @@
 // input rules checked before anything is sent.
 #include "backend/AuthService.h"
 
+#include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
 
@@ -72,8 +73,18 @@ QString AuthService::errorMessage(const QByteArray &body)
     }
 }
 
+QByteArray AuthService::requestBody(std::initializer_list<std::pair<QLatin1StringView, QString>> members)
+{
+    return JsonWriter::toBytes([&members](JsonWriter &body) {
+        body.beginObject();
+        for (const auto &[name, text] : members)
+            body.member(name, text);
+        body.endObject();
+    });
+}
+
 QCoro::Task<AuthService::Reply> AuthService::post(std::shared_ptr<HttpSession> http, QString anonKey, QUrl url,
-                                                  QJsonObject body, std::optional<QString> bearer)
+                                                  QByteArray body, std::optional<QString> bearer)
 {
     Http::Request request;
     request.method = "POST";
@@ -83,7 +94,7 @@ QCoro::Task<AuthService::Reply> AuthService::post(std::shared_ptr<HttpSession> h
     request.setHeader("apikey", anonKey.toUtf8());
     if (bearer)
         request.setHeader("Authorization", ("Bearer " + *bearer).toUtf8());
-    request.body = StrictJson::serialize(body);
+    request.body = body;
 
     try {
         const CancellationToken never;

@@ -3,7 +3,6 @@
 #include "core/AppLog.h"
 #include "platform/Clock.h"
 
-#include <QJsonObject>
 
 namespace {
 
@@ -113,9 +112,7 @@ QCoro::Task<bool> AuthService::signUp(QString email, QString password)
     const QPointer<AuthService> self(this);
     BusyScope busy(self, [self](bool on) { self->setBusy(on); });
     // Named values, not braced temporaries inside the co_await: GCC 12 mishandles those.
-    QJsonObject body;
-    body.insert(QStringLiteral("email"), email);
-    body.insert(QStringLiteral("password"), password);
+    const QByteArray body = requestBody({{QLatin1StringView("email"), email}, {QLatin1StringView("password"), password}});
     const QUrl url = m_config.url(kSignUpPath);
     const std::shared_ptr<HttpSession> http = m_http;
     const QString anonKey = m_config.anonKey;
@@ -143,9 +140,7 @@ QCoro::Task<void> AuthService::signIn(QString email, QString password)
     validate(email, password);
     const QPointer<AuthService> self(this);
     BusyScope busy(self, [self](bool on) { self->setBusy(on); });
-    QJsonObject body;
-    body.insert(QStringLiteral("email"), email);
-    body.insert(QStringLiteral("password"), password);
+    const QByteArray body = requestBody({{QLatin1StringView("email"), email}, {QLatin1StringView("password"), password}});
     Http::QueryItems query;
     query.append(qMakePair(QStringLiteral("grant_type"), QStringLiteral("password")));
     const QUrl url = m_config.url(kTokenPath, query);
@@ -175,9 +170,8 @@ QCoro::Task<void> AuthService::signIn(QString email, QString password)
 QCoro::Task<bool> AuthService::resendConfirmation(QString email)
 {
     try {
-        QJsonObject body;
-        body.insert(QStringLiteral("type"), QStringLiteral("signup"));
-        body.insert(QStringLiteral("email"), email);
+        const QByteArray body =
+            requestBody({{QLatin1StringView("type"), QStringLiteral("signup")}, {QLatin1StringView("email"), email}});
         const QUrl url = m_config.url(kResendPath);
         const std::shared_ptr<HttpSession> http = m_http;
         const QString anonKey = m_config.anonKey;
@@ -201,7 +195,7 @@ QCoro::Task<void> AuthService::signOut()
         const QUrl url = m_config.url(kLogoutPath);
         const std::shared_ptr<HttpSession> http = m_http;
         const QString anonKey = m_config.anonKey;
-        const QJsonObject empty;
+        const QByteArray empty = requestBody({});
         co_await post(http, anonKey, url, empty, token);
     } catch (const AuthError &) {
     }
@@ -252,8 +246,7 @@ QCoro::Task<std::optional<AuthSession>> AuthService::refresh(QPointer<AuthServic
         co_return std::nullopt;
     Reply reply;
     try {
-        QJsonObject body;
-        body.insert(QStringLiteral("refresh_token"), refreshToken);
+        const QByteArray body = requestBody({{QLatin1StringView("refresh_token"), refreshToken}});
         Http::QueryItems query;
         query.append(qMakePair(QStringLiteral("grant_type"), QStringLiteral("refresh_token")));
         const QUrl url = self->m_config.url(kTokenPath, query);

@@ -12,6 +12,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -99,9 +100,12 @@ private:
     void setSession(const std::optional<AuthSession> &session);
     void setBusy(bool busy);
 
-    // One request to the authentication service; throws AuthError::network on a transfer failure.
-    static QCoro::Task<Reply> post(std::shared_ptr<HttpSession> http, QString anonKey, QUrl url, QJsonObject body,
+    // One request to the authentication service with a JSON body; throws AuthError::network on
+    // a transfer failure.
+    static QCoro::Task<Reply> post(std::shared_ptr<HttpSession> http, QString anonKey, QUrl url, QByteArray body,
                                    std::optional<QString> bearer);
+    // A request body of string members, written in the order given.
+    static QByteArray requestBody(std::initializer_list<std::pair<QLatin1StringView, QString>> members);
     QCoro::Task<std::optional<AuthSession>> refreshIfNeeded(AuthSession session);
     static QCoro::Task<std::optional<AuthSession>> refresh(QPointer<AuthService> self, QString refreshToken,
                                                            quint64 generation);

@@ -1,16 +1,19 @@
 #include "backend/AuthSession.h"
 
+#include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 
 QByteArray AuthSession::toJson() const
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("userId"), userId);
-    object.insert(QStringLiteral("accessToken"), accessToken);
-    object.insert(QStringLiteral("refreshToken"), refreshToken);
-    StrictJson::insertNumber(object, QStringLiteral("expiresAt"), expiresAt);
-    StrictJson::insertOptional(object, QStringLiteral("email"), email);
-    return StrictJson::serialize(object);
+    return JsonWriter::toBytes([this](JsonWriter &object) {
+        object.beginObject();
+        object.member("userId", userId);
+        object.member("accessToken", accessToken);
+        object.member("refreshToken", refreshToken);
+        object.member("expiresAt", expiresAt); // a non-finite time throws JsonError
+        object.optionalMember("email", email);
+        object.endObject();
+    });
 }
 
 std::optional<AuthSession> AuthSession::fromJson(const QByteArray &bytes)

@@ -3,6 +3,7 @@
 #include "backend/AuthService.h"
 #include "core/AppLog.h"
 #include "platform/Async.h"
+#include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
 
@@ -10,14 +11,17 @@ namespace {
 
 using Cards = QList<GoldenCard>;
 
-QJsonObject requestBody(const QString &lyrics, const QString &title, const QString &artist,
-                        const std::optional<QString> &targetLanguage)
+QByteArray requestBody(const QString &lyrics, const QString &title, const QString &artist,
+                       const std::optional<QString> &targetLanguage)
 {
-    QJsonObject body{{QStringLiteral("title"), title},
-                     {QStringLiteral("artist"), artist},
-                     {QStringLiteral("lyrics"), lyrics}};
-    StrictJson::insertOptional(body, QStringLiteral("targetLanguage"), targetLanguage);
-    return body;
+    return JsonWriter::toBytes([&](JsonWriter &body) {
+        body.beginObject();
+        body.member("title", title);
+        body.member("artist", artist);
+        body.member("lyrics", lyrics);
+        body.optionalMember("targetLanguage", targetLanguage);
+        body.endObject();
+    });
 }
 
 Cards decodeCards(const QByteArray &bytes)
@@ -68,7 +72,7 @@ QCoro::Task<Cards> requestCards(RemoteLLMProvider::Context context, QString lyri
     request.timeout = RemoteAPIConfig::Timeout::cards;
     request.setHeader("Content-Type", "application/json");
     request.setHeader("Accept", "application/json");
-    request.body = StrictJson::serialize(requestBody(lyrics, title, artist, targetLanguage));
+    request.body = requestBody(lyrics, title, artist, targetLanguage);
 
     Http::Response response;
     try {

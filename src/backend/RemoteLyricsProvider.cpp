@@ -2,6 +2,7 @@
 
 #include "backend/AuthService.h"
 #include "core/LrcParser.h"
+#include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
 
@@ -9,16 +10,19 @@
 
 namespace {
 
-QJsonObject requestBody(const QString &title, const QString &artist, double duration)
+QByteArray requestBody(const QString &title, const QString &artist, double duration)
 {
-    QJsonObject body{{QStringLiteral("title"), Text::trimmed(title)},
-                     {QStringLiteral("artist"), Text::trimmed(artist)},
-                     {QStringLiteral("targetLanguage"), RemoteLyricsProvider::defaultTargetLanguage}};
-    // No known duration (0, negative, NaN) leaves the key out. An infinite one cannot be written
-    // as JSON at all, and is no more a known length than NaN: left out too.
-    if (duration > 0 && std::isfinite(duration))
-        body.insert(QStringLiteral("duration"), duration);
-    return body;
+    return JsonWriter::toBytes([&](JsonWriter &body) {
+        body.beginObject();
+        body.member("title", Text::trimmed(title));
+        body.member("artist", Text::trimmed(artist));
+        // No known duration (0, negative, NaN) leaves the key out. An infinite one cannot be
+        // written as JSON at all, and is no more a known length than NaN: left out too.
+        if (duration > 0 && std::isfinite(duration))
+            body.member("duration", duration);
+        body.member("targetLanguage", RemoteLyricsProvider::defaultTargetLanguage);
+        body.endObject();
+    });
 }
 
 RemoteLyricsFetchResult decodeAnswer(const QByteArray &bytes)
@@ -59,7 +63,7 @@ QCoro::Task<RemoteLyricsFetchResult> performFetch(HttpSession *session, QPointer
     request.timeout = RemoteAPIConfig::Timeout::track;
     request.setHeader("Content-Type", "application/json");
     request.setHeader("Accept", "application/json");
-    request.body = StrictJson::serialize(requestBody(title, artist, duration));
+    request.body = requestBody(title, artist, duration);
 
     Http::Response response;
     try {

@@ -1,6 +1,7 @@
 #include "backend/RemoteSongStoryProvider.h"
 
 #include "backend/AuthService.h"
+#include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
 
@@ -31,10 +32,13 @@ QCoro::Task<SongStory> requestStory(HttpSession *session, QPointer<AuthService> 
     request.url = RemoteAPIConfig::url(base, RemoteAPIConfig::Path::story);
     request.timeout = RemoteAPIConfig::Timeout::story;
     request.setHeader("Content-Type", "application/json");
-    request.body = StrictJson::serialize(QJsonObject{{QStringLiteral("title"), title},
-                                                     {QStringLiteral("artist"), artist},
-                                                     {QStringLiteral("targetLanguage"),
-                                                      RemoteSongStoryProvider::targetLanguage}});
+    request.body = JsonWriter::toBytes([&](JsonWriter &body) {
+        body.beginObject();
+        body.member("title", title);
+        body.member("artist", artist);
+        body.member("targetLanguage", RemoteSongStoryProvider::targetLanguage);
+        body.endObject();
+    });
 
     Http::Response response;
     try {

@@ -1,5 +1,6 @@
 #include "core/GoldenCard.h"
 
+#include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 
 #include <QHash>
@@ -84,13 +85,18 @@ PronunciationHint PronunciationHint::fromJson(const QJsonObject &json)
     return hint;
 }
 
-QJsonObject PronunciationHint::toJson() const
+void PronunciationHint::writeJson(JsonWriter &writer) const
 {
-    QJsonObject json;
-    json.insert(kKind, rawValue(kind));
-    json.insert(kTip, tip);
-    StrictJson::insertOptional(json, kIpa, ipa);
-    return json;
+    writer.beginObject();
+    writer.member(kKind, rawValue(kind));
+    writer.member(kTip, tip);
+    writer.optionalMember(kIpa, ipa);
+    writer.endObject();
+}
+
+QByteArray PronunciationHint::toJson() const
+{
+    return JsonWriter::toBytes([this](JsonWriter &writer) { writeJson(writer); });
 }
 
 size_t qHash(const PronunciationHint &hint, size_t seed) noexcept
@@ -130,21 +136,28 @@ QList<GoldenCard> GoldenCard::listFromJson(const QJsonArray &json, const QString
     return StrictJson::decodeObjectArray(json, path, &GoldenCard::fromJson);
 }
 
-QJsonObject GoldenCard::toJson() const
+void GoldenCard::writeJson(JsonWriter &writer) const
 {
-    QJsonObject json;
-    json.insert(kEn, en);
-    json.insert(kCn, cn);
-    json.insert(kNote, note);
-    json.insert(kExample, example);
-    json.insert(kTag, tag);
-    StrictJson::insertOptional(json, kLineTimestamp, lineTimestamp);
-    if (pronunciationHint)
-        json.insert(kPronunciationHint, pronunciationHint->toJson());
-    StrictJson::insertOptional(json, kCulturalHint, culturalHint);
+    writer.beginObject();
+    writer.member(kEn, en);
+    writer.member(kCn, cn);
+    writer.member(kNote, note);
+    writer.member(kExample, example);
+    writer.member(kTag, tag);
+    writer.optionalMember(kLineTimestamp, lineTimestamp);
+    if (pronunciationHint) {
+        writer.key(kPronunciationHint);
+        pronunciationHint->writeJson(writer);
+    }
+    writer.optionalMember(kCulturalHint, culturalHint);
     if (listeningDifficulty)
-        json.insert(kListeningDifficulty, rawValue(*listeningDifficulty));
-    return json;
+        writer.member(kListeningDifficulty, rawValue(*listeningDifficulty));
+    writer.endObject();
+}
+
+QByteArray GoldenCard::toJson() const
+{
+    return JsonWriter::toBytes([this](JsonWriter &writer) { writeJson(writer); });
 }
 
 size_t qHash(const GoldenCard &card, size_t seed) noexcept

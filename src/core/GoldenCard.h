@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHashFunctions>
 #include <QJsonObject>
 #include <QList>
@@ -7,6 +8,8 @@
 
 #include <array>
 #include <optional>
+
+class JsonWriter;
 
 // How a phrase sounds when sung or spoken. Travels as its raw value ("weak_form", …).
 enum class PronunciationKind { linking, weak_form, contraction, elision, stress, intonation };
@@ -35,8 +38,10 @@ struct PronunciationHint
     // Strict: "kind" (a known raw value) and "tip" are required, "ipa" is optional.
     // Throws JsonError.
     static PronunciationHint fromJson(const QJsonObject &json);
-    // "kind" and "tip" always, "ipa" only when present.
-    QJsonObject toJson() const;
+    // Writes the hint as one object: "kind", "tip", then "ipa" only when present.
+    void writeJson(JsonWriter &writer) const;
+    // The same, as compact UTF-8 text.
+    QByteArray toJson() const;
 
     friend bool operator==(const PronunciationHint &, const PronunciationHint &) = default;
 };
@@ -67,8 +72,12 @@ struct GoldenCard
     static GoldenCard fromJson(const QJsonObject &json);
     // A whole array of cards; one bad card fails the array.
     static QList<GoldenCard> listFromJson(const QJsonArray &json, const QString &path = QStringLiteral("cards"));
-    // The five texts always; the optional fields only when they hold a value (never null).
-    QJsonObject toJson() const;
+    // Writes the card as one object: "en", "cn", "note", "example", "tag", then "lineTimestamp",
+    // "pronunciationHint", "culturalHint", "listeningDifficulty", each only when it holds a value
+    // (never null; a non-finite time counts as none).
+    void writeJson(JsonWriter &writer) const;
+    // The same, as compact UTF-8 text.
+    QByteArray toJson() const;
 
     friend bool operator==(const GoldenCard &, const GoldenCard &) = default;
 };

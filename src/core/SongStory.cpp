@@ -1,5 +1,6 @@
 #include "core/SongStory.h"
 
+#include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
 
@@ -12,16 +13,19 @@ const QString kType = QStringLiteral("type");
 const QString kRemote = QStringLiteral("remote");
 } // namespace
 
-QJsonObject SongStory::toJson() const
+void SongStory::writeJson(JsonWriter &writer) const
 {
-    QJsonObject source;
-    source.insert(kType, kRemote);
-    QJsonObject object;
-    object.insert(kTitle, title);
-    object.insert(kArtist, artist);
-    object.insert(kArticle, article);
-    object.insert(kSource, source);
-    return object;
+    writer.beginObject();
+    writer.member(kTitle, title);
+    writer.member(kArtist, artist);
+    writer.member(kArticle, article);
+    writer.key(kSource).beginObject().member(kType, kRemote).endObject();
+    writer.endObject();
+}
+
+QByteArray SongStory::toJson() const
+{
+    return JsonWriter::toBytes([this](JsonWriter &writer) { writeJson(writer); });
 }
 
 SongStory SongStory::fromJson(const QJsonObject &object)

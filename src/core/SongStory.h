@@ -2,11 +2,14 @@
 
 #include "core/StoryParser.h"
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+class JsonWriter;
 
 // Where a story came from. There is one source today: the backend.
 enum class SongStorySource {
@@ -23,10 +26,11 @@ struct SongStory
 
     bool operator==(const SongStory &) const = default;
 
-    // JSON form: {"title", "artist", "article", "source": {"type": "remote"}}. Decoding requires
-    // all four keys with their types and throws JsonError otherwise; any string under
-    // "source.type" reads as the remote source.
-    QJsonObject toJson() const;
+    // JSON form: {"title", "artist", "article", "source": {"type": "remote"}}, written in that
+    // order. Decoding requires all four keys with their types and throws JsonError otherwise;
+    // any string under "source.type" reads as the remote source.
+    void writeJson(JsonWriter &writer) const;
+    QByteArray toJson() const;
     static SongStory fromJson(const QJsonObject &object);
 
     // Views over the article; each call parses it afresh.

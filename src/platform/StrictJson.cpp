@@ -39,16 +39,6 @@ QJsonArray parseArray(const QByteArray &bytes)
     return document.array();
 }
 
-QByteArray serialize(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QByteArray serialize(const QJsonArray &array)
-{
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
-}
-
 QString typeName(const QJsonValue &value)
 {
     switch (value.type()) {
@@ -73,43 +63,6 @@ QString childPath(const QString &path, QStringView key)
 QString indexPath(const QString &path, qsizetype index)
 {
     return path + QLatin1Char('[') + QString::number(index) + QLatin1Char(']');
-}
-
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<QString> &value)
-{
-    if (value)
-        object.insert(key, *value);
-}
-
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<double> &value)
-{
-    if (value && std::isfinite(*value))
-        object.insert(key, *value);
-}
-
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<qint64> &value)
-{
-    if (value)
-        object.insert(key, *value);
-}
-
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<bool> &value)
-{
-    if (value)
-        object.insert(key, *value);
-}
-
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<QJsonObject> &value)
-{
-    if (value)
-        object.insert(key, *value);
-}
-
-void insertNumber(QJsonObject &object, const QString &key, double value)
-{
-    if (!std::isfinite(value))
-        throw JsonError(QStringLiteral("%1: a non-finite number cannot be written as JSON").arg(key));
-    object.insert(key, value);
 }
 
 } // namespace StrictJson

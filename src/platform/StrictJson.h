@@ -33,26 +33,12 @@ QJsonDocument parse(const QByteArray &bytes);
 QJsonObject parseObject(const QByteArray &bytes);
 QJsonArray parseArray(const QByteArray &bytes);
 
-// Compact UTF-8 text of a value.
-QByteArray serialize(const QJsonObject &object);
-QByteArray serialize(const QJsonArray &array);
-
 // "string", "number", "null", … for error messages.
 QString typeName(const QJsonValue &value);
 
 // "a.b" / "a[3]": the path of a child value for error messages.
 QString childPath(const QString &path, QStringView key);
 QString indexPath(const QString &path, qsizetype index);
-
-// Writing: an absent optional value leaves its key out (never null). A non-finite number cannot
-// be written as JSON (it would come out as null), so an optional one is left out as well and a
-// required one throws JsonError.
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<QString> &value);
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<double> &value);
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<qint64> &value);
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<bool> &value);
-void insertOptional(QJsonObject &object, const QString &key, const std::optional<QJsonObject> &value);
-void insertNumber(QJsonObject &object, const QString &key, double value);
 
 // Decodes every element of an array as an object with `decode(const QJsonObject &)`. The first
 // element that fails makes the whole array fail; its index is added to the message.

@@ -1,4 +1,5 @@
 #include "AuthFixture.h"
+#include "JsonKeyOrder.h"
 
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -255,6 +256,7 @@ private slots:
         QCOMPARE(TaskRunner::run(auth.resendConfirmation(kEmail)), true);
         QCOMPARE(fx->server.auth().resendCount(kEmail), 1);
         QCOMPARE(fx->server.lastRequest("/auth/v1/resend").jsonObject(), (QJsonObject{{"type", "signup"}, {"email", kEmail}}));
+        QCOMPARE(JsonKeyOrder::keys(fx->server.lastRequest("/auth/v1/resend").body), (QStringList{"type", "email"}));
         fx->server.auth().confirm(kEmail);
         QCOMPARE(errorOf(auth.signIn(kEmail, "wrong-password")), std::optional<AuthError>(AuthError::invalidCredentials()));
         TaskRunner::run(auth.signIn(kEmail, kPassword));

@@ -1,4 +1,5 @@
 #include "AuthFixture.h"
+#include "JsonKeyOrder.h"
 
 #include "backend/RemoteLLMProvider.h"
 
@@ -118,6 +119,10 @@ private slots:
         if (targetLanguage)
             expected.insert("targetLanguage", *targetLanguage);
         QCOMPARE(request.jsonObject(), expected);
+        QStringList order{"title", "artist", "lyrics"};
+        if (targetLanguage)
+            order << "targetLanguage";
+        QCOMPARE(JsonKeyOrder::keys(request.body), order);
         QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
         QCOMPARE(request.header("Accept"), QByteArray("application/json"));
         QCOMPARE(request.header("Authorization"), ("Bearer " + auth.session()->accessToken).toUtf8());

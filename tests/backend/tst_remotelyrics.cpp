@@ -1,4 +1,5 @@
 #include "AuthFixture.h"
+#include "JsonKeyOrder.h"
 
 #include "backend/RemoteLyricsProvider.h"
 
@@ -126,6 +127,9 @@ private slots:
         if (!sent.isUndefined())
             expected.insert("duration", sent);
         QCOMPARE(request.jsonObject(), expected);
+        const QStringList order = sent.isUndefined() ? QStringList{"title", "artist", "targetLanguage"}
+                                                     : QStringList{"title", "artist", "duration", "targetLanguage"};
+        QCOMPARE(JsonKeyOrder::keys(request.body), order);
         QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
         QCOMPARE(request.header("Accept"), QByteArray("application/json"));
         QCOMPARE(request.header("Authorization"), ("Bearer " + auth.session()->accessToken).toUtf8());

@@ -134,7 +134,7 @@ std::optional<QString> LearnedCard::encodeHint(const std::optional<Pronunciation
 {
     if (!hint)
         return std::nullopt;
-    return QString::fromUtf8(QJsonDocument(hint->toJson()).toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(hint->toJson());
 }
 
 std::optional<PronunciationHint> LearnedCard::decodeHint(const std::optional<QString> &text)

@@ -1,0 +1,57 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+
+// A labelled text field of the sign-in form. The text is shown from `text` and every user edit
+// is reported through `edited`; the field never writes back into its source on its own.
+// Return does nothing here: the form is sent only by its button.
+ColumnLayout {
+    id: group
+
+    property string label
+    property string placeholder
+    property string text
+    property int echoMode: TextInput.Normal
+    property string passwordCharacter: "\u2022"
+    property int inputMethodHints: Qt.ImhNone
+
+    signal edited(string value)
+
+    Layout.fillWidth: true
+    spacing: 6
+
+    Text {
+        text: group.label
+        font.pixelSize: 12
+        font.weight: Font.Medium
+        color: Qt.alpha("white", 0.45)
+    }
+
+    TextField {
+        id: field
+        Layout.fillWidth: true
+        text: group.text
+        echoMode: group.echoMode
+        passwordCharacter: group.passwordCharacter
+        inputMethodHints: group.inputMethodHints
+        placeholderText: group.placeholder
+        placeholderTextColor: Qt.alpha("white", 0.3)
+        color: "white"
+        selectionColor: Qt.alpha("#22e9ff", 0.4)
+        selectedTextColor: "white"
+        font.pixelSize: 15
+        leftPadding: 12
+        rightPadding: 12
+        topPadding: 10
+        bottomPadding: 10
+        Accessible.name: group.label
+        onTextEdited: group.edited(text)
+
+        background: Rectangle {
+            radius: 10
+            color: Qt.alpha("white", 0.1)
+            border.color: Qt.alpha("white", 0.12)
+            border.width: 1
+        }
+    }
+}

@@ -1,0 +1,21 @@
+import QtQuick
+import QtQuick.Controls.Basic
+
+// A button drawn as its coloured title only, no background.
+AbstractButton {
+    id: button
+
+    property color tint: "white"
+    property int weight: Font.Normal
+
+    Accessible.name: text
+
+    contentItem: Text {
+        text: button.text
+        font.pixelSize: 13
+        font.weight: button.weight
+        color: button.tint
+        opacity: button.down ? 0.6 : 1.0
+        horizontalAlignment: Text.AlignHCenter
+    }
+}

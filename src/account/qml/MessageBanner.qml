@@ -1,0 +1,31 @@
+import QtQuick
+import QtQuick.Layouts
+
+// A line of feedback on the sign-in screen, in its colour over a faint fill of that colour.
+Rectangle {
+    id: banner
+
+    property alias text: label.text
+    property color tint: "white"
+
+    Layout.fillWidth: true
+    implicitHeight: label.implicitHeight + 16
+    radius: 8
+    color: Qt.alpha(tint, 0.1)
+    Accessible.role: Accessible.StaticText
+    Accessible.name: label.text
+
+    Text {
+        id: label
+        anchors.fill: parent
+        anchors.leftMargin: 12
+        anchors.rightMargin: 12
+        anchors.topMargin: 8
+        anchors.bottomMargin: 8
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
+        horizontalAlignment: Text.AlignLeft
+        font.pixelSize: 12
+        color: banner.tint
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/Cancellation.h"
+#include "platform/Clock.h"
+
+#include <QObject>
+#include <QSet>
+#include <QtQml/qqmlregistration.h>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+
+// The one source of frames for every ambient animation (particles, mesh, word rows, hue echoes,
+// glows): at most 30 ticks a second, and only while some holder wants frames. With no holder
+// there is no timer and no tick. Driven by an injected ContinuousClock, so tests move time by
+// hand. The application shell makes one and hands it down; there is no global instance.
+class FrameClock : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The application shell makes the frame clock and hands it down")
+    Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
+
+public:
+    static constexpr std::chrono::nanoseconds interval{33'333'334};
+
+    explicit FrameClock(ContinuousClock *clock, QObject *parent = nullptr);
+    ~FrameClock() override;
+
+    ContinuousClock *clock() const { return m_clock; }
+    // Seconds on the clock; the time base of every animation the clock drives.
+    Q_INVOKABLE double now() const { return m_clock->now().seconds(); }
+
+    // A holder wants ticks until it releases them (or is destroyed). Idempotent per holder.
+    void hold(QObject *holder);
+    void release(QObject *holder);
+    bool isRunning() const { return !m_holders.isEmpty(); }
+
+signals:
+    void ticked(double now);
+    void runningChanged();
+
+private:
+    QCoro::Task<void> run(CancellationToken token);
+    void startOrStop(bool wasRunning);
+
+    ContinuousClock *m_clock;
+    QSet<QObject *> m_holders;
+    QHash<QObject *, QMetaObject::Connection> m_watch;
+    CancellationToken m_token;
+};

@@ -1,0 +1,130 @@
+#include "ui/design/MeshGradient.h"
+
+
+#include <algorithm>
+#include <cmath>
+
+double MeshGradientPalette::hueAt(double t)
+{
+    double r = std::fmod(t, cycleDuration);
+    if (r < 0)
+        r += cycleDuration;
+    const double p = r / cycleDuration;
+    if (p >= 0 && p <= 0.33)
+        return 315 + (190 - 315) * (p / 0.33);
+    if (p >= 0.33 && p <= 0.66)
+        return 190 + (275 - 190) * ((p - 0.33) / 0.33);
+    if (p >= 0.66 && p <= 1)
+        return 275 + (315 - 275) * ((p - 0.66) / 0.34);
+    return 315; // not a number
+}
+
+QColor MeshGradientPalette::colorAt(double t, double saturation, double brightness)
+{
+    return QColor::fromHsvF(float(hueAt(t) / 360.0), float(std::clamp(saturation, 0.0, 1.0)),
+                            float(std::clamp(brightness, 0.0, 1.0)), 1.0f);
+}
+
+namespace MeshGradient {
+
+double driftProgress(double t, double cycleDuration)
+{
+    double p = std::fmod(t, cycleDuration) / cycleDuration;
+    if (p < 0)
+        p = 0;
+    else if (!(p < 1))
+        p = 1; // also NaN
+    return p * p * (3 - 2 * p);
+}
+
+} // namespace MeshGradient
+
+MeshDrift::MeshDrift(QObject *parent)
+    : QObject(parent)
+{
+}
+
+MeshDrift::~MeshDrift()
+{
+    if (m_clock)
+        m_clock->release(this);
+}
+
+void MeshDrift::setElapsed(double elapsed)
+{
+    if (elapsed == m_elapsed)
+        return;
+    m_elapsed = elapsed;
+    emit elapsedChanged();
+    if (!m_animating)
+        stillFrame();
+}
+
+void MeshDrift::setAnimating(bool animating)
+{
+    if (animating == m_animating)
+        return;
+    m_animating = animating;
+    emit isAnimatingChanged();
+    resubscribe();
+    if (!m_animating)
+        stillFrame();
+}
+
+void MeshDrift::setCycleDuration(double seconds)
+{
+    if (seconds == m_cycleDuration)
+        return;
+    m_cycleDuration = seconds;
+    emit cycleDurationChanged();
+    if (!m_animating)
+        stillFrame();
+}
+
+void MeshDrift::setFrameClock(FrameClock *clock)
+{
+    if (clock == m_clock)
+        return;
+    if (m_clock)
+        m_clock->release(this);
+    m_clock = clock;
+    emit frameClockChanged();
+    resubscribe();
+}
+
+void MeshDrift::resubscribe()
+{
+    disconnect(m_tickConnection);
+    if (!m_clock)
+        return;
+    if (m_animating) {
+        m_tickConnection = connect(m_clock, &FrameClock::ticked, this, &MeshDrift::onTick);
+        m_lastTick = -1e300;
+        m_clock->hold(this);
+        onTick(m_clock->now()); // the first animated frame comes at once
+    } else {
+        m_clock->release(this);
+    }
+}
+
+void MeshDrift::onTick(double now)
+{
+    if (now - m_lastTick < minimumInterval)
+        return;
+    m_lastTick = now;
+    const double t = m_elapsed > 0 ? m_elapsed : now;
+    setProgress(MeshGradient::driftProgress(t, m_cycleDuration));
+}
+
+void MeshDrift::stillFrame()
+{
+    setProgress(m_elapsed > 0 ? MeshGradient::driftProgress(m_elapsed, m_cycleDuration) : 0.0);
+}
+
+void MeshDrift::setProgress(double progress)
+{
+    if (progress == m_progress)
+        return;
+    m_progress = progress;
+    emit transformChanged();
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "ui/design/FrameClock.h"
+
+#include <QColor>
+#include <QObject>
+#include <QPointF>
+#include <QPointer>
+#include <QtQml/qqmlregistration.h>
+
+
+class QQmlEngine;
+class QJSEngine;
+
+// The hue that wanders magenta (315°) → cyan (190°) → violet (275°) → magenta over 14 s.
+class MeshGradientPalette : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
+
+public:
+    static constexpr double cycleDuration = 14.0;
+    static double hueAt(double t);
+    static QColor colorAt(double t, double saturation, double brightness);
+
+    Q_INVOKABLE double hue(double t) const { return hueAt(t); }
+    Q_INVOKABLE QColor color(double t, double saturation, double brightness) const
+    {
+        return colorAt(t, saturation, brightness);
+    }
+
+    static MeshGradientPalette *create(QQmlEngine *, QJSEngine *) { return new MeshGradientPalette; }
+};
+
+namespace MeshGradient {
+// The glows themselves (colours from Theme, centres, radii, blur, saturation) are drawn by
+// shaders/mesh.frag.
+// The smoothstep of the cycle's phase, in [0, 1]; NaN and the cycle's end give 1.
+double driftProgress(double t, double cycleDuration);
+} // namespace MeshGradient
+
+// Drives the background's drift. Still: `progress` follows `elapsed` (0 at rest). Animating:
+// it takes the frame clock's tick when at least 50 ms have passed since its last one, with
+// t = `elapsed` when positive, else the clock's time; a constant t changes nothing.
+class MeshDrift : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(double elapsed READ elapsed WRITE setElapsed NOTIFY elapsedChanged)
+    Q_PROPERTY(bool isAnimating READ isAnimating WRITE setAnimating NOTIFY isAnimatingChanged)
+    Q_PROPERTY(double cycleDuration READ cycleDuration WRITE setCycleDuration NOTIFY cycleDurationChanged)
+    Q_PROPERTY(double maxDriftX MEMBER m_maxDriftX NOTIFY transformChanged)
+    Q_PROPERTY(double maxDriftY MEMBER m_maxDriftY NOTIFY transformChanged)
+    Q_PROPERTY(double maxScale MEMBER m_maxScale NOTIFY transformChanged)
+    Q_PROPERTY(FrameClock *frameClock READ frameClock WRITE setFrameClock NOTIFY frameClockChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY transformChanged)
+    Q_PROPERTY(double scale READ scale NOTIFY transformChanged)
+    Q_PROPERTY(QPointF offset READ offset NOTIFY transformChanged)
+
+public:
+    static constexpr double minimumInterval = 0.05;
+
+    explicit MeshDrift(QObject *parent = nullptr);
+    ~MeshDrift() override;
+
+    double elapsed() const { return m_elapsed; }
+    void setElapsed(double elapsed);
+    bool isAnimating() const { return m_animating; }
+    void setAnimating(bool animating);
+    double cycleDuration() const { return m_cycleDuration; }
+    void setCycleDuration(double seconds);
+    FrameClock *frameClock() const { return m_clock; }
+    void setFrameClock(FrameClock *clock);
+
+    double progress() const { return m_progress; }
+    double scale() const { return 1 + (m_maxScale - 1) * m_progress; }
+    QPointF offset() const { return {m_maxDriftX * m_progress, m_maxDriftY * m_progress}; }
+
+signals:
+    void elapsedChanged();
+    void isAnimatingChanged();
+    void cycleDurationChanged();
+    void frameClockChanged();
+    void transformChanged();
+
+private:
+    void onTick(double now);
+    void resubscribe();
+    void setProgress(double progress);
+    void stillFrame();
+
+    double m_elapsed = 0;
+    bool m_animating = false;
+    double m_cycleDuration = MeshGradientPalette::cycleDuration;
+    double m_maxDriftX = 20;
+    double m_maxDriftY = -20;
+    double m_maxScale = 1.05;
+    double m_progress = 0;
+    double m_lastTick = -1e300;
+    QPointer<FrameClock> m_clock;
+    QMetaObject::Connection m_tickConnection;
+};

@@ -1,0 +1,58 @@
+import QtQuick
+import Cantorella.Design
+
+// The drifting field of four blurred neon glows. Inputs as the drift's (elapsed, isAnimating,
+// cycle, drift, scale) plus the frame clock that animates it. Drawn by one shader into a
+// quarter-size layer (the field is blurred anyway); the software renderer, which cannot run
+// shaders, shows the plain background.
+Item {
+    id: root
+
+    property real elapsed: 0
+    property bool isAnimating: false
+    property real cycleDuration: 14
+    property real maxDriftX: 20
+    property real maxDriftY: -20
+    property real maxScale: 1.05
+    property FrameClock frameClock: null
+
+    readonly property alias progress: drift.progress
+
+    Accessible.ignored: true
+
+    MeshDrift {
+        id: drift
+        elapsed: root.elapsed
+        isAnimating: root.isAnimating
+        cycleDuration: root.cycleDuration
+        maxDriftX: root.maxDriftX
+        maxDriftY: root.maxDriftY
+        maxScale: root.maxScale
+        frameClock: root.frameClock
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        color: Theme.backgroundInk
+    }
+
+    ShaderEffect {
+        id: mesh
+        objectName: "meshGradient.shader"
+        anchors.fill: parent
+        visible: GraphicsInfo.api !== GraphicsInfo.Software
+        layer.enabled: visible
+        layer.smooth: true
+        layer.textureSize: Qt.size(Math.max(1, Math.ceil(width / 4)), Math.max(1, Math.ceil(height / 4)))
+
+        property size itemSize: Qt.size(width, height)
+        property real driftScale: drift.scale
+        property point driftOffset: drift.offset
+        property color glow1: Theme.neonPink
+        property color glow2: Theme.neonCyan
+        property color glow3: Theme.neonViolet
+        property color glow4: Theme.neonBlue
+
+        fragmentShader: "qrc:/Cantorella/Design/shaders/mesh.frag.qsb"
+    }
+}

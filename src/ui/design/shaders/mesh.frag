@@ -1,0 +1,68 @@
+#version 440
+// The mesh-gradient background in one pass. Four radial glows (colour at 0.85 in the centre,
+// 0 at the end radius) are drawn under the inverse of the drift transform (scale about the
+// centre, then offset), composited back to front, softened as if blurred with a Gaussian
+// (radius 60 pt), faded at the edges of the drifted field as a non-opaque blur fades them,
+// and saturated ×1.4 on the un-premultiplied colour. Coordinates are logical pixels.
+
+layout(location = 0) in vec2 qt_TexCoord0;
+layout(location = 0) out vec4 fragColor;
+
+layout(std140, binding = 0) uniform buf {
+    mat4 qt_Matrix;
+    float qt_Opacity;
+    vec2 itemSize;
+    float driftScale;
+    vec2 driftOffset;
+    vec4 glow1;
+    vec4 glow2;
+    vec4 glow3;
+    vec4 glow4;
+};
+
+const float kSigma = 30.0;       // blur radius 60 taken as two standard deviations
+const float kGlowOpacity = 0.85;
+const float kSaturation = 1.4;
+
+// Standard normal CDF and density (logistic approximation of the CDF).
+float cdf(float u) { return 1.0 / (1.0 + exp(-1.702 * u)); }
+float pdf(float u) { return 0.3989423 * exp(-0.5 * u * u); }
+// The ramp max(x, 0) convolved with the Gaussian.
+float softRamp(float x) { float u = x / kSigma; return kSigma * (u * cdf(u) + pdf(u)); }
+// The linear falloff 1 − d/R (clamped to [0, 1]) convolved with the Gaussian along d.
+float falloff(float d, float radius) { return clamp((softRamp(radius - d) - softRamp(-d)) / radius, 0.0, 1.0); }
+
+vec4 over(vec4 dst, vec3 colour, float alpha)
+{
+    return vec4(colour * alpha + dst.rgb * (1.0 - alpha), alpha + dst.a * (1.0 - alpha));
+}
+
+void main()
+{
+    vec2 p = qt_TexCoord0 * itemSize;
+    vec2 centre = itemSize * 0.5;
+    // The glow stack drawn at q lands at p = (q − c)·s + c + offset.
+    vec2 q = (p - driftOffset - centre) / driftScale + centre;
+
+    vec4 acc = vec4(0.0);
+    acc = over(acc, glow1.rgb, kGlowOpacity * falloff(distance(q, vec2(0.30, 0.30) * itemSize), 330.0));
+    acc = over(acc, glow2.rgb, kGlowOpacity * falloff(distance(q, vec2(0.75, 0.60) * itemSize), 330.0));
+    acc = over(acc, glow3.rgb, kGlowOpacity * falloff(distance(q, vec2(0.50, 0.90) * itemSize), 360.0));
+    acc = over(acc, glow4.rgb, kGlowOpacity * falloff(distance(q, vec2(0.85, 0.80) * itemSize), 300.0));
+
+    // The drifted field covers [c + offset − s·c, c + offset + s·c]; outside it the blur sees
+    // transparency.
+    vec2 lo = centre + driftOffset - centre * driftScale;
+    vec2 hi = centre + driftOffset + centre * driftScale;
+    float edge = cdf((p.x - lo.x) / kSigma) * cdf((hi.x - p.x) / kSigma)
+               * cdf((p.y - lo.y) / kSigma) * cdf((hi.y - p.y) / kSigma);
+    acc *= edge;
+
+    if (acc.a > 0.0001) {
+        vec3 c = acc.rgb / acc.a;
+        float luma = dot(c, vec3(0.2126, 0.7152, 0.0722));
+        c = clamp(mix(vec3(luma), c, kSaturation), 0.0, 1.0);
+        acc.rgb = c * acc.a;
+    }
+    fragColor = acc * qt_Opacity;
+}

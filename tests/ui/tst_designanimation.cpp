@@ -1,0 +1,198 @@
+// The ambient animations on a hand-driven clock: with the gate off nothing ticks, repaints or
+// moves; with it on the particles take every tick and the mesh at most one per 50 ms; off again
+// the still frames return. Reduce Motion from a fake portal turns the gate off and on live.
+
+#include "ui/design/AnimationActivityView.h"
+#include "ui/design/FrameClock.h"
+#include "ui/design/MeshGradient.h"
+#include "ui/design/MotionPreferences.h"
+#include "ui/design/ParticleCanvas.h"
+
+#include "DesignTestSupport.h"
+#include "FakeSettingsPortal.h"
+#include "PrivateSessionBus.h"
+
+#include <QSignalSpy>
+
+using namespace designtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray sceneQml = R"(
+import QtQuick
+import Cantorella.Design
+Item {
+    id: root
+    property FrameClock frameClock
+    property MotionPreferences prefs
+    property bool playing: false
+    AnimationActivityView {
+        id: gate
+        objectName: "gate"
+        anchors.fill: parent
+        isPlaying: root.playing
+        motionPreferences: root.prefs
+        MeshGradientBackground {
+            objectName: "mesh"
+            anchors.fill: parent
+            isAnimating: gate.active
+            frameClock: root.frameClock
+        }
+        ParticleCanvas {
+            objectName: "particles"
+            anchors.fill: parent
+            isAnimating: gate.active
+            frameClock: root.frameClock
+        }
+    }
+}
+)";
+
+const QString gnome = QStringLiteral("org.gnome.desktop.interface");
+const QString animationsKey = QStringLiteral("enable-animations");
+
+} // namespace
+
+class DesignAnimationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        configureApplication();
+        QVERIFY(m_bus.isRunning());
+        m_portal = std::make_unique<FakeSettingsPortal>(m_bus.connect(QStringLiteral("portal")));
+        m_portal->set(gnome, animationsKey, true);
+        QVERIFY(m_portal->publish());
+    }
+    void init()
+    {
+        failOnAnyWarning();
+        m_clock = std::make_unique<ManualContinuousClock>();
+        m_frameClock = std::make_unique<FrameClock>(m_clock.get());
+        m_prefs = std::make_unique<MotionPreferences>(QByteArray(), m_bus.connect(QStringLiteral("prefs%1").arg(++m_n)));
+        m_scene = std::make_unique<Scene>();
+        QVERIFY(m_scene->load(sceneQml, {320, 380},
+                              {{QStringLiteral("frameClock"), QVariant::fromValue(m_frameClock.get())},
+                               {QStringLiteral("prefs"), QVariant::fromValue(m_prefs.get())}}));
+        m_gate = m_scene->find<AnimationActivityView>(QStringLiteral("gate"));
+        m_particles = m_scene->find<ParticleCanvas>(QStringLiteral("particles"));
+        m_drift = m_scene->root->findChild<MeshDrift *>();
+        QVERIFY(m_gate && m_particles && m_drift);
+        QTest::qWait(50); // the portal's first answers
+    }
+    void cleanup()
+    {
+        m_scene.reset();
+        m_prefs.reset();
+        m_frameClock.reset();
+        m_clock.reset();
+        m_portal->change(gnome, animationsKey, true);
+    }
+
+    void gatedOffNothingTicksOrRepaints();
+    void animatingThenStillAgain();
+    void reduceMotionFromThePortalFlipsTheGateLive();
+
+private:
+    // Moves the clock one frame at a time, letting each woken sleeper run.
+    void advanceFrames(int frames)
+    {
+        for (int i = 0; i < frames; ++i) {
+            m_clock->advance(FrameClock::interval);
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        }
+    }
+    void setPlaying(bool playing) { QVERIFY(m_scene->root->setProperty("playing", playing)); }
+
+    PrivateSessionBus m_bus;
+    std::unique_ptr<FakeSettingsPortal> m_portal;
+    std::unique_ptr<ManualContinuousClock> m_clock;
+    std::unique_ptr<FrameClock> m_frameClock;
+    std::unique_ptr<MotionPreferences> m_prefs;
+    std::unique_ptr<Scene> m_scene;
+    AnimationActivityView *m_gate = nullptr;
+    ParticleCanvas *m_particles = nullptr;
+    MeshDrift *m_drift = nullptr;
+    int m_n = 0;
+};
+
+void DesignAnimationTest::gatedOffNothingTicksOrRepaints()
+{
+    QCOMPARE(m_gate->isActive(), false);
+    QCOMPARE(m_particles->drawnTime(), m_particles->staticNow());
+    QCOMPARE(m_drift->progress(), 0.0);
+    QTest::qWait(100); // the first frames are on screen
+
+    QSignalSpy ticks(m_frameClock.get(), &FrameClock::ticked);
+    QSignalSpy frames(m_scene->window.get(), &QQuickWindow::afterRendering);
+    QSignalSpy particleFrames(m_particles, &ParticleCanvas::drawnTimeChanged);
+    QSignalSpy meshFrames(m_drift, &MeshDrift::transformChanged);
+    advanceFrames(300); // 10 s
+    QTest::qWait(100);
+    QCOMPARE(m_frameClock->isRunning(), false);
+    QCOMPARE(m_clock->pendingSleepers(), 0); // no timer at all
+    QCOMPARE(ticks.count(), 0);
+    QCOMPARE(particleFrames.count(), 0);
+    QCOMPARE(meshFrames.count(), 0);
+    QCOMPARE(frames.count(), 0);
+}
+
+void DesignAnimationTest::animatingThenStillAgain()
+{
+    QTest::qWait(100);
+    const QImage still = m_scene->window->grabWindow();
+
+    setPlaying(true);
+    QTRY_COMPARE(m_gate->isActive(), true);
+    QCOMPARE(m_frameClock->isRunning(), true);
+    QTRY_COMPARE(m_clock->pendingSleepers(), 1); // one timer for both animations
+
+    QSignalSpy ticks(m_frameClock.get(), &FrameClock::ticked);
+    QSignalSpy particleFrames(m_particles, &ParticleCanvas::drawnTimeChanged);
+    QSignalSpy frames(m_scene->window.get(), &QQuickWindow::afterRendering);
+    QList<double> meshTimes;
+    connect(m_drift, &MeshDrift::transformChanged, this, [this, &meshTimes] { meshTimes << m_frameClock->now(); });
+    advanceFrames(30); // 1 s
+    QCOMPARE(ticks.count(), 30);
+    QCOMPARE(particleFrames.count(), 30);
+    QVERIFY2(meshTimes.size() >= 14 && meshTimes.size() <= 20, qPrintable(QString::number(meshTimes.size())));
+    for (qsizetype i = 1; i < meshTimes.size(); ++i)
+        QVERIFY(meshTimes[i] - meshTimes[i - 1] >= MeshDrift::minimumInterval - 1e-9);
+    QVERIFY(m_particles->drawnTime() != m_particles->staticNow());
+    QTRY_VERIFY(frames.count() > 0); // the window does render the frames it is given
+
+    setPlaying(false);
+    QTRY_COMPARE(m_gate->isActive(), false);
+    QTRY_COMPARE(m_clock->pendingSleepers(), 0);
+    QCOMPARE(m_particles->drawnTime(), m_particles->staticNow());
+    QCOMPARE(m_drift->progress(), 0.0);
+    QTRY_COMPARE(m_scene->window->grabWindow(), still);
+}
+
+void DesignAnimationTest::reduceMotionFromThePortalFlipsTheGateLive()
+{
+    setPlaying(true);
+    QTRY_COMPARE(m_gate->isActive(), true);
+    QSignalSpy activeChanged(m_gate, &AnimationActivityView::activeChanged);
+
+    m_portal->change(gnome, animationsKey, false);
+    QTRY_COMPARE(m_gate->isActive(), false);
+    QTRY_COMPARE(m_clock->pendingSleepers(), 0);
+    QCOMPARE(activeChanged.count(), 1);
+
+    m_portal->change(gnome, animationsKey, false); // no change
+    QTest::qWait(50);
+    QCOMPARE(activeChanged.count(), 1);
+
+    m_portal->change(gnome, animationsKey, true);
+    QTRY_COMPARE(m_gate->isActive(), true);
+    QCOMPARE(activeChanged.count(), 2);
+    QCOMPARE(m_frameClock->isRunning(), true);
+}
+
+QTEST_MAIN(DesignAnimationTest)
+#include "tst_designanimation.moc"
