@@ -22,6 +22,7 @@
 #include "session/player/CardLightingCoordinator.h"
 #include "session/player/PlayerViewModel.h"
 #include "session/qml/ClockHandle.h"
+#include "ui/design/FrameClock.h"
 
 #include <QDir>
 #include <QJSEngine>
@@ -52,6 +53,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     , m_cardLighting(new CardLightingCoordinator(m_continuousClock, this))
     , m_clocks(new ClockHandle(m_continuousClock, m_wallClock, this))
 {
+    m_clocks->setFrameClock(new FrameClock(m_continuousClock, m_clocks));
     qCInfo(lcApp, "AppState.init() called");
     m_probe->trace(QStringLiteral("AppState.init"), QString(), 1);
     m_watchdog->start();

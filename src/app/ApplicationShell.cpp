@@ -12,6 +12,8 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(Cantorella_SessionPlugin)
+Q_IMPORT_QML_PLUGIN(Cantorella_DesignPlugin)
+Q_IMPORT_QML_PLUGIN(Cantorella_AccountPlugin)
 Q_IMPORT_QML_PLUGIN(Cantorella_PlayerPlugin)
 Q_IMPORT_QML_PLUGIN(Cantorella_AppPlugin)
 

@@ -1,8 +1,9 @@
 import QtQuick
 import QtQuick.Controls
+import Cantorella.Account
 import Cantorella.App
+import Cantorella.Design
 import Cantorella.Player
-import Cantorella.Session
 
 // The main window. Its content is the root view AppState decides: the loading screen, the
 // sign-in view or the player. Ctrl+, opens (or raises) the settings window in every state.
@@ -16,7 +17,11 @@ ApplicationWindow {
     minimumHeight: 800
     visible: true
     title: "Cantorella"
-    color: "#06030f"
+    color: Theme.backgroundInk
+
+    MotionPreferences {
+        id: motion
+    }
 
     Shortcut {
         sequence: "Ctrl+,"
@@ -49,34 +54,30 @@ ApplicationWindow {
 
     Component {
         id: signInComponent
-        SignInStandIn {
+        SignInView {
             objectName: "signInView"
+            auth: AppState.auth
+            reduceMotion: motion.reduceMotion
         }
     }
 
     Component {
         id: playerComponent
-        Item {
+        MainView {
             objectName: "playerView"
-            MainView {
-                objectName: "mainView"
-                anchors.fill: parent
-                vm: AppState.viewModel
-                cardStore: AppState.cardStore
-                cardLighting: AppState.cardLighting
-                toastCenter: AppState.toastCenter
-                clocks: AppState.clocks
-                onRetryLyricsRequested: AppState.retryLyrics()
-                onRetryCardsRequested: AppState.retryCards()
-            }
-            ToastStandIn {
-                anchors.fill: parent
-                center: AppState.toastCenter
-            }
+            vm: AppState.viewModel
+            cardStore: AppState.cardStore
+            cardLighting: AppState.cardLighting
+            toastCenter: AppState.toastCenter
+            clocks: AppState.clocks
+            reduceMotion: motion.reduceMotion
+            onRetryLyricsRequested: AppState.retryLyrics()
+            onRetryCardsRequested: AppState.retryCards()
         }
     }
 
     SettingsWindow {
         id: settingsWindow
+        auth: AppState.auth
     }
 }

@@ -1,19 +1,22 @@
 import QtQuick
 import QtQuick.Controls
-import Cantorella.App
+import Cantorella.Account
+import Cantorella.Design
 
 // The settings window: hidden until Ctrl+, opens it; opening it again raises it.
 ApplicationWindow {
     id: settings
     objectName: "settingsWindow"
 
-    width: 480
-    height: 360
+    required property QtObject auth
+
+    width: Math.max(480, view.implicitWidth)
+    height: Math.max(360, view.implicitHeight)
     minimumWidth: 420
     minimumHeight: 300
     visible: false
     title: "设置"
-    color: "#06030f"
+    color: Theme.backgroundInk
 
     function present() {
         show()
@@ -21,8 +24,10 @@ ApplicationWindow {
         requestActivate()
     }
 
-    SettingsStandIn {
+    SettingsView {
+        id: view
         objectName: "settingsView"
         anchors.fill: parent
+        auth: settings.auth
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick
+import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
 
@@ -12,6 +13,7 @@ Item {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
+    required property bool reduceMotion
 
     signal retryLyricsRequested()
     signal retryCardsRequested()
@@ -26,7 +28,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
-        color: "#06030f"
+        color: Theme.backgroundInk
     }
 
     Column {
@@ -55,5 +57,14 @@ Item {
             font.pixelSize: 16
             text: caption.artist
         }
+    }
+
+    // Any toast of the application, over the bottom of the window.
+    ToastView {
+        objectName: "mainView.toast"
+        anchors.fill: parent
+        text: root.toastCenter.currentText
+        toastId: root.toastCenter.currentId
+        reduceMotion: root.reduceMotion
     }
 }
