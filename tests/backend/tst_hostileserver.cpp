@@ -18,8 +18,8 @@ namespace {
 enum class Call { lyrics, cards, story, upload, download, signIn, signUp };
 
 const QList<QPair<const char *, Call>> allCalls = {
-    {"lyrics", Call::lyrics}, {"cards", Call::cards},    {"story", Call::story},   {"upload", Call::upload},
-    {"download", Call::download}, {"sign-in", Call::signIn}, {"sign-up", Call::signUp},
+    {"lyrics", Call::lyrics},     {"cards", Call::cards},     {"story", Call::story},   {"upload", Call::upload},
+    {"download", Call::download}, {"sign-in", Call::signIn},  {"sign-up", Call::signUp},
 };
 
 QString pathOf(Call call)
@@ -168,7 +168,8 @@ class TestHostileServer : public QObject
         return QStringLiteral("success");
     }
 
-    // Builds the clients' sessions; `wholeTransfer` replaces both whole-transfer limits.
+    // Builds the clients' sessions as the program does; `wholeTransfer` replaces both
+    // whole-transfer limits (30 s and 90 s) so that a test can outlast them.
     void startWith(std::optional<std::chrono::milliseconds> wholeTransfer = std::nullopt)
     {
         HttpSession::Configuration backend = RemoteAPIConfig::sharedSessionConfiguration();
@@ -192,20 +193,23 @@ private slots:
         authSession.reset();
     }
 
-    // Each call's idle time-out and answer limit, as its client puts them into the request.
+    // Each call's idle time-out and answer limit, as its client puts them into the request, and
+    // the whole-transfer limit of the session it goes through.
     void requestsAsBuilt_data()
     {
+        using ms = std::chrono::milliseconds;
         QTest::addColumn<Call>("call");
-        QTest::addColumn<std::chrono::milliseconds>("timeout");
+        QTest::addColumn<ms>("timeout");
         QTest::addColumn<qint64>("maximumAnswerSize");
+        QTest::addColumn<ms>("wholeTransfer");
         const qint64 fewMiB = 4 * 1024 * 1024;
-        QTest::newRow("lyrics") << Call::lyrics << std::chrono::milliseconds(12s) << fewMiB;
-        QTest::newRow("cards") << Call::cards << std::chrono::milliseconds(75s) << fewMiB;
-        QTest::newRow("story") << Call::story << std::chrono::milliseconds(30s) << fewMiB;
-        QTest::newRow("upload") << Call::upload << std::chrono::milliseconds(60s) << fewMiB;
-        QTest::newRow("download") << Call::download << std::chrono::milliseconds(60s) << 512LL * 1024 * 1024;
-        QTest::newRow("sign-in") << Call::signIn << std::chrono::milliseconds(15s) << fewMiB;
-        QTest::newRow("sign-up") << Call::signUp << std::chrono::milliseconds(15s) << fewMiB;
+        QTest::newRow("lyrics") << Call::lyrics << ms(12s) << fewMiB << ms(90s);
+        QTest::newRow("cards") << Call::cards << ms(75s) << fewMiB << ms(90s);
+        QTest::newRow("story") << Call::story << ms(30s) << fewMiB << ms(90s);
+        QTest::newRow("upload") << Call::upload << ms(60s) << fewMiB << ms(90s);
+        QTest::newRow("download") << Call::download << ms(60s) << 512LL * 1024 * 1024 << ms(90s);
+        QTest::newRow("sign-in") << Call::signIn << ms(15s) << fewMiB << ms(30s);
+        QTest::newRow("sign-up") << Call::signUp << ms(15s) << fewMiB << ms(30s);
     }
 
     void requestsAsBuilt()
@@ -213,14 +217,16 @@ private slots:
         QFETCH(Call, call);
         QFETCH(std::chrono::milliseconds, timeout);
         QFETCH(qint64, maximumAnswerSize);
+        QFETCH(std::chrono::milliseconds, wholeTransfer);
         startWith();
         fixture->server.setReply(pathOf(call), Reply::json(500, QJsonObject{}));
         QCOMPARE(outcomeOf(call), statusFailure(call, 500));
 
-        const QList<Http::Request> &sent = isAuthCall(call) ? authSession->sent : session->sent;
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent.first().timeout, timeout);
-        QCOMPARE(sent.first().maximumAnswerSize, maximumAnswerSize);
+        const RecordingHttpSession &used = isAuthCall(call) ? *authSession : *session;
+        QCOMPARE(used.sent.size(), 1);
+        QCOMPARE(used.sent.first().timeout, timeout);
+        QCOMPARE(used.sent.first().maximumAnswerSize, maximumAnswerSize);
+        QCOMPARE(used.configuration().resourceTimeout, std::optional(wholeTransfer));
     }
 
     // A redirect is the answer: its status comes back as the call's status error, and nothing —
@@ -275,7 +281,8 @@ private slots:
     {
         QFETCH(Call, call);
         QFETCH(bool, declared);
-        const qint64 limit = call == Call::download ? RemoteAPIConfig::maximumBackupSize : Http::Request().maximumAnswerSize;
+        const qint64 limit =
+            call == Call::download ? RemoteAPIConfig::maximumBackupSize : Http::Request().maximumAnswerSize;
         startWith();
         fixture->server.setReply(pathOf(call), Reply::endless(200, declared ? std::optional(limit + 1) : std::nullopt));
 
@@ -323,11 +330,6 @@ private slots:
     void tricklingAnswersEndByTheWholeTransferLimit()
     {
         QFETCH(Call, call);
-        // The program's own limits, 30 s for the authentication service and 90 s for the backend,
-        // stand behind the short one used here.
-        QCOMPARE(*(isAuthCall(call) ? AuthService::httpConfiguration() : RemoteAPIConfig::sharedSessionConfiguration())
-                      .resourceTimeout,
-                 isAuthCall(call) ? std::chrono::milliseconds(30s) : std::chrono::milliseconds(90s));
         startWith(300ms);
         fixture->server.setReply(pathOf(call), Reply::trickle(200, QByteArray(1000, ' '), 10, 50ms));
 
