@@ -12,10 +12,8 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSignalSpy>
-#include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
 
-Q_IMPORT_QML_PLUGIN(Cantorella_AccountPlugin)
 
 using namespace std::chrono_literals;
 
@@ -266,6 +264,7 @@ private slots:
         QTest::newRow("signed out, 800x950") << false << QSize(800, 950);
         QTest::newRow("signed in, 680x800") << true << QSize(680, 800);
         QTest::newRow("signed out, 680x800") << false << QSize(680, 800);
+        QTest::newRow("signed in, window minimum 420x300") << true << QSize(420, 300);
     }
 
     void settings()
