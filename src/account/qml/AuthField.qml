@@ -15,6 +15,7 @@ ColumnLayout {
     property int echoMode: TextInput.Normal
     property string passwordCharacter: "\u2022"
     property int inputMethodHints: Qt.ImhNone
+    property alias inputObjectName: field.objectName
 
     signal edited(string value)
 

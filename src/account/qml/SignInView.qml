@@ -125,7 +125,7 @@ Item {
                 spacing: 16
 
                 AuthField {
-                    objectName: "signIn.emailField"
+                    inputObjectName: "signIn.email"
                     label: "邮箱"
                     placeholder: "name@example.com"
                     text: vm.email
@@ -133,7 +133,7 @@ Item {
                     onEdited: (value) => vm.email = value
                 }
                 AuthField {
-                    objectName: "signIn.passwordField"
+                    inputObjectName: "signIn.password"
                     label: "密码"
                     placeholder: "至少 6 位"
                     text: vm.password
