@@ -43,19 +43,20 @@ Item {
         hideAnim.start()
     }
 
+    // Read toastId itself here: `shown` may not be re-evaluated yet when these handlers run.
     onToastIdChanged: {
         if (!_ready)
             return
-        if (shown)
+        if (toastId !== "")
             _present(true)
         else
             _dismiss(true)
     }
-    onTextChanged: if (shown) _shownText = text
+    onTextChanged: if (toastId !== "") _shownText = text
 
     Component.onCompleted: {
         _ready = true
-        if (shown)
+        if (toastId !== "")
             _present(false)
     }
 
