@@ -13,7 +13,6 @@ Item {
     property string toastId: ""
     property bool reduceMotion: false
 
-    readonly property bool shown: toastId !== ""
     readonly property real bottomMargin: 24
 
     property string _shownText: ""
@@ -43,7 +42,7 @@ Item {
         hideAnim.start()
     }
 
-    // Read toastId itself here: `shown` may not be re-evaluated yet when these handlers run.
+    // Test toastId itself here: a binding on it may not be re-evaluated yet when these run.
     onToastIdChanged: {
         if (!_ready)
             return
