@@ -196,9 +196,11 @@ private slots:
         QVERIFY(!cards[1]->listeningDifficulty());
         QVERIFY(!cards[1]->lineTimestamp());
 
-        // Still writable, and still version 1.
+        // Taken up the ladder, and still writable.
+        QCOMPARE(container->connect().userVersion(), StoreContainer::schemaVersion);
+        QCOMPARE(store.masteredCards(), QList<LearnedCard *>{cards[0]});
         store.toggleFavorite(songs[0]);
-        QCOMPARE(container->connect().userVersion(), 1);
+        QCOMPARE(store.favoriteSongs(), (QList<SongRecord *>{songs[0], hello}));
     }
 };
 
