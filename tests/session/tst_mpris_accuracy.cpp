@@ -9,11 +9,9 @@
 #include "session/nowplaying/NowPlayingMonitor.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -86,15 +84,6 @@ ContinuousInstant now()
     return ContinuousClock::system()->now();
 }
 
-// Runs the event loop for `span`. Unlike QTest::qWait, which sleeps between rounds of events,
-// it wakes at once for a call on the bus, so the stand-in players answer as promptly as real ones.
-void spin(std::chrono::milliseconds span)
-{
-    QEventLoop loop;
-    QTimer::singleShot(span, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 } // namespace
 
 class TestMprisAccuracy : public QObject
@@ -125,7 +114,7 @@ private:
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < span.count()) {
-            spin(sampleEvery);
+            MprisTestPlayer::serveFor(sampleEvery);
             const ContinuousInstant at = now();
             for (const auto &rig : m_rigs) {
                 const double error = rig->errorMs(at);
@@ -153,7 +142,7 @@ private:
             }
             if (all)
                 return;
-            spin(1ms);
+            MprisTestPlayer::serveFor(1ms);
         }
     }
 
@@ -190,18 +179,18 @@ private Q_SLOTS:
     {
         for (const auto &rig : m_rigs)
             rig->monitor->start();
-        spin(steadyFrom);
+        MprisTestPlayer::serveFor(steadyFrom);
         measure(steadyUntil - steadyFrom, &Rig::steady);
 
         changeAndWait([](MprisTestPlayer &player) { player.seek(120.0); }, &Rig::seekSeenMs);
-        spin(settledAfter);
+        MprisTestPlayer::serveFor(settledAfter);
         measure(settledWindow, &Rig::afterSeek);
 
         changeAndWait([](MprisTestPlayer &player) { player.pause(); }, &Rig::pauseSeenMs);
         measure(pausedFor, &Rig::paused);
 
         changeAndWait([](MprisTestPlayer &player) { player.play(); }, &Rig::resumeSeenMs);
-        spin(settledAfter);
+        MprisTestPlayer::serveFor(settledAfter);
         measure(settledWindow, &Rig::afterResume);
 
         for (const auto &rig : m_rigs) {

@@ -3,6 +3,8 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cmath>
 
@@ -30,6 +32,13 @@ MprisTestPlayer::MprisTestPlayer(QDBusConnection connection, QString busNameSuff
     , m_reporting(reporting)
     , m_startInstant(now())
 {
+}
+
+void MprisTestPlayer::serveFor(std::chrono::milliseconds span)
+{
+    QEventLoop loop;
+    QTimer::singleShot(span, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 bool MprisTestPlayer::publish()

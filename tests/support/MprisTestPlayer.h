@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
 
+#include <chrono>
 #include <random>
 
 // An MPRIS player whose true position is known: it plays along the continuous clock, and its
@@ -27,6 +28,11 @@ public:
     void play();
     void pause();
     void seek(double seconds);
+
+    // Runs the event loop for `span`. Unlike QTest::qWait, which sleeps between rounds of events,
+    // it wakes at once for a call on the bus, so players in this thread answer as promptly as
+    // real ones (a late answer would be timed wrongly by the reader).
+    static void serveFor(std::chrono::milliseconds span);
 
     bool isPlaying() const { return m_playing; }
     double truePosition(ContinuousInstant at) const;
