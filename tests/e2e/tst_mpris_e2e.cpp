@@ -336,7 +336,10 @@ private Q_SLOTS:
               QTest::currentDataTag(), static_cast<long long>(probes.size()), reported[0], reported[1], reported[2],
               stepped[0], stepped[1], stepped[2], lagging[0], lagging[2], slope * 1e6);
         QVERIFY2(stepped[0] <= 15.0 && stepped[1] <= 35.0 && stepped[2] <= 60.0,
-                 qPrintable(QStringLiteral("vs step line %1 / %2 / %3").arg(stepped[0]).arg(stepped[1]).arg(stepped[2])));
+                 qPrintable(QStringLiteral("vs step line %1 / %2 / %3")
+                                .arg(stepped[0])
+                                .arg(stepped[1])
+                                .arg(stepped[2])));
         if (tuned) {
             QVERIFY2(reported[0] <= 20.0, qPrintable(QString::number(reported[0])));
             QVERIFY2(reported[2] <= 60.0, qPrintable(QString::number(reported[2])));

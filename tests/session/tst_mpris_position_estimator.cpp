@@ -97,8 +97,12 @@ private Q_SLOTS:
         QTest::newRow("holding: one step bracket below every floor is left out")
             << QList<PositionRead>{watchedStep(0, 100, 50, 158, 160, 161), readAt(2000, -2),
                                    // A bracket that puts the line 60 ms low (an answer computed late).
-                                   watchedStep(4000, 10, 5, 4100, 4040, 4102), watchedStep(6000, 20, 30, 6099, 6100, 6101)}
+                                   watchedStep(4000, 10, 5, 4100, 4040, 4102),
+                                   watchedStep(6000, 20, 30, 6099, 6100, 6101)}
             << 0.0 << 0.01 << true;
+        QTest::newRow("holding: a step watched over a minute ago no longer counts")
+            << QList<PositionRead>{watchedStep(0, 100, 50, 158, 160, 161), readAt(61000, -30), readAt(63000, -80)}
+            << -30.0 << 0.01 << true;
         QTest::newRow("an immediate move counts as a read, not as a hold")
             << QList<PositionRead>{readAt(0, 10), watchedStep(2000, -20, 0, 2000, 2003, 2003)} << 10.0 << 0.01 << false;
         PositionRead paused = readAt(0, 0);

@@ -139,8 +139,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected"); // "player|position|ms before the sample|rate" [+ "|held|from|moved|to"]
 
         const QByteArray ts = QByteArray::number(sampleDate - 0.25, 'f', 3);
-        QTest::newRow("bus name") << R"({"t":"S","e":10,"r":1,"ts":)" + ts + R"(,"b":"mpv","dbgBusName":"org.mpris.MediaPlayer2.mpv"})"
-                                  << "org.mpris.MediaPlayer2.mpv|10|250|1";
+        QTest::newRow("bus name")
+            << R"({"t":"S","e":10,"r":1,"ts":)" + ts + R"(,"b":"mpv","dbgBusName":"org.mpris.MediaPlayer2.mpv"})"
+            << "org.mpris.MediaPlayer2.mpv|10|250|1";
         QTest::newRow("no bus name: the bundle") << R"({"t":"S","e":10,"r":0,"ts":)" + ts + R"(,"b":"mpv"})"
                                                  << "mpv|10|250|0";
         QTest::newRow("watched step")

@@ -152,16 +152,23 @@ void MprisNowPlayingSource::requestRead()
     m_isFetchInFlight = true;
     // A seek announced after this launch is for the next read to find.
     const bool seeked = std::exchange(m_seekedSinceLaunch, false);
+    launch(m_currentRead, {},
+           [this, seeked](const MprisReaderProcess::Outcome &outcome) { completeRead(outcome, seeked); });
+}
+
+void MprisNowPlayingSource::launch(QPointer<MprisReaderProcess> &slot, const QStringList &arguments,
+                                   std::function<void(const MprisReaderProcess::Outcome &)> done)
+{
     auto *read = new MprisReaderProcess(
-        m_readerPath, {}, m_clock,
-        [this, seeked](const MprisReaderProcess::Outcome &outcome) {
-            if (m_currentRead)
-                m_currentRead->deleteLater();
-            m_currentRead = nullptr;
-            completeRead(outcome, seeked);
+        m_readerPath, arguments, m_clock,
+        [&slot, done = std::move(done)](const MprisReaderProcess::Outcome &outcome) {
+            if (slot)
+                slot->deleteLater();
+            slot = nullptr;
+            done(outcome);
         },
         this);
-    m_currentRead = read;
+    slot = read;
     read->start();
 }
 
@@ -182,7 +189,8 @@ void MprisNowPlayingSource::completeRead(const MprisReaderProcess::Outcome &outc
         return;
     m_isFetchInFlight = false;
     if (outcome.readMilliseconds > slowReadThreshold.count())
-        qCWarning(lcNowPlaying, "nowplaying-reader fetch slow: %lld ms", static_cast<long long>(outcome.readMilliseconds));
+        qCWarning(lcNowPlaying, "nowplaying-reader fetch slow: %lld ms",
+                  static_cast<long long>(outcome.readMilliseconds));
     const MprisReaderOutput::Result parsed = parse(outcome);
     std::optional<NowPlayingTrack> result;
     if (parsed.track) {
@@ -226,7 +234,8 @@ NowPlayingTrack MprisNowPlayingSource::follow(NowPlayingTrack track, const std::
 
 double MprisNowPlayingSource::estimatedElapsed(const NowPlayingTrack &track) const
 {
-    const double position = m_estimator.positionAt(track.sampleHostTime.value_or(m_clock->now())).value_or(track.elapsed);
+    const ContinuousInstant at = track.sampleHostTime.value_or(m_clock->now());
+    const double position = m_estimator.positionAt(at).value_or(track.elapsed);
     return track.duration > 0 && track.duration < position ? track.duration : position;
 }
 
@@ -264,17 +273,10 @@ void MprisNowPlayingSource::launchSettlingRead()
     if (!m_isRunning || m_settlingReadsLeft <= 0 || m_settlingRead)
         return;
     const quint64 generation = m_signalGeneration;
-    auto *read = new MprisReaderProcess(
-        m_readerPath, {QStringLiteral("--watch"), QString::number(settlingWatch.count())}, m_clock,
-        [this, generation](const MprisReaderProcess::Outcome &outcome) {
-            if (m_settlingRead)
-                m_settlingRead->deleteLater();
-            m_settlingRead = nullptr;
-            completeSettlingRead(generation, outcome);
-        },
-        this);
-    m_settlingRead = read;
-    read->start();
+    launch(m_settlingRead, {QStringLiteral("--watch"), QString::number(settlingWatch.count())},
+           [this, generation](const MprisReaderProcess::Outcome &outcome) {
+               completeSettlingRead(generation, outcome);
+           });
 }
 
 void MprisNowPlayingSource::completeSettlingRead(quint64 generation, const MprisReaderProcess::Outcome &outcome)

@@ -15,6 +15,7 @@
 #include <QVariantMap>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace MprisReaderOutput {
@@ -80,6 +81,9 @@ private Q_SLOTS:
 
 private:
     void requestRead();
+    // Runs the reader with `arguments`; `slot` holds the run until it reports to `done`.
+    void launch(QPointer<MprisReaderProcess> &slot, const QStringList &arguments,
+                std::function<void(const MprisReaderProcess::Outcome &)> done);
     void completeRead(const MprisReaderProcess::Outcome &outcome, bool seeked);
     void unsubscribe();
     // A player signalled: settling reads under way may have read the state before the change.

@@ -11,14 +11,6 @@ double secondsBetween(ContinuousInstant from, ContinuousInstant to)
     return double((to - from).count()) / 1e9;
 }
 
-template<class T>
-void pushBounded(std::deque<T> &values, T value, std::size_t limit)
-{
-    values.push_back(value);
-    if (values.size() > limit)
-        values.pop_front();
-}
-
 // The middle of the range, without the highest and the lowest value from three values on.
 double trimmedMidrange(std::vector<double> values)
 {
@@ -65,51 +57,71 @@ void PositionEstimator::include(const PositionRead &read)
     Line &line = *m_line;
     if (line.first.rate <= 0) {
         // Paused: nothing moves, and the latest answer is the position.
-        line.floors = {read.position};
         line.offset = read.position;
         return;
     }
-    pushBounded(line.floors, offsetOf(read.position, read.at), maxFloors);
-    if (read.watch && read.watch->moved) {
+    addBound(line.floors, read.at, read.position);
+    if (read.watch) {
         const PositionRead::Watch &watch = *read.watch;
         if (watch.held > 0)
             line.holds = true;
-        // The answer after the move is a read like any other. For a player that holds its
-        // position, the new value also became true after the last answer that still gave the
-        // old one was asked: a ceiling (only used once the player is known to hold).
-        pushBounded(line.floors, offsetOf(*watch.moved, watch.to), maxFloors);
-        pushBounded(line.ceilings, offsetOf(*watch.moved, watch.from), maxCeilings);
-    } else if (read.watch && read.watch->held > 0) {
-        line.holds = true;
+        if (watch.moved) {
+            // The answer after the move is a read like any other. For a player that holds its
+            // position, the new value also became true after the last answer that still gave
+            // the old one was asked: a ceiling (only used once the player is known to hold).
+            addBound(line.floors, watch.to, *watch.moved);
+            addBound(line.ceilings, watch.from, *watch.moved);
+        }
+    }
+    const ContinuousInstant forgetBefore = read.at - memory;
+    for (std::deque<Bound> *bounds : {&line.floors, &line.ceilings}) {
+        while (!bounds->empty() && bounds->front().at < forgetBefore)
+            bounds->pop_front();
     }
     estimate();
+}
+
+void PositionEstimator::addBound(std::deque<Bound> &bounds, ContinuousInstant at, double position)
+{
+    bounds.push_back({at, offsetOf(position, at)});
+    if (bounds.size() > maxBounds)
+        bounds.pop_front();
 }
 
 void PositionEstimator::estimate()
 {
     Line &line = *m_line;
-    std::vector<double> floors(line.floors.begin(), line.floors.end());
+    const auto offsets = [](const std::deque<Bound> &bounds) {
+        std::vector<double> values;
+        values.reserve(bounds.size());
+        for (const Bound &bound : bounds)
+            values.push_back(bound.offset);
+        return values;
+    };
+    std::vector<double> floors = offsets(line.floors);
+    if (floors.empty())
+        return; // every read forgotten; keep the estimate
     if (!line.holds) {
         line.offset = trimmedMidrange(std::move(floors));
         return;
     }
     std::sort(floors.begin(), floors.end(), std::greater<>());
-    std::vector<double> ceilings(line.ceilings.begin(), line.ceilings.end());
+    std::vector<double> ceilings = offsets(line.ceilings);
     std::sort(ceilings.begin(), ceilings.end());
     if (ceilings.empty()) {
         line.offset = floors[0];
         return;
     }
-    double floor = floors[0];
-    double ceiling = ceilings[0];
-    if (floor > ceiling) {
-        if (floors.size() > 1 && floors[1] <= ceiling)
-            floor = floors[1]; // one floor above every ceiling
-        else if (ceilings.size() > 1 && ceilings[1] >= floor)
-            ceiling = ceilings[1]; // one ceiling below every floor
+    double highestFloor = floors[0];
+    double lowestCeiling = ceilings[0];
+    if (highestFloor > lowestCeiling) {
+        if (floors.size() > 1 && floors[1] <= lowestCeiling)
+            highestFloor = floors[1]; // one floor above every ceiling
+        else if (ceilings.size() > 1 && ceilings[1] >= highestFloor)
+            lowestCeiling = ceilings[1]; // one ceiling below every floor
         // Otherwise the steps themselves jitter; the middle of the overlap is the best guess.
     }
-    line.offset = (floor + ceiling) / 2;
+    line.offset = (highestFloor + lowestCeiling) / 2;
 }
 
 std::optional<double> PositionEstimator::positionAt(ContinuousInstant at) const

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <deque>
 #include <optional>
 
@@ -57,8 +58,10 @@ class PositionEstimator
 public:
     // A read that disagrees with the line by more than this begins a new one.
     static constexpr double maxDisagreement = 1.0; // seconds
-    static constexpr std::size_t maxFloors = 32;
-    static constexpr std::size_t maxCeilings = 8;
+    // Reads older than this (behind the newest) no longer count: a player's clock drifts from
+    // ours by up to ~100 ppm, a few milliseconds a minute.
+    static constexpr std::chrono::seconds memory{60};
+    static constexpr std::size_t maxBounds = 64; // of each kind
 
     // A read taken to follow the player (start, poll, signal). `seeked`: the player announced a
     // seek after the previous read was asked for. Returns true when the read began a new line.
@@ -74,20 +77,26 @@ public:
     bool holdsPosition() const { return m_line && m_line->holds; }
 
 private:
+    // An offset (position − rate × seconds since the line's first read) a read puts the line at
+    // or above (a floor; for a player that does not hold, around), or below (a ceiling).
+    struct Bound
+    {
+        ContinuousInstant at;
+        double offset;
+    };
     struct Line
     {
         PositionRead first;
         bool holds = false;
-        // Offsets (position − rate × seconds since first.at) the reads put the line at or above
-        // (or around, for a player that does not hold), and below.
-        std::deque<double> floors;
-        std::deque<double> ceilings;
+        std::deque<Bound> floors;
+        std::deque<Bound> ceilings;
         double offset = 0; // the estimate
     };
 
     double offsetOf(double position, ContinuousInstant at) const;
     bool disagrees(const PositionRead &read) const;
     void include(const PositionRead &read);
+    void addBound(std::deque<Bound> &bounds, ContinuousInstant at, double position);
     void estimate();
 
     std::optional<Line> m_line;
