@@ -5,9 +5,9 @@
 #include <QChar>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <limits>
-#include <array>
 #include <string_view>
 #include <vector>
 
@@ -50,40 +50,56 @@ inline bool isBlank(char16_t c)
     return Text::contains(Text::CharSet::horizontalWhitespace, c);
 }
 
-// A run of up to `maxCount` decimal digits (counted in code points).
+// A run of at most `maxCount` decimal digits (counted in code points).
 struct DigitRun
 {
+    qsizetype end;     // the index after the run
     int count = 0;
-    int value = 0;      // meaningful only when `reads`
-    bool reads = true;  // every digit ASCII
+    int value = 0;     // meaningful only when `reads`
+    bool reads = true; // every digit ASCII
 };
 
-// Reads digits from p[i] on, never past `end`; returns the index after the run.
-inline qsizetype readDigits(Units p, qsizetype i, qsizetype end, int maxCount, DigitRun *run)
+// Goes on with `run` over digits of any script. A lone surrogate's category is Cs, never Nd.
+void continueWithAnyDigits(Units p, qsizetype end, int maxCount, DigitRun *run)
 {
-    while (run->count < maxCount && i < end) {
-        const char16_t c = p[i];
-        if (c >= u'0' && c <= u'9') {
-            run->value = run->value * 10 + (c - u'0');
-            ++i;
-        } else if (c < 0x80) {
-            break;
+    while (run->count < maxCount && run->end < end) {
+        const char16_t c = p[run->end];
+        const unsigned digit = unsigned(c) - u'0';
+        qsizetype length = 1;
+        if (digit <= 9) {
+            run->value = run->value * 10 + int(digit);
+        } else if (QChar::isHighSurrogate(c) && run->end + 1 < end && QChar::isLowSurrogate(p[run->end + 1])) {
+            if (QChar::category(QChar::surrogateToUcs4(c, p[run->end + 1])) != QChar::Number_DecimalDigit)
+                break;
+            length = 2;
+            run->reads = false;
         } else {
-            char32_t codePoint = c;
-            qsizetype length = 1;
-            if (QChar::isHighSurrogate(c) && i + 1 < end && QChar::isLowSurrogate(p[i + 1])) {
-                codePoint = QChar::surrogateToUcs4(c, p[i + 1]);
-                length = 2;
-            }
-            // A lone surrogate's category is Cs, never Nd.
-            if (QChar::category(codePoint) != QChar::Number_DecimalDigit)
+            if (QChar::category(char32_t(c)) != QChar::Number_DecimalDigit)
                 break;
             run->reads = false;
-            i += length;
         }
+        run->end += length;
         ++run->count;
     }
-    return i;
+}
+
+// The digits from p[i] on: ASCII ones in a tight loop, the rest of the run only when a unit
+// outside ASCII follows.
+inline DigitRun readDigits(Units p, qsizetype i, qsizetype end, int maxCount)
+{
+    DigitRun run{i};
+    const qsizetype asciiStop = std::min(end, i + maxCount);
+    while (run.end < asciiStop) {
+        const unsigned digit = unsigned(p[run.end]) - u'0';
+        if (digit > 9)
+            break;
+        run.value = run.value * 10 + int(digit);
+        ++run.end;
+    }
+    run.count = int(run.end - i);
+    if (run.count < maxCount && run.end < end && p[run.end] >= 0x80)
+        continueWithAnyDigits(p, end, maxCount, &run);
+    return run;
 }
 
 struct Stamp
@@ -98,19 +114,16 @@ struct Stamp
 inline bool matchStamp(Units p, qsizetype i, qsizetype end, Stamp *stamp)
 {
     static constexpr double powersOfTen[] = {1.0, 10.0, 100.0, 1000.0};
-    DigitRun minutes;
-    i = readDigits(p, i + 1, end, 3, &minutes);
-    if (minutes.count == 0 || i >= end || p[i] != u':')
+    const DigitRun minutes = readDigits(p, i + 1, end, 3);
+    if (minutes.count == 0 || minutes.end >= end || p[minutes.end] != u':')
         return false;
-    DigitRun seconds;
-    i = readDigits(p, i + 1, end, 2, &seconds);
-    if (seconds.count != 2 || i >= end || p[i] != u'.')
+    const DigitRun seconds = readDigits(p, minutes.end + 1, end, 2);
+    if (seconds.count != 2 || seconds.end >= end || p[seconds.end] != u'.')
         return false;
-    DigitRun fraction;
-    i = readDigits(p, i + 1, end, 3, &fraction);
-    if (fraction.count == 0 || i >= end || p[i] != u']')
+    const DigitRun fraction = readDigits(p, seconds.end + 1, end, 3);
+    if (fraction.count == 0 || fraction.end >= end || p[fraction.end] != u']')
         return false;
-    stamp->end = i + 1;
+    stamp->end = fraction.end + 1;
     stamp->reads = minutes.reads && seconds.reads;
     if (stamp->reads) {
         const double fractionPart = fraction.reads ? double(fraction.value) / powersOfTen[fraction.count] : 0.0;
@@ -119,8 +132,8 @@ inline bool matchStamp(Units p, qsizetype i, qsizetype end, Stamp *stamp)
     return true;
 }
 
-// `c` equals the lower-case ASCII `letter` ignoring case.
-inline bool sameLetterIgnoringCase(char16_t c, char16_t letter)
+// `c` is the lower-case ASCII `letter` or a character that case-folds to it.
+inline bool sameLetterIgnoringCase(char16_t letter, char16_t c)
 {
     if (c < 0x80)
         return (c | 0x20) == letter;
@@ -142,22 +155,6 @@ qsizetype matchIdTag(Units p, qsizetype i, qsizetype end)
     return -1;
 }
 
-// Whether p[begin, end) (trimmed, not empty) is ID tags with blanks between them and nothing else.
-bool holdsOnlyIdTags(Units p, qsizetype begin, qsizetype end)
-{
-    qsizetype i = begin;
-    while (i < end) {
-        if (p[i] != u'[')
-            return false;
-        i = matchIdTag(p, i, end);
-        if (i < 0)
-            return false;
-        while (i < end && isBlank(p[i]))
-            ++i;
-    }
-    return true;
-}
-
 qsizetype skipBlanks(Units p, qsizetype i, qsizetype end)
 {
     while (i < end && isBlank(p[i]))
@@ -172,43 +169,63 @@ qsizetype trimBlanksBefore(Units p, qsizetype begin, qsizetype end)
     return end;
 }
 
-// The words p[begin, end), trimmed of blanks, with every lone surrogate replaced by U+FFFD.
-QString wordsOf(Units p, qsizetype begin, qsizetype end)
+// Whether p[begin, end) (trimmed, not empty) is ID tags with blanks between them and nothing else.
+bool holdsOnlyIdTags(Units p, qsizetype begin, qsizetype end)
+{
+    qsizetype i = begin;
+    while (i < end) {
+        if (p[i] != u'[')
+            return false;
+        i = matchIdTag(p, i, end);
+        if (i < 0)
+            return false;
+        i = skipBlanks(p, i, end);
+    }
+    return true;
+}
+
+// The words p[begin, end) (`end` already trimmed) without the blanks before them. Lone
+// surrogates become U+FFFD; `anySurrogate` tells whether there may be one.
+QString wordsOf(Units p, qsizetype begin, qsizetype end, bool anySurrogate)
 {
     begin = skipBlanks(p, begin, end);
-    end = trimBlanksBefore(p, begin, end);
     QString words = QStringView(p + begin, end - begin).toString();
-    if (std::any_of(p + begin, p + end, [](char16_t c) { return QChar::isSurrogate(c); }))
+    if (anySurrogate)
         return Text::withLoneSurrogatesReplaced(words);
     return words;
 }
 
-// The first '[' or line break in p[i, end), or `end`: the one loop that touches every unit.
-inline qsizetype nextBracketOrLineBreak(Units p, qsizetype i, qsizetype end)
+// The first '[', line break or surrogate in p[i, end), or `end`: the one loop that touches
+// every unit of the text.
+inline qsizetype nextSpecial(Units p, qsizetype i, qsizetype end)
 {
 #if defined(__SSE2__)
-    // Eight units at a time: '[', LF…CR (c − LF ≤ 3, unsigned), NEL, U+2028/U+2029 (c & ~1).
+    // Eight units at a time: '[', LF…CR (c − LF ≤ 3, unsigned), NEL, U+2028/U+2029 (c & ~1),
+    // surrogates (c & 0xF800 is 0xD800).
     const __m128i bracket = _mm_set1_epi16(u'[');
     const __m128i lineFeed = _mm_set1_epi16(0x0A);
     const __m128i three = _mm_set1_epi16(3);
     const __m128i nextLine = _mm_set1_epi16(0x85);
     const __m128i allButLowBit = _mm_set1_epi16(short(0xFFFE));
     const __m128i lineSeparator = _mm_set1_epi16(0x2028);
+    const __m128i surrogateBits = _mm_set1_epi16(short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(short(0xD800));
     for (; i + 8 <= end; i += 8) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
         const __m128i controls =
             _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(units, lineFeed), three), _mm_setzero_si128());
         const __m128i separators = _mm_cmpeq_epi16(_mm_and_si128(units, allButLowBit), lineSeparator);
+        const __m128i surrogates = _mm_cmpeq_epi16(_mm_and_si128(units, surrogateBits), surrogate);
         const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, bracket), controls),
                                           _mm_or_si128(_mm_cmpeq_epi16(units, nextLine), separators));
-        const unsigned mask = unsigned(_mm_movemask_epi8(hits));
+        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_or_si128(hits, surrogates)));
         if (mask != 0)
             return i + std::countr_zero(mask) / 2;
     }
 #endif
     while (i < end) {
         const char16_t c = p[i];
-        if (c == u'[' || isLineBreak(c))
+        if (c == u'[' || isLineBreak(c) || QChar::isSurrogate(c))
             return i;
         ++i;
     }
@@ -223,8 +240,9 @@ inline qsizetype nextBracket(Units p, qsizetype i, qsizetype end)
 
 struct ScannedLine
 {
-    qsizetype end = 0;        // where the scan stopped: a line break or the end of the text
-    qsizetype leadingEnd = 0; // end of the run of stamps that starts the line, each touching the last
+    qsizetype end = 0;         // where the scan stopped: a line break or the end of the scanned text
+    qsizetype leadingEnd = 0;  // end of the run of stamps that starts the line, each touching the last
+    bool anySurrogate = false; // outside the stamps (only when scanning one line)
 };
 
 // The stamps of p[begin, end), left to right, up to the first line break when `oneLine`. Each
@@ -235,9 +253,16 @@ ScannedLine scanStamps(Units p, qsizetype begin, qsizetype end, OnTime &&onTime)
     ScannedLine line{end, begin};
     qsizetype i = begin;
     for (;;) {
-        i = oneLine ? nextBracketOrLineBreak(p, i, end) : nextBracket(p, i, end);
-        if (i == end || p[i] != u'[')
+        i = oneLine ? nextSpecial(p, i, end) : nextBracket(p, i, end);
+        if (i == end)
             break;
+        if (p[i] != u'[') {
+            if (!QChar::isSurrogate(p[i]))
+                break; // a line break
+            line.anySurrogate = true;
+            ++i;
+            continue;
+        }
         Stamp stamp;
         if (!matchStamp(p, i, end, &stamp)) {
             ++i;
@@ -277,12 +302,17 @@ public:
     {
         if (!inTimeOrder)
             sortEntries();
-        QList<SyncedLine> sorted;
-        sorted.reserve(qsizetype(entries.size()));
+        QList<SyncedLine> sorted(qsizetype(entries.size()));
+        SyncedLine *out = sorted.data();
         for (const Entry &entry : entries) {
             LineWords &line = lines[size_t(entry.line)];
+            out->timestamp = entry.time;
             // The last entry of a line takes its words; the others share them.
-            sorted.emplaceBack(SyncedLine{entry.time, --line.entriesLeft == 0 ? std::move(line.words) : line.words});
+            if (--line.entriesLeft == 0)
+                out->text = std::move(line.words);
+            else
+                out->text = line.words;
+            ++out;
         }
         return sorted;
     }
@@ -372,10 +402,11 @@ QList<SyncedLine> LRCParser::parse(const QString &text)
         if (collected.timeCount() == firstEntry)
             continue;
         const qsizetype lineEnd = trimBlanksBefore(p, lineBegin, line.end);
-        if (holdsOnlyIdTags(p, lineBegin, lineEnd))
+        // A line that starts with a stamp does not start with a tag (no key starts with a digit).
+        if (line.leadingEnd == lineBegin && holdsOnlyIdTags(p, lineBegin, lineEnd))
             collected.dropLine(firstEntry); // the order flag may now be pessimistic: harmless
         else
-            collected.finishLine(firstEntry, wordsOf(p, line.leadingEnd, lineEnd));
+            collected.finishLine(firstEntry, wordsOf(p, line.leadingEnd, lineEnd, line.anySurrogate));
     }
     return collected.takeSorted();
 }
