@@ -285,27 +285,27 @@ class Collected
 public:
     void addTime(double time)
     {
-        inTimeOrder = inTimeOrder && (entries.empty() || entries.back().time <= time);
-        entries.push_back(Entry{time, qsizetype(lines.size())});
+        m_inTimeOrder = m_inTimeOrder && (m_entries.empty() || m_entries.back().time <= time);
+        m_entries.push_back(Entry{time, qsizetype(m_lines.size())});
     }
     // The times added since `firstEntry` belong to the line with these words.
     void finishLine(size_t firstEntry, QString words)
     {
-        lines.push_back(LineWords{std::move(words), qsizetype(entries.size() - firstEntry)});
+        m_lines.push_back(LineWords{std::move(words), qsizetype(m_entries.size() - firstEntry)});
     }
     // Drops the times added since `firstEntry`.
-    void dropLine(size_t firstEntry) { entries.resize(firstEntry); }
-    size_t timeCount() const { return entries.size(); }
+    void dropLine(size_t firstEntry) { m_entries.resize(firstEntry); }
+    size_t timeCount() const { return m_entries.size(); }
 
     // The lines in time order; equal times keep file order, as a stable sort keeps them.
     QList<SyncedLine> takeSorted()
     {
-        if (!inTimeOrder)
+        if (!m_inTimeOrder)
             sortEntries();
-        QList<SyncedLine> sorted(qsizetype(entries.size()));
+        QList<SyncedLine> sorted(qsizetype(m_entries.size()));
         SyncedLine *out = sorted.data();
-        for (const Entry &entry : entries) {
-            LineWords &line = lines[size_t(entry.line)];
+        for (const Entry &entry : m_entries) {
+            LineWords &line = m_lines[size_t(entry.line)];
             out->timestamp = entry.time;
             // The last entry of a line takes its words; the others share them.
             if (--line.entriesLeft == 0)
@@ -321,7 +321,7 @@ private:
     struct Entry
     {
         double time;
-        qsizetype line; // index into `lines`
+        qsizetype line; // index into `m_lines`
     };
     struct LineWords
     {
@@ -336,16 +336,16 @@ private:
         return a.time < b.time || (a.time == b.time && a.line < b.line);
     }
 
-    // Most entries arrive in order: those that come after a later time (a repeated line's later
+    // Most m_entries arrive in order: those that come after a later time (a repeated line's later
     // stamps, say) are set aside, sorted alone and merged back.
     void sortEntries()
     {
         std::vector<Entry> inPlace;
         std::vector<Entry> aside;
-        inPlace.reserve(entries.size());
+        inPlace.reserve(m_entries.size());
         // Backwards, an entry is in place when no entry after it has an earlier time.
         double earliestAfter = std::numeric_limits<double>::infinity();
-        for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        for (auto it = m_entries.crbegin(); it != m_entries.crend(); ++it) {
             if (it->time <= earliestAfter) {
                 inPlace.push_back(*it);
                 earliestAfter = it->time;
@@ -355,12 +355,12 @@ private:
         }
         std::reverse(inPlace.begin(), inPlace.end());
         std::sort(aside.begin(), aside.end(), before);
-        std::merge(inPlace.cbegin(), inPlace.cend(), aside.cbegin(), aside.cend(), entries.begin(), before);
+        std::merge(inPlace.cbegin(), inPlace.cend(), aside.cbegin(), aside.cend(), m_entries.begin(), before);
     }
 
-    std::vector<Entry> entries;
-    std::vector<LineWords> lines;
-    bool inTimeOrder = true;
+    std::vector<Entry> m_entries;
+    std::vector<LineWords> m_lines;
+    bool m_inTimeOrder = true;
 };
 
 } // namespace

@@ -15,7 +15,7 @@
 // and lines without a stamp are dropped. The offset tag is never applied. Lines end at LF, VT, FF,
 // CR, NEL, U+2028 and U+2029, each one a line end of its own (CRLF gives an empty line between).
 //
-// One forward scan, no regular expression: a 200 KB file parses in well under a millisecond.
+// One forward scan, no regular expression, and no allocation per line beyond its words.
 struct LRCParser
 {
     // {"ti", "ar", "al", "length", "by", "offset"}
