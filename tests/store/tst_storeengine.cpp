@@ -120,6 +120,8 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::newRow("uuid") << "3f2a9c1e-7b4d-4e2a-9f00-1c2d3e4f5a6b" << true;
         QTest::newRow("letters digits dash underscore") << "User_01-x" << true;
+        QTest::newRow("128 characters") << QString(128, 'a') << true;
+        QTest::newRow("129 characters") << QString(129, 'a') << false;
         QTest::newRow("empty") << "" << false;
         QTest::newRow("parent folder") << "../escape" << false;
         QTest::newRow("slash") << "a/b" << false;

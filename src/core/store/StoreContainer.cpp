@@ -70,9 +70,13 @@ CREATE INDEX cards_mastered ON cards(mastered_at, version, is_mastered) WHERE is
 static_assert(std::size(migrations) == StoreContainer::schemaVersion,
               "the ladder must end at the version this program writes");
 
+// Far above the 36 characters of the service's ids, and short enough for any file system's
+// name limit once "default-" and "-en.store" are added.
+constexpr qsizetype maximumUserIdLength = 128;
+
 bool isValidUserId(const QString &userId)
 {
-    if (userId.isEmpty())
+    if (userId.isEmpty() || userId.size() > maximumUserIdLength)
         return false;
     for (QChar c : userId) {
         const char16_t u = c.unicode();
@@ -97,7 +101,8 @@ QString StoreContainer::fileNameForUser(const QString &userId)
     if (!isValidUserId(userId)) {
         throw StoreError(StoreError::Kind::InvalidUserId, 0,
                          QStringLiteral("Invalid user id for a store file name: only letters, digits, '-' and "
-                                        "'_' are allowed"));
+                                        "'_' are allowed, at most %1 of them")
+                             .arg(maximumUserIdLength));
     }
     return QStringLiteral("default-") + userId + QStringLiteral("-en.store");
 }
