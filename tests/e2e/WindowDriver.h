@@ -9,6 +9,8 @@
 #include <QQuickWindow>
 #include <QTest>
 
+#include <algorithm>
+
 namespace WindowDriver {
 
 inline QQuickItem *item(QQuickWindow *window, const QString &objectName)
@@ -38,18 +40,15 @@ inline bool click(QQuickWindow *window, const QString &objectName)
     return click(window, item(window, objectName));
 }
 
-// Clicks into the text input inside the named item and types `text`.
+// Clicks into the named text input (or the first one inside the named item) and types `text`.
 inline bool type(QQuickWindow *window, const QString &objectName, const QString &text)
 {
-    QQuickItem *group = item(window, objectName);
-    if (!group)
-        return false;
-    QQuickItem *input = nullptr;
-    for (QQuickItem *child : group->findChildren<QQuickItem *>()) {
-        if (child->inherits("QQuickTextInput")) {
-            input = child;
-            break;
-        }
+    QQuickItem *input = item(window, objectName);
+    if (input && !input->inherits("QQuickTextInput")) {
+        const QList<QQuickItem *> children = input->findChildren<QQuickItem *>();
+        const auto found = std::find_if(children.begin(), children.end(),
+                                        [](QQuickItem *child) { return child->inherits("QQuickTextInput"); });
+        input = found == children.end() ? nullptr : *found;
     }
     if (!click(window, input))
         return false;

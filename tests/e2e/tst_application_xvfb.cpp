@@ -196,8 +196,8 @@ private slots:
         // Register: the stand-in confirms at once, so the session arrives with the answer.
         QVERIFY(click(window, QStringLiteral("signIn.modeSwitch")));
         QTRY_COMPARE(item(window, QStringLiteral("signIn.submit"))->property("text").toString(), QStringLiteral("注册"));
-        QVERIFY(type(window, QStringLiteral("signIn.emailField"), email));
-        QVERIFY(type(window, QStringLiteral("signIn.passwordField"), password));
+        QVERIFY(type(window, QStringLiteral("signIn.email"), email));
+        QVERIFY(type(window, QStringLiteral("signIn.password"), password));
         QVERIFY(click(window, QStringLiteral("signIn.submit")));
         QTRY_COMPARE_WITH_TIMEOUT(shownView(window), QStringLiteral("playerView"), 10000);
 
@@ -263,8 +263,8 @@ private slots:
         // Sign in again: the song comes from the store, no new cards request.
         window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        QVERIFY(type(window, QStringLiteral("signIn.emailField"), email));
-        QVERIFY(type(window, QStringLiteral("signIn.passwordField"), password));
+        QVERIFY(type(window, QStringLiteral("signIn.email"), email));
+        QVERIFY(type(window, QStringLiteral("signIn.password"), password));
         QVERIFY(click(window, QStringLiteral("signIn.submit")));
         QTRY_COMPARE_WITH_TIMEOUT(shownView(window), QStringLiteral("playerView"), 10000);
         vm = shell.appState()->viewModel();
@@ -294,8 +294,8 @@ private slots:
             QVERIFY(screenshot(window, screenshots, QStringLiteral("signin-login")));
         }
 
-        QVERIFY(type(window, QStringLiteral("signIn.emailField"), QStringLiteral("not-an-address")));
-        QVERIFY(type(window, QStringLiteral("signIn.passwordField"), password));
+        QVERIFY(type(window, QStringLiteral("signIn.email"), QStringLiteral("not-an-address")));
+        QVERIFY(type(window, QStringLiteral("signIn.password"), password));
         QVERIFY(click(window, QStringLiteral("signIn.submit")));
         QTRY_VERIFY(item(window, QStringLiteral("signIn.errorBanner"))->isVisible());
         for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
@@ -305,7 +305,7 @@ private slots:
 
         QVERIFY(click(window, QStringLiteral("signIn.modeSwitch")));
         QTRY_COMPARE(item(window, QStringLiteral("signIn.submit"))->property("text").toString(), QStringLiteral("注册"));
-        QVERIFY(type(window, QStringLiteral("signIn.emailField"), QStringLiteral("@example.com")));
+        QVERIFY(type(window, QStringLiteral("signIn.email"), QStringLiteral("@example.com")));
         QVERIFY(click(window, QStringLiteral("signIn.submit")));
         QTRY_VERIFY(item(window, QStringLiteral("signIn.confirmation"))->isVisible());
         for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
