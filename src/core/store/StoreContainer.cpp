@@ -65,6 +65,14 @@ CREATE INDEX songs_favorite ON songs(favorited_at, version, is_favorite) WHERE i
 CREATE INDEX cards_favorite ON cards(favorited_at, version, is_favorite) WHERE is_favorite = 1;
 CREATE INDEX cards_mastered ON cards(mastered_at, version, is_mastered) WHERE is_mastered = 1;
 )sql"},
+    // The card lists hand out faults (id, version and song link, read from the index) and
+    // read a card's row only when it is used: the indexes carry the song link too.
+    {2, R"sql(
+DROP INDEX cards_favorite;
+DROP INDEX cards_mastered;
+CREATE INDEX cards_favorite ON cards(favorited_at, version, song_id, is_favorite) WHERE is_favorite = 1;
+CREATE INDEX cards_mastered ON cards(mastered_at, version, song_id, is_mastered) WHERE is_mastered = 1;
+)sql"},
 };
 
 static_assert(std::size(migrations) == StoreContainer::schemaVersion,

@@ -18,7 +18,7 @@ class StoreContainer
 {
 public:
     // The schema version this program writes (PRAGMA user_version).
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
     // "default-" + userId + "-en.store". A user id is only accepted when it is non-empty, at
     // most 128 characters, and made of ASCII letters, digits, '-' and '_'; anything else throws
