@@ -94,6 +94,7 @@ demo_session() {
     keyring="$(mktemp -d)"
     chmod 0700 "$keyring"
     mkdir -p "$DEMO/data" "$DEMO/config" "$DEMO/audio" "$DEMO/logs"
+    echo "$$" >"$DEMO/session.pid"
 
     stop_all() {
         trap - INT TERM EXIT
@@ -104,7 +105,7 @@ demo_session() {
             [ -n "$pid" ] && wait "$pid" 2>/dev/null || true
         done
         [ -n "$keyring_pid" ] && kill -TERM "$keyring_pid" 2>/dev/null || true
-        rm -rf "$keyring"
+        rm -rf "$keyring" "$DEMO/session.pid"
     }
     trap 'stop_all; exit 130' INT
     trap 'stop_all; exit 143' TERM
@@ -184,4 +185,14 @@ fi
 if [ "$REAL" -eq 1 ]; then
     exec "$APP"
 fi
-exec dbus-run-session -- bash "$0" __demo-session
+
+# Ctrl+C reaches every process of the demo at once; dbus-run-session ends at once, while the
+# demo's own shell still stops the application, the player and the server. Wait for it, so the
+# prompt comes back only when everything has ended.
+wait_for_demo_end() {
+    local pid
+    pid="$(cat "$DEMO/session.pid" 2>/dev/null)" || return 0
+    while [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+}
+trap 'wait_for_demo_end; exit 130' INT
+dbus-run-session -- bash "$0" __demo-session

@@ -18,6 +18,18 @@ ApplicationWindow {
     visible: true
     title: "Cantorella"
     color: Theme.backgroundInk
+    // The dark scheme for the Controls drawn on it (tool tips, scroll bars, text fields).
+    palette.window: Theme.backgroundInk
+    palette.windowText: Theme.textPrimary
+    palette.base: Theme.backgroundInk
+    palette.text: Theme.textPrimary
+    palette.toolTipBase: Theme.backgroundInk
+    palette.toolTipText: Theme.textPrimary
+    palette.mid: Qt.alpha("white", 0.3)
+    palette.dark: Qt.alpha("white", 0.5)
+
+    // Closing the main window ends the application, also while the settings window is open.
+    onClosing: Qt.quit()
 
     MotionPreferences {
         id: motion

@@ -17,6 +17,15 @@ ApplicationWindow {
     visible: false
     title: "设置"
     color: Theme.backgroundInk
+    // The dark scheme for the Controls drawn on it (tool tips, scroll bars, text fields).
+    palette.window: Theme.backgroundInk
+    palette.windowText: Theme.textPrimary
+    palette.base: Theme.backgroundInk
+    palette.text: Theme.textPrimary
+    palette.toolTipBase: Theme.backgroundInk
+    palette.toolTipText: Theme.textPrimary
+    palette.mid: Qt.alpha("white", 0.3)
+    palette.dark: Qt.alpha("white", 0.5)
 
     function present() {
         show()

@@ -7,6 +7,8 @@
 #include "app/ApplicationShell.h"
 
 #include <QApplication>
+#include <QQmlApplicationEngine>
+#include <QSignalSpy>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRegularExpression>
@@ -102,6 +104,11 @@ private slots:
         QTRY_COMPARE(shownView(shell), QStringLiteral("signInView"));
         openSettings();
         QVERIFY(settings->minimumWidth() >= 420 && settings->minimumHeight() >= 300);
+
+        // Closing the main window ends the application even with the settings window open.
+        QSignalSpy quit(shell.engine(), &QQmlEngine::quit);
+        window->close();
+        QCOMPARE(quit.count(), 1);
     }
 
     void signOutAndInAgain()
