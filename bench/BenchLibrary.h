@@ -1,7 +1,8 @@
 #pragma once
 
-// The benchmarks' library: 10,000 songs with 10 cards each (one song in ten with its cards
-// mastered), every card with a pronunciation hint and a listening difficulty.
+// The benchmarks' library: 10,000 songs with 10 cards each, every card with a pronunciation
+// hint and a listening difficulty; every card of one song in ten mastered; one song in ten a
+// favourite, with two favourite cards.
 
 #include "core/store/CardStore.h"
 
@@ -54,6 +55,14 @@ inline void fill(const std::shared_ptr<StoreContainer> &container, const QString
                     for (LearnedCard *card : song->cards()) {
                         card->setIsMastered(true);
                         card->setMasteredAt(at);
+                    }
+                }
+                if (i % 10 == 5) {
+                    song->setIsFavorite(true);
+                    song->setFavoritedAt(at);
+                    for (LearnedCard *card : song->cards().mid(0, 2)) {
+                        card->setIsFavorite(true);
+                        card->setFavoritedAt(at);
                     }
                 }
             }

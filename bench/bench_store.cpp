@@ -1,4 +1,5 @@
-// The study store on a library of 10,000 songs with 10 cards each (one in ten mastered).
+// The study store on a library of 10,000 songs with 10 cards each: every card of one song in
+// ten mastered; one song in ten a favourite, with two favourite cards.
 // The pipeline's writes and reads go through CardStoreActor (its thread hop included);
 // the library screens' queries through CardStore, with its objects already loaded and
 // with a fresh store.
@@ -53,6 +54,31 @@ void upsertSong20Cards(benchmark::State &state)
                                                         QStringLiteral("en"), cards));
         benchmark::DoNotOptimize(snap);
     }
+}
+
+// A song the library has not seen, each iteration a new one. The new songs are deleted
+// afterwards (not timed), so the later figures still see a library of 10,000 songs.
+void insertSong20Cards(benchmark::State &state)
+{
+    CardStoreActor actor(library().container);
+    const int first = songCount + 2;
+    int next = first;
+    const QList<GoldenCard> cards = cardsFor(next, 20);
+    for (auto _ : state) {
+        const int song = next++;
+        SongRecordSnapshot snap = wait(actor.upsertSong(keyOf(song), QStringLiteral("New %1").arg(song),
+                                                        QStringLiteral("Artist"), QStringLiteral("[00:01.00]la"),
+                                                        QStringLiteral("en"), cards));
+        benchmark::DoNotOptimize(snap);
+    }
+    // After the timed loop.
+    CardStore store(library().container);
+    store.transaction([&] {
+        for (int song = first; song < next; ++song) {
+            if (SongRecord *record = store.record(keyOf(song)))
+                store.context().remove(record);
+        }
+    });
 }
 
 void snapshotByKey(benchmark::State &state)
@@ -110,11 +136,40 @@ void masteredCardsFreshStore(benchmark::State &state)
     }
 }
 
+// The favourites screen loads the favourite songs and cards together.
+void favorites(benchmark::State &state)
+{
+    CardStore store(library().container);
+    store.favoriteSongs();
+    store.favoriteCards();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store.favoriteSongs());
+        benchmark::DoNotOptimize(store.favoriteCards());
+    }
+}
+
+void favoritesFreshStore(benchmark::State &state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto store = std::make_unique<CardStore>(library().container);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store->favoriteSongs());
+        benchmark::DoNotOptimize(store->favoriteCards());
+        state.PauseTiming();
+        store.reset();
+        state.ResumeTiming();
+    }
+}
+
 } // namespace
 
 BENCHMARK(upsertSong20Cards)->Name("Store/UpsertSong20Cards")->Unit(benchmark::kMillisecond);
+BENCHMARK(insertSong20Cards)->Name("Store/InsertSong20Cards")->Unit(benchmark::kMillisecond);
 BENCHMARK(snapshotByKey)->Name("Store/SnapshotByKey")->Unit(benchmark::kMillisecond);
 BENCHMARK(allSongs)->Name("Store/AllSongs")->Unit(benchmark::kMillisecond);
 BENCHMARK(allSongsFreshStore)->Name("Store/AllSongsFreshStore")->Unit(benchmark::kMillisecond);
 BENCHMARK(masteredCards)->Name("Store/MasteredCards")->Unit(benchmark::kMillisecond);
 BENCHMARK(masteredCardsFreshStore)->Name("Store/MasteredCardsFreshStore")->Unit(benchmark::kMillisecond);
+BENCHMARK(favorites)->Name("Store/Favorites")->Unit(benchmark::kMillisecond);
+BENCHMARK(favoritesFreshStore)->Name("Store/FavoritesFreshStore")->Unit(benchmark::kMillisecond);

@@ -1,9 +1,37 @@
-#include <QCoreApplication>
+// Cantorella: follows the song an MPRIS player plays, shows its synced lyrics and study cards.
+
+#include "app/ApplicationShell.h"
+#include "app/QuitOnSignals.h"
+
+#include <QApplication>
 #include <QTextStream>
+
+namespace {
+
+// Without a display the platform plugin aborts with a message few people can act on.
+bool hasDisplay()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QTextStream(stdout) << "Cantorella: the application window arrives with the application shell.\n";
-    return 0;
+    if (!hasDisplay()) {
+        QTextStream(stderr) << "Cantorella needs a graphical desktop: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
+                               "Start it from a desktop session (or set QT_QPA_PLATFORM, e.g. to offscreen).\n";
+        return 1;
+    }
+    ApplicationShell::prepareProcess();
+    QApplication app(argc, argv);
+    QuitOnSignals quitOnSignals;
+    ApplicationShell shell;
+    if (!shell.mainWindow())
+        return 1;
+    const int status = QApplication::exec();
+    shell.shutdown();
+    return status;
 }

@@ -23,34 +23,39 @@ void AuthService::validate(const QString &email, const QString &password)
 
 std::optional<AuthSession> AuthService::decodeSession(const QByteArray &body, double now)
 {
-    // Every field is optional, but one of the wrong type makes the whole reply unreadable.
     try {
-        const JsonReader reply(StrictJson::parseObject(body));
-        const std::optional<QString> accessToken = reply.optionalString(u"access_token");
-        const std::optional<QString> refreshToken = reply.optionalString(u"refresh_token");
-        const std::optional<double> expiresAt = reply.optionalNumber(u"expires_at");
-        const std::optional<double> expiresIn = reply.optionalNumber(u"expires_in");
-        const std::optional<QJsonObject> userObject = reply.optionalObject(u"user");
-        std::optional<QString> userId;
-        std::optional<QString> email;
-        if (userObject) {
-            const JsonReader user(*userObject, reply.childPath(u"user"));
-            userId = user.optionalString(u"id");
-            email = user.optionalString(u"email");
-        }
-        if (!accessToken || !refreshToken || !userId)
-            return std::nullopt;
-
-        AuthSession session;
-        session.userId = *userId;
-        session.accessToken = *accessToken;
-        session.refreshToken = *refreshToken;
-        session.email = email;
-        session.expiresAt = expiresAt ? *expiresAt : now + expiresIn.value_or(3600.0);
-        return session;
+        return readSession(body, now);
     } catch (const JsonError &) {
         return std::nullopt;
     }
+}
+
+std::optional<AuthSession> AuthService::readSession(const QByteArray &body, double now)
+{
+    // Every field is optional, but one of the wrong type makes the whole reply unreadable.
+    const JsonReader reply(StrictJson::parseObject(body));
+    const std::optional<QString> accessToken = reply.optionalString(u"access_token");
+    const std::optional<QString> refreshToken = reply.optionalString(u"refresh_token");
+    const std::optional<double> expiresAt = reply.optionalNumber(u"expires_at");
+    const std::optional<double> expiresIn = reply.optionalNumber(u"expires_in");
+    const std::optional<QJsonObject> userObject = reply.optionalObject(u"user");
+    std::optional<QString> userId;
+    std::optional<QString> email;
+    if (userObject) {
+        const JsonReader user(*userObject, reply.childPath(u"user"));
+        userId = user.optionalString(u"id");
+        email = user.optionalString(u"email");
+    }
+    if (!accessToken || !refreshToken || !userId)
+        return std::nullopt;
+
+    AuthSession session;
+    session.userId = *userId;
+    session.accessToken = *accessToken;
+    session.refreshToken = *refreshToken;
+    session.email = email;
+    session.expiresAt = expiresAt ? *expiresAt : now + expiresIn.value_or(3600.0);
+    return session;
 }
 
 QString AuthService::errorMessage(const QByteArray &body)

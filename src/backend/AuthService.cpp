@@ -2,6 +2,7 @@
 
 #include "core/AppLog.h"
 #include "platform/Clock.h"
+#include "platform/StrictJson.h"
 
 
 namespace {
@@ -60,9 +61,16 @@ AuthService *AuthService::shared()
 {
     // Lives for the whole process, like the session it guards.
     static AuthService *const service =
-        new AuthService(SupabaseConfig::standard(), KeychainStore::standard(), std::make_shared<HttpSession>(),
-                        WallClock::system());
+        new AuthService(SupabaseConfig::standard(), KeychainStore::standard(),
+                        std::make_shared<HttpSession>(httpConfiguration()), WallClock::system());
     return service;
+}
+
+HttpSession::Configuration AuthService::httpConfiguration()
+{
+    HttpSession::Configuration configuration;
+    configuration.resourceTimeout = std::chrono::seconds(30);
+    return configuration;
 }
 
 double AuthService::now() const
@@ -122,7 +130,13 @@ QCoro::Task<bool> AuthService::signUp(QString email, QString password)
         co_return false;
 
     if (reply.status == 200 || reply.status == 201) {
-        const std::optional<AuthSession> session = decodeSession(reply.body, self->now());
+        std::optional<AuthSession> session;
+        try {
+            session = readSession(reply.body, self->now());
+        } catch (const JsonError &) {
+            // An answer that cannot be read says nothing about the sign-up.
+            throw AuthError::server(reply.status);
+        }
         if (!session)
             co_return false; // accepted; the service waits for the e-mail confirmation
         self->setSession(session);

@@ -37,9 +37,12 @@ public:
                 WallClock *clock, QObject *parent = nullptr);
     ~AuthService() override;
 
-    // The process-wide service: SupabaseConfig::standard(), KeychainStore::standard(), a plain
-    // HTTP session of its own (no "Accept" default, no whole-transfer limit), the system clock.
+    // The process-wide service: SupabaseConfig::standard(), KeychainStore::standard(), an HTTP
+    // session of its own (httpConfiguration()), the system clock.
     static AuthService *shared();
+    // The authentication session: no "Accept" default; a whole-transfer limit of 30 s, so that
+    // a sign-in always ends, however slowly an answer trickles in.
+    static HttpSession::Configuration httpConfiguration();
 
     const std::optional<AuthSession> &session() const { return m_session; }
     bool isBusy() const { return m_busy; }
@@ -79,6 +82,7 @@ public:
     // The rules below are public so that they can be checked on their own.
     static void validate(const QString &email, const QString &password); // throws AuthError::validation
     // The session in a token reply; `now` (seconds since 1970) supplies a missing expiry.
+    // Nothing when the reply lacks a token or the user id, or is unreadable.
     static std::optional<AuthSession> decodeSession(const QByteArray &body, double now);
     // The lower-cased message of an error reply; empty when there is none.
     static QString errorMessage(const QByteArray &body);
@@ -106,6 +110,9 @@ private:
                                    std::optional<QString> bearer);
     // A request body of string members, written in the order given.
     static QByteArray requestBody(std::initializer_list<std::pair<QLatin1StringView, QString>> members);
+    // As decodeSession, but a reply that is not a JSON object, or holds a field of the wrong
+    // type, throws JsonError.
+    static std::optional<AuthSession> readSession(const QByteArray &body, double now);
     QCoro::Task<std::optional<AuthSession>> refreshIfNeeded(AuthSession session);
     static QCoro::Task<std::optional<AuthSession>> refresh(QPointer<AuthService> self, QString refreshToken,
                                                            quint64 generation);

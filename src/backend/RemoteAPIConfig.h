@@ -32,6 +32,10 @@ inline constexpr std::chrono::milliseconds story{std::chrono::seconds(30)};
 inline constexpr std::chrono::milliseconds resource{std::chrono::seconds(90)};
 } // namespace Timeout
 
+// The largest backup download accepted: far above what a 10,000-song library exports (~95 MB).
+// Every other answer is JSON of a few KiB and keeps the request's default bound of a few MiB.
+inline constexpr qint64 maximumBackupSize = 512LL * 1024 * 1024;
+
 // The backend's origin: the compiled-in default (CMake cache variable CANTORELLA_API_BASE_URL)
 // unless the environment variable CANTORELLA_API_BASE_URL names another. Read once, on first use.
 QUrl baseURL();

@@ -67,6 +67,7 @@ QCoro::Task<std::optional<QByteArray>> performDownload(HttpSession *session, QPo
     request.method = "GET";
     request.url = url;
     request.timeout = RemoteAPIConfig::Timeout::request;
+    request.maximumAnswerSize = RemoteAPIConfig::maximumBackupSize;
 
     const Http::Response response = co_await exchange(session, auth, request, token);
     switch (*response.status) {

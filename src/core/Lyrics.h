@@ -16,6 +16,8 @@ struct SyncedLine
 
     friend bool operator==(const SyncedLine &, const SyncedLine &) = default;
 };
+// Lists of lines grow by moving memory, not line by line.
+Q_DECLARE_TYPEINFO(SyncedLine, Q_RELOCATABLE_TYPE);
 
 // -0.0 hashes like 0.0, as equality demands.
 size_t qHash(const SyncedLine &line, size_t seed = 0) noexcept;

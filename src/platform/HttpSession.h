@@ -43,6 +43,10 @@ struct Request
     // The longest wait for the next piece of the exchange (connecting, sending, the answer's
     // headers, each piece of its body). Passing it fails the request with TransportError::timedOut.
     std::chrono::milliseconds timeout{std::chrono::seconds(60)};
+    // The largest answer body accepted, in bytes: a larger one, by its Content-Length or as it
+    // arrives, is aborted and fails with TransportError::dataLengthExceedsMaximum. The memory an
+    // answer takes stays bounded by it. A few MiB is far above any JSON answer of the backend.
+    qint64 maximumAnswerSize = 4 * 1024 * 1024;
 
     // Sets a header, replacing one of the same name (names compare case-insensitively).
     void setHeader(const QByteArray &name, const QByteArray &value);
@@ -67,6 +71,7 @@ public:
         cannotConnectToHost,    // refused
         cannotFindHost,
         networkConnectionLost,  // the server closed the connection, or the body was cut short
+        dataLengthExceedsMaximum, // the answer is larger than the request allows
         notConnectedToInternet,
         secureConnectionFailed,
         cancelled,              // aborted by something other than the caller's token
@@ -94,9 +99,11 @@ const char *toString(TransportError::Kind kind);
 // Sends HTTP requests through one long-lived QNetworkAccessManager. Lives on the thread that
 // made it (the GUI thread); send() is awaited there.
 //
-// send() returns the status and body of any HTTP answer, 4xx and 5xx included, and throws
+// send() returns the status and body of any HTTP answer, 3xx, 4xx and 5xx included, and throws
 // Http::TransportError when no complete answer came, or CancelledError when the caller's token
 // fired. A time-out is told apart from a cancellation: both limits are our own timers.
+// Redirects are never followed: a 3xx is an answer like any other, so the request, with its
+// credentials, never goes to another address than the one it was made for.
 class HttpSession
 {
 public:
@@ -109,13 +116,14 @@ public:
     };
 
     explicit HttpSession(Configuration configuration = {});
-    ~HttpSession();
+    virtual ~HttpSession();
     HttpSession(const HttpSession &) = delete;
     HttpSession &operator=(const HttpSession &) = delete;
 
     const Configuration &configuration() const { return m_configuration; }
 
-    QCoro::Task<Http::Response> send(Http::Request request, CancellationToken token = {});
+    // Virtual so that tests can see each request as its client built it.
+    virtual QCoro::Task<Http::Response> send(Http::Request request, CancellationToken token = {});
 
 private:
     Configuration m_configuration;

@@ -273,7 +273,41 @@ private slots:
         QCOMPARE(fx->storedSession(), after);
     }
 
+    // A refresh still running for the previous user is not joined: the new user's header comes
+    // from a refresh of the new user's own session.
+    void newUserDoesNotJoinTheOldUsersRefresh()
+    {
+        fx->store(fx->issuedSession(kGrace, 30));
+        fx->server.auth().addUser(kAda, kPassword);
+        delayRefreshReplies(300ms);
+        AuthService &auth = fx->start();
+
+        auto graceHeader = TaskRunner::start(auth.authorizationHeader());
+        QTRY_COMPARE(refreshRequests().size(), 1);
+        fx->server.auth().setExpiresIn(30);
+        TaskRunner::run(auth.signIn(kAda, kPassword));
+        const AuthSession ada = *auth.session();
+
+        const std::optional<QString> adaHeader = TaskRunner::run(auth.authorizationHeader());
+        QVERIFY(TaskRunner::waitUntilDone(graceHeader));
+        graceHeader->take();
+
+        const QList<HttpFake::Request> refreshes = refreshRequests();
+        QCOMPARE(refreshes.size(), 2);
+        QCOMPARE(refreshes.last().jsonObject().value("refresh_token").toString(), ada.refreshToken);
+        QCOMPARE(auth.session()->userId, ada.userId);
+        QVERIFY(auth.session()->accessToken != ada.accessToken);
+        QCOMPARE(adaHeader, std::optional<QString>(bearer(*auth.session())));
+    }
+
 private:
+    QList<HttpFake::Request> refreshRequests() const
+    {
+        QList<HttpFake::Request> refreshes = fx->server.requests("/auth/v1/token");
+        refreshes.removeIf([](const HttpFake::Request &r) { return r.queryValue("grant_type") != "refresh_token"; });
+        return refreshes;
+    }
+
     // The stand-in's refresh answers, each given `delay` later.
     void delayRefreshReplies(std::chrono::milliseconds delay)
     {

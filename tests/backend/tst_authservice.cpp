@@ -1,6 +1,7 @@
 #include "AuthFixture.h"
 #include "JsonKeyOrder.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QtTest>
@@ -209,7 +210,14 @@ private slots:
         QTest::newRow("201 with tokens") << Reply::json(201, tokenReply()) << std::optional<AuthError>() << true;
         QTest::newRow("201 user only") << Reply::json(201, QJsonObject{{"id", "u"}, {"email", "ada@example.com"}})
                                        << std::optional<AuthError>() << false;
-        QTest::newRow("200 not json") << Reply::text(200, "ok") << std::optional<AuthError>() << false;
+        // Only a readable reply without tokens means "awaiting confirmation".
+        QTest::newRow("200 garbage") << Reply::text(200, "garbage")
+                                     << std::optional<AuthError>(AuthError::server(200)) << false;
+        QTest::newRow("201 empty body") << Reply::empty(201) << std::optional<AuthError>(AuthError::server(201)) << false;
+        QTest::newRow("200 array") << Reply::json(200, QJsonArray{}) << std::optional<AuthError>(AuthError::server(200))
+                                   << false;
+        QTest::newRow("200 token of the wrong type") << Reply::json(200, QJsonObject{{"access_token", 7}})
+                                                     << std::optional<AuthError>(AuthError::server(200)) << false;
         QTest::newRow("422 any body") << Reply::empty(422) << std::optional<AuthError>(AuthError::emailExists()) << false;
         QTest::newRow("already, any case") << Reply::json(400, QJsonObject{{"msg", "User ALREADY exists"}})
                                            << std::optional<AuthError>(AuthError::emailExists()) << false;

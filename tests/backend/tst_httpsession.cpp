@@ -52,6 +52,9 @@ private slots:
         QTest::newRow("413") << Reply::empty(413) << 413 << QByteArray();
         QTest::newRow("500 html") << Reply::text(500, "<h1>down</h1>", "text/html") << 500 << QByteArray("<h1>down</h1>");
         QTest::newRow("503 empty") << Reply::empty(503) << 503 << QByteArray();
+        QTest::newRow("302 with Location, not followed")
+            << Reply::redirect(302, QUrl("http://127.0.0.1:1/elsewhere")) << 302 << QByteArray();
+        QTest::newRow("302 without Location") << Reply::redirect(302, std::nullopt) << 302 << QByteArray();
         QTest::newRow("slow, within the idle time-out") << Reply::json(200, QJsonObject{}).withDelay(150ms) << 200
                                                         << QByteArray("{}");
     }
@@ -109,6 +112,50 @@ private slots:
         QTest::newRow("closed without answer") << Reply::closeWithoutAnswer() << Kind::networkConnectionLost << false;
         QTest::newRow("closed mid-body") << Reply::closeMidBody(200, R"({"lyrics":"[00:01.00] la la"})", 10)
                                          << Kind::networkConnectionLost << false;
+        QTest::newRow("reset mid-body") << Reply::resetMidBody(200, QByteArray(1000, ' '), 500)
+                                        << Kind::networkConnectionLost << false;
+        QTest::newRow("404 cut short") << Reply::closeMidBody(404, QByteArray(1000, ' '), 500)
+                                       << Kind::networkConnectionLost << false;
+    }
+
+    // Each piece of a slow body restarts the idle time-out.
+    void tricklingBodyWithinTheIdleTimeout()
+    {
+        const QByteArray body = R"({"lyrics":"[00:01.00] la la la"})";
+        server->setReply("/x", Reply::trickle(200, body, 8, 200ms));
+        HttpSession session;
+        const Http::Response response = TaskRunner::run(session.send(get(urlFor("/x"), 300ms)));
+        QCOMPARE(response.status, std::optional<int>(200));
+        QCOMPARE(response.body, body);
+    }
+
+    void answerSizeLimit_data()
+    {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("at the limit") << Reply::text(200, QByteArray(1000, 'a')) << true;
+        QTest::newRow("a byte over, declared") << Reply::text(200, QByteArray(1001, 'a')) << false;
+        QTest::newRow("over, declared, error status") << Reply::text(500, QByteArray(1001, 'a')) << false;
+        QTest::newRow("chunked without end") << Reply::endless(200) << false;
+    }
+
+    void answerSizeLimit()
+    {
+        QFETCH(Reply, reply);
+        QFETCH(bool, accepted);
+        server->setReply("/x", reply);
+        Http::Request request = get(urlFor("/x"));
+        request.maximumAnswerSize = 1000;
+
+        HttpSession session;
+        try {
+            const Http::Response response = TaskRunner::run(session.send(request));
+            QVERIFY(accepted);
+            QCOMPARE(response.body, reply.body);
+        } catch (const Http::TransportError &error) {
+            QVERIFY2(!accepted, error.what());
+            QCOMPARE(error.kind(), Kind::dataLengthExceedsMaximum);
+        }
     }
 
     void transportFailures()

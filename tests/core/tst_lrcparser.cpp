@@ -109,6 +109,39 @@ private slots:
         QVERIFY2(sameLines(actual, expected),
                  qPrintable(QStringLiteral("got  %1\nwant %2").arg(describe(actual), describe(expected))));
     }
+
+    // The two steps of one line on their own.
+    void lineSteps_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QList<double>>("times");
+        QTest::addColumn<QString>("words");
+
+        QTest::newRow("leading run") << QStringLiteral("[00:01.00][00:02.50] x ") << QList<double>{1.0, 2.5}
+                                     << QStringLiteral("x");
+        QTest::newRow("stamp after words") << QStringLiteral("Hi [00:03.00]") << QList<double>{3.0}
+                                           << QStringLiteral("Hi [00:03.00]");
+        QTest::newRow("blank before the first stamp")
+            << QStringLiteral(" [00:01.00]x") << QList<double>{1.0} << QStringLiteral("[00:01.00]x");
+        QTest::newRow("unreadable stamp leads, gives no time")
+            << QStringLiteral("[٠١:٠٢.٥][00:03.00]x") << QList<double>{3.0}
+            << QStringLiteral("x");
+        QTest::newRow("digits outside the BMP")
+            << QStringLiteral("[𝟎𝟏:00.00][00:04.00]x") << QList<double>{4.0} << QStringLiteral("x");
+        // A lone surrogate is one more character: it does not hide the stamps around it.
+        QTest::newRow("lone surrogate")
+            << (QStringLiteral("[00:01.00]") + QChar(0xD800) + QStringLiteral("[00:02.00]"))
+            << QList<double>{1.0, 2.0} << (QString(QChar(0xD800)) + QStringLiteral("[00:02.00]"));
+    }
+
+    void lineSteps()
+    {
+        QFETCH(QString, line);
+        QFETCH(QList<double>, times);
+        QFETCH(QString, words);
+        QCOMPARE(LRCParser::timestamps(line), times);
+        QCOMPARE(LRCParser::leadingText(line), words);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstLrcParser)

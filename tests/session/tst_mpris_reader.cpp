@@ -1,6 +1,7 @@
 // nowplaying-reader as a black box, against stand-in MPRIS players on a private bus: which
 // player it chooses, how it turns MPRIS values (µs, artist lists, Rate while paused, nonsense)
 // into its JSON, and that a player that never answers does not hold it up.
+#include "MprisTestPlayer.h"
 #include "PrivateSessionBus.h"
 
 #include <QDBusMessage>
@@ -109,7 +110,7 @@ private:
     int m_connections = 0;
 
     // Runs the reader while this thread's event loop keeps the stand-in players answering.
-    QJsonValue runReader(qint64 *milliseconds = nullptr)
+    QJsonValue runReader(qint64 *milliseconds = nullptr, const QStringList &arguments = {})
     {
         QProcess reader;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -117,7 +118,7 @@ private:
         reader.setProcessEnvironment(environment);
         QElapsedTimer clock;
         clock.start();
-        reader.start(readerPath, {});
+        reader.start(readerPath, arguments);
         if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 8000))
             return QJsonValue(QStringLiteral("reader did not finish"));
         if (milliseconds)
@@ -242,6 +243,73 @@ private Q_SLOTS:
             const double ts = object.value("ts").toDouble();
             QVERIFY2(ts >= before - 0.01 && ts <= after + 0.01, qPrintable(QString::number(ts, 'f', 3)));
         }
+    }
+
+    // --watch: Position is asked again until it moves. A player that steps shows the answers it
+    // repeated and the two reads around its step; one that moves all the time moves at once; one
+    // that never moves is watched to the limit.
+    void watch_data()
+    {
+        QTest::addColumn<int>("kind"); // MprisTestPlayer::Reporting, or -1: a position that never moves
+        QTest::addColumn<double>("jump"); // the move, seconds; NaN: none
+
+        QTest::newRow("steps of 260 ms") << int(MprisTestPlayer::Reporting::stepped) << MprisTestPlayer::stepLength;
+        QTest::newRow("moves all the time") << int(MprisTestPlayer::Reporting::exact) << 0.0;
+        QTest::newRow("never moves") << -1 << qQNaN();
+    }
+    void watch()
+    {
+        QFETCH(int, kind);
+        QFETCH(double, jump);
+        const QString connectionName = QStringLiteral("player-%1").arg(++m_connections);
+        QDBusConnection connection = m_bus->connect(connectionName);
+        const auto cleanup = qScopeGuard([&] { QDBusConnection::disconnectFromBus(connectionName); });
+        std::unique_ptr<QDBusVirtualObject> object;
+        if (kind < 0) {
+            object = std::make_unique<FakePlayer>(player(QStringLiteral("stuck"), QStringLiteral("Playing")));
+            QVERIFY(connection.registerVirtualObject(QStringLiteral("/org/mpris/MediaPlayer2"), object.get()));
+            QVERIFY(connection.registerService(prefix + QStringLiteral("stuck")));
+        } else {
+            auto stand_in = std::make_unique<MprisTestPlayer>(connection, QStringLiteral("timing"),
+                                                              MprisTestPlayer::Reporting(kind));
+            QVERIFY(stand_in->publish());
+            stand_in->play();
+            object = std::move(stand_in);
+        }
+
+        qint64 took = 0;
+        const QJsonObject result = runReader(&took, {QStringLiteral("--watch"), QStringLiteral("400")}).toObject();
+        const QJsonObject watch = result.value("watch").toObject();
+        QVERIFY2(!watch.isEmpty(), qPrintable(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+        const double from = watch.value("from").toDouble();
+        const double ts = result.value("ts").toDouble();
+        QVERIFY(from >= ts - 0.01);
+        if (std::isnan(jump)) {
+            QVERIFY(watch.value("e").isNull() && watch.value("to").isNull());
+            QVERIFY2(watch.value("held").toInt() > 5, qPrintable(QString::number(watch.value("held").toInt())));
+            QVERIFY2(took >= 400 && took < 2500, qPrintable(QString::number(took)));
+            return;
+        }
+        const double moved = watch.value("e").toDouble() - result.value("e").toDouble();
+        const double to = watch.value("to").toDouble();
+        QVERIFY2(to > from && to - from < 0.05, qPrintable(QString::number(to - from, 'f', 4)));
+        if (jump > 0) {
+            QVERIFY(watch.value("held").toInt() > 0);
+            QVERIFY2(std::abs(moved - jump) < 1e-6, qPrintable(QString::number(moved, 'f', 6)));
+        } else {
+            QCOMPARE(watch.value("held").toInt(), 0);
+            // Both values were computed between the first read's asking and the second's answer.
+            QVERIFY2(moved > 0 && moved <= to - from, qPrintable(QString::number(moved, 'f', 6)));
+        }
+    }
+
+    void badWatchIsRefused()
+    {
+        QProcess reader;
+        reader.start(readerPath, {QStringLiteral("--watch"), QStringLiteral("soon")});
+        QVERIFY(reader.waitForFinished(5000));
+        QCOMPARE(reader.exitCode(), 2);
+        QVERIFY(reader.readAllStandardOutput().isEmpty());
     }
 
     void noBus()

@@ -131,6 +131,58 @@ private Q_SLOTS:
         QCOMPARE(result.track->isPlaying, playing);
     }
 
+    // The position as read, for the estimator: its instant placed on the continuous clock by its
+    // distance before the sample date, and the watch's instants likewise.
+    void positionRead_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("expected"); // "player|position|ms before the sample|rate" [+ "|held|from|moved|to"]
+
+        const QByteArray ts = QByteArray::number(sampleDate - 0.25, 'f', 3);
+        QTest::newRow("bus name")
+            << R"({"t":"S","e":10,"r":1,"ts":)" + ts + R"(,"b":"mpv","dbgBusName":"org.mpris.MediaPlayer2.mpv"})"
+            << "org.mpris.MediaPlayer2.mpv|10|250|1";
+        QTest::newRow("no bus name: the bundle") << R"({"t":"S","e":10,"r":0,"ts":)" + ts + R"(,"b":"mpv"})"
+                                                 << "mpv|10|250|0";
+        QTest::newRow("watched step")
+            << R"({"t":"S","e":10,"r":1,"ts":)" + ts + R"(,"watch":{"held":7,"from":)"
+                   + QByteArray::number(sampleDate - 0.1, 'f', 3) + R"(,"e":10.26,"to":)"
+                   + QByteArray::number(sampleDate - 0.097, 'f', 3) + "}}"
+            << "|10|250|1|7|100|10.26|97";
+        QTest::newRow("watched, never moved")
+            << R"({"t":"S","e":10,"r":1,"ts":)" + ts + R"(,"watch":{"held":300,"from":)"
+                   + QByteArray::number(sampleDate - 0.05, 'f', 3) + R"(,"e":null,"to":null}})"
+            << "|10|250|1|300|50|-|-";
+        QTest::newRow("watch without its counts") << R"({"t":"S","e":10,"r":1,"ts":)" + ts + R"(,"watch":{"e":3}})"
+                                                  << "|10|250|1";
+        QTest::newRow("ts after the sample date") << QByteArray(R"({"t":"S","e":10,"r":1,"ts":1700000009})")
+                                                  << "|10|0|1";
+        QTest::newRow("no ts") << QByteArray(R"({"t":"S","e":10,"r":1})") << "none";
+        QTest::newRow("ts before 2001") << QByteArray(R"({"t":"S","e":10,"r":1,"ts":900000000})") << "none";
+        QTest::newRow("no position") << R"({"t":"S","r":1,"ts":)" + ts + "}" << "none";
+    }
+    void positionRead()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(QString, expected);
+        const auto result = MprisReaderOutput::parse(output, sampleInstant, sampleDate);
+        QVERIFY(result.track);
+        const auto msBefore = [](ContinuousInstant at) {
+            return QString::number(std::round(double((sampleInstant - at).count()) / 1e6));
+        };
+        QString described = QStringLiteral("none");
+        if (const auto &read = result.read) {
+            QStringList parts{read->player, QString::number(read->position), msBefore(read->at),
+                              QString::number(read->rate)};
+            if (const auto &watch = read->watch)
+                parts << QString::number(watch->held) << msBefore(watch->from)
+                      << (watch->moved ? QString::number(*watch->moved) : QStringLiteral("-"))
+                      << (watch->moved ? msBefore(watch->to) : QStringLiteral("-"));
+            described = parts.join(u'|');
+        }
+        QCOMPARE(described, expected);
+    }
+
     void timestamp_data()
     {
         QTest::addColumn<QJsonValue>("ts");

@@ -1,6 +1,7 @@
 // The MPRIS now-playing source with stand-in readers (tests/data/reader-stubs) on a private bus:
 // what each kind of reader output becomes on the stream, the watchdog, folding of requests,
 // and which bus signals ask for a read.
+#include "MprisTestPlayer.h"
 #include "PrivateSessionBus.h"
 #include "session/nowplaying/MprisNowPlayingSource.h"
 
@@ -26,6 +27,8 @@ void captureLog(QtMsgType type, const QMessageLogContext &context, const QString
         g_log.append(message);
     g_previousHandler(type, context, message);
 }
+
+const QString readerPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/app/nowplaying-reader");
 
 QString stub(const char *name)
 {
@@ -58,6 +61,7 @@ private:
     std::unique_ptr<PrivateSessionBus> m_bus;
     std::unique_ptr<QTemporaryDir> m_state;
     QDBusConnection m_emitter{QString()};
+    int m_newClients = 0;
 
     std::unique_ptr<MprisNowPlayingSource> makeSource(const QString &reader, std::chrono::milliseconds poll)
     {
@@ -288,6 +292,42 @@ private Q_SLOTS:
         source->start(); // a stopped source stays stopped
         QTest::qWait(300);
         QCOMPARE(calls(), 1);
+    }
+
+    // Settling reads follow every new line while playing, but a player that reports its position
+    // exactly gives them nothing to move: the stream carries one sample per ordinary read, as it
+    // would without them.
+    void exactPlayerGetsNoSettlingSamples()
+    {
+        m_bus->exportToEnvironment(); // for the real reader
+        const QString playerConnection = QStringLiteral("exact-player");
+        MprisTestPlayer player(m_bus->connect(playerConnection), QStringLiteral("exact"),
+                               MprisTestPlayer::Reporting::exact);
+        const auto cleanup = qScopeGuard([&] { QDBusConnection::disconnectFromBus(playerConnection); });
+        QVERIFY(player.publish());
+        player.play();
+        m_emitter.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
+                          SLOT(onNameOwnerChanged(QString, QString, QString)));
+        m_newClients = 0;
+
+        auto source = makeSource(readerPath, std::chrono::seconds(60));
+        const auto stream = source->trackPublisher();
+        source->start();
+        MprisTestPlayer::serveFor(std::chrono::milliseconds(2000));
+        source->stop();
+        QCOMPARE(m_newClients, 1 + MprisNowPlayingSource::settlingReads); // each reader joins the bus
+        QCOMPARE(stream.pending(), 1);
+        const auto sample = nextValue(stream, 0);
+        QVERIFY(sample && *sample && (*sample)->isPlaying);
+        const double error = (*sample)->elapsed - player.truePosition(*(*sample)->sampleHostTime);
+        QVERIFY2(std::abs(error) < 0.002, qPrintable(QString::number(error * 1000, 'f', 3)));
+    }
+
+    void onNameOwnerChanged(const QString &name, const QString &, const QString &newOwner)
+    {
+        if (name.startsWith(u':') && !newOwner.isEmpty())
+            ++m_newClients;
     }
 
     void cleanupTestCase()

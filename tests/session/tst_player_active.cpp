@@ -170,6 +170,17 @@ private slots:
         QCOMPARE(m->activeItemId(t, items).value_or(QString()), expected);
     }
 
+    // One model asked for one line and then another: the memo of the first line must not
+    // answer for the second.
+    void memoFollowsTheLine()
+    {
+        auto m = makeModel(linesAt({3, 8}), {makeCard("three", 3.0), makeCard("eight", 8.0)});
+        QCOMPARE(m->activeCardId(3.5).value_or(QString()), QStringLiteral("three"));
+        QCOMPARE(m->activeCardId(8.5).value_or(QString()), QStringLiteral("eight"));
+        QCOMPARE(m->activeCardId(3.5).value_or(QString()), QStringLiteral("three"));
+        QVERIFY(!m->activeCardId(1.0));
+    }
+
     void equalTimesLightTheFirstCard()
     {
         auto m = makeModel(linesAt({5}), {makeCard("a", 4.0), makeCard("b", 4.0)});

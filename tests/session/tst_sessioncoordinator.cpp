@@ -298,6 +298,93 @@ private slots:
         QVERIFY(!rig.vm.errorState().has_value());
     }
 
+    // Work of song A that ends after B started writes neither A's record beyond that stage nor
+    // B's screen: cards arriving late are not stored or shown, cards whose save was still
+    // running are not shown, a late story is not saved, and a lyrics save that was still
+    // running counts no play.
+    void replacedSongsLateWork_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::newRow("cards") << "cards";
+        QTest::newRow("cards save") << "cards save";
+        QTest::newRow("story") << "story";
+        QTest::newRow("lyrics save") << "lyrics save";
+    }
+    void replacedSongsLateWork()
+    {
+        QFETCH(QString, stage);
+        Rig rig;
+        const QString keyA = track(QStringLiteral("A")).songKey();
+        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        // B's lyrics come late: all of A's late work is over before B's screen fills.
+        rig.remote->scripts[QStringLiteral("B")].outcomes = {
+            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 400ms)};
+        rig.llm->script.ignoresCancellation = true;
+        rig.llm->script.outcomes = {
+            FakeOutcome<QList<GoldenCard>>::success({card(QStringLiteral("A's card"), 1)},
+                                                    stage.startsWith(QLatin1String("cards")) ? 150ms : 0ms),
+            FakeOutcome<QList<GoldenCard>>::success({card(QStringLiteral("B's card"), 2)})};
+        rig.story->script.outcomes = {
+            FakeOutcome<SongStory>::success(SongStory{QStringLiteral("A"), QStringLiteral("Artist"),
+                                                      QStringLiteral("A's story")},
+                                            stage == "story" ? 150ms : 0ms),
+            FakeOutcome<SongStory>::success(
+                SongStory{QStringLiteral("B"), QStringLiteral("Artist"), QStringLiteral("B's story")})};
+        if (stage == "lyrics save") { // A never gets as far as asking for cards or a story
+            rig.llm->script.outcomes.removeFirst();
+            rig.story->script.outcomes.removeFirst();
+        }
+        QStringList shownForB;
+        const auto showsB = [&rig] { return rig.vm.track() && rig.vm.track()->title == QStringLiteral("B"); };
+        connect(&rig.vm, &PlayerViewModel::cardsChanged, this, [&] {
+            if (showsB())
+                shownForB << ids(rig.vm.cards());
+        });
+        connect(&rig.vm, &PlayerViewModel::currentStoryChanged, this, [&] {
+            if (showsB() && rig.vm.currentStory())
+                shownForB << rig.vm.currentStory()->article;
+        });
+        // Holding the file's write lock keeps A's save waiting until B has started.
+        SqliteDatabase lock = SqliteDatabase::open(rig.storePath);
+        const bool holdsSave = stage.endsWith(QLatin1String("save"));
+        if (stage == "lyrics save")
+            lock.exec(QStringLiteral("BEGIN IMMEDIATE"));
+
+        rig.coordinator.start();
+        rig.play(track(QStringLiteral("A")));
+        if (stage == "cards") {
+            QTRY_COMPARE(rig.llm->script.calls, 1);
+        } else if (stage == "cards save") {
+            QTRY_COMPARE(rig.llm->script.calls, 1);
+            lock.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            QTRY_COMPARE(rig.llm->script.finished, 1); // A is still playing: its cards go to the store
+        } else if (stage == "story") {
+            QTRY_COMPARE(rig.story->keys.size(), 1);
+        } else {
+            QTRY_VERIFY(rig.vm.lyricsResult().has_value());
+        }
+        rig.play(track(QStringLiteral("B")));
+        QTRY_COMPARE(rig.coordinator.currentKey(), std::optional<QString>(track(QStringLiteral("B")).songKey()));
+        if (holdsSave)
+            lock.exec(QStringLiteral("ROLLBACK"));
+
+        QTRY_VERIFY(rig.vm.cards().size() == 1 && rig.idle() && rig.vm.currentStory().has_value());
+        QCOMPARE(ids(rig.vm.cards()), QStringList{"B's card"});
+        QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("B's story"));
+        QVERIFY2(!shownForB.join(u',').contains(QLatin1String("A's")), qPrintable(shownForB.join(u',')));
+
+        const std::optional<SongRecordSnapshot> a = rig.stored(keyA);
+        QVERIFY(a.has_value());
+        if (stage == "cards")
+            QVERIFY(a->cards.isEmpty());
+        else if (stage == "cards save")
+            QTRY_COMPARE(rig.stored(keyA)->cards.size(), 1);
+        else if (stage == "story")
+            QCOMPARE(a->storyArticle, std::nullopt);
+        else
+            QCOMPARE(a->playCount, 0);
+    }
+
     // Not-target lyrics and missing lyrics both remove the song's record, but never the user's
     // cards or favourite mark.
     void recordRemovalKeepsUserData_data()

@@ -94,6 +94,46 @@ private slots:
         QCOMPARE(keys.text(0), QStringLiteral("ac"));
     }
 
+    // The engine can end a transaction on its own (an I/O error, out of memory; here a ROLLBACK
+    // run inside it). Committing it then must fail, not report work that is gone as written,
+    // and the connection must be usable for the next transaction.
+    void transactionEndedByTheEngineDoesNotCommit_data()
+    {
+        QTest::addColumn<bool>("nested");
+        QTest::newRow("outermost") << false;
+        QTest::newRow("inside a savepoint") << true;
+    }
+    void transactionEndedByTheEngineDoesNotCommit()
+    {
+        QFETCH(bool, nested);
+        TempStore store;
+        SqliteDatabase db = store.raw();
+        {
+            SqliteTransaction outer(db);
+            db.exec(QStringLiteral("INSERT INTO songs (key, title, artist, lyrics, last_played_at) VALUES ('a','','','',0)"));
+            std::optional<SqliteTransaction> inner;
+            if (nested)
+                inner.emplace(db);
+            db.exec(QStringLiteral("ROLLBACK"));
+            if (nested) {
+                QVERIFY_THROWS_EXCEPTION(StoreError, inner->commit());
+                QCOMPARE(db.transactionDepth(), 1);
+            }
+            try {
+                outer.commit();
+                QFAIL("committed");
+            } catch (const StoreError &e) {
+                QCOMPARE(e.kind(), StoreError::Kind::TransactionLost);
+            }
+            QCOMPARE(db.transactionDepth(), 0);
+        }
+        QCOMPARE(db.transactionDepth(), 0);
+        QCOMPARE(store.count(QStringLiteral("SELECT count(*) FROM songs")), 0);
+        SqliteTransaction next(db);
+        QVERIFY(!next.isNested());
+        next.commit();
+    }
+
     // A statement left mid-step would keep a read transaction open, and the connection
     // would go on seeing the file as it was; handles reset their statement when they go.
     void abandonedStatementDoesNotPinAnOldSnapshot()
@@ -120,6 +160,8 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::newRow("uuid") << "3f2a9c1e-7b4d-4e2a-9f00-1c2d3e4f5a6b" << true;
         QTest::newRow("letters digits dash underscore") << "User_01-x" << true;
+        QTest::newRow("128 characters") << QString(128, 'a') << true;
+        QTest::newRow("129 characters") << QString(129, 'a') << false;
         QTest::newRow("empty") << "" << false;
         QTest::newRow("parent folder") << "../escape" << false;
         QTest::newRow("slash") << "a/b" << false;
@@ -196,9 +238,11 @@ private slots:
         QVERIFY(!cards[1]->listeningDifficulty());
         QVERIFY(!cards[1]->lineTimestamp());
 
-        // Still writable, and still version 1.
+        // Taken up the ladder, and still writable.
+        QCOMPARE(container->connect().userVersion(), StoreContainer::schemaVersion);
+        QCOMPARE(store.masteredCards(), QList<LearnedCard *>{cards[0]});
         store.toggleFavorite(songs[0]);
-        QCOMPARE(container->connect().userVersion(), 1);
+        QCOMPARE(store.favoriteSongs(), (QList<SongRecord *>{songs[0], hello}));
     }
 };
 

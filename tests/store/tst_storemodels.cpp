@@ -144,6 +144,73 @@ private slots:
         QVERIFY(!held->isMastered());
     }
 
+    // The card lists of a context that holds none of the cards hand out faults. Each must
+    // read its own row when first used, follow the store's rules like a loaded card, and
+    // end up deleted when its row goes before it is used.
+    void cardsFetchedAsFaultsBehaveLikeLoadedOnes()
+    {
+        TempStore store;
+        ModelContext writer(store.container, ModelContext::Disposal::Deferred, false);
+        writer.perform([&] {
+            int order = 0;
+            for (const char *key : {"k", "other"}) {
+                auto *song = new SongRecord(QString::fromLatin1(key), QStringLiteral("T"), QStringLiteral("A"), {});
+                writer.insert(song);
+                for (int i = 0; i < 3; ++i) {
+                    LearnedCard *card = LearnedCard::fromGoldenCard(
+                        golden(QStringLiteral("%1-%2").arg(QLatin1String(key)).arg(i), QStringLiteral("t"),
+                               QStringLiteral("中%1").arg(i), double(i)),
+                        song);
+                    card->setIsMastered(true);
+                    card->setMasteredAt(QDateTime::fromSecsSinceEpoch(1'700'000'000 + 2 * i + order, Qt::UTC));
+                }
+                ++order;
+            }
+        });
+
+        ModelContext ctx(store.container, ModelContext::Disposal::Deferred, false);
+        const QList<LearnedCard *> mastered = ctx.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc);
+        QCOMPARE(mastered.size(), 6);
+        // Another connection changes one row and deletes another before either is used.
+        SqliteDatabase raw = store.raw();
+        raw.exec(QStringLiteral("UPDATE cards SET cn = 'changed', version = version + 1 WHERE en = 'k-2'"));
+        raw.exec(QStringLiteral("DELETE FROM cards WHERE en = 'other-2'"));
+
+        QStringList seen;
+        for (LearnedCard *card : mastered)
+            seen << card->en() + QLatin1Char('=') + card->cn();
+        QCOMPARE(seen, (QStringList{"=", "k-2=changed", "other-1=中1", "k-1=中1", "other-0=中0", "k-0=中0"}));
+        QVERIFY(mastered[0]->isDeleted());
+        QCOMPARE(mastered[1]->lineTimestamp(), std::optional<double>(2.0));
+        SongRecord *k = ctx.fetchSong(QStringLiteral("k"));
+        QCOMPARE(mastered[1]->song(), k);
+        QCOMPARE(ctx.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).size(), 5);
+
+        // A write to a fault reads its row first and announces only what really changed.
+        LearnedCard *fault = ctx.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).value(1);
+        QCOMPARE(fault, mastered[2]);
+        ModelContext fresh(store.container, ModelContext::Disposal::Deferred, false);
+        LearnedCard *unread = fresh.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).value(0);
+        QSignalSpy enChanged(unread, &LearnedCard::enChanged);
+        QSignalSpy favorite(unread, &LearnedCard::isFavoriteChanged);
+        fresh.perform([&] {
+            unread->setEn(QStringLiteral("k-2"));
+            unread->setIsFavorite(true);
+        });
+        QCOMPARE(enChanged.count(), 0);
+        QCOMPARE(favorite.count(), 1);
+        QCOMPARE(store.count(QStringLiteral("SELECT count(*) FROM cards WHERE is_favorite = 1 AND en = 'k-2'")), 1);
+        QCOMPARE(store.count(QStringLiteral("SELECT count(*) FROM cards WHERE cn = 'changed'")), 1);
+        QCOMPARE(fault->en(), QStringLiteral("other-1"));
+
+        // Deleting a song takes its cards that are still faults with it.
+        ModelContext deleter(store.container, ModelContext::Disposal::Deferred, false);
+        const QList<LearnedCard *> faults = deleter.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc);
+        deleter.perform([&] { deleter.remove(deleter.fetchSong(QStringLiteral("other"))); });
+        QCOMPARE(std::count_if(faults.begin(), faults.end(), [](LearnedCard *c) { return c->isDeleted(); }), 2);
+        QCOMPARE(deleter.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).size(), 3);
+    }
+
     void deletingASongDeletesItsCards()
     {
         TempStore store;

@@ -37,6 +37,7 @@ public:
     QList<FakeOutcome<T>> outcomes;
     int calls = 0;
     int cancelled = 0;
+    int finished = 0; // calls that have delivered their outcome (value or error)
     // A backend that does not notice cancellation: its delay runs out and its outcome arrives.
     bool ignoresCancellation = false;
 
@@ -56,6 +57,7 @@ public:
                 throw;
             }
         }
+        ++finished;
         if (outcome.error)
             std::rethrow_exception(outcome.error);
         co_return *outcome.value;

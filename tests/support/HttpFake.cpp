@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace {
 
 QByteArray reasonPhrase(int status)
@@ -116,6 +118,39 @@ HttpFake::Reply HttpFake::Reply::closeMidBody(int status, const QByteArray &body
     Reply r = text(status, body, "application/json");
     r.mode = Mode::CloseMidBody;
     r.partialBytes = partialBytes;
+    return r;
+}
+
+HttpFake::Reply HttpFake::Reply::resetMidBody(int status, const QByteArray &body, qsizetype partialBytes)
+{
+    Reply r = closeMidBody(status, body, partialBytes);
+    r.mode = Mode::ResetMidBody;
+    return r;
+}
+
+HttpFake::Reply HttpFake::Reply::trickle(int status, const QByteArray &body, qsizetype pieceBytes,
+                                         std::chrono::milliseconds interval)
+{
+    Reply r = text(status, body, "application/json");
+    r.mode = Mode::Trickle;
+    r.pieceBytes = qMax<qsizetype>(pieceBytes, 1);
+    r.interval = interval;
+    return r;
+}
+
+HttpFake::Reply HttpFake::Reply::endless(int status, std::optional<qint64> declaredLength)
+{
+    Reply r = text(status, QByteArray(), "application/json");
+    r.mode = Mode::Endless;
+    r.declaredLength = declaredLength;
+    return r;
+}
+
+HttpFake::Reply HttpFake::Reply::redirect(int status, const std::optional<QUrl> &location)
+{
+    Reply r = empty(status);
+    if (location)
+        r.headers.append(qMakePair(QByteArray("Location"), location->toEncoded()));
     return r;
 }
 
@@ -476,30 +511,94 @@ void HttpFake::writeReply(Connection *connection, const Reply &reply)
         return;
     }
 
-    const bool closes = reply.mode == Mode::CloseMidBody;
+    const bool closes = reply.mode == Mode::CloseMidBody || reply.mode == Mode::ResetMidBody;
+    const bool chunked = reply.mode == Mode::Endless && !reply.declaredLength;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
     for (const auto &h : reply.headers)
         head += h.first + ": " + h.second + "\r\n";
     if (!reply.body.isEmpty() && !hasHeader(reply.headers, "Content-Type"))
         head += "Content-Type: application/octet-stream\r\n";
-    if (!hasHeader(reply.headers, "Content-Length"))
-        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    if (chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (!hasHeader(reply.headers, "Content-Length"))
+        head += "Content-Length: " + QByteArray::number(reply.declaredLength.value_or(reply.body.size())) + "\r\n";
     head += closes ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     head += "\r\n";
-
-    const bool partial = reply.mode == Mode::StallMidBody || reply.mode == Mode::CloseMidBody;
     socket->write(head);
+
+    if (reply.mode == Mode::Trickle)
+        return writeTrickle(connection, reply);
+    if (reply.mode == Mode::Endless)
+        return writeEndless(connection, reply);
+
+    const bool partial = reply.mode == Mode::StallMidBody || closes;
     socket->write(partial ? reply.body.left(reply.partialBytes) : reply.body);
     socket->flush();
 
     if (reply.mode == Mode::StallMidBody)
         return; // stays pending: the client either times out or aborts
+    if (reply.mode == Mode::ResetMidBody) {
+        // A moment later, once the client has taken in what came, the connection is closed with
+        // a zero linger time: RST instead of FIN.
+        const linger resetOnClose{1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof resetOnClose);
+        connection->closingByUs = true;
+        QTimer::singleShot(5, socket, [socket] { socket->abort(); });
+        return;
+    }
     if (closes) {
         connection->closingByUs = true;
         socket->disconnectFromHost();
         return;
     }
     finishPending(connection);
+}
+
+void HttpFake::writeTrickle(Connection *connection, const Reply &reply)
+{
+    auto *timer = new QTimer(&connection->context);
+    timer->setInterval(reply.interval);
+    connect(timer, &QTimer::timeout, &connection->context, [this, connection, reply, timer, sent = qsizetype(0)]() mutable {
+        if (!connection->socket)
+            return;
+        connection->socket->write(reply.body.mid(sent, reply.pieceBytes));
+        sent += reply.pieceBytes;
+        if (sent >= reply.body.size()) {
+            timer->stop();
+            timer->deleteLater();
+            finishPending(connection);
+        }
+    });
+    timer->start();
+}
+
+void HttpFake::writeEndless(Connection *connection, const Reply &reply)
+{
+    // Written as the socket drains, so the fake itself holds no more than a piece or two.
+    static const QByteArray filler(256 * 1024, 'x');
+    static const QByteArray chunk = QByteArray::number(filler.size(), 16) + "\r\n" + filler + "\r\n";
+    const std::optional<qint64> total = reply.declaredLength;
+    auto sent = std::make_shared<qint64>(0);
+    auto pumping = std::make_shared<QMetaObject::Connection>();
+    const auto pump = [this, connection, total, sent, pumping] {
+        QTcpSocket *socket = connection->socket;
+        while (socket && socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < filler.size()) {
+            if (!total) {
+                socket->write(chunk);
+                continue;
+            }
+            if (*sent >= *total) {
+                disconnect(*pumping);
+                finishPending(connection);
+                return;
+            }
+            const QByteArray piece = filler.left(qMin<qint64>(filler.size(), *total - *sent));
+            socket->write(piece);
+            *sent += piece.size();
+        }
+    };
+    *pumping = connect(connection->socket, &QTcpSocket::bytesWritten, &connection->context, pump);
+    pump();
 }
 
 void HttpFake::finishPending(Connection *connection)

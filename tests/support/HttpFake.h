@@ -51,6 +51,11 @@ public:
             // so the log holds it twice.
             CloseWithoutAnswer,
             CloseMidBody,      // headers and `partialBytes` of the body, then close the connection
+            ResetMidBody,      // headers and `partialBytes` of the body, then a moment later reset the connection (RST)
+            Trickle,           // headers, then the body in pieces of `pieceBytes`, `interval` apart
+            // Headers, then filler bytes for as long as the client reads: under a Content-Length of
+            // `declaredLength` (and no more than that) when it is set, else chunked without end.
+            Endless,
         };
 
         int status = 200;
@@ -59,6 +64,9 @@ public:
         std::chrono::milliseconds delay{0}; // wait before the first byte of the answer
         Mode mode = Mode::Complete;
         qsizetype partialBytes = 0;
+        qsizetype pieceBytes = 0;
+        std::chrono::milliseconds interval{0};
+        std::optional<qint64> declaredLength;
 
         static Reply json(int status, const QJsonValue &body);
         static Reply text(int status, const QByteArray &body, const QByteArray &contentType = "text/plain");
@@ -67,6 +75,12 @@ public:
         static Reply closeWithoutAnswer();
         static Reply stallMidBody(int status, const QByteArray &body, qsizetype partialBytes);
         static Reply closeMidBody(int status, const QByteArray &body, qsizetype partialBytes);
+        static Reply resetMidBody(int status, const QByteArray &body, qsizetype partialBytes);
+        static Reply trickle(int status, const QByteArray &body, qsizetype pieceBytes,
+                             std::chrono::milliseconds interval);
+        static Reply endless(int status, std::optional<qint64> declaredLength = std::nullopt);
+        // A redirect to `location`; nothing = no Location header.
+        static Reply redirect(int status, const std::optional<QUrl> &location);
         Reply withDelay(std::chrono::milliseconds d) const;
         Reply withHeader(const QByteArray &name, const QByteArray &value) const;
     };
@@ -146,6 +160,8 @@ private:
     std::optional<Reply> bearerRejection(const Request &request) const;
     void startReply(Connection *connection, const Reply &reply);
     void writeReply(Connection *connection, const Reply &reply);
+    void writeTrickle(Connection *connection, const Reply &reply);
+    void writeEndless(Connection *connection, const Reply &reply);
     void finishPending(Connection *connection);
 
     QTcpServer *m_server = nullptr;

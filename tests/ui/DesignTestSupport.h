@@ -25,7 +25,8 @@ inline void configureApplication()
 inline void failOnAnyWarning()
 {
     QTest::failOnWarning(QRegularExpression(
-        QStringLiteral("^(?!.*(failed to acquire GL context|QStandardPaths: wrong permissions)).*$")));
+        QStringLiteral("^(?!.*(failed to acquire GL context|QStandardPaths: wrong permissions)).*$"),
+        QRegularExpression::DotMatchesEverythingOption));
 }
 
 inline std::unique_ptr<QQmlEngine> makeEngine()

@@ -92,6 +92,7 @@ private slots:
         m_portal->change(gnome, animationsKey, true);
     }
 
+    void frameClockRunsWhileAnyHolderHolds();
     void gatedOffNothingTicksOrRepaints();
     void animatingThenStillAgain();
     void reduceMotionFromThePortalFlipsTheGateLive();
@@ -119,6 +120,39 @@ private:
     MeshDrift *m_drift = nullptr;
     int m_n = 0;
 };
+
+void DesignAnimationTest::frameClockRunsWhileAnyHolderHolds()
+{
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    QSignalSpy running(&frameClock, &FrameClock::runningChanged);
+    auto a = std::make_unique<QObject>();
+    QObject b;
+    frameClock.hold(a.get());
+    frameClock.hold(a.get()); // idempotent
+    frameClock.hold(&b);
+    QCOMPARE(running.count(), 1);
+    QTRY_COMPARE(clock.pendingSleepers(), 1);
+
+    frameClock.release(&b);
+    QVERIFY(frameClock.isRunning());
+    a.reset(); // a holder that goes away releases its hold
+    QVERIFY(!frameClock.isRunning());
+    QCOMPARE(running.count(), 2);
+    QTRY_COMPARE(clock.pendingSleepers(), 0);
+
+    // A late wake does not catch up in a burst: one tick, then the regular interval.
+    QSignalSpy ticks(&frameClock, &FrameClock::ticked);
+    frameClock.hold(&b);
+    clock.advance(std::chrono::seconds(2));
+    QTRY_COMPARE(ticks.count(), 1);
+    clock.advance(FrameClock::interval / 2);
+    QTest::qWait(20);
+    QCOMPARE(ticks.count(), 1);
+    clock.advance(FrameClock::interval / 2);
+    QTRY_COMPARE(ticks.count(), 2);
+    frameClock.release(&b);
+}
 
 void DesignAnimationTest::gatedOffNothingTicksOrRepaints()
 {

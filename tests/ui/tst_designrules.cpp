@@ -5,6 +5,7 @@
 #include "ui/design/AnimationActivityView.h"
 #include "ui/design/Badges.h"
 #include "ui/design/CTStyle.h"
+#include "ui/design/Icon.h"
 #include "ui/design/MeshGradient.h"
 #include "ui/design/ModalSizing.h"
 #include "ui/design/Motion.h"
@@ -57,6 +58,7 @@ private slots:
     void pressLook_data();
     void pressLook();
 
+    void iconsAreTintedMasks();
     void makeParticles_data();
     void makeParticles();
     void drawnParticleIsAlphaSquared_data();
@@ -367,6 +369,15 @@ void DesignRulesTest::pressLook()
     QFETCH(double, scale);
     QCOMPARE(CT::pressedOpacity(CT::Look(look), down), opacity);
     QCOMPARE(CT::pressedScale(down, reduceMotion), scale);
+}
+
+void DesignRulesTest::iconsAreTintedMasks()
+{
+    const QImage heart = Icon::render(QStringLiteral("heart.fill"), QSize(24, 24), Theme::neonPink());
+    QVERIFY(!heart.isNull());
+    QCOMPARE(heart.pixelColor(12, 12), Theme::neonPink()); // inside the shape: the tint, opaque
+    QCOMPARE(heart.pixelColor(0, 0).alpha(), 0);           // outside: nothing
+    QVERIFY(Icon::render(QStringLiteral("no.such.symbol"), QSize(24, 24), Qt::white).isNull());
 }
 
 void DesignRulesTest::makeParticles_data()

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace MprisPlayers {
 namespace {
@@ -20,6 +21,13 @@ namespace {
 constexpr int listTimeoutMs = 1000;
 constexpr int getAllTimeoutMs = 1500;
 constexpr int propertyTimeoutMs = 500;
+// Between the reads of a watch: a step is placed to within about this (plus one round trip).
+constexpr std::chrono::milliseconds watchInterval{3};
+// A watch ends this long after the read began whatever its own limit, so that slow players and
+// a long watch together stay inside the caller's 5 s watchdog.
+constexpr std::chrono::milliseconds watchEndsBy{4200};
+
+using SteadyClock = std::chrono::steady_clock;
 
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
@@ -109,26 +117,69 @@ struct PositionSample
 {
     double microseconds;
     double wallTime; // seconds since 1970 at which the position held
+    // The player computed the value between these two wall-clock instants.
+    double askedAt;
+    double answeredAt;
+    bool fromGetAll = false; // then both instants are wallTime, and the value is already stale
 };
 
 // Position is read on its own, bracketed by two clock readings, so that `ts` is close to the
 // instant the player computed it (the round trip on a local bus is well under a millisecond).
-std::optional<PositionSample> readPosition(const QDBusConnection &bus, const PlayerState &player,
-                                           double batchTime)
+std::optional<PositionSample> getPosition(const QDBusConnection &bus, const QString &busName)
 {
-    QDBusMessage call = propertyCall(player.busName, QStringLiteral("Get"));
+    QDBusMessage call = propertyCall(busName, QStringLiteral("Get"));
     call << QString::fromLatin1(playerInterface) << QStringLiteral("Position");
     const double before = wallSeconds();
     const QDBusMessage reply = bus.call(call, QDBus::Block, propertyTimeoutMs);
     const double after = wallSeconds();
     if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1) {
         if (const auto us = number(plain(reply.arguments().constFirst())))
-            return PositionSample{*us, (before + after) / 2};
+            return PositionSample{*us, (before + after) / 2, before, after};
     }
+    return std::nullopt;
+}
+
+std::optional<PositionSample> readPosition(const QDBusConnection &bus, const PlayerState &player,
+                                           double batchTime)
+{
+    if (auto sample = getPosition(bus, player.busName))
+        return sample;
     // Fall back to the value GetAll returned, timed by when all answers were in.
     if (const auto us = number(player.properties.value(QStringLiteral("Position"))))
-        return PositionSample{*us, batchTime};
+        return PositionSample{*us, batchTime, batchTime, batchTime, true};
     return std::nullopt;
+}
+
+// Reads Position again every watchInterval until it differs from `first`, at most until `deadline`.
+// A player that updates its position in steps answers the same value until its next step; the
+// reads that bound that step tell when the new value became true:
+//   {"held": further reads that still gave the first value,
+//    "from": when the last of those (or the first read) was asked, wall-clock seconds,
+//    "e": the next value in seconds (null: none within the limit or the player stopped answering),
+//    "to": when that value's read was answered (null with "e")}
+QJsonObject watchPosition(const QDBusConnection &bus, const QString &busName, const PositionSample &first,
+                          SteadyClock::time_point deadline)
+{
+    int held = 0;
+    double lastHeldAskedAt = first.askedAt;
+    QJsonObject watch{{QStringLiteral("e"), QJsonValue::Null}, {QStringLiteral("to"), QJsonValue::Null}};
+    while (SteadyClock::now() + watchInterval <= deadline) {
+        std::this_thread::sleep_for(watchInterval);
+        const auto next = getPosition(bus, busName);
+        if (!next)
+            break;
+        if (next->microseconds == first.microseconds) {
+            ++held;
+            lastHeldAskedAt = next->askedAt;
+            continue;
+        }
+        watch[QStringLiteral("e")] = std::max(0.0, next->microseconds / 1e6);
+        watch[QStringLiteral("to")] = next->answeredAt;
+        break;
+    }
+    watch[QStringLiteral("held")] = held;
+    watch[QStringLiteral("from")] = lastHeldAskedAt;
+    return watch;
 }
 
 QList<PlayerState> readPlayers(const QDBusConnection &bus, const QStringList &busNames)
@@ -156,7 +207,7 @@ QList<PlayerState> readPlayers(const QDBusConnection &bus, const QStringList &bu
 }
 
 QJsonObject describe(const QDBusConnection &bus, const PlayerState &player, double batchTime,
-                     const QStringList &busNames)
+                     const QStringList &busNames, std::chrono::milliseconds watch, SteadyClock::time_point started)
 {
     const QVariantMap &meta = player.metadata;
     const QString status = player.playbackStatus();
@@ -189,6 +240,9 @@ QJsonObject describe(const QDBusConnection &bus, const PlayerState &player, doub
     o[QStringLiteral("ts")] = position ? QJsonValue(position->wallTime) : QJsonValue::Null;
     o[QStringLiteral("b")] = desktopEntry.isEmpty() ? player.busName.mid(qsizetype(strlen(busNamePrefix)))
                                                     : desktopEntry;
+    if (watch.count() > 0 && position && !position->fromGetAll)
+        o[QStringLiteral("watch")] = watchPosition(bus, player.busName, *position,
+                                                   std::min(SteadyClock::now() + watch, started + watchEndsBy));
 
     o[QStringLiteral("dbgBusName")] = player.busName;
     o[QStringLiteral("dbgDesktopEntry")] = desktopEntry.isEmpty() ? QJsonValue(QJsonValue::Null)
@@ -241,8 +295,9 @@ std::optional<PlayerState> choose(const QList<PlayerState> &players)
     return *best;
 }
 
-QJsonValue readNowPlaying(const QDBusConnection &bus)
+QJsonValue readNowPlaying(const QDBusConnection &bus, std::chrono::milliseconds watch)
 {
+    const auto started = SteadyClock::now();
     if (!bus.isConnected())
         return QJsonObject{{QStringLiteral("error"), QStringLiteral("no session bus")}};
 
@@ -265,7 +320,7 @@ QJsonValue readNowPlaying(const QDBusConnection &bus)
     const auto chosen = choose(players);
     if (!chosen)
         return QJsonValue::Null;
-    return describe(bus, *chosen, batchTime, busNames);
+    return describe(bus, *chosen, batchTime, busNames, watch, started);
 }
 
 } // namespace MprisPlayers

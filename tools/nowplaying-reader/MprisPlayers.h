@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <chrono>
 #include <optional>
 
 namespace MprisPlayers {
@@ -34,7 +35,8 @@ struct PlayerState
 std::optional<PlayerState> choose(const QList<PlayerState> &players);
 
 // The whole read: the JSON object of the chosen player, null when nothing plays, or an
-// {"error": …} object when the bus cannot be asked.
-QJsonValue readNowPlaying(const QDBusConnection &bus);
+// {"error": …} object when the bus cannot be asked. A non-zero `watch` also watches the chosen
+// player's Position for up to that long until it moves ("watch" in the object).
+QJsonValue readNowPlaying(const QDBusConnection &bus, std::chrono::milliseconds watch = {});
 
 } // namespace MprisPlayers

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Cantorella.Design
 
 // A labelled text field of the sign-in form. The text is shown from `text` and every user edit
 // is reported through `edited`; the field never writes back into its source on its own.
@@ -14,6 +15,7 @@ ColumnLayout {
     property int echoMode: TextInput.Normal
     property string passwordCharacter: "\u2022"
     property int inputMethodHints: Qt.ImhNone
+    property alias inputObjectName: field.objectName
 
     signal edited(string value)
 
@@ -24,7 +26,7 @@ ColumnLayout {
         text: group.label
         font.pixelSize: 12
         font.weight: Font.Medium
-        color: Qt.alpha("white", 0.45)
+        color: Theme.textTertiary
     }
 
     TextField {
@@ -37,7 +39,7 @@ ColumnLayout {
         placeholderText: group.placeholder
         placeholderTextColor: Qt.alpha("white", 0.3)
         color: "white"
-        selectionColor: Qt.alpha("#22e9ff", 0.4)
+        selectionColor: Qt.alpha(Theme.neonCyan, 0.4)
         selectedTextColor: "white"
         font.pixelSize: 15
         leftPadding: 12
@@ -49,8 +51,8 @@ ColumnLayout {
 
         background: Rectangle {
             radius: 10
-            color: Qt.alpha("white", 0.1)
-            border.color: Qt.alpha("white", 0.12)
+            color: Theme.surfaceFill
+            border.color: Theme.strokeSubtle
             border.width: 1
         }
     }

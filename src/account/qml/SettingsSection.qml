@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import Cantorella.Design
 
 // One section of the settings form: a plain header above a rounded group of rows.
 ColumnLayout {
@@ -25,8 +26,8 @@ ColumnLayout {
         Layout.fillWidth: true
         implicitHeight: group.implicitHeight
         radius: 10
-        color: Qt.alpha("white", 0.05)
-        border.color: Qt.alpha("white", 0.12)
+        color: Theme.surfaceFaint
+        border.color: Theme.strokeSubtle
         border.width: 1
 
         ColumnLayout {

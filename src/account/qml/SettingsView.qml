@@ -2,9 +2,11 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Cantorella.Account
+import Cantorella.Design
 
 // The settings window's content: the signed-in account with its sign-out button, and where
-// lyrics and study cards come from. Nothing is editable.
+// lyrics and study cards come from. Nothing is editable. The form scrolls when the window is
+// smaller than it (the window's minimum is minimumWidth × minimumHeight).
 Rectangle {
     id: root
 
@@ -12,91 +14,106 @@ Rectangle {
 
     readonly property alias controller: settings
 
-    implicitWidth: Math.max(420, form.implicitWidth + 40)
-    implicitHeight: Math.max(300, form.implicitHeight + 40)
-    color: "#06030f"
+    readonly property int minimumWidth: 420
+    readonly property int minimumHeight: 300
+
+    implicitWidth: Math.max(minimumWidth, form.implicitWidth + 40)
+    implicitHeight: Math.max(minimumHeight, form.implicitHeight + 40)
+    color: Theme.backgroundInk
 
     SettingsController {
         id: settings
         auth: root.auth
     }
 
-    ColumnLayout {
-        id: form
+    Flickable {
+        id: scroller
         anchors.fill: parent
-        anchors.margins: 20
-        spacing: 8
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        contentWidth: width
+        contentHeight: form.implicitHeight + 40
+        ScrollBar.vertical: ScrollBar {
+            palette.dark: Qt.alpha("white", 0.5)
+            palette.mid: Qt.alpha("white", 0.3)
+        }
 
-        SettingsSection {
-            title: "账户"
+        ColumnLayout {
+            id: form
+            x: 20
+            y: 20
+            width: scroller.width - 40
+            spacing: 8
 
-            SettingsRow {
-                label: "登录邮箱"
-                value: settings.accountEmail
-                valueObjectName: "settings.email"
-            }
-            SettingsDivider {}
-            RowLayout {
-                Layout.fillWidth: true
-                Layout.margins: 10
-                Item { Layout.fillWidth: true }
-                Button {
-                    id: signOut
-                    objectName: "settings.signOut"
-                    text: "退出登录"
-                    enabled: settings.canSignOut
-                    font.pixelSize: 13
-                    leftPadding: 14
-                    rightPadding: 14
-                    topPadding: 5
-                    bottomPadding: 5
-                    onClicked: settings.signOut()
+            SettingsSection {
+                title: "账户"
 
-                    contentItem: Text {
-                        text: signOut.text
-                        font: signOut.font
-                        color: "white"
-                        opacity: signOut.enabled ? 1.0 : 0.35
-                        horizontalAlignment: Text.AlignHCenter
-                        verticalAlignment: Text.AlignVCenter
-                    }
-                    background: Rectangle {
-                        radius: 6
-                        color: Qt.alpha("white", signOut.down ? 0.2 : 0.12)
-                        border.color: Qt.alpha("white", 0.16)
-                        border.width: 1
-                        opacity: signOut.enabled ? 1.0 : 0.5
+                SettingsRow {
+                    label: "登录邮箱"
+                    value: settings.accountEmail
+                    valueObjectName: "settings.email"
+                }
+                SettingsDivider {}
+                RowLayout {
+                    Layout.fillWidth: true
+                    Layout.margins: 10
+                    Item { Layout.fillWidth: true }
+                    Button {
+                        id: signOut
+                        objectName: "settings.signOut"
+                        text: "退出登录"
+                        enabled: settings.canSignOut
+                        font.pixelSize: 13
+                        leftPadding: 14
+                        rightPadding: 14
+                        topPadding: 5
+                        bottomPadding: 5
+                        onClicked: settings.signOut()
+
+                        contentItem: Text {
+                            text: signOut.text
+                            font: signOut.font
+                            color: "white"
+                            opacity: signOut.enabled ? 1.0 : 0.35
+                            horizontalAlignment: Text.AlignHCenter
+                            verticalAlignment: Text.AlignVCenter
+                        }
+                        background: Rectangle {
+                            radius: 6
+                            color: Qt.alpha("white", signOut.down ? 0.2 : 0.12)
+                            border.color: Qt.alpha("white", 0.16)
+                            border.width: 1
+                            opacity: signOut.enabled ? 1.0 : 0.5
+                        }
                     }
                 }
             }
+
+            SettingsSection {
+                title: "LLM Provider"
+                Layout.topMargin: 12
+
+                SettingsRow {
+                    label: "Provider"
+                    value: settings.provider
+                }
+                SettingsDivider {}
+                SettingsRow {
+                    label: "Endpoint"
+                    value: settings.endpoint
+                    valueObjectName: "settings.endpoint"
+                }
+                SettingsDivider {}
+                Text {
+                    objectName: "settings.note"
+                    Layout.fillWidth: true
+                    Layout.margins: 10
+                    text: "歌词和学习卡片均由 Cantorella 后端服务提供。这里不提供配置、保存、清除或测试连接入口。"
+                    wrapMode: Text.Wrap
+                    font.pixelSize: 12
+                    color: Qt.alpha("white", 0.55)
+                }
+            }
         }
-
-        SettingsSection {
-            title: "LLM Provider"
-            Layout.topMargin: 12
-
-            SettingsRow {
-                label: "Provider"
-                value: settings.provider
-            }
-            SettingsDivider {}
-            SettingsRow {
-                label: "Endpoint"
-                value: settings.endpoint
-                valueObjectName: "settings.endpoint"
-            }
-            SettingsDivider {}
-            Text {
-                objectName: "settings.note"
-                Layout.fillWidth: true
-                Layout.margins: 10
-                text: "歌词和学习卡片均由 Cantorella 后端服务提供。这里不提供配置、保存、清除或测试连接入口。"
-                wrapMode: Text.Wrap
-                font.pixelSize: 12
-                color: Qt.alpha("white", 0.55)
-            }
-        }
-
-        Item { Layout.fillHeight: true }
     }
 }

@@ -4,6 +4,7 @@ import QtQuick.Layouts
 import QtQuick.Shapes
 import Qt5Compat.GraphicalEffects as Effects
 import Cantorella.Account
+import Cantorella.Design
 
 // The full-window sign-in screen: the shell shows it while the authentication service has no
 // session and replaces it once one is published. Everything it shows comes from its own view
@@ -15,11 +16,6 @@ Item {
     property bool reduceMotion: false
 
     readonly property alias viewModel: vm
-
-    readonly property color neonCyan: "#22e9ff"
-    readonly property color neonPink: "#ff4fd8"
-    readonly property color violet: "#a06bff"
-    readonly property color nearBlack: "#06030f"
 
     implicitWidth: 600
     implicitHeight: 800
@@ -37,7 +33,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
-        color: root.nearBlack
+        color: Theme.backgroundInk
     }
 
     // Violet glow from the middle of the top edge.
@@ -51,7 +47,7 @@ Item {
                 centerRadius: 520
                 focalX: centerX
                 focalY: centerY
-                GradientStop { position: 0; color: Qt.alpha(root.violet, 0.22) }
+                GradientStop { position: 0; color: Qt.alpha(Theme.neonViolet, 0.22) }
                 GradientStop { position: 1; color: "transparent" }
             }
             startX: 0
@@ -79,7 +75,7 @@ Item {
                 text: "Cantorella"
                 font.pixelSize: 34
                 font.weight: Font.ExtraBold
-                color: root.neonCyan
+                color: Theme.neonCyan
                 visible: false
             }
             Effects.LinearGradient {
@@ -90,9 +86,9 @@ Item {
                 start: Qt.point(0, 0)
                 end: Qt.point(width, 0)
                 gradient: Gradient {
-                    GradientStop { position: 0; color: root.neonCyan }
-                    GradientStop { position: 0.5; color: root.violet }
-                    GradientStop { position: 1; color: root.neonPink }
+                    GradientStop { position: 0; color: Theme.neonCyan }
+                    GradientStop { position: 0.5; color: Theme.neonViolet }
+                    GradientStop { position: 1; color: Theme.neonPink }
                 }
                 Accessible.role: Accessible.StaticText
                 Accessible.name: title.text
@@ -106,7 +102,7 @@ Item {
                 text: vm.heading
                 font.pixelSize: 14
                 font.weight: Font.Medium
-                color: Qt.alpha("white", 0.7)
+                color: Theme.textSecondary
             }
         }
 
@@ -117,9 +113,9 @@ Item {
             Layout.fillWidth: true
             Layout.preferredHeight: form.implicitHeight + 56
             visible: !vm.isAwaitingConfirmation
-            color: Qt.alpha("white", 0.05)
+            color: Theme.surfaceFaint
             radius: 18
-            border.color: Qt.alpha("white", 0.12)
+            border.color: Theme.strokeSubtle
             border.width: 1
 
             ColumnLayout {
@@ -129,7 +125,7 @@ Item {
                 spacing: 16
 
                 AuthField {
-                    objectName: "signIn.emailField"
+                    inputObjectName: "signIn.email"
                     label: "邮箱"
                     placeholder: "name@example.com"
                     text: vm.email
@@ -137,7 +133,7 @@ Item {
                     onEdited: (value) => vm.email = value
                 }
                 AuthField {
-                    objectName: "signIn.passwordField"
+                    inputObjectName: "signIn.password"
                     label: "密码"
                     placeholder: "至少 6 位"
                     text: vm.password
@@ -150,13 +146,13 @@ Item {
                     objectName: "signIn.errorBanner"
                     visible: vm.hasErrorMessage
                     text: vm.errorMessage
-                    tint: root.neonPink
+                    tint: Theme.neonPink
                 }
                 MessageBanner {
                     objectName: "signIn.infoBanner"
                     visible: vm.hasInfoMessage
                     text: vm.infoMessage
-                    tint: root.neonCyan
+                    tint: Theme.neonCyan
                 }
 
                 AbstractButton {
@@ -175,8 +171,8 @@ Item {
                         radius: 12
                         gradient: Gradient {
                             orientation: Gradient.Horizontal
-                            GradientStop { position: 0; color: root.neonCyan }
-                            GradientStop { position: 1; color: root.violet }
+                            GradientStop { position: 0; color: Theme.neonCyan }
+                            GradientStop { position: 1; color: Theme.neonViolet }
                         }
                     }
                     contentItem: RowLayout {
@@ -189,13 +185,13 @@ Item {
                             running: visible
                             Layout.preferredWidth: 16
                             Layout.preferredHeight: 16
-                            palette.dark: root.nearBlack
+                            palette.dark: Theme.backgroundInk
                         }
                         Text {
                             text: submit.text
                             font.pixelSize: 15
                             font.weight: Font.DemiBold
-                            color: root.nearBlack
+                            color: Theme.backgroundInk
                         }
                         Item { Layout.fillWidth: true }
                     }
@@ -205,7 +201,7 @@ Item {
                     objectName: "signIn.modeSwitch"
                     Layout.alignment: Qt.AlignHCenter
                     text: vm.modeSwitchTitle
-                    tint: root.neonCyan
+                    tint: Theme.neonCyan
                     onClicked: vm.switchMode()
                 }
             }
@@ -217,9 +213,9 @@ Item {
             Layout.fillWidth: true
             Layout.preferredHeight: confirmation.implicitHeight + 56
             visible: vm.isAwaitingConfirmation
-            color: Qt.alpha("white", 0.05)
+            color: Theme.surfaceFaint
             radius: 18
-            border.color: Qt.alpha("white", 0.12)
+            border.color: Theme.strokeSubtle
             border.width: 1
 
             ColumnLayout {
@@ -228,11 +224,13 @@ Item {
                 anchors.margins: 28
                 spacing: 16
 
-                Item {
-                    // The envelope symbol goes here once the design system's Icon is in.
+                Icon {
+                    objectName: "signIn.envelope"
                     Layout.alignment: Qt.AlignHCenter
-                    Layout.preferredWidth: 52
-                    Layout.preferredHeight: 40
+                    name: "envelope.badge"
+                    size: 40
+                    color: Theme.neonCyan
+                    Accessible.ignored: true
                 }
                 Text {
                     Layout.alignment: Qt.AlignHCenter
@@ -249,19 +247,19 @@ Item {
                     wrapMode: Text.Wrap
                     horizontalAlignment: Text.AlignHCenter
                     font.pixelSize: 13
-                    color: Qt.alpha("white", 0.7)
+                    color: Theme.textSecondary
                 }
                 MessageBanner {
                     objectName: "signIn.confirmationInfoBanner"
                     visible: vm.hasInfoMessage
                     text: vm.infoMessage
-                    tint: root.neonCyan
+                    tint: Theme.neonCyan
                 }
                 LinkButton {
                     objectName: "signIn.resend"
                     Layout.alignment: Qt.AlignHCenter
                     text: "重新发送确认邮件"
-                    tint: root.neonCyan
+                    tint: Theme.neonCyan
                     weight: Font.Medium
                     onClicked: vm.resend()
                 }
@@ -269,7 +267,7 @@ Item {
                     objectName: "signIn.backToSignIn"
                     Layout.alignment: Qt.AlignHCenter
                     text: "返回登录"
-                    tint: Qt.alpha("white", 0.45)
+                    tint: Theme.textTertiary
                     onClicked: vm.backToSignIn()
                 }
             }
@@ -285,6 +283,6 @@ Item {
         to: 1
         duration: 350
         easing.type: Easing.BezierSpline
-        easing.bezierCurve: [0.42, 0, 0.58, 1, 1, 1]
+        easing.bezierCurve: Motion.easeInOut
     }
 }

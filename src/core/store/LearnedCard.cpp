@@ -51,6 +51,14 @@ LearnedCard *LearnedCard::fromGoldenCard(const GoldenCard &card, SongRecord *son
                            card.listeningDifficulty);
 }
 
+void LearnedCard::loadFault() const
+{
+    if (ModelContext *context = modelContext())
+        context->loadFault(const_cast<LearnedCard *>(this));
+    else
+        m_fault = false;
+}
+
 SongRecord *LearnedCard::song()
 {
     if (!m_song && m_songRowId > 0) {
@@ -96,28 +104,28 @@ void LearnedCard::linkSong(SongRecord *song)
 
 void LearnedCard::setEn(const QString &v)
 {
-    if (m_v.en == v)
+    if (fields().en == v)
         return;
-    assign(m_v.en, v, En, &LearnedCard::enChanged);
+    assign(fields().en, v, En, &LearnedCard::enChanged);
     emit cardIdChanged();
 }
 
 void LearnedCard::setTag(const QString &v)
 {
-    if (m_v.tag == v)
+    if (fields().tag == v)
         return;
-    assign(m_v.tag, v, Tag, &LearnedCard::tagChanged);
+    assign(fields().tag, v, Tag, &LearnedCard::tagChanged);
     emit cardIdChanged();
 }
 
 std::optional<PronunciationHint> LearnedCard::pronunciationHint() const
 {
-    return decodeHint(m_v.pronunciationHintJSON);
+    return decodeHint(fields().pronunciationHintJSON);
 }
 
 std::optional<ListeningDifficulty> LearnedCard::listeningDifficulty() const
 {
-    return decodeDifficulty(m_v.listeningDifficultyRaw);
+    return decodeDifficulty(fields().listeningDifficultyRaw);
 }
 
 void LearnedCard::setPronunciationHint(const std::optional<PronunciationHint> &hint)
@@ -161,10 +169,10 @@ std::optional<ListeningDifficulty> LearnedCard::decodeDifficulty(const std::opti
 
 QVariant LearnedCard::pronunciationHintJSONVariant() const
 {
-    return m_v.pronunciationHintJSON ? QVariant(*m_v.pronunciationHintJSON) : QVariant();
+    return fields().pronunciationHintJSON ? QVariant(*fields().pronunciationHintJSON) : QVariant();
 }
 
 QVariant LearnedCard::listeningDifficultyRawVariant() const
 {
-    return m_v.listeningDifficultyRaw ? QVariant(*m_v.listeningDifficultyRaw) : QVariant();
+    return fields().listeningDifficultyRaw ? QVariant(*fields().listeningDifficultyRaw) : QVariant();
 }

@@ -73,60 +73,61 @@ public:
     // A fresh card for `song` from a golden card: not learned, mastered or favourite.
     static LearnedCard *fromGoldenCard(const GoldenCard &card, SongRecord *song);
 
-    const CardValues &values() const { return m_v; }
+    // Reading any property of a card fetched as a fault (see ModelContext) loads its row first.
+    const CardValues &values() const { return fields(); }
 
-    QString songKey() const { return m_v.songKey; }
-    QString en() const { return m_v.en; }
-    QString cn() const { return m_v.cn; }
-    QString note() const { return m_v.note; }
-    QString example() const { return m_v.example; }
-    QString tag() const { return m_v.tag; }
-    std::optional<double> lineTimestamp() const { return m_v.lineTimestamp; }
-    bool learned() const { return m_v.learned; }
+    QString songKey() const { return fields().songKey; }
+    QString en() const { return fields().en; }
+    QString cn() const { return fields().cn; }
+    QString note() const { return fields().note; }
+    QString example() const { return fields().example; }
+    QString tag() const { return fields().tag; }
+    std::optional<double> lineTimestamp() const { return fields().lineTimestamp; }
+    bool learned() const { return fields().learned; }
     SongRecord *song();
     // song() for QML: a failed read logs and gives no song instead of throwing.
     SongRecord *songForQml();
-    bool isMastered() const { return m_v.isMastered; }
-    QDateTime masteredAt() const { return m_v.masteredAt; }
-    bool isFavorite() const { return m_v.isFavorite; }
-    QDateTime favoritedAt() const { return m_v.favoritedAt; }
-    std::optional<QString> pronunciationHintJSON() const { return m_v.pronunciationHintJSON; }
-    std::optional<QString> culturalHint() const { return m_v.culturalHint; }
-    std::optional<QString> listeningDifficultyRaw() const { return m_v.listeningDifficultyRaw; }
+    bool isMastered() const { return fields().isMastered; }
+    QDateTime masteredAt() const { return fields().masteredAt; }
+    bool isFavorite() const { return fields().isFavorite; }
+    QDateTime favoritedAt() const { return fields().favoritedAt; }
+    std::optional<QString> pronunciationHintJSON() const { return fields().pronunciationHintJSON; }
+    std::optional<QString> culturalHint() const { return fields().culturalHint; }
+    std::optional<QString> listeningDifficultyRaw() const { return fields().listeningDifficultyRaw; }
     // The card identity: en + "|" + tag, exactly.
-    QString cardId() const { return m_v.en + QLatin1Char('|') + m_v.tag; }
+    QString cardId() const { return fields().en + QLatin1Char('|') + fields().tag; }
 
     std::optional<PronunciationHint> pronunciationHint() const;
     std::optional<ListeningDifficulty> listeningDifficulty() const;
 
-    void setSongKey(const QString &v) { assign(m_v.songKey, v, SongKey, &LearnedCard::songKeyChanged); }
+    void setSongKey(const QString &v) { assign(fields().songKey, v, SongKey, &LearnedCard::songKeyChanged); }
     void setEn(const QString &v);
-    void setCn(const QString &v) { assign(m_v.cn, v, Cn, &LearnedCard::cnChanged); }
-    void setNote(const QString &v) { assign(m_v.note, v, Note, &LearnedCard::noteChanged); }
-    void setExample(const QString &v) { assign(m_v.example, v, Example, &LearnedCard::exampleChanged); }
+    void setCn(const QString &v) { assign(fields().cn, v, Cn, &LearnedCard::cnChanged); }
+    void setNote(const QString &v) { assign(fields().note, v, Note, &LearnedCard::noteChanged); }
+    void setExample(const QString &v) { assign(fields().example, v, Example, &LearnedCard::exampleChanged); }
     void setTag(const QString &v);
     void setLineTimestamp(const std::optional<double> &v)
     {
-        assign(m_v.lineTimestamp, v, LineTimestamp, &LearnedCard::lineTimestampChanged);
+        assign(fields().lineTimestamp, v, LineTimestamp, &LearnedCard::lineTimestampChanged);
     }
-    void setLearned(bool v) { assign(m_v.learned, v, Learned, &LearnedCard::learnedChanged); }
+    void setLearned(bool v) { assign(fields().learned, v, Learned, &LearnedCard::learnedChanged); }
     // Moves the card to another song's cards (or to none); both lists stay consistent.
     void setSong(SongRecord *song);
-    void setIsMastered(bool v) { assign(m_v.isMastered, v, IsMastered, &LearnedCard::isMasteredChanged); }
-    void setMasteredAt(const QDateTime &v) { assign(m_v.masteredAt, v, MasteredAt, &LearnedCard::masteredAtChanged); }
-    void setIsFavorite(bool v) { assign(m_v.isFavorite, v, IsFavorite, &LearnedCard::isFavoriteChanged); }
-    void setFavoritedAt(const QDateTime &v) { assign(m_v.favoritedAt, v, FavoritedAt, &LearnedCard::favoritedAtChanged); }
+    void setIsMastered(bool v) { assign(fields().isMastered, v, IsMastered, &LearnedCard::isMasteredChanged); }
+    void setMasteredAt(const QDateTime &v) { assign(fields().masteredAt, v, MasteredAt, &LearnedCard::masteredAtChanged); }
+    void setIsFavorite(bool v) { assign(fields().isFavorite, v, IsFavorite, &LearnedCard::isFavoriteChanged); }
+    void setFavoritedAt(const QDateTime &v) { assign(fields().favoritedAt, v, FavoritedAt, &LearnedCard::favoritedAtChanged); }
     void setPronunciationHintJSON(const std::optional<QString> &v)
     {
-        assign(m_v.pronunciationHintJSON, v, PronunciationHintJSON, &LearnedCard::pronunciationHintJSONChanged);
+        assign(fields().pronunciationHintJSON, v, PronunciationHintJSON, &LearnedCard::pronunciationHintJSONChanged);
     }
     void setCulturalHint(const std::optional<QString> &v)
     {
-        assign(m_v.culturalHint, v, CulturalHint, &LearnedCard::culturalHintChanged);
+        assign(fields().culturalHint, v, CulturalHint, &LearnedCard::culturalHintChanged);
     }
     void setListeningDifficultyRaw(const std::optional<QString> &v)
     {
-        assign(m_v.listeningDifficultyRaw, v, ListeningDifficultyRaw, &LearnedCard::listeningDifficultyRawChanged);
+        assign(fields().listeningDifficultyRaw, v, ListeningDifficultyRaw, &LearnedCard::listeningDifficultyRawChanged);
     }
     // Stored as JSON text / raw value; an absent value clears the text.
     void setPronunciationHint(const std::optional<PronunciationHint> &hint);
@@ -138,9 +139,9 @@ public:
     static std::optional<PronunciationHint> decodeHint(const std::optional<QString> &text);
     static std::optional<ListeningDifficulty> decodeDifficulty(const std::optional<QString> &raw);
 
-    QVariant lineTimestampVariant() const { return m_v.lineTimestamp ? QVariant(*m_v.lineTimestamp) : QVariant(); }
+    QVariant lineTimestampVariant() const { return fields().lineTimestamp ? QVariant(*fields().lineTimestamp) : QVariant(); }
     QVariant pronunciationHintJSONVariant() const;
-    QVariant culturalHintVariant() const { return m_v.culturalHint ? QVariant(*m_v.culturalHint) : QVariant(); }
+    QVariant culturalHintVariant() const { return fields().culturalHint ? QVariant(*fields().culturalHint) : QVariant(); }
     QVariant listeningDifficultyRawVariant() const;
 
 signals:
@@ -171,7 +172,18 @@ private:
     // Sets the song link without touching either song's list.
     void linkSong(SongRecord *song);
 
-    CardValues m_v;
+    // The persisted values, loaded on first use when the card was fetched as a fault.
+    CardValues &fields() const
+    {
+        if (m_fault)
+            loadFault();
+        return m_v;
+    }
+    void loadFault() const;
+
+    mutable CardValues m_v;
+    // Fetched by identity only: m_v is not loaded yet.
+    mutable bool m_fault = false;
     SongRecord *m_song = nullptr;
     qint64 m_songRowId = 0; // the stored link, resolved to m_song on first use
 };

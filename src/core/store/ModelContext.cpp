@@ -405,7 +405,7 @@ QString ModelContext::songKeyOf(LearnedCard *card) const
         return card->m_song->m_v.key;
     if (SongRecord *song = m_songs.value(card->m_songRowId))
         return song->m_v.key;
-    return card->m_v.songKey;
+    return card->fields().songKey;
 }
 
 // ---- rollback -----------------------------------------------------------------------

@@ -18,6 +18,10 @@
 //
 // - Identity map: two fetches of one row give the same object for as long as the context
 //   knows it. A fetch also brings the returned objects' unchanged properties up to date.
+// - Faults: the card lists (favourite, mastered) are answered from their indexes alone and
+//   return cards this context does not hold yet as faults, objects that know their row but
+//   read it only when one of their properties is first read. A list of 10,000 cards costs
+//   one index scan; a screen showing twenty of them reads twenty rows.
 // - Changes: property writes on a model are recorded here and written by save(), which
 //   updates only the columns that changed.
 // - Transactions: perform() runs a unit of work as one transaction (BEGIN IMMEDIATE, or a
@@ -52,6 +56,7 @@ public:
     enum class SongFetch { All, ByLastPlayedDesc, FavoritesByFavoritedAtDesc };
     QList<SongRecord *> fetchSongs(SongFetch fetch);
     enum class CardFetch { All, FavoritesByFavoritedAtDesc, MasteredByMasteredAtDesc };
+    // The two sorted lists return faults for the cards not held yet (Deferred contexts only).
     QList<LearnedCard *> fetchCards(CardFetch fetch);
     // The object with this identifier, or null when there is none (any more).
     StoredModel *resolve(const PersistentIdentifier &id);
@@ -186,6 +191,13 @@ private:
                              Model *(ModelContext::*materialize)(const SqliteStatement &));
     SongRecord *materializeSong(const SqliteStatement &row);
     LearnedCard *materializeCard(const SqliteStatement &row);
+    // `idsVersionsSongs`: "SELECT id, version, song_id ..." in list order, from an index.
+    QList<LearnedCard *> fetchCardList(const char *idsVersionsSongs);
+    LearnedCard *faultCard(qint64 id, qint64 version, qint64 songRowId);
+    // Reads a fault's row. A failed read is logged and leaves the fault for the next read;
+    // a row that is gone (another connection deleted it) makes the card deleted.
+    void loadFault(LearnedCard *card) noexcept;
+    void relinkCard(LearnedCard *card, qint64 songRowId);
     void adopt(StoredModel *object);
     QString songKeyOf(LearnedCard *card) const;
 

@@ -4,14 +4,16 @@
 #include "core/store/ModelContext.h"
 #include "core/store/StoreRows.h"
 
+#include "core/AppLog.h"
+
 #include <QMutexLocker>
 
 using namespace StoreRows;
 
 namespace {
-qint64 songIdAt(const SqliteStatement &row)
+qint64 songIdAt(const SqliteStatement &row, int column = cardSongIdColumn)
 {
-    return row.isNull(cardSongIdColumn) ? 0 : row.int64(cardSongIdColumn);
+    return row.isNull(column) ? 0 : row.int64(column);
 }
 } // namespace
 
@@ -33,6 +35,14 @@ SongRecord *ModelContext::materializeSong(const SqliteStatement &row)
     return song;
 }
 
+void ModelContext::relinkCard(LearnedCard *card, qint64 songRowId)
+{
+    if (!(card->m_dirty & (1u << LearnedCard::Song)) && card->m_songRowId != songRowId) {
+        card->m_songRowId = songRowId;
+        card->linkSong(m_songs.value(songRowId));
+    }
+}
+
 LearnedCard *ModelContext::materializeCard(const SqliteStatement &row)
 {
     const qint64 id = row.int64(0);
@@ -41,10 +51,7 @@ LearnedCard *ModelContext::materializeCard(const SqliteStatement &row)
         if (card->m_state == ModelState::Deleted)
             return nullptr;
         takeCardRow(card, row);
-        if (!(card->m_dirty & (1u << LearnedCard::Song)) && card->m_songRowId != songId) {
-            card->m_songRowId = songId;
-            card->linkSong(m_songs.value(songId));
-        }
+        relinkCard(card, songId);
         return card;
     }
     auto *card = new LearnedCard(LearnedCard::Rehydrate{}, readCard(row), songId);
@@ -159,20 +166,93 @@ QList<SongRecord *> ModelContext::fetchSongs(SongFetch fetch)
     return out;
 }
 
+LearnedCard *ModelContext::faultCard(qint64 id, qint64 version, qint64 songRowId)
+{
+    // A fault whose row is found gone is disposed of inside a property read: only a
+    // deferred release makes that safe.
+    Q_ASSERT(m_disposal == Disposal::Deferred);
+    auto *card = new LearnedCard(LearnedCard::Rehydrate{}, CardValues(), songRowId);
+    card->m_fault = true;
+    adopt(card);
+    card->m_rowId = id;
+    card->m_version = version;
+    card->m_state = ModelState::Persisted;
+    card->m_song = m_songs.value(songRowId);
+    m_cards.insert(id, card);
+    return card;
+}
+
+void ModelContext::loadFault(LearnedCard *card) noexcept
+{
+    try {
+        SqliteStatement st = m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards WHERE id = ?1");
+        st.bind(1, card->m_rowId);
+        if (st.step()) {
+            takeCardRow(card, st);
+            relinkCard(card, songIdAt(st));
+            return;
+        }
+    } catch (const std::exception &error) {
+        qCWarning(lcPersistence, "Reading a card failed: %s", error.what());
+        return;
+    }
+    card->m_fault = false;
+    forget(card);
+}
+
+QList<LearnedCard *> ModelContext::fetchCardList(const char *idsVersionsSongs)
+{
+    if (inUnitOfWork())
+        flush();
+    return read([&] {
+        QList<LearnedCard *> out;
+        std::vector<qsizetype> stale; // positions in `out` of held cards whose row changed
+        {
+            SqliteStatement ids = m_db.statement(idsVersionsSongs);
+            while (ids.step()) {
+                const qint64 id = ids.int64(0);
+                const qint64 version = ids.int64(1);
+                const qint64 songId = songIdAt(ids, 2);
+                LearnedCard *card = m_cards.value(id);
+                if (!card) {
+                    out.append(faultCard(id, version, songId));
+                    continue;
+                }
+                if (card->m_state == ModelState::Deleted)
+                    continue;
+                if (card->m_version != version) {
+                    if (card->m_fault) {
+                        // Nothing read yet, so nothing to bring up to date.
+                        card->m_version = version;
+                        relinkCard(card, songId);
+                    } else {
+                        stale.push_back(out.size());
+                    }
+                }
+                out.append(card);
+            }
+        }
+        if (stale.empty())
+            return out;
+        SqliteStatement byId = m_db.statement("SELECT " STORE_CARD_COLUMNS " FROM cards WHERE id = ?1");
+        for (qsizetype at : stale) {
+            byId.reset();
+            byId.bind(1, out[at]->m_rowId);
+            // Same read transaction: the row is there. Null marks one that changed under us.
+            out[at] = byId.step() ? materializeCard(byId) : nullptr;
+        }
+        out.removeAll(nullptr);
+        return out;
+    });
+}
+
 QList<LearnedCard *> ModelContext::fetchCards(CardFetch fetch)
 {
-    constexpr const char *byId = "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE id = ?1";
     switch (fetch) {
     case CardFetch::FavoritesByFavoritedAtDesc:
-        return fetchList({"SELECT id, version FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC",
-                          "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC",
-                          byId},
-                         m_cards, &ModelContext::materializeCard);
+        return fetchCardList("SELECT id, version, song_id FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC");
     case CardFetch::MasteredByMasteredAtDesc:
-        return fetchList({"SELECT id, version FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC",
-                          "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC",
-                          byId},
-                         m_cards, &ModelContext::materializeCard);
+        return fetchCardList("SELECT id, version, song_id FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC");
     case CardFetch::All:
         break;
     }

@@ -68,6 +68,13 @@ void ModelContext::takeSongRow(SongRecord *s, const SqliteStatement &row)
 
 void ModelContext::takeCardRow(LearnedCard *c, const SqliteStatement &row)
 {
+    if (c->m_fault) {
+        // Nobody has read a fault's properties, so there is nothing to announce.
+        c->m_v = StoreRows::readCard(row);
+        c->m_version = row.int64(StoreRows::cardVersionColumn);
+        c->m_fault = false;
+        return;
+    }
     CardValues &v = c->m_v;
     const auto enBefore = v.en.constData();
     const auto tagBefore = v.tag.constData();

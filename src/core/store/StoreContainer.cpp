@@ -65,14 +65,26 @@ CREATE INDEX songs_favorite ON songs(favorited_at, version, is_favorite) WHERE i
 CREATE INDEX cards_favorite ON cards(favorited_at, version, is_favorite) WHERE is_favorite = 1;
 CREATE INDEX cards_mastered ON cards(mastered_at, version, is_mastered) WHERE is_mastered = 1;
 )sql"},
+    // The card lists hand out faults (id, version and song link, read from the index) and
+    // read a card's row only when it is used: the indexes carry the song link too.
+    {2, R"sql(
+DROP INDEX cards_favorite;
+DROP INDEX cards_mastered;
+CREATE INDEX cards_favorite ON cards(favorited_at, version, song_id, is_favorite) WHERE is_favorite = 1;
+CREATE INDEX cards_mastered ON cards(mastered_at, version, song_id, is_mastered) WHERE is_mastered = 1;
+)sql"},
 };
 
 static_assert(std::size(migrations) == StoreContainer::schemaVersion,
               "the ladder must end at the version this program writes");
 
+// Far above the 36 characters of the service's ids, and short enough for any file system's
+// name limit once "default-" and "-en.store" are added.
+constexpr qsizetype maximumUserIdLength = 128;
+
 bool isValidUserId(const QString &userId)
 {
-    if (userId.isEmpty())
+    if (userId.isEmpty() || userId.size() > maximumUserIdLength)
         return false;
     for (QChar c : userId) {
         const char16_t u = c.unicode();
@@ -97,7 +109,8 @@ QString StoreContainer::fileNameForUser(const QString &userId)
     if (!isValidUserId(userId)) {
         throw StoreError(StoreError::Kind::InvalidUserId, 0,
                          QStringLiteral("Invalid user id for a store file name: only letters, digits, '-' and "
-                                        "'_' are allowed"));
+                                        "'_' are allowed, at most %1 of them")
+                             .arg(maximumUserIdLength));
     }
     return QStringLiteral("default-") + userId + QStringLiteral("-en.store");
 }

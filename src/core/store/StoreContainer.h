@@ -18,10 +18,10 @@ class StoreContainer
 {
 public:
     // The schema version this program writes (PRAGMA user_version).
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
-    // "default-" + userId + "-en.store". A user id is only accepted when it is non-empty
-    // and made of ASCII letters, digits, '-' and '_'; anything else throws
+    // "default-" + userId + "-en.store". A user id is only accepted when it is non-empty, at
+    // most 128 characters, and made of ASCII letters, digits, '-' and '_'; anything else throws
     // StoreError(InvalidUserId) before it can reach a file name.
     static QString fileNameForUser(const QString &userId);
     // The program's data folder: the generic data location + "/com.cantorella.Cantorella".

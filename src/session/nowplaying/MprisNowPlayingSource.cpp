@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <cmath>
+#include <utility>
+
 namespace {
 const QString mprisPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
@@ -32,6 +35,9 @@ MprisNowPlayingSource::MprisNowPlayingSource(Options options, QObject *parent)
     m_pollingTimer.setInterval(options.pollInterval);
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollingTimer, &QTimer::timeout, this, &MprisNowPlayingSource::requestRead);
+    m_settlingTimer.setSingleShot(true);
+    m_settlingTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_settlingTimer, &QTimer::timeout, this, &MprisNowPlayingSource::launchSettlingRead);
 }
 
 MprisNowPlayingSource::~MprisNowPlayingSource()
@@ -39,6 +45,8 @@ MprisNowPlayingSource::~MprisNowPlayingSource()
     unsubscribe();
     if (m_currentRead)
         m_currentRead->abandon();
+    if (m_settlingRead)
+        m_settlingRead->abandon();
 }
 
 QString MprisNowPlayingSource::defaultReaderPath()
@@ -75,6 +83,7 @@ void MprisNowPlayingSource::stop()
     m_isRunning = false;
     unsubscribe();
     m_pollingTimer.stop();
+    stopSettling();
     m_isFetchInFlight = false;
     m_pendingFetch = false;
     m_trackPublisher.finish();
@@ -100,19 +109,36 @@ void MprisNowPlayingSource::onPropertiesChanged(const QString &interface, const 
         return;
     const QStringList names = changed.keys();
     if (std::any_of(names.begin(), names.end(), touchesSample)
-        || std::any_of(invalidated.begin(), invalidated.end(), touchesSample))
+        || std::any_of(invalidated.begin(), invalidated.end(), touchesSample)) {
+        noteSignal();
         requestRead();
+    }
 }
 
 void MprisNowPlayingSource::onSeeked(qlonglong)
 {
+    m_seekedSinceLaunch = true;
+    noteSignal();
     requestRead();
 }
 
 void MprisNowPlayingSource::onNameOwnerChanged(const QString &name, const QString &, const QString &)
 {
-    if (name.startsWith(playerNamePrefix))
+    if (name.startsWith(playerNamePrefix)) {
+        noteSignal();
         requestRead();
+    }
+}
+
+void MprisNowPlayingSource::noteSignal()
+{
+    ++m_signalGeneration;
+    // It is launched again once the read the signal asked for has shown what changed.
+    if (m_settlingRead) {
+        m_settlingRead->abandon();
+        m_settlingRead->deleteLater();
+        m_settlingRead = nullptr;
+    }
 }
 
 void MprisNowPlayingSource::requestRead()
@@ -124,35 +150,55 @@ void MprisNowPlayingSource::requestRead()
         return;
     }
     m_isFetchInFlight = true;
+    // A seek announced after this launch is for the next read to find.
+    const bool seeked = std::exchange(m_seekedSinceLaunch, false);
+    launch(m_currentRead, {},
+           [this, seeked](const MprisReaderProcess::Outcome &outcome) { completeRead(outcome, seeked); });
+}
+
+void MprisNowPlayingSource::launch(QPointer<MprisReaderProcess> &slot, const QStringList &arguments,
+                                   std::function<void(const MprisReaderProcess::Outcome &)> done)
+{
     auto *read = new MprisReaderProcess(
-        m_readerPath, m_clock,
-        [this](const MprisReaderProcess::Outcome &outcome) {
-            if (m_currentRead)
-                m_currentRead->deleteLater();
-            m_currentRead = nullptr;
-            std::optional<NowPlayingTrack> track;
-            if (outcome.exitedCleanly) {
-                const auto parsed = MprisReaderOutput::parse(outcome.standardOutput, outcome.sampleInstant,
-                                                             outcome.sampleDate);
-                if (parsed.parseFailed)
-                    qCWarning(lcNowPlaying, "Failed to parse nowplaying-reader output (%lld chars)",
-                              static_cast<long long>(parsed.characters));
-                track = parsed.track;
-            }
-            completeRead(outcome.readMilliseconds, std::move(track));
+        m_readerPath, arguments, m_clock,
+        [&slot, done = std::move(done)](const MprisReaderProcess::Outcome &outcome) {
+            if (slot)
+                slot->deleteLater();
+            slot = nullptr;
+            done(outcome);
         },
         this);
-    m_currentRead = read;
+    slot = read;
     read->start();
 }
 
-void MprisNowPlayingSource::completeRead(qint64 readMilliseconds, std::optional<NowPlayingTrack> result)
+MprisReaderOutput::Result MprisNowPlayingSource::parse(const MprisReaderProcess::Outcome &outcome) const
+{
+    if (!outcome.exitedCleanly)
+        return {};
+    auto parsed = MprisReaderOutput::parse(outcome.standardOutput, outcome.sampleInstant, outcome.sampleDate);
+    if (parsed.parseFailed)
+        qCWarning(lcNowPlaying, "Failed to parse nowplaying-reader output (%lld chars)",
+                  static_cast<long long>(parsed.characters));
+    return parsed;
+}
+
+void MprisNowPlayingSource::completeRead(const MprisReaderProcess::Outcome &outcome, bool seeked)
 {
     if (!m_isRunning)
         return;
     m_isFetchInFlight = false;
-    if (readMilliseconds > slowReadThreshold.count())
-        qCWarning(lcNowPlaying, "nowplaying-reader fetch slow: %lld ms", static_cast<long long>(readMilliseconds));
+    if (outcome.readMilliseconds > slowReadThreshold.count())
+        qCWarning(lcNowPlaying, "nowplaying-reader fetch slow: %lld ms",
+                  static_cast<long long>(outcome.readMilliseconds));
+    const MprisReaderOutput::Result parsed = parse(outcome);
+    std::optional<NowPlayingTrack> result;
+    if (parsed.track) {
+        result = follow(*parsed.track, parsed.read, seeked);
+    } else {
+        m_estimator.reset();
+        stopSettling();
+    }
     // Every successful read carries a fresh sample instant, so only a repeated "nothing
     // playing" is held back here.
     if (result != m_lastYielded) {
@@ -163,4 +209,102 @@ void MprisNowPlayingSource::completeRead(qint64 readMilliseconds, std::optional<
         m_pendingFetch = false;
         requestRead();
     }
+}
+
+NowPlayingTrack MprisNowPlayingSource::follow(NowPlayingTrack track, const std::optional<PositionRead> &read,
+                                              bool seeked)
+{
+    if (!read) {
+        // No position to place: the track goes out as read, and the next read begins afresh.
+        m_estimator.reset();
+        stopSettling();
+        return track;
+    }
+    if (m_estimator.add(*read, seeked)) {
+        if (read->rate > 0)
+            startSettling();
+        else
+            stopSettling();
+    } else {
+        scheduleSettling(); // a signal may have stopped a settling read that is still due
+    }
+    track.elapsed = estimatedElapsed(track);
+    return track;
+}
+
+double MprisNowPlayingSource::estimatedElapsed(const NowPlayingTrack &track) const
+{
+    const ContinuousInstant at = track.sampleHostTime.value_or(m_clock->now());
+    const double position = m_estimator.positionAt(at).value_or(track.elapsed);
+    return track.duration > 0 && track.duration < position ? track.duration : position;
+}
+
+// ---- settling reads ----------------------------------------------------------------------------
+
+void MprisNowPlayingSource::startSettling()
+{
+    stopSettling();
+    m_settlingReadsLeft = settlingReads;
+    m_lineStart = m_clock->now();
+    scheduleSettling();
+}
+
+void MprisNowPlayingSource::stopSettling()
+{
+    m_settlingReadsLeft = 0;
+    m_settlingTimer.stop();
+    if (m_settlingRead) {
+        m_settlingRead->abandon();
+        m_settlingRead->deleteLater();
+        m_settlingRead = nullptr;
+    }
+}
+
+void MprisNowPlayingSource::scheduleSettling()
+{
+    if (!m_isRunning || m_settlingReadsLeft <= 0 || m_settlingRead || m_settlingTimer.isActive())
+        return;
+    const ContinuousInstant due = m_lineStart + settlingSpacing * (settlingReads - m_settlingReadsLeft);
+    m_settlingTimer.start(int(std::max<qint64>(0, (due - m_clock->now()).count() / 1'000'000)));
+}
+
+void MprisNowPlayingSource::launchSettlingRead()
+{
+    if (!m_isRunning || m_settlingReadsLeft <= 0 || m_settlingRead)
+        return;
+    const quint64 generation = m_signalGeneration;
+    launch(m_settlingRead, {QStringLiteral("--watch"), QString::number(settlingWatch.count())},
+           [this, generation](const MprisReaderProcess::Outcome &outcome) {
+               completeSettlingRead(generation, outcome);
+           });
+}
+
+void MprisNowPlayingSource::completeSettlingRead(quint64 generation, const MprisReaderProcess::Outcome &outcome)
+{
+    if (!m_isRunning || generation != m_signalGeneration)
+        return;
+    --m_settlingReadsLeft;
+    const MprisReaderOutput::Result parsed = parse(outcome);
+    // A read that failed, or found another track, player or state, only means that something
+    // changed without a signal: the next ordinary read shows what.
+    if (parsed.track && parsed.read && m_estimator.refine(*parsed.read)) {
+        NowPlayingTrack track = *parsed.track;
+        track.elapsed = estimatedElapsed(track);
+        if (movesPublishedPosition(track)) {
+            m_lastYielded = track;
+            m_trackPublisher.send(std::move(track));
+        }
+    }
+    scheduleSettling();
+}
+
+bool MprisNowPlayingSource::movesPublishedPosition(const NowPlayingTrack &track) const
+{
+    if (!m_lastYielded || !m_lastYielded->isPlaying || !track.isPlaying || !track.sampleHostTime
+        || !m_lastYielded->sampleHostTime)
+        return false;
+    // Where the monitor's anchor, at rate 1, puts the position at this track's instant.
+    const double carried =
+        m_lastYielded->elapsed + double((*track.sampleHostTime - *m_lastYielded->sampleHostTime).count()) / 1e9;
+    return std::abs(track.elapsed - carried) > settlingPublishThreshold;
 }

@@ -2,8 +2,10 @@
 
 #include "platform/Async.h"
 #include "platform/Clock.h"
+#include "session/nowplaying/MprisReaderProcess.h"
 #include "session/nowplaying/NowPlayingSource.h"
 #include "session/nowplaying/NowPlayingTrack.h"
+#include "session/nowplaying/PositionEstimator.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -13,9 +15,12 @@
 #include <QVariantMap>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
-class MprisReaderProcess;
+namespace MprisReaderOutput {
+struct Result;
+}
 
 struct MprisNowPlayingSourceOptions
 {
@@ -33,6 +38,14 @@ struct MprisNowPlayingSourceOptions
 // Reads are requested at start, every poll interval, and whenever a player signals a change of
 // track, playback status or rate, a seek, or appears or leaves the bus. Main-thread object:
 // start() and stop() are called on its thread.
+//
+// A sample's position is where the player really was at the sample's instant, not what it last
+// reported: a PositionEstimator places the player's position line from all its reads since the
+// last discontinuity. When a line begins while playing, a few settling reads follow, spread over
+// the next second; each watches the position until it moves (nowplaying-reader --watch), which
+// shows whether the player holds its position between steps and where a step fell. They run
+// beside the ordinary reads, are dropped when a player signals, and put a sample on the stream
+// only when they move the position by more than settlingPublishThreshold.
 class MprisNowPlayingSource final : public QObject, public NowPlayingSource
 {
     Q_OBJECT
@@ -55,6 +68,12 @@ public:
     // Reads slower than this are logged.
     static constexpr std::chrono::milliseconds slowReadThreshold{500};
 
+    static constexpr int settlingReads = 3;
+    static constexpr std::chrono::milliseconds settlingSpacing{350};
+    // How long one settling read watches for a step; the slowest players step about once a second.
+    static constexpr std::chrono::milliseconds settlingWatch{1200};
+    static constexpr double settlingPublishThreshold = 0.004; // seconds
+
 private Q_SLOTS:
     void onPropertiesChanged(const QString &interface, const QVariantMap &changed, const QStringList &invalidated);
     void onSeeked(qlonglong position);
@@ -62,8 +81,24 @@ private Q_SLOTS:
 
 private:
     void requestRead();
-    void completeRead(qint64 readMilliseconds, std::optional<NowPlayingTrack> result);
+    // Runs the reader with `arguments`; `slot` holds the run until it reports to `done`.
+    void launch(QPointer<MprisReaderProcess> &slot, const QStringList &arguments,
+                std::function<void(const MprisReaderProcess::Outcome &)> done);
+    void completeRead(const MprisReaderProcess::Outcome &outcome, bool seeked);
     void unsubscribe();
+    // A player signalled: settling reads under way may have read the state before the change.
+    void noteSignal();
+    MprisReaderOutput::Result parse(const MprisReaderProcess::Outcome &outcome) const;
+    // The track with its position taken from the line `read` belongs to.
+    NowPlayingTrack follow(NowPlayingTrack track, const std::optional<PositionRead> &read, bool seeked);
+    double estimatedElapsed(const NowPlayingTrack &track) const;
+
+    void startSettling();
+    void stopSettling();
+    void scheduleSettling();
+    void launchSettlingRead();
+    void completeSettlingRead(quint64 generation, const MprisReaderProcess::Outcome &outcome);
+    bool movesPublishedPosition(const NowPlayingTrack &track) const;
 
     Channel<std::optional<NowPlayingTrack>> m_trackPublisher;
     QDBusConnection m_bus;
@@ -77,4 +112,12 @@ private:
     bool m_isStopped = false;
     QString m_readerPath;
     ContinuousClock *m_clock;
+
+    PositionEstimator m_estimator;
+    bool m_seekedSinceLaunch = false; // a seek was announced after the latest read was launched
+    quint64 m_signalGeneration = 0;   // counts player signals
+    QPointer<MprisReaderProcess> m_settlingRead;
+    QTimer m_settlingTimer;
+    int m_settlingReadsLeft = 0;
+    ContinuousInstant m_lineStart; // settling read k is due settlingSpacing × k after this
 };

@@ -77,6 +77,36 @@ double numberOrZero(const QJsonValue &value)
     return value.isDouble() ? value.toDouble() : 0.0;
 }
 
+// A wall-clock instant of the reader's, on the continuous clock. An instant after the sample
+// date (the wall clock was stepped) counts as the sample instant.
+ContinuousInstant placed(double wallSeconds, ContinuousInstant sampleInstant, double sampleDate)
+{
+    const double before = sampleDate - wallSeconds;
+    if (!(before > 0))
+        return sampleInstant;
+    return sampleInstant - std::chrono::nanoseconds(qint64(before * 1e9));
+}
+
+std::optional<PositionRead::Watch> watchOf(const QJsonValue &value, ContinuousInstant sampleInstant,
+                                           double sampleDate)
+{
+    const QJsonObject watch = value.toObject();
+    const QJsonValue held = watch.value(QLatin1String("held"));
+    const QJsonValue from = watch.value(QLatin1String("from"));
+    if (!held.isDouble() || held.toDouble() < 0 || !from.isDouble())
+        return std::nullopt;
+    PositionRead::Watch result;
+    result.held = held.toInt();
+    result.from = placed(from.toDouble(), sampleInstant, sampleDate);
+    const QJsonValue moved = watch.value(QLatin1String("e"));
+    const QJsonValue to = watch.value(QLatin1String("to"));
+    if (moved.isDouble() && to.isDouble()) {
+        result.moved = moved.toDouble();
+        result.to = placed(to.toDouble(), sampleInstant, sampleDate);
+    }
+    return result;
+}
+
 } // namespace
 
 std::optional<double> parseInternetDateTime(QStringView s)
@@ -197,6 +227,23 @@ Result parse(const QByteArray &standardOutput, ContinuousInstant sampleInstant, 
     track.isPlaying = r > 0;
     track.sampleHostTime = sampleInstant;
     result.track = track;
+
+    const auto at = timestampSeconds(object.value(QLatin1String("ts")));
+    if (object.value(QLatin1String("e")).isDouble() && at && *at - referenceDate > 0) {
+        PositionRead read;
+        const QJsonValue busName = object.value(QLatin1String("dbgBusName"));
+        read.player = busName.isString() ? busName.toString() : track.sourceBundleIdentifier.value_or(QString());
+        read.title = track.title;
+        read.artist = track.artist;
+        read.album = track.album;
+        read.duration = d;
+        read.rate = std::max(0.0, r);
+        read.position = e;
+        read.at = placed(*at, sampleInstant, sampleDate);
+        if (object.contains(QLatin1String("watch")))
+            read.watch = watchOf(object.value(QLatin1String("watch")), sampleInstant, sampleDate);
+        result.read = read;
+    }
     return result;
 }
 

@@ -12,10 +12,11 @@ double wallSeconds()
 }
 } // namespace
 
-MprisReaderProcess::MprisReaderProcess(QString program, ContinuousClock *clock,
+MprisReaderProcess::MprisReaderProcess(QString program, QStringList arguments, ContinuousClock *clock,
                                        std::function<void(const Outcome &)> done, QObject *parent)
     : QObject(parent)
     , m_program(std::move(program))
+    , m_arguments(std::move(arguments))
     , m_clock(clock)
     , m_done(std::move(done))
 {
@@ -36,6 +37,7 @@ void MprisReaderProcess::start()
     auto *process = new QProcess(this);
     m_process = process;
     process->setProgram(m_program);
+    process->setArguments(m_arguments);
     process->setStandardInputFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, &MprisReaderProcess::onReadyRead);
     connect(process, &QProcess::readyReadStandardError, this, [process] { process->readAllStandardError(); });

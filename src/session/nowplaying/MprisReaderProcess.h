@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QStringList>
 #include <QTimer>
 
 #include <chrono>
@@ -35,8 +36,8 @@ public:
     // A real answer is a few kilobytes; more than this is a runaway child.
     static constexpr qsizetype maxOutputBytes = 1024 * 1024;
 
-    MprisReaderProcess(QString program, ContinuousClock *clock, std::function<void(const Outcome &)> done,
-                       QObject *parent = nullptr);
+    MprisReaderProcess(QString program, QStringList arguments, ContinuousClock *clock,
+                       std::function<void(const Outcome &)> done, QObject *parent = nullptr);
     ~MprisReaderProcess() override;
 
     void start();
@@ -54,6 +55,7 @@ private:
     void detachProcess();
 
     QString m_program;
+    QStringList m_arguments;
     ContinuousClock *m_clock;
     std::function<void(const Outcome &)> m_done;
     QPointer<QProcess> m_process;

@@ -36,23 +36,45 @@ Item {
         color: Theme.backgroundInk
     }
 
+    // The shader draws the field at rest, once, into a quarter-size texture (the field is
+    // blurred anyway); the drift only re-places that texture. Changing the shader's inputs
+    // instead would re-render the layer and cost the window a second frame after each change.
     ShaderEffect {
         id: mesh
         objectName: "meshGradient.shader"
         anchors.fill: parent
-        visible: GraphicsInfo.api !== GraphicsInfo.Software
-        layer.enabled: visible
-        layer.smooth: true
-        layer.textureSize: Qt.size(Math.max(1, Math.ceil(width / 4)), Math.max(1, Math.ceil(height / 4)))
+        visible: false
 
         property size itemSize: Qt.size(width, height)
-        property real driftScale: drift.scale
-        property point driftOffset: drift.offset
         property color glow1: Theme.neonPink
         property color glow2: Theme.neonCyan
         property color glow3: Theme.neonViolet
         property color glow4: Theme.neonBlue
 
         fragmentShader: "qrc:/Cantorella/Design/shaders/mesh.frag.qsb"
+    }
+
+    ShaderEffectSource {
+        id: field
+        objectName: "meshGradient.field"
+        anchors.fill: parent
+        visible: GraphicsInfo.api !== GraphicsInfo.Software
+        sourceItem: mesh
+        live: false
+        smooth: true
+        textureSize: Qt.size(Math.max(1, Math.ceil(root.width / 4)), Math.max(1, Math.ceil(root.height / 4)))
+        onTextureSizeChanged: scheduleUpdate()
+        transform: [
+            Scale {
+                origin.x: field.width / 2
+                origin.y: field.height / 2
+                xScale: drift.scale
+                yScale: drift.scale
+            },
+            Translate {
+                x: drift.offset.x
+                y: drift.offset.y
+            }
+        ]
     }
 }

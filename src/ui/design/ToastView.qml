@@ -13,7 +13,6 @@ Item {
     property string toastId: ""
     property bool reduceMotion: false
 
-    readonly property bool shown: toastId !== ""
     readonly property real bottomMargin: 24
 
     property string _shownText: ""
@@ -43,19 +42,20 @@ Item {
         hideAnim.start()
     }
 
+    // Test toastId itself here: a binding on it may not be re-evaluated yet when these run.
     onToastIdChanged: {
         if (!_ready)
             return
-        if (shown)
+        if (toastId !== "")
             _present(true)
         else
             _dismiss(true)
     }
-    onTextChanged: if (shown) _shownText = text
+    onTextChanged: if (toastId !== "") _shownText = text
 
     Component.onCompleted: {
         _ready = true
-        if (shown)
+        if (toastId !== "")
             _present(false)
     }
 

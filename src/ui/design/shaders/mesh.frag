@@ -1,9 +1,10 @@
 #version 440
-// The mesh-gradient background in one pass. Four radial glows (colour at 0.85 in the centre,
-// 0 at the end radius) are drawn under the inverse of the drift transform (scale about the
-// centre, then offset), composited back to front, softened as if blurred with a Gaussian
-// (radius 60 pt), faded at the edges of the drifted field as a non-opaque blur fades them,
-// and saturated ×1.4 on the un-premultiplied colour. Coordinates are logical pixels.
+// The mesh-gradient field at rest, in one pass. Four radial glows (colour at 0.85 in the
+// centre, 0 at the end radius) composited back to front, softened as if blurred with a Gaussian
+// (radius 60 pt), faded at the field's edges as a non-opaque blur fades them, and saturated
+// ×1.4 on the un-premultiplied colour. Coordinates are logical pixels. The drift (scale about
+// the centre, then offset) moves the rendered field as a whole: blur and saturation commute
+// with it, so the field is drawn once and only re-placed while it drifts.
 
 layout(location = 0) in vec2 qt_TexCoord0;
 layout(location = 0) out vec4 fragColor;
@@ -12,8 +13,6 @@ layout(std140, binding = 0) uniform buf {
     mat4 qt_Matrix;
     float qt_Opacity;
     vec2 itemSize;
-    float driftScale;
-    vec2 driftOffset;
     vec4 glow1;
     vec4 glow2;
     vec4 glow3;
@@ -40,22 +39,16 @@ vec4 over(vec4 dst, vec3 colour, float alpha)
 void main()
 {
     vec2 p = qt_TexCoord0 * itemSize;
-    vec2 centre = itemSize * 0.5;
-    // The glow stack drawn at q lands at p = (q − c)·s + c + offset.
-    vec2 q = (p - driftOffset - centre) / driftScale + centre;
 
     vec4 acc = vec4(0.0);
-    acc = over(acc, glow1.rgb, kGlowOpacity * falloff(distance(q, vec2(0.30, 0.30) * itemSize), 330.0));
-    acc = over(acc, glow2.rgb, kGlowOpacity * falloff(distance(q, vec2(0.75, 0.60) * itemSize), 330.0));
-    acc = over(acc, glow3.rgb, kGlowOpacity * falloff(distance(q, vec2(0.50, 0.90) * itemSize), 360.0));
-    acc = over(acc, glow4.rgb, kGlowOpacity * falloff(distance(q, vec2(0.85, 0.80) * itemSize), 300.0));
+    acc = over(acc, glow1.rgb, kGlowOpacity * falloff(distance(p, vec2(0.30, 0.30) * itemSize), 330.0));
+    acc = over(acc, glow2.rgb, kGlowOpacity * falloff(distance(p, vec2(0.75, 0.60) * itemSize), 330.0));
+    acc = over(acc, glow3.rgb, kGlowOpacity * falloff(distance(p, vec2(0.50, 0.90) * itemSize), 360.0));
+    acc = over(acc, glow4.rgb, kGlowOpacity * falloff(distance(p, vec2(0.85, 0.80) * itemSize), 300.0));
 
-    // The drifted field covers [c + offset − s·c, c + offset + s·c]; outside it the blur sees
-    // transparency.
-    vec2 lo = centre + driftOffset - centre * driftScale;
-    vec2 hi = centre + driftOffset + centre * driftScale;
-    float edge = cdf((p.x - lo.x) / kSigma) * cdf((hi.x - p.x) / kSigma)
-               * cdf((p.y - lo.y) / kSigma) * cdf((hi.y - p.y) / kSigma);
+    // Beyond the field's edges the blur sees transparency.
+    float edge = cdf(p.x / kSigma) * cdf((itemSize.x - p.x) / kSigma)
+               * cdf(p.y / kSigma) * cdf((itemSize.y - p.y) / kSigma);
     acc *= edge;
 
     if (acc.a > 0.0001) {

@@ -1,0 +1,96 @@
+#include "app/ApplicationShell.h"
+
+#include "backend/AuthService.h"
+#include "core/AppLog.h"
+
+#include <QCoreApplication>
+#include <QFont>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(Cantorella_SessionPlugin)
+Q_IMPORT_QML_PLUGIN(Cantorella_DesignPlugin)
+Q_IMPORT_QML_PLUGIN(Cantorella_AccountPlugin)
+Q_IMPORT_QML_PLUGIN(Cantorella_PlayerPlugin)
+Q_IMPORT_QML_PLUGIN(Cantorella_AppPlugin)
+
+namespace {
+
+const QUrl mainQml(QStringLiteral("qrc:/Cantorella/App/Main.qml"));
+
+} // namespace
+
+void ApplicationShell::prepareProcess()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
+    QCoreApplication::setApplicationName(QStringLiteral("Cantorella"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.cantorella.Cantorella"));
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+}
+
+ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *parent)
+    : QObject(parent)
+{
+    QGuiApplication::setFont(QFont(QStringLiteral("Noto Sans CJK SC")));
+    if (!dependencies.auth)
+        dependencies.auth = AuthService::shared();
+    m_appState = std::make_unique<AppState>(std::move(dependencies));
+    AppState::setQmlInstance(m_appState.get());
+
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    // The modules are linked in statically; their qmldir files live in the resources.
+    m_engine->addImportPath(QStringLiteral("qrc:/"));
+    m_engine->load(mainQml);
+    if (m_engine->rootObjects().isEmpty()) {
+        qCCritical(lcApp, "Main.qml did not load");
+        return;
+    }
+    watchForFirstPlayerFrame(mainWindow());
+}
+
+void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)
+{
+    if (!window)
+        return;
+    AppState *state = m_appState.get();
+    const auto notePlayer = [this, state] { m_playerShown = state->rootView() == AppState::RootView::Player; };
+    notePlayer();
+    connect(state, &AppState::rootViewChanged, this, notePlayer);
+    // A frame shows the player when its scene was synchronised after the player was loaded. With
+    // the threaded render loop both signals come on the render thread.
+    connect(window, &QQuickWindow::afterSynchronizing, this,
+            [this] { m_frameHasPlayer = m_playerShown.load(); }, Qt::DirectConnection);
+    connect(window, &QQuickWindow::frameSwapped, this, [this] {
+        if (!m_frameHasPlayer || m_firstPlayerFrameReported.exchange(true))
+            return;
+        AppLog::signpostEvent("FirstPlayerFrame");
+        QMetaObject::invokeMethod(this, &ApplicationShell::firstPlayerFrameShown, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
+}
+
+ApplicationShell::~ApplicationShell()
+{
+    shutdown();
+}
+
+QQuickWindow *ApplicationShell::mainWindow() const
+{
+    if (!m_engine || m_engine->rootObjects().isEmpty())
+        return nullptr;
+    return qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+}
+
+QQuickWindow *ApplicationShell::settingsWindow() const
+{
+    QQuickWindow *main = mainWindow();
+    return main ? main->findChild<QQuickWindow *>(QStringLiteral("settingsWindow")) : nullptr;
+}
+
+void ApplicationShell::shutdown()
+{
+    m_engine.reset();
+    m_appState.reset();
+}

@@ -1,0 +1,95 @@
+import QtQuick
+import QtQuick.Controls
+import Cantorella.Account
+import Cantorella.App
+import Cantorella.Design
+import Cantorella.Player
+
+// The main window. Its content is the root view AppState decides: the loading screen, the
+// sign-in view or the player. Ctrl+, opens (or raises) the settings window in every state.
+ApplicationWindow {
+    id: window
+    objectName: "mainWindow"
+
+    width: 800
+    height: 950
+    minimumWidth: 680
+    minimumHeight: 800
+    visible: true
+    title: "Cantorella"
+    color: Theme.backgroundInk
+    // The dark scheme for the Controls drawn on it (tool tips, scroll bars, text fields).
+    palette.window: Theme.backgroundInk
+    palette.windowText: Theme.textPrimary
+    palette.base: Theme.backgroundInk
+    palette.text: Theme.textPrimary
+    palette.toolTipBase: Theme.backgroundInk
+    palette.toolTipText: Theme.textPrimary
+    palette.mid: Qt.alpha("white", 0.3)
+    palette.dark: Qt.alpha("white", 0.5)
+
+    // Closing the main window ends the application, also while the settings window is open.
+    onClosing: Qt.quit()
+
+    MotionPreferences {
+        id: motion
+    }
+
+    Shortcut {
+        sequence: "Ctrl+,"
+        context: Qt.ApplicationShortcut
+        onActivated: settingsWindow.present()
+    }
+
+    Loader {
+        id: rootView
+        objectName: "rootView"
+        anchors.fill: parent
+        sourceComponent: {
+            switch (AppState.rootView) {
+            case AppState.Player: return playerComponent
+            case AppState.SignIn: return signInComponent
+            default: return loadingComponent
+            }
+        }
+        onLoaded: AppState.rootViewShown(AppState.rootView)
+    }
+
+    Component {
+        id: loadingComponent
+        // A plain colour filling the window while the session or its graph is not ready.
+        Rectangle {
+            objectName: "loadingView"
+            color: Qt.rgba(0.024, 0.012, 0.059, 1.0)
+        }
+    }
+
+    Component {
+        id: signInComponent
+        SignInView {
+            objectName: "signInView"
+            auth: AppState.auth
+            reduceMotion: motion.reduceMotion
+        }
+    }
+
+    Component {
+        id: playerComponent
+        MainView {
+            objectName: "playerView"
+            vm: AppState.viewModel
+            cardStore: AppState.cardStore
+            cardLighting: AppState.cardLighting
+            toastCenter: AppState.toastCenter
+            clocks: AppState.clocks
+            reduceMotion: motion.reduceMotion
+            onRetryLyricsRequested: AppState.retryLyrics()
+            onRetryCardsRequested: AppState.retryCards()
+        }
+    }
+
+    SettingsWindow {
+        id: settingsWindow
+        auth: AppState.auth
+    }
+}

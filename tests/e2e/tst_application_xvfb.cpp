@@ -1,0 +1,387 @@
+// The whole application, as a new user meets it, under a virtual X display: the shell in this
+// process on a private session bus, the local stand-in server and mpv with mpv-mpris playing a
+// demo song. The user registers through the sign-in view (real clicks and key presses), the song
+// reaches the screen and the store with one request of each kind, Ctrl+, and "退出登录" sign out
+// with no reader process left, and signing in again shows the song from the store. Also: the
+// executable and scripts/run.sh end cleanly on SIGINT, and screenshots of every screen go to
+// build/screenshots/shell/.
+
+#include "PrivateSessionBus.h"
+#include "ShellFixture.h"
+#include "WindowDriver.h"
+
+#include "app/ApplicationShell.h"
+#include "backend/RemoteAPIConfig.h"
+#include "core/store/CardStoreActor.h"
+#include "core/store/StoreContainer.h"
+#include "session/player/PlayerViewModel.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/types.h>
+
+using namespace WindowDriver;
+
+namespace {
+
+const QString binaryDir = QStringLiteral(CANTORELLA_BINARY_DIR);
+const QString appPath = binaryDir + QStringLiteral("/src/app/cantorella");
+const QString readerPath = binaryDir + QStringLiteral("/src/app/nowplaying-reader");
+const QString devServerPath = binaryDir + QStringLiteral("/tools/devserver/cantorella-devserver");
+const QString screenshots = binaryDir + QStringLiteral("/screenshots/shell");
+const QString runScript = QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../scripts/run.sh");
+const QString mprisScript = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
+const QString email = QStringLiteral("listener@example.com");
+const QString password = QStringLiteral("secret-password-1");
+
+// Living (not zombie) processes, by id, whose field `field` of /proc/<pid>/stat equals `value`:
+// 4 = parent id, 5 = process group.
+QList<qint64> livingProcesses(int field, qint64 value)
+{
+    QList<qint64> found;
+    QDirIterator it(QStringLiteral("/proc"));
+    while (it.hasNext()) {
+        bool isPid = false;
+        const qint64 pid = QFileInfo(it.next()).fileName().toLongLong(&isPid);
+        if (!isPid)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid pgrp …": comm may hold spaces, so split after its ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 3 && rest.at(0) != "Z" && rest.at(field - 3).toLongLong() == value)
+            found << pid;
+    }
+    return found;
+}
+
+QString commandOf(qint64 pid)
+{
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return cmdline.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(cmdline.readAll().replace('\0', ' ')) : QString();
+}
+
+int readersRunning()
+{
+    int count = 0;
+    for (qint64 pid : livingProcesses(4, QCoreApplication::applicationPid()))
+        count += commandOf(pid).contains(QStringLiteral("nowplaying-reader"));
+    return count;
+}
+
+} // namespace
+
+class TestApplication : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PrivateSessionBus> m_bus;
+    QTemporaryDir m_files;
+    QProcess m_devServer;
+    QProcess m_mpv;
+    QUrl m_base;
+    QStringList m_requests; // "POST /api/cards -> 200", as the stand-in reports them
+    QByteArray m_devServerErrors; // its standard error not yet split into lines
+
+    int requestCount(const QString &path) const
+    {
+        return int(m_requests.filter(QRegularExpression(QStringLiteral("^POST %1 -> 200$")
+                                                            .arg(QRegularExpression::escape(path))))
+                       .size());
+    }
+
+    void startPlayer()
+    {
+        m_mpv.setProgram(QStringLiteral("mpv"));
+        m_mpv.setArguments({QStringLiteral("--no-config"), QStringLiteral("--script=") + mprisScript,
+                            QStringLiteral("--no-video"), QStringLiteral("--ao=null"),
+                            QStringLiteral("--no-terminal"), m_files.filePath(QStringLiteral("demo.ogg"))});
+        m_mpv.setStandardOutputFile(QProcess::nullDevice());
+        m_mpv.setStandardErrorFile(QProcess::nullDevice());
+        m_mpv.start();
+        QVERIFY(m_mpv.waitForStarted(5000));
+    }
+
+    static void stop(QProcess &process)
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(3000))
+            process.kill();
+        process.waitForFinished(3000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        for (const QString &path : {appPath, readerPath, devServerPath, mprisScript})
+            QVERIFY2(QFile::exists(path), qPrintable(path));
+        for (const char *tool : {"mpv", "sox", "xvfb-run", "dbus-run-session"})
+            QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(), tool);
+        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
+        QVERIFY(m_files.isValid());
+        m_bus = std::make_unique<PrivateSessionBus>();
+        QVERIFY(m_bus->isRunning());
+        m_bus->exportToEnvironment();
+        qputenv("CANTORELLA_NOWPLAYING_READER", readerPath.toLocal8Bit());
+
+        QProcess sox;
+        sox.start(QStringLiteral("sox"),
+                  {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
+                   QStringLiteral("1"), QStringLiteral("--comment"), QStringLiteral("TITLE=Amazing Grace"),
+                   QStringLiteral("--add-comment"), QStringLiteral("ARTIST=Traditional"),
+                   m_files.filePath(QStringLiteral("demo.ogg")), QStringLiteral("synth"), QStringLiteral("120"),
+                   QStringLiteral("sine"), QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.3")});
+        QVERIFY(sox.waitForFinished(30000) && sox.exitCode() == 0);
+
+        m_devServer.setProgram(devServerPath);
+        m_devServer.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--verbose")});
+        connect(&m_devServer, &QProcess::readyReadStandardError, this, [this] {
+            m_devServerErrors += m_devServer.readAllStandardError();
+            qsizetype end = 0;
+            while ((end = m_devServerErrors.indexOf('\n')) >= 0) {
+                m_requests << QString::fromUtf8(m_devServerErrors.left(end)).trimmed();
+                m_devServerErrors.remove(0, end + 1);
+            }
+        });
+        m_devServer.start();
+        QVERIFY(m_devServer.waitForStarted(5000));
+        const QRegularExpression listening(QStringLiteral("Listening on (\\S+)"));
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += m_devServer.readAllStandardOutput(),
+                                  listening.match(QString::fromUtf8(output)).hasMatch()),
+                                 10000);
+        m_base = QUrl(listening.match(QString::fromUtf8(output)).captured(1));
+    }
+
+    void cleanupTestCase()
+    {
+        stop(m_mpv);
+        stop(m_devServer);
+    }
+
+    void newUserRegistersAndThePlayerFollowsTheSong()
+    {
+        auto secrets = std::make_shared<InMemorySecretStore>();
+        auto http = std::make_shared<HttpSession>(RemoteAPIConfig::sharedSessionConfiguration());
+        AuthService auth(SupabaseConfig{m_base, QStringLiteral("local-demo-anon-key")},
+                         KeychainStore(QStringLiteral("com.cantorella.Cantorella.auth"),
+                                       QStringLiteral("supabase-session"), secrets),
+                         http, WallClock::system());
+        QTemporaryDir data;
+        QSettings settings(data.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        AppStateDependencies deps;
+        deps.auth = &auth;
+        deps.dataFolder = data.filePath(QStringLiteral("store"));
+        deps.settings = &settings;
+        deps.http = http.get();
+        deps.apiBaseURL = m_base;
+        ApplicationShell shell(deps);
+        QQuickWindow *window = shell.mainWindow();
+        QVERIFY(window);
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTRY_COMPARE(shownView(window), QStringLiteral("signInView"));
+
+        // Register: the stand-in confirms at once, so the session arrives with the answer.
+        QVERIFY(click(window, QStringLiteral("signIn.modeSwitch")));
+        QTRY_COMPARE(item(window, QStringLiteral("signIn.submit"))->property("text").toString(), QStringLiteral("注册"));
+        QVERIFY(type(window, QStringLiteral("signIn.email"), email));
+        QVERIFY(type(window, QStringLiteral("signIn.password"), password));
+        QVERIFY(click(window, QStringLiteral("signIn.submit")));
+        QTRY_COMPARE_WITH_TIMEOUT(shownView(window), QStringLiteral("playerView"), 10000);
+
+        startPlayer();
+        PlayerViewModel *vm = shell.appState()->viewModel();
+        QVERIFY(vm);
+        QTRY_VERIFY_WITH_TIMEOUT(vm->track() && vm->track()->title == QStringLiteral("Amazing Grace"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value() && !vm->isLoadingLyrics()
+                                     && !vm->isLoadingCards(),
+                                 20000);
+        QVERIFY(!vm->lyricLines().isEmpty());
+        QTRY_COMPARE(item(window, QStringLiteral("mainView.title"))->property("text").toString(),
+                     QStringLiteral("Amazing Grace"));
+        QCOMPARE(requestCount(QStringLiteral("/api/track")), 1);
+        QCOMPARE(requestCount(QStringLiteral("/api/cards")), 1);
+        QCOMPARE(requestCount(QStringLiteral("/api/story")), 1);
+
+        // The store file, through a connection of its own.
+        const QString storePath = shell.appState()->storePath();
+        QCOMPARE(QFileInfo(storePath).fileName(),
+                 QStringLiteral("default-%1-en.store").arg(*auth.currentUserId()));
+        {
+            CardStoreActor reader(StoreContainer::open(storePath));
+            QTRY_VERIFY(QCoro::waitFor(reader.snapshot(QStringLiteral("traditional|amazing grace")))
+                            .value_or(SongRecordSnapshot{}).storyArticle.has_value());
+            const auto record = QCoro::waitFor(reader.snapshot(QStringLiteral("traditional|amazing grace")));
+            QCOMPARE(record->cards.size(), vm->cards().size());
+            QVERIFY(!record->lyrics.isEmpty());
+        }
+
+        QVERIFY(screenshot(window, screenshots, QStringLiteral("player")));
+        resize(window, 680, 800);
+        QVERIFY(screenshot(window, screenshots, QStringLiteral("player")));
+        resize(window, 800, 950);
+
+        // A toast from anywhere floats over the bottom of the player.
+        ToastCenter *toasts = shell.appState()->toastCenter();
+        QQuickItem *capsule = item(window, QStringLiteral("toastView.capsule"));
+        QVERIFY(capsule);
+        toasts->show(QStringLiteral("已复制 / Copied"), 1.5);
+        QTRY_VERIFY(capsule->opacity() > 0.9); // the toast's entrance
+        QVERIFY(screenshot(window, screenshots, QStringLiteral("toast")));
+
+        // Ctrl+, then "退出登录" in the settings window.
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+        QQuickWindow *settingsWindow = shell.settingsWindow();
+        QTRY_VERIFY(settingsWindow && settingsWindow->isExposed());
+        QTRY_COMPARE(item(settingsWindow, QStringLiteral("settings.email"))->property("text").toString(), email);
+        QVERIFY(screenshot(settingsWindow, screenshots, QStringLiteral("settings-signed-in")));
+        QVERIFY(click(settingsWindow, QStringLiteral("settings.signOut")));
+        QTRY_COMPARE(shownView(window), QStringLiteral("signInView"));
+        QTRY_COMPARE(item(settingsWindow, QStringLiteral("settings.email"))->property("text").toString(),
+                     QStringLiteral("未登录"));
+        QVERIFY(screenshot(settingsWindow, screenshots, QStringLiteral("settings-signed-out")));
+        QTRY_COMPARE_WITH_TIMEOUT(readersRunning(), 0, 7000);
+        settingsWindow->close();
+
+        // Sign in again: the song comes from the store, no new cards request.
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QVERIFY(type(window, QStringLiteral("signIn.email"), email));
+        QVERIFY(type(window, QStringLiteral("signIn.password"), password));
+        QVERIFY(click(window, QStringLiteral("signIn.submit")));
+        QTRY_COMPARE_WITH_TIMEOUT(shownView(window), QStringLiteral("playerView"), 10000);
+        vm = shell.appState()->viewModel();
+        QTRY_VERIFY_WITH_TIMEOUT(vm->track() && !vm->cards().isEmpty() && !vm->isLoadingCards(), 15000);
+        QCOMPARE(requestCount(QStringLiteral("/api/cards")), 1);
+
+        // Quitting while the reader polls leaves no child behind.
+        shell.shutdown();
+        QTRY_COMPARE_WITH_TIMEOUT(readersRunning(), 0, 7000);
+        stop(m_mpv);
+    }
+
+    void signInScreens()
+    {
+        // The stand-in of the tests (no automatic confirmation) for the error and confirmation looks.
+        ShellFixture fx;
+        fx.startAuth();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = shell.mainWindow();
+        QVERIFY(window);
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTRY_COMPARE(shownView(window), QStringLiteral("signInView"));
+        QTest::qWait(300);
+        for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
+            resize(window, size.width(), size.height());
+            QVERIFY(screenshot(window, screenshots, QStringLiteral("signin-login")));
+        }
+
+        QVERIFY(type(window, QStringLiteral("signIn.email"), QStringLiteral("not-an-address")));
+        QVERIFY(type(window, QStringLiteral("signIn.password"), password));
+        QVERIFY(click(window, QStringLiteral("signIn.submit")));
+        QTRY_VERIFY(item(window, QStringLiteral("signIn.errorBanner"))->isVisible());
+        for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
+            resize(window, size.width(), size.height());
+            QVERIFY(screenshot(window, screenshots, QStringLiteral("signin-error")));
+        }
+
+        QVERIFY(click(window, QStringLiteral("signIn.modeSwitch")));
+        QTRY_COMPARE(item(window, QStringLiteral("signIn.submit"))->property("text").toString(), QStringLiteral("注册"));
+        QVERIFY(type(window, QStringLiteral("signIn.email"), QStringLiteral("@example.com")));
+        QVERIFY(click(window, QStringLiteral("signIn.submit")));
+        QTRY_VERIFY(item(window, QStringLiteral("signIn.confirmation"))->isVisible());
+        for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
+            resize(window, size.width(), size.height());
+            QVERIFY(screenshot(window, screenshots, QStringLiteral("signin-confirmation")));
+        }
+    }
+
+    void executableQuitsOnSigint()
+    {
+        QTemporaryDir home;
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("CANTORELLA_API_BASE_URL"), m_base.toString());
+        env.insert(QStringLiteral("CANTORELLA_AUTH_BASE_URL"), m_base.toString());
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(appPath, {});
+        QVERIFY(app.waitForStarted(5000));
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += app.readAll(), log.contains("AppState.configureIfNeeded()")), 15000);
+
+        ::kill(pid_t(app.processId()), SIGINT);
+        QVERIFY(app.waitForFinished(10000));
+        log += app.readAll();
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY2(log.contains("Signal 2 received — quitting"), log.constData());
+    }
+
+    void runScriptWithoutDisplaySaysSo()
+    {
+        QProcess script;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        script.setProcessEnvironment(env);
+        script.setProcessChannelMode(QProcess::MergedChannels);
+        script.start(QStringLiteral("bash"), {runScript});
+        QVERIFY(script.waitForFinished(10000));
+        QVERIFY(script.exitCode() != 0);
+        QVERIFY2(script.readAll().contains("no graphical display"), "the message names the missing display");
+    }
+
+    void runScriptEndsEverythingOnCtrlC()
+    {
+        // In a process group of its own, as a terminal's foreground job; Ctrl+C reaches the group.
+        QProcess script;
+        script.setProcessChannelMode(QProcess::MergedChannels);
+        script.start(QStringLiteral("setsid"), {QStringLiteral("bash"), runScript});
+        QVERIFY(script.waitForStarted(5000));
+        const qint64 group = script.processId();
+        QByteArray log;
+        // Installing, building and making the demo songs come first (once, then cached).
+        QTRY_VERIFY_WITH_TIMEOUT((log += script.readAll(), log.contains("AppState.configureIfNeeded()")), 240000);
+        const QList<qint64> running = livingProcesses(5, group);
+        QStringList commands;
+        for (qint64 pid : running)
+            commands << commandOf(pid);
+        QVERIFY2(commands.filter(QStringLiteral("cantorella-devserver")).size() == 1, qPrintable(commands.join(u'\n')));
+        QVERIFY2(commands.filter(QRegularExpression(QStringLiteral("^mpv "))).size() == 1, qPrintable(commands.join(u'\n')));
+        QVERIFY2(commands.filter(QStringLiteral("src/app/cantorella")).size() == 1, qPrintable(commands.join(u'\n')));
+
+        ::kill(-pid_t(group), SIGINT);
+        QVERIFY(script.waitForFinished(15000));
+        log += script.readAll();
+        QTRY_COMPARE_WITH_TIMEOUT(livingProcesses(5, group), QList<qint64>(), 5000);
+        QCOMPARE(script.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(script.exitCode() == 130, log.right(2000).constData());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    ApplicationShell::prepareProcess();
+    QApplication app(argc, argv);
+    TestApplication test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_application_xvfb.moc"

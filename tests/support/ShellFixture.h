@@ -1,0 +1,91 @@
+#pragma once
+
+#include "AuthFixture.h"
+
+#include "app/AppState.h"
+#include "diagnostics/MainThreadWatchdog.h"
+#include "diagnostics/RenderLoopProbe.h"
+#include "session/nowplaying/NowPlayingSource.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// What the shell's tests observe of the now-playing sources the graph makes: how many were made,
+// started, stopped and destroyed, and the stream of the latest one (to feed it tracks).
+struct SourceLog
+{
+    int made = 0;
+    int started = 0;
+    int stopped = 0;
+    int destroyed = 0;
+    Channel<std::optional<NowPlayingTrack>> latest;
+};
+
+class LoggingNowPlayingSource final : public NowPlayingSource
+{
+public:
+    explicit LoggingNowPlayingSource(std::shared_ptr<SourceLog> log) : m_log(std::move(log))
+    {
+        ++m_log->made;
+        m_log->latest = m_stream;
+    }
+    ~LoggingNowPlayingSource() override { ++m_log->destroyed; }
+    Channel<std::optional<NowPlayingTrack>> trackPublisher() const override { return m_stream; }
+    void start() override { ++m_log->started; }
+    void stop() override
+    {
+        ++m_log->stopped;
+        m_stream.finish();
+    }
+
+private:
+    std::shared_ptr<SourceLog> m_log;
+    Channel<std::optional<NowPlayingTrack>> m_stream;
+};
+
+// AppState's dependencies on fakes: the HttpFake with its sign-in stand-in (AuthFixture), a
+// temporary data folder and settings file, logging now-playing sources, a probe and watchdog of
+// the test's own.
+struct ShellFixture : AuthFixture
+{
+    QTemporaryDir files;
+    QSettings settings{files.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
+    std::shared_ptr<SourceLog> sources = std::make_shared<SourceLog>();
+    RenderLoopProbe probe{nullptr, nullptr, files.filePath(QStringLiteral("diagnostics"))};
+    MainThreadWatchdog watchdog{&probe};
+
+    QString dataFolder() const { return files.filePath(QStringLiteral("data")); }
+
+    // The service without waiting for its stored-session read: AppState waits for it.
+    AuthService &startAuth()
+    {
+        auth = std::make_unique<AuthService>(config(), keychain(), http, &clock);
+        return *auth;
+    }
+
+    AppStateDependencies dependencies()
+    {
+        AppStateDependencies deps;
+        deps.auth = auth.get();
+        deps.dataFolder = dataFolder();
+        deps.settings = &settings;
+        deps.sourceFactory = [log = sources] { return std::make_unique<LoggingNowPlayingSource>(log); };
+        deps.http = http.get();
+        deps.apiBaseURL = server.baseUrl();
+        deps.wallClock = &clock;
+        deps.watchdog = &watchdog;
+        deps.probe = &probe;
+        return deps;
+    }
+
+    QString probeState(const QString &key) const
+    {
+        for (const auto &[k, v] : probe.snapshot(0).state) {
+            if (k == key)
+                return v;
+        }
+        return {};
+    }
+};
