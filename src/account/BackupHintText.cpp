@@ -3,6 +3,8 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include <array>
+
 namespace BackupHintText {
 namespace {
 
@@ -13,8 +15,8 @@ class HintHandler
 {
 public:
     std::optional<PronunciationKind> kind;
-    std::optional<QString> tip;
-    std::optional<QString> ipa;
+    std::optional<QByteArray> tip;
+    std::optional<QByteArray> ipa;
 
     bool Null() { return scalar(Value::Null); }
     bool Bool(bool) { return scalar(Value::Other); }
@@ -26,7 +28,7 @@ public:
     bool RawNumber(const char *, SizeType, bool) { return scalar(Value::Other); }
     bool String(const char *text, SizeType length, bool)
     {
-        m_text = QString::fromUtf8(text, qsizetype(length));
+        m_text = QByteArrayView(text, qsizetype(length)); // valid during this call only
         return scalar(Value::String);
     }
     bool StartObject() { return open(true); }
@@ -75,17 +77,17 @@ private:
             return m_depth != 0; // the hint is an object, not a scalar
         switch (m_member) {
         case Member::Kind:
-            kind = value == Value::String ? pronunciationKindFromRawValue(m_text) : std::nullopt;
+            kind = value == Value::String ? kindFromRaw(m_text) : std::nullopt;
             return kind.has_value();
         case Member::Tip:
             if (value != Value::String)
                 return false;
-            tip = m_text;
+            tip = m_text.toByteArray();
             return true;
         case Member::Ipa:
             if (value == Value::Other)
                 return false;
-            ipa = value == Value::String ? std::optional<QString>(m_text) : std::nullopt;
+            ipa = value == Value::String ? std::optional<QByteArray>(m_text.toByteArray()) : std::nullopt;
             return true;
         case Member::Other: break;
         }
@@ -94,8 +96,19 @@ private:
 
     int m_depth = 0;
     Member m_member = Member::Other;
-    QString m_text;
+    QByteArrayView m_text;
 };
+
+const std::array<QByteArray, allPronunciationKinds.size()> &rawTexts()
+{
+    static const std::array<QByteArray, allPronunciationKinds.size()> texts = [] {
+        std::array<QByteArray, allPronunciationKinds.size()> out;
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = rawValue(allPronunciationKinds[i]).toLatin1();
+        return out;
+    }();
+    return texts;
+}
 
 } // namespace
 
@@ -109,7 +122,22 @@ QByteArray encode(PronunciationKind kind, QByteArrayView tip, const std::optiona
     return hint.toJson();
 }
 
-std::optional<PronunciationHint> decode(QUtf8StringView text)
+QLatin1StringView rawText(PronunciationKind kind)
+{
+    const QByteArray &text = rawTexts()[size_t(kind)];
+    return QLatin1StringView(text.constData(), text.size());
+}
+
+std::optional<PronunciationKind> kindFromRaw(QByteArrayView raw)
+{
+    for (size_t i = 0; i < allPronunciationKinds.size(); ++i) {
+        if (rawTexts()[i] == raw)
+            return allPronunciationKinds[i];
+    }
+    return std::nullopt;
+}
+
+std::optional<Utf8Hint> decodeUtf8(QUtf8StringView text)
 {
     HintHandler handler;
     rapidjson::MemoryStream stream(text.data(), size_t(text.size()));
@@ -120,7 +148,16 @@ std::optional<PronunciationHint> decode(QUtf8StringView text)
         return std::nullopt;
     if (!handler.kind || !handler.tip)
         return std::nullopt;
-    return PronunciationHint{*handler.kind, *handler.tip, handler.ipa};
+    return Utf8Hint{*handler.kind, *handler.tip, handler.ipa};
+}
+
+std::optional<PronunciationHint> decode(QUtf8StringView text)
+{
+    const std::optional<Utf8Hint> hint = decodeUtf8(text);
+    if (!hint)
+        return std::nullopt;
+    return PronunciationHint{hint->kind, QString::fromUtf8(hint->tip),
+                             hint->ipa ? std::optional<QString>(QString::fromUtf8(*hint->ipa)) : std::nullopt};
 }
 
 } // namespace BackupHintText

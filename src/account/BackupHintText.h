@@ -13,10 +13,23 @@
 // these work on UTF-8 directly, for a whole library at a time.
 namespace BackupHintText {
 
+// A hint with its texts in UTF-8.
+struct Utf8Hint
+{
+    PronunciationKind kind;
+    QByteArray tip;
+    std::optional<QByteArray> ipa;
+};
+
 QByteArray encode(PronunciationKind kind, QByteArrayView tip, const std::optional<QByteArray> &ipa);
 // Strict, as LearnedCard::decodeHint: an object with "kind" (a known raw value) and "tip"
 // (a string), "ipa" a string or absent (null is absent); other members are ignored. Any
 // other text gives no hint.
+std::optional<Utf8Hint> decodeUtf8(QUtf8StringView text);
 std::optional<PronunciationHint> decode(QUtf8StringView text);
+
+// The kind's raw value ("weak_form", …) and back, exactly and case-sensitively.
+QLatin1StringView rawText(PronunciationKind kind);
+std::optional<PronunciationKind> kindFromRaw(QByteArrayView raw);
 
 } // namespace BackupHintText

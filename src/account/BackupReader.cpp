@@ -395,7 +395,7 @@ bool Handler::assign(const Member &member, Token token)
     case Shape::HintKind: {
         if (token != Token::String)
             return fail(malformed);
-        m_hintKind = pronunciationKindFromRawValue(QString::fromUtf8(m_string.data(), qsizetype(m_string.size())));
+        m_hintKind = BackupHintText::kindFromRaw(QByteArrayView(m_string.data(), qsizetype(m_string.size())));
         return m_hintKind ? true : fail(corrupt);
     }
     case Shape::OptionalDifficulty: {

@@ -43,14 +43,14 @@ void hint(JsonWriter &json, const std::optional<QUtf8StringView> &stored)
 {
     if (!stored)
         return;
-    const std::optional<PronunciationHint> decoded = BackupHintText::decode(*stored);
+    const std::optional<BackupHintText::Utf8Hint> decoded = BackupHintText::decodeUtf8(*stored);
     if (!decoded)
         return;
     json.key(QLatin1StringView("pronunciationHint")).beginObject();
     if (decoded->ipa)
-        json.key(QLatin1StringView("ipa")).value(*decoded->ipa);
-    json.key(QLatin1StringView("kind")).value(rawValue(decoded->kind));
-    json.key(QLatin1StringView("tip")).value(decoded->tip);
+        text(json, "ipa", QUtf8StringView(*decoded->ipa));
+    json.key(QLatin1StringView("kind")).value(BackupHintText::rawText(decoded->kind));
+    text(json, "tip", QUtf8StringView(decoded->tip));
     json.endObject();
 }
 
