@@ -83,7 +83,9 @@ ShareCardLayout::TextBlock ShareCardLayout::layoutText(const QString &text, cons
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setUseDesignMetrics(true);
 
-    auto make = [&](const QString &shown, const QList<QTextLayout::FormatRange> &ranges) {
+    auto make = [&](QString shown, const QList<QTextLayout::FormatRange> &ranges) {
+        // QTextLayout breaks lines only at U+2028; the swap keeps every index (and format) in place.
+        shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
         auto layout = std::make_shared<QTextLayout>(shown, font);
         layout->setTextOption(option);
         layout->setFormats(ranges);
@@ -102,7 +104,7 @@ ShareCardLayout::TextBlock ShareCardLayout::layoutText(const QString &text, cons
         finder.toEnd();
         for (;;) {
             QString candidate = kept;
-            while (!candidate.isEmpty() && (candidate.endsWith(QLatin1Char(' ')) || candidate.endsWith(QLatin1Char('\n'))))
+            while (!candidate.isEmpty() && (candidate.back().isSpace() || candidate.endsWith(QLatin1Char('\n'))))
                 candidate.chop(1);
             candidate += ellipsis;
             auto layout = make(candidate, clipped(formats, int(candidate.size() - ellipsis.size())));

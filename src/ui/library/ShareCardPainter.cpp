@@ -107,7 +107,7 @@ void drawPanelShadow(QPainter &p, const QRectF &panel, double radius, const QCol
     constexpr int steps = 11;
     for (int i = steps; i >= 1; --i) {
         const double grow = 22.0 * i / steps;
-        const double alpha = 0.2 * (1.0 - double(i) / (steps + 1)) / 3.0;
+        const double alpha = 0.2 * (1.0 - double(i) / (steps + 1)) / 5.0;
         p.setBrush(at(c0, alpha));
         p.drawRoundedRect(shadow.adjusted(-grow, -grow, grow, grow), radius + grow, radius + grow);
     }
