@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import QtQuick.Layouts
 import Cantorella.Design
 import Cantorella.Session
@@ -30,10 +30,9 @@ Popup {
     padding: 0
     closePolicy: Popup.CloseOnEscape
     visible: model.shown
-    onClosed: {
-        model.dismiss()
-        _animateExit = false
-    }
+    // The flag clears as the close begins (Escape reports itself handled at once).
+    onAboutToHide: model.dismiss()
+    onClosed: _animateExit = false
 
     function dismissAnimated() {
         _animateExit = true
@@ -58,13 +57,13 @@ Popup {
         }
     }
     exit: Transition {
-        enabled: overlay._animateExit
         NumberAnimation {
-            property: "opacity"; from: 1; to: 0; duration: 200
+            property: "opacity"; from: 1; to: 0; duration: overlay._animateExit ? 200 : 0
             easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeIn
         }
         NumberAnimation {
-            target: card; property: "scale"; to: overlay.reduceMotion ? 1 : 0.95; duration: 200
+            target: card; property: "scale"; to: overlay.reduceMotion ? 1 : 0.95
+            duration: overlay._animateExit ? 200 : 0
             easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeIn
         }
     }
