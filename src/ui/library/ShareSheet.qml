@@ -45,7 +45,6 @@ Popup {
             Layout.bottomMargin: 12
             spacing: 8
             ColumnLayout {
-                Layout.fillWidth: true
                 spacing: 2
                 Text {
                     text: "分享歌词卡片"
@@ -63,6 +62,7 @@ Popup {
                     font.pixelSize: 11
                 }
             }
+            Item { Layout.fillWidth: true }
             AbstractButton {
                 objectName: "shareSheet.close"
                 Layout.alignment: Qt.AlignVCenter
