@@ -32,8 +32,7 @@ Flickable {
         if (!row)
             return
         const rowY = row.mapToItem(flick.contentItem, 0, 0).y
-        const wanted = alignTop ? rowY : rowY + row.height / 2 - flick.height / 2
-        const target = Math.max(0, Math.min(wanted, Math.max(0, flick.contentHeight - flick.height)))
+        const target = controller.scrollTarget(rowY, row.height, flick.height, flick.contentHeight, alignTop)
         scrollAnimation.stop()
         if (!animated || seconds <= 0) {
             flick.contentY = target

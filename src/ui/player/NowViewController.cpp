@@ -1,5 +1,6 @@
 #include "NowViewController.h"
 
+#include "ScrollTarget.h"
 #include "EndOfSongWrapUp.h"
 #include "core/LearnedCardVM.h"
 #include "core/store/LearnedCard.h"
@@ -34,15 +35,13 @@ QString modeText(const LightingMode &mode)
 NowViewController::NowViewController(QObject *parent)
     : QObject(parent)
 {
+    connect(&m_guard, &UserScrollGuard::trackingChanged, this, &NowViewController::onTrackingChanged);
 }
 
 NowViewController::~NowViewController()
 {
-    m_lifetime.cancel();
     if (m_playbackTask)
         m_playbackTask->cancel();
-    if (m_resumeTask)
-        m_resumeTask->cancel();
 }
 
 void NowViewController::componentComplete()
@@ -91,6 +90,7 @@ void NowViewController::setClocks(ClockHandle *clocks)
     if (m_clocks == clocks)
         return;
     m_clocks = clocks;
+    m_guard.setClock(clock());
     emit inputsChanged();
     if (m_completed)
         startPlaybackTask();
@@ -135,11 +135,6 @@ void NowViewController::rewatch()
 ContinuousClock *NowViewController::clock() const
 {
     return m_clocks ? m_clocks->continuous() : ContinuousClock::system();
-}
-
-double NowViewController::now() const
-{
-    return clock()->now().seconds();
 }
 
 std::optional<QString> NowViewController::trackSongKey() const
@@ -271,8 +266,6 @@ void NowViewController::sync()
         probe().trace(QStringLiteral("NowView.onChange.trackSongKey"), orNil(key), 1);
         probe().setState(QStringLiteral("track.songKey"), orNil(key));
         if (!locked) {
-            if (m_resumeTask)
-                m_resumeTask->cancel();
             m_lastActiveSlotId.reset();
             m_activeSlotId.reset();
             m_currentCardActiveLineIndex.reset();
@@ -280,7 +273,7 @@ void NowViewController::sync()
             m_currentPlayingRecord = nullptr;
             m_sortedCardsHash.reset();
             m_slotKey.reset();
-            setTracking(true);
+            m_guard.resumeTracking();
             refreshCurrentRecord();
         }
     }
@@ -348,6 +341,8 @@ void NowViewController::sync()
     if (sessionChanged) {
         probe().trace(QStringLiteral("NowView.onChange.songSessionId"), QString::number(session), 1);
         probe().setState(QStringLiteral("cards.songSessionId"), QString::number(session));
+        // Offsets move by themselves while a new song's list is rebuilt.
+        m_guard.restartGuardTime();
         handleSongRestart(key, session, m_cardElapsedSnapshot);
         refreshCardPlaybackSnapshot(true);
         // The playback task is keyed on the session: a new session starts it afresh.
@@ -550,23 +545,20 @@ void NowViewController::onActiveSlotChanged(const std::optional<QString> &previo
 {
     probe().trace(QStringLiteral("NowView.onChange.activeSlotId"),
                   orNil(previous) + QStringLiteral("->") + orNil(m_activeSlotId) + QStringLiteral(" tracking=")
-                      + boolText(m_isTrackingCards),
+                      + boolText(m_guard.isTracking()),
                   1);
     probe().setState(QStringLiteral("cards.activeSlotId"), orNil(m_activeSlotId));
     if (m_activeSlotId)
         m_lastActiveSlotId = m_activeSlotId;
     const bool automatic = !m_cardLighting || m_cardLighting->isAuto();
-    if (automatic && m_isTrackingCards && m_activeSlotId)
+    if (automatic && m_guard.isTracking() && m_activeSlotId)
         programmaticScroll(*m_activeSlotId, QStringLiteral("activeSlot"), false, 0.40,
                            QStringLiteral("NowView.programmaticCardScroll.scrollTo"),
                            QStringLiteral("NowView.programmaticCardScroll.programmaticFlagReset"));
 }
 
-void NowViewController::setTracking(bool tracking)
+void NowViewController::onTrackingChanged(bool tracking)
 {
-    if (tracking == m_isTrackingCards)
-        return;
-    m_isTrackingCards = tracking;
     probe().trace(QStringLiteral("NowView.onChange.isTrackingCards"), boolText(tracking), 1);
     emit changed();
     const bool automatic = !m_cardLighting || m_cardLighting->isAuto();
@@ -581,7 +573,7 @@ void NowViewController::onFirstSlotChanged()
     const std::optional<QString> firstSlot = m_seen ? m_seen->firstSlotId : std::nullopt;
     probe().trace(QStringLiteral("NowView.onChange.firstSlotId"), orNil(firstSlot), 1);
     probe().setState(QStringLiteral("cards.firstSlotId"), orNil(firstSlot));
-    if (firstSlot && m_isTrackingCards && !m_activeSlotId)
+    if (firstSlot && m_guard.isTracking() && !m_activeSlotId)
         programmaticScroll(*firstSlot, {}, true, 0.30, QStringLiteral("NowView.firstSlotScroll.scrollTo"),
                            QStringLiteral("NowView.firstSlotScroll.programmaticFlagReset"));
 }
@@ -617,7 +609,7 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
         probe().setState(QStringLiteral("cards.lastScrollContext"),
                          QStringLiteral("viewport=%1 tracking=%2 slots=%3 session=%4")
                              .arg(m_viewportHeight)
-                             .arg(boolText(m_isTrackingCards))
+                             .arg(boolText(m_guard.isTracking()))
                              .arg(m_slots.size())
                              .arg(m_vm ? m_vm->songSessionId() : 0));
     }
@@ -625,8 +617,10 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
         probe().setState(QStringLiteral("cards.lastScrollTarget"), slotId);
         probe().setState(QStringLiteral("cards.lastScrollReason"), reason);
     }
-    m_isProgrammaticCardScroll = true;
-    m_runtime.lastProgrammaticScrollTime = now();
+    m_guard.raiseProgrammaticFlag([resetTrace, slotId] {
+        probe().trace(resetTrace, QStringLiteral("to=") + slotId, 1);
+    });
+    m_guard.restartGuardTime();
     const quint64 op = probe().beginOperation(
         operation, QStringLiteral("to=%1 anchor=%2 animated=%3 duration=%4 reduceMotion=%5 viewport=%6")
                        .arg(slotId, alignTop ? QStringLiteral("top") : QStringLiteral("center"),
@@ -635,22 +629,7 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
                        .arg(boolText(m_reduceMotion))
                        .arg(m_viewportHeight));
     emit scrollToSlotRequested(slotId, alignTop, seconds, !m_reduceMotion);
-    lowerFlagLater(this, clock(), m_lifetime, resetTrace, slotId);
     probe().endOperation(op, QStringLiteral("to=") + slotId);
-}
-
-QCoro::Task<void> NowViewController::lowerFlagLater(QPointer<NowViewController> self, ContinuousClock *clock,
-                                                    CancellationToken token, QString trace, QString slotId)
-{
-    try {
-        co_await clock->sleepFor(std::chrono::milliseconds(500), token);
-    } catch (const CancelledError &) {
-        co_return;
-    }
-    if (!self || token.isCancelled())
-        co_return;
-    probe().trace(trace, QStringLiteral("to=") + slotId, 1);
-    self->m_isProgrammaticCardScroll = false;
 }
 
 // ---- the list's own events --------------------------------------------------------------------
@@ -670,6 +649,9 @@ void NowViewController::setViewportHeight(double height)
     }
     probe().setState(QStringLiteral("cards.viewportHeight"), h);
     m_viewportHeight = height;
+    // A resize moves the content by itself.
+    m_guard.raiseProgrammaticFlag();
+    m_guard.restartGuardTime();
     emit changed();
 }
 
@@ -677,32 +659,12 @@ void NowViewController::handleCardOffsetChange(double offset)
 {
     probe().trace(QStringLiteral("NowView.onPreferenceChange.cardOffset"),
                   QStringLiteral("offset=%1").arg(offset, 0, 'f', 2), 40);
-    const double delta = std::abs(offset - m_runtime.lastCardOffset);
     probe().trace(QStringLiteral("NowView.handleCardOffsetChange"),
-                  QStringLiteral("delta=%1 programmatic=%2").arg(delta, 0, 'f', 2).arg(boolText(m_isProgrammaticCardScroll)),
+                  QStringLiteral("delta=%1 programmatic=%2")
+                      .arg(m_guard.deltaTo(offset), 0, 'f', 2)
+                      .arg(boolText(m_guard.isProgrammaticScroll())),
                   40);
-    const double since = now() - m_runtime.lastProgrammaticScrollTime;
-    m_runtime.lastCardOffset = offset;
-    if (m_isProgrammaticCardScroll || since < guardSeconds || delta <= userScrollThreshold)
-        return;
-    if (m_resumeTask)
-        m_resumeTask->cancel();
-    setTracking(false);
-    m_resumeTask = CancellationToken();
-    resumeTrackingLater(this, clock(), *m_resumeTask);
-}
-
-QCoro::Task<void> NowViewController::resumeTrackingLater(QPointer<NowViewController> self, ContinuousClock *clock,
-                                                         CancellationToken token)
-{
-    try {
-        co_await clock->sleepFor(std::chrono::nanoseconds(qint64(resumeSeconds * 1e9)), token);
-    } catch (const CancelledError &) {
-        co_return;
-    }
-    if (!self || token.isCancelled())
-        co_return;
-    self->setTracking(true);
+    m_guard.handleOffsetChange(offset);
 }
 
 void NowViewController::userHandledList()
@@ -713,9 +675,14 @@ void NowViewController::userHandledList()
 
 void NowViewController::returnToCurrentCard()
 {
-    if (m_resumeTask)
-        m_resumeTask->cancel();
-    setTracking(true);
+    m_guard.resumeTracking();
+}
+
+double NowViewController::scrollTarget(double rowY, double rowHeight, double viewportHeight, double contentHeight,
+                                       bool alignTop) const
+{
+    return scrollTargetOffset(rowY, rowHeight, viewportHeight, contentHeight,
+                              alignTop ? ScrollAnchor::top : ScrollAnchor::center);
 }
 
 void NowViewController::toggleSongFavorite()

@@ -2,6 +2,7 @@
 
 #include "CardSlotRowsModel.h"
 #include "NowViewRules.h"
+#include "UserScrollGuard.h"
 #include "core/store/CardStore.h"
 #include "core/store/SongRecord.h"
 #include "platform/Cancellation.h"
@@ -65,9 +66,6 @@ public:
     Q_ENUM(ListContent)
 
     static constexpr double tickSeconds = 0.2;
-    static constexpr double guardSeconds = 0.5;
-    static constexpr double userScrollThreshold = 1.0;
-    static constexpr double resumeSeconds = 3.0;
     static constexpr double restartFromAtLeast = 3.0;
     static constexpr double restartToBelow = 1.0;
 
@@ -99,8 +97,8 @@ public:
     QVariant cardsErrorDetail() const;
     const std::optional<QString> &activeSlotId() const { return m_activeSlotId; }
     QString activeSlotIdText() const { return m_activeSlotId.value_or(QString()); }
-    bool isTrackingCards() const { return m_isTrackingCards; }
-    bool showBackToCurrent() const { return !m_isTrackingCards && !m_rows.rows().isEmpty() && !m_lockedSong; }
+    bool isTrackingCards() const { return m_guard.isTracking(); }
+    bool showBackToCurrent() const { return !m_guard.isTracking() && !m_rows.rows().isEmpty() && !m_lockedSong; }
     bool showWrapUp() const;
     int newlyMasteredCount() const { return int(m_newlyMasteredIds.size()); }
     QString wrapUpHeadline() const;
@@ -108,7 +106,7 @@ public:
     double elapsedSnapshot() const { return m_cardElapsedSnapshot; }
     const std::optional<qsizetype> &currentCardActiveLineIndex() const { return m_currentCardActiveLineIndex; }
     const CardRuntimeState &runtimeState() const { return m_runtime; }
-    bool isProgrammaticCardScroll() const { return m_isProgrammaticCardScroll; }
+    bool isProgrammaticCardScroll() const { return m_guard.isProgrammaticScroll(); }
     // The shown record's cards in list order.
     const QList<LearnedCard *> &sortedCards() const { return m_sortedCards; }
 
@@ -128,6 +126,10 @@ public:
     // The user presses or drags on the list: a manually lit card keeps its light.
     Q_INVOKABLE void userHandledList();
     Q_INVOKABLE void returnToCurrentCard();
+    // The content offset that brings a row (its y and height in the content) to the viewport's
+    // centre or top, within the scrollable range.
+    Q_INVOKABLE double scrollTarget(double rowY, double rowHeight, double viewportHeight, double contentHeight,
+                                    bool alignTop) const;
     // The wrap-up's heart; a failure is dropped (the heart shows what the record holds).
     Q_INVOKABLE void toggleSongFavorite();
 
@@ -149,7 +151,7 @@ private:
     void publishRows();
     void setActiveSlotId(const std::optional<QString> &id);
     void onActiveSlotChanged(const std::optional<QString> &previous);
-    void setTracking(bool tracking);
+    void onTrackingChanged(bool tracking);
     void onFirstSlotChanged();
     void handleSongRestart(const std::optional<QString> &songKey, quint64 sessionId, double elapsed);
     void programmaticScroll(const QString &slotId, const QString &reason, bool alignTop, double seconds,
@@ -158,15 +160,10 @@ private:
     std::optional<QString> trackSongKey() const;
     bool isListShown() const { return m_viewportHeight > 0; }
     ContinuousClock *clock() const;
-    double now() const;
     void startPlaybackTask();
 
     static QCoro::Task<void> playbackLoop(QPointer<NowViewController> self, ContinuousClock *clock,
                                           CancellationToken token);
-    static QCoro::Task<void> lowerFlagLater(QPointer<NowViewController> self, ContinuousClock *clock,
-                                            CancellationToken token, QString trace, QString slotId);
-    static QCoro::Task<void> resumeTrackingLater(QPointer<NowViewController> self, ContinuousClock *clock,
-                                                 CancellationToken token);
 
     // Inputs.
     QPointer<PlayerViewModel> m_vm;
@@ -180,8 +177,8 @@ private:
 
     // View state.
     QPointer<SongRecord> m_currentPlayingRecord;
-    bool m_isTrackingCards = true;
-    bool m_isProgrammaticCardScroll = false;
+    // Tracking, the programmatic flag, the guard time and the 3 s resume.
+    UserScrollGuard m_guard;
     double m_viewportHeight = 0;
     std::optional<QString> m_lastActiveSlotId;
     std::optional<QString> m_activeSlotId;
@@ -217,6 +214,4 @@ private:
     bool m_syncPending = false;
     bool m_completed = false;
     std::optional<CancellationToken> m_playbackTask;
-    std::optional<CancellationToken> m_resumeTask;
-    CancellationToken m_lifetime;
 };

@@ -39,13 +39,10 @@ struct SlotCacheKey
     friend bool operator==(const SlotCacheKey &, const SlotCacheKey &) = default;
 };
 
-// Scroll and restart bookkeeping that changes without redrawing anything. Times are seconds on
-// the continuous clock.
+// What the song-restart check saw last (the scroll bookkeeping lives in the user-scroll guard).
 struct CardRuntimeState
 {
-    double lastCardOffset = 0;
     double lastRestartElapsed = 0;
     quint64 lastRestartSessionId = 0;
     std::optional<QString> lastRestartSongKey;
-    double lastProgrammaticScrollTime = -1e300; // the distant past
 };
