@@ -85,7 +85,7 @@ Item {
 
     // Shadow, then the cyan glow of the lit card: behind the card, no layer.
     RectangularGlow {
-        anchors.fill: glass
+        anchors.fill: parent
         anchors.topMargin: 10
         anchors.bottomMargin: -10
         glowRadius: 15
@@ -95,7 +95,7 @@ Item {
     }
     RectangularGlow {
         objectName: "glassCard.glow"
-        anchors.fill: glass
+        anchors.fill: parent
         visible: card.shownGlow > 0
         opacity: card.shownGlow
         glowRadius: 18
