@@ -217,6 +217,28 @@ private slots:
         QVERIFY(!w.store->record(NowWorld::key(QStringLiteral("Song")))->cards().first()->isMastered());
     }
 
+    void masteringTheLitCardKeepsItsLitLook()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), {10, 20});
+        w.play(QStringLiteral("Song"), 12.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        QQuickItem *card = findItem(s.row(0), QStringLiteral("extendedGlassCard.card"));
+        QTRY_COMPARE(card->property("shownGlow").toDouble(), 1.0);
+        QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {},
+                          s.centreOf(findItem(s.row(0), QStringLiteral("glassCard.mastered"))));
+        QTRY_VERIFY(w.store->record(NowWorld::key(QStringLiteral("Song")))->cards().first()->isMastered());
+        QTest::qWait(400);
+        QCOMPARE(card->property("shownOpacity").toDouble(), 1.0);
+        QCOMPARE(card->property("shownGlow").toDouble(), 1.0);
+        // The other card, mastered and dimmed, fades to 0.35.
+        QQuickItem *other = findItem(s.row(1), QStringLiteral("extendedGlassCard.card"));
+        QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {},
+                          s.centreOf(findItem(s.row(1), QStringLiteral("glassCard.mastered"))));
+        QTRY_COMPARE(other->property("shownOpacity").toDouble(), 0.35);
+    }
+
     void tapLightsTheCardByHandForEightSeconds()
     {
         NowWorld w;
