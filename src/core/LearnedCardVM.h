@@ -32,6 +32,8 @@ struct LearnedCardVM
     // untimed cards in their incoming order.
     static void sortByLineTimestamp(QList<LearnedCardVM> &cards);
     static QList<LearnedCardVM> sortedByLineTimestamp(QList<LearnedCardVM> cards);
+    // The same order over stored cards (read on their context's thread).
+    static void sortByLineTimestamp(QList<LearnedCard *> &cards);
 
     friend bool operator==(const LearnedCardVM &, const LearnedCardVM &) = default;
 };

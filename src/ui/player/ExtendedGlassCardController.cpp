@@ -1,0 +1,117 @@
+#include "ExtendedGlassCardController.h"
+
+#include "GlassCardLooks.h"
+#include "session/CantorellaError.h"
+
+#include <cmath>
+
+namespace {
+constexpr double toastSeconds = 1.5;
+} // namespace
+
+ExtendedGlassCardController::ExtendedGlassCardController(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void ExtendedGlassCardController::setCard(LearnedCard *card)
+{
+    if (m_card == card)
+        return;
+    for (const auto &c : std::as_const(m_cardConnections))
+        disconnect(c);
+    m_cardConnections.clear();
+    m_card = card;
+    if (card) {
+        for (auto signal : {&LearnedCard::lineTimestampChanged, &LearnedCard::pronunciationHintJSONChanged,
+                            &LearnedCard::culturalHintChanged, &LearnedCard::cardIdChanged})
+            m_cardConnections << connect(card, signal, this, &ExtendedGlassCardController::textsChanged);
+        m_cardConnections << connect(card, &QObject::destroyed, this, [this] {
+            emit cardChanged();
+            emit textsChanged();
+        });
+    }
+    emit cardChanged();
+    emit textsChanged();
+}
+
+QVariant ExtendedGlassCardController::slotLineTimestamp() const
+{
+    return m_slotLineTimestamp ? QVariant(*m_slotLineTimestamp) : QVariant();
+}
+
+void ExtendedGlassCardController::setSlotLineTimestamp(const QVariant &seconds)
+{
+    std::optional<double> value;
+    bool ok = false;
+    const double d = seconds.isValid() && !seconds.isNull() ? seconds.toDouble(&ok) : 0.0;
+    if (ok)
+        value = d;
+    if (value == m_slotLineTimestamp)
+        return;
+    m_slotLineTimestamp = value;
+    emit textsChanged();
+}
+
+std::optional<double> ExtendedGlassCardController::lineTimestamp() const
+{
+    if (m_slotLineTimestamp)
+        return m_slotLineTimestamp;
+    return m_card ? m_card->lineTimestamp() : std::nullopt;
+}
+
+QString ExtendedGlassCardController::timeChipText() const
+{
+    return GlassCardRules::timeChipText(lineTimestamp()).value_or(QString());
+}
+
+QString ExtendedGlassCardController::timeChipAccessibleText() const
+{
+    return GlassCardRules::timeChipAccessibleText(lineTimestamp()).value_or(QString());
+}
+
+QVariant ExtendedGlassCardController::pronunciationText() const
+{
+    const std::optional<PronunciationHint> hint = m_card ? m_card->pronunciationHint() : std::nullopt;
+    return hint ? QVariant(GlassCardRules::pronunciationText(*hint)) : QVariant();
+}
+
+QVariant ExtendedGlassCardController::culturalText() const
+{
+    const std::optional<QString> hint = m_card ? m_card->culturalHint() : std::nullopt;
+    return hint && !hint->isEmpty() ? QVariant(*hint) : QVariant();
+}
+
+template<class Write>
+void ExtendedGlassCardController::writeReportingFailure(Write write)
+{
+    if (!m_card || !m_cardStore)
+        return;
+    try {
+        write(*m_cardStore, m_card.data());
+    } catch (const std::exception &error) {
+        if (m_toastCenter)
+            m_toastCenter->show(QStringLiteral("操作失败：") + localizedDescription(error), toastSeconds);
+    }
+}
+
+void ExtendedGlassCardController::toggleMastered()
+{
+    writeReportingFailure([](CardStore &store, LearnedCard *card) {
+        if (card->isMastered())
+            store.unmarkMastered(card);
+        else
+            store.markMastered(card);
+    });
+}
+
+void ExtendedGlassCardController::toggleFavorite()
+{
+    writeReportingFailure([](CardStore &store, LearnedCard *card) { store.toggleFavorite(card); });
+}
+
+void ExtendedGlassCardController::select()
+{
+    if (m_card && m_cardLighting)
+        m_cardLighting->select(m_card->cardId());
+}

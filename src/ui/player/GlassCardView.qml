@@ -1,0 +1,309 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Qt5Compat.GraphicalEffects
+import Cantorella.Design
+import Cantorella.Player
+
+// One study card on glass: tag, repeat badge, time chip, the phrase, its sections, the example
+// and the share, heart and mastered buttons. Keeps no state: the owner hands in every value and
+// receives the taps. The lit, dimmed, mastered and approaching looks come from GlassCardLooks;
+// each cause animates with its own curve.
+Item {
+    id: card
+
+    property string cardId: ""
+    property string en: ""
+    property string cn: ""
+    property string note: ""
+    property string example: ""
+    property string tag: ""
+    property string timeChipText: ""            // "" hides the chip
+    property string timeChipAccessibleText: ""
+    property var pronunciationText: null        // null hides the row
+    property var culturalText: null             // null hides the row
+    property bool learned: false
+    property var isFavorite: null               // null hides the heart
+    property bool hasFavoriteAction: false       // without it the heart is hidden too
+    property bool hasShare: false
+    property bool isActive: false
+    property bool isDimmed: false
+    property real preflightProgress: 0
+    property bool hasRepeatLabel: false
+    property int repeatN: 1
+    property int repeatTotal: 1
+    property bool reduceMotion: false
+
+    signal toggleRequested()
+    signal toggleFavoriteRequested()
+    signal shareRequested()
+
+    readonly property glassCardLook look: GlassCardLooks.look(isActive, isDimmed, learned, preflightProgress, reduceMotion)
+    // The shown values; each cause below animates them towards `look`.
+    property real shownOpacity: look.opacity
+    property real shownScale: look.scale
+    property real shownBorderWidth: look.borderWidth
+    property real shownBorderOpacity: look.borderOpacity
+    property real shownGlow: look.glow ? 1 : 0
+    property bool ready: false
+
+    implicitHeight: content.implicitHeight
+    opacity: shownOpacity
+    scale: shownScale
+
+    function animateTo(seconds, linear) {
+        lookAnimation.stop()
+        const duration = reduceMotion ? 0 : Math.round(seconds * 1000)
+        for (const a of [aOpacity, aScale, aBorderWidth, aBorderOpacity, aGlow]) {
+            a.duration = duration
+            a.easing.type = linear ? Easing.Linear : Easing.BezierSpline
+            if (!linear)
+                a.easing.bezierCurve = Motion.easeInOut
+        }
+        aOpacity.to = look.opacity
+        aScale.to = look.scale
+        aBorderWidth.to = look.borderWidth
+        aBorderOpacity.to = look.borderOpacity
+        aGlow.to = look.glow ? 1 : 0
+        lookAnimation.start()
+    }
+    Component.onCompleted: ready = true
+    onLearnedChanged: if (ready) animateTo(0.3, false)
+    onIsActiveChanged: if (ready) animateTo(0.25, false)
+    onIsDimmedChanged: if (ready) animateTo(0.25, false)
+    onPreflightProgressChanged: if (ready) animateTo(2.0, true)
+    onReduceMotionChanged: if (ready) animateTo(0, false)
+
+    ParallelAnimation {
+        id: lookAnimation
+        NumberAnimation { id: aOpacity; target: card; property: "shownOpacity" }
+        NumberAnimation { id: aScale; target: card; property: "shownScale" }
+        NumberAnimation { id: aBorderWidth; target: card; property: "shownBorderWidth" }
+        NumberAnimation { id: aBorderOpacity; target: card; property: "shownBorderOpacity" }
+        NumberAnimation { id: aGlow; target: card; property: "shownGlow" }
+    }
+
+    // Shadow, then the cyan glow of the lit card: behind the card, no layer.
+    RectangularGlow {
+        anchors.fill: glass
+        anchors.topMargin: 10
+        anchors.bottomMargin: -10
+        glowRadius: 15
+        spread: 0
+        cornerRadius: 16 + glowRadius
+        color: Qt.rgba(0, 0, 0, 0.35)
+    }
+    RectangularGlow {
+        objectName: "glassCard.glow"
+        anchors.fill: glass
+        visible: card.shownGlow > 0
+        opacity: card.shownGlow
+        glowRadius: 18
+        spread: 0
+        cornerRadius: 16 + glowRadius
+        color: Qt.alpha(Theme.neonCyan, 0.55)
+    }
+
+    Item {
+        id: body
+        anchors.fill: parent
+        // Desaturation only for a mastered card that is not lit.
+        layer.enabled: card.look.saturation < 1
+        layer.effect: Desaturate { desaturation: 1 - card.look.saturation }
+
+        FrostedFill {
+            id: glass
+            anchors.fill: parent
+            radius: 16
+        }
+
+        // The diagonal cyan → violet → pink border, masked to a ring inside the edge.
+        Rectangle {
+            id: ring
+            anchors.fill: parent
+            radius: 16
+            color: "transparent"
+            border.width: card.shownBorderWidth
+            border.color: "white"
+            visible: false
+        }
+        LinearGradient {
+            anchors.fill: parent
+            source: ring
+            opacity: card.shownBorderOpacity
+            start: Qt.point(0, 0)
+            end: Qt.point(width, height)
+            gradient: Gradient {
+                GradientStop { position: 0; color: Theme.neonCyan }
+                GradientStop { position: 0.5; color: Theme.neonViolet }
+                GradientStop { position: 1; color: Theme.neonPink }
+            }
+        }
+
+        ColumnLayout {
+            id: content
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.margins: 16
+            spacing: 0
+
+            RowLayout {
+                Layout.fillWidth: true
+                Layout.bottomMargin: 8
+                spacing: 6
+
+                Rectangle {
+                    implicitWidth: tagText.implicitWidth + 18
+                    implicitHeight: tagText.implicitHeight + 6
+                    radius: height / 2
+                    color: Qt.rgba(1, 1, 1, 0.08)
+                    border.width: 1
+                    border.color: Qt.rgba(1, 1, 1, 0.12)
+                    Text {
+                        id: tagText
+                        anchors.centerIn: parent
+                        text: card.tag
+                        textFormat: Text.PlainText
+                        font: Theme.smallLabel
+                        color: Theme.textPrimary
+                    }
+                }
+                RepeatBadgeView {
+                    visible: card.hasRepeatLabel
+                    n: card.repeatN
+                    total: card.repeatTotal
+                }
+                Rectangle {
+                    objectName: "glassCard.timeChip"
+                    visible: card.timeChipText !== ""
+                    implicitWidth: timeRow.implicitWidth + 14
+                    implicitHeight: timeRow.implicitHeight + 6
+                    radius: height / 2
+                    color: Qt.alpha(Theme.neonCyan, 0.1)
+                    border.width: 1
+                    border.color: Qt.alpha(Theme.neonCyan, 0.25)
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: card.timeChipAccessibleText
+                    RowLayout {
+                        id: timeRow
+                        anchors.centerIn: parent
+                        spacing: 3
+                        Icon { name: "clock"; size: 9; color: Qt.alpha(Theme.neonCyan, 0.75) }
+                        Text {
+                            objectName: "glassCard.time"
+                            text: card.timeChipText
+                            textFormat: Text.PlainText
+                            font.family: Theme.monoFamily
+                            font.pixelSize: 11
+                            font.weight: Font.Medium
+                            color: Qt.alpha(Theme.neonCyan, 0.75)
+                        }
+                    }
+                }
+                Item { Layout.fillWidth: true }
+            }
+
+            Text {
+                objectName: "glassCard.headline"
+                Layout.fillWidth: true
+                Layout.bottomMargin: 6
+                text: "\"" + card.en + "\""
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                font: Theme.cardHeadline
+                color: "white"
+            }
+
+            ColumnLayout {
+                Layout.fillWidth: true
+                Layout.bottomMargin: 6
+                spacing: 8
+                GlassCardSection { icon: "character.book.closed"; label: "释义"; content: card.cn }
+                GlassCardSection { icon: "text.book.closed"; label: "用法"; content: card.note; monospaced: true }
+                GlassCardSection {
+                    objectName: "glassCard.pronunciation"
+                    visible: card.pronunciationText !== null && card.pronunciationText !== undefined
+                    icon: "waveform"; label: "发音"; content: visible ? card.pronunciationText : ""
+                    monospaced: true; tint: Qt.alpha(Theme.neonViolet, 0.85)
+                }
+                GlassCardSection {
+                    objectName: "glassCard.culture"
+                    visible: card.culturalText !== null && card.culturalText !== undefined
+                    icon: "globe"; label: "文化"; content: visible ? card.culturalText : ""
+                }
+            }
+
+            Text {
+                id: exampleText
+                Layout.fillWidth: true
+                Layout.bottomMargin: 12
+                leftPadding: 8
+                text: "e.g. " + card.example
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                font.family: Theme.monoFamily
+                font.pixelSize: 13
+                font.italic: true
+                color: Qt.alpha(Theme.neonCyan, 0.85)
+                Rectangle {
+                    width: 2
+                    height: parent.height
+                    color: Qt.alpha(Theme.neonCyan, 0.35)
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 8
+
+                GlassCardCapsuleButton {
+                    objectName: "glassCard.share"
+                    visible: card.hasShare
+                    iconName: "square.and.arrow.up"
+                    iconColor: Theme.neonCyan
+                    fill: Qt.alpha(Theme.neonCyan, 0.1)
+                    stroke: Qt.alpha(Theme.neonCyan, 0.4)
+                    help: "分享歌词卡片"
+                    onClicked: card.shareRequested()
+                }
+                GlassCardCapsuleButton {
+                    objectName: "glassCard.heart"
+                    visible: card.hasFavoriteAction && card.isFavorite !== null && card.isFavorite !== undefined
+                    readonly property bool on: card.isFavorite === true
+                    iconName: on ? "heart.fill" : "heart"
+                    iconColor: on ? Theme.neonPink : Qt.rgba(1, 1, 1, 0.5)
+                    fill: on ? Qt.alpha(Theme.neonPink, 0.12) : Qt.rgba(1, 1, 1, 0.04)
+                    stroke: on ? Qt.alpha(Theme.neonPink, 0.45) : Qt.rgba(1, 1, 1, 0.18)
+                    help: on ? "取消收藏例句" : "收藏例句"
+                    onClicked: card.toggleFavoriteRequested()
+                }
+                Item { Layout.fillWidth: true }
+                CTButton {
+                    objectName: "glassCard.mastered"
+                    primary: card.learned
+                    tone: CT.NeonCyan
+                    reduceMotion: card.reduceMotion
+                    iconName: card.learned ? "checkmark.circle.fill" : "plus.circle"
+                    text: card.learned ? "已掌握" : "标记掌握"
+                    font.pixelSize: 12
+                    font.weight: Font.DemiBold
+                    ToolTip.visible: hovered
+                    ToolTip.text: card.learned ? "点击取消标记" : "标记为已掌握"
+                    onClicked: card.toggleRequested()
+                }
+            }
+        }
+
+        // The glass highlight over the top half; takes no hits.
+        Rectangle {
+            anchors.fill: parent
+            radius: 16
+            enabled: false
+            gradient: Gradient {
+                GradientStop { position: 0; color: Qt.rgba(1, 1, 1, 0.06) }
+                GradientStop { position: 0.5; color: "transparent" }
+            }
+        }
+    }
+}

@@ -1,0 +1,150 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Cantorella.Design
+import Cantorella.Session
+import Cantorella.Player
+
+// The Now tab's scroller: the rows, the wrap-up and the bottom spacer, or the state that applies.
+// Scrolls only when the controller asks; reports its offset and height, and presses and drags
+// (which keep a hand-lit card lit) without taking them from the list.
+Flickable {
+    id: flick
+    objectName: "now.list"
+
+    required property NowViewController controller
+    required property Item root
+
+    clip: true
+    boundsBehavior: Flickable.StopAtBounds
+    contentWidth: width
+    contentHeight: column.implicitHeight
+    ScrollBar.vertical: ScrollBar {}
+
+    onContentYChanged: controller.handleCardOffsetChange(contentY)
+    onMovementStarted: scrollAnimation.stop()
+    onHeightChanged: controller.setViewportHeight(height)
+    Component.onCompleted: controller.setViewportHeight(height)
+
+    function scrollToSlot(slotId, alignTop, seconds, animated) {
+        const index = controller.rows.indexOfSlot(slotId)
+        const row = index >= 0 ? rows.itemAt(index) : null
+        if (!row)
+            return
+        const rowY = row.mapToItem(flick.contentItem, 0, 0).y
+        const target = controller.scrollTarget(rowY, row.height, flick.height, flick.contentHeight, alignTop)
+        scrollAnimation.stop()
+        if (!animated || seconds <= 0) {
+            flick.contentY = target
+            return
+        }
+        scrollAnimation.to = target
+        scrollAnimation.duration = Math.round(seconds * 1000)
+        scrollAnimation.start()
+    }
+
+    NumberAnimation {
+        id: scrollAnimation
+        target: flick
+        property: "contentY"
+        easing.type: Easing.BezierSpline
+        easing.bezierCurve: Motion.easeInOut
+    }
+
+    PointHandler {
+        onActiveChanged: if (active) flick.controller.userHandledList()
+        onPointChanged: if (active) flick.controller.userHandledList()
+    }
+
+    Column {
+        id: column
+        width: flick.width
+        topPadding: 4
+        bottomPadding: 4
+        spacing: 12
+
+        Repeater {
+            id: rows
+            model: flick.controller.listContent === NowViewController.Cards ? flick.controller.rows : null
+            delegate: NowCardSlotRow {
+                required property var model
+                x: 16
+                width: column.width - 32
+                card: model.card
+                cardStore: flick.root.cardStore
+                toastCenter: flick.root.toastCenter
+                cardLighting: flick.root.cardLighting
+                reduceMotion: flick.root.reduceMotion
+                isActive: model.isActive
+                isDimmed: model.isDimmed
+                preflightProgress: model.preflightProgress
+                hasRepeatLabel: model.hasRepeatLabel
+                repeatN: model.repeatN
+                repeatTotal: model.repeatTotal
+                slotLineTimestamp: model.slotLineTimestamp
+                hasShare: true
+                onShareRequested: flick.root.shareRequested(model.card, model.slotLineTimestamp)
+            }
+        }
+
+        EndOfSongWrapUpView {
+            objectName: "now.wrapUp"
+            readonly property bool shown: flick.controller.showWrapUp
+            x: 16
+            width: column.width - 32
+            height: implicitHeight
+            headline: flick.controller.wrapUpHeadline
+            celebrates: flick.controller.newlyMasteredCount > 0
+            song: flick.controller.displayedRecord
+            reduceMotion: flick.root.reduceMotion
+            opacity: shown ? 1 : 0
+            scale: shown ? 1 : 0.96
+            visible: opacity > 0
+            Behavior on opacity {
+                enabled: !flick.root.reduceMotion
+                NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            }
+            Behavior on scale {
+                enabled: !flick.root.reduceMotion
+                NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            }
+            onToggleFavoriteRequested: flick.controller.toggleSongFavorite()
+        }
+
+        Item {
+            objectName: "now.bottomSpacer"
+            visible: flick.controller.listContent === NowViewController.Cards
+            width: 1
+            height: flick.controller.bottomSpacerHeight
+        }
+
+        NowNotTargetState {
+            objectName: "now.notTarget"
+            visible: flick.controller.listContent === NowViewController.NotTargetLanguage
+            width: column.width
+            height: flick.height - 8
+            language: flick.controller.notTargetLanguage
+        }
+        NowCardsErrorState {
+            objectName: "now.error"
+            visible: flick.controller.listContent === NowViewController.CardsError
+            width: column.width
+            height: flick.height - 8
+            detail: flick.controller.cardsErrorDetail
+            reduceMotion: flick.root.reduceMotion
+            onRetryRequested: flick.root.retryCardsRequested()
+        }
+        NowCardsLoadingState {
+            objectName: "now.loading"
+            visible: flick.controller.listContent === NowViewController.Loading
+            width: column.width
+            height: flick.height - 8
+        }
+        NowEmptyState {
+            objectName: "now.empty"
+            visible: flick.controller.listContent === NowViewController.Empty
+            width: column.width
+            height: flick.height - 8
+        }
+    }
+}

@@ -1,0 +1,60 @@
+import QtQuick
+import QtQuick.Layouts
+import Cantorella.Design
+
+// Making the study cards failed: the detail (selectable) and a retry.
+Item {
+    id: root
+
+    // The error detail; null (absent) shows the fixed fallback, "" an empty line.
+    property var detail: null
+    property bool reduceMotion: false
+
+    signal retryRequested()
+
+    ColumnLayout {
+        anchors.centerIn: parent
+        anchors.verticalCenterOffset: 20
+        width: parent.width
+        spacing: 10
+
+        Text {
+            Layout.alignment: Qt.AlignHCenter
+            text: "⚠️"
+            font.pixelSize: 22
+        }
+        Text {
+            Layout.alignment: Qt.AlignHCenter
+            text: "金句生成失败"
+            font.pixelSize: 14
+            font.weight: Font.DemiBold
+            color: "white"
+        }
+        TextEdit {
+            objectName: "nowCardsError.detail"
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            readOnly: true
+            textFormat: TextEdit.PlainText
+            wrapMode: TextEdit.Wrap
+            horizontalAlignment: TextEdit.AlignHCenter
+            text: root.detail === null || root.detail === undefined ? "LLM 服务暂时不可用，请稍后重试。" : root.detail
+            font.pixelSize: 12
+            color: Theme.textSecondary
+            selectionColor: Qt.alpha(Theme.neonCyan, 0.4)
+        }
+        CTButton {
+            objectName: "nowCardsError.retry"
+            Layout.alignment: Qt.AlignHCenter
+            Layout.topMargin: 2
+            tone: CT.NeonCyan
+            reduceMotion: root.reduceMotion
+            iconName: "arrow.clockwise"
+            text: "重试"
+            font.pixelSize: 12
+            font.weight: Font.Medium
+            onClicked: root.retryRequested()
+        }
+    }
+}

@@ -1,0 +1,27 @@
+import QtQuick
+import QtQuick.Layouts
+import Cantorella.Design
+
+// The song has no study cards.
+Item {
+    ColumnLayout {
+        anchors.centerIn: parent
+        anchors.verticalCenterOffset: 30
+        width: parent.width
+        spacing: 12
+
+        Text {
+            Layout.alignment: Qt.AlignHCenter
+            text: "✨"
+            font.pixelSize: 22
+        }
+        Text {
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            text: "这首歌还没有学习卡片"
+            font.pixelSize: 14
+            color: Theme.textSecondary
+        }
+    }
+}

@@ -1,0 +1,166 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Cantorella.Design
+import Cantorella.Session
+import Cantorella.Player
+
+// The Now tab: the playing (or a locked library) song's cards in line order, the lit slot
+// centred as the song plays, the panel states around the list and the end-of-song wrap-up.
+FocusScope {
+    id: root
+
+    required property PlayerViewModel vm
+    required property CardStore cardStore
+    required property CardLightingCoordinator cardLighting
+    required property ToastCenter toastCenter
+    required property ClockHandle clocks
+    required property bool reduceMotion
+    property MotionPreferences motionPreferences: null
+    // A song picked in the library; null follows the playing song. The owner clears it on
+    // returnRequested().
+    property SongRecord lockedSong: null
+    // Placed at the trailing end of the header row (the owner's song favourite button); it may
+    // read `songKey` from its parent.
+    property Component headerTrailing: null
+
+    signal returnRequested()
+    signal retryCardsRequested()
+    // A card's share control: the card and its slot's line time (seconds or undefined).
+    signal shareRequested(LearnedCard card, var slotLineTimestamp)
+
+    readonly property NowViewController controller: ctl
+
+    NowViewController {
+        id: ctl
+        vm: root.vm
+        cardStore: root.cardStore
+        cardLighting: root.cardLighting
+        clocks: root.clocks
+        lockedSong: root.lockedSong
+        reduceMotion: root.reduceMotion
+        onScrollToSlotRequested: (slotId, alignTop, seconds, animated) => list.scrollToSlot(slotId, alignTop, seconds, animated)
+    }
+
+    AnimationActivityView {
+        id: gate
+        isPlaying: ctl.isPlaying
+        motionPreferences: root.motionPreferences
+    }
+    InterPanelHueEchoDriver {
+        id: hue
+        vm: root.vm
+        frameClock: root.clocks.frameClock
+        animating: gate.active
+        stillElapsed: ctl.elapsedSnapshot
+    }
+    InterPanelHueEcho {
+        anchors.fill: parent
+        elapsed: hue.elapsed
+    }
+
+    NowIdleState {
+        objectName: "now.idle"
+        anchors.fill: parent
+        opacity: ctl.hasTrack ? 0 : 1
+        visible: opacity > 0
+        Behavior on opacity {
+            enabled: !root.reduceMotion
+            NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        }
+    }
+
+    ColumnLayout {
+        id: content
+        anchors.fill: parent
+        spacing: 0
+        opacity: ctl.hasTrack ? 1 : 0
+        visible: opacity > 0
+        Behavior on opacity {
+            enabled: !root.reduceMotion
+            NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        }
+
+        ReturnToCurrentChip {
+            objectName: "now.returnChip"
+            visible: root.lockedSong !== null
+            Layout.alignment: Qt.AlignHCenter
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.topMargin: 10
+            Layout.bottomMargin: 4
+            reduceMotion: root.reduceMotion
+            onClicked: root.returnRequested()
+        }
+
+        RowLayout {
+            objectName: "now.header"
+            visible: ctl.displayedRecord !== null
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.topMargin: 10
+            spacing: 8
+            Text {
+                objectName: "now.masteredCount"
+                text: ctl.masteredText
+                textFormat: Text.PlainText
+                font: Theme.smallLabel
+                color: Theme.textSecondary
+            }
+            Item { Layout.fillWidth: true }
+            Loader {
+                readonly property string songKey: ctl.displayedRecord ? ctl.displayedRecord.key : ""
+                sourceComponent: root.headerTrailing
+            }
+        }
+        LearnedProgressBar {
+            visible: ctl.displayedRecord !== null
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.topMargin: 6
+            Layout.bottomMargin: 8
+            fraction: ctl.masteredFraction
+        }
+
+        Item {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            NowCardList {
+                id: list
+                anchors.fill: parent
+                controller: ctl
+                root: root
+            }
+
+            CTButton {
+                objectName: "now.backToCurrent"
+                readonly property bool shown: ctl.showBackToCurrent
+                anchors.horizontalCenter: parent.horizontalCenter
+                anchors.bottom: parent.bottom
+                anchors.bottomMargin: 12
+                tone: CT.NeonCyan
+                reduceMotion: root.reduceMotion
+                iconName: "arrow.down.to.line"
+                iconSize: 11
+                text: "回到当前"
+                font.pixelSize: 12
+                font.weight: Font.Medium
+                opacity: shown ? 1 : 0
+                scale: shown ? 1 : 0.92
+                visible: opacity > 0
+                Behavior on opacity {
+                    enabled: !root.reduceMotion
+                    NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                }
+                Behavior on scale {
+                    enabled: !root.reduceMotion
+                    NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                }
+                onClicked: ctl.returnToCurrentCard()
+            }
+        }
+    }
+}
