@@ -113,6 +113,21 @@ private slots:
         QCOMPARE(tab.row(1).preflightProgress, preflightOfSecond);
     }
 
+    void masteringKeepsTheLitSlot()
+    {
+        NowWorld w;
+        SongRecord *record = w.storeSong(QStringLiteral("Song"), {120, 130, 140});
+        w.play(QStringLiteral("Song"), 196.0);
+        Tab tab(w);
+        QCOMPARE(tab->activeSlotIdText(), tab.slotOf(2));
+        w.store->markMastered(record->cards().at(2));
+        w.advance(400ms);
+        QCOMPARE(tab->activeSlotIdText(), tab.slotOf(2));
+        QVERIFY(tab.row(2).isActive);
+        QCOMPARE(tab->newlyMasteredCount(), 1);
+        QVERIFY(tab->showWrapUp());
+    }
+
     void withoutLyricsNothingIsDimmedBeforeTheFirstCard()
     {
         NowWorld w;

@@ -74,8 +74,12 @@ void CardSlotRowsModel::setSlots(const SlotCacheKey &key, const QList<CardSlot> 
         && std::equal(rows.cbegin(), rows.cend(), m_rows.cbegin(), [](const Row &a, const Row &b) {
                return a.slot == b.slot && a.card == b.card;
            });
-    if (m_key == key && sameCards)
+    // A new key with the same slots over the same cards (a card mastered) keeps the rows and
+    // their delegates, so the card's own transition plays.
+    if (sameCards) {
+        m_key = key;
         return;
+    }
     const int oldCount = count();
     beginResetModel();
     m_key = key;

@@ -13,8 +13,8 @@
 class LearnedCard;
 
 // The rows of the Now card list: one per slot whose card exists, in slot order. The rows are
-// rebuilt (a model reset) only when the slot cache key changes or a row's card is another
-// object; a publish of the playback state only reports the rows whose lit, dimmed or preflight
+// rebuilt (a model reset) only when the slot cache key changes and the slots or their card
+// objects differ; a publish of the playback state only reports the rows whose lit, dimmed or preflight
 // value changed.
 class CardSlotRowsModel : public QAbstractListModel
 {
@@ -66,8 +66,8 @@ public:
     // The row of a slot, or -1.
     Q_INVOKABLE int indexOfSlot(const QString &slotId) const;
 
-    // The rows of `slots` whose card id is in `cardsById`. Resets only on a new key or when a
-    // row's card is another object; otherwise nothing changes.
+    // The rows of `slots` whose card id is in `cardsById`. Resets only when the slots or their
+    // card objects differ from the rows'.
     void setSlots(const SlotCacheKey &key, const QList<CardSlot> &slotList,
                   const QHash<QString, LearnedCard *> &cardsById);
     void clear();

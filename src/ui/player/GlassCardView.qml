@@ -47,11 +47,13 @@ Item {
     property real shownGlow: look.glow ? 1 : 0
     property bool ready: false
 
-    implicitHeight: content.implicitHeight
+    implicitHeight: content.implicitHeight + 32
     opacity: shownOpacity
     scale: shownScale
 
+    // Reads the inputs afresh: a change handler may run before the `look` binding has followed.
     function animateTo(seconds, linear) {
+        const target = GlassCardLooks.look(isActive, isDimmed, learned, preflightProgress, reduceMotion)
         lookAnimation.stop()
         const duration = reduceMotion ? 0 : Math.round(seconds * 1000)
         for (const a of [aOpacity, aScale, aBorderWidth, aBorderOpacity, aGlow]) {
@@ -60,11 +62,11 @@ Item {
             if (!linear)
                 a.easing.bezierCurve = Motion.easeInOut
         }
-        aOpacity.to = look.opacity
-        aScale.to = look.scale
-        aBorderWidth.to = look.borderWidth
-        aBorderOpacity.to = look.borderOpacity
-        aGlow.to = look.glow ? 1 : 0
+        aOpacity.to = target.opacity
+        aScale.to = target.scale
+        aBorderWidth.to = target.borderWidth
+        aBorderOpacity.to = target.borderOpacity
+        aGlow.to = target.glow ? 1 : 0
         lookAnimation.start()
     }
     Component.onCompleted: ready = true
@@ -85,7 +87,7 @@ Item {
 
     // Shadow, then the cyan glow of the lit card: behind the card, no layer.
     RectangularGlow {
-        anchors.fill: glass
+        anchors.fill: parent
         anchors.topMargin: 10
         anchors.bottomMargin: -10
         glowRadius: 15
@@ -95,7 +97,7 @@ Item {
     }
     RectangularGlow {
         objectName: "glassCard.glow"
-        anchors.fill: glass
+        anchors.fill: parent
         visible: card.shownGlow > 0
         opacity: card.shownGlow
         glowRadius: 18

@@ -26,7 +26,19 @@ Flickable {
     onHeightChanged: controller.setViewportHeight(height)
     Component.onCompleted: controller.setViewportHeight(height)
 
+    // The last scroll the controller asked for: rows that settle their height right after it
+    // (a list shown mid-song) move its target, so it is taken again while the scroll is the list's.
+    property string lastSlot: ""
+    property bool lastAlignTop: false
+    onContentHeightChanged: {
+        if (lastSlot !== "" && controller.isProgrammaticCardScroll())
+            scrollToSlot(lastSlot, lastAlignTop, 0, false)
+    }
+
     function scrollToSlot(slotId, alignTop, seconds, animated) {
+        lastSlot = slotId
+        lastAlignTop = alignTop
+        column.forceLayout()
         const index = controller.rows.indexOfSlot(slotId)
         const row = index >= 0 ? rows.itemAt(index) : null
         if (!row)
@@ -34,6 +46,7 @@ Flickable {
         const rowY = row.mapToItem(flick.contentItem, 0, 0).y
         const target = controller.scrollTarget(rowY, row.height, flick.height, flick.contentHeight, alignTop)
         scrollAnimation.stop()
+        flick.cancelFlick()
         if (!animated || seconds <= 0) {
             flick.contentY = target
             return
@@ -68,6 +81,7 @@ Flickable {
             model: flick.controller.listContent === NowViewController.Cards ? flick.controller.rows : null
             delegate: NowCardSlotRow {
                 required property var model
+                objectName: "now.row." + model.slotId
                 x: 16
                 width: column.width - 32
                 card: model.card

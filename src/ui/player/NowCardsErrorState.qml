@@ -21,6 +21,7 @@ Item {
         Text {
             Layout.alignment: Qt.AlignHCenter
             text: "⚠️"
+            font.family: "Noto Color Emoji"
             font.pixelSize: 22
         }
         Text {

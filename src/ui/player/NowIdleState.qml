@@ -12,6 +12,7 @@ Item {
         Text {
             Layout.alignment: Qt.AlignHCenter
             text: "🎵"
+            font.family: "Noto Color Emoji"
             font.pixelSize: 32
             opacity: 0.6
         }

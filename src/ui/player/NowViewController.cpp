@@ -639,6 +639,7 @@ void NowViewController::setViewportHeight(double height)
     if (height == m_viewportHeight)
         return;
     const QString h = QString::number(height);
+    const bool appearing = m_viewportHeight <= 0 && height > 0;
     if (m_viewportHeight <= 0) {
         probe().trace(QStringLiteral("NowView.viewport.onAppear"), QStringLiteral("height=") + h, 1);
         probe().setState(QStringLiteral("cards.viewportEvent"), QStringLiteral("onAppear height=") + h);
@@ -652,6 +653,20 @@ void NowViewController::setViewportHeight(double height)
     // A resize moves the content by itself.
     m_guard.raiseProgrammaticFlag();
     m_guard.restartGuardTime();
+    // A list shown mid-song (every return to the tab) starts at the lit slot, once its rows are
+    // laid out.
+    if (appearing) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const bool automatic = !m_cardLighting || m_cardLighting->isAuto();
+                if (automatic && m_guard.isTracking() && m_activeSlotId)
+                    programmaticScroll(*m_activeSlotId, QStringLiteral("activeSlot"), false, 0,
+                                       QStringLiteral("NowView.programmaticCardScroll.scrollTo"),
+                                       QStringLiteral("NowView.programmaticCardScroll.programmaticFlagReset"));
+            },
+            Qt::QueuedConnection);
+    }
     emit changed();
 }
 

@@ -106,7 +106,7 @@ public:
     double elapsedSnapshot() const { return m_cardElapsedSnapshot; }
     const std::optional<qsizetype> &currentCardActiveLineIndex() const { return m_currentCardActiveLineIndex; }
     const CardRuntimeState &runtimeState() const { return m_runtime; }
-    bool isProgrammaticCardScroll() const { return m_guard.isProgrammaticScroll(); }
+    Q_INVOKABLE bool isProgrammaticCardScroll() const { return m_guard.isProgrammaticScroll(); }
     // The shown record's cards in list order.
     const QList<LearnedCard *> &sortedCards() const { return m_sortedCards; }
 

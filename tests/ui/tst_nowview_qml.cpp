@@ -1,0 +1,262 @@
+// The Now tab loaded offscreen on hand-driven clocks, failing on any QML warning: the lit row is
+// centred as lines pass, a drag pauses following (and keeps a hand-lit card lit) until
+// "回到当前", a new session of the same song goes back to the top, every state shows its texts, a
+// failing store write toasts, and a tap lights a card by hand for 8 s.
+
+#include "tst_nowfixture.h"
+
+#include "DesignTestSupport.h"
+#include "ui/player/NowViewController.h"
+
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Delegates of a Repeater are items without a QObject parent: search the item tree.
+QQuickItem *findItem(QQuickItem *under, const QString &objectName)
+{
+    if (!under)
+        return nullptr;
+    if (under->objectName() == objectName)
+        return under;
+    for (QQuickItem *child : under->childItems()) {
+        if (QQuickItem *found = findItem(child, objectName))
+            return found;
+    }
+    return nullptr;
+}
+
+struct NowScene
+{
+    NowWorld &world;
+    designtest::Scene scene;
+    QQuickItem *flick = nullptr;
+    NowViewController *ctl = nullptr;
+
+    explicit NowScene(NowWorld &w, QSize size = {440, 700}) : world(w) {}
+
+    bool load(QSize size = {440, 700})
+    {
+        const bool ok = scene.load("import QtQuick\nimport Cantorella.Player\nNowView {}\n", size,
+                                   {{QStringLiteral("vm"), QVariant::fromValue(&world.vm)},
+                                    {QStringLiteral("cardStore"), QVariant::fromValue(world.store.get())},
+                                    {QStringLiteral("cardLighting"), QVariant::fromValue(&world.lighting)},
+                                    {QStringLiteral("toastCenter"), QVariant::fromValue(&world.toasts)},
+                                    {QStringLiteral("clocks"), QVariant::fromValue(&world.clocks)},
+                                    {QStringLiteral("reduceMotion"), false}});
+        flick = scene.find(QStringLiteral("now.list"));
+        ctl = scene.root ? scene.root->property("controller").value<NowViewController *>() : nullptr;
+        return ok && flick && ctl;
+    }
+    ~NowScene()
+    {
+        delete scene.root;
+        scene.root = nullptr;
+        NowWorld::settle();
+    }
+
+    QQuickItem *row(int cardIndex) const
+    {
+        return findItem(scene.root, QStringLiteral("now.row.card%1|t#1/1").arg(cardIndex));
+    }
+    // The row's centre minus the viewport's centre, in points.
+    double offCentre(QQuickItem *item) const
+    {
+        const QPointF topLeft = item->mapToItem(flick, QPointF(0, 0));
+        return topLeft.y() + item->height() / 2 - flick->height() / 2;
+    }
+    bool shows(const QString &objectName) const
+    {
+        QQuickItem *item = scene.find(objectName);
+        return item && item->isVisible() && item->opacity() > 0.99;
+    }
+    QPoint centreOf(QQuickItem *item) const { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint(); }
+};
+
+QList<double> tenCardsEveryTenSeconds()
+{
+    QList<double> times;
+    for (int i = 1; i <= 10; ++i)
+        times << 10.0 * i;
+    return times;
+}
+
+} // namespace
+
+class TestNowViewQml : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { designtest::configureApplication(); }
+    void init() { designtest::failOnAnyWarning(); }
+
+    void litRowStaysCentredAcrossThreeLines()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
+        w.play(QStringLiteral("Song"), 39.0, 200, 150, 1.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        for (int card : {3, 4, 5}) {
+            w.advance(10000ms);
+            QTRY_COMPARE(s.ctl->activeSlotIdText(), QStringLiteral("card%1|t#1/1").arg(card));
+            QQuickItem *row = s.row(card);
+            QVERIFY(row);
+            QTRY_VERIFY2(std::abs(s.offCentre(row)) <= 1.0, qPrintable(QString::number(s.offCentre(row))));
+        }
+    }
+
+    void dragPausesFollowingUntilBackToCurrent()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
+        w.play(QStringLiteral("Song"), 50.5, 200, 150, 1.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        QQuickItem *lit = s.row(4);
+        QVERIFY(lit);
+        QTRY_VERIFY(std::abs(s.offCentre(lit)) <= 1.0);
+        w.advance(1000ms); // past the guard of the list's own scroll
+        w.lighting.select(QStringLiteral("card4|t"));
+        w.advance(5000ms);
+
+        QQuickWindow *window = s.scene.window.get();
+        const QPoint from = s.flick->mapToScene(QPointF(s.flick->width() / 2, s.flick->height() / 2)).toPoint();
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        for (int dy = 10; dy <= 150; dy += 10)
+            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, from + QPoint(0, -150));
+        QTRY_VERIFY(s.shows(QStringLiteral("now.backToCurrent")));
+        QVERIFY(!s.ctl->isTrackingCards());
+        // The drag restarted the 8 s wait: 5 s after the pick and 4 s after the drag it still holds.
+        w.advance(4000ms);
+        QVERIFY2(!w.lighting.isAuto(), "the drag restarted the idle wait");
+        w.lighting.setMode(LightingMode::automatic());
+
+        QQuickItem *back = s.scene.find(QStringLiteral("now.backToCurrent"));
+        QTest::mouseClick(window, Qt::LeftButton, {}, s.centreOf(back));
+        QTRY_VERIFY(s.ctl->isTrackingCards());
+        // 10 s have passed since the start at 50.5 s: the next card is lit now.
+        QCOMPARE(s.ctl->activeSlotIdText(), QStringLiteral("card5|t#1/1"));
+        lit = s.row(5);
+        QTRY_VERIFY2(std::abs(s.offCentre(lit)) <= 1.0, qPrintable(QString::number(s.offCentre(lit))));
+        QTRY_VERIFY(!s.shows(QStringLiteral("now.backToCurrent")));
+    }
+
+    void newSessionOfTheSameSongGoesToTheTop()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
+        w.play(QStringLiteral("Song"), 70.5, 200, 150, 1.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        QTRY_VERIFY(s.flick->property("contentY").toDouble() > 100);
+        w.advance(1000ms);
+        w.play(QStringLiteral("Song"), 70.5, 200, 150, 1.0);
+        QVERIFY(s.row(0));
+        QTRY_VERIFY(std::abs(s.row(0)->mapToItem(s.flick, QPointF(0, 0)).y()) <= 1.0);
+    }
+
+    void statesShowTheirTexts_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("idle") << "idle" << "now.idle" << "在你最喜欢的播放器里按下播放，金句卡片会出现在这里";
+        QTest::newRow("loading") << "loading" << "now.loading" << "正在生成学习卡片…";
+        QTest::newRow("empty") << "empty" << "now.empty" << "这首歌还没有学习卡片";
+        QTest::newRow("error, no detail") << "errorAbsent" << "now.error" << "LLM 服务暂时不可用，请稍后重试。";
+        QTest::newRow("error, empty detail") << "errorEmpty" << "now.error" << "";
+        QTest::newRow("error, detail") << "errorDetail" << "now.error" << "服务繁忙";
+    }
+    void statesShowTheirTexts()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, shown);
+        QFETCH(QString, text);
+        NowWorld w;
+        if (situation != QLatin1String("idle"))
+            w.play(QStringLiteral("Song"), 1.0);
+        if (situation == QLatin1String("loading"))
+            w.vm.beginCardsLoading();
+        if (situation.startsWith(QLatin1String("error"))) {
+            w.vm.setCardsError(CantorellaError::cardsUnavailable());
+            w.vm.setCardsErrorDetail(situation == QLatin1String("errorAbsent") ? std::nullopt
+                                     : situation == QLatin1String("errorEmpty")
+                                         ? std::optional<QString>(QString())
+                                         : std::optional<QString>(QStringLiteral("服务繁忙")));
+        }
+        NowScene s(w);
+        QVERIFY(s.load());
+        QTRY_VERIFY(s.shows(shown));
+        QStringList texts;
+        for (QQuickItem *item : s.scene.find(shown)->findChildren<QQuickItem *>()) {
+            if (item->isVisible() && item->property("text").isValid())
+                texts << item->property("text").toString();
+        }
+        QVERIFY2(texts.contains(text), qPrintable(texts.join(u'|')));
+    }
+
+    void failingStoreWriteShowsTheToast()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), {10});
+        w.play(QStringLiteral("Song"), 12.0);
+        w.files.failWrites(QStringLiteral("UPDATE"), QStringLiteral("cards"), QStringLiteral("1"));
+        NowScene s(w);
+        QVERIFY(s.load());
+        QQuickItem *mastered = findItem(s.row(0), QStringLiteral("glassCard.mastered"));
+        QVERIFY(mastered);
+        QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {}, s.centreOf(mastered));
+        QTRY_VERIFY2(w.toasts.currentText().startsWith(QStringLiteral("操作失败：")), qPrintable(w.toasts.currentText()));
+        QVERIFY(!w.store->record(NowWorld::key(QStringLiteral("Song")))->cards().first()->isMastered());
+    }
+
+    void masteringTheLitCardKeepsItsLitLook()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), {10, 20});
+        w.play(QStringLiteral("Song"), 12.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        QQuickItem *card = findItem(s.row(0), QStringLiteral("extendedGlassCard.card"));
+        QTRY_COMPARE(card->property("shownGlow").toDouble(), 1.0);
+        QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {},
+                          s.centreOf(findItem(s.row(0), QStringLiteral("glassCard.mastered"))));
+        QTRY_VERIFY(w.store->record(NowWorld::key(QStringLiteral("Song")))->cards().first()->isMastered());
+        QTest::qWait(400);
+        QCOMPARE(card->property("shownOpacity").toDouble(), 1.0);
+        QCOMPARE(card->property("shownGlow").toDouble(), 1.0);
+        // The other card, mastered and dimmed, fades to 0.35.
+        QQuickItem *other = findItem(s.row(1), QStringLiteral("extendedGlassCard.card"));
+        QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {},
+                          s.centreOf(findItem(s.row(1), QStringLiteral("glassCard.mastered"))));
+        QTRY_COMPARE(other->property("shownOpacity").toDouble(), 0.35);
+    }
+
+    void tapLightsTheCardByHandForEightSeconds()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), {10, 20});
+        w.play(QStringLiteral("Song"), 12.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        QQuickItem *headline = findItem(s.row(1), QStringLiteral("glassCard.headline"));
+        QVERIFY(headline);
+        QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {}, s.centreOf(headline));
+        QTRY_COMPARE(w.lighting.mode().manualCardId().value_or(QString()), QStringLiteral("card1|t"));
+        QTRY_COMPARE(s.ctl->activeSlotIdText(), QStringLiteral("card1|t#1/1"));
+        w.advance(7900ms);
+        QVERIFY(!w.lighting.isAuto());
+        w.advance(200ms);
+        QVERIFY(w.lighting.isAuto());
+    }
+};
+
+QTEST_MAIN(TestNowViewQml)
+#include "tst_nowview_qml.moc"
