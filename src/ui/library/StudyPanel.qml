@@ -86,14 +86,14 @@ FocusScope {
             readonly property real slide: root.reduceMotion ? 0 : 24
             replaceEnter: Transition {
                 ParallelAnimation {
-                    XAnimator { from: stack.slide; to: 0; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
-                    OpacityAnimator { from: 0; to: 1; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                    NumberAnimation { property: "x"; from: stack.slide; to: 0; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                    NumberAnimation { property: "opacity"; from: 0; to: 1; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
                 }
             }
             replaceExit: Transition {
                 ParallelAnimation {
-                    XAnimator { from: 0; to: stack.slide; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
-                    OpacityAnimator { from: 1; to: 0; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                    NumberAnimation { property: "x"; from: 0; to: stack.slide; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                    NumberAnimation { property: "opacity"; from: 1; to: 0; duration: stack.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
                 }
             }
         }
