@@ -24,6 +24,7 @@ Item {
                 text: root.emoji
                 textFormat: Text.PlainText
                 font.pixelSize: 22
+                font.family: "Noto Color Emoji"
             }
             Text {
                 objectName: "emptyState.message"
