@@ -1,0 +1,126 @@
+#include "ui/library/CardGridModel.h"
+
+#include "core/store/LearnedCard.h"
+#include "ui/library/LibraryRules.h"
+
+#include <QSet>
+
+CardGridModel::CardGridModel(QObject *parent)
+    : StoredListModel(parent)
+{
+}
+
+void CardGridModel::setViewWidth(double width)
+{
+    if (qFuzzyCompare(m_width + 1, width + 1))
+        return;
+    m_width = width;
+    const int columns = LibraryRules::columnCount(width);
+    if (columns != m_columns) {
+        beginResetModel();
+        m_columns = columns;
+        endResetModel();
+        emit columnsChanged();
+    }
+    emit viewWidthChanged();
+}
+
+double CardGridModel::cellWidth() const
+{
+    return LibraryRules::cellWidth(m_width, m_columns);
+}
+
+int CardGridModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : (count() + m_columns - 1) / m_columns;
+}
+
+LearnedCard *CardGridModel::cardAt(int index) const
+{
+    return static_cast<LearnedCard *>(objectAt(index));
+}
+
+QVariant CardGridModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const int first = index.row() * m_columns;
+    switch (role) {
+    case CardsRole: {
+        // A card the store has released is left out; its row is fetched again shortly.
+        QList<QObject *> cards;
+        for (int i = first; i < std::min(first + m_columns, count()); ++i) {
+            if (LearnedCard *card = cardAt(i))
+                cards.append(card);
+        }
+        return QVariant::fromValue(cards);
+    }
+    case FirstIndexRole:
+        return first;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> CardGridModel::roleNames() const
+{
+    return {{CardsRole, "cards"}, {FirstIndexRole, "firstIndex"}};
+}
+
+QList<StoredModel *> FavoriteCardsModel::fetchObjects(CardStore &store)
+{
+    return upcast(store.favoriteCards());
+}
+
+QList<StoredModel *> MasteredCardsModel::fetchObjects(CardStore &store)
+{
+    return upcast(store.masteredCards());
+}
+
+void MasteredCardsModel::objectsReplaced()
+{
+    QSet<QString> keys;
+    for (StoredModel *object : storedObjects())
+        keys.insert(static_cast<LearnedCard *>(object)->songKey());
+    m_songCount = int(keys.size());
+}
+
+QString MasteredCardsModel::summary() const
+{
+    return QStringLiteral("已掌握 %1 张卡片，来自 %2 首歌曲").arg(count()).arg(m_songCount);
+}
+
+LearnedCard *MasteredCardsModel::selectedCard() const
+{
+    return m_selected;
+}
+
+void MasteredCardsModel::setSelectedCard(LearnedCard *card)
+{
+    if (m_selected == card)
+        return;
+    disconnect(m_selectedReleased);
+    m_selected = card;
+    if (card) {
+        // A card the store releases closes the popover.
+        m_selectedReleased = connect(card, &QObject::destroyed, this, [this] {
+            m_selected = nullptr;
+            emit selectedCardChanged();
+        });
+    }
+    emit selectedCardChanged();
+}
+
+void MasteredCardsModel::unmasterSelected()
+{
+    LearnedCard *card = m_selected;
+    if (card && cardStore() && !card->isDeleted()) {
+        try {
+            cardStore()->unmarkMastered(card);
+        } catch (...) {
+            // Dropped: the list is fetched again and shows the store's state.
+        }
+    }
+    reload();
+    setSelectedCard(nullptr);
+}

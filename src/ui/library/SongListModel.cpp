@@ -1,0 +1,117 @@
+#include "ui/library/SongListModel.h"
+
+#include "core/store/SongRecord.h"
+#include "session/qml/ClockHandle.h"
+#include "ui/design/RelativeTime.h"
+
+#include <QTimeZone>
+
+SongListModel::SongListModel(QObject *parent)
+    : StoredListModel(parent)
+{
+}
+
+SongListModel::~SongListModel() = default;
+
+ClockHandle *SongListModel::clocks() const
+{
+    return m_clocks;
+}
+
+void SongListModel::setClocks(ClockHandle *clocks)
+{
+    if (m_clocks == clocks)
+        return;
+    m_clocks = clocks;
+    m_wallClock = clocks ? clocks->wall() : nullptr;
+    emit clocksChanged();
+}
+
+void SongListModel::objectsReplaced()
+{
+    m_fetchedAt = (m_wallClock ? m_wallClock : WallClock::system())->now();
+    m_rowOfKey.clear();
+    m_rowOfKeyBuilt = false;
+}
+
+int SongListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+SongRecord *SongListModel::songAt(int row) const
+{
+    return static_cast<SongRecord *>(objectAt(row));
+}
+
+QVariant SongListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    SongRecord *song = songAt(index.row());
+    switch (role) {
+    case SongRole:
+        return QVariant::fromValue(song);
+    case IsPlayingRole:
+        return song && !m_currentKey.isEmpty() && song->key() == m_currentKey;
+    case LastPlayedTextRole:
+        return song ? relativeTimeText(song->lastPlayedAt(), m_fetchedAt, QTimeZone::systemTimeZone()) : QString();
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> SongListModel::roleNames() const
+{
+    return {{SongRole, "song"}, {IsPlayingRole, "isPlaying"}, {LastPlayedTextRole, "lastPlayedText"}};
+}
+
+int SongListModel::rowOfKey(const QString &key)
+{
+    if (key.isEmpty())
+        return -1;
+    if (!m_rowOfKeyBuilt) {
+        m_rowOfKey.reserve(count());
+        for (int i = 0; i < count(); ++i) {
+            if (SongRecord *song = songAt(i))
+                m_rowOfKey.insert(song->key(), i);
+        }
+        m_rowOfKeyBuilt = true;
+    }
+    return m_rowOfKey.value(key, -1);
+}
+
+void SongListModel::setCurrentSongKey(const QString &key)
+{
+    if (m_currentKey == key)
+        return;
+    const QString previous = std::exchange(m_currentKey, key);
+    for (int row : {rowOfKey(previous), rowOfKey(key)}) {
+        if (row >= 0) {
+            const QModelIndex i = index(row);
+            emit dataChanged(i, i, {IsPlayingRole});
+        }
+    }
+    emit currentSongKeyChanged();
+}
+
+void SongListModel::toggleFavorite(SongRecord *song)
+{
+    if (!song || !cardStore() || song->isDeleted())
+        return;
+    try {
+        cardStore()->toggleFavorite(song);
+    } catch (...) {
+        // The store rolled the record back; the heart stays as it was.
+    }
+}
+
+QList<StoredModel *> HistoryModel::fetchObjects(CardStore &store)
+{
+    return upcast(store.allSongs());
+}
+
+QList<StoredModel *> FavoriteSongsModel::fetchObjects(CardStore &store)
+{
+    return upcast(store.favoriteSongs());
+}

@@ -1,0 +1,168 @@
+// Screenshots of the study panel's library tabs on the OpenGL renderer (run under xvfb-run with
+// the xcb platform), written to build/screenshots/library/ for a person to look at.
+#include "tst_libraryfixture.h"
+
+#include "ui/library/StudyPanelController.h"
+
+#include "DesignTestSupport.h"
+
+#include <QDir>
+#include <QtTest>
+
+class TstLibraryScreens : public QObject
+{
+    Q_OBJECT
+
+    QString m_out;
+    std::unique_ptr<LibraryWorld> m_world;
+    std::vector<std::unique_ptr<LibraryWorld>> m_finished; // clocks outlive released views' sleepers
+
+    std::unique_ptr<designtest::Scene> loadPanel()
+    {
+        auto s = std::make_unique<designtest::Scene>();
+        LibraryWorld &w = *m_world;
+        const QVariantMap props{{"vm", QVariant::fromValue<QObject *>(&w.vm)},
+                                {"cardStore", QVariant::fromValue<QObject *>(w.store.get())},
+                                {"cardLighting", QVariant::fromValue<QObject *>(&w.lighting)},
+                                {"toastCenter", QVariant::fromValue<QObject *>(&w.toasts)},
+                                {"clocks", QVariant::fromValue<QObject *>(&w.clocks)},
+                                {"reduceMotion", true}};
+        if (!s->load("import Cantorella.Library\nStudyPanel {}", {480, 900}, props))
+            return nullptr;
+        s->window->requestActivate();
+        return s;
+    }
+
+    static QQuickItem *findItem(QQuickItem *item, const QString &name)
+    {
+        if (item->objectName() == name && item->isVisible())
+            return item;
+        for (QQuickItem *child : item->childItems()) {
+            if (QQuickItem *found = findItem(child, name))
+                return found;
+        }
+        return nullptr;
+    }
+
+    static StudyPanelController *controller(designtest::Scene &s)
+    {
+        return s.root->property("controller").value<StudyPanelController *>();
+    }
+
+    static bool show(designtest::Scene &s, int tab)
+    {
+        controller(s)->setSelectedTab(tab);
+        return QTest::qWaitFor(
+            [&] {
+                auto *tabs = s.root->findChild<QQuickItem *>(QStringLiteral("studyPanel.tabs"));
+                auto *current = s.root->property("currentTab").value<QQuickItem *>();
+                return current && current->opacity() == 1.0 && !tabs->property("busy").toBool();
+            },
+            3000);
+    }
+
+    void save(designtest::Scene &s, const QString &name)
+    {
+        QTest::qWait(100); // let the last frame settle
+        QVERIFY(s.window->grabWindow().save(m_out + QLatin1Char('/') + name));
+    }
+
+    void fill()
+    {
+        LibraryWorld &w = *m_world;
+        const QList<std::pair<QString, QString>> songs{
+            {"Hello", "Adele"},
+            {"Bohemian Rhapsody", "Queen"},
+            {"A very long title that does not fit on one line at all, not even close", "Some Band With A Long Name"},
+            {"Yesterday", "The Beatles"},
+            {"Café del Mar", "Energy 52"}};
+        for (const auto &[title, artist] : songs) {
+            SongRecord *song = w.add(title, artist, 3);
+            w.wall.advance(std::chrono::hours(20));
+            if (title != "Yesterday")
+                w.favorite(song);
+        }
+        SongRecord *hello = w.store->record(LibraryWorld::keyOf("Hello", "Adele"));
+        SongRecord *queen = w.store->record(LibraryWorld::keyOf("Bohemian Rhapsody", "Queen"));
+        w.favorite(hello->cards().at(0));
+        w.favorite(queen->cards().at(1));
+        w.favorite(queen->cards().at(2));
+        w.master(hello->cards().at(1));
+        w.master(queen->cards().at(0));
+        w.master(hello->cards().at(2));
+        NowPlayingTrack playing;
+        playing.title = QStringLiteral("Hello");
+        playing.artist = QStringLiteral("Adele");
+        playing.isPlaying = true;
+        w.vm.resetForNewSong(playing);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        designtest::configureApplication();
+        m_out = QStringLiteral(CANTORELLA_BINARY_DIR "/screenshots/library");
+        QDir().mkpath(m_out);
+    }
+    void init() { m_world = std::make_unique<LibraryWorld>(); }
+    void cleanup()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_finished.push_back(std::move(m_world));
+    }
+
+    void tabs_data()
+    {
+        QTest::addColumn<bool>("filled");
+        QTest::newRow("empty") << false;
+        QTest::newRow("filled") << true;
+    }
+
+    void tabs()
+    {
+        QFETCH(bool, filled);
+        if (filled)
+            fill();
+        const QString suffix = filled ? QStringLiteral("-filled.png") : QStringLiteral("-empty.png");
+        auto s = loadPanel();
+        QVERIFY(s);
+        QVERIFY(show(*s, StudyPanelController::History));
+        save(*s, "history" + suffix);
+        QVERIFY(show(*s, StudyPanelController::Favorites));
+        save(*s, "favorites-songs" + suffix);
+        QQuickItem *cardsSegment = findItem(s->window->contentItem(), QStringLiteral("segment.收藏例句"));
+        QVERIFY(cardsSegment);
+        QTest::mouseClick(s->window.get(), Qt::LeftButton, {},
+                          cardsSegment->mapToScene({cardsSegment->width() / 2, cardsSegment->height() / 2}).toPoint());
+        save(*s, "favorites-cards" + suffix);
+        QVERIFY(show(*s, StudyPanelController::Mastered));
+        save(*s, "mastered" + suffix);
+        if (!filled)
+            return;
+        QQuickItem *cell = findItem(s->window->contentItem(), QStringLiteral("cardGrid.cell"));
+        QVERIFY(cell);
+        QTest::mouseClick(s->window.get(), Qt::LeftButton, {}, cell->mapToScene({cell->width() / 2, 20}).toPoint());
+        QTRY_VERIFY(findItem(s->window->contentItem(), QStringLiteral("unmaster.confirm")));
+        save(*s, "mastered-popover.png");
+        // The playing song locked from History: Now with the return chip and the song's heart.
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
+        QTest::keyClick(s->window.get(), Qt::Key_Escape);
+        controller(*s)->selectSong(m_world->store->record(LibraryWorld::keyOf("Bohemian Rhapsody", "Queen")));
+        QVERIFY(show(*s, StudyPanelController::Now));
+        save(*s, "now-locked.png");
+    }
+
+    void banner()
+    {
+        m_world->files.raw().exec(QStringLiteral("ALTER TABLE cards RENAME TO cards_away"));
+        QSettings().remove(QString::fromLatin1(CardStore::migrationFlagKey));
+        auto s = loadPanel();
+        QVERIFY(s);
+        QTRY_VERIFY(findItem(s->window->contentItem(), QStringLiteral("studyPanel.migrationBanner")));
+        QVERIFY(show(*s, StudyPanelController::History));
+        save(*s, "banner.png");
+    }
+};
+
+QTEST_MAIN(TstLibraryScreens)
+#include "tst_library_xvfb.moc"

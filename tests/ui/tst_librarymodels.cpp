@@ -1,0 +1,419 @@
+#include "tst_libraryfixture.h"
+
+#include "core/store/CardStoreActor.h"
+#include "ui/library/CardGridModel.h"
+#include "ui/library/HistoryFilterModel.h"
+#include "ui/library/LibraryRules.h"
+#include "ui/library/SongFavoriteController.h"
+#include "ui/library/SongListModel.h"
+#include "ui/library/StudyPanelController.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+// The study library's lists, filter and controllers against a real store, without QML.
+class TstLibraryModels : public QObject
+{
+    Q_OBJECT
+
+    static QStringList titles(const QAbstractItemModel &model)
+    {
+        QStringList out;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            auto *song = model.index(row, 0).data(SongListModel::SongRole).value<SongRecord *>();
+            out << (song ? song->title() : QStringLiteral("<null>"));
+        }
+        return out;
+    }
+    static QStringList phrases(const CardGridModel &model)
+    {
+        QStringList out;
+        for (int i = 0; i < model.count(); ++i)
+            out << (model.cardAt(i) ? model.cardAt(i)->en() : QStringLiteral("<null>"));
+        return out;
+    }
+
+private slots:
+    void filter_data()
+    {
+        QTest::addColumn<QStringList>("songs"); // "title/artist", stored in this order (last played first)
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("emptyMessage");
+
+        const QStringList two{"World/Bob", "Hello/Adele"};
+        QTest::newRow("empty text keeps all") << two << "" << QStringList{"Hello", "World"} << "";
+        QTest::newRow("trimmed, any case") << two << "  HEL " << QStringList{"Hello"} << "";
+        QTest::newRow("artist only") << two << "bob" << QStringList{"World"} << "";
+        QTest::newRow("spaces match nothing") << two << "   " << QStringList{} << "没有匹配的歌曲";
+        QTest::newRow("no match") << two << "zzz" << QStringList{} << "没有匹配的歌曲";
+        QTest::newRow("no songs") << QStringList{} << "x" << QStringList{} << "还没有播放记录";
+        QTest::newRow("no songs, no text") << QStringList{} << "" << QStringList{} << "还没有播放记录";
+        QTest::newRow("decomposed query, precomposed title")
+            << QStringList{"Caf\u00e9/X", "Cafe/X"} << "cafe\u0301" << QStringList{"Café"} << "";
+        QTest::newRow("precomposed query, decomposed artist")
+            << QStringList{"Song/Beyonce\u0301"} << "BEYONC\u00c9" << QStringList{"Song"} << "";
+    }
+
+    void filter()
+    {
+        QFETCH(QStringList, songs);
+        QFETCH(QString, search);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, emptyMessage);
+        LibraryWorld w;
+        for (const QString &s : songs)
+            w.add(s.section('/', 0, 0), s.section('/', 1));
+        HistoryModel history;
+        HistoryFilterModel filter;
+        auto checkSource = tester(&history);
+        auto checkFilter = tester(&filter);
+        filter.setSongs(&history);
+        history.setCardStore(w.store.get());
+        filter.setSearchText(search);
+        QCOMPARE(titles(filter), shown);
+        QCOMPARE(filter.emptyMessage(), emptyMessage);
+        // Clearing the search shows every song again.
+        filter.setSearchText(QString());
+        QCOMPARE(filter.rowCount(), songs.size());
+    }
+
+    void playingRowFollowsTheTrack()
+    {
+        LibraryWorld w;
+        w.add("A");
+        w.add("B");
+        HistoryModel history;
+        auto check = tester(&history);
+        history.setCardStore(w.store.get());
+        QSignalSpy changed(&history, &QAbstractItemModel::dataChanged);
+        const auto playing = [&] {
+            QList<bool> out;
+            for (int row = 0; row < history.rowCount(); ++row)
+                out << history.index(row).data(SongListModel::IsPlayingRole).toBool();
+            return out;
+        };
+        QCOMPARE(playing(), (QList<bool>{false, false}));
+        history.setCurrentSongKey(LibraryWorld::keyOf("A", "Artist"));
+        QCOMPARE(playing(), (QList<bool>{false, true}));
+        history.setCurrentSongKey(LibraryWorld::keyOf("B", "Artist"));
+        QCOMPARE(playing(), (QList<bool>{true, false}));
+        QCOMPARE(changed.size(), 3); // A on; A off and B on
+        history.setCurrentSongKey(QString());
+        QCOMPARE(playing(), (QList<bool>{false, false}));
+    }
+
+    void favoriteSongs()
+    {
+        LibraryWorld w;
+        SongRecord *a = w.add("A");
+        SongRecord *b = w.add("B");
+        w.add("C");
+        w.favorite(a);
+        w.favorite(b);
+        FavoriteSongsModel favorites;
+        auto check = tester(&favorites);
+        favorites.setCardStore(w.store.get());
+        QCOMPARE(titles(favorites), (QStringList{"B", "A"}));
+
+        // Un-favourited from its row: it stays, with its flag and date cleared in the store.
+        favorites.toggleFavorite(b);
+        QCOMPARE(titles(favorites), (QStringList{"B", "A"}));
+        QVERIFY(!b->isFavorite());
+        QCOMPARE(w.files.count("SELECT COUNT(*) FROM songs WHERE favorited_at IS NOT NULL"), 1);
+        // The next build of the tab no longer lists it.
+        FavoriteSongsModel rebuilt;
+        rebuilt.setCardStore(w.store.get());
+        QCOMPARE(titles(rebuilt), QStringList{"A"});
+    }
+
+    void failingFetchEmptiesOnlyItsList()
+    {
+        LibraryWorld w;
+        SongRecord *a = w.add("A", "Artist", 1);
+        w.favorite(a);
+        w.favorite(a->cards().first());
+        w.files.raw().exec(QStringLiteral("ALTER TABLE cards RENAME TO cards_away"));
+        FavoriteSongsModel songs;
+        FavoriteCardsModel cards;
+        auto checkCards = tester(&cards);
+        songs.setCardStore(w.store.get());
+        cards.setCardStore(w.store.get());
+        QCOMPARE(songs.count(), 1);
+        QCOMPARE(cards.count(), 0);
+        QCOMPARE(cards.rowCount(), 0);
+    }
+
+    void cardGridRows_data()
+    {
+        QTest::addColumn<double>("width");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("100") << 100.0 << 1 << 5;
+        QTest::newRow("563") << 563.0 << 1 << 5;
+        QTest::newRow("564") << 564.0 << 2 << 3;
+        QTest::newRow("836") << 836.0 << 3 << 2;
+    }
+
+    void cardGridRows()
+    {
+        QFETCH(double, width);
+        QFETCH(int, columns);
+        QFETCH(int, rows);
+        QCOMPARE(LibraryRules::columnCount(width), columns);
+        LibraryWorld w;
+        SongRecord *song = w.add("A", "Artist", 5);
+        for (LearnedCard *card : song->cards())
+            w.favorite(card);
+        FavoriteCardsModel grid;
+        auto check = tester(&grid);
+        grid.setCardStore(w.store.get());
+        grid.setViewWidth(width);
+        QCOMPARE(grid.columns(), columns);
+        QCOMPARE(grid.rowCount(), rows);
+        // Every card once, newest favourite first, row by row.
+        QStringList seen;
+        for (int row = 0; row < grid.rowCount(); ++row) {
+            const auto cards = grid.index(row).data(CardGridModel::CardsRole).value<QList<QObject *>>();
+            QVERIFY(cards.size() <= columns);
+            for (QObject *card : cards)
+                seen << static_cast<LearnedCard *>(card)->en();
+        }
+        QCOMPARE(seen, (QStringList{"A 4", "A 3", "A 2", "A 1", "A 0"}));
+        QVERIFY(grid.cellWidth() * columns + 12 * (columns - 1) <= std::max(0.0, width - 32) + 1e-9);
+    }
+
+    void masteredSummary_data()
+    {
+        QTest::addColumn<QList<int>>("masteredPerSong");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("none") << QList<int>{} << "已掌握 0 张卡片，来自 0 首歌曲";
+        QTest::newRow("3 cards, 2 songs") << QList<int>{2, 1} << "已掌握 3 张卡片，来自 2 首歌曲";
+        QTest::newRow("one song") << QList<int>{3} << "已掌握 3 张卡片，来自 1 首歌曲";
+    }
+
+    void masteredSummary()
+    {
+        QFETCH(QList<int>, masteredPerSong);
+        QFETCH(QString, summary);
+        LibraryWorld w;
+        for (int i = 0; i < masteredPerSong.size(); ++i) {
+            SongRecord *song = w.add(QStringLiteral("S%1").arg(i), "Artist", 3);
+            for (int c = 0; c < masteredPerSong.at(i); ++c)
+                w.master(song->cards().at(c));
+        }
+        w.add("Other", "Artist", 2);
+        MasteredCardsModel mastered;
+        auto check = tester(&mastered);
+        mastered.setCardStore(w.store.get());
+        QCOMPARE(mastered.summary(), summary);
+    }
+
+    void unmaster_data()
+    {
+        QTest::addColumn<bool>("storeFails");
+        QTest::newRow("saved") << false;
+        QTest::newRow("store fails") << true;
+    }
+
+    void unmaster()
+    {
+        QFETCH(bool, storeFails);
+        LibraryWorld w;
+        SongRecord *song = w.add("A", "Artist", 2);
+        LearnedCard *first = song->cards().at(0);
+        LearnedCard *second = song->cards().at(1);
+        first->setLearned(true);
+        w.store->context().save();
+        w.master(first);
+        w.master(second);
+        MasteredCardsModel mastered;
+        auto check = tester(&mastered);
+        mastered.setCardStore(w.store.get());
+        QCOMPARE(phrases(mastered), (QStringList{"A 1", "A 0"}));
+        QSignalSpy closed(&mastered, &MasteredCardsModel::selectedCardChanged);
+        mastered.setSelectedCard(first);
+        if (storeFails)
+            w.files.failWrites(QStringLiteral("UPDATE"), QStringLiteral("cards"), QStringLiteral("1"));
+        mastered.unmasterSelected();
+        QCOMPARE(mastered.selectedCard(), nullptr);
+        QCOMPARE(closed.size(), 2);
+        if (storeFails) {
+            QCOMPARE(phrases(mastered), (QStringList{"A 1", "A 0"}));
+            QVERIFY(first->isMastered());
+            QVERIFY(first->learned());
+        } else {
+            QCOMPARE(phrases(mastered), QStringList{"A 1"});
+            QCOMPARE(mastered.summary(), QStringLiteral("已掌握 1 张卡片，来自 1 首歌曲"));
+            QVERIFY(!first->isMastered());
+            QVERIFY(!first->learned());
+            QVERIFY(!first->masteredAt().isValid());
+        }
+    }
+
+    void favoriteButton()
+    {
+        LibraryWorld w;
+        SongFavoriteController button;
+        button.setCardStore(w.store.get());
+        QVERIFY(!button.hasKey());
+        button.toggle(); // nothing to toggle
+
+        const QString key = LibraryWorld::keyOf("Later", "Artist");
+        button.setSongKey(key);
+        QVERIFY(button.hasKey());
+        QVERIFY(!button.hasRecord());
+        QVERIFY(!button.isFavorite());
+        QCOMPARE(button.accessibleName(), QStringLiteral("收藏整首歌曲 / Favorite this song"));
+        QCOMPARE(button.helpText(), QStringLiteral("收藏整首歌曲"));
+
+        // The pipeline stores the song in the background: the button becomes usable.
+        CardStoreActor actor(w.files.container, &w.wall);
+        await(actor.recordPlay(key, QStringLiteral("Later"), QStringLiteral("Artist")).then([](auto) {}));
+        QTRY_VERIFY(button.hasRecord());
+
+        button.toggle();
+        QVERIFY(button.isFavorite());
+        QCOMPARE(button.accessibleName(), QStringLiteral("取消收藏整首歌曲 / Unfavorite this song"));
+        QCOMPARE(button.helpText(), QStringLiteral("取消收藏整首歌曲"));
+        button.toggle();
+        QVERIFY(!button.isFavorite());
+        QCOMPARE(w.files.count("SELECT COUNT(*) FROM songs WHERE favorited_at IS NOT NULL OR is_favorite = 1"), 0);
+
+        // A toggle from elsewhere shows at once.
+        w.store->toggleFavorite(w.store->record(key));
+        QVERIFY(button.isFavorite());
+    }
+
+    void panelLocksBeforeSwitching()
+    {
+        LibraryWorld w;
+        SongRecord *song = w.add("A", "Artist", 1);
+        StudyPanelController panel;
+        panel.setCardStore(w.store.get());
+        panel.setSelectedTab(StudyPanelController::History);
+        SongRecord *lockedWhenSwitched = nullptr;
+        connect(&panel, &StudyPanelController::selectedTabChanged, &panel,
+                [&] { lockedWhenSwitched = panel.lockedSong(); });
+        panel.selectSong(song);
+        QCOMPARE(lockedWhenSwitched, song);
+        QCOMPARE(panel.selectedTab(), int(StudyPanelController::Now));
+        QCOMPARE(panel.switchDuration(), 250);
+        panel.clearLock();
+        QCOMPARE(panel.lockedSong(), nullptr);
+
+        // A card's song; a card without one changes nothing.
+        panel.setSelectedTab(StudyPanelController::Mastered);
+        QCOMPARE(panel.switchDuration(), 320);
+        LearnedCard loose(QStringLiteral("k"), QStringLiteral("en"), {}, {}, {}, QStringLiteral("t"), std::nullopt,
+                          false, nullptr, std::nullopt, std::nullopt, std::nullopt);
+        panel.selectCard(&loose);
+        QCOMPARE(panel.selectedTab(), int(StudyPanelController::Mastered));
+        QCOMPARE(panel.lockedSong(), nullptr);
+        panel.selectCard(song->cards().first());
+        QCOMPARE(panel.selectedTab(), int(StudyPanelController::Now));
+        QCOMPARE(panel.lockedSong(), song);
+    }
+
+    void panelFollowsTheTrack()
+    {
+        LibraryWorld w;
+        StudyPanelController panel;
+        panel.setVm(&w.vm);
+        QCOMPARE(panel.currentSongKey(), QString());
+        w.vm.resetForNewSong(NowWorld::track("Song"));
+        QCOMPARE(panel.currentSongKey(), NowWorld::key("Song"));
+    }
+
+    void migration_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<QString>("banner");
+        QTest::newRow("succeeds") << false << "";
+        QTest::newRow("fails") << true << "本地数据迁移失败，部分历史可能不可用";
+    }
+
+    void migration()
+    {
+        QFETCH(bool, fails);
+        QFETCH(QString, banner);
+        LibraryWorld w;
+        StudyPanelController panel;
+        panel.setCardStore(w.store.get());
+        int runs = 0;
+        panel.setMigration([&](CardStore &) {
+            ++runs;
+            if (fails)
+                throw std::runtime_error("disk full");
+        });
+        panel.componentComplete();
+        QTRY_COMPARE(runs, 1);
+        QCOMPARE(panel.migrationError(), banner);
+    }
+
+    // A restore replaces every record while each tab's list is showing and Now is locked: every
+    // list is fetched again (no row reads a released object) and the lock follows its key.
+    void restoreWhileShowing()
+    {
+        LibraryWorld w;
+        SongRecord *a = w.add("A", "Artist", 2);
+        SongRecord *b = w.add("B", "Artist", 2);
+        w.favorite(a);
+        w.favorite(a->cards().first());
+        w.master(b->cards().first());
+
+        HistoryModel history;
+        HistoryFilterModel filter;
+        FavoriteSongsModel favoriteSongs;
+        FavoriteCardsModel favoriteCards;
+        MasteredCardsModel mastered;
+        std::vector<std::unique_ptr<QAbstractItemModelTester>> checks;
+        for (QAbstractItemModel *m : std::initializer_list<QAbstractItemModel *>{&history, &filter, &favoriteSongs,
+                                                                                &favoriteCards, &mastered})
+            checks.push_back(tester(m));
+        filter.setSongs(&history);
+        filter.setSearchText(QStringLiteral("b"));
+        QList<StoredListModel *> lists{&history, &favoriteSongs, &favoriteCards, &mastered};
+        for (StoredListModel *list : lists)
+            list->setCardStore(w.store.get());
+        StudyPanelController panel;
+        panel.setCardStore(w.store.get());
+        panel.selectSong(a);
+        QList<int> fetches;
+        for (StoredListModel *list : lists)
+            fetches << list->fetchCount();
+
+        w.store->transaction([&] {
+            w.store->deleteAllSongs();
+            for (const QString &title : {QStringLiteral("A"), QStringLiteral("B")}) {
+                SongRecord *song = w.store->upsertSong(LibraryWorld::keyOf(title, "Artist"), title, "Artist", "l", "en",
+                                                       {golden(title + " 0", "t"), golden(title + " 1", "t")});
+                w.store->toggleFavorite(song);
+                w.store->markMastered(song->cards().first());
+            }
+        });
+        LibraryWorld::releaseDeleted();
+
+        for (int i = 0; i < lists.size(); ++i)
+            QCOMPARE(lists.at(i)->fetchCount(), fetches.at(i) + 1);
+        QCOMPARE(titles(history), (QStringList{"B", "A"}));
+        QCOMPARE(titles(filter), (QStringList{"B"}));
+        QCOMPARE(titles(favoriteSongs), (QStringList{"B", "A"}));
+        QCOMPARE(favoriteCards.count(), 0);
+        QCOMPARE(mastered.count(), 2);
+        QVERIFY(panel.lockedSong() != nullptr);
+        QVERIFY(panel.lockedSong() != a);
+        QCOMPARE(panel.lockedSong()->key(), LibraryWorld::keyOf("A", "Artist"));
+        QVERIFY(!panel.lockedSong()->isDeleted());
+
+        // A restore without that song clears the lock.
+        w.store->deleteAllSongs();
+        LibraryWorld::releaseDeleted();
+        QCOMPARE(panel.lockedSong(), nullptr);
+        QCOMPARE(history.count(), 0);
+        QCOMPARE(filter.emptyMessage(), QStringLiteral("还没有播放记录"));
+    }
+};
+
+QTEST_MAIN(TstLibraryModels)
+#include "tst_librarymodels.moc"
