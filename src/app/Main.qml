@@ -3,6 +3,7 @@ import QtQuick.Controls
 import Cantorella.Account
 import Cantorella.App
 import Cantorella.Design
+import Cantorella.Library
 import Cantorella.Player
 
 // The main window. Its content is the root view AppState decides: the loading screen, the
@@ -76,6 +77,7 @@ ApplicationWindow {
     Component {
         id: playerComponent
         MainView {
+            id: player
             objectName: "playerView"
             vm: AppState.viewModel
             cardStore: AppState.cardStore
@@ -85,7 +87,49 @@ ApplicationWindow {
             reduceMotion: motion.reduceMotion
             onRetryLyricsRequested: AppState.retryLyrics()
             onRetryCardsRequested: AppState.retryCards()
+            // A card shared from the player must not outlive the signed-in graph on screen.
+            Component.onDestruction: shareSheetController.dismiss()
+
+            studyPanel: Component {
+                StudyPanel {
+                    objectName: "studyPanel"
+                    vm: player.vm
+                    cardStore: player.cardStore
+                    cardLighting: player.cardLighting
+                    toastCenter: player.toastCenter
+                    clocks: player.clocks
+                    reduceMotion: player.reduceMotion
+                    motionPreferences: motion
+                    onRetryCardsRequested: player.retryCardsRequested()
+                    onShareRequested: (card, slotLineTimestamp) => shareSheetController.present(card, slotLineTimestamp)
+                }
+            }
+            storyOverlay: Component {
+                SongStoryOverlay {
+                    vm: player.vm
+                    reduceMotion: player.reduceMotion
+                }
+            }
+            storyButton: Component {
+                StoryButton {
+                    vm: player.vm
+                    frameClock: player.clocks.frameClock
+                    reduceMotion: player.reduceMotion
+                }
+            }
         }
+    }
+
+    // The window's one share sheet, for a card of any tab; its toasts go through the
+    // application's toast centre, which draws above it.
+    ShareSheetController {
+        id: shareSheetController
+        vm: AppState.viewModel
+        toastCenter: AppState.toastCenter
+    }
+    ShareSheet {
+        controller: shareSheetController
+        reduceMotion: motion.reduceMotion
     }
 
     SettingsWindow {
