@@ -1,12 +1,17 @@
 // The main window offscreen, on fakes: every root view loads without a single QML warning, a
 // stored session never shows the sign-in view while it is being read, Ctrl+, opens the settings
-// window in every state, and signing out and in again swaps the views.
+// window in every state, and signing out and in again swaps the views. With a demo song playing,
+// every screen of the player (both columns, each study tab, the story overlay, the share sheet)
+// comes up without a warning, and signing out closes an open share sheet.
 
 #include "ShellFixture.h"
 
 #include "app/ApplicationShell.h"
+#include "session/player/PlayerViewModel.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QJsonDocument>
 #include <QQmlApplicationEngine>
 #include <QSignalSpy>
 #include <QQuickItem>
@@ -28,6 +33,66 @@ QString shownView(ApplicationShell &shell)
     auto *loader = window ? window->findChild<QQuickItem *>(QStringLiteral("rootView")) : nullptr;
     QQuickItem *item = loader ? loader->property("item").value<QQuickItem *>() : nullptr;
     return item ? item->objectName() : QString();
+}
+
+QQuickItem *named(QQuickWindow *window, const QString &objectName)
+{
+    return window ? window->findChild<QQuickItem *>(objectName) : nullptr;
+}
+
+// Items by the start of their names, through the visual tree (a Repeater's rows have no QObject
+// parent there).
+int countItems(QQuickItem *root, const QString &prefix)
+{
+    int count = root->objectName().startsWith(prefix);
+    for (QQuickItem *child : root->childItems())
+        count += countItems(child, prefix);
+    return count;
+}
+
+QQuickItem *visibleItem(QQuickItem *root, const QString &name)
+{
+    if (root->objectName() == name && root->isVisible())
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = visibleItem(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+QObject *popup(QQuickWindow *window, const QString &objectName)
+{
+    return window ? window->findChild<QObject *>(objectName) : nullptr;
+}
+
+void click(QQuickWindow *window, QQuickItem *target)
+{
+    QVERIFY(target && target->isVisible());
+    QTest::mouseClick(window, Qt::LeftButton, {},
+                      target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
+}
+
+QByteArray demoFile(const QString &name)
+{
+    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../tools/devserver/content/amazing-grace/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The backend's answers for the demo song, from the stand-in server's own content.
+void answerWithDemoSong(HttpFake &server)
+{
+    const QString key = QStringLiteral("traditional|amazing grace");
+    server.setReply(QStringLiteral("/api/track"),
+                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("lyrics"), QString::fromUtf8(demoFile(QStringLiteral("lyrics.lrc")))},
+                                                           {QStringLiteral("source"), QStringLiteral("manualImport")},
+                                                           {QStringLiteral("songKey"), key},
+                                                           {QStringLiteral("language"), QStringLiteral("en")}}));
+    server.setReply(QStringLiteral("/api/cards"),
+                    HttpFake::Reply::json(200, QJsonDocument::fromJson(demoFile(QStringLiteral("cards.json"))).object()));
+    server.setReply(QStringLiteral("/api/story"),
+                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("article"), QString::fromUtf8(demoFile(QStringLiteral("story.txt")))},
+                                                           {QStringLiteral("songKey"), key}}));
 }
 
 } // namespace
@@ -109,6 +174,78 @@ private slots:
         QSignalSpy quit(shell.engine(), &QQmlEngine::quit);
         window->close();
         QCOMPARE(quit.count(), 1);
+    }
+
+    void everyPlayerScreenLoadsWithASong()
+    {
+        ShellFixture fx;
+        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
+        answerWithDemoSong(fx.server);
+        AuthService &auth = fx.startAuth();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = shell.mainWindow();
+        QVERIFY(window);
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTRY_COMPARE(shownView(shell), QStringLiteral("playerView"));
+        QTRY_COMPARE(fx.sources->started, 1);
+
+        NowPlayingTrack track;
+        track.title = QStringLiteral("Amazing Grace");
+        track.artist = QStringLiteral("Traditional");
+        track.duration = 82;
+        track.elapsed = 15;
+        track.isPlaying = true;
+        fx.sources->latest.send(track);
+        PlayerViewModel *vm = shell.appState()->viewModel();
+        QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value(), 10000);
+
+        // Both columns: the lyrics panel 360 wide, the study panel the rest, on its Now tab.
+        QTRY_COMPARE(named(window, QStringLiteral("compactPanel.title"))->property("text").toString(),
+                     QStringLiteral("Amazing Grace"));
+        QQuickItem *panel = named(window, QStringLiteral("studyPanel"));
+        QVERIFY(panel);
+        QCOMPARE(named(window, QStringLiteral("mainView.lyricsPanel"))->width(), 360.0);
+        QCOMPARE(panel->width(), window->width() - 360.0);
+        QTRY_VERIFY(named(window, QStringLiteral("now.list")) && named(window, QStringLiteral("now.list"))->isVisible());
+        QObject *rows = named(window, QStringLiteral("studyPanel.now"))->property("controller").value<QObject *>()
+                            ->property("rows").value<QObject *>();
+        QTRY_VERIFY(rows->property("count").toInt() > 0);
+        QTRY_COMPARE(countItems(window->contentItem(), QStringLiteral("now.row.")),
+                     rows->property("count").toInt());
+
+        // Every library tab, then back to Now.
+        QObject *tabs = panel->property("controller").value<QObject *>();
+        QVERIFY(tabs);
+        for (int tab : {1, 2, 3, 0}) {
+            tabs->setProperty("selectedTab", tab);
+            QTRY_COMPARE(panel->property("currentTab").value<QQuickItem *>()->objectName(),
+                         QStringList({QStringLiteral("studyPanel.now"), QStringLiteral("studyPanel.history"),
+                                      QStringLiteral("studyPanel.favorites"), QStringLiteral("studyPanel.mastered")})
+                             .at(tab));
+        }
+
+        // The story button opens the story over the window; Escape closes it.
+        QTRY_VERIFY(named(window, QStringLiteral("storyButton")));
+        QTRY_VERIFY(named(window, QStringLiteral("storyButton"))->property("enabled").toBool());
+        click(window, named(window, QStringLiteral("storyButton")));
+        QTRY_VERIFY(vm->isStoryModalOpen());
+        QTRY_VERIFY(popup(window, QStringLiteral("storyOverlay"))->property("opened").toBool());
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!vm->isStoryModalOpen());
+
+        // A card's share control opens the window's one share sheet.
+        QQuickItem *share = nullptr;
+        QTRY_VERIFY((share = visibleItem(window->contentItem(), QStringLiteral("glassCard.share"))) && share->isVisible());
+        click(window, share);
+        QObject *sheet = popup(window, QStringLiteral("shareSheet"));
+        QVERIFY(sheet);
+        QTRY_VERIFY(sheet->property("opened").toBool());
+
+        // Signing out leaves no share sheet over the sign-in view.
+        TaskRunner::run(auth.signOut());
+        QTRY_COMPARE(shownView(shell), QStringLiteral("signInView"));
+        QTRY_VERIFY(!sheet->property("visible").toBool());
     }
 
     void signOutAndInAgain()
