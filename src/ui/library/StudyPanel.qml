@@ -82,7 +82,8 @@ FocusScope {
             clip: true
             initialItem: root.tabComponent(ctl.selectedTab)
 
-            readonly property int duration: root.reduceMotion ? Motion.crossfade.duration : ctl.switchDuration
+            // Reduced motion: a plain fade, animated only when a selection switches to Now.
+            readonly property int duration: root.reduceMotion && !ctl.switchedBySelection ? 0 : ctl.switchDuration
             readonly property real slide: root.reduceMotion ? 0 : 24
             replaceEnter: Transition {
                 ParallelAnimation {
