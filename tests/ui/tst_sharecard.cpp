@@ -227,8 +227,11 @@ private slots:
         QVERIFY(l.panel.contains(l.footerRect));
         QVERIFY(l.footerRect.bottom() <= l.panel.bottom() - l.parameters.safeInset + 0.01);
         QCOMPARE(l.headerRect.top(), l.column.top());
-        for (const auto &row : l.rows)
+        QVERIFY(!l.rows.isEmpty());
+        for (const auto &row : l.rows) {
             QVERIFY(row.value.lineCount() <= ShareCardLayout::overfullMaxLines);
+            QVERIFY(row.value.origin.y() + row.value.height <= l.footerRect.top());
+        }
         QVERIFY(l.hero.lineCount() <= ShareCardLayout::heroMaxLines);
         QVERIFY(l.hero.truncated);
         QVERIFY(l.hero.layout->text().endsWith(QStringLiteral("…")));

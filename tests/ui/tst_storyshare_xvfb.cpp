@@ -164,6 +164,12 @@ private slots:
         m_sheet->saveImage();
         QCOMPARE(m_toasts->currentText(), QStringLiteral("已保存到 exported.png"));
         QVERIFY(QImageReader(m_picker->path).size().width() >= 1200);
+
+        // The overfull card, for a look at how it stays readable.
+        m_sheet->present(sharefixture::overfullCard());
+        m_picker->path = m_out + QStringLiteral("/exported-overfull.png");
+        m_sheet->saveImage();
+        QCOMPARE(m_toasts->currentText(), QStringLiteral("已保存到 exported-overfull.png"));
     }
 };
 

@@ -101,6 +101,9 @@ private slots:
         QVERIFY(!m_vm->isStoryModalOpen());
         // No exit animation: the card is gone on the next frame.
         QTRY_VERIFY_WITH_TIMEOUT(!card->isVisible(), 100);
+        // The overlay still follows the flag afterwards.
+        m_vm->setIsStoryModalOpen(true);
+        QTRY_VERIFY(card->isVisible());
     }
 
     void backdropClosesButCardDoesNot()

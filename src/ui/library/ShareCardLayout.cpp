@@ -299,5 +299,12 @@ ShareCardLayout ShareCardLayout::compute(const ShareCardContent &content, const 
         l.productOrigin.ry() += shift;
     }
     l.middleBottom = l.footerRect.top();
+    // A row that does not fit whole above the footer is left out rather than cut through a line.
+    while (!l.rows.isEmpty()) {
+        const Row &last = l.rows.constLast();
+        if (last.value.origin.y() + last.value.height <= l.middleBottom - 18 + 0.01)
+            break;
+        l.rows.removeLast();
+    }
     return l;
 }

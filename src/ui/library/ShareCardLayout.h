@@ -16,7 +16,7 @@
 //
 // The column is centred in the panel when it fits. An overfull card keeps its header and footer
 // inside the panel: the column moves to the top, the study values are cut to 4 lines with "…",
-// then the hero text to 4 lines; whatever still does not fit is clipped above the footer.
+// then the hero text to 4 lines; rows that still do not fit whole above the footer are left out.
 struct ShareCardLayout
 {
     struct Parameters

@@ -159,7 +159,8 @@ void drawMiddle(QPainter &p, const ShareCardLayout &l)
         const QColor cyan = Theme::neonCyan();
         drawCapsule(p, l.phraseChip.rect, at(cyan, 0.1), at(cyan, 0.35));
         p.save();
-        p.setClipRect(l.phraseChip.rect.adjusted(0, 0, -l.phraseChip.rect.height() / 2, 0), Qt::IntersectClip);
+        // A phrase too long for the column is cut inside the capsule's padding.
+        p.setClipRect(l.phraseChip.rect.adjusted(0, 0, -9, 0), Qt::IntersectClip);
         drawText(p, l.phraseChip.textOrigin, l.phraseChip.text, l.phraseChip.font, cyan);
         p.restore();
     }
