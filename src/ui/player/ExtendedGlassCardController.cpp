@@ -1,6 +1,7 @@
 #include "ExtendedGlassCardController.h"
 
 #include "GlassCardLooks.h"
+#include "diagnostics/RenderLoopProbe.h"
 #include "session/CantorellaError.h"
 
 #include <cmath>
@@ -33,6 +34,38 @@ void ExtendedGlassCardController::setCard(LearnedCard *card)
     }
     emit cardChanged();
     emit textsChanged();
+}
+
+void ExtendedGlassCardController::setIsActive(bool active)
+{
+    if (m_isActive == active)
+        return;
+    m_isActive = active;
+    traceRedraw();
+    emit lookChanged();
+}
+
+void ExtendedGlassCardController::setIsDimmed(bool dimmed)
+{
+    if (m_isDimmed == dimmed)
+        return;
+    m_isDimmed = dimmed;
+    traceRedraw();
+    emit lookChanged();
+}
+
+void ExtendedGlassCardController::traceRedraw() const
+{
+    if (!m_card)
+        return;
+    const auto text = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
+    RenderLoopProbe &probe = RenderLoopProbe::shared();
+    probe.trace(QStringLiteral("ExtendedGlassCardView.body"),
+                QStringLiteral("card=%1 active=%2 dimmed=%3").arg(m_card->cardId(), text(m_isActive), text(m_isDimmed)),
+                50);
+    probe.trace(QStringLiteral("GlassCardView.body"),
+                QStringLiteral("id=%1 active=%2 dimmed=%3").arg(m_card->cardId(), text(m_isActive), text(m_isDimmed)),
+                50);
 }
 
 QVariant ExtendedGlassCardController::slotLineTimestamp() const

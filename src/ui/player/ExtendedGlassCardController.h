@@ -32,6 +32,9 @@ class ExtendedGlassCardController : public QObject
     Q_PROPERTY(QVariant pronunciationText READ pronunciationText NOTIFY textsChanged)
     // The culture row's text, or null for no row (an empty hint has none).
     Q_PROPERTY(QVariant culturalText READ culturalText NOTIFY textsChanged)
+    // The card's lit and dimmed state, for the redraw traces.
+    Q_PROPERTY(bool isActive READ isActive WRITE setIsActive NOTIFY lookChanged)
+    Q_PROPERTY(bool isDimmed READ isDimmed WRITE setIsDimmed NOTIFY lookChanged)
 
 public:
     explicit ExtendedGlassCardController(QObject *parent = nullptr);
@@ -42,6 +45,10 @@ public:
     void setSlotLineTimestamp(const QVariant &seconds);
 
     QString cardId() const { return m_card ? m_card->cardId() : QString(); }
+    bool isActive() const { return m_isActive; }
+    void setIsActive(bool active);
+    bool isDimmed() const { return m_isDimmed; }
+    void setIsDimmed(bool dimmed);
     // The slot's time when set, else the card's.
     std::optional<double> lineTimestamp() const;
     QString timeChipText() const;
@@ -61,15 +68,19 @@ signals:
     void toastCenterChanged();
     void cardLightingChanged();
     void textsChanged();
+    void lookChanged();
 
 private:
     template<class Write>
     void writeReportingFailure(Write write);
+    void traceRedraw() const;
 
     QPointer<LearnedCard> m_card;
     QPointer<CardStore> m_cardStore;
     QPointer<ToastCenter> m_toastCenter;
     QPointer<CardLightingCoordinator> m_cardLighting;
     std::optional<double> m_slotLineTimestamp;
+    bool m_isActive = false;
+    bool m_isDimmed = false;
     QList<QMetaObject::Connection> m_cardConnections;
 };

@@ -42,6 +42,8 @@ Item {
         toastCenter: root.toastCenter
         cardLighting: root.cardLighting
         slotLineTimestamp: root.slotLineTimestamp
+        isActive: root.isActive
+        isDimmed: root.isDimmed
     }
 
     TapHandler {

@@ -132,7 +132,7 @@ Flickable {
             height: flick.controller.bottomSpacerHeight
         }
 
-        NowNotTargetState {
+        NotTargetLanguageEmptyState {
             objectName: "now.notTarget"
             visible: flick.controller.listContent === NowViewController.NotTargetLanguage
             width: column.width

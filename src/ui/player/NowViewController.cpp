@@ -376,6 +376,24 @@ void NowViewController::sync()
         }
     }
     publishRows();
+    redraw();
+}
+
+void NowViewController::redraw()
+{
+    probe().trace(QStringLiteral("NowView.body"),
+                  QStringLiteral("track=%1 slots=%2 active=%3")
+                      .arg(orNil(trackSongKey()))
+                      .arg(m_slots.size())
+                      .arg(orNil(m_activeSlotId)),
+                  20);
+    if (listContent() == Cards)
+        probe().trace(QStringLiteral("NowView.cardListContent"),
+                      QStringLiteral("slots=%1 sorted=%2 active=%3")
+                          .arg(m_slots.size())
+                          .arg(m_sortedCards.size())
+                          .arg(orNil(m_activeSlotId)),
+                      20);
     emit changed();
 }
 
@@ -527,7 +545,7 @@ void NowViewController::refreshCardPlaybackSnapshot(bool force)
     m_currentCardActiveLineIndex = line;
     setActiveSlotId(computeActiveSlotId(t));
     publishRows();
-    emit changed();
+    redraw();
 }
 
 void NowViewController::setActiveSlotId(const std::optional<QString> &id)
@@ -538,7 +556,7 @@ void NowViewController::setActiveSlotId(const std::optional<QString> &id)
     m_activeSlotId = id;
     onActiveSlotChanged(previous);
     publishRows();
-    emit changed();
+    redraw();
 }
 
 void NowViewController::onActiveSlotChanged(const std::optional<QString> &previous)

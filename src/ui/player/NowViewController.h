@@ -143,6 +143,8 @@ signals:
 private:
     void scheduleSync();
     void sync();
+    // Announces new values (and traces the redraw they cause).
+    void redraw();
     void rewatch();
     void refreshCurrentRecord();
     void resetNewlyMastered(const std::optional<QString> &key);

@@ -1,0 +1,149 @@
+// The glass card's looks table, its time chip and pronunciation texts, and the extended card's
+// store actions: the mastered toggle reads the flag at the tap, a failed write toasts, the slot's
+// time replaces the card's (0 is a time) and a tap lights the card by hand.
+
+#include "tst_nowfixture.h"
+
+#include "ui/player/ExtendedGlassCardController.h"
+#include "ui/player/GlassCardLooks.h"
+
+#include <QTest>
+
+#include <limits>
+
+using namespace std::chrono_literals;
+
+class TestGlassCard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void looks_data()
+    {
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<bool>("dimmed");
+        QTest::addColumn<bool>("mastered");
+        QTest::addColumn<double>("progress");
+        QTest::addColumn<bool>("reduceMotion");
+        QTest::addColumn<double>("opacity");
+        QTest::addColumn<double>("saturation");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<double>("borderWidth");
+        QTest::addColumn<double>("borderOpacity");
+        QTest::addColumn<bool>("glow");
+        QTest::newRow("lit and dimmed looks lit") << true << true << true << 0.5 << false << 1.0 << 1.0 << 1.015 << 1.8 << 1.0 << true;
+        QTest::newRow("lit under reduce motion") << true << false << false << 0.0 << true << 1.0 << 1.0 << 1.015 << 1.8 << 1.0 << true;
+        QTest::newRow("mastered") << false << false << true << 0.0 << false << 0.55 << 0.6 << 1.0 << 1.0 << 0.55 << false;
+        QTest::newRow("mastered, dimmed") << false << true << true << 0.0 << false << 0.35 << 0.6 << 1.0 << 1.0 << 0.55 << false;
+        QTest::newRow("dimmed") << false << true << false << 0.0 << false << 0.55 << 1.0 << 1.0 << 1.0 << 0.55 << false;
+        QTest::newRow("approaching") << false << false << false << 0.5 << false << 1.0 << 1.0 << 1.004 << 1.0 << 0.70 << false;
+        QTest::newRow("approaching, reduce motion") << false << false << false << 0.5 << true << 1.0 << 1.0 << 1.0 << 1.0 << 0.70 << false;
+        QTest::newRow("negative progress") << false << false << false << -0.3 << false << 1.0 << 1.0 << 1.0 << 1.0 << 0.55 << false;
+        QTest::newRow("NaN progress") << false << false << false << std::numeric_limits<double>::quiet_NaN() << false << 1.0 << 1.0 << 1.0 << 1.0 << 0.55 << false;
+    }
+    void looks()
+    {
+        QFETCH(bool, active);
+        QFETCH(bool, dimmed);
+        QFETCH(bool, mastered);
+        QFETCH(double, progress);
+        QFETCH(bool, reduceMotion);
+        const GlassCardLook look = GlassCardRules::look(active, dimmed, mastered, progress, reduceMotion);
+        QTEST(look.opacity, "opacity");
+        QTEST(look.saturation, "saturation");
+        QTEST(look.scale, "scale");
+        QTEST(look.borderWidth, "borderWidth");
+        QTEST(look.borderOpacity, "borderOpacity");
+        QTEST(look.glow, "glow");
+    }
+
+    void timeChip_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("83.9") << 83.9 << "1:23";
+        QTest::newRow("59.99") << 59.99 << "0:59";
+        QTest::newRow("600") << 600.0 << "10:00";
+        QTest::newRow("4503") << 4503.0 << "75:03";
+        QTest::newRow("negative") << -4.0 << "0:00";
+        QTest::newRow("zero") << 0.0 << "0:00";
+        QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << QString();
+        QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << QString();
+        QTest::newRow("beyond int") << 1e12 << QString();
+    }
+    void timeChip()
+    {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(GlassCardRules::timeChipText(seconds).value_or(QString()), text);
+        QVERIFY(!GlassCardRules::timeChipText(std::nullopt));
+    }
+
+    void pronunciationText()
+    {
+        PronunciationHint hint{PronunciationKind::elision, QStringLiteral("t 不发音"), QString()};
+        QCOMPARE(GlassCardRules::pronunciationText(hint), QStringLiteral("[省音] t 不发音"));
+        hint.ipa = QStringLiteral("ˈlɪsn");
+        QCOMPARE(GlassCardRules::pronunciationText(hint), QStringLiteral("[省音] t 不发音  /ˈlɪsn/"));
+        hint.kind = PronunciationKind::weak_form;
+        hint.ipa.reset();
+        QCOMPARE(GlassCardRules::pronunciationText(hint), QStringLiteral("[弱读] t 不发音"));
+    }
+
+    void extendedCardTexts()
+    {
+        NowWorld w;
+        SongRecord *record = w.storeSong(QStringLiteral("Song"), {83.9});
+        LearnedCard *card = record->cards().first();
+        ExtendedGlassCardController ctl;
+        ctl.setCard(card);
+        QCOMPARE(ctl.timeChipText(), QStringLiteral("1:23"));
+        ctl.setSlotLineTimestamp(0.0);
+        QCOMPARE(ctl.timeChipText(), QStringLiteral("0:00")); // 0 is a time
+        ctl.setSlotLineTimestamp(QVariant());
+        QCOMPARE(ctl.timeChipText(), QStringLiteral("1:23"));
+        card->setCulturalHint(QString());
+        QVERIFY(ctl.culturalText().isNull()); // an empty hint has no row
+        card->setCulturalHint(QStringLiteral("文化"));
+        QCOMPARE(ctl.culturalText().toString(), QStringLiteral("文化"));
+        QVERIFY(ctl.pronunciationText().isNull());
+    }
+
+    void extendedCardActions()
+    {
+        NowWorld w;
+        SongRecord *record = w.storeSong(QStringLiteral("Song"), {10});
+        QPointer<LearnedCard> card = record->cards().first();
+        ExtendedGlassCardController ctl;
+        ctl.setCard(card);
+        ctl.setProperty("cardStore", QVariant::fromValue(w.store.get()));
+        ctl.setProperty("toastCenter", QVariant::fromValue(&w.toasts));
+        ctl.setProperty("cardLighting", QVariant::fromValue(&w.lighting));
+
+        ctl.toggleMastered();
+        QVERIFY(card->isMastered());
+        ctl.toggleMastered();
+        QVERIFY(!card->isMastered() && !card->learned());
+        QVERIFY(!w.toasts.hasCurrent());
+
+        w.files.failWrites(QStringLiteral("UPDATE"), QStringLiteral("cards"), QStringLiteral("1"));
+        ctl.toggleFavorite();
+        QVERIFY(w.toasts.currentText().startsWith(QStringLiteral("操作失败：")));
+        QVERIFY(w.toasts.currentText().size() > 5);
+        QVERIFY(!card->isFavorite());
+        w.advance(1600ms);
+        QVERIFY(!w.toasts.hasCurrent()); // shown for 1.5 s
+
+        ctl.select();
+        QCOMPARE(w.lighting.mode(), LightingMode::manual(QStringLiteral("card0|t")));
+        w.advance(5000ms);
+        ctl.select(); // the same card again restarts the wait
+        w.advance(5000ms);
+        QVERIFY(!w.lighting.isAuto());
+        w.advance(3100ms);
+        QVERIFY(w.lighting.isAuto());
+    }
+};
+
+QTEST_MAIN(TestGlassCard)
+#include "tst_glasscard.moc"
