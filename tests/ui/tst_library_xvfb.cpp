@@ -17,7 +17,7 @@ class TstLibraryScreens : public QObject
     std::unique_ptr<LibraryWorld> m_world;
     std::vector<std::unique_ptr<LibraryWorld>> m_finished; // clocks outlive released views' sleepers
 
-    std::unique_ptr<designtest::Scene> loadPanel()
+    std::unique_ptr<designtest::Scene> loadPanel(QSize size = {480, 900})
     {
         auto s = std::make_unique<designtest::Scene>();
         LibraryWorld &w = *m_world;
@@ -27,7 +27,7 @@ class TstLibraryScreens : public QObject
                                 {"toastCenter", QVariant::fromValue<QObject *>(&w.toasts)},
                                 {"clocks", QVariant::fromValue<QObject *>(&w.clocks)},
                                 {"reduceMotion", true}};
-        if (!s->load("import Cantorella.Library\nStudyPanel {}", {480, 900}, props))
+        if (!s->load("import Cantorella.Library\nStudyPanel {}", size, props))
             return nullptr;
         s->window->requestActivate();
         return s;
@@ -145,11 +145,20 @@ private slots:
         QTRY_VERIFY(findItem(s->window->contentItem(), QStringLiteral("unmaster.confirm")));
         save(*s, "mastered-popover.png");
         // The playing song locked from History: Now with the return chip and the song's heart.
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
         QTest::keyClick(s->window.get(), Qt::Key_Escape);
         controller(*s)->selectSong(m_world->store->record(LibraryWorld::keyOf("Bohemian Rhapsody", "Queen")));
         QVERIFY(show(*s, StudyPanelController::Now));
         save(*s, "now-locked.png");
+    }
+
+    // A wider panel: two columns of cards.
+    void twoColumns()
+    {
+        fill();
+        auto s = loadPanel({640, 900});
+        QVERIFY(s);
+        QVERIFY(show(*s, StudyPanelController::Mastered));
+        save(*s, "mastered-two-columns.png");
     }
 
     void banner()

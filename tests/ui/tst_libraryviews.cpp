@@ -195,7 +195,7 @@ private slots:
 
         // Anywhere else on the row selects the song: Now, locked, with its return chip.
         click(*s, findText(list, "Adele"));
-        QCOMPARE(controller(*s)->lockedSong(), hello);
+        QTRY_COMPARE(controller(*s)->lockedSong(), hello);
         QVERIFY(showTab(*s, StudyPanelController::Now, "studyPanel.now"));
         QTRY_VERIFY(find(*s, "now.returnChip"));
         click(*s, find(*s, "now.returnChip"));
@@ -210,6 +210,7 @@ private slots:
         QVERIFY(showTab(*s, StudyPanelController::Mastered, "studyPanel.mastered"));
         QQuickItem *grid = find(*s, "mastered.cards");
         QTRY_VERIFY(grid && findItem(grid, "cardGrid.cell"));
+        QTest::qWait(100); // the rows take their heights
         QQuickItem *cell = findItem(grid, "cardGrid.cell");
         auto *card = cell->property("modelData").value<LearnedCard *>();
         QVERIFY(card);
@@ -240,7 +241,7 @@ private slots:
         QQuickItem *label = findText(cell, song->title() + " - " + song->artist());
         QVERIFY(label);
         click(*s, label);
-        QCOMPARE(controller(*s)->lockedSong(), song);
+        QTRY_COMPARE(controller(*s)->lockedSong(), song);
         QVERIFY(showTab(*s, StudyPanelController::Now, "studyPanel.now"));
         QVERIFY(!find(*s, "unmaster.confirm"));
     }

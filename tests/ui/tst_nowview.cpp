@@ -5,7 +5,9 @@
 
 #include "tst_nowfixture.h"
 
+#include "ui/player/InterPanelHueEchoDriver.h"
 #include "ui/player/NowViewController.h"
+#include "ui/design/FrameClock.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -367,6 +369,26 @@ private slots:
         QTRY_COMPARE(tab->rows()->count(), 0);
         QVERIFY(!tab->displayedRecord());
         QCOMPARE(tab->listContent(), int(NowViewController::Empty));
+    }
+
+    void hueEchoRunsOnlyWhileAnimating()
+    {
+        NowWorld w;
+        FrameClock frames(&w.clock);
+        InterPanelHueEchoDriver echo;
+        echo.setProperty("vm", QVariant::fromValue(&w.vm));
+        echo.setFrameClock(&frames);
+        echo.setStillElapsed(3.0);
+        w.play(QStringLiteral("Song"), 40.0);
+        QVERIFY(!frames.isRunning());
+        QCOMPARE(echo.elapsed(), 3.0);
+        echo.setAnimating(true);
+        QVERIFY(frames.isRunning());
+        w.advance(500ms);
+        QVERIFY(std::abs(echo.elapsed() - 40.5) < 0.05);
+        echo.setAnimating(false);
+        QVERIFY(!frames.isRunning());
+        QCOMPARE(echo.elapsed(), 3.0);
     }
 
     void aTickWithinALinePublishesNothing()

@@ -34,6 +34,12 @@ FocusScope {
         onSelectedTabChanged: stack.replace(root.tabComponent(selectedTab))
     }
 
+    // A pick replaces the tab it came from: do it after the press has been delivered, so no
+    // handler of the leaving tab sees the rest of that press.
+    function pick(select, object) {
+        Qt.callLater(select, object)
+    }
+
     function tabComponent(tab) {
         switch (tab) {
         case StudyPanelController.History: return historyTab
@@ -82,7 +88,8 @@ FocusScope {
             clip: true
             initialItem: root.tabComponent(ctl.selectedTab)
 
-            readonly property int duration: root.reduceMotion ? Motion.crossfade.duration : ctl.switchDuration
+            // Reduced motion: a plain fade, animated only when a selection switches to Now.
+            readonly property int duration: root.reduceMotion && !ctl.switchedBySelection ? 0 : ctl.switchDuration
             readonly property real slide: root.reduceMotion ? 0 : 24
             replaceEnter: Transition {
                 ParallelAnimation {
@@ -140,7 +147,7 @@ FocusScope {
             cardStore: root.cardStore
             clocks: root.clocks
             currentSongKey: ctl.currentSongKey
-            onSongSelected: song => ctl.selectSong(song)
+            onSongSelected: song => root.pick(ctl.selectSong, song)
         }
     }
     Component {
@@ -153,8 +160,8 @@ FocusScope {
             cardLighting: root.cardLighting
             reduceMotion: root.reduceMotion
             currentSongKey: ctl.currentSongKey
-            onSongSelected: song => ctl.selectSong(song)
-            onCardSelected: card => ctl.selectCard(card)
+            onSongSelected: song => root.pick(ctl.selectSong, song)
+            onCardSelected: card => root.pick(ctl.selectCard, card)
         }
     }
     Component {
@@ -165,7 +172,7 @@ FocusScope {
             toastCenter: root.toastCenter
             cardLighting: root.cardLighting
             reduceMotion: root.reduceMotion
-            onCardSelected: card => ctl.selectCard(card)
+            onCardSelected: card => root.pick(ctl.selectCard, card)
         }
     }
 }

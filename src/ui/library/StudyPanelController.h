@@ -28,6 +28,7 @@ class StudyPanelController : public QObject, public QQmlParserStatus
     Q_PROPERTY(int selectedTab READ selectedTab WRITE setSelectedTab NOTIFY selectedTabChanged)
     Q_PROPERTY(int previousTabIndex READ previousTabIndex NOTIFY selectedTabChanged)
     Q_PROPERTY(int switchDuration READ switchDuration NOTIFY selectedTabChanged)
+    Q_PROPERTY(bool switchedBySelection READ switchedBySelection NOTIFY selectedTabChanged)
     Q_PROPERTY(SongRecord *lockedSong READ lockedSong NOTIFY lockedSongChanged)
     Q_PROPERTY(QString currentSongKey READ currentSongKey NOTIFY currentSongKeyChanged)
     Q_PROPERTY(QString migrationError READ migrationError NOTIFY migrationErrorChanged)
@@ -53,6 +54,8 @@ public:
     void setSelectedTab(int tab);
     int previousTabIndex() const { return m_previousTab; }
     int switchDuration() const { return m_switchDuration; }
+    // The last change came from picking a song or card (its own animation, also with reduced motion).
+    bool switchedBySelection() const { return m_switchDuration == selectionSwitchDuration; }
     SongRecord *lockedSong() const;
     // The playing track's song key; empty without a track.
     QString currentSongKey() const { return m_currentKey; }

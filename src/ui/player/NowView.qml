@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Qt5Compat.GraphicalEffects
 import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
@@ -135,7 +136,22 @@ FocusScope {
                 root: root
             }
 
+            // The button's shadow: black at 0.4, radius 8, 4 points down.
+            RectangularGlow {
+                x: backToCurrent.x
+                y: backToCurrent.y + 4
+                width: backToCurrent.width
+                height: backToCurrent.height
+                visible: backToCurrent.visible
+                opacity: backToCurrent.opacity
+                scale: backToCurrent.scale
+                glowRadius: 8
+                spread: 0
+                cornerRadius: height / 2 + glowRadius
+                color: Qt.rgba(0, 0, 0, 0.4)
+            }
             CTButton {
+                id: backToCurrent
                 objectName: "now.backToCurrent"
                 readonly property bool shown: ctl.showBackToCurrent
                 anchors.horizontalCenter: parent.horizontalCenter
