@@ -1,10 +1,14 @@
 import QtQuick
+import QtQuick.Layouts
 import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
 
-// The player's root view (placeholder until the lyrics panel and the study panel arrive): the
-// playing song on the window's ink colour, with the application's toast over the bottom.
+// The player's root view: the compact lyrics panel (360 wide) beside the study panel, which
+// takes the rest; the song-story overlay above both and the application's toast at the bottom.
+// The content never lays out below 680 × 800, whatever the window offers. The study panel,
+// story overlay, story button and account icon come from the modules above as components;
+// until the study panel is given, the right column shows `nowView` when set, else stays empty.
 Item {
     id: root
 
@@ -15,14 +19,19 @@ Item {
     required property ClockHandle clocks
     required property bool reduceMotion
 
+    property Component studyPanel: null
+    property Component nowView: null
+    property Component storyOverlay: null
+    property Component storyButton: null
+    property Component accountIcon: null
+
     signal retryLyricsRequested()
     signal retryCardsRequested()
 
     implicitWidth: 800
     implicitHeight: 950
 
-    NowPlayingCaption {
-        id: caption
+    MainViewController {
         vm: root.vm
     }
 
@@ -31,38 +40,57 @@ Item {
         color: Theme.backgroundInk
     }
 
-    Column {
-        anchors.centerIn: parent
-        width: parent.width - 80
-        spacing: 8
+    RowLayout {
+        id: content
+        objectName: "mainView.content"
+        width: Math.max(680, root.width)
+        height: Math.max(800, root.height)
+        spacing: 0
 
-        Text {
-            objectName: "mainView.title"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            textFormat: Text.PlainText
-            elide: Text.ElideRight
-            color: "white"
-            font.pixelSize: 28
-            font.weight: Font.Bold
-            text: caption.title
+        CompactLyricsPanel {
+            objectName: "mainView.lyricsPanel"
+            Layout.fillHeight: true
+            Layout.preferredWidth: 360
+            Layout.minimumWidth: 360
+            Layout.maximumWidth: 360
+            vm: root.vm
+            cardStore: root.cardStore
+            cardLighting: root.cardLighting
+            toastCenter: root.toastCenter
+            clocks: root.clocks
+            reduceMotion: root.reduceMotion
+            storyButton: root.storyButton
+            accountIcon: root.accountIcon
+            onRetryLyricsRequested: root.retryLyricsRequested()
         }
-        Text {
-            objectName: "mainView.artist"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            textFormat: Text.PlainText
-            elide: Text.ElideRight
-            color: Qt.alpha("white", 0.7)
-            font.pixelSize: 16
-            text: caption.artist
+
+        Loader {
+            id: rightColumn
+            objectName: "mainView.studyPanel"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            sourceComponent: root.studyPanel !== null ? root.studyPanel : (root.nowView !== null ? root.nowView : emptyPanel)
         }
     }
 
-    // Any toast of the application, over the bottom of the window.
+    Component {
+        id: emptyPanel
+        Item {}
+    }
+
+    // The song story over both columns; it decides by itself whether anything shows.
+    Loader {
+        objectName: "mainView.storyOverlay"
+        anchors.fill: content
+        active: root.storyOverlay !== null
+        sourceComponent: root.storyOverlay
+    }
+
+    // Any toast of the application, over the bottom of the window and above every popup.
     ToastView {
         objectName: "mainView.toast"
         anchors.fill: parent
+        z: Theme.zToast
         text: root.toastCenter.currentText
         toastId: root.toastCenter.currentId
         reduceMotion: root.reduceMotion

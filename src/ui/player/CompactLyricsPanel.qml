@@ -1,0 +1,194 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Qt5Compat.GraphicalEffects as Effects
+import Cantorella.Design
+import Cantorella.Session
+import Cantorella.Player
+
+// The lyrics side of the main window: over an animated background, what is playing (art tile,
+// title, artist, time labels and progress), the synced lyrics with their badges, or the
+// fetching or failure state, and the offset slider. While nothing plays: the idle invitation.
+// The story button and the account icon come from the modules above as components.
+Rectangle {
+    id: root
+
+    required property PlayerViewModel vm
+    required property CardStore cardStore
+    required property CardLightingCoordinator cardLighting
+    required property ToastCenter toastCenter
+    required property ClockHandle clocks
+    required property bool reduceMotion
+    property Component storyButton: null
+    property Component accountIcon: null
+
+    signal retryLyricsRequested()
+
+    readonly property alias controller: ctl
+    readonly property bool compact: ctl.isCompact
+    readonly property real inset: compact ? 10 : 20
+
+    color: Theme.backgroundInk
+    clip: true
+
+    CompactLyricsPanelController {
+        id: ctl
+        vm: root.vm
+        clocks: root.clocks
+        width: root.width
+        breathing: gate.active
+    }
+
+    AnimationActivityView {
+        id: gate
+        anchors.fill: parent
+        isPlaying: ctl.isPlaying && !root.reduceMotion
+
+        MeshGradientBackground {
+            anchors.fill: parent
+            elapsed: ctl.position
+            isAnimating: gate.active
+            frameClock: root.clocks.frameClock
+            cycleDuration: 14
+            maxDriftX: 20
+            maxDriftY: -20
+            maxScale: 1.05
+        }
+        ParticleCanvas {
+            anchors.fill: parent
+            isAnimating: gate.active
+            particleCount: 46
+            frameClock: root.clocks.frameClock
+        }
+    }
+
+    IdleHeroState {
+        objectName: "compactPanel.idle"
+        anchors.fill: parent
+        reduceMotion: root.reduceMotion
+        opacity: ctl.hasTrack ? 0 : 1
+        visible: opacity > 0
+        Behavior on opacity {
+            NumberAnimation { duration: root.reduceMotion ? 0 : 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        }
+    }
+
+    ColumnLayout {
+        id: nowPlaying
+        objectName: "compactPanel.nowPlaying"
+        anchors.fill: parent
+        spacing: 0
+        opacity: ctl.hasTrack ? 1 : 0
+        visible: opacity > 0
+        Behavior on opacity {
+            NumberAnimation { duration: root.reduceMotion ? 0 : 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        }
+
+        // The now-playing source cannot be reached.
+        Rectangle {
+            objectName: "compactPanel.banner"
+            visible: ctl.showsBanner
+            Layout.fillWidth: true
+            implicitHeight: bannerRow.implicitHeight + 12
+            color: Qt.alpha(Theme.neonPink, 0.15)
+            RowLayout {
+                id: bannerRow
+                anchors { left: parent.left; right: parent.right; verticalCenter: parent.verticalCenter; leftMargin: 12; rightMargin: 12 }
+                spacing: 8
+                Icon { name: "exclamationmark.triangle.fill"; size: 12; color: Theme.neonPink }
+                Text {
+                    Layout.fillWidth: true
+                    text: "MPRIS 不可用 — 请检查 D-Bus 会话总线"
+                    font.pixelSize: 11
+                    font.weight: Font.Medium
+                    color: Theme.textPrimary
+                    wrapMode: Text.Wrap
+                    maximumLineCount: 2
+                    elide: Text.ElideRight
+                }
+            }
+            Rectangle {
+                anchors { left: parent.left; right: parent.right; bottom: parent.bottom }
+                height: 1
+                color: Qt.alpha(Theme.neonPink, 0.35)
+            }
+        }
+
+        NowPlayingHeader {
+            Layout.fillWidth: true
+            Layout.leftMargin: root.inset
+            Layout.rightMargin: root.inset
+            Layout.topMargin: root.compact ? 12 : 20
+            Layout.bottomMargin: 6
+            controller: ctl
+            accountIcon: root.accountIcon
+        }
+
+        // Time labels and progress.
+        ColumnLayout {
+            Layout.fillWidth: true
+            Layout.leftMargin: root.inset
+            Layout.rightMargin: root.inset
+            Layout.bottomMargin: 10
+            spacing: 4
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 8
+                Text {
+                    objectName: "compactPanel.elapsed"
+                    text: ctl.positionText
+                    font: Theme.timecode
+                    color: Theme.textSecondary
+                }
+                Item { Layout.fillWidth: true }
+                Text {
+                    objectName: "compactPanel.duration"
+                    text: ctl.durationText
+                    font: Theme.timecode
+                    color: Theme.textSecondary
+                }
+            }
+            ReadOnlyProgressBar {
+                Layout.fillWidth: true
+                elapsed: ctl.position
+                duration: ctl.duration
+            }
+        }
+
+        Rectangle {
+            Layout.fillWidth: true
+            Layout.leftMargin: root.inset
+            Layout.rightMargin: root.inset
+            height: 1
+            color: Qt.rgba(1, 1, 1, 0.08)
+        }
+
+        LyricsArea {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.topMargin: root.compact ? 6 : 12
+            controller: ctl
+            vm: root.vm
+            cardLighting: root.cardLighting
+            toastCenter: root.toastCenter
+            clocks: root.clocks
+            reduceMotion: root.reduceMotion
+            onRetryLyricsRequested: root.retryLyricsRequested()
+        }
+
+        OffsetSliderView {
+            objectName: "compactPanel.offsetSlider"
+            Layout.fillWidth: true
+            Layout.bottomMargin: 8
+            vm: root.vm
+            clocks: root.clocks
+        }
+    }
+
+    Loader {
+        objectName: "compactPanel.storyButton"
+        anchors { right: parent.right; bottom: parent.bottom; rightMargin: 16; bottomMargin: 72 }
+        active: ctl.hasTrack && root.storyButton !== null
+        sourceComponent: root.storyButton
+    }
+}

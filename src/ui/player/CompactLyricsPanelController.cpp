@@ -1,0 +1,264 @@
+#include "CompactLyricsPanelController.h"
+
+#include "PlayerFormat.h"
+
+#include "diagnostics/RenderLoopProbe.h"
+#include "ui/design/FrameClock.h"
+#include "ui/design/Motion.h"
+
+#include <cmath>
+#include <numbers>
+
+CompactLyricsPanelController::CompactLyricsPanelController(QObject *parent)
+    : QObject(parent)
+{
+}
+
+CompactLyricsPanelController::~CompactLyricsPanelController()
+{
+    if (m_positionTask)
+        m_positionTask->cancel();
+    if (m_frameClock)
+        m_frameClock->release(this);
+}
+
+void CompactLyricsPanelController::setVm(PlayerViewModel *vm)
+{
+    if (m_vm == vm)
+        return;
+    if (m_vm)
+        m_vm->disconnect(this);
+    m_vm = vm;
+    if (vm) {
+        auto state = [this] {
+            emit stateChanged();
+            traceBody();
+        };
+        connect(vm, &PlayerViewModel::trackChanged, this, [this] {
+            emit trackChanged();
+            samplePosition();
+            restartPositionTimer();
+            traceBody();
+        });
+        connect(vm, &PlayerViewModel::errorStateChanged, this, state);
+        connect(vm, &PlayerViewModel::lyricsResultChanged, this, state);
+        connect(vm, &PlayerViewModel::lyricLinesChanged, this, state);
+        connect(vm, &PlayerViewModel::isLoadingLyricsChanged, this, state);
+        connect(vm, &PlayerViewModel::currentSourceChanged, this, state);
+        connect(vm, &PlayerViewModel::currentLanguageChanged, this, state);
+        connect(vm, &PlayerViewModel::lyricsErrorDetailChanged, this, state);
+        connect(vm, &PlayerViewModel::anchorChanged, this, &CompactLyricsPanelController::samplePosition);
+        connect(vm, &PlayerViewModel::effectiveOffsetChanged, this, &CompactLyricsPanelController::samplePosition);
+    }
+    emit vmChanged();
+    emit trackChanged();
+    emit stateChanged();
+    samplePosition();
+    restartPositionTimer();
+}
+
+void CompactLyricsPanelController::setClocks(ClockHandle *clocks)
+{
+    if (m_clocks == clocks)
+        return;
+    m_clocks = clocks;
+    const bool breathing = m_breathing;
+    setBreathing(false);
+    m_frameClock = clocks ? qobject_cast<FrameClock *>(clocks->frameClock()) : nullptr;
+    setBreathing(breathing);
+    emit clocksChanged();
+    restartPositionTimer();
+}
+
+void CompactLyricsPanelController::setWidth(double width)
+{
+    if (m_width == width)
+        return;
+    m_width = width;
+    emit widthChanged();
+}
+
+void CompactLyricsPanelController::setBreathing(bool breathing)
+{
+    if (m_breathing != breathing) {
+        m_breathing = breathing;
+        emit breathingChanged();
+    }
+    if (m_frameClock) {
+        if (breathing) {
+            if (!m_frameConnection)
+                m_frameConnection =
+                    connect(m_frameClock, &FrameClock::ticked, this, &CompactLyricsPanelController::updateBreath);
+            m_frameClock->hold(this);
+        } else {
+            disconnect(m_frameConnection);
+            m_frameConnection = {};
+            m_frameClock->release(this);
+        }
+    }
+    updateBreath();
+}
+
+void CompactLyricsPanelController::componentComplete()
+{
+    m_completed = true;
+    restartPositionTimer();
+    traceBody();
+}
+
+bool CompactLyricsPanelController::hasTrack() const
+{
+    return m_vm && m_vm->track();
+}
+
+bool CompactLyricsPanelController::isPlaying() const
+{
+    return hasTrack() && m_vm->track()->isPlaying;
+}
+
+QString CompactLyricsPanelController::title() const
+{
+    return hasTrack() ? m_vm->track()->title : QStringLiteral("Cantorella");
+}
+
+QString CompactLyricsPanelController::artistLine() const
+{
+    if (!hasTrack() || m_vm->track()->artist.isEmpty())
+        return {};
+    const NowPlayingTrack &track = *m_vm->track();
+    return track.album.isEmpty() ? track.artist : track.artist + QStringLiteral(" · ") + track.album;
+}
+
+double CompactLyricsPanelController::duration() const
+{
+    return hasTrack() ? m_vm->track()->duration : 0.0;
+}
+
+QString CompactLyricsPanelController::durationText() const
+{
+    return PlayerFormat::timeLabel(duration());
+}
+
+QString CompactLyricsPanelController::positionText() const
+{
+    return PlayerFormat::timeLabel(m_position);
+}
+
+bool CompactLyricsPanelController::showsBanner() const
+{
+    return hasTrack() && m_vm->errorState()
+        && m_vm->errorState()->kind() == CantorellaError::Kind::mediaRemoteUnavailable;
+}
+
+bool CompactLyricsPanelController::isLyricsUnavailable() const
+{
+    return m_vm && m_vm->errorState() && m_vm->errorState()->kind() == CantorellaError::Kind::lyricsUnavailable;
+}
+
+int CompactLyricsPanelController::lyricsArea() const
+{
+    if (!m_vm)
+        return EmptyArea;
+    if (m_vm->lyricsResult() && m_vm->lyricsResult()->isNotFound())
+        return FailureArea;
+    if (!m_vm->lyricLines().isEmpty())
+        return LinesArea;
+    return m_vm->isLoadingLyrics() ? FetchingArea : EmptyArea;
+}
+
+QString CompactLyricsPanelController::failureTitle() const
+{
+    return isLyricsUnavailable() ? QStringLiteral("歌词获取失败") : QStringLiteral("暂无歌词");
+}
+
+QString CompactLyricsPanelController::failureDetail() const
+{
+    if (!isLyricsUnavailable())
+        return QStringLiteral("所有歌词源均未找到该曲目的歌词。");
+    return m_vm->lyricsErrorDetail().value_or(QStringLiteral("歌词服务暂时不可用，请稍后重试。"));
+}
+
+bool CompactLyricsPanelController::showsRetry() const
+{
+    return isLyricsUnavailable();
+}
+
+QVariant CompactLyricsPanelController::source() const
+{
+    if (!m_vm || !m_vm->currentSource())
+        return {};
+    return rawValue(*m_vm->currentSource());
+}
+
+QVariant CompactLyricsPanelController::language() const
+{
+    if (!m_vm || !m_vm->currentLanguage())
+        return {};
+    return *m_vm->currentLanguage();
+}
+
+void CompactLyricsPanelController::samplePosition()
+{
+    const double position = m_vm && m_vm->track() ? m_vm->displayedElapsed() : 0.0;
+    if (position == m_position)
+        return;
+    m_position = position;
+    emit positionChanged();
+    traceBody();
+}
+
+void CompactLyricsPanelController::traceBody()
+{
+    if (!m_completed)
+        return;
+    const QString key = hasTrack() ? m_vm->track()->songKey() : QStringLiteral("nil");
+    RenderLoopProbe::shared().trace(QStringLiteral("CompactLyricsPanel.body"),
+                                    QStringLiteral("track=%1 elapsed=%2").arg(key).arg(m_position, 0, 'f', 2), 20);
+}
+
+void CompactLyricsPanelController::restartPositionTimer()
+{
+    if (m_positionTask) {
+        m_positionTask->cancel();
+        m_positionTask.reset();
+    }
+    // A paused song's position stands still (a seek moves the anchor, which is watched).
+    if (!m_completed || !isPlaying())
+        return;
+    CancellationToken token;
+    m_positionTask = token;
+    positionTimer(QPointer<CompactLyricsPanelController>(this),
+                  m_clocks ? m_clocks->continuous() : ContinuousClock::system(), token);
+}
+
+QCoro::Task<void> CompactLyricsPanelController::positionTimer(QPointer<CompactLyricsPanelController> self,
+                                                              ContinuousClock *clock, CancellationToken token)
+{
+    const std::chrono::nanoseconds interval = positionInterval;
+    while (true) {
+        try {
+            co_await clock->sleepFor(interval, token);
+        } catch (const CancelledError &) {
+            co_return;
+        }
+        if (token.isCancelled() || !self)
+            co_return;
+        self->samplePosition();
+    }
+}
+
+void CompactLyricsPanelController::updateBreath()
+{
+    double scale = 1.0;
+    double radius = 10.0;
+    if (m_breathing && isPlaying()) {
+        const double s = 0.5 + 0.5 * std::sin(2.0 * std::numbers::pi * Motion::phase(m_vm->displayedElapsed(), 6.0));
+        scale = 1.0 + 0.04 * s;
+        radius = 8.0 + 4.0 * s;
+    }
+    if (scale == m_breathScale && radius == m_breathShadowRadius)
+        return;
+    m_breathScale = scale;
+    m_breathShadowRadius = radius;
+    emit breathChanged();
+}
