@@ -83,6 +83,7 @@ ApplicationWindow {
             toastCenter: AppState.toastCenter
             clocks: AppState.clocks
             reduceMotion: motion.reduceMotion
+            accountIcon: Component { UserInfoIcon { auth: AppState.auth; backupCoordinator: AppState.backupCoordinator } }
             onRetryLyricsRequested: AppState.retryLyrics()
             onRetryCardsRequested: AppState.retryCards()
         }
