@@ -69,6 +69,7 @@ Popup {
     }
 
     contentItem: ColumnLayout {
+        objectName: "userInfo.content"
         spacing: 12
 
         Text {
