@@ -1,9 +1,12 @@
 #include "app/AppState.h"
 
+#include "account/BackupCoordinator.h"
+#include "account/BackupService.h"
 #include "app/UserGraph.h"
 #include "backend/AuthService.h"
 #include "backend/BudgetClock.h"
 #include "backend/RemoteAPIConfig.h"
+#include "backend/RemoteBackupProvider.h"
 #include "backend/RemoteLLMProvider.h"
 #include "backend/RemoteLyricsProvider.h"
 #include "backend/RemoteSongStoryProvider.h"
@@ -32,12 +35,35 @@ namespace {
 
 QPointer<AppState> qmlInstance;
 
+// The restore hooks. Free coroutines with their arguments by value: a capturing lambda
+// coroutine would lose its captures once the lambda temporary is gone.
+
+// Before the import: the playing song's fetch and story tasks end, then every store write
+// handed to the actor before now has landed, so none lands over the restored library.
+QCoro::Task<void> quietSessionForRestore(QPointer<SessionCoordinator> session, std::shared_ptr<CardStoreActor> actor)
+{
+    if (!session)
+        co_return;
+    session->prepareForRestore();
+    co_await actor->barrier();
+}
+
+// After a successful import: the playing song is loaded again from the restored library.
+QCoro::Task<void> reloadSessionAfterRestore(QPointer<SessionCoordinator> session)
+{
+    if (!session)
+        co_return;
+    co_await session->reloadCurrentTrack();
+}
+
 } // namespace
 
-AppState::RootView AppState::rootViewFor(bool storedSessionLoaded, bool sessionPresent, bool graphReady)
+AppState::RootView AppState::rootViewFor(bool storedSessionLoaded, bool sessionPresent, GraphParts graph)
 {
-    if (sessionPresent)
-        return graphReady ? RootView::Player : RootView::Loading;
+    if (sessionPresent) {
+        const bool ready = graph.viewModel && graph.cardStore && graph.backupCoordinator;
+        return ready ? RootView::Player : RootView::Loading;
+    }
     return storedSessionLoaded ? RootView::SignIn : RootView::Loading;
 }
 
@@ -105,6 +131,11 @@ CardStore *AppState::cardStore() const
 SessionCoordinator *AppState::coordinator() const
 {
     return m_graph ? m_graph->coordinator.get() : nullptr;
+}
+
+BackupCoordinator *AppState::backupCoordinator() const
+{
+    return m_graph ? m_graph->backupCoordinator.get() : nullptr;
 }
 
 std::optional<QString> AppState::configuredUserId() const
@@ -204,11 +235,19 @@ void AppState::setup(const QString &userId)
         graph->lyrics = std::make_shared<LocalLyricsRepository>(lyricsClient, m_continuousClock);
         graph->cards = std::make_shared<LocalCardsRepository>(graph->cardStore.get(), graph->llm);
         graph->cardStoreActor = std::make_shared<CardStoreActor>(graph->container, m_wallClock);
+        graph->backupService = std::make_unique<BackupService>(graph->cardStore.get(), QStringLiteral("en"), m_wallClock);
         graph->coordinator = std::make_unique<SessionCoordinator>(
             graph->monitor.get(), graph->lyrics, graph->cards, graph->llm, graph->cardStore.get(),
             graph->cardStoreActor, graph->viewModel.get(), m_cardLighting, m_songStoryProvider, m_toastCenter,
             m_continuousClock);
         graph->viewModel->setCardStoreActor(graph->cardStoreActor);
+
+        graph->backupCoordinator = std::make_unique<BackupCoordinator>(
+            graph->backupService.get(), std::make_shared<RemoteBackupProvider>(http, m_deps.apiBaseURL, m_auth));
+        const QPointer<SessionCoordinator> session(graph->coordinator.get());
+        const std::shared_ptr<CardStoreActor> actor = graph->cardStoreActor;
+        graph->backupCoordinator->setOnRestoreWillImport([session, actor] { return quietSessionForRestore(session, actor); });
+        graph->backupCoordinator->setOnRestoreDidSucceed([session] { return reloadSessionAfterRestore(session); });
     } catch (const std::exception &error) {
         // The graph stays unbuilt: the loading screen until the next sign-in or launch.
         qCWarning(lcApp, "StoreContainer init failed: %s", qUtf8Printable(AppLog::errorText(error)));
@@ -243,6 +282,10 @@ void AppState::resetForSignOut()
     if (graph) {
         graph->viewModel->disconnect(this);
         emit graphChanged();
+        // At once, not with the rest of the graph: a backup or restore waiting on the network
+        // or the store ends without importing or writing anything once its coordinator is gone.
+        // The coordinator is never on the stack here: session changes arrive queued.
+        graph->backupCoordinator.reset();
     }
     m_probe->trace(QStringLiteral("AppState.resetForSignOut"), QString(), 1);
     m_probe->setState(QStringLiteral("configuredUserId"), QStringLiteral("nil"));
@@ -282,7 +325,8 @@ void AppState::retryCards()
 
 void AppState::updateRootView()
 {
-    const RootView view = rootViewFor(m_storedSessionLoaded, m_sessionPresent, !m_graph.isNull());
+    const RootView view = rootViewFor(m_storedSessionLoaded, m_sessionPresent,
+                                      {viewModel() != nullptr, cardStore() != nullptr, backupCoordinator() != nullptr});
     const bool changed = view != m_rootView;
     m_rootView = view;
     traceMainViewBranch();

@@ -1,6 +1,7 @@
 #pragma once
 
 // Complete types: the properties below reach QML.
+#include "account/BackupCoordinator.h"
 #include "backend/AuthService.h"
 #include "core/store/CardStore.h"
 #include "session/ToastCenter.h"
@@ -61,6 +62,7 @@ class AppState : public QObject
     Q_PROPERTY(RootView rootView READ rootView NOTIFY rootViewChanged)
     Q_PROPERTY(PlayerViewModel *viewModel READ viewModel NOTIFY graphChanged)
     Q_PROPERTY(CardStore *cardStore READ cardStore NOTIFY graphChanged)
+    Q_PROPERTY(BackupCoordinator *backupCoordinator READ backupCoordinator NOTIFY graphChanged)
     Q_PROPERTY(ToastCenter *toastCenter READ toastCenter CONSTANT)
     Q_PROPERTY(CardLightingCoordinator *cardLighting READ cardLighting CONSTANT)
     Q_PROPERTY(AuthService *auth READ auth CONSTANT)
@@ -70,10 +72,19 @@ public:
     enum class RootView { Loading, SignIn, Player };
     Q_ENUM(RootView)
 
+    // What of the per-user graph the player needs is there.
+    struct GraphParts
+    {
+        bool viewModel = false;
+        bool cardStore = false;
+        bool backupCoordinator = false;
+    };
+
     // The root view as a pure function of what is known: until the stored session has been read
     // the window shows the loading screen (so a stored session never flashes the sign-in view);
-    // without a session the sign-in view; with one, the player once its graph is ready.
-    static RootView rootViewFor(bool storedSessionLoaded, bool sessionPresent, bool graphReady);
+    // without a session the sign-in view; with one, the player once the view model, the store
+    // and the backup coordinator are all there.
+    static RootView rootViewFor(bool storedSessionLoaded, bool sessionPresent, GraphParts graph);
 
     // No default constructor: QML would prefer it to create() and make a second instance.
     explicit AppState(AppStateDependencies dependencies, QObject *parent = nullptr);
@@ -87,6 +98,7 @@ public:
     PlayerViewModel *viewModel() const;
     CardStore *cardStore() const;
     SessionCoordinator *coordinator() const;
+    BackupCoordinator *backupCoordinator() const;
     ToastCenter *toastCenter() const { return m_toastCenter; }
     CardLightingCoordinator *cardLighting() const { return m_cardLighting; }
     AuthService *auth() const { return m_auth; }
@@ -113,7 +125,7 @@ public:
 
 signals:
     void rootViewChanged();
-    // The per-user graph was published or withdrawn (viewModel, cardStore).
+    // The per-user graph was published or withdrawn (viewModel, cardStore, backupCoordinator).
     void graphChanged();
 
 private:

@@ -85,6 +85,7 @@ ApplicationWindow {
             toastCenter: AppState.toastCenter
             clocks: AppState.clocks
             reduceMotion: motion.reduceMotion
+            accountIcon: Component { UserInfoIcon { auth: AppState.auth; backupCoordinator: AppState.backupCoordinator } }
             onRetryLyricsRequested: AppState.retryLyrics()
             onRetryCardsRequested: AppState.retryCards()
             // A card shared from the player must not outlive the signed-in graph on screen.

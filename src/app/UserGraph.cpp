@@ -1,5 +1,7 @@
 #include "app/UserGraph.h"
 
+#include "account/BackupCoordinator.h"
+#include "account/BackupService.h"
 #include "backend/LLMProvider.h"
 #include "core/store/CardStore.h"
 #include "core/store/CardStoreActor.h"

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+class BackupCoordinator;
+class BackupService;
 class CardStore;
 class CardStoreActor;
 class LLMProvider;
@@ -38,5 +40,7 @@ public:
     std::shared_ptr<LocalLyricsRepository> lyrics;
     std::shared_ptr<LocalCardsRepository> cards;
     std::shared_ptr<CardStoreActor> cardStoreActor;
+    std::unique_ptr<BackupService> backupService;
     std::unique_ptr<SessionCoordinator> coordinator;
+    std::unique_ptr<BackupCoordinator> backupCoordinator;
 };

@@ -1,15 +1,21 @@
 // AppState on fakes: which root view shows when, what the per-user graph is built on, and that
 // sign-out, another user, a refused user id, a token refresh and a 401 in the middle of a song
-// each do exactly what they should to the graph.
+// each do exactly what they should to the graph. The backup coordinator of the graph: its
+// restore hooks around the import, its document's time, and a sign-out during a restore.
 
 #include "ShellFixture.h"
 
+#include "account/BackupCoordinator.h"
 #include "app/AppState.h"
 #include "core/store/CardStore.h"
+#include "core/store/SongRecord.h"
+#include "core/store/StoreContainer.h"
 #include "session/SessionCoordinator.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
 #include <QRegularExpression>
@@ -42,6 +48,42 @@ NowPlayingTrack demoTrack()
     return track;
 }
 
+const QString demoKey = QStringLiteral("traditional|amazing grace");
+
+// A backup holding the demo song with two mastered cards.
+const QByteArray demoBackup = R"({"appBuild": "1", "exportedAt": "2024-05-01T10:00:00Z", "namespaces": {"en": {"songs": [
+ {"artist": "Traditional", "cards": [
+   {"cn": "一", "en": "restored one", "example": "e", "isFavorite": false, "isMastered": true,
+    "lineTimestamp": 1, "masteredAt": "2024-04-01T00:00:00Z", "note": "n", "tag": "t"},
+   {"cn": "二", "en": "restored two", "example": "e", "isFavorite": false, "isMastered": true,
+    "lineTimestamp": 4, "masteredAt": "2024-04-01T00:00:00Z", "note": "n", "tag": "t"}],
+  "isFavorite": false, "key": "traditional|amazing grace", "language": "en",
+  "lastPlayedAt": "2024-04-30T12:00:00Z", "lyrics": "[00:01.00]Amazing grace\n[00:04.00]How sweet the sound\n",
+  "playCount": 3, "title": "Amazing Grace"}]}}})";
+
+// The backend's answers for the demo song: lyrics, one generated card and a story.
+void serveDemoSong(HttpFake &server)
+{
+    server.setReply(QStringLiteral("/api/track"),
+                    HttpFake::Reply::json(200, QJsonObject{{"lyrics", "[00:01.00]Amazing grace\n"}, {"source", "lrclib"},
+                                                           {"songKey", demoKey}, {"language", "en"}}));
+    const QJsonObject card{{"en", "generated"}, {"cn", "生成"}, {"note", "n"}, {"example", "e"},
+                           {"tag", "t"}, {"lineTimestamp", 1.0}};
+    server.setReply(QStringLiteral("/api/cards"),
+                    HttpFake::Reply::json(200, QJsonObject{{"cards", QJsonArray{card}}, {"songKey", demoKey}}));
+    server.setReply(QStringLiteral("/api/story"),
+                    HttpFake::Reply::json(200, QJsonObject{{"article", "A story."}, {"songKey", demoKey}}));
+}
+
+// The number of cards the store file holds for the demo song (-1: no such song).
+int storedDemoCards(const QString &storePath)
+{
+    auto container = StoreContainer::open(storePath);
+    CardStore store(container);
+    SongRecord *record = store.record(demoKey);
+    return record ? int(record->cards().size()) : -1;
+}
+
 } // namespace
 
 class TestAppState : public QObject
@@ -53,23 +95,27 @@ private slots:
     {
         QTest::addColumn<bool>("loaded");
         QTest::addColumn<bool>("session");
-        QTest::addColumn<bool>("graph");
+        QTest::addColumn<QString>("parts"); // "v" view model, "s" card store, "b" backup coordinator
         QTest::addColumn<RootView>("expected");
-        QTest::newRow("reading the secret store") << false << false << false << RootView::Loading;
-        QTest::newRow("signed in before the read ended") << false << true << false << RootView::Loading;
-        QTest::newRow("graph built before the read ended") << false << true << true << RootView::Player;
-        QTest::newRow("no session") << true << false << false << RootView::SignIn;
-        QTest::newRow("signed out, graph still there") << true << false << true << RootView::SignIn;
-        QTest::newRow("session, graph not built") << true << true << false << RootView::Loading;
-        QTest::newRow("session and graph") << true << true << true << RootView::Player;
+        QTest::newRow("reading the secret store") << false << false << "" << RootView::Loading;
+        QTest::newRow("signed in before the read ended") << false << true << "" << RootView::Loading;
+        QTest::newRow("graph built before the read ended") << false << true << "vsb" << RootView::Player;
+        QTest::newRow("no session") << true << false << "" << RootView::SignIn;
+        QTest::newRow("signed out, graph still there") << true << false << "vsb" << RootView::SignIn;
+        QTest::newRow("session, graph not built") << true << true << "" << RootView::Loading;
+        QTest::newRow("session and graph") << true << true << "vsb" << RootView::Player;
+        QTest::newRow("store without view model") << true << true << "sb" << RootView::Loading;
+        QTest::newRow("view model without backup coordinator") << true << true << "vs" << RootView::Loading;
+        QTest::newRow("view model without store") << true << true << "vb" << RootView::Loading;
     }
 
     void rootViewTable()
     {
         QFETCH(bool, loaded);
         QFETCH(bool, session);
-        QFETCH(bool, graph);
+        QFETCH(QString, parts);
         QFETCH(RootView, expected);
+        const AppState::GraphParts graph{parts.contains(u'v'), parts.contains(u's'), parts.contains(u'b')};
         QCOMPARE(AppState::rootViewFor(loaded, session, graph), expected);
     }
 
@@ -90,7 +136,8 @@ private slots:
         QCOMPARE(QFileInfo(state.storePath()).fileName(), QStringLiteral("default-%1-en.store").arg(stored.userId));
         QCOMPARE(QFileInfo(state.storePath()).absolutePath(), QFileInfo(fx.dataFolder()).absoluteFilePath());
         QVERIFY(QFileInfo::exists(state.storePath()));
-        QVERIFY(state.viewModel() && state.cardStore() && state.coordinator());
+        QVERIFY(state.viewModel() && state.cardStore() && state.coordinator() && state.backupCoordinator());
+        QCOMPARE(state.backupCoordinator()->status(), BackupCoordinator::Status::Idle);
         QCOMPARE(fx.probeState(QStringLiteral("configuredUserId")), stored.userId);
 
         // Once more for the same user: nothing is built.
@@ -131,10 +178,12 @@ private slots:
         const QString storeOfA = state.storePath();
         QPointer<PlayerViewModel> modelOfA = state.viewModel();
         QPointer<SessionCoordinator> coordinatorOfA = state.coordinator();
+        QPointer<BackupCoordinator> backupOfA = state.backupCoordinator();
 
         TaskRunner::run(auth.signOut());
         QTRY_COMPARE(state.rootView(), RootView::SignIn);
-        QVERIFY(!state.viewModel() && !state.cardStore() && !state.coordinator());
+        QVERIFY(!state.viewModel() && !state.cardStore() && !state.coordinator() && !state.backupCoordinator());
+        QVERIFY(backupOfA.isNull());
         QVERIFY(!state.configuredUserId());
         QCOMPARE(fx.sources->stopped, 1);
         QCOMPARE(fx.probeState(QStringLiteral("configuredUserId")), QStringLiteral("nil"));
@@ -153,6 +202,8 @@ private slots:
         QCOMPARE(state.toastCenter(), toasts);
         QCOMPARE(state.cardLighting(), lighting);
         QCOMPARE(state.songStoryProvider(), story);
+        QVERIFY(state.backupCoordinator() && state.backupCoordinator() != backupOfA.data());
+        QCOMPARE(state.backupCoordinator()->status(), BackupCoordinator::Status::Idle);
     }
 
     void refusedUserIdLeavesLoadingAndTheNextSignInTriesAgain()
@@ -219,6 +270,100 @@ private slots:
         QCOMPARE(fx.sources->stopped, 1);
         QCOMPARE(fx.sources->destroyed, 1);
         QVERIFY(!fx.storedSession());
+    }
+
+    // Around the import: the session is quieted first (story closed and cleared while the store
+    // still holds the old library), then the library is replaced, then the playing song is
+    // loaded again from it.
+    void restoreHooksRunAroundTheImportInOrder()
+    {
+        ShellFixture fx;
+        serveDemoSong(fx.server);
+        fx.server.setReply(QStringLiteral("/api/backup"), HttpFake::Reply::text(200, demoBackup, "application/json"));
+        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
+        fx.startAuth();
+        AppState state(fx.dependencies());
+        QTRY_COMPARE(state.rootView(), RootView::Player);
+        state.rootViewShown(RootView::Player);
+        PlayerViewModel *vm = state.viewModel();
+        CardStore *store = state.cardStore();
+        BackupCoordinator *backup = state.backupCoordinator();
+
+        fx.sources->latest.send(demoTrack());
+        QTRY_COMPARE(vm->cards().size(), 1);
+        QTRY_VERIFY(vm->currentStory().has_value());
+        vm->setIsStoryModalOpen(true);
+
+        QStringList log;
+        const auto storedCards = [store] {
+            SongRecord *record = store->record(demoKey);
+            return record ? int(record->cards().size()) : -1;
+        };
+        connect(vm, &PlayerViewModel::isStoryModalOpenChanged, this, [&] {
+            if (!vm->isStoryModalOpen())
+                log << QStringLiteral("quiet:%1").arg(storedCards());
+        });
+        connect(backup, &BackupCoordinator::statusChanged, this, [&] {
+            if (backup->status() == BackupCoordinator::Status::RestoreSucceeded)
+                log << QStringLiteral("restored:%1").arg(storedCards());
+        });
+        connect(vm, &PlayerViewModel::cardsChanged, this, [&] {
+            if (vm->cards().size() == 2)
+                log << QStringLiteral("reloaded");
+        });
+
+        backup->startRestore();
+        QTRY_COMPARE(log, (QStringList{"quiet:1", "restored:2", "reloaded"}));
+        QVERIFY(!vm->isLoadingLyrics() && !vm->isLoadingCards());
+        for (const LearnedCardVM &card : vm->cards())
+            QVERIFY(card.learned);
+        QCOMPARE(fx.server.count(QStringLiteral("/api/cards")), 1); // the restored cards are used
+    }
+
+    // The document's time is the injected wall clock's; the status shows the size the server
+    // reported, not the length sent.
+    void backupStampsTheInjectedClock()
+    {
+        ShellFixture fx;
+        fx.clock.setNow(QDateTime(QDate(2025, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
+        fx.server.setReply(QStringLiteral("/api/backup"), HttpFake::Reply::json(200, QJsonObject{{"sizeBytes", 1234}}));
+        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
+        fx.startAuth();
+        AppState state(fx.dependencies());
+        QTRY_COMPARE(state.rootView(), RootView::Player);
+
+        state.backupCoordinator()->startBackup();
+        QTRY_COMPARE(state.backupCoordinator()->status(), BackupCoordinator::Status::BackupSucceeded);
+        QCOMPARE(state.backupCoordinator()->sizeBytes(), qint64(1234));
+        const QList<HttpFake::Request> uploads = fx.server.requests(QStringLiteral("/api/backup"));
+        QCOMPARE(uploads.size(), 1);
+        QCOMPARE(uploads.first().method, QByteArray("PUT"));
+        const QJsonObject document = QJsonDocument::fromJson(uploads.first().body).object();
+        QCOMPARE(document.value("exportedAt").toString(), QStringLiteral("2025-03-04T05:06:07Z"));
+    }
+
+    // A sign-out while the download is under way drops the coordinator at once: the document
+    // that arrives afterwards imports nothing, and no hook runs.
+    void signOutDuringRestoreImportsNothing()
+    {
+        ShellFixture fx;
+        fx.server.setReply(QStringLiteral("/api/backup"),
+                           HttpFake::Reply::text(200, demoBackup, "application/json").withDelay(std::chrono::milliseconds(300)));
+        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
+        AuthService &auth = fx.startAuth();
+        AppState state(fx.dependencies());
+        QTRY_COMPARE(state.rootView(), RootView::Player);
+        state.rootViewShown(RootView::Player);
+        const QString path = state.storePath();
+        QPointer<BackupCoordinator> backup = state.backupCoordinator();
+
+        backup->startRestore();
+        QTRY_COMPARE(fx.server.count(QStringLiteral("/api/backup")), 1);
+        TaskRunner::run(auth.signOut());
+        QTRY_COMPARE(state.rootView(), RootView::SignIn);
+        QVERIFY(backup.isNull());
+        QTest::qWait(600); // the download's answer arrives and is dropped
+        QCOMPARE(storedDemoCards(path), -1);
     }
 };
 

@@ -1,0 +1,154 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Cantorella.Account
+import Cantorella.Design
+
+// The account popover: the signed-in e-mail, backup to and restore from the server with the
+// status of the last command, and sign-out. Non-modal; Escape or a press outside closes it. It
+// opens above its parent (the account icon) when the window has room there, else below it, and
+// stays inside the window's width.
+Popup {
+    id: popup
+
+    property QtObject auth: null
+    property BackupCoordinator backupCoordinator: null
+
+    readonly property bool signedIn: auth !== null && auth.isSignedIn
+    readonly property string email: signedIn ? auth.currentEmail : ""
+    readonly property bool busy: backupCoordinator !== null
+                                 && backupCoordinator.status === BackupCoordinator.InProgress
+    readonly property bool opensAbove: placement.above
+
+    readonly property real gap: 6
+    readonly property real windowMargin: 8
+    readonly property real windowWidth: Overlay.overlay ? Overlay.overlay.width : 0
+
+    modal: false
+    focus: true
+    // Outside the parent as well: a press on the icon leaves the popover to the icon, which
+    // closes it, instead of closing it here and opening it again on the click.
+    closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
+    padding: 14
+    width: Math.max(200, Math.min(implicitContentWidth + leftPadding + rightPadding,
+                                  windowWidth - 2 * windowMargin))
+    x: Math.max(windowMargin - placement.anchorX,
+                Math.min((parent ? parent.width : 0) / 2 - width / 2,
+                         windowWidth - windowMargin - placement.anchorX - width))
+    y: placement.above ? -height - gap : (parent ? parent.height : 0) + gap
+
+    onAboutToShow: placement.update()
+
+    // Where the parent is in the window, read each time the popover opens.
+    QtObject {
+        id: placement
+        property bool above: true
+        property real anchorX: 0
+
+        function update() {
+            const overlay = popup.Overlay.overlay
+            if (!overlay || !popup.parent)
+                return
+            const origin = popup.parent.mapToItem(overlay, 0, 0)
+            above = origin.y - popup.gap - popup.implicitHeight >= popup.windowMargin
+            anchorX = origin.x
+        }
+    }
+
+    // Signs out through the same path as the settings window.
+    SettingsController {
+        id: account
+        auth: popup.auth
+    }
+
+    background: Rectangle {
+        color: Qt.rgba(10 / 255, 5 / 255, 26 / 255, 1)
+        radius: 10
+        border.width: 1
+        border.color: Qt.alpha("white", 0.1)
+    }
+
+    contentItem: ColumnLayout {
+        objectName: "userInfo.content"
+        spacing: 12
+
+        Text {
+            objectName: "userInfo.email"
+            visible: popup.email !== ""
+            Layout.fillWidth: true
+            text: popup.email
+            textFormat: Text.PlainText
+            font.pixelSize: 13
+            font.weight: Font.DemiBold
+            color: "white"
+            elide: Text.ElideRight
+            maximumLineCount: 1
+        }
+
+        Rectangle {
+            objectName: "userInfo.divider"
+            Layout.fillWidth: true
+            implicitHeight: 1
+            color: Qt.alpha("white", 0.12)
+        }
+
+        ColumnLayout {
+            objectName: "userInfo.backupSection"
+            visible: popup.signedIn
+            Layout.fillWidth: true
+            spacing: 6
+
+            UserInfoButton {
+                objectName: "userInfo.backup"
+                text: "备份到服务器"
+                enabled: popup.backupCoordinator !== null && !popup.busy
+                onClicked: popup.backupCoordinator.startBackup()
+            }
+            UserInfoButton {
+                objectName: "userInfo.restore"
+                text: "从服务器恢复"
+                enabled: popup.backupCoordinator !== null && !popup.busy
+                onClicked: popup.backupCoordinator.startRestore()
+            }
+            Text {
+                objectName: "userInfo.note"
+                Layout.fillWidth: true
+                Layout.preferredWidth: 0 // wraps at the popover's width instead of widening it
+                text: "恢复会覆盖当前本地记录"
+                font.pixelSize: 11
+                color: Qt.alpha("white", 0.45)
+                wrapMode: Text.Wrap
+            }
+            Text {
+                objectName: "userInfo.status"
+                visible: popup.backupCoordinator !== null
+                         && popup.backupCoordinator.status !== BackupCoordinator.Idle
+                Layout.fillWidth: true
+                Layout.preferredWidth: 0
+                text: popup.backupCoordinator ? popup.backupCoordinator.statusText : ""
+                textFormat: Text.PlainText
+                font.pixelSize: 11
+                color: popup.backupCoordinator ? popup.backupCoordinator.statusColor : "transparent"
+                wrapMode: Text.Wrap
+            }
+        }
+
+        Rectangle {
+            objectName: "userInfo.secondDivider"
+            visible: popup.signedIn
+            Layout.fillWidth: true
+            implicitHeight: 1
+            color: Qt.alpha("white", 0.12)
+        }
+
+        UserInfoButton {
+            objectName: "userInfo.signOut"
+            text: "退出登录"
+            // Closed first: the popover is gone before the sign-out request is on its way.
+            onClicked: {
+                popup.close()
+                account.signOut()
+            }
+        }
+    }
+}
