@@ -209,7 +209,7 @@ private slots:
                                      && !vm->isLoadingCards(),
                                  20000);
         QVERIFY(!vm->lyricLines().isEmpty());
-        QTRY_COMPARE(item(window, QStringLiteral("mainView.title"))->property("text").toString(),
+        QTRY_COMPARE(item(window, QStringLiteral("compactPanel.title"))->property("text").toString(),
                      QStringLiteral("Amazing Grace"));
         QCOMPARE(requestCount(QStringLiteral("/api/track")), 1);
         QCOMPARE(requestCount(QStringLiteral("/api/cards")), 1);
