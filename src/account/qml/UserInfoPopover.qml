@@ -2,7 +2,6 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Cantorella.Account
-import Cantorella.Design
 
 // The account popover: the signed-in e-mail, backup to and restore from the server with the
 // status of the last command, and sign-out. Non-modal; Escape or a press outside closes it. It
