@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -249,7 +250,15 @@ private slots:
         QTRY_VERIFY(visibleItem(window, QStringLiteral("now.list")));
 
         // The story button opens the story over the whole window.
-        QTRY_VERIFY(pointAndClick(window, visibleItem(window, QStringLiteral("storyButton"))));
+        QTRY_VERIFY(visibleItem(window, QStringLiteral("storyButton")));
+        QQuickItem *storyButton = visibleItem(window, QStringLiteral("storyButton"));
+        QSignalSpy storyClicked(storyButton, SIGNAL(clicked()));
+        QVERIFY(pointAndClick(window, storyButton));
+        // Once, on a loaded machine, the virtual display dropped a synthetic click before the button
+        // saw it: then click again. A click the button did see must open the story.
+        if (storyClicked.isEmpty() && !storyClicked.wait(1000))
+            QVERIFY(pointAndClick(window, storyButton));
+        QTRY_VERIFY(storyClicked.count() > 0);
         QTRY_VERIFY(vm->isStoryModalOpen());
         QTest::qWait(600);
         QVERIFY(screenshot(window, screenshots, QStringLiteral("story")));
@@ -262,9 +271,12 @@ private slots:
         QList<QQuickItem *> shares;
         collect(litRow, QStringLiteral("glassCard.share"), shares);
         QVERIFY(!shares.isEmpty());
-        QVERIFY(pointAndClick(window, shares.first()));
         QObject *sheet = window->findChild<QObject *>(QStringLiteral("shareSheet"));
         QVERIFY(sheet);
+        QSignalSpy shareClicked(shares.first(), SIGNAL(clicked()));
+        QVERIFY(pointAndClick(window, shares.first()));
+        if (shareClicked.isEmpty() && !shareClicked.wait(1000))
+            QVERIFY(pointAndClick(window, shares.first())); // a dropped synthetic click, as above
         QTRY_VERIFY(sheet->property("opened").toBool());
         QTest::qWait(400);
         QVERIFY(screenshot(window, screenshots, QStringLiteral("share")));
