@@ -1,5 +1,6 @@
 // Screenshots of the player screen under a virtual X display (OpenGL, so the background's
 // shader draws), into build/screenshots/player/: idle, mid-song, fetching, failure, a CJK line,
+// the now-playing source's banner,
 // at the window's default and minimum sizes.
 #include "DesignTestSupport.h"
 #include "tst_lyrics_fixture.h"
@@ -35,7 +36,7 @@ void TestLyricsScreens::screens_data()
 {
     QTest::addColumn<QString>("scene");
     QTest::addColumn<QSize>("size");
-    for (const QString scene : {"idle", "midsong", "fetching", "failure", "cjk"}) {
+    for (const QString scene : {"idle", "midsong", "fetching", "failure", "cjk", "banner"}) {
         for (const QSize size : {QSize(800, 950), QSize(680, 800)})
             QTest::addRow("%s-%dx%d", qPrintable(scene), size.width(), size.height()) << scene << size;
     }
@@ -61,8 +62,10 @@ void TestLyricsScreens::screens()
         g.vm.resetForNewSong(PlayerGraph::track());
         g.vm.setLyricsError(QString());
         g.vm.setLyricsErrorDetail(std::nullopt);
-        g.vm.setErrorState(CantorellaError::mediaRemoteUnavailable());
         g.vm.setErrorState(CantorellaError::lyricsUnavailable());
+    } else if (scene == u"banner") {
+        g.vm.resetForNewSong(PlayerGraph::track());
+        g.vm.setErrorState(CantorellaError::mediaRemoteUnavailable());
     }
     designtest::Scene view;
     const QVariantMap properties{
