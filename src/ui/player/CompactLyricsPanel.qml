@@ -1,7 +1,5 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
-import Qt5Compat.GraphicalEffects as Effects
 import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
@@ -48,7 +46,7 @@ Rectangle {
             anchors.fill: parent
             elapsed: ctl.position
             isAnimating: gate.active
-            frameClock: root.clocks.frameClock
+            frameClock: root.clocks.frameClock as FrameClock
             cycleDuration: 14
             maxDriftX: 20
             maxDriftY: -20
@@ -58,7 +56,7 @@ Rectangle {
             anchors.fill: parent
             isAnimating: gate.active
             particleCount: 46
-            frameClock: root.clocks.frameClock
+            frameClock: root.clocks.frameClock as FrameClock
         }
     }
 

@@ -1,5 +1,9 @@
 #include "LyricLinesModel.h"
 
+#include "PlayerFormat.h"
+
+#include "diagnostics/RenderLoopProbe.h"
+
 #include <algorithm>
 
 using namespace LyricLineRules;
@@ -76,6 +80,7 @@ void LyricLinesModel::update(std::optional<qsizetype> active, double elapsed)
                 m_opacity[row] = computeOpacity(row, elapsed);
             emit dataChanged(index(int(first)), index(int(last)),
                              {LineStateRole, IsActiveRole, LineOpacityRole});
+            traceRows(first, last);
         }
     }
 
@@ -124,6 +129,17 @@ void LyricLinesModel::announce(const QList<qsizetype> &rows, const QList<int> &r
         while (j + 1 < sorted.size() && sorted.at(j + 1) == sorted.at(j) + 1)
             ++j;
         emit dataChanged(index(int(sorted.at(i))), index(int(sorted.at(j))), roles);
+        traceRows(sorted.at(i), sorted.at(j));
         i = j + 1;
+    }
+}
+
+void LyricLinesModel::traceRows(qsizetype first, qsizetype last) const
+{
+    // The rows redraw: their line views' body events, sampled like every row's.
+    for (qsizetype row = first; row <= last; ++row) {
+        const QString detail = QStringLiteral("idx=%1 state=%2")
+                                   .arg(PlayerFormat::traceIndex(row), lineStateName(stateAt(row)));
+        RenderLoopProbe::shared().trace(QStringLiteral("LyricLineView.body"), detail, 50);
     }
 }

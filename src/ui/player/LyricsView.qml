@@ -1,4 +1,5 @@
 import QtQuick
+import Qt5Compat.GraphicalEffects as Effects
 import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
@@ -115,21 +116,15 @@ Item {
         }
     }
 
-    CTButton {
-        id: backToCurrent
-        objectName: "lyricsView.backToCurrent"
+    // "回到当前": comes and goes with a fade and a scale from 0.92, over a soft black shadow.
+    Item {
+        id: backToCurrentSlot
         readonly property bool shown: !ctl.isTracking
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: root.isCompact ? 60 : 88
-        tone: CT.NeonCyan
-        reduceMotion: root.reduceMotion
-        text: "回到当前"
-        iconName: "arrow.down.to.line"
-        iconSize: 11
-        font.pixelSize: 12
-        font.weight: Font.Medium
-        enabled: shown
+        width: backToCurrent.implicitWidth
+        height: backToCurrent.implicitHeight
         visible: opacity > 0
         opacity: shown ? 1 : 0
         scale: shown || root.reduceMotion ? 1 : 0.92
@@ -140,6 +135,28 @@ Item {
             enabled: !root.reduceMotion
             NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
-        onClicked: ctl.returnToCurrent()
+
+        Effects.RectangularGlow {
+            anchors.fill: parent
+            anchors.topMargin: 4
+            anchors.bottomMargin: -4
+            glowRadius: 8
+            cornerRadius: height / 2 + glowRadius
+            color: Qt.rgba(0, 0, 0, 0.4)
+        }
+        CTButton {
+            id: backToCurrent
+            objectName: "lyricsView.backToCurrent"
+            anchors.fill: parent
+            tone: CT.NeonCyan
+            reduceMotion: root.reduceMotion
+            text: "回到当前"
+            iconName: "arrow.down.to.line"
+            iconSize: 11
+            font.pixelSize: 12
+            font.weight: Font.Medium
+            enabled: backToCurrentSlot.shown
+            onClicked: ctl.returnToCurrent()
+        }
     }
 }

@@ -238,6 +238,8 @@ void LyricsViewController::onSongSessionChanged()
     qCDebug(lcLyricsSync, "songSessionId changed: %llu → %llu", quint64(old), quint64(m_songSessionId));
     m_lastScrolledIdx.reset();
     m_guard.restartGuardTime();
+    // A new song's session may be announced before its lines: take them now.
+    onLinesChanged();
     refreshActiveLineSnapshot(true);
     if (gateOpen()) {
         if (m_activeLineIndex)
@@ -253,6 +255,8 @@ void LyricsViewController::onLinesChanged()
     if (!m_completed)
         return;
     const QList<SyncedLine> lines = m_vm ? m_vm->lyricLines() : QList<SyncedLine>();
+    if (lines == m_model->lines() && m_model->rowCount() == lines.size())
+        return;
     m_model->setLines(lines, m_activeLineIndex, m_lineEffectElapsed);
     probe().trace(QStringLiteral("LyricsView.lyricsScrollContent"),
                   QStringLiteral("lines=%1 viewport=%2").arg(lines.size()).arg(traceDouble(m_viewportHeight)), 20);
