@@ -10,6 +10,7 @@
 
 #include <QGuiApplication>
 #include <QQuickItem>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -237,6 +238,24 @@ private slots:
         QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {},
                           s.centreOf(findItem(s.row(1), QStringLiteral("glassCard.mastered"))));
         QTRY_COMPARE(other->property("shownOpacity").toDouble(), 0.35);
+    }
+
+    void shareHandsOutTheCardAndItsSlotTime()
+    {
+        NowWorld w;
+        SongRecord *record = w.storeSong(QStringLiteral("Song"), {10, 20});
+        w.play(QStringLiteral("Song"), 12.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        const QMetaObject *meta = s.scene.root->metaObject();
+        const int index = meta->indexOfSignal("shareRequested(LearnedCard*,QVariant)");
+        QVERIFY(index >= 0);
+        QSignalSpy shares(s.scene.root, meta->method(index));
+        QTest::mouseClick(s.scene.window.get(), Qt::LeftButton, {},
+                          s.centreOf(findItem(s.row(1), QStringLiteral("glassCard.share"))));
+        QTRY_COMPARE(shares.size(), 1);
+        QCOMPARE(shares.first().at(0).value<LearnedCard *>(), record->cards().at(1));
+        QCOMPARE(shares.first().at(1).toDouble(), 20.0);
     }
 
     void tapLightsTheCardByHandForEightSeconds()

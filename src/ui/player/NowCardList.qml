@@ -13,7 +13,13 @@ Flickable {
     objectName: "now.list"
 
     required property NowViewController controller
-    required property Item root
+    required property CardStore cardStore
+    required property ToastCenter toastCenter
+    required property CardLightingCoordinator cardLighting
+    required property bool reduceMotion
+
+    signal shareRequested(LearnedCard card, var slotLineTimestamp)
+    signal retryCardsRequested()
 
     clip: true
     boundsBehavior: Flickable.StopAtBounds
@@ -85,10 +91,10 @@ Flickable {
                 x: 16
                 width: column.width - 32
                 card: model.card
-                cardStore: flick.root.cardStore
-                toastCenter: flick.root.toastCenter
-                cardLighting: flick.root.cardLighting
-                reduceMotion: flick.root.reduceMotion
+                cardStore: flick.cardStore
+                toastCenter: flick.toastCenter
+                cardLighting: flick.cardLighting
+                reduceMotion: flick.reduceMotion
                 isActive: model.isActive
                 isDimmed: model.isDimmed
                 preflightProgress: model.preflightProgress
@@ -97,7 +103,7 @@ Flickable {
                 repeatTotal: model.repeatTotal
                 slotLineTimestamp: model.slotLineTimestamp
                 hasShare: true
-                onShareRequested: flick.root.shareRequested(model.card, model.slotLineTimestamp)
+                onShareRequested: flick.shareRequested(model.card, model.slotLineTimestamp)
             }
         }
 
@@ -110,16 +116,16 @@ Flickable {
             headline: flick.controller.wrapUpHeadline
             celebrates: flick.controller.newlyMasteredCount > 0
             song: flick.controller.displayedRecord
-            reduceMotion: flick.root.reduceMotion
+            reduceMotion: flick.reduceMotion
             opacity: shown ? 1 : 0
             scale: shown ? 1 : 0.96
             visible: opacity > 0
             Behavior on opacity {
-                enabled: !flick.root.reduceMotion
+                enabled: !flick.reduceMotion
                 NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             Behavior on scale {
-                enabled: !flick.root.reduceMotion
+                enabled: !flick.reduceMotion
                 NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             onToggleFavoriteRequested: flick.controller.toggleSongFavorite()
@@ -145,8 +151,8 @@ Flickable {
             width: column.width
             height: flick.height - 8
             detail: flick.controller.cardsErrorDetail
-            reduceMotion: flick.root.reduceMotion
-            onRetryRequested: flick.root.retryCardsRequested()
+            reduceMotion: flick.reduceMotion
+            onRetryRequested: flick.retryCardsRequested()
         }
         NowCardsLoadingState {
             objectName: "now.loading"

@@ -133,7 +133,12 @@ FocusScope {
                 id: list
                 anchors.fill: parent
                 controller: ctl
-                root: root
+                cardStore: root.cardStore
+                toastCenter: root.toastCenter
+                cardLighting: root.cardLighting
+                reduceMotion: root.reduceMotion
+                onShareRequested: (card, slotLineTimestamp) => root.shareRequested(card, slotLineTimestamp)
+                onRetryCardsRequested: root.retryCardsRequested()
             }
 
             // The button's shadow: black at 0.4, radius 8, 4 points down.
