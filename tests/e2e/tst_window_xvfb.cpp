@@ -2,8 +2,8 @@
 // this process on a private session bus, the local stand-in server and mpv with mpv-mpris playing
 // a demo song. For several seconds mid-song, the lyric line lit on screen and the card row lit in
 // the study panel are the ones the view model's position gives (within one tick). The History
-// tab, the song story and the share sheet open over the same window. Screenshots of the whole
-// window at 800 × 950 and 680 × 800 go to build/screenshots/window/.
+// tab, the song story and the share sheet open over the same window, a toast above the sheet.
+// Screenshots of the whole window at 800 × 950 and 680 × 800 go to build/screenshots/window/.
 
 #include "PrivateSessionBus.h"
 #include "ShellFixture.h"
@@ -280,6 +280,10 @@ private slots:
         QTRY_VERIFY(sheet->property("opened").toBool());
         QTest::qWait(400);
         QVERIFY(screenshot(window, screenshots, QStringLiteral("share")));
+        // A toast floats above the open sheet.
+        shell.appState()->toastCenter()->show(QStringLiteral("已复制 / Copied"), 1.5);
+        QTRY_VERIFY(item(window, QStringLiteral("toastView.capsule"))->opacity() > 0.9);
+        QVERIFY(screenshot(window, screenshots, QStringLiteral("share-toast")));
         QTest::keyClick(window, Qt::Key_Escape);
         QTRY_VERIFY(!sheet->property("visible").toBool());
 
