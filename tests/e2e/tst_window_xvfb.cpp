@@ -2,7 +2,8 @@
 // this process on a private session bus, the local stand-in server and mpv with mpv-mpris playing
 // a demo song. For several seconds mid-song, the lyric line lit on screen and the card row lit in
 // the study panel are the ones the view model's position gives (within one tick). The History
-// tab, the song story and the share sheet open over the same window, a toast above the sheet.
+// tab, the song story and the share sheet open over the same window, a toast above the sheet, the
+// account popover.
 // Screenshots of the whole window at 800 × 950 and 680 × 800 go to build/screenshots/window/.
 
 #include "PrivateSessionBus.h"
@@ -286,6 +287,15 @@ private slots:
         QVERIFY(screenshot(window, screenshots, QStringLiteral("share-toast")));
         QTest::keyClick(window, Qt::Key_Escape);
         QTRY_VERIFY(!sheet->property("visible").toBool());
+
+        // The account icon's popover opens over the lyrics side, whole.
+        QVERIFY(pointAndClick(window, visibleItem(window, QStringLiteral("userInfoIcon"))));
+        QObject *popover = window->findChild<QObject *>(QStringLiteral("userInfoPopover"));
+        QVERIFY(popover);
+        QTRY_VERIFY(popover->property("opened").toBool());
+        QVERIFY(screenshot(window, screenshots, QStringLiteral("account")));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!popover->property("visible").toBool());
 
         shell.shutdown();
         stop(m_mpv);
