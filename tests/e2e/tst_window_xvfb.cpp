@@ -2,8 +2,8 @@
 // this process on a private session bus, the local stand-in server and mpv with mpv-mpris playing
 // a demo song. For several seconds mid-song, the lyric line lit on screen and the card row lit in
 // the study panel are the ones the view model's position gives (within one tick). The History
-// tab, the song story and the share sheet open over the same window, a toast above the sheet, the
-// account popover.
+// tab (a pick there locks the Now tab), the song story and the share sheet open over the same
+// window, a toast above the sheet, the account popover.
 // Screenshots of the whole window at 800 × 950 and 680 × 800 go to build/screenshots/window/.
 
 #include "PrivateSessionBus.h"
@@ -247,7 +247,16 @@ private slots:
         QTRY_VERIFY(visibleItem(window, QStringLiteral("studyPanel.history")));
         QTest::qWait(600);
         QVERIFY(screenshot(window, screenshots, QStringLiteral("history")));
-        panel->property("controller").value<QObject *>()->setProperty("selectedTab", 0);
+        // Picking the song there locks the Now tab on it; the return chip lets go.
+        QVERIFY(pointAndClick(window, visibleItem(window, QStringLiteral("songRow.playingDot"))));
+        QTRY_COMPARE(panel->property("currentTab").value<QQuickItem *>()->objectName(), QStringLiteral("studyPanel.now"));
+        QObject *tabs = panel->property("controller").value<QObject *>();
+        QVERIFY(tabs->property("lockedSong").value<QObject *>());
+        QTRY_VERIFY(visibleItem(window, QStringLiteral("now.returnChip")));
+        QTest::qWait(600);
+        QVERIFY(screenshot(window, screenshots, QStringLiteral("locked")));
+        QVERIFY(pointAndClick(window, visibleItem(window, QStringLiteral("now.returnChip"))));
+        QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
         QTRY_VERIFY(visibleItem(window, QStringLiteral("now.list")));
 
         // The story button opens the story over the whole window.
@@ -267,8 +276,8 @@ private slots:
         QTRY_VERIFY(!vm->isStoryModalOpen());
 
         // A lit card's share control opens the window's share sheet.
-        QQuickItem *litRow = visibleItem(window, QStringLiteral("now.row.") + litSlotOnScreen(window));
-        QVERIFY(litRow);
+        QQuickItem *litRow = nullptr;
+        QTRY_VERIFY((litRow = visibleItem(window, QStringLiteral("now.row.") + litSlotOnScreen(window))));
         QList<QQuickItem *> shares;
         collect(litRow, QStringLiteral("glassCard.share"), shares);
         QVERIFY(!shares.isEmpty());
