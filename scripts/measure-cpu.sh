@@ -27,9 +27,13 @@ ALL_RUNS=(lyrics-gated lyrics-animated app-gated app-animated bare-snap bare-ani
 
 usage() {
     cat <<EOF
-usage: $0 [-d SECONDS] [-w SECONDS] [RUN...]
+usage: $0 [-d SECONDS] [-w SECONDS] [-l FOLDER [-p]] [RUN...]
   -d SECONDS   how long each run is measured (default 60)
   -w SECONDS   settling time after the window shows its lines, not measured (default 3)
+  -l FOLDER    keep each run's output there (RUN.log); with QSG_RENDER_TIMING=1 in the
+               environment it lists every frame the window renders
+  -p           also record a perf profile of each measured span into FOLDER (RUN.perf.data;
+               read it with perf report -i); the sampling adds a little to the figures
   RUN          any of: ${ALL_RUNS[*]} (default: all)
 Prints one line per run (CPU % of one core) and the goals; exits 1 when a goal is missed.
 EOF
@@ -39,10 +43,14 @@ die() { printf 'measure-cpu.sh: %s\n' "$*" >&2; exit 2; }
 
 DURATION=60
 WARMUP=3
-while getopts ":d:w:h" opt; do
+LOGS=""
+PROFILE=""
+while getopts ":d:w:l:ph" opt; do
     case "$opt" in
         d) DURATION="$OPTARG" ;;
         w) WARMUP="$OPTARG" ;;
+        l) LOGS="$(mkdir -p "$OPTARG" && cd "$OPTARG" && pwd)" ;;
+        p) PROFILE=1 ;;
         h) usage; exit 0 ;;
         *) usage >&2; exit 2 ;;
     esac
@@ -50,6 +58,7 @@ done
 shift $((OPTIND - 1))
 [[ "$DURATION" =~ ^[0-9]+$ && "$DURATION" -gt 0 ]] || { usage >&2; exit 2; }
 [[ "$WARMUP" =~ ^[0-9]+$ ]] || { usage >&2; exit 2; }
+[ -z "$PROFILE" ] || [ -n "$LOGS" ] || { usage >&2; exit 2; }
 RUNS=("$@")
 [ ${#RUNS[@]} -gt 0 ] || RUNS=("${ALL_RUNS[@]}")
 for run in "${RUNS[@]}"; do
@@ -58,7 +67,7 @@ done
 
 # ---- outside: a virtual display and a session bus of our own, then this script again inside ----
 if [ -z "${CANTORELLA_MEASURE_INSIDE:-}" ]; then
-    for tool in xvfb-run dbus-run-session mpv sox; do
+    for tool in xvfb-run dbus-run-session mpv sox ${PROFILE:+perf}; do
         command -v "$tool" >/dev/null || die "$tool is not installed (./scripts/install-deps.sh)"
     done
     [ -f "$MPRIS_SCRIPT" ] || die "mpv-mpris is not installed ($MPRIS_SCRIPT)"
@@ -68,7 +77,7 @@ if [ -z "${CANTORELLA_MEASURE_INSIDE:-}" ]; then
     unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
     export CANTORELLA_MEASURE_INSIDE=1
     exec xvfb-run -a -s "-screen 0 1280x1024x24" \
-        dbus-run-session -- "$0" -d "$DURATION" -w "$WARMUP" "${RUNS[@]}"
+        dbus-run-session -- "$0" -d "$DURATION" -w "$WARMUP" ${LOGS:+-l "$LOGS"} ${PROFILE:+-p} "${RUNS[@]}"
 fi
 
 # ---- inside ----------------------------------------------------------------------------------
@@ -96,12 +105,16 @@ export XDG_CACHE_HOME="$SCRATCH/home/.cache"
 export QT_QPA_PLATFORM=xcb CANTORELLA_NOWPLAYING_READER="$READER"
 CLK_TCK="$(getconf CLK_TCK)"
 
-# Waits until FILE holds a line matching PATTERN, for at most SECONDS; prints the line.
+# Waits until FILE holds a line matching PATTERN, for at most SECONDS and, given PID, only while
+# that process lives; prints the line.
 wait_for_line() {
-    local file="$1" pattern="$2" seconds="$3" i
+    local file="$1" pattern="$2" seconds="$3" pid="${4:-}" i
     for ((i = 0; i < seconds * 10; i++)); do
         if grep -m 1 -E "$pattern" "$file" 2>/dev/null; then
             return 0
+        fi
+        if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
+            return 1
         fi
         sleep 0.1
     done
@@ -130,7 +143,7 @@ start_playback() {
 
 # Measures one run: sets RESULT to its CPU share of one core in percent.
 measure() {
-    local run="$1" log="$SCRATCH/$1.log" args=() reduce=0 pid t0 t1 c0 c1
+    local run="$1" log="${LOGS:-$SCRATCH}/$1.log" args=() reduce=0 pid t0 t1 c0 c1
     case "$run" in
         lyrics-gated) args=(--view lyrics); reduce=1 ;;
         lyrics-animated) args=(--view lyrics) ;;
@@ -146,10 +159,14 @@ measure() {
     CANTORELLA_REDUCE_MOTION="$reduce" "$HARNESS" "${args[@]}" >"$log" 2>&1 &
     pid=$!
     STARTED+=("$pid")
-    wait_for_line "$log" '^ready$' 90 >/dev/null || die "$run: the window did not show its lines: $(tail -n 20 "$log")"
+    wait_for_line "$log" '^ready$' 90 "$pid" >/dev/null || die "$run: the window did not show its lines: $(tail -n 20 "$log")"
     sleep "$WARMUP"
     t0="$(date +%s.%N)"; c0="$(cpu_ticks "$pid")"
-    sleep "$DURATION"
+    if [ -n "$PROFILE" ]; then
+        perf record -F 499 -g -p "$pid" -o "$LOGS/$run.perf.data" -- sleep "$DURATION" >/dev/null 2>&1
+    else
+        sleep "$DURATION"
+    fi
     t1="$(date +%s.%N)"; c1="$(cpu_ticks "$pid")"
     kill "$pid"
     wait "$pid" 2>/dev/null || true

@@ -30,6 +30,10 @@ struct DemoAccount
         TaskRunner::run(auth->waitForStoredSession());
         try {
             TaskRunner::run(auth->signUp(email, password));
+        } catch (const std::exception &) {
+            // Known already: sign in below.
+        }
+        try {
             if (!auth->isSignedIn())
                 TaskRunner::run(auth->signIn(email, password));
         } catch (const std::exception &) {
