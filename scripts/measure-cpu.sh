@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# Measures the player window's CPU use while a song plays: the process's CPU time (user + system,
+# all threads, from /proc) divided by wall time, as a share of one core. Everything runs headless
+# under xvfb-run, on a session bus of its own (dbus-run-session), with the local stand-in server
+# and mpv (mpv-mpris) looping a demo song; the window is 800 × 950 and signed in to a demo account.
+#
+# Runs (default: all, one after another):
+#   lyrics-gated     the lyrics view alone, animations gated off (CANTORELLA_REDUCE_MOTION=1)
+#   lyrics-animated  the lyrics view alone, animations on
+#   app-gated        the main window (lyrics and the Now tab), animations gated off
+#   app-animated     the main window, animations on
+#   bare-snap        a plain Qt Quick window: 40 lines, a new active line every 2.5 s, snapped
+#   bare-animated    the same with a 400 ms animated scroll
+# Goals checked: lyrics-gated ≤ 2 % and ≤ 2 × bare-snap; app-gated ≤ 3 %.
+#
+# Exit status: 0 all measured goals met, 1 a goal missed, 2 wrong usage or a run could not start.
+# Needs a build (./scripts/build.sh) and xvfb-run, dbus-run-session, mpv, mpv-mpris, sox.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="$ROOT/build"
+HARNESS="$BUILD/tools/cpu-harness/cantorella-cpu-harness"
+DEVSERVER="$BUILD/tools/devserver/cantorella-devserver"
+READER="$BUILD/src/app/nowplaying-reader"
+BARE_QML="$ROOT/tools/cpu-harness/BareLyrics.qml"
+MPRIS_SCRIPT=/usr/lib/mpv-mpris/mpris.so
+ALL_RUNS=(lyrics-gated lyrics-animated app-gated app-animated bare-snap bare-animated)
+
+usage() {
+    cat <<EOF
+usage: $0 [-d SECONDS] [-w SECONDS] [-l FOLDER [-p]] [RUN...]
+  -d SECONDS   how long each run is measured (default 60)
+  -w SECONDS   settling time after the window shows its lines, not measured (default 3)
+  -l FOLDER    keep each run's output there (RUN.log); with QSG_RENDER_TIMING=1 in the
+               environment it lists every frame the window renders
+  -p           also record a perf profile of each measured span into FOLDER (RUN.perf.data;
+               read it with perf report -i); the sampling adds a little to the figures
+  RUN          any of: ${ALL_RUNS[*]} (default: all)
+Prints one line per run (CPU % of one core) and the goals; exits 1 when a goal is missed.
+EOF
+}
+
+die() { printf 'measure-cpu.sh: %s\n' "$*" >&2; exit 2; }
+
+DURATION=60
+WARMUP=3
+LOGS=""
+PROFILE=""
+while getopts ":d:w:l:ph" opt; do
+    case "$opt" in
+        d) DURATION="$OPTARG" ;;
+        w) WARMUP="$OPTARG" ;;
+        l) LOGS="$(mkdir -p "$OPTARG" && cd "$OPTARG" && pwd)" ;;
+        p) PROFILE=1 ;;
+        h) usage; exit 0 ;;
+        *) usage >&2; exit 2 ;;
+    esac
+done
+shift $((OPTIND - 1))
+[[ "$DURATION" =~ ^[0-9]+$ && "$DURATION" -gt 0 ]] || { usage >&2; exit 2; }
+[[ "$WARMUP" =~ ^[0-9]+$ ]] || { usage >&2; exit 2; }
+[ -z "$PROFILE" ] || [ -n "$LOGS" ] || { usage >&2; exit 2; }
+RUNS=("$@")
+[ ${#RUNS[@]} -gt 0 ] || RUNS=("${ALL_RUNS[@]}")
+for run in "${RUNS[@]}"; do
+    [[ " ${ALL_RUNS[*]} " == *" $run "* ]] || { usage >&2; exit 2; }
+done
+
+# ---- outside: a virtual display and a session bus of our own, then this script again inside ----
+if [ -z "${CANTORELLA_MEASURE_INSIDE:-}" ]; then
+    for tool in xvfb-run dbus-run-session mpv sox ${PROFILE:+perf}; do
+        command -v "$tool" >/dev/null || die "$tool is not installed (./scripts/install-deps.sh)"
+    done
+    [ -f "$MPRIS_SCRIPT" ] || die "mpv-mpris is not installed ($MPRIS_SCRIPT)"
+    for file in "$HARNESS" "$DEVSERVER" "$READER"; do
+        [ -x "$file" ] || die "$file is missing: build first (./scripts/build.sh)"
+    done
+    unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+    export CANTORELLA_MEASURE_INSIDE=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" \
+        dbus-run-session -- "$0" -d "$DURATION" -w "$WARMUP" ${LOGS:+-l "$LOGS"} ${PROFILE:+-p} "${RUNS[@]}"
+fi
+
+# ---- inside ----------------------------------------------------------------------------------
+SCRATCH="$(mktemp -d)"
+STARTED=() # process ids this script started, ended by id on exit
+cleanup() {
+    local pid
+    for pid in "${STARTED[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${STARTED[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# A throw-away home: settings, caches and diagnostics of the runs stay out of the person's own.
+mkdir -p "$SCRATCH/home" "$SCRATCH/runtime"
+chmod 0700 "$SCRATCH/runtime"
+export HOME="$SCRATCH/home" XDG_RUNTIME_DIR="$SCRATCH/runtime"
+export XDG_DATA_HOME="$SCRATCH/home/.local/share" XDG_CONFIG_HOME="$SCRATCH/home/.config"
+export XDG_CACHE_HOME="$SCRATCH/home/.cache"
+export QT_QPA_PLATFORM=xcb CANTORELLA_NOWPLAYING_READER="$READER"
+CLK_TCK="$(getconf CLK_TCK)"
+
+# Waits until FILE holds a line matching PATTERN, for at most SECONDS and, given PID, only while
+# that process lives; prints the line.
+wait_for_line() {
+    local file="$1" pattern="$2" seconds="$3" pid="${4:-}" i
+    for ((i = 0; i < seconds * 10; i++)); do
+        if grep -m 1 -E "$pattern" "$file" 2>/dev/null; then
+            return 0
+        fi
+        if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
+            return 1
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# User + system clock ticks of the process, all its threads (fields 14 and 15 of stat; the
+# command name, field 2, may hold spaces, so count from its closing parenthesis).
+cpu_ticks() {
+    sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'
+}
+
+SERVER=""
+start_playback() {
+    [ -z "$SERVER" ] || return 0
+    sox -n -r 22050 -c 1 --comment "TITLE=Amazing Grace" --add-comment "ARTIST=Traditional" \
+        "$SCRATCH/grace.ogg" synth 82 sine 440 vol 0.3
+    "$DEVSERVER" --port 0 >"$SCRATCH/devserver.log" 2>&1 &
+    STARTED+=($!)
+    SERVER="$(wait_for_line "$SCRATCH/devserver.log" 'Listening on ' 10 | sed 's/.*Listening on \([^ ]*\).*/\1/')" \
+        || die "the stand-in server did not start: $(cat "$SCRATCH/devserver.log")"
+    mpv --no-config --script="$MPRIS_SCRIPT" --no-video --ao=null --no-terminal --loop-file=inf \
+        "$SCRATCH/grace.ogg" >/dev/null 2>&1 &
+    STARTED+=($!)
+}
+
+# Measures one run: sets RESULT to its CPU share of one core in percent.
+measure() {
+    local run="$1" log="${LOGS:-$SCRATCH}/$1.log" args=() reduce=0 pid t0 t1 c0 c1
+    case "$run" in
+        lyrics-gated) args=(--view lyrics); reduce=1 ;;
+        lyrics-animated) args=(--view lyrics) ;;
+        app-gated) args=(--view app); reduce=1 ;;
+        app-animated) args=(--view app) ;;
+        bare-snap) args=(--bare "$BARE_QML") ;;
+        bare-animated) args=(--bare "$BARE_QML" animated) ;;
+    esac
+    if [[ "$run" != bare-* ]]; then
+        start_playback
+        args+=(--server "$SERVER")
+    fi
+    CANTORELLA_REDUCE_MOTION="$reduce" "$HARNESS" "${args[@]}" >"$log" 2>&1 &
+    pid=$!
+    STARTED+=("$pid")
+    wait_for_line "$log" '^ready$' 90 "$pid" >/dev/null || die "$run: the window did not show its lines: $(tail -n 20 "$log")"
+    sleep "$WARMUP"
+    t0="$(date +%s.%N)"; c0="$(cpu_ticks "$pid")"
+    if [ -n "$PROFILE" ]; then
+        perf record -F 499 -g -p "$pid" -o "$LOGS/$run.perf.data" -- sleep "$DURATION" >/dev/null 2>&1
+    else
+        sleep "$DURATION"
+    fi
+    t1="$(date +%s.%N)"; c1="$(cpu_ticks "$pid")"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    RESULT="$(awk -v c="$((c1 - c0))" -v hz="$CLK_TCK" -v t0="$t0" -v t1="$t1" \
+        'BEGIN { printf "%.2f", 100 * c / hz / (t1 - t0) }')"
+}
+
+declare -A CPU
+printf '%-16s %s\n' "run" "CPU (% of one core, ${DURATION} s)"
+for run in "${RUNS[@]}"; do
+    measure "$run"
+    CPU[$run]="$RESULT"
+    printf '%-16s %6s\n' "$run" "${CPU[$run]}"
+done
+
+# Goals, for the runs that were measured.
+status=0
+check() { # check DESCRIPTION AWK-CONDITION
+    if awk "BEGIN { exit !($2) }"; then
+        printf 'met:    %s\n' "$1"
+    else
+        printf 'MISSED: %s\n' "$1"
+        status=1
+    fi
+}
+if [ -n "${CPU[lyrics-gated]:-}" ]; then
+    check "lyrics, gated off ≤ 2 % (${CPU[lyrics-gated]})" "${CPU[lyrics-gated]} <= 2"
+    if [ -n "${CPU[bare-snap]:-}" ]; then
+        check "lyrics, gated off ≤ 2 × bare snapping window (${CPU[lyrics-gated]} vs ${CPU[bare-snap]})" \
+            "${CPU[lyrics-gated]} <= 2 * ${CPU[bare-snap]}"
+    fi
+fi
+if [ -n "${CPU[app-gated]:-}" ]; then
+    check "lyrics and Now tab, gated off ≤ 3 % (${CPU[app-gated]})" "${CPU[app-gated]} <= 3"
+fi
+if [ -n "${CPU[lyrics-animated]:-}" ] && [ -n "${CPU[bare-animated]:-}" ]; then
+    printf 'info:   lyrics animated %s vs bare animated window %s\n' "${CPU[lyrics-animated]}" "${CPU[bare-animated]}"
+fi
+exit "$status"

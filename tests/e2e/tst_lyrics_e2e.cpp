@@ -1,0 +1,143 @@
+// Real use of the lyrics side: the application (its shell, graph and window, offscreen) on a
+// private bus with a signed-in account on the stand-in server, and mpv with mpv-mpris playing a
+// demo song. Asserted on the screen objects: for 20 s the active row is the line at mpv's MPRIS
+// position (within a tick) and stays centred in the lyrics view; a playerctl seek moves the
+// active row there within 0.5 s.
+
+#include "DemoAccount.h"
+#include "DemoPlayback.h"
+#include "PrivateSessionBus.h"
+#include "WindowDriver.h"
+
+#include "app/ApplicationShell.h"
+#include "session/player/PlayerViewModel.h"
+#include "ui/player/LyricsViewController.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The line mpv's position shows may be either side of a sample: the view model samples the
+// position every 0.1 s and the playerctl round trip takes part of one.
+bool isLineAt(const PlayerViewModel &vm, int shown, double position)
+{
+    const auto before = vm.activeLineIndex(position - 0.45);
+    const auto after = vm.activeLineIndex(position + 0.1);
+    return shown == int(before.value_or(-1)) || shown == int(after.value_or(-1));
+}
+
+} // namespace
+
+class TestLyricsEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PrivateSessionBus> m_bus;
+    demo::Playback m_playback;
+
+private slots:
+    void initTestCase()
+    {
+        const QString missing = demo::missingTool();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
+        m_bus = std::make_unique<PrivateSessionBus>();
+        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
+        m_bus->exportToEnvironment();
+        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
+        QVERIFY(m_playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
+                                    QStringLiteral("Traditional"), 82));
+        QVERIFY(m_playback.startServer());
+    }
+
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("qrc:/|QML|qml"))); }
+
+    void activeRowFollowsMpv()
+    {
+        DemoAccount account;
+        QVERIFY(account.signIn(m_playback.base(), QStringLiteral("lyrics@example.com")));
+        QTemporaryDir data;
+        QSettings settings(data.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        AppStateDependencies deps;
+        deps.auth = account.auth.get();
+        deps.dataFolder = data.filePath(QStringLiteral("store"));
+        deps.settings = &settings;
+        deps.http = account.http.get();
+        deps.apiBaseURL = m_playback.base();
+        ApplicationShell shell(deps);
+        QQuickWindow *window = shell.mainWindow();
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTRY_COMPARE_WITH_TIMEOUT(WindowDriver::shownView(window), QStringLiteral("playerView"), 10000);
+
+        QVERIFY(m_playback.play(QStringLiteral("grace.ogg")));
+        PlayerViewModel *vm = shell.appState()->viewModel();
+        QVERIFY(vm);
+        QTRY_VERIFY_WITH_TIMEOUT(vm->lyricLines().size() > 5 && !vm->isLoadingLyrics(), 20000);
+        QQuickItem *root = window->contentItem();
+        QQuickItem *lyricsView = demo::findItem(root, QStringLiteral("lyricsView"));
+        QTRY_VERIFY(lyricsView && lyricsView->isVisible());
+        auto *ctl = lyricsView->property("controller").value<LyricsViewController *>();
+        QQuickItem *flick = demo::findItem(lyricsView, QStringLiteral("lyricsView.flickable"));
+        QVERIFY(ctl && flick);
+        const auto centredRow = [&] {
+            QQuickItem *row = demo::findItem(flick, QStringLiteral("lyricLine.%1").arg(ctl->activeLineIndexOrMinusOne()));
+            return row && std::abs(demo::offCentre(row, flick)) <= 1.0;
+        };
+        // The first line may start a few seconds in.
+        QTRY_VERIFY_WITH_TIMEOUT(ctl->activeLineIndexOrMinusOne() >= 0, 15000);
+
+        // 20 s of playback: the active row is mpv's line, and it is centred (a line change scrolls
+        // for 0.4 s, so a row caught moving must settle).
+        int checks = 0;
+        int caughtMoving = 0;
+        QElapsedTimer watch;
+        watch.start();
+        while (watch.elapsed() < 20000) {
+            QTest::qWait(250);
+            const double position = demo::Playback::position() + vm->effectiveOffset();
+            const int shown = ctl->activeLineIndexOrMinusOne();
+            QVERIFY2(isLineAt(*vm, shown, position), qPrintable(QStringLiteral("at %1: line %2").arg(position).arg(shown)));
+            ++checks;
+            if (!centredRow()) {
+                ++caughtMoving;
+                QTRY_VERIFY_WITH_TIMEOUT(centredRow(), 600);
+            }
+        }
+        qInfo("%d samples, %d caught scrolling", checks, caughtMoving);
+        QVERIFY(checks > 40);
+        QVERIFY2(caughtMoving <= checks / 4, qPrintable(QStringLiteral("%1 of %2 off centre").arg(caughtMoving).arg(checks)));
+        QVERIFY(ctl->isTracking());
+
+        // Seeks, back and forward, to a second into a line: the row is active within 0.5 s, then
+        // centred.
+        const QList<SyncedLine> &lines = vm->lyricLines();
+        for (const qsizetype target : {qsizetype(1), lines.size() - 2, lines.size() / 2}) {
+            const double at = lines.at(target).timestamp + 1.0 - vm->effectiveOffset();
+            const int expected = int(vm->activeLineIndex(at + vm->effectiveOffset()).value_or(-1));
+            QElapsedTimer moved;
+            moved.start();
+            demo::Playback::control({QStringLiteral("position"), QString::number(at, 'f', 2)});
+            QTRY_VERIFY_WITH_TIMEOUT(ctl->activeLineIndexOrMinusOne() == expected, 2000);
+            qInfo("seek to %.2f s: line %d active after %lld ms", at, expected, qint64(moved.elapsed()));
+            QVERIFY2(moved.elapsed() <= 500, qPrintable(QStringLiteral("line %1 after %2 ms").arg(expected).arg(moved.elapsed())));
+            QTRY_VERIFY_WITH_TIMEOUT(centredRow(), 1000);
+        }
+
+        m_playback.stopPlayer();
+        shell.shutdown();
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    ApplicationShell::prepareProcess();
+    QApplication app(argc, argv);
+    TestLyricsEndToEnd test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_lyrics_e2e.moc"

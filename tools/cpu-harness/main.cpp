@@ -1,0 +1,154 @@
+// cantorella-cpu-harness: shows what scripts/measure-cpu.sh times, in a window of 800 × 950.
+//
+//   cantorella-cpu-harness --server URL --view app      the application's main window (lyrics and
+//                                                        the Now tab), signed in to the stand-in
+//   cantorella-cpu-harness --server URL --view lyrics   the lyrics view alone on the same graph
+//   cantorella-cpu-harness --bare FILE.qml [ARGS…]       a plain Qt Quick file (its window is its own)
+//
+// The session is signed in programmatically (kept in memory), so no sign-in view is involved.
+// "ready" goes to standard output once lyrics lines are on screen (at once for --bare); the
+// animation gate follows CANTORELLA_REDUCE_MOTION as in the application.
+
+#include "DemoAccount.h"
+
+#include "app/ApplicationShell.h"
+#include "session/player/PlayerViewModel.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+const QSize windowSize(800, 950);
+
+void announceReady()
+{
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+}
+
+// The lyrics view alone, given the application graph's objects, under the same animation gate.
+const QByteArray lyricsOnlyQml = R"(
+import QtQuick
+import Cantorella.Design
+import Cantorella.Player
+
+Window {
+    id: window
+    required property var state
+    color: Theme.backgroundInk
+    visible: true
+    MotionPreferences { id: motion }
+    LyricsView {
+        anchors.fill: parent
+        vm: window.state.viewModel
+        cardLighting: window.state.cardLighting
+        toastCenter: window.state.toastCenter
+        clocks: window.state.clocks
+        reduceMotion: motion.reduceMotion
+    }
+}
+)";
+
+int runBare(const QString &file)
+{
+    QQmlApplicationEngine engine;
+    engine.load(QUrl::fromLocalFile(file));
+    if (engine.rootObjects().isEmpty())
+        return 1;
+    announceReady();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    ApplicationShell::prepareProcess();
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Shows the player for CPU measurements."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("server"), QStringLiteral("The stand-in server's address."), QStringLiteral("url")});
+    parser.addOption({QStringLiteral("view"), QStringLiteral("app or lyrics."), QStringLiteral("view"), QStringLiteral("app")});
+    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("Arguments for the --bare file."), QStringLiteral("[ARGS…]"));
+    parser.addOption({QStringLiteral("bare"), QStringLiteral("A Qt Quick file to show instead."), QStringLiteral("file")});
+    parser.process(app);
+    QTextStream err(stderr);
+
+    if (parser.isSet(QStringLiteral("bare")))
+        return runBare(parser.value(QStringLiteral("bare")));
+
+    const QString view = parser.value(QStringLiteral("view"));
+    const QUrl server(parser.value(QStringLiteral("server")));
+    if (!server.isValid() || server.isEmpty() || (view != u"app" && view != u"lyrics")) {
+        err << "usage: cantorella-cpu-harness --server URL [--view app|lyrics] | --bare FILE.qml\n";
+        return 2;
+    }
+
+    DemoAccount account;
+    if (!account.signIn(server, QStringLiteral("cpu@example.com"))) {
+        err << "cantorella-cpu-harness: could not sign in at " << server.toString() << "\n";
+        return 1;
+    }
+    QTemporaryDir data;
+    QSettings settings(data.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    AppStateDependencies deps;
+    deps.auth = account.auth.get();
+    deps.dataFolder = data.filePath(QStringLiteral("store"));
+    deps.settings = &settings;
+    deps.http = account.http.get();
+    deps.apiBaseURL = server;
+    ApplicationShell shell(deps);
+    QQuickWindow *mainWindow = shell.mainWindow();
+    if (!mainWindow)
+        return 1;
+    mainWindow->resize(windowSize);
+
+    QQmlEngine lyricsEngine;
+    lyricsEngine.addImportPath(QStringLiteral("qrc:/"));
+    std::unique_ptr<QObject> lyricsWindow;
+    AppState *state = shell.appState();
+    const auto showLyricsOnly = [&] {
+        if (view != u"lyrics" || lyricsWindow || !state->viewModel())
+            return;
+        mainWindow->hide();
+        QQmlComponent component(&lyricsEngine);
+        component.setData(lyricsOnlyQml, QUrl(QStringLiteral("qrc:/harness/LyricsOnly.qml")));
+        lyricsWindow.reset(component.createWithInitialProperties({{QStringLiteral("state"), QVariant::fromValue(state)}}));
+        if (auto *window = qobject_cast<QQuickWindow *>(lyricsWindow.get()))
+            window->resize(windowSize);
+        else
+            err << component.errorString() << "\n";
+    };
+    QObject::connect(state, &AppState::graphChanged, &app, showLyricsOnly);
+    showLyricsOnly();
+
+    // Ready once the playing song's lines are there (and a moment later on screen).
+    QTimer poll;
+    poll.setInterval(250);
+    QObject::connect(&poll, &QTimer::timeout, &app, [&] {
+        PlayerViewModel *vm = state->viewModel();
+        if (!vm || vm->lyricLines().isEmpty())
+            return;
+        poll.stop();
+        QTimer::singleShot(1000, &app, announceReady);
+    });
+    poll.start();
+
+    const int status = QApplication::exec();
+    lyricsWindow.reset();
+    shell.shutdown();
+    return status;
+}
