@@ -12,5 +12,5 @@ if(_name MATCHES "_xvfb$")
     set(_command xvfb-run -a -s "-screen 0 1280x1024x24" "$<TARGET_FILE:${_target}>")
     set(_environment "QT_QPA_PLATFORM=xcb")
 endif()
-# The library screens (study library, song story, sharing): not in the shell yet.
+# The library screens (study library, song story, sharing), which the shell links too.
 target_link_libraries(${_target} PRIVATE cantorella_ui_library cantorella_ui_libraryplugin)
