@@ -15,7 +15,8 @@ CardStoreError::CardStoreError(PersistentIdentifier id)
 
 CardStore::CardStore(std::shared_ptr<StoreContainer> container, WallClock *clock, QObject *parent)
     : QObject(parent)
-    , m_context(std::make_unique<ModelContext>(std::move(container), ModelContext::Disposal::Deferred, true))
+    , m_context(std::make_unique<ModelContext>(std::move(container), ModelContext::Disposal::Deferred, true,
+                                             StoreContainer::CommitSync::InBackground))
     , m_clock(clock ? clock : WallClock::system())
 {
     // Called on the committing thread (under the context's lock, so never after the

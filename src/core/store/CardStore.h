@@ -37,7 +37,8 @@ private:
 // when it fails, the transaction is rolled back, the models it touched return to their
 // stored values, no unsaved change is left for a later save, and the error (StoreError,
 // or CardStoreError) reaches the caller unchanged. transaction() makes a whole sequence
-// of operations all-or-nothing.
+// of operations all-or-nothing. A commit returns without waiting for the disk: the
+// write-ahead log is synced right after it on a worker thread (StoreContainer::CommitSync).
 //
 // When the background CardStoreActor commits, the objects of the songs it wrote are
 // refreshed from the file (properties with unsaved changes keep them) and

@@ -10,9 +10,10 @@
 using namespace StoreRows;
 
 ModelContext::ModelContext(std::shared_ptr<StoreContainer> container, Disposal disposal,
-                           bool receiveExternalChanges)
+                           bool receiveExternalChanges, StoreContainer::CommitSync commitSync)
     : m_container(std::move(container))
-    , m_db(m_container->connect())
+    , m_db(m_container->connect(commitSync))
+    , m_commitSync(commitSync)
     , m_disposal(disposal)
 {
     if (receiveExternalChanges) {
@@ -257,6 +258,8 @@ void ModelContext::finishTopLevelCommit() noexcept
         if (object->m_state == ModelState::Deleted && object->m_context == this)
             dispose(object);
     }
+    if (m_commitSync == StoreContainer::CommitSync::InBackground)
+        m_container->syncLogInBackground();
     const QSet<QString> keys = std::exchange(m_changedKeys, {});
     m_container->publishCommit(m_listenerId, keys);
 }

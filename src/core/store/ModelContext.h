@@ -43,7 +43,8 @@ public:
         Immediate, // deleted objects are released at once: nothing outside the context holds them
     };
 
-    ModelContext(std::shared_ptr<StoreContainer> container, Disposal disposal, bool receiveExternalChanges);
+    ModelContext(std::shared_ptr<StoreContainer> container, Disposal disposal, bool receiveExternalChanges,
+                 StoreContainer::CommitSync commitSync = StoreContainer::CommitSync::BeforeReturn);
     ~ModelContext();
     ModelContext(const ModelContext &) = delete;
 
@@ -203,6 +204,7 @@ private:
 
     std::shared_ptr<StoreContainer> m_container;
     SqliteDatabase m_db;
+    StoreContainer::CommitSync m_commitSync;
     Disposal m_disposal;
     QObject m_owner; // parent of every object this context holds
 

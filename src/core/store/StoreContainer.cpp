@@ -140,9 +140,25 @@ std::shared_ptr<StoreContainer> StoreContainer::open(const QString &path, const 
     return container;
 }
 
-SqliteDatabase StoreContainer::connect() const
+SqliteDatabase StoreContainer::connect(CommitSync sync)
 {
-    return SqliteDatabase::open(m_path, m_options);
+    if (sync == CommitSync::BeforeReturn)
+        return SqliteDatabase::open(m_path, m_options);
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_logSync)
+            m_logSync = std::make_unique<BackgroundFileSync>(m_path + QStringLiteral("-wal"));
+    }
+    SqliteDatabase::Options options = m_options;
+    options.synchronousFull = false;
+    return SqliteDatabase::open(m_path, options);
+}
+
+void StoreContainer::syncLogInBackground()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_logSync)
+        m_logSync->request();
 }
 
 void StoreContainer::migrate(SqliteDatabase &db)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/BackgroundFileSync.h"
 #include "platform/SqliteDatabase.h"
 
 #include <QMutex>
@@ -37,8 +38,22 @@ public:
                                                        const SqliteDatabase::Options &options = {});
 
     QString path() const { return m_path; }
+
+    // When a connection's commit reaches the disk.
+    enum class CommitSync {
+        // The commit returns once the log is synced (connections off the window's thread).
+        BeforeReturn,
+        // The commit returns once written; the owner then calls syncLogInBackground(), so
+        // the window's thread never waits on the disk. A crash of the process loses nothing;
+        // a power cut can lose the commits of the last milliseconds, never the file's
+        // consistency.
+        InBackground,
+    };
     // A new connection to the file, configured like every other.
-    SqliteDatabase connect() const;
+    SqliteDatabase connect(CommitSync sync = CommitSync::BeforeReturn);
+    // Syncs the write-ahead log on a worker thread; the sync still owed when the container
+    // goes runs before it is gone. Only after connect(InBackground).
+    void syncLogInBackground();
 
     // Commit notifications between contexts. A listener is called on the committing
     // thread with the song keys whose rows (or cards) the commit changed.
@@ -54,6 +69,7 @@ private:
     QString m_path;
     SqliteDatabase::Options m_options;
     QMutex m_mutex;
+    std::unique_ptr<BackgroundFileSync> m_logSync; // made by the first connect(InBackground)
     std::map<int, Listener> m_listeners;
     int m_nextListenerId = 1;
 };
