@@ -12,6 +12,8 @@
 #include "ui/design/ParticleCanvas.h"
 #include "ui/design/ProgressFractions.h"
 #include "ui/design/RelativeTime.h"
+
+#include <QSignalSpy>
 #include "ui/design/Theme.h"
 
 #include <QPainter>
@@ -42,6 +44,7 @@ private slots:
     void hue();
     void driftProgress_data();
     void driftProgress();
+    void stillFieldStaysWhilePlaybackMoves();
 
     void modalSize_data();
     void modalSize();
@@ -205,6 +208,23 @@ void DesignRulesTest::driftProgress()
     } else {
         QCOMPARE(drift.progress(), 0.0);
     }
+}
+
+void DesignRulesTest::stillFieldStaysWhilePlaybackMoves()
+{
+    MeshDrift drift;
+    drift.setElapsed(0.0);
+    drift.setElapsed(7.0); // the first position places the still field
+    QCOMPARE(drift.progress(), 0.5);
+    QSignalSpy moved(&drift, &MeshDrift::transformChanged);
+    for (double t = 7.1; t < 9; t += 0.1)
+        drift.setElapsed(t);
+    QCOMPARE(moved.count(), 0);
+    // Going still again places it from the position of that moment.
+    drift.setAnimating(true);
+    drift.setElapsed(3.5);
+    drift.setAnimating(false);
+    QVERIFY(std::abs(drift.progress() - MeshGradient::driftProgress(3.5, 14)) < 1e-9);
 }
 
 void DesignRulesTest::modalSize_data()

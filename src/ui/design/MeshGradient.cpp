@@ -56,7 +56,7 @@ void MeshDrift::setElapsed(double elapsed)
         return;
     m_elapsed = elapsed;
     emit elapsedChanged();
-    if (!m_animating)
+    if (!m_animating && !m_stillPlaced)
         stillFrame();
 }
 
@@ -66,6 +66,7 @@ void MeshDrift::setAnimating(bool animating)
         return;
     m_animating = animating;
     emit isAnimatingChanged();
+    m_stillPlaced = false;
     resubscribe();
     if (!m_animating)
         stillFrame();
@@ -118,7 +119,8 @@ void MeshDrift::onTick(double now)
 
 void MeshDrift::stillFrame()
 {
-    setProgress(m_elapsed > 0 ? MeshGradient::driftProgress(m_elapsed, m_cycleDuration) : 0.0);
+    m_stillPlaced = m_elapsed > 0;
+    setProgress(m_stillPlaced ? MeshGradient::driftProgress(m_elapsed, m_cycleDuration) : 0.0);
 }
 
 void MeshDrift::setProgress(double progress)

@@ -40,9 +40,12 @@ namespace MeshGradient {
 double driftProgress(double t, double cycleDuration);
 } // namespace MeshGradient
 
-// Drives the background's drift. Still: `progress` follows `elapsed` (0 at rest). Animating:
-// it takes the frame clock's tick when at least 50 ms have passed since its last one, with
-// t = `elapsed` when positive, else the clock's time; a constant t changes nothing.
+// Drives the background's drift. Still: the field is placed once, from `elapsed` when it goes
+// still (or at the first positive `elapsed` after that; at rest before), and stays there while
+// the playback position moves on: a still background must not cost the window a frame per
+// position update. Animating: it takes the frame clock's tick when at least 50 ms have passed
+// since its last one, with t = `elapsed` when positive, else the clock's time; a constant t
+// changes nothing.
 class MeshDrift : public QObject
 {
     Q_OBJECT
@@ -98,6 +101,7 @@ private:
     double m_maxScale = 1.05;
     double m_progress = 0;
     double m_lastTick = -1e300;
+    bool m_stillPlaced = false; // the still field was placed from a positive elapsed
     QPointer<FrameClock> m_clock;
     QMetaObject::Connection m_tickConnection;
 };
