@@ -33,6 +33,8 @@ private slots:
     void panelStates_data();
     void panelStates();
     void panelWidthClass();
+    void progressRowSamplesOnTheSecond_data();
+    void progressRowSamplesOnTheSecond();
 };
 
 void TestLyricsRules::timeLabel_data()
@@ -213,6 +215,28 @@ void TestLyricsRules::panelWidthClass()
     QCOMPARE(panel.title(), QStringLiteral("Cantorella"));
     QVERIFY(!panel.showsBanner());
     QCOMPARE(panel.breathScale(), 1.0);
+}
+
+void TestLyricsRules::progressRowSamplesOnTheSecond_data()
+{
+    QTest::addColumn<double>("position");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("just after a second: the next one") << 12.01 << 1.0 << 1.005;
+    QTest::newRow("near the next second: never before 0.5 s") << 12.9 << 1.0 << 0.5;
+    QTest::newRow("double speed") << 12.0 << 2.0 << 0.515;
+    QTest::newRow("negative position (offset)") << -0.75 << 1.0 << 0.765;
+    QTest::newRow("paused") << 12.3 << 0.0 << 0.5;
+    QTest::newRow("not a number") << qQNaN() << 1.0 << 0.5;
+}
+
+void TestLyricsRules::progressRowSamplesOnTheSecond()
+{
+    QFETCH(double, position);
+    QFETCH(double, rate);
+    QFETCH(double, seconds);
+    const auto delay = CompactLyricsPanelController::delayAfterSample(position, rate);
+    QVERIFY2(std::abs(delay.count() / 1e9 - seconds) < 1e-6, qPrintable(QString::number(delay.count() / 1e9)));
 }
 
 QTEST_MAIN(TestLyricsRules)

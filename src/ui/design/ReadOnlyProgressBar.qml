@@ -2,7 +2,8 @@ import QtQuick
 import Cantorella.Design
 
 // How far the playing song has advanced: a 6 px capsule track with the neon gradient filled
-// from the left. Follows `elapsed` at once (no animation of its own); takes no input.
+// from the left. Follows `elapsed` at once (no animation of its own); takes no input. The fill
+// moves in whole pixels: a sub-pixel step is invisible but would still cost the window a frame.
 Item {
     id: root
 
@@ -21,7 +22,7 @@ Item {
 
     Rectangle {
         objectName: "readOnlyProgressBar.fill"
-        width: root.width * root.fraction
+        width: Math.round(root.width * root.fraction)
         height: parent.height
         radius: height / 2
         visible: width > 0

@@ -41,6 +41,8 @@ Rectangle {
         id: gate
         anchors.fill: parent
         isPlaying: ctl.isPlaying && !root.reduceMotion
+        // Still, the field and the particles are one texture, drawn once.
+        layer.enabled: !active
 
         MeshGradientBackground {
             anchors.fill: parent

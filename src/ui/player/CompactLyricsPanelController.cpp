@@ -47,8 +47,9 @@ void CompactLyricsPanelController::setVm(PlayerViewModel *vm)
         connect(vm, &PlayerViewModel::currentSourceChanged, this, state);
         connect(vm, &PlayerViewModel::currentLanguageChanged, this, state);
         connect(vm, &PlayerViewModel::lyricsErrorDetailChanged, this, state);
-        connect(vm, &PlayerViewModel::anchorChanged, this, &CompactLyricsPanelController::samplePosition);
-        connect(vm, &PlayerViewModel::effectiveOffsetChanged, this, &CompactLyricsPanelController::samplePosition);
+        connect(vm, &PlayerViewModel::anchorChanged, this, &CompactLyricsPanelController::followPlaybackChange);
+        connect(vm, &PlayerViewModel::effectiveOffsetChanged, this,
+                &CompactLyricsPanelController::followPlaybackChange);
     }
     emit vmChanged();
     emit trackChanged();
@@ -197,9 +198,29 @@ QVariant CompactLyricsPanelController::language() const
     return *m_vm->currentLanguage();
 }
 
+void CompactLyricsPanelController::followPlaybackChange()
+{
+    // Every read of the player brings a new anchor; most continue the position the row already
+    // shows and wait for the timer. A jump (a seek, an offset change) shows at once and the
+    // timer starts over from it.
+    const double position = m_vm && m_vm->track() ? m_vm->displayedElapsed() : 0.0;
+    const double sinceSample = (continuousClock()->now() - m_sampledAt).count() / 1e9;
+    const double expected = m_position + sinceSample * (isPlaying() ? positionRate() : 0.0);
+    if (std::abs(position - expected) < jumpThreshold)
+        return;
+    samplePosition();
+    restartPositionTimer();
+}
+
+ContinuousClock *CompactLyricsPanelController::continuousClock() const
+{
+    return m_clocks ? m_clocks->continuous() : ContinuousClock::system();
+}
+
 void CompactLyricsPanelController::samplePosition()
 {
     const double position = m_vm && m_vm->track() ? m_vm->displayedElapsed() : 0.0;
+    m_sampledAt = continuousClock()->now();
     if (position == m_position)
         return;
     m_position = position;
@@ -227,17 +248,15 @@ void CompactLyricsPanelController::restartPositionTimer()
         return;
     CancellationToken token;
     m_positionTask = token;
-    positionTimer(QPointer<CompactLyricsPanelController>(this),
-                  m_clocks ? m_clocks->continuous() : ContinuousClock::system(), token);
+    positionTimer(QPointer<CompactLyricsPanelController>(this), continuousClock(), token);
 }
 
 QCoro::Task<void> CompactLyricsPanelController::positionTimer(QPointer<CompactLyricsPanelController> self,
                                                               ContinuousClock *clock, CancellationToken token)
 {
-    const std::chrono::nanoseconds interval = positionInterval;
     while (true) {
         try {
-            co_await clock->sleepFor(interval, token);
+            co_await clock->sleepFor(delayAfterSample(self->m_position, self->positionRate()), token);
         } catch (const CancelledError &) {
             co_return;
         }
@@ -245,6 +264,24 @@ QCoro::Task<void> CompactLyricsPanelController::positionTimer(QPointer<CompactLy
             co_return;
         self->samplePosition();
     }
+}
+
+std::chrono::nanoseconds CompactLyricsPanelController::delayAfterSample(double position, double rate)
+{
+    using namespace std::chrono;
+    const nanoseconds minimum = positionInterval;
+    if (!std::isfinite(position) || !(rate > 0) || !std::isfinite(rate))
+        return minimum;
+    // A few milliseconds past the boundary, so that a timer firing early still sees the new second.
+    constexpr double margin = 0.015;
+    const double untilNextSecond = (std::floor(position) + 1.0 - position) / rate + margin;
+    const auto delay = duration_cast<nanoseconds>(std::chrono::duration<double>(untilNextSecond));
+    return std::max(delay, minimum);
+}
+
+double CompactLyricsPanelController::positionRate() const
+{
+    return m_vm && m_vm->anchor() ? m_vm->anchor()->rate : 1.0;
 }
 
 void CompactLyricsPanelController::updateBreath()

@@ -50,7 +50,12 @@ public:
     Q_ENUM(LyricsArea)
 
     static constexpr double compactWidthBelow = 250.0;
+    // The progress row is sampled no more often than this.
     static constexpr std::chrono::milliseconds positionInterval{500};
+    // How long to wait after a sample at `position` (moving at `rate`): until just past the next
+    // whole second, when the time label changes, but at least positionInterval. The label and
+    // the bar then change in one frame, once a second, instead of the bar alone every 0.5 s.
+    static std::chrono::nanoseconds delayAfterSample(double position, double rate);
 
     explicit CompactLyricsPanelController(QObject *parent = nullptr);
     ~CompactLyricsPanelController() override;
@@ -106,6 +111,11 @@ private:
     void updateBreath();
     static QCoro::Task<void> positionTimer(QPointer<CompactLyricsPanelController> self, ContinuousClock *clock,
                                            CancellationToken token);
+    double positionRate() const;
+    void followPlaybackChange();
+    ContinuousClock *continuousClock() const;
+    // A new anchor or offset that moves the position by less than this is left to the timer.
+    static constexpr double jumpThreshold = 0.25;
 
     QPointer<PlayerViewModel> m_vm;
     QPointer<ClockHandle> m_clocks;
@@ -115,6 +125,7 @@ private:
     bool m_breathing = false;
     bool m_completed = false;
     double m_position = 0.0;
+    ContinuousInstant m_sampledAt; // when m_position was read
     double m_breathScale = 1.0;
     double m_breathShadowRadius = 10.0;
     std::optional<CancellationToken> m_positionTask;

@@ -67,6 +67,10 @@ Item {
         Loader {
             id: rightColumn
             objectName: "mainView.studyPanel"
+            // Drawn into a texture of its own: the column changes a few times a minute (a new
+            // lyric line) while the lyrics side redraws the window every second, and redrawing
+            // its glass cards, glows and gradients each time costs far more than the texture.
+            layer.enabled: true
             Layout.fillWidth: true
             Layout.fillHeight: true
             sourceComponent: root.studyPanel !== null ? root.studyPanel : (root.nowView !== null ? root.nowView : emptyPanel)
