@@ -71,28 +71,28 @@ class TstLibraryScreens : public QObject
     {
         LibraryWorld &w = *m_world;
         const QList<std::pair<QString, QString>> songs{
-            {"Hello", "Adele"},
-            {"Bohemian Rhapsody", "Queen"},
+            {"Greensleeves", "Traditional"},
+            {"Oh! Susanna", "Stephen Foster"},
             {"A very long title that does not fit on one line at all, not even close", "Some Band With A Long Name"},
-            {"Yesterday", "The Beatles"},
-            {"Café del Mar", "Energy 52"}};
+            {"Scarborough Fair", "Traditional"},
+            {"À la claire fontaine", "Traditionnel"}};
         for (const auto &[title, artist] : songs) {
             SongRecord *song = w.add(title, artist, 3);
             w.wall.advance(std::chrono::hours(20));
-            if (title != "Yesterday")
+            if (title != "Scarborough Fair")
                 w.favorite(song);
         }
-        SongRecord *hello = w.store->record(LibraryWorld::keyOf("Hello", "Adele"));
-        SongRecord *queen = w.store->record(LibraryWorld::keyOf("Bohemian Rhapsody", "Queen"));
-        w.favorite(hello->cards().at(0));
-        w.favorite(queen->cards().at(1));
-        w.favorite(queen->cards().at(2));
-        w.master(hello->cards().at(1));
-        w.master(queen->cards().at(0));
-        w.master(hello->cards().at(2));
+        SongRecord *greensleeves = w.store->record(LibraryWorld::keyOf("Greensleeves", "Traditional"));
+        SongRecord *susanna = w.store->record(LibraryWorld::keyOf("Oh! Susanna", "Stephen Foster"));
+        w.favorite(greensleeves->cards().at(0));
+        w.favorite(susanna->cards().at(1));
+        w.favorite(susanna->cards().at(2));
+        w.master(greensleeves->cards().at(1));
+        w.master(susanna->cards().at(0));
+        w.master(greensleeves->cards().at(2));
         NowPlayingTrack playing;
-        playing.title = QStringLiteral("Hello");
-        playing.artist = QStringLiteral("Adele");
+        playing.title = QStringLiteral("Greensleeves");
+        playing.artist = QStringLiteral("Traditional");
         playing.isPlaying = true;
         w.vm.resetForNewSong(playing);
     }
@@ -146,7 +146,7 @@ private slots:
         save(*s, "mastered-popover.png");
         // The playing song locked from History: Now with the return chip and the song's heart.
         QTest::keyClick(s->window.get(), Qt::Key_Escape);
-        controller(*s)->selectSong(m_world->store->record(LibraryWorld::keyOf("Bohemian Rhapsody", "Queen")));
+        controller(*s)->selectSong(m_world->store->record(LibraryWorld::keyOf("Oh! Susanna", "Stephen Foster")));
         QVERIFY(show(*s, StudyPanelController::Now));
         save(*s, "now-locked.png");
     }
