@@ -111,20 +111,30 @@ private slots:
         m_finished.push_back(std::move(m_world));
     }
 
+    // The panel as the main window gives it room: beside the 360-point lyrics panel in an
+    // 800 × 950 and in a 680 × 800 window.
     void tabs_data()
     {
         QTest::addColumn<bool>("filled");
-        QTest::newRow("empty") << false;
-        QTest::newRow("filled") << true;
+        QTest::addColumn<QSize>("window");
+        for (const QSize window : {QSize(800, 950), QSize(680, 800)}) {
+            const QByteArray size = QByteArray::number(window.width()) + 'x' + QByteArray::number(window.height());
+            QTest::newRow(("empty " + size).constData()) << false << window;
+            QTest::newRow(("filled " + size).constData()) << true << window;
+        }
     }
 
     void tabs()
     {
         QFETCH(bool, filled);
+        QFETCH(QSize, window);
         if (filled)
             fill();
-        const QString suffix = filled ? QStringLiteral("-filled.png") : QStringLiteral("-empty.png");
-        auto s = loadPanel();
+        const QString suffix = QStringLiteral("%1-%2x%3.png")
+                                   .arg(filled ? QStringLiteral("-filled") : QStringLiteral("-empty"))
+                                   .arg(window.width())
+                                   .arg(window.height());
+        auto s = loadPanel({window.width() - 360, window.height()});
         QVERIFY(s);
         QVERIFY(show(*s, StudyPanelController::History));
         save(*s, "history" + suffix);
@@ -143,12 +153,12 @@ private slots:
         QVERIFY(cell);
         QTest::mouseClick(s->window.get(), Qt::LeftButton, {}, cell->mapToScene({cell->width() / 2, 20}).toPoint());
         QTRY_VERIFY(findItem(s->window->contentItem(), QStringLiteral("unmaster.confirm")));
-        save(*s, "mastered-popover.png");
+        save(*s, "mastered-popover" + suffix);
         // The playing song locked from History: Now with the return chip and the song's heart.
         QTest::keyClick(s->window.get(), Qt::Key_Escape);
         controller(*s)->selectSong(m_world->store->record(LibraryWorld::keyOf("Oh! Susanna", "Stephen Foster")));
         QVERIFY(show(*s, StudyPanelController::Now));
-        save(*s, "now-locked.png");
+        save(*s, "now-locked" + suffix);
     }
 
     // A wider panel: two columns of cards.
