@@ -79,6 +79,16 @@ class TstStoryShareScreens : public QObject
         return s;
     }
 
+    // A card whose line was not found: the example stands in as the hero line, with the note.
+    static ShareCardContent fallbackCard()
+    {
+        ShareCardContent content = sharefixture::fullCard();
+        content.heroLine = content.example;
+        content.previousLyricLines.clear();
+        content.heroIsFallback = true;
+        return content;
+    }
+
     void save(const QImage &image, const QString &name)
     {
         QVERIFY(!image.isNull());
@@ -168,11 +178,7 @@ private slots:
         QFETCH(QSize, window);
         auto s = load(window);
         QVERIFY(s);
-        ShareCardContent content = sharefixture::fullCard();
-        content.heroLine = content.example;
-        content.previousLyricLines.clear();
-        content.heroIsFallback = true;
-        m_sheet->present(content);
+        m_sheet->present(fallbackCard());
         QTest::qWait(400);
         save(s->window->grabWindow(), sized("sheet", window));
     }
@@ -181,11 +187,7 @@ private slots:
     {
         auto s = load();
         QVERIFY(s);
-        ShareCardContent content = sharefixture::fullCard();
-        content.heroLine = content.example;
-        content.previousLyricLines.clear();
-        content.heroIsFallback = true;
-        m_sheet->present(content);
+        m_sheet->present(fallbackCard());
 
         m_picker->path = m_out + QStringLiteral("/exported.png");
         QFile::remove(m_picker->path);
