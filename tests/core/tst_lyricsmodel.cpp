@@ -35,13 +35,13 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         QTest::newRow("typographic punctuation")
-            << QStringLiteral("  Don\u2019t Stop \u2014 Me  Now!!! ") << QStringLiteral("don t stop me now");
+            << QStringLiteral("  Don\u2019t Cry \u2014 Oh  Susanna!!! ") << QStringLiteral("don t cry oh susanna");
         QTest::newRow("full width") << QStringLiteral("ＡＢＣ　１２３") << QStringLiteral("abc 123");
-        QTest::newRow("accents kept") << QStringLiteral("Beyonc\u00E9 & Caf\u00E9") << QStringLiteral("beyonc\u00E9 caf\u00E9");
+        QTest::newRow("accents kept") << QStringLiteral("Faur\u00E9 & Caf\u00E9") << QStringLiteral("faur\u00E9 caf\u00E9");
         QTest::newRow("decomposed accents compose") << QStringLiteral("Cafe\u0301") << QStringLiteral("caf\u00E9");
         QTest::newRow("newlines and tabs") << QStringLiteral("a\nb\tc\u2028d") << QStringLiteral("a b c d");
-        QTest::newRow("chinese and digits") << QStringLiteral("周杰伦《晴天》2003") << QStringLiteral("周杰伦 晴天 2003");
-        QTest::newRow("symbols and emoji") << QStringLiteral("AC/DC \u2665 \U0001F3B8") << QStringLiteral("ac dc");
+        QTest::newRow("chinese and digits") << QStringLiteral("民歌《茉莉花》1804") << QStringLiteral("民歌 茉莉花 1804");
+        QTest::newRow("symbols and emoji") << QStringLiteral("Folk/Trad \u2665 \U0001F3B8") << QStringLiteral("folk trad");
         QTest::newRow("only punctuation") << QStringLiteral("!?-") << QString();
         QTest::newRow("empty") << QString() << QString();
         QTest::newRow("lone surrogate is a break")

@@ -215,25 +215,25 @@ private slots:
 
         const QList<SongRecord *> songs = store.allSongs();
         QCOMPARE(songs.size(), 2);
-        QCOMPARE(songs[0]->key(), QStringLiteral("queen|bohemian rhapsody"));
-        SongRecord *hello = songs[1];
-        QCOMPARE(hello->title(), QStringLiteral("Hello"));
-        QCOMPARE(hello->language(), std::optional<QString>(QStringLiteral("en")));
-        QCOMPARE(hello->lyricsOffset(), std::optional<double>(0.15000000000000002));
-        QCOMPARE(hello->lastPlayedAt().toMSecsSinceEpoch(), 1700000000123);
-        QCOMPARE(hello->favoritedAt().toMSecsSinceEpoch(), 1700000100456);
-        QCOMPARE(hello->playCount(), 3);
+        QCOMPARE(songs[0]->key(), QStringLiteral("traditional|greensleeves"));
+        SongRecord *susanna = songs[1];
+        QCOMPARE(susanna->title(), QStringLiteral("Oh! Susanna"));
+        QCOMPARE(susanna->language(), std::optional<QString>(QStringLiteral("en")));
+        QCOMPARE(susanna->lyricsOffset(), std::optional<double>(0.15000000000000002));
+        QCOMPARE(susanna->lastPlayedAt().toMSecsSinceEpoch(), 1700000000123);
+        QCOMPARE(susanna->favoritedAt().toMSecsSinceEpoch(), 1700000100456);
+        QCOMPARE(susanna->playCount(), 3);
         QVERIFY(!songs[0]->language());
         QVERIFY(!songs[0]->favoritedAt().isValid());
 
-        const QList<LearnedCard *> cards = hello->cards();
+        const QList<LearnedCard *> cards = susanna->cards();
         QCOMPARE(cards.size(), 2);
-        QCOMPARE(cards[0]->cardId(), QStringLiteral("it's me|phrase"));
-        const PronunciationHint hint{PronunciationKind::contraction, QStringLiteral("its-me"), QStringLiteral("ɪts mi")};
+        QCOMPARE(cards[0]->cardId(), QStringLiteral("don't you|phrase"));
+        const PronunciationHint hint{PronunciationKind::contraction, QStringLiteral("dont-you"), QStringLiteral("doʊnt ju")};
         QCOMPARE(cards[0]->pronunciationHint(), std::optional<PronunciationHint>(hint));
         QCOMPARE(cards[0]->listeningDifficulty(), std::optional<ListeningDifficulty>(ListeningDifficulty::medium));
         QCOMPARE(cards[0]->masteredAt().toMSecsSinceEpoch(), 1700000050789);
-        QCOMPARE(cards[1]->song(), hello);
+        QCOMPARE(cards[1]->song(), susanna);
         QVERIFY(!cards[1]->pronunciationHint());
         QVERIFY(!cards[1]->listeningDifficulty());
         QVERIFY(!cards[1]->lineTimestamp());
@@ -242,7 +242,7 @@ private slots:
         QCOMPARE(container->connect().userVersion(), StoreContainer::schemaVersion);
         QCOMPARE(store.masteredCards(), QList<LearnedCard *>{cards[0]});
         store.toggleFavorite(songs[0]);
-        QCOMPARE(store.favoriteSongs(), (QList<SongRecord *>{songs[0], hello}));
+        QCOMPARE(store.favoriteSongs(), (QList<SongRecord *>{songs[0], susanna}));
     }
 };
 

@@ -71,28 +71,28 @@ class TstLibraryScreens : public QObject
     {
         LibraryWorld &w = *m_world;
         const QList<std::pair<QString, QString>> songs{
-            {"Hello", "Adele"},
-            {"Bohemian Rhapsody", "Queen"},
+            {"Greensleeves", "Traditional"},
+            {"Oh! Susanna", "Stephen Foster"},
             {"A very long title that does not fit on one line at all, not even close", "Some Band With A Long Name"},
-            {"Yesterday", "The Beatles"},
-            {"Café del Mar", "Energy 52"}};
+            {"Scarborough Fair", "Traditional"},
+            {"À la claire fontaine", "Traditionnel"}};
         for (const auto &[title, artist] : songs) {
             SongRecord *song = w.add(title, artist, 3);
             w.wall.advance(std::chrono::hours(20));
-            if (title != "Yesterday")
+            if (title != "Scarborough Fair")
                 w.favorite(song);
         }
-        SongRecord *hello = w.store->record(LibraryWorld::keyOf("Hello", "Adele"));
-        SongRecord *queen = w.store->record(LibraryWorld::keyOf("Bohemian Rhapsody", "Queen"));
-        w.favorite(hello->cards().at(0));
-        w.favorite(queen->cards().at(1));
-        w.favorite(queen->cards().at(2));
-        w.master(hello->cards().at(1));
-        w.master(queen->cards().at(0));
-        w.master(hello->cards().at(2));
+        SongRecord *greensleeves = w.store->record(LibraryWorld::keyOf("Greensleeves", "Traditional"));
+        SongRecord *susanna = w.store->record(LibraryWorld::keyOf("Oh! Susanna", "Stephen Foster"));
+        w.favorite(greensleeves->cards().at(0));
+        w.favorite(susanna->cards().at(1));
+        w.favorite(susanna->cards().at(2));
+        w.master(greensleeves->cards().at(1));
+        w.master(susanna->cards().at(0));
+        w.master(greensleeves->cards().at(2));
         NowPlayingTrack playing;
-        playing.title = QStringLiteral("Hello");
-        playing.artist = QStringLiteral("Adele");
+        playing.title = QStringLiteral("Greensleeves");
+        playing.artist = QStringLiteral("Traditional");
         playing.isPlaying = true;
         w.vm.resetForNewSong(playing);
     }
@@ -111,20 +111,30 @@ private slots:
         m_finished.push_back(std::move(m_world));
     }
 
+    // The panel as the main window gives it room: beside the 360-point lyrics panel in an
+    // 800 × 950 and in a 680 × 800 window.
     void tabs_data()
     {
         QTest::addColumn<bool>("filled");
-        QTest::newRow("empty") << false;
-        QTest::newRow("filled") << true;
+        QTest::addColumn<QSize>("window");
+        for (const QSize window : {QSize(800, 950), QSize(680, 800)}) {
+            const QByteArray size = QByteArray::number(window.width()) + 'x' + QByteArray::number(window.height());
+            QTest::newRow(("empty " + size).constData()) << false << window;
+            QTest::newRow(("filled " + size).constData()) << true << window;
+        }
     }
 
     void tabs()
     {
         QFETCH(bool, filled);
+        QFETCH(QSize, window);
         if (filled)
             fill();
-        const QString suffix = filled ? QStringLiteral("-filled.png") : QStringLiteral("-empty.png");
-        auto s = loadPanel();
+        const QString suffix = QStringLiteral("%1-%2x%3.png")
+                                   .arg(filled ? QStringLiteral("-filled") : QStringLiteral("-empty"))
+                                   .arg(window.width())
+                                   .arg(window.height());
+        auto s = loadPanel({window.width() - 360, window.height()});
         QVERIFY(s);
         QVERIFY(show(*s, StudyPanelController::History));
         save(*s, "history" + suffix);
@@ -143,12 +153,12 @@ private slots:
         QVERIFY(cell);
         QTest::mouseClick(s->window.get(), Qt::LeftButton, {}, cell->mapToScene({cell->width() / 2, 20}).toPoint());
         QTRY_VERIFY(findItem(s->window->contentItem(), QStringLiteral("unmaster.confirm")));
-        save(*s, "mastered-popover.png");
+        save(*s, "mastered-popover" + suffix);
         // The playing song locked from History: Now with the return chip and the song's heart.
         QTest::keyClick(s->window.get(), Qt::Key_Escape);
-        controller(*s)->selectSong(m_world->store->record(LibraryWorld::keyOf("Bohemian Rhapsody", "Queen")));
+        controller(*s)->selectSong(m_world->store->record(LibraryWorld::keyOf("Oh! Susanna", "Stephen Foster")));
         QVERIFY(show(*s, StudyPanelController::Now));
-        save(*s, "now-locked.png");
+        save(*s, "now-locked" + suffix);
     }
 
     // A wider panel: two columns of cards.

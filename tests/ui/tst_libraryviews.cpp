@@ -111,7 +111,7 @@ class TstLibraryViews : public QObject
     void fill()
     {
         LibraryWorld &w = *m_world;
-        SongRecord *a = w.add("Hello", "Adele", 3);
+        SongRecord *a = w.add("Oh! Susanna", "Stephen Foster", 3);
         SongRecord *b = w.add("A very long title that does not fit on one line at all, not even close", "Band", 2);
         w.favorite(a);
         w.favorite(b);
@@ -181,21 +181,21 @@ private slots:
         auto s = loadPanel();
         QVERIFY(s);
         QVERIFY(showTab(*s, StudyPanelController::History, "studyPanel.history"));
-        SongRecord *hello = m_world->store->record(LibraryWorld::keyOf("Hello", "Adele"));
+        SongRecord *susanna = m_world->store->record(LibraryWorld::keyOf("Oh! Susanna", "Stephen Foster"));
         QQuickItem *list = find(*s, "history.list");
-        QTRY_VERIFY(findText(list, "Hello"));
-        QQuickItem *row = findText(list, "Hello")->parentItem()->parentItem()->parentItem();
+        QTRY_VERIFY(findText(list, "Oh! Susanna"));
+        QQuickItem *row = findText(list, "Oh! Susanna")->parentItem()->parentItem()->parentItem();
         QQuickItem *heart = findItem(row, "songRow.heart");
         QVERIFY(heart);
-        QVERIFY(hello->isFavorite());
+        QVERIFY(susanna->isFavorite());
         click(*s, heart);
-        QVERIFY(!hello->isFavorite());
+        QVERIFY(!susanna->isFavorite());
         QCOMPARE(controller(*s)->selectedTab(), int(StudyPanelController::History));
         QCOMPARE(controller(*s)->lockedSong(), nullptr);
 
         // Anywhere else on the row selects the song: Now, locked, with its return chip.
-        click(*s, findText(list, "Adele"));
-        QTRY_COMPARE(controller(*s)->lockedSong(), hello);
+        click(*s, findText(list, "Stephen Foster"));
+        QTRY_COMPARE(controller(*s)->lockedSong(), susanna);
         QVERIFY(showTab(*s, StudyPanelController::Now, "studyPanel.now"));
         QTRY_VERIFY(find(*s, "now.returnChip"));
         click(*s, find(*s, "now.returnChip"));
@@ -264,7 +264,7 @@ private slots:
         LibraryWorld &w = *m_world;
         auto s = loadPanel();
         QVERIFY(s);
-        const QString key = LibraryWorld::keyOf("Hello", "Adele");
+        const QString key = LibraryWorld::keyOf("Oh! Susanna", "Stephen Foster");
         controller(*s)->selectSong(w.store->record(key));
         if (tab != StudyPanelController::Now)
             QVERIFY(showTab(*s, tab, tabName.toLatin1().constData()));
@@ -274,7 +274,7 @@ private slots:
         }
         w.store->transaction([&] {
             w.store->deleteAllSongs();
-            SongRecord *song = w.store->upsertSong(key, "Hello", "Adele", "l", "en",
+            SongRecord *song = w.store->upsertSong(key, "Oh! Susanna", "Stephen Foster", "l", "en",
                                                    {golden("again", "t"), golden("more", "t")});
             w.store->toggleFavorite(song);
             w.store->toggleFavorite(song->cards().first());

@@ -228,6 +228,19 @@ private slots:
         // The story button opens the story over the window; Escape closes it.
         QTRY_VERIFY(named(window, QStringLiteral("storyButton")));
         QTRY_VERIFY(named(window, QStringLiteral("storyButton"))->property("enabled").toBool());
+
+        // The lyrics end above the floating story button at every window size, so no lyric line
+        // can sit under it.
+        const QSize initialSize = window->size();
+        for (const QSize size : {QSize(680, 800), initialSize}) {
+            window->resize(size);
+            QTRY_COMPARE(window->height(), size.height());
+            QQuickItem *lyrics = named(window, QStringLiteral("lyricsView"));
+            QQuickItem *button = named(window, QStringLiteral("storyButton"));
+            QVERIFY(lyrics && button);
+            QTRY_VERIFY2(lyrics->mapToScene(QPointF(0, lyrics->height())).y() <= button->mapToScene(QPointF(0, 0)).y(),
+                         qPrintable(QStringLiteral("%1 × %2").arg(size.width()).arg(size.height())));
+        }
         click(window, named(window, QStringLiteral("storyButton")));
         QTRY_VERIFY(vm->isStoryModalOpen());
         QTRY_VERIFY(popup(window, QStringLiteral("storyOverlay"))->property("opened").toBool());

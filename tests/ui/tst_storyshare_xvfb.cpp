@@ -67,16 +67,26 @@ class TstStoryShareScreens : public QObject
     PathPicker *m_picker = nullptr;
     std::unique_ptr<FrameClock> m_frames;
 
-    std::unique_ptr<designtest::Scene> load()
+    std::unique_ptr<designtest::Scene> load(QSize window = {800, 950})
     {
         auto s = std::make_unique<designtest::Scene>();
         const QVariantMap props{{"vm", QVariant::fromValue<QObject *>(m_vm.get())},
                                 {"sheetController", QVariant::fromValue<QObject *>(m_sheet.get())},
                                 {"frameClock", QVariant::fromValue<QObject *>(m_frames.get())}};
-        if (!s->load(scene, {800, 950}, props))
+        if (!s->load(scene, window, props))
             return nullptr;
         s->window->requestActivate();
         return s;
+    }
+
+    // A card whose line was not found: the example stands in as the hero line, with the note.
+    static ShareCardContent fallbackCard()
+    {
+        ShareCardContent content = sharefixture::fullCard();
+        content.heroLine = content.example;
+        content.previousLyricLines.clear();
+        content.heroIsFallback = true;
+        return content;
     }
 
     void save(const QImage &image, const QString &name)
@@ -137,27 +147,47 @@ private slots:
         save(s->window->grabWindow().copy(area), QStringLiteral("button-ready.png"));
     }
 
+    // The main window's two sizes: as it opens and at its minimum.
+    static void windowSizes()
+    {
+        QTest::addColumn<QSize>("window");
+        QTest::newRow("800x950") << QSize(800, 950);
+        QTest::newRow("680x800") << QSize(680, 800);
+    }
+
+    static QString sized(const char *name, QSize window)
+    {
+        return QStringLiteral("%1-%2x%3.png").arg(QLatin1String(name)).arg(window.width()).arg(window.height());
+    }
+
+    void overlay_data() { windowSizes(); }
     void overlay()
     {
-        auto s = load();
+        QFETCH(QSize, window);
+        auto s = load(window);
         QVERIFY(s);
         m_vm->setCurrentStory(SongStory{"Night Drive", "Example Band", storyArticle, {}});
         m_vm->setIsStoryModalOpen(true);
         QTest::qWait(600);
-        save(s->window->grabWindow(), QStringLiteral("overlay.png"));
+        save(s->window->grabWindow(), sized("overlay", window));
     }
 
-    void sheetAndExport()
+    void sheet_data() { windowSizes(); }
+    void sheet()
+    {
+        QFETCH(QSize, window);
+        auto s = load(window);
+        QVERIFY(s);
+        m_sheet->present(fallbackCard());
+        QTest::qWait(400);
+        save(s->window->grabWindow(), sized("sheet", window));
+    }
+
+    void exportedPictures()
     {
         auto s = load();
         QVERIFY(s);
-        ShareCardContent content = sharefixture::fullCard();
-        content.heroLine = content.example;
-        content.previousLyricLines.clear();
-        content.heroIsFallback = true;
-        m_sheet->present(content);
-        QTest::qWait(400);
-        save(s->window->grabWindow(), QStringLiteral("sheet.png"));
+        m_sheet->present(fallbackCard());
 
         m_picker->path = m_out + QStringLiteral("/exported.png");
         QFile::remove(m_picker->path);

@@ -149,6 +149,9 @@ private slots:
         auto *preview = popupItem(*s, "shareSheet.preview");
         QVERIFY(preview);
         QVERIFY(preview->width() > 300);
+        // The sheet gives the square picture a square space: no empty bands beside or above it.
+        QTRY_VERIFY2(std::abs(preview->width() - preview->height()) < 1.0,
+                     qPrintable(QStringLiteral("%1 × %2").arg(preview->width()).arg(preview->height())));
         QTest::keyClick(s->window.get(), Qt::Key_Escape);
         QTRY_VERIFY(!m_sheet->isOpen());
     }

@@ -14,8 +14,12 @@ Popup {
 
     objectName: "shareSheet"
     parent: Overlay.overlay
-    // Ideal 520 × 680, never below 460 × 620.
-    width: Math.max(460, Math.min(520, parent ? parent.width - 40 : 520))
+    // Ideal height 680, never below 620. The width then makes the preview's space square, so the
+    // square picture fills it without empty bands (never below 460 wide, never wider than the
+    // window allows).
+    readonly property real previewSide: height - topPadding - bottomPadding
+        - header.implicitHeight - header.Layout.bottomMargin - actions.implicitHeight - actions.Layout.topMargin
+    width: Math.max(460, Math.min(previewSide + leftPadding + rightPadding, parent ? parent.width - 40 : 520))
     height: Math.max(620, Math.min(680, parent ? parent.height - 40 : 680))
     x: parent ? Math.round((parent.width - width) / 2) : 0
     y: parent ? Math.round((parent.height - height) / 2) : 0
@@ -41,6 +45,7 @@ Popup {
 
         // Header.
         RowLayout {
+            id: header
             Layout.fillWidth: true
             Layout.bottomMargin: 12
             spacing: 8
@@ -84,6 +89,7 @@ Popup {
 
         // Actions.
         RowLayout {
+            id: actions
             Layout.alignment: Qt.AlignHCenter
             Layout.topMargin: 4
             spacing: 10

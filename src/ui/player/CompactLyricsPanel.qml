@@ -25,6 +25,12 @@ Rectangle {
     readonly property alias controller: ctl
     readonly property bool compact: ctl.isCompact
     readonly property real inset: compact ? 10 : 20
+    // The story button floats 72 points above the panel's bottom edge, which is above the offset
+    // slider: the lyrics area ends above the button's top, so no lyric line scrolls under it.
+    readonly property real storyButtonClearance: storyButtonHost.item
+        ? Math.max(0, storyButtonHost.anchors.bottomMargin + storyButtonHost.height
+                      - offsetSlider.height - offsetSlider.Layout.bottomMargin)
+        : 0
 
     color: Theme.backgroundInk
     clip: true
@@ -167,6 +173,7 @@ Rectangle {
             Layout.fillWidth: true
             Layout.fillHeight: true
             Layout.topMargin: root.compact ? 6 : 12
+            Layout.bottomMargin: root.storyButtonClearance
             controller: ctl
             vm: root.vm
             cardLighting: root.cardLighting
@@ -177,6 +184,7 @@ Rectangle {
         }
 
         OffsetSliderView {
+            id: offsetSlider
             objectName: "compactPanel.offsetSlider"
             Layout.fillWidth: true
             Layout.bottomMargin: 8
@@ -186,6 +194,7 @@ Rectangle {
     }
 
     Loader {
+        id: storyButtonHost
         objectName: "compactPanel.storyButton"
         anchors { right: parent.right; bottom: parent.bottom; rightMargin: 16; bottomMargin: 72 }
         active: ctl.hasTrack && root.storyButton !== null

@@ -87,13 +87,17 @@ Item {
             onShareRequested: root.shareRequested()
         }
 
+        // Centred under the card: the block is only as wide as its widest line (texts in a
+        // layout do not stretch), so it is the block that is centred.
         ColumnLayout {
-            Layout.fillWidth: true
+            Layout.alignment: Qt.AlignHCenter
+            Layout.maximumWidth: column.width
             Layout.topMargin: 6
             spacing: 2
             visible: root.showSongLabel && root.card !== null && root.card.song !== null
 
             AbstractButtonText {
+                objectName: "extendedGlassCard.songLabel"
                 Layout.alignment: Qt.AlignHCenter
                 Layout.maximumWidth: column.width
                 text: visible ? root.card.song.title + " - " + root.card.song.artist : ""
