@@ -4,7 +4,7 @@
 // position (within a tick) and stays centred in the lyrics view; a playerctl seek moves the
 // active row there within 0.5 s.
 
-#include "DemoAccount.h"
+#include "DemoApp.h"
 #include "DemoPlayback.h"
 #include "PrivateSessionBus.h"
 #include "WindowDriver.h"
@@ -15,8 +15,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -57,24 +55,12 @@ private slots:
 
     void activeRowFollowsMpv()
     {
-        DemoAccount account;
-        QVERIFY(account.signIn(m_playback.base(), QStringLiteral("lyrics@example.com")));
-        QTemporaryDir data;
-        QSettings settings(data.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        AppStateDependencies deps;
-        deps.auth = account.auth.get();
-        deps.dataFolder = data.filePath(QStringLiteral("store"));
-        deps.settings = &settings;
-        deps.http = account.http.get();
-        deps.apiBaseURL = m_playback.base();
-        ApplicationShell shell(deps);
-        QQuickWindow *window = shell.mainWindow();
-        QVERIFY(window);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTRY_COMPARE_WITH_TIMEOUT(WindowDriver::shownView(window), QStringLiteral("playerView"), 10000);
+        demo::SignedInApp app;
+        QVERIFY(app.start(m_playback.base(), QStringLiteral("lyrics@example.com")));
+        QQuickWindow *window = app.window();
 
         QVERIFY(m_playback.play(QStringLiteral("grace.ogg")));
-        PlayerViewModel *vm = shell.appState()->viewModel();
+        PlayerViewModel *vm = app.appState()->viewModel();
         QVERIFY(vm);
         QTRY_VERIFY_WITH_TIMEOUT(vm->lyricLines().size() > 5 && !vm->isLoadingLyrics(), 20000);
         QQuickItem *root = window->contentItem();
@@ -128,7 +114,6 @@ private slots:
         }
 
         m_playback.stopPlayer();
-        shell.shutdown();
     }
 };
 

@@ -1,0 +1,159 @@
+// Sharing a card in real use, under a virtual X display: the shell in this process on a private
+// session bus, the local stand-in server and mpv playing a demo song. A lit card's share control
+// opens the sheet; "保存为 PNG" opens Qt's own save dialog over the window, which keeps the window
+// from input while it is open; a folder typed before the suggested name and Enter write the PNG
+// there, with its toast; "分享…" puts the picture on the clipboard, with its toast. Screenshots
+// of the sheet and of the dialog over the window go to build/screenshots/story-share/.
+
+#include "DemoApp.h"
+#include "DemoPlayback.h"
+#include "PrivateSessionBus.h"
+#include "WindowDriver.h"
+
+#include "session/ToastCenter.h"
+#include "session/player/PlayerViewModel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QLineEdit>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace WindowDriver;
+
+namespace {
+
+const QString screenshots = QStringLiteral(CANTORELLA_BINARY_DIR "/screenshots/story-share");
+
+QFileDialog *shownFileDialog()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget); dialog && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+// The screen where the window and the dialog are (a dialog is a window of its own, so the
+// window's grab does not show it).
+bool screenshotOfScreen(const QRect &area, const QString &name)
+{
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage().copy(area);
+    return !image.isNull() && image.save(QDir(screenshots).filePath(name));
+}
+
+QString toastShown(QQuickWindow *window)
+{
+    QQuickItem *text = item(window, QStringLiteral("toastView.text"));
+    return text && text->isVisible() ? text->property("text").toString() : QString();
+}
+
+} // namespace
+
+class TestShareRealUse : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PrivateSessionBus> m_bus;
+    demo::Playback m_playback;
+
+private slots:
+    void initTestCase()
+    {
+        const QString missing = demo::missingTool();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
+        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
+        m_bus = std::make_unique<PrivateSessionBus>();
+        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
+        m_bus->exportToEnvironment();
+        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
+        QVERIFY(m_playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
+                                    QStringLiteral("Traditional"), 82));
+        QVERIFY(m_playback.startServer());
+        QDir().mkpath(screenshots);
+    }
+
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("qrc:/|QML|qml"))); }
+
+    void saveAndShareACard()
+    {
+        demo::SignedInApp app;
+        QVERIFY(app.start(m_playback.base(), QStringLiteral("share@example.com")));
+        QQuickWindow *window = app.window();
+        resize(window, 800, 950);
+        QVERIFY(m_playback.play(QStringLiteral("grace.ogg")));
+        PlayerViewModel *vm = app.appState()->viewModel();
+        QTRY_VERIFY_WITH_TIMEOUT(vm->cards().size() >= 2 && !vm->isLoadingCards(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(litRow(window), 15000);
+
+        // The lit card's share control opens the sheet.
+        QObject *sheet = window->findChild<QObject *>(QStringLiteral("shareSheet"));
+        QVERIFY(sheet);
+        QVERIFY(pointAndClick(window, firstVisible(litRow(window), QStringLiteral("glassCard.share"))));
+        QTRY_VERIFY(sheet->property("opened").toBool());
+        QTest::qWait(400); // the sheet's entrance
+        QVERIFY(screenshot(window, screenshots, QStringLiteral("realuse-sheet")));
+        const QString suggested = sheet->property("controller").value<QObject *>()->property("suggestedFileName").toString();
+        QVERIFY2(suggested.startsWith(QStringLiteral("Cantorella-Amazing-Grace-")) && suggested.endsWith(QStringLiteral(".png")),
+                 qPrintable(suggested));
+
+        // "保存为 PNG": the save dialog, with its title and the suggested name.
+        QVERIFY(pointAndClick(window, item(window, QStringLiteral("shareSheet.save"))));
+        QFileDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = shownFileDialog()));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("保存歌词卡片"));
+        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(nameEdit);
+        QCOMPARE(nameEdit->text(), suggested);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QTest::qWait(300);
+        const QRect frames = window->frameGeometry().united(dialog->frameGeometry());
+        QVERIFY(screenshotOfScreen(frames, QStringLiteral("realuse-save-dialog.png")));
+
+        // The window takes no input while the dialog is open: its close button does nothing.
+        QVERIFY(click(window, item(window, QStringLiteral("shareSheet.close"))));
+        QTest::qWait(200);
+        QVERIFY(sheet->property("opened").toBool());
+
+        // A folder typed before the suggested name, then Enter.
+        QTemporaryDir out;
+        QTest::mouseClick(nameEdit, Qt::LeftButton);
+        QTest::keyClick(nameEdit, Qt::Key_Home);
+        QTest::keyClicks(nameEdit, out.path() + u'/');
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+        const QString saved = out.filePath(suggested);
+        QTRY_VERIFY(QFile::exists(saved));
+        QTRY_VERIFY(!shownFileDialog());
+        QTRY_COMPARE(toastShown(window), QStringLiteral("已保存到 ") + suggested);
+        QImageReader png(saved);
+        QCOMPARE(png.format(), QByteArray("png"));
+        const int side = 600 * int(std::max(2.0, window->screen()->devicePixelRatio()));
+        QCOMPARE(png.read().size(), QSize(side, side));
+
+        // "分享…": the picture on the clipboard.
+        QGuiApplication::clipboard()->clear();
+        QVERIFY(pointAndClick(window, item(window, QStringLiteral("shareSheet.share"))));
+        QTRY_COMPARE(toastShown(window), QStringLiteral("已复制到剪贴板"));
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(side, side));
+        QVERIFY(sheet->property("opened").toBool()); // the sheet never closes itself
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!sheet->property("visible").toBool());
+
+        m_playback.stopPlayer();
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    ApplicationShell::prepareProcess();
+    QApplication app(argc, argv);
+    TestShareRealUse test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_share_realuse_xvfb.moc"
