@@ -2,7 +2,7 @@
 // session bus, the local stand-in server and mpv playing a demo song. A lit card's share control
 // opens the sheet; "保存为 PNG" opens Qt's own save dialog over the window, which keeps the window
 // from input while it is open; a folder typed before the suggested name and Enter write the PNG
-// there, with its toast; "分享…" puts the picture on the clipboard, with its toast. Screenshots
+// there, with its toast, and saving over that file asks first; "分享…" puts the picture on the clipboard, with its toast. Screenshots
 // of the sheet and of the dialog over the window go to build/screenshots/story-share/.
 
 #include "DemoApp.h"
@@ -18,10 +18,12 @@
 #include <QFileDialog>
 #include <QImageReader>
 #include <QLineEdit>
-#include <QPainter>
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 using namespace WindowDriver;
@@ -45,6 +47,14 @@ bool screenshotOfScreen(const QRect &area, const QString &name)
 {
     const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage().copy(area);
     return !image.isNull() && image.save(QDir(screenshots).filePath(name));
+}
+
+void typeFolderAndEnter(QLineEdit *nameEdit, const QString &folder)
+{
+    QTest::mouseClick(nameEdit, Qt::LeftButton);
+    QTest::keyClick(nameEdit, Qt::Key_Home);
+    QTest::keyClicks(nameEdit, folder + u'/');
+    QTest::keyClick(nameEdit, Qt::Key_Return);
 }
 
 QString toastShown(QQuickWindow *window)
@@ -102,7 +112,9 @@ private slots:
         QVERIFY2(suggested.startsWith(QStringLiteral("Cantorella-Amazing-Grace-")) && suggested.endsWith(QStringLiteral(".png")),
                  qPrintable(suggested));
 
-        // "保存为 PNG": the save dialog, with its title and the suggested name.
+        // "保存为 PNG", in the window at its smallest: the save dialog, with its title and the
+        // suggested name.
+        resize(window, 680, 800);
         QVERIFY(pointAndClick(window, item(window, QStringLiteral("shareSheet.save"))));
         QFileDialog *dialog = nullptr;
         QTRY_VERIFY((dialog = shownFileDialog()));
@@ -113,7 +125,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QTest::qWait(300);
         const QRect frames = window->frameGeometry().united(dialog->frameGeometry());
-        QVERIFY(screenshotOfScreen(frames, QStringLiteral("realuse-save-dialog.png")));
+        QVERIFY(screenshotOfScreen(frames, QStringLiteral("realuse-save-dialog-680x800.png")));
 
         // The window takes no input while the dialog is open: its close button does nothing.
         QVERIFY(click(window, item(window, QStringLiteral("shareSheet.close"))));
@@ -122,18 +134,36 @@ private slots:
 
         // A folder typed before the suggested name, then Enter.
         QTemporaryDir out;
-        QTest::mouseClick(nameEdit, Qt::LeftButton);
-        QTest::keyClick(nameEdit, Qt::Key_Home);
-        QTest::keyClicks(nameEdit, out.path() + u'/');
-        QTest::keyClick(nameEdit, Qt::Key_Return);
+        typeFolderAndEnter(nameEdit, out.path());
         const QString saved = out.filePath(suggested);
         QTRY_VERIFY(QFile::exists(saved));
         QTRY_VERIFY(!shownFileDialog());
         QTRY_COMPARE(toastShown(window), QStringLiteral("已保存到 ") + suggested);
-        QImageReader png(saved);
-        QCOMPARE(png.format(), QByteArray("png"));
         const int side = 600 * int(std::max(2.0, window->screen()->devicePixelRatio()));
-        QCOMPARE(png.read().size(), QSize(side, side));
+        QCOMPARE(QImageReader(saved, "png").read().size(), QSize(side, side));
+
+        // Saving over an existing file: the dialog asks first, and "Yes" replaces it.
+        QFile stale(saved);
+        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("not a picture") > 0);
+        stale.close();
+        QVERIFY(pointAndClick(window, item(window, QStringLiteral("shareSheet.save"))));
+        QTRY_VERIFY((dialog = shownFileDialog()));
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        // The question runs its own loop inside Enter's key press: it is answered from a timer.
+        QString asked;
+        QTimer answer;
+        answer.callOnTimeout([&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                answer.stop();
+                asked = box->text();
+                QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+            }
+        });
+        answer.start(50);
+        typeFolderAndEnter(dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")), out.path());
+        QTRY_VERIFY2(asked.contains(suggested), qPrintable(asked));
+        QTRY_VERIFY(!shownFileDialog());
+        QTRY_COMPARE(QImageReader(saved, "png").read().size(), QSize(side, side));
 
         // "分享…": the picture on the clipboard.
         QGuiApplication::clipboard()->clear();

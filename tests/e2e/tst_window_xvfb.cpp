@@ -2,7 +2,7 @@
 // this process on a private session bus, the local stand-in server and mpv with mpv-mpris playing
 // a demo song. For several seconds mid-song, the lyric line lit on screen and the card row lit in
 // the study panel are the ones the view model's position gives (within one tick). The History
-// tab (a pick there locks the Now tab), the song story and the share sheet open over the same
+// tab (a pick there locks the Now tab), the song story (its button lit by the demo song's story) and the share sheet open over the same
 // window, a toast above the sheet, the account popover.
 // Screenshots of the whole window at 800 × 950 and 680 × 800 go to build/screenshots/window/.
 
@@ -14,6 +14,7 @@
 #include "session/ToastCenter.h"
 #include "session/player/CardSlot.h"
 #include "session/player/PlayerViewModel.h"
+#include "ui/library/StoryButtonModel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -170,6 +171,7 @@ private slots:
         // The story button opens the story over the whole window.
         QTRY_VERIFY(visibleItem(window, QStringLiteral("storyButton")));
         QQuickItem *storyButton = visibleItem(window, QStringLiteral("storyButton"));
+        QTRY_VERIFY(storyButton->findChild<StoryButtonModel *>()->isReady()); // the demo song has a story
         QVERIFY(pointAndClick(window, storyButton));
         QTRY_VERIFY(vm->isStoryModalOpen());
         QTest::qWait(600);
