@@ -2,13 +2,16 @@
 
 // The whole application in this process for a demo account: signed in on the stand-in server
 // (the session kept in memory), with a data folder and settings of its own, its window active
-// and showing the player.
+// and showing the player; and the stage around it.
 
 #include "DemoAccount.h"
+#include "DemoPlayback.h"
+#include "PrivateSessionBus.h"
 #include "WindowDriver.h"
 
 #include "app/ApplicationShell.h"
 
+#include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +19,33 @@
 #include <memory>
 
 namespace demo {
+
+// What the application needs around it to follow a song: a private session bus (exported to this
+// process), the now-playing reader, the demo song "grace.ogg" (Amazing Grace, 82 s) and the
+// stand-in server.
+struct Stage
+{
+    std::unique_ptr<PrivateSessionBus> bus;
+    Playback playback;
+
+    // What is missing or did not start, or "" when everything is ready.
+    QString start()
+    {
+        if (const QString missing = missingTool(); !missing.isEmpty())
+            return missing + QStringLiteral(" is missing");
+        bus = std::make_unique<PrivateSessionBus>();
+        if (!bus->isRunning())
+            return QStringLiteral("dbus-daemon did not start");
+        bus->exportToEnvironment();
+        qputenv("CANTORELLA_NOWPLAYING_READER", readerPath.toLocal8Bit());
+        if (!playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
+                               QStringLiteral("Traditional"), 82))
+            return QStringLiteral("sox made no song");
+        if (!playback.startServer())
+            return QStringLiteral("the stand-in server did not start");
+        return {};
+    }
+};
 
 class SignedInApp
 {
@@ -75,3 +105,14 @@ private:
 };
 
 } // namespace demo
+
+// main() of a test that runs the whole application: prepared as the program's main() prepares
+// it, with a QApplication (the save dialog is a widget).
+#define CANTORELLA_APP_TEST_MAIN(TestClass)                                                             \
+    int main(int argc, char *argv[])                                                                   \
+    {                                                                                                  \
+        ApplicationShell::prepareProcess();                                                            \
+        QApplication app(argc, argv);                                                                  \
+        TestClass test;                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                        \
+    }

@@ -6,8 +6,7 @@
 // executable and scripts/run.sh end cleanly on SIGINT, and screenshots of every screen go to
 // build/screenshots/shell/.
 
-#include "DemoPlayback.h"
-#include "PrivateSessionBus.h"
+#include "DemoApp.h"
 #include "ShellFixture.h"
 #include "WindowDriver.h"
 
@@ -17,7 +16,6 @@
 #include "core/store/StoreContainer.h"
 #include "session/player/PlayerViewModel.h"
 
-#include <QApplication>
 #include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
@@ -330,12 +328,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestApplication test;
-    return QTest::qExec(&test, argc, argv);
-}
+CANTORELLA_APP_TEST_MAIN(TestApplication)
 
 #include "tst_application_xvfb.moc"

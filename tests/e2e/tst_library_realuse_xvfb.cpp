@@ -6,8 +6,6 @@
 // a shell built again on the same data folder still has the favourites.
 
 #include "DemoApp.h"
-#include "DemoPlayback.h"
-#include "PrivateSessionBus.h"
 #include "WindowDriver.h"
 
 #include "app/ApplicationShell.h"
@@ -15,7 +13,6 @@
 #include "session/ToastCenter.h"
 #include "session/player/PlayerViewModel.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -97,22 +94,15 @@ class TestLibraryRealUse : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<PrivateSessionBus> m_bus;
-    demo::Playback m_playback;
+    demo::Stage m_stage;
+    demo::Playback &m_playback = m_stage.playback;
 
 private slots:
     void initTestCase()
     {
-        const QString missing = demo::missingTool();
-        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
-        m_bus = std::make_unique<PrivateSessionBus>();
-        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
-        m_bus->exportToEnvironment();
-        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
-        QVERIFY(m_playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
-                                    QStringLiteral("Traditional"), 82));
-        QVERIFY(m_playback.startServer());
+        const QString failed = m_stage.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
 
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("qrc:/|QML|qml"))); }
@@ -208,12 +198,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestLibraryRealUse test;
-    return QTest::qExec(&test, argc, argv);
-}
+CANTORELLA_APP_TEST_MAIN(TestLibraryRealUse)
 
 #include "tst_library_realuse_xvfb.moc"

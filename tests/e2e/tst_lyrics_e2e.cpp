@@ -5,15 +5,12 @@
 // active row there within 0.5 s.
 
 #include "DemoApp.h"
-#include "DemoPlayback.h"
-#include "PrivateSessionBus.h"
 #include "WindowDriver.h"
 
 #include "app/ApplicationShell.h"
 #include "session/player/PlayerViewModel.h"
 #include "ui/player/LyricsViewController.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -34,21 +31,14 @@ class TestLyricsEndToEnd : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<PrivateSessionBus> m_bus;
-    demo::Playback m_playback;
+    demo::Stage m_stage;
+    demo::Playback &m_playback = m_stage.playback;
 
 private slots:
     void initTestCase()
     {
-        const QString missing = demo::missingTool();
-        QVERIFY2(missing.isEmpty(), qPrintable(missing));
-        m_bus = std::make_unique<PrivateSessionBus>();
-        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
-        m_bus->exportToEnvironment();
-        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
-        QVERIFY(m_playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
-                                    QStringLiteral("Traditional"), 82));
-        QVERIFY(m_playback.startServer());
+        const QString failed = m_stage.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
 
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("qrc:/|QML|qml"))); }
@@ -117,12 +107,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestLyricsEndToEnd test;
-    return QTest::qExec(&test, argc, argv);
-}
+CANTORELLA_APP_TEST_MAIN(TestLyricsEndToEnd)
 
 #include "tst_lyrics_e2e.moc"

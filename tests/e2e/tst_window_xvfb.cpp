@@ -7,8 +7,6 @@
 // Screenshots of the whole window at 800 × 950 and 680 × 800 go to build/screenshots/window/.
 
 #include "DemoApp.h"
-#include "DemoPlayback.h"
-#include "PrivateSessionBus.h"
 #include "WindowDriver.h"
 
 #include "session/ToastCenter.h"
@@ -16,7 +14,6 @@
 #include "session/player/PlayerViewModel.h"
 #include "ui/library/StoryButtonModel.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -86,22 +83,15 @@ class TestWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<PrivateSessionBus> m_bus;
-    demo::Playback m_playback;
+    demo::Stage m_stage;
+    demo::Playback &m_playback = m_stage.playback;
 
 private slots:
     void initTestCase()
     {
-        const QString missing = demo::missingTool();
-        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
-        m_bus = std::make_unique<PrivateSessionBus>();
-        QVERIFY(m_bus->isRunning());
-        m_bus->exportToEnvironment();
-        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
-        QVERIFY(m_playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
-                                    QStringLiteral("Traditional"), 82));
-        QVERIFY(m_playback.startServer());
+        const QString failed = m_stage.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
 
     void theWindowFollowsADemoSong()
@@ -207,12 +197,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+CANTORELLA_APP_TEST_MAIN(TestWindow)
 
 #include "tst_window_xvfb.moc"
