@@ -1,9 +1,10 @@
 // Sharing a card in real use, under a virtual X display: the shell in this process on a private
 // session bus, the local stand-in server and mpv playing a demo song. A lit card's share control
-// opens the sheet; "保存为 PNG" opens Qt's own save dialog over the window, which keeps the window
-// from input while it is open; a folder typed before the suggested name and Enter write the PNG
-// there, with its toast, and saving over that file asks first; "分享…" puts the picture on the clipboard, with its toast. Screenshots
-// of the sheet and of the dialog over the window go to build/screenshots/story-share/.
+// opens the sheet; "保存为 PNG" opens Qt's own save dialog over the window, which takes no input
+// while it is open; Escape cancels without a toast; a folder typed before the suggested name and
+// Enter write the PNG there, with its toast; saving over that file asks first; "分享…" puts the
+// picture on the clipboard, with its toast. Screenshots of the sheet and of the dialog over the
+// window go to build/screenshots/story-share/.
 
 #include "DemoApp.h"
 #include "WindowDriver.h"
@@ -122,14 +123,23 @@ private slots:
         QTest::qWait(200);
         QVERIFY(sheet->property("opened").toBool());
 
-        // A folder typed before the suggested name, then Enter.
+        // Escape cancels, without a toast.
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QTRY_VERIFY(!shownFileDialog());
+        QTest::qWait(200);
+        QCOMPARE(toastShown(window), QString());
+
+        // Again: a folder typed before the suggested name, then Enter.
+        QVERIFY(pointAndClick(window, item(window, QStringLiteral("shareSheet.save"))));
+        QTRY_VERIFY((dialog = shownFileDialog()));
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
         QTemporaryDir out;
-        typeFolderAndEnter(nameEdit, out.path());
+        typeFolderAndEnter(dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")), out.path());
         const QString saved = out.filePath(suggested);
         QTRY_VERIFY(QFile::exists(saved));
         QTRY_VERIFY(!shownFileDialog());
         QTRY_COMPARE(toastShown(window), QStringLiteral("已保存到 ") + suggested);
-        const int side = 600 * int(std::max(2.0, window->screen()->devicePixelRatio()));
+        const int side = qRound(600 * std::max(2.0, window->screen()->devicePixelRatio()));
         QCOMPARE(QImageReader(saved, "png").read().size(), QSize(side, side));
 
         // Saving over an existing file: the dialog asks first, and "Yes" replaces it.
