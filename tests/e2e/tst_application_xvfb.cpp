@@ -6,7 +6,7 @@
 // executable and scripts/run.sh end cleanly on SIGINT, and screenshots of every screen go to
 // build/screenshots/shell/.
 
-#include "PrivateSessionBus.h"
+#include "DemoApp.h"
 #include "ShellFixture.h"
 #include "WindowDriver.h"
 
@@ -16,7 +16,6 @@
 #include "core/store/StoreContainer.h"
 #include "session/player/PlayerViewModel.h"
 
-#include <QApplication>
 #include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
@@ -31,13 +30,9 @@ using namespace WindowDriver;
 
 namespace {
 
-const QString binaryDir = QStringLiteral(CANTORELLA_BINARY_DIR);
-const QString appPath = binaryDir + QStringLiteral("/src/app/cantorella");
-const QString readerPath = binaryDir + QStringLiteral("/src/app/nowplaying-reader");
-const QString devServerPath = binaryDir + QStringLiteral("/tools/devserver/cantorella-devserver");
-const QString screenshots = binaryDir + QStringLiteral("/screenshots/shell");
+const QString appPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/app/cantorella");
+const QString screenshots = QStringLiteral(CANTORELLA_BINARY_DIR "/screenshots/shell");
 const QString runScript = QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../scripts/run.sh");
-const QString mprisScript = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
 const QString email = QStringLiteral("listener@example.com");
 const QString password = QStringLiteral("secret-password-1");
 
@@ -85,9 +80,7 @@ class TestApplication : public QObject
     Q_OBJECT
 
     std::unique_ptr<PrivateSessionBus> m_bus;
-    QTemporaryDir m_files;
-    QProcess m_devServer;
-    QProcess m_mpv;
+    demo::Playback m_playback;
     QUrl m_base;
     QStringList m_requests; // "POST /api/cards -> 200", as the stand-in reports them
     QByteArray m_devServerErrors; // its standard error not yet split into lines
@@ -99,75 +92,34 @@ class TestApplication : public QObject
                        .size());
     }
 
-    void startPlayer()
-    {
-        m_mpv.setProgram(QStringLiteral("mpv"));
-        m_mpv.setArguments({QStringLiteral("--no-config"), QStringLiteral("--script=") + mprisScript,
-                            QStringLiteral("--no-video"), QStringLiteral("--ao=null"),
-                            QStringLiteral("--no-terminal"), m_files.filePath(QStringLiteral("demo.ogg"))});
-        m_mpv.setStandardOutputFile(QProcess::nullDevice());
-        m_mpv.setStandardErrorFile(QProcess::nullDevice());
-        m_mpv.start();
-        QVERIFY(m_mpv.waitForStarted(5000));
-    }
-
-    static void stop(QProcess &process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished(3000);
-    }
-
 private slots:
     void initTestCase()
     {
-        for (const QString &path : {appPath, readerPath, devServerPath, mprisScript})
-            QVERIFY2(QFile::exists(path), qPrintable(path));
-        for (const char *tool : {"mpv", "sox", "xvfb-run", "dbus-run-session"})
+        QVERIFY2(QFile::exists(appPath), qPrintable(appPath));
+        const QString missing = demo::missingTool();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
+        for (const char *tool : {"xvfb-run", "dbus-run-session"})
             QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(), tool);
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
-        QVERIFY(m_files.isValid());
         m_bus = std::make_unique<PrivateSessionBus>();
         QVERIFY(m_bus->isRunning());
         m_bus->exportToEnvironment();
-        qputenv("CANTORELLA_NOWPLAYING_READER", readerPath.toLocal8Bit());
+        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
+        QVERIFY(m_playback.makeSong(QStringLiteral("demo.ogg"), QStringLiteral("Amazing Grace"),
+                                    QStringLiteral("Traditional"), 120));
 
-        QProcess sox;
-        sox.start(QStringLiteral("sox"),
-                  {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
-                   QStringLiteral("1"), QStringLiteral("--comment"), QStringLiteral("TITLE=Amazing Grace"),
-                   QStringLiteral("--add-comment"), QStringLiteral("ARTIST=Traditional"),
-                   m_files.filePath(QStringLiteral("demo.ogg")), QStringLiteral("synth"), QStringLiteral("120"),
-                   QStringLiteral("sine"), QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.3")});
-        QVERIFY(sox.waitForFinished(30000) && sox.exitCode() == 0);
-
-        m_devServer.setProgram(devServerPath);
-        m_devServer.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--verbose")});
-        connect(&m_devServer, &QProcess::readyReadStandardError, this, [this] {
-            m_devServerErrors += m_devServer.readAllStandardError();
+        // The stand-in logs every request on its standard error.
+        QProcess &server = m_playback.server();
+        connect(&server, &QProcess::readyReadStandardError, this, [this, &server] {
+            m_devServerErrors += server.readAllStandardError();
             qsizetype end = 0;
             while ((end = m_devServerErrors.indexOf('\n')) >= 0) {
                 m_requests << QString::fromUtf8(m_devServerErrors.left(end)).trimmed();
                 m_devServerErrors.remove(0, end + 1);
             }
         });
-        m_devServer.start();
-        QVERIFY(m_devServer.waitForStarted(5000));
-        const QRegularExpression listening(QStringLiteral("Listening on (\\S+)"));
-        QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += m_devServer.readAllStandardOutput(),
-                                  listening.match(QString::fromUtf8(output)).hasMatch()),
-                                 10000);
-        m_base = QUrl(listening.match(QString::fromUtf8(output)).captured(1));
-    }
-
-    void cleanupTestCase()
-    {
-        stop(m_mpv);
-        stop(m_devServer);
+        QVERIFY(m_playback.startServer({QStringLiteral("--verbose")}));
+        m_base = m_playback.base();
     }
 
     void newUserRegistersAndThePlayerFollowsTheSong()
@@ -201,7 +153,7 @@ private slots:
         QVERIFY(click(window, QStringLiteral("signIn.submit")));
         QTRY_COMPARE_WITH_TIMEOUT(shownView(window), QStringLiteral("playerView"), 10000);
 
-        startPlayer();
+        QVERIFY(m_playback.play(QStringLiteral("demo.ogg")));
         PlayerViewModel *vm = shell.appState()->viewModel();
         QVERIFY(vm);
         QTRY_VERIFY_WITH_TIMEOUT(vm->track() && vm->track()->title == QStringLiteral("Amazing Grace"), 15000);
@@ -269,7 +221,7 @@ private slots:
         // Quitting while the reader polls leaves no child behind.
         shell.shutdown();
         QTRY_COMPARE_WITH_TIMEOUT(readersRunning(), 0, 7000);
-        stop(m_mpv);
+        m_playback.stopPlayer();
     }
 
     void signInScreens()
@@ -376,12 +328,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestApplication test;
-    return QTest::qExec(&test, argc, argv);
-}
+CANTORELLA_APP_TEST_MAIN(TestApplication)
 
 #include "tst_application_xvfb.moc"

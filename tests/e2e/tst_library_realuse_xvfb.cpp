@@ -5,9 +5,7 @@
 // playing song with its dot; the share sheet's copy puts a picture on the clipboard with its toast;
 // a shell built again on the same data folder still has the favourites.
 
-#include "DemoAccount.h"
-#include "DemoPlayback.h"
-#include "PrivateSessionBus.h"
+#include "DemoApp.h"
 #include "WindowDriver.h"
 
 #include "app/ApplicationShell.h"
@@ -15,62 +13,16 @@
 #include "session/ToastCenter.h"
 #include "session/player/PlayerViewModel.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
 #include <QRegularExpression>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <functional>
 
 using namespace WindowDriver;
 
 namespace {
 
 const QString songKey = QStringLiteral("traditional|amazing grace");
-
-void collect(QQuickItem *under, const QString &name, QList<QQuickItem *> &found)
-{
-    if (under->objectName() == name)
-        found << under;
-    for (QQuickItem *child : under->childItems())
-        collect(child, name, found);
-}
-
-// The visible items named `name` at or below `under` (Repeater rows included).
-QList<QQuickItem *> visibleNamed(QQuickItem *under, const QString &name)
-{
-    QList<QQuickItem *> found;
-    if (under)
-        collect(under, name, found);
-    found.removeIf([](QQuickItem *item) { return !item->isVisible(); });
-    return found;
-}
-
-QQuickItem *firstVisible(QQuickItem *under, const QString &name)
-{
-    const QList<QQuickItem *> found = visibleNamed(under, name);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
-// Points at the item, lets the pointer rest, clicks; a click the virtual display dropped (no
-// `clicked` seen within a second) is repeated once.
-bool pointAndClick(QQuickWindow *window, QQuickItem *target)
-{
-    if (!target || !target->isVisible())
-        return false;
-    QSignalSpy clicked(target, SIGNAL(clicked()));
-    QTest::mouseMove(window, target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
-    QTest::qWait(100);
-    if (!click(window, target))
-        return false;
-    if (clicked.isValid() && clicked.isEmpty() && !clicked.wait(1000))
-        return click(window, target);
-    return true;
-}
 
 // The nearest item at or above `item` that carries a `property` (a row's model object).
 QObject *carried(QQuickItem *item, const char *property)
@@ -119,28 +71,13 @@ QQuickItem *cellFor(QQuickItem *under, const QString &en)
 bool listsSong(QQuickItem *under, const QString &title)
 {
     QList<QQuickItem *> all;
-    collect(under, QString(), all); // every item without a name: rows and their parts
+    collectNamed(under, QString(), all); // every item without a name: rows and their parts
     for (QQuickItem *row : all) {
         QObject *song = row->property("song").value<QObject *>();
         if (row->isVisible() && song && song->property("title").toString() == title)
             return true;
     }
     return false;
-}
-
-// The lit row of the Now tab (the list keeps it on screen while the song plays).
-QQuickItem *litRow(QQuickWindow *window)
-{
-    QList<QQuickItem *> rows;
-    std::function<void(QQuickItem *)> walk = [&](QQuickItem *under) {
-        if (under->objectName().startsWith(QStringLiteral("now.row.")) && under->property("isActive").toBool()
-            && under->isVisible())
-            rows << under;
-        for (QQuickItem *child : under->childItems())
-            walk(child);
-    };
-    walk(window->contentItem());
-    return rows.size() == 1 ? rows.first() : nullptr;
 }
 
 QStringList enOf(const QList<LearnedCard *> &cards)
@@ -157,49 +94,29 @@ class TestLibraryRealUse : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<PrivateSessionBus> m_bus;
-    demo::Playback m_playback;
+    demo::Stage m_stage;
+    demo::Playback &m_playback = m_stage.playback;
 
 private slots:
     void initTestCase()
     {
-        const QString missing = demo::missingTool();
-        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
-        m_bus = std::make_unique<PrivateSessionBus>();
-        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
-        m_bus->exportToEnvironment();
-        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
-        QVERIFY(m_playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
-                                    QStringLiteral("Traditional"), 82));
-        QVERIFY(m_playback.startServer());
+        const QString failed = m_stage.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
 
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("qrc:/|QML|qml"))); }
 
     void libraryTabsInRealUse()
     {
-        DemoAccount account;
-        QVERIFY(account.signIn(m_playback.base(), QStringLiteral("library@example.com")));
-        QTemporaryDir data;
-        QSettings settings(data.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        AppStateDependencies deps;
-        deps.auth = account.auth.get();
-        deps.dataFolder = data.filePath(QStringLiteral("store"));
-        deps.settings = &settings;
-        deps.http = account.http.get();
-        deps.apiBaseURL = m_playback.base();
-        auto shell = std::make_unique<ApplicationShell>(deps);
-        QQuickWindow *window = shell->mainWindow();
-        QVERIFY(window);
-        window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTRY_COMPARE_WITH_TIMEOUT(shownView(window), QStringLiteral("playerView"), 10000);
+        demo::SignedInApp app;
+        QVERIFY(app.start(m_playback.base(), QStringLiteral("library@example.com")));
+        QQuickWindow *window = app.window();
         resize(window, 800, 950);
 
         QVERIFY(m_playback.play(QStringLiteral("grace.ogg")));
-        PlayerViewModel *vm = shell->appState()->viewModel();
-        CardStore *store = shell->appState()->cardStore();
+        PlayerViewModel *vm = app.appState()->viewModel();
+        CardStore *store = app.appState()->cardStore();
         QVERIFY(vm && store);
         QTRY_VERIFY_WITH_TIMEOUT(vm->cards().size() >= 2 && !vm->isLoadingCards() && store->record(songKey), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(litRow(window), 15000);
@@ -253,7 +170,7 @@ private slots:
         QVERIFY(pointAndClick(window, firstVisible(litRow(window), QStringLiteral("glassCard.share"))));
         QTRY_VERIFY(sheet->property("opened").toBool());
         QVERIFY(pointAndClick(window, item(window, QStringLiteral("shareSheet.copy"))));
-        QTRY_COMPARE(shell->appState()->toastCenter()->currentText(), QStringLiteral("已复制到剪贴板"));
+        QTRY_COMPARE(app.appState()->toastCenter()->currentText(), QStringLiteral("已复制到剪贴板"));
         QQuickItem *toastText = item(window, QStringLiteral("toastView.text"));
         QTRY_VERIFY(toastText && toastText->isVisible()
                     && toastText->property("text").toString() == QStringLiteral("已复制到剪贴板"));
@@ -263,15 +180,9 @@ private slots:
         QTRY_VERIFY(!sheet->property("visible").toBool());
 
         // The shell built again on the same data folder: the favourites are still there.
-        shell->shutdown();
-        shell.reset();
-        shell = std::make_unique<ApplicationShell>(deps);
-        window = shell->mainWindow();
-        QVERIFY(window);
-        window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTRY_COMPARE_WITH_TIMEOUT(shownView(window), QStringLiteral("playerView"), 10000);
-        store = shell->appState()->cardStore();
+        QVERIFY(app.restart());
+        window = app.window();
+        store = app.appState()->cardStore();
         QVERIFY(store);
         QTRY_VERIFY(store->record(songKey) && store->record(songKey)->isFavorite());
         QCOMPARE(enOf(store->favoriteCards()), QStringList{favoriteEn});
@@ -284,16 +195,9 @@ private slots:
         QTRY_VERIFY(cellFor(favorites, favoriteEn));
 
         m_playback.stopPlayer();
-        shell->shutdown();
     }
 };
 
-int main(int argc, char *argv[])
-{
-    ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestLibraryRealUse test;
-    return QTest::qExec(&test, argc, argv);
-}
+CANTORELLA_APP_TEST_MAIN(TestLibraryRealUse)
 
 #include "tst_library_realuse_xvfb.moc"

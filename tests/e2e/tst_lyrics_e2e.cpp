@@ -4,19 +4,14 @@
 // position (within a tick) and stays centred in the lyrics view; a playerctl seek moves the
 // active row there within 0.5 s.
 
-#include "DemoAccount.h"
-#include "DemoPlayback.h"
-#include "PrivateSessionBus.h"
+#include "DemoApp.h"
 #include "WindowDriver.h"
 
 #include "app/ApplicationShell.h"
 #include "session/player/PlayerViewModel.h"
 #include "ui/player/LyricsViewController.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -36,45 +31,26 @@ class TestLyricsEndToEnd : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<PrivateSessionBus> m_bus;
-    demo::Playback m_playback;
+    demo::Stage m_stage;
+    demo::Playback &m_playback = m_stage.playback;
 
 private slots:
     void initTestCase()
     {
-        const QString missing = demo::missingTool();
-        QVERIFY2(missing.isEmpty(), qPrintable(missing));
-        m_bus = std::make_unique<PrivateSessionBus>();
-        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
-        m_bus->exportToEnvironment();
-        qputenv("CANTORELLA_NOWPLAYING_READER", demo::readerPath.toLocal8Bit());
-        QVERIFY(m_playback.makeSong(QStringLiteral("grace.ogg"), QStringLiteral("Amazing Grace"),
-                                    QStringLiteral("Traditional"), 82));
-        QVERIFY(m_playback.startServer());
+        const QString failed = m_stage.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
 
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("qrc:/|QML|qml"))); }
 
     void activeRowFollowsMpv()
     {
-        DemoAccount account;
-        QVERIFY(account.signIn(m_playback.base(), QStringLiteral("lyrics@example.com")));
-        QTemporaryDir data;
-        QSettings settings(data.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        AppStateDependencies deps;
-        deps.auth = account.auth.get();
-        deps.dataFolder = data.filePath(QStringLiteral("store"));
-        deps.settings = &settings;
-        deps.http = account.http.get();
-        deps.apiBaseURL = m_playback.base();
-        ApplicationShell shell(deps);
-        QQuickWindow *window = shell.mainWindow();
-        QVERIFY(window);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTRY_COMPARE_WITH_TIMEOUT(WindowDriver::shownView(window), QStringLiteral("playerView"), 10000);
+        demo::SignedInApp app;
+        QVERIFY(app.start(m_playback.base(), QStringLiteral("lyrics@example.com")));
+        QQuickWindow *window = app.window();
 
         QVERIFY(m_playback.play(QStringLiteral("grace.ogg")));
-        PlayerViewModel *vm = shell.appState()->viewModel();
+        PlayerViewModel *vm = app.appState()->viewModel();
         QVERIFY(vm);
         QTRY_VERIFY_WITH_TIMEOUT(vm->lyricLines().size() > 5 && !vm->isLoadingLyrics(), 20000);
         QQuickItem *root = window->contentItem();
@@ -128,16 +104,9 @@ private slots:
         }
 
         m_playback.stopPlayer();
-        shell.shutdown();
     }
 };
 
-int main(int argc, char *argv[])
-{
-    ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestLyricsEndToEnd test;
-    return QTest::qExec(&test, argc, argv);
-}
+CANTORELLA_APP_TEST_MAIN(TestLyricsEndToEnd)
 
 #include "tst_lyrics_e2e.moc"

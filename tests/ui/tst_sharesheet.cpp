@@ -51,11 +51,16 @@ public:
     std::optional<QString> path;
     QString title;
     QString suggested;
-    std::optional<QString> pickPath(const QString &t, const QString &name) override
+    bool answerLater = false;
+    Chosen pending;
+    void pickPath(const QString &t, const QString &name, Chosen chosen) override
     {
         title = t;
         suggested = name;
-        return path;
+        if (answerLater)
+            pending = std::move(chosen);
+        else
+            chosen(path);
     }
 };
 
@@ -210,6 +215,28 @@ private slots:
         // Overwriting the same file works too (the dialog asked the user already).
         m_sheet->saveImage();
         QCOMPARE(m_toasts->currentText(), QStringLiteral("已保存到 export-%1.png").arg(screenRatio));
+    }
+
+    // The dialog does not block: it answers later, and an answer that comes after the sheet's
+    // controller is gone (the user signed out meanwhile) writes nothing.
+    void saveAnswersLater()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("later.png"));
+        m_picker->path = path;
+        m_picker->answerLater = true;
+        m_sheet->saveImage();
+        QCOMPARE(m_toasts->currentText(), QString());
+        ShareSavePicker::Chosen pending = std::move(m_picker->pending);
+        QVERIFY(pending);
+        pending(path);
+        QCOMPARE(m_toasts->currentText(), QStringLiteral("已保存到 later.png"));
+
+        QFile::remove(path);
+        m_sheet->saveImage();
+        pending = std::move(m_picker->pending);
+        m_sheet.reset();
+        pending(path);
+        QVERIFY(!QFile::exists(path));
     }
 
     void presentAndDismiss()

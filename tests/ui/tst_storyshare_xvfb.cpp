@@ -20,7 +20,7 @@ class PathPicker : public ShareSavePicker
 {
 public:
     QString path;
-    std::optional<QString> pickPath(const QString &, const QString &) override { return path; }
+    void pickPath(const QString &, const QString &, Chosen chosen) override { chosen(path); }
 };
 
 const char *const scene = R"(

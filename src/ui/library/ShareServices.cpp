@@ -13,6 +13,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QWindow>
 
 PainterShareCardRenderer::PainterShareCardRenderer(std::function<double()> screenRatio)
     : m_screenRatio(std::move(screenRatio))
@@ -41,23 +42,50 @@ bool SystemShareClipboard::writeImage(const QImage &image)
     return data && data->hasImage();
 }
 
-std::optional<QString> FileDialogSavePicker::pickPath(const QString &title, const QString &suggestedName)
+FileDialogSavePicker::~FileDialogSavePicker()
+{
+    // Whoever asked is going away: its answer has nowhere to go.
+    delete m_dialog.data();
+}
+
+void FileDialogSavePicker::pickPath(const QString &title, const QString &suggestedName, Chosen chosen)
 {
     // The widgets dialog needs a QApplication; without one there is nothing to ask with.
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return std::nullopt;
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        chosen(std::nullopt);
+        return;
+    }
+    if (m_dialog) {
+        m_dialog->raise();
+        m_dialog->activateWindow();
+        chosen(std::nullopt);
+        return;
+    }
     QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (folder.isEmpty() || !QDir(folder).exists())
         folder = QDir::homePath();
-    QFileDialog dialog(nullptr, title, QDir(folder).filePath(suggestedName),
-                       QStringLiteral("PNG (*.png)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("png"));
-    dialog.selectFile(suggestedName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    auto *dialog = new QFileDialog(nullptr, title, folder, QStringLiteral("PNG (*.png)"));
+    m_dialog = dialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setDefaultSuffix(QStringLiteral("png"));
+    dialog->selectFile(suggestedName);
+    // Modal like the original panel, but without exec(): the window keeps running its own loop.
+    // The dialog stands over the window that asked (a QQuickWindow cannot be a widget's parent).
+    dialog->setWindowModality(Qt::ApplicationModal);
+    if (QWindow *owner = QGuiApplication::focusWindow()) {
+        dialog->winId();
+        dialog->windowHandle()->setTransientParent(owner);
+    }
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int result) {
+        const QStringList files = dialog->selectedFiles();
+        if (result == QDialog::Accepted && !files.isEmpty())
+            chosen(files.constFirst());
+        else
+            chosen(std::nullopt);
+    });
+    dialog->open();
 }
 
 namespace ShareExport {

@@ -4,10 +4,13 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <optional>
+
+class QFileDialog;
 
 // What the share sheet needs from the desktop, each behind an interface so tests use fakes.
 
@@ -33,9 +36,12 @@ public:
 class ShareSavePicker
 {
 public:
+    using Chosen = std::function<void(std::optional<QString> path)>;
     virtual ~ShareSavePicker() = default;
-    // The chosen path, or none when the user cancelled. The dialog confirms overwriting itself.
-    virtual std::optional<QString> pickPath(const QString &title, const QString &suggestedName) = 0;
+    // Asks for a path without blocking the caller (no nested event loop): `chosen` runs once, later
+    // or before this returns, with the path, or with none when the user cancelled. The dialog
+    // confirms overwriting itself.
+    virtual void pickPath(const QString &title, const QString &suggestedName, Chosen chosen) = 0;
 };
 
 // The card painter at the export scale: the screen's ratio, at least 2 (so at least 1200 px).
@@ -58,11 +64,17 @@ public:
     bool writeImage(const QImage &image) override;
 };
 
-// QFileDialog: PNG filter, default suffix "png". Needs a QApplication.
+// QFileDialog, modal over the whole application and opened with open(): PNG filter, default
+// suffix "png". Needs a QApplication. While one dialog is open a second request brings it forward
+// and ends without a path.
 class FileDialogSavePicker : public ShareSavePicker
 {
 public:
-    std::optional<QString> pickPath(const QString &title, const QString &suggestedName) override;
+    ~FileDialogSavePicker() override;
+    void pickPath(const QString &title, const QString &suggestedName, Chosen chosen) override;
+
+private:
+    QPointer<QFileDialog> m_dialog;
 };
 
 namespace ShareExport {

@@ -154,12 +154,19 @@ void ShareSheetController::saveImage()
         toast(QStringLiteral("生成 PNG 失败"));
         return;
     }
-    const QString name = suggestedFileName();
-    const std::optional<QString> path = m_picker->pickPath(QStringLiteral("保存歌词卡片"), name);
-    if (!path || path->isEmpty())
-        return;
-    if (const std::optional<QString> error = ShareExport::writeFile(*path, png))
+    // The dialog answers later; the write happens then, if this sheet is still there.
+    QPointer<ShareSheetController> self(this);
+    m_picker->pickPath(QStringLiteral("保存歌词卡片"), suggestedFileName(),
+                       [self, png](std::optional<QString> path) {
+                           if (self && path && !path->isEmpty())
+                               self->writePng(*path, png);
+                       });
+}
+
+void ShareSheetController::writePng(const QString &path, const QByteArray &png)
+{
+    if (const std::optional<QString> error = ShareExport::writeFile(path, png))
         toast(QStringLiteral("保存失败：") + *error);
     else
-        toast(QStringLiteral("已保存到 ") + QFileInfo(*path).fileName());
+        toast(QStringLiteral("已保存到 ") + QFileInfo(path).fileName());
 }

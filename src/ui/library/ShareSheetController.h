@@ -77,6 +77,7 @@ signals:
 
 private:
     QImage renderOrToast();
+    void writePng(const QString &path, const QByteArray &png);
     void toast(const QString &text);
 
     QPointer<PlayerViewModel> m_vm;

@@ -2,11 +2,9 @@
 
 #include "core/ShareCardContent.h"
 
-#include <QDir>
-#include <QImage>
 #include <QString>
 
-// Share-card contents the share tests have in common.
+// Share-card contents the share tests and benchmarks have in common.
 namespace sharefixture {
 
 // A Chinese song title, the phrase highlighted twice in the hero, a previous line, all six study
@@ -41,13 +39,6 @@ inline ShareCardContent overfullCard()
     content.culturalHint = longText;
     content.heroLine = QStringLiteral("A hero line that is much longer than any lyric should ever be ").repeated(4);
     return content;
-}
-
-inline QString outputDir(const QString &name)
-{
-    const QString dir = QStringLiteral(CANTORELLA_BINARY_DIR "/test-output/") + name;
-    QDir().mkpath(dir);
-    return dir;
 }
 
 } // namespace sharefixture
