@@ -14,7 +14,7 @@ PACKAGES=(
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls qml6-module-qtquick-templates
     qml6-module-qtquick-layouts qml6-module-qtquick-particles qml6-module-qtquick-shapes
     qml6-module-qtquick-dialogs qml6-module-qt5compat-graphicaleffects qml6-module-qttest
-    fonts-noto-cjk fonts-noto-color-emoji
+    fonts-noto-cjk fonts-noto-color-emoji qt6-translations-l10n
     # headless display, session bus, secret service, demo player and its spoken demo songs
     xvfb xauth libgl1-mesa-dri libegl-mesa0 dbus-daemon dbus-bin gnome-keyring
     mpv mpv-mpris playerctl sox libsox-fmt-base espeak-ng

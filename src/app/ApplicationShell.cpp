@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -35,6 +37,13 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
     : QObject(parent)
 {
     QGuiApplication::setFont(QFont(QStringLiteral("Noto Sans CJK SC")));
+    // The program speaks Chinese whatever the system's language: Qt's own texts (the save
+    // dialog's buttons and questions) follow it. Without the translation files they stay English.
+    auto *qtTexts = new QTranslator(this);
+    if (qtTexts->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qtTexts);
+    else
+        qCWarning(lcApp, "Qt's Chinese texts (qtbase_zh_CN) are not installed; its dialogs speak English");
     if (!dependencies.auth)
         dependencies.auth = AuthService::shared();
     m_appState = std::make_unique<AppState>(std::move(dependencies));
