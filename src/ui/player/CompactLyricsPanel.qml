@@ -47,8 +47,9 @@ Rectangle {
         id: gate
         anchors.fill: parent
         isPlaying: ctl.isPlaying && !root.reduceMotion
-        // Still, the field and the particles are one texture, drawn once.
+        // Still, the field and the particles are one opaque texture, drawn once.
         layer.enabled: !active
+        layer.effect: ShaderEffect { blending: false }
 
         MeshGradientBackground {
             anchors.fill: parent

@@ -71,9 +71,17 @@ Item {
             // lyric line) while the lyrics side redraws the window every second, and redrawing
             // its glass cards, glows and gradients each time costs far more than the texture.
             layer.enabled: true
+            // The texture is opaque (the ink below the panel is drawn into it), so it is
+            // copied to the window without blending.
+            layer.effect: ShaderEffect { blending: false }
             Layout.fillWidth: true
             Layout.fillHeight: true
             sourceComponent: root.studyPanel !== null ? root.studyPanel : (root.nowView !== null ? root.nowView : emptyPanel)
+
+            Rectangle {
+                anchors.fill: parent
+                color: Theme.backgroundInk
+            }
         }
     }
 

@@ -5,6 +5,7 @@ import Cantorella.Player
 // row lights its first `litPieces` pieces. Lit and unlit share one font, so lighting a word
 // never moves the wrap. Never truncated: the height grows with the rows.
 Text {
+    renderType: Text.NativeRendering
     id: root
 
     property var words: []
