@@ -7,8 +7,9 @@ import Cantorella.Player
 // The lyrics side of the main window: over an animated background, what is playing (art tile,
 // title, artist, time labels and progress), the synced lyrics with their badges, or the
 // fetching or failure state, and the offset slider. While nothing plays: the idle invitation.
-// The story button and the account icon come from the modules above as components.
-Rectangle {
+// The story button and the account icon come from the modules above as components. The
+// background (ink included) fills the panel, so the panel itself draws nothing.
+Item {
     id: root
 
     required property PlayerViewModel vm
@@ -32,7 +33,6 @@ Rectangle {
                       - offsetSlider.height - offsetSlider.Layout.bottomMargin)
         : 0
 
-    color: Theme.backgroundInk
     clip: true
 
     CompactLyricsPanelController {

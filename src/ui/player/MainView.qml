@@ -35,10 +35,7 @@ Item {
         vm: root.vm
     }
 
-    Rectangle {
-        anchors.fill: parent
-        color: Theme.backgroundInk
-    }
+    // No backdrop of its own: both columns are opaque (the window's colour is the ink too).
 
     RowLayout {
         id: content
