@@ -330,8 +330,7 @@ void JsonWriter::writeLatin1(QLatin1StringView text)
     qsizetype runStart = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const auto c = static_cast<unsigned char>(data[i]);
-        const bool plain = c < 0x80 ? (kEscape[c] == 0 && !(c == '/' && m_options.escapeSlash)) : false;
-        if (plain)
+        if (c < 0x80 && !needsEscape(c))
             continue;
         m_buffer.append(data + runStart, i - runStart);
         runStart = i + 1;
@@ -341,6 +340,11 @@ void JsonWriter::writeLatin1(QLatin1StringView text)
             writeEscape(c);
     }
     m_buffer.append(data + runStart, size - runStart);
+}
+
+bool JsonWriter::needsEscape(char16_t ascii) const
+{
+    return kEscape[ascii] != 0 || (ascii == u'/' && m_options.escapeSlash);
 }
 
 void JsonWriter::writeEscape(char16_t c)
@@ -365,8 +369,7 @@ void JsonWriter::writeUtf16(QStringView text)
         if (c < 0x80) {
             // Copy a run of plain ASCII at once.
             qsizetype end = i;
-            while (end < size && data[end] < 0x80 && kEscape[data[end]] == 0
-                   && !(data[end] == u'/' && m_options.escapeSlash))
+            while (end < size && data[end] < 0x80 && !needsEscape(data[end]))
                 ++end;
             if (end > i) {
                 char *out = m_buffer.extend(end - i);

@@ -191,6 +191,8 @@ private:
     void writeString(QAnyStringView text);
     void writeUtf16(QStringView text);
     void writeLatin1(QLatin1StringView text);
+    // For an ASCII code unit: written as an escape sequence.
+    bool needsEscape(char16_t ascii) const;
     // An ASCII character that must be escaped.
     void writeEscape(char16_t c);
     JsonWriter &writeInteger(qint64 number);

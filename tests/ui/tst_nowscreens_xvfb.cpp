@@ -104,7 +104,7 @@ private slots:
         SongRecord *record = storeRichSong(w, QStringLiteral("Night Drive"), 5, 10, 10);
         w.store->markMastered(record->cards().at(0));
         w.play(QStringLiteral("Night Drive"), 28.2, 200, 150, 0.5);
-        Shooter s{w};
+        Shooter s{w, {}};
         QVERIFY(s.load(size));
         w.advance(200ms);
         QCOMPARE(s.scene.root->property("controller").value<NowViewController *>()->activeSlotIdText(),
@@ -120,7 +120,7 @@ private slots:
         NowWorld w;
         SongRecord *record = storeRichSong(w, QStringLiteral("Night Drive"), 3, 120, 10);
         w.play(QStringLiteral("Night Drive"), 196.0, 200, 150, 1.0);
-        Shooter s{w};
+        Shooter s{w, {}};
         QVERIFY(s.load(size));
         w.store->markMastered(record->cards().at(2));
         w.advance(400ms);
@@ -139,7 +139,7 @@ private slots:
         SongRecord *other = storeRichSong(w, QStringLiteral("Library Song"), 2, 5, 20);
         w.store->toggleFavorite(other);
         w.play(QStringLiteral("Night Drive"), 15.0);
-        Shooter s{w};
+        Shooter s{w, {}};
         QVERIFY(s.load(size, other));
         s.shoot(QStringLiteral("locked"));
     }
@@ -166,7 +166,7 @@ private slots:
             w.vm.setCardsError(CantorellaError::cardsUnavailable());
         else if (state == QLatin1String("nottarget"))
             w.vm.setNotTargetLanguage(QStringLiteral("ja"));
-        Shooter s{w};
+        Shooter s{w, {}};
         QVERIFY(s.load(size));
         s.shoot(QStringLiteral("state-") + state);
     }
