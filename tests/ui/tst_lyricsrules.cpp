@@ -35,6 +35,7 @@ private slots:
     void panelWidthClass();
     void progressRowSamplesOnTheSecond_data();
     void progressRowSamplesOnTheSecond();
+    void playerReadsLeaveTheProgressRowToItsTimer();
 };
 
 void TestLyricsRules::timeLabel_data()
@@ -237,6 +238,38 @@ void TestLyricsRules::progressRowSamplesOnTheSecond()
     QFETCH(double, seconds);
     const auto delay = CompactLyricsPanelController::delayAfterSample(position, rate);
     QVERIFY2(std::abs(delay.count() / 1e9 - seconds) < 1e-6, qPrintable(QString::number(delay.count() / 1e9)));
+}
+
+// Each read of the player rewrites the track and the anchor; only a jump moves the row at once.
+void TestLyricsRules::playerReadsLeaveTheProgressRowToItsTimer()
+{
+    using namespace std::chrono_literals;
+    PlayerGraph g;
+    NowPlayingTrack track = PlayerGraph::track();
+    g.vm.resetForNewSong(track);
+    g.vm.setAnchor(SampleAnchor{g.clock.now(), 10.0, 1.0});
+    CompactLyricsPanelController panel;
+    panel.setClocks(&g.clocks);
+    panel.setVm(&g.vm);
+    panel.componentComplete();
+    QCOMPARE(panel.position(), 10.0);
+    QSignalSpy moved(&panel, &CompactLyricsPanelController::positionChanged);
+
+    g.clock.advance(300ms);
+    track.elapsed = 10.3;
+    g.vm.setTrack(track);
+    g.vm.setAnchor(SampleAnchor{g.clock.now(), 10.32, 1.0});
+    QCOMPARE(moved.count(), 0);
+
+    g.vm.setAnchor(SampleAnchor{g.clock.now(), 42.0, 1.0}); // a seek
+    QCOMPARE(moved.count(), 1);
+    QCOMPARE(panel.position(), 42.0);
+
+    track.isPlaying = false; // a pause starts the row over
+    g.vm.setTrack(track);
+    g.vm.setAnchor(SampleAnchor{g.clock.now(), 42.0, 0.0});
+    QCOMPARE(panel.position(), 42.0);
+    QVERIFY(!panel.isPlaying());
 }
 
 QTEST_MAIN(TestLyricsRules)

@@ -36,8 +36,13 @@ void CompactLyricsPanelController::setVm(PlayerViewModel *vm)
         };
         connect(vm, &PlayerViewModel::trackChanged, this, [this] {
             emit trackChanged();
-            samplePosition();
-            restartPositionTimer();
+            // Every read of the player rewrites the track (its elapsed time at least). Only another
+            // song, or playing versus paused, starts the row over; the rest is a position change.
+            const QString key = hasTrack() ? m_vm->track()->songKey() : QString();
+            if (key != m_shownSongKey || isPlaying() != m_shownPlaying || !hasTrack())
+                startProgressRowOver();
+            else
+                followPlaybackChange();
             traceBody();
         });
         connect(vm, &PlayerViewModel::errorStateChanged, this, state);
@@ -54,6 +59,13 @@ void CompactLyricsPanelController::setVm(PlayerViewModel *vm)
     emit vmChanged();
     emit trackChanged();
     emit stateChanged();
+    startProgressRowOver();
+}
+
+void CompactLyricsPanelController::startProgressRowOver()
+{
+    m_shownSongKey = hasTrack() ? m_vm->track()->songKey() : QString();
+    m_shownPlaying = isPlaying();
     samplePosition();
     restartPositionTimer();
 }

@@ -113,6 +113,8 @@ private:
                                            CancellationToken token);
     double positionRate() const;
     void followPlaybackChange();
+    // Another song, or playing versus paused: sample now and time the next samples from here.
+    void startProgressRowOver();
     ContinuousClock *continuousClock() const;
     // A new anchor or offset that moves the position by less than this is left to the timer.
     static constexpr double jumpThreshold = 0.25;
@@ -126,6 +128,8 @@ private:
     bool m_completed = false;
     double m_position = 0.0;
     ContinuousInstant m_sampledAt; // when m_position was read
+    QString m_shownSongKey;        // the song and playing state the progress row was last started for
+    bool m_shownPlaying = false;
     double m_breathScale = 1.0;
     double m_breathShadowRadius = 10.0;
     std::optional<CancellationToken> m_positionTask;
