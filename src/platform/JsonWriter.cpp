@@ -52,6 +52,16 @@ void appendUtf8(Out &out, char32_t codePoint)
     out.append(bytes, length);
 }
 
+// Integers in decimal; doubles as the shortest text that reads back as the same double
+// ("3", "0.1", "1e-07", "-0").
+template<class Out, class Number>
+void appendNumber(Out &out, Number number)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, number);
+    out.append(text, result.ptr - text);
+}
+
 bool isAscii(QUtf8StringView text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -208,10 +218,7 @@ JsonWriter &JsonWriter::value(double number)
     if (!std::isfinite(number))
         fail(QStringLiteral("a non-finite number cannot be written as JSON"));
     beforeValue();
-    // The shortest text that reads back as the same double ("3", "0.1", "1e-07", "-0").
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, number);
-    m_buffer.append(text, result.ptr - text);
+    appendNumber(m_buffer, number);
     afterValue();
     return *this;
 }
@@ -219,9 +226,7 @@ JsonWriter &JsonWriter::value(double number)
 JsonWriter &JsonWriter::writeInteger(qint64 number)
 {
     beforeValue();
-    char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, number);
-    m_buffer.append(text, result.ptr - text);
+    appendNumber(m_buffer, number);
     afterValue();
     return *this;
 }
@@ -229,9 +234,7 @@ JsonWriter &JsonWriter::writeInteger(qint64 number)
 JsonWriter &JsonWriter::writeUnsigned(quint64 number)
 {
     beforeValue();
-    char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, number);
-    m_buffer.append(text, result.ptr - text);
+    appendNumber(m_buffer, number);
     afterValue();
     return *this;
 }
