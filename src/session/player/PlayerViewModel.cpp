@@ -15,8 +15,10 @@ PlayerViewModel::PlayerViewModel(DtClock dtClock, PlayerViewModelDependencies de
     , m_userDefaultsPrefix(dependencies.userId.value_or(QStringLiteral("unknown")))
     , m_dtClock(std::move(dtClock))
     , m_settings(dependencies.settings)
-    , m_debounceClock(dependencies.debounceClock)
     , m_wallClock(dependencies.wallClock)
+    , m_songOffsetWrite(dependencies.debounceClock, debounceDelay)
+    , m_globalOffsetWrite(dependencies.debounceClock, debounceDelay)
+    , m_nudgeEnabledWrite(dependencies.debounceClock, debounceDelay)
 {
     if (!m_settings) {
         m_ownedSettings = std::make_unique<QSettings>();
@@ -33,7 +35,9 @@ PlayerViewModel::PlayerViewModel(DtClock dtClock, PlayerViewModelDependencies de
 
 PlayerViewModel::~PlayerViewModel()
 {
-    flushPendingWrites();
+    m_globalOffsetWrite.flush();
+    m_nudgeEnabledWrite.flush();
+    m_songOffsetWrite.flush();
 }
 
 // ---- batching ---------------------------------------------------------------------------------

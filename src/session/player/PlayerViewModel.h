@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "session/CantorellaError.h"
 #include "session/player/CardLightingRule.h"
+#include "session/player/DebouncedWrite.h"
 #include "session/nowplaying/NowPlayingTrack.h"
 
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QVariant>
 
 #include <qcoro/qcorotask.h>
 
@@ -314,17 +316,10 @@ private:
     void clearActiveCardMemo() { m_activeCardIdCache.reset(); }
     // Lyrics result, lines, cards; error state and card error detail cleared.
     void applyContent(const LyricsResult &lyricsResult, const QList<LearnedCardVM> &cards);
-    void flushPendingWrites();
 
-    enum class Preference { globalOffset, nudgeEnabled };
-    static QCoro::Task<void> writeSongOffsetLater(QPointer<PlayerViewModel> model, ContinuousClock *clock,
-                                                  CancellationToken token, QString key, double offset);
-    static QCoro::Task<void> writePreferenceLater(QPointer<PlayerViewModel> model, ContinuousClock *clock,
-                                                  CancellationToken token, Preference preference);
     static QCoro::Task<void> storeSongOffset(std::shared_ptr<CardStoreActor> actor, QString key,
                                              std::optional<double> offset);
-    void persist(Preference preference);
-    void schedulePreferenceWrite(std::optional<CancellationToken> &task, bool &pending, Preference preference);
+    void storeSetting(const QString &key, const QVariant &value);
 
     // Song state.
     std::optional<NowPlayingTrack> m_track;
@@ -352,22 +347,18 @@ private:
     std::optional<SampleAnchor> m_anchor;
     QDateTime m_anchorDate;
     DtClock m_dtClock;
-    // The pending debounced writes; cancelling one drops its write.
-    std::optional<CancellationToken> m_offsetDebounceTask;
-    std::optional<CancellationToken> m_globalOffsetDebounceTask;
-    std::optional<CancellationToken> m_nudgeEnabledDebounceTask;
-    // What the pending writes would store, so that a model destroyed meanwhile still stores it.
-    std::optional<std::pair<QString, double>> m_pendingSongOffset;
-    bool m_globalOffsetWritePending = false;
-    bool m_nudgeEnabledWritePending = false;
 
     std::optional<ActiveCardMemo> m_activeCardIdCache;
     std::shared_ptr<CardStoreActor> m_cardStoreActor;
 
     QSettings *m_settings;
     std::unique_ptr<QSettings> m_ownedSettings;
-    ContinuousClock *m_debounceClock;
     WallClock *m_wallClock;
+    // Each offset and preference is stored after a quiet period; a model destroyed meanwhile still
+    // stores the last value it was given.
+    DebouncedWrite m_songOffsetWrite;
+    DebouncedWrite m_globalOffsetWrite;
+    DebouncedWrite m_nudgeEnabledWrite;
 
     int m_batchDepth = 0;
     quint32 m_changed = 0;

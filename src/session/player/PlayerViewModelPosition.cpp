@@ -76,12 +76,8 @@ void PlayerViewModel::setEffectiveOffset(double value)
     m_perSongOffset.insert(key, *rounded);
     touch(PerSongOffsetField);
 
-    if (m_offsetDebounceTask)
-        m_offsetDebounceTask->cancel();
-    CancellationToken token;
-    m_offsetDebounceTask = token;
-    m_pendingSongOffset = std::make_pair(key, *rounded);
-    writeSongOffsetLater(QPointer<PlayerViewModel>(this), m_debounceClock, token, key, *rounded);
+    const double offset = *rounded;
+    m_songOffsetWrite.schedule([this, key, offset] { storeSongOffset(m_cardStoreActor, key, offset); });
 }
 
 void PlayerViewModel::resetPerSongOffset()
@@ -93,9 +89,7 @@ void PlayerViewModel::resetPerSongOffset()
     m_perSongOffset.remove(key);
     touch(PerSongOffsetField);
 
-    if (m_offsetDebounceTask)
-        m_offsetDebounceTask->cancel(); // the field keeps the cancelled task
-    m_pendingSongOffset.reset();
+    m_songOffsetWrite.cancel();
     if (m_cardStoreActor)
         storeSongOffset(m_cardStoreActor, key, std::nullopt);
 }
@@ -117,89 +111,20 @@ void PlayerViewModel::setGlobalOffset(double offset)
         return;
     Batch batch(this);
     write(m_cachedGlobalOffset, offset, GlobalOffsetField);
-    schedulePreferenceWrite(m_globalOffsetDebounceTask, m_globalOffsetWritePending, Preference::globalOffset);
+    m_globalOffsetWrite.schedule([this] { storeSetting(globalOffsetKey(m_userDefaultsPrefix), m_cachedGlobalOffset); });
 }
 
 void PlayerViewModel::setNudgeEnabled(bool enabled)
 {
     Batch batch(this);
     write(m_cachedNudgeEnabled, enabled, NudgeEnabledField);
-    schedulePreferenceWrite(m_nudgeEnabledDebounceTask, m_nudgeEnabledWritePending, Preference::nudgeEnabled);
+    m_nudgeEnabledWrite.schedule([this] { storeSetting(nudgeEnabledKey(m_userDefaultsPrefix), m_cachedNudgeEnabled); });
 }
 
-// Restarts the quiet period of one preference: an earlier pending write is dropped, this one
-// lands after the pause unless another change comes first.
-void PlayerViewModel::schedulePreferenceWrite(std::optional<CancellationToken> &task, bool &pending,
-                                              Preference preference)
+void PlayerViewModel::storeSetting(const QString &key, const QVariant &value)
 {
-    if (task)
-        task->cancel();
-    CancellationToken token;
-    task = token;
-    pending = true;
-    writePreferenceLater(QPointer<PlayerViewModel>(this), m_debounceClock, token, preference);
-}
-
-void PlayerViewModel::persist(Preference preference)
-{
-    switch (preference) {
-    case Preference::globalOffset:
-        m_globalOffsetWritePending = false;
-        m_settings->setValue(globalOffsetKey(m_userDefaultsPrefix), m_cachedGlobalOffset);
-        break;
-    case Preference::nudgeEnabled:
-        m_nudgeEnabledWritePending = false;
-        m_settings->setValue(nudgeEnabledKey(m_userDefaultsPrefix), m_cachedNudgeEnabled);
-        break;
-    }
+    m_settings->setValue(key, value);
     m_settings->sync();
-}
-
-// A model that goes away during the quiet period still stores the last value it was given.
-void PlayerViewModel::flushPendingWrites()
-{
-    for (auto *task : {&m_offsetDebounceTask, &m_globalOffsetDebounceTask, &m_nudgeEnabledDebounceTask})
-        if (*task)
-            (*task)->cancel();
-    if (m_globalOffsetWritePending)
-        persist(Preference::globalOffset);
-    if (m_nudgeEnabledWritePending)
-        persist(Preference::nudgeEnabled);
-    if (m_pendingSongOffset && m_cardStoreActor)
-        storeSongOffset(m_cardStoreActor, m_pendingSongOffset->first, m_pendingSongOffset->second);
-    m_pendingSongOffset.reset();
-}
-
-QCoro::Task<void> PlayerViewModel::writeSongOffsetLater(QPointer<PlayerViewModel> model, ContinuousClock *clock,
-                                                        CancellationToken token, QString key, double offset)
-{
-    const std::chrono::nanoseconds delay = debounceDelay;
-    try {
-        co_await clock->sleepFor(delay, token);
-    } catch (const CancelledError &) {
-    }
-    // Only the last change of a burst gets here uncancelled.
-    if (token.isCancelled() || !model)
-        co_return;
-    model->m_pendingSongOffset.reset();
-    std::shared_ptr<CardStoreActor> actor = model->m_cardStoreActor;
-    if (!actor)
-        co_return;
-    auto storing = storeSongOffset(actor, key, offset);
-    co_await std::move(storing);
-}
-
-QCoro::Task<void> PlayerViewModel::writePreferenceLater(QPointer<PlayerViewModel> model, ContinuousClock *clock,
-                                                        CancellationToken token, Preference preference)
-{
-    const std::chrono::nanoseconds delay = debounceDelay;
-    try {
-        co_await clock->sleepFor(delay, token);
-    } catch (const CancelledError &) {
-    }
-    if (token.isCancelled() || !model)
-        co_return;
-    model->persist(preference);
 }
 
 QCoro::Task<void> PlayerViewModel::storeSongOffset(std::shared_ptr<CardStoreActor> actor, QString key,
