@@ -4,6 +4,7 @@
 // an outgoing-HTTP client for it, and a store that keeps the cache, claims and counters in
 // memory.
 
+#include "server/llm/ContentRoutes.h"
 #include "server/outbound/OutboundHttp.h"
 #include "server/store/ServerStore.h"
 
@@ -198,4 +199,36 @@ private:
     std::vector<std::string> m_requests;
     std::atomic<int> m_calls{0};
     std::atomic<bool> m_stopping{false};
+};
+
+// POST /api/cards and /api/story of `services` on a loopback port. Requests without a bearer
+// token count as the user "anonymous".
+class ContentHttpServer
+{
+public:
+    template<class Services>
+    explicit ContentHttpServer(Services &services)
+    {
+        server::mountContentRoutes(m_http, services, [](const httplib::Request &request, httplib::Response &) {
+            const std::string bearer = request.get_header_value("Authorization");
+            return std::optional<QString>(bearer.empty() ? QStringLiteral("anonymous") : QString::fromStdString(bearer));
+        });
+        // One request per connection: stopping never waits for a client's idle connection.
+        m_http.set_keep_alive_max_count(1);
+        m_port = m_http.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_http.listen_after_bind(); });
+        while (!m_http.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~ContentHttpServer()
+    {
+        m_http.stop();
+        m_thread.join();
+    }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+
+private:
+    httplib::Server m_http;
+    std::thread m_thread;
+    int m_port = 0;
 };
