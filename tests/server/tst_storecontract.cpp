@@ -11,9 +11,13 @@
 
 #include <pqxx/transaction>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <latch>
+#include <map>
+#include <mutex>
 #include <thread>
 
 using namespace server;
@@ -319,6 +323,126 @@ private slots:
         const auto stored = m_store->backup(ann.id, "en");
         QVERIFY(stored && stored->document == previous);
         QCOMPARE(stored->storedAt, 70);
+    }
+
+    // Many threads at once on the same row: exactly one wins, on every engine.
+    void exactlyOneWinner_data()
+    {
+        QTest::addColumn<QString>("race");
+        QTest::newRow("one address registered at once") << QStringLiteral("register");
+        QTest::newRow("one refresh token rotated at once") << QStringLiteral("rotate");
+        QTest::newRow("one key claimed at once") << QStringLiteral("claim");
+        QTest::newRow("one confirmation link taken at once") << QStringLiteral("take");
+    }
+
+    void exactlyOneWinner()
+    {
+        QFETCH(QString, race);
+        constexpr int kThreads = 8;
+        for (int round = 0; round < 5; ++round) {
+            const auto user = newUser(QStringLiteral("user%1@example.org").arg(round));
+            const auto token = hashOf(QString::number(round));
+            const auto signIn = m_store->createSignIn(user.id, token, 10);
+            m_store->putOneTimeToken(token, user.id, 100);
+            const auto email = QStringLiteral("new%1@example.org").arg(round);
+            std::array<std::atomic<int>, 4> outcomes{};
+            const std::map<QString, std::function<bool(int)>> races{
+                {"register", [&](int i) { return bool(m_store->createUser(email, QByteArray::number(i), false, 1)); }},
+                {"rotate",
+                 [&](int i) {
+                     const auto outcome = m_store->rotateRefreshToken(token, hashOf(QStringLiteral("%1-%2").arg(round).arg(i)), 20).outcome;
+                     ++outcomes[std::size_t(outcome)];
+                     return outcome == Outcome::Rotated;
+                 }},
+                {"claim", [&](int i) { return m_store->tryClaim(email, QString::number(i), 1, 100); }},
+                {"take", [&](int) { return bool(m_store->takeOneTimeToken(token, 50)); }},
+            };
+            QCOMPARE(raceCount(kThreads, races.at(race)), 1);
+            if (race == "register")
+                QVERIFY(m_store->userByEmail(email));
+            if (race == "rotate") {
+                // The first after the winner finds the token used up and revokes the sign-in;
+                // the rest find it revoked.
+                QCOMPARE(outcomes[std::size_t(Outcome::Reused)], 1);
+                QCOMPARE(outcomes[std::size_t(Outcome::Revoked)], kThreads - 2);
+                QVERIFY(m_store->signIn(signIn.id)->revoked);
+            }
+        }
+    }
+
+    void countHitFromManyThreads()
+    {
+        constexpr int kThreads = 8;
+        constexpr int kHits = 25;
+        std::mutex mutex;
+        QList<qint64> answers;
+        raceCount(kThreads, [&](int) {
+            for (int hit = 0; hit < kHits; ++hit) {
+                const auto count = m_store->countHit("signup:127.0.0.1", 600, 60);
+                std::lock_guard lock(mutex);
+                answers.append(count);
+            }
+            return true;
+        });
+        // Every count from 1 to the total answered exactly once: no hit lost, none counted twice.
+        std::sort(answers.begin(), answers.end());
+        QList<qint64> expected;
+        for (int i = 1; i <= kThreads * kHits; ++i)
+            expected.append(i);
+        QCOMPARE(answers, expected);
+    }
+
+    // Readers during uploads see one whole document or the other, never a mix.
+    void backupReadsDuringUploads()
+    {
+        const auto ann = newUser("ann@example.org");
+        const std::array<std::string, 2> documents{pattern(9 * 1024 * 1024, 5), pattern(5 * 1024 * 1024, 6)};
+        m_store->putBackup(ann.id, "en", documents[0], 0);
+        std::atomic<bool> stop = false;
+        std::atomic<int> reads = 0;
+        std::atomic<int> torn = 0;
+        std::thread reader([&] {
+            while (!stop) {
+                try {
+                    const auto stored = m_store->backup(ann.id, "en");
+                    if (!stored || stored->document != documents[std::size_t(stored->storedAt % 2)])
+                        ++torn;
+                } catch (const StoreError &) {
+                    ++torn;
+                }
+                ++reads;
+            }
+        });
+        raceCount(2, [&](int writer) {
+            for (int round = 0; round < 6; ++round)
+                m_store->putBackup(ann.id, "en", documents[std::size_t(writer)], writer + 2 * round);
+            return true;
+        });
+        stop = true;
+        reader.join();
+        QVERIFY(reads > 0);
+        QCOMPARE(torn.load(), 0);
+    }
+
+    // Several processes starting on one new database at once: each creates or finds the schema.
+    void openedManyTimesAtOnce()
+    {
+        const auto location = m_engine.newLocation();
+        std::vector<std::unique_ptr<ServerStore>> stores(6);
+        QCOMPARE(raceCount(int(stores.size()), [&](int i) {
+                     try {
+                         stores[std::size_t(i)] = m_engine.open(location);
+                         return true;
+                     } catch (const StoreError &error) {
+                         qWarning("%s", error.what());
+                         return false;
+                     }
+                 }),
+                 int(stores.size()));
+        const auto user = stores[0]->createUser("ann@example.org", "hash", true, 1);
+        QVERIFY(user);
+        stores.clear();
+        QCOMPARE(m_engine.open(location)->userByEmail("ann@example.org")->id, user->id); // kept on reopening
     }
 };
 

@@ -276,10 +276,12 @@ public:
             stored.storedAt = header[0][2].as<long long>();
             stored.document.reserve(std::size_t(size));
             for (int seq = 0; seq < chunks; ++seq) {
-                const auto chunk = tx.exec_params1(
+                const auto chunk = tx.exec_params(
                     "SELECT data FROM backup_chunks WHERE user_id = $1 AND namespace = $2 AND seq = $3", str(userId),
                     str(ns), seq);
-                const pqxx::binarystring data(chunk[0]);
+                if (chunk.empty())
+                    break;
+                const pqxx::binarystring data(chunk[0][0]);
                 stored.document.append(data.get(), data.size());
             }
             if (stored.document.size() != std::size_t(size))
