@@ -82,11 +82,21 @@ std::string passwordIn(const QString &url)
     return {};
 }
 
+// libpq waits for an unreachable host as long as TCP does (minutes) unless told otherwise.
+std::string withConnectTimeout(const QString &url)
+{
+    if (url.contains(QLatin1String("connect_timeout")))
+        return str(url);
+    if (!url.contains(QLatin1String("://")))
+        return str(url) + " connect_timeout=10";
+    return str(url) + (url.contains(QLatin1Char('?')) ? "&" : "?") + "connect_timeout=10";
+}
+
 class PostgresStore final : public ServerStore
 {
 public:
     explicit PostgresStore(const QString &url)
-        : m_pool(str(url), passwordIn(url), redactedDatabaseUrl(url), kMaxConnections)
+        : m_pool(withConnectTimeout(url), passwordIn(url), redactedDatabaseUrl(url), kMaxConnections)
     {
         m_pool.run([](pqxx::connection &connection) { pg::migrate(connection); });
     }
