@@ -1,16 +1,12 @@
 // The prompt files and the checks the model's answers go through, on their own.
 
 #include "server/llm/CardsValidator.h"
-#include "server/llm/LlmSettings.h"
 #include "server/llm/Prompts.h"
 #include "server/llm/StoryValidator.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -201,41 +197,6 @@ private slots:
     {
         QCOMPARE(server::Prompts::render("a {{x}} b {{y}} {{x}} {{", {{"x", "{{y}}"}, {"y", "2"}}),
                  std::string("a {{y}} b 2 {{y}} {{"));
-    }
-
-    void apiKey_data()
-    {
-        QTest::addColumn<QString>("environment");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("environment wins") << "sk-env" << 0600 << "sk-env";
-        QTest::newRow("file of mode 0600") << "" << 0600 << "sk-file";
-        QTest::newRow("file of mode 0400") << "" << 0400 << "sk-file";
-        QTest::newRow("file others can read") << "" << 0644 << "refused";
-        QTest::newRow("file the group can read") << "" << 0640 << "refused";
-    }
-
-    void apiKey()
-    {
-        QFETCH(QString, environment);
-        QFETCH(int, mode);
-        QFETCH(QString, key);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("llm.key");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("sk-file\n");
-        file.close();
-        QCOMPARE(::chmod(path.toLocal8Bit().constData(), mode_t(mode)), 0);
-        server::LlmSettings settings;
-        QVERIFY(settings.set("llm-key-file", path.toStdString()));
-        const auto env = [&](const char *) { return environment.toStdString(); };
-        try {
-            QCOMPARE(QString::fromStdString(settings.readApiKey(env)), key);
-        } catch (const std::runtime_error &error) {
-            QCOMPARE(QStringLiteral("refused"), key);
-            QVERIFY(QString(error.what()).contains("chmod 600"));
-        }
     }
 };
 

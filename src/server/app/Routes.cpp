@@ -6,6 +6,7 @@
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
 #include "server/http/ServerContext.h"
+#include "server/llm/GenerationRoutes.h"
 
 namespace server {
 
@@ -21,6 +22,7 @@ void registerAllRoutes(http::Router &router, ServerContext &context)
     registerAuthRoutes(router, context);
     registerBackupRoutes(router, context);
     registerContentRoutes(router, context);
+    registerGenerationRoutes(router, context);
 }
 
 } // namespace server

@@ -70,15 +70,6 @@ void registerContentRoutes(http::Router &router, ServerContext &context)
     router.post("/api/track", songBodyLimit, contentRoute(context, "track", false, [](Response &response) {
                     http::sendError(response, 404, {{"error", QStringLiteral("no lyrics for this song")}});
                 }));
-    // Cards are written by a language model; without one a song the cache lacks fails as a
-    // failed generation does.
-    router.post("/api/cards", songBodyLimit, contentRoute(context, "cards", true, [](Response &response) {
-                    http::sendError(response, 502, {{"error", QStringLiteral("no cards for this song")},
-                                                    {"category", QStringLiteral("upstream_error")}});
-                }));
-    router.post("/api/story", songBodyLimit, contentRoute(context, "story", false, [](Response &response) {
-                    http::sendError(response, 404, {{"error", QStringLiteral("no story for this song")}});
-                }));
 }
 
 } // namespace server

@@ -1,23 +1,15 @@
 #include "server/llm/ContentServices.h"
 
-#include "core/NowPlayingTrack.h"
 #include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
+#include "server/content/ContentRoutes.h"
 #include "server/llm/CardsValidator.h"
 #include "server/llm/StoryValidator.h"
 
 namespace server {
 
 namespace {
-
-QString songKeyOf(const QString &title, const QString &artist)
-{
-    NowPlayingTrack track;
-    track.title = title;
-    track.artist = artist;
-    return track.songKey();
-}
 
 std::string complaintLines(const QStringList &complaints)
 {

@@ -23,6 +23,7 @@ public:
     // `model` may be null: then only cached songs answer, every other one 503.
     ContentServices(ServerStore &store, LanguageModel *model, Prompts prompts, GenerationSettings settings,
                     Generator::NowSeconds now = {});
+    virtual ~ContentServices() = default;
 
     Reply cards(const std::string &requestBody, const QString &userId);
     Reply story(const std::string &requestBody, const QString &userId);

@@ -59,7 +59,8 @@ struct GenerationTask
 //   user: beyond either, 502 "rate_limit";
 // - an answer that cannot be used is asked for again once with the complaints; a second
 //   unusable answer is 502 "upstream_error". The repair shares the one budget.
-// A failure is kept for a few seconds so that the requests waiting on it get the same answer.
+// A failed generation's answer is kept for 15 seconds: the requests that waited on it, and those
+// that come right after, get it without another model call.
 class Generator
 {
 public:
