@@ -1,6 +1,7 @@
 // The prompt files and the checks the model's answers go through, on their own.
 
 #include "server/llm/CardsValidator.h"
+#include "server/llm/ContentServices.h"
 #include "server/llm/Prompts.h"
 #include "server/llm/StoryValidator.h"
 
@@ -168,9 +169,8 @@ private slots:
         const QString lyrics = QString::fromStdString(readFile(songs.filePath("amazing-grace/lyrics.lrc")));
         const server::Prompts prompts = server::Prompts::load(server::Prompts::defaultFolder());
         const server::CardsValidator validator(lyrics);
-        const QString prompt = QString::fromStdString(server::Prompts::render(
-            prompts.cards(), {{"title", "Amazing Grace"}, {"artist", "Traditional"}, {"targetLanguage", "en"},
-                              {"lyrics", lyrics.toStdString()}, {"lineTimes", validator.lineTimesText()}}));
+        const QString prompt = QString::fromStdString(server::ContentServices::cardsPrompt(
+            prompts, "Amazing Grace", "Traditional", lyrics, "en", validator.lineTimesText()));
         QVERIFY(!prompt.contains("{{"));
         const QStringList rules = {
             "Amazing Grace", "Traditional", lyrics, "strict JSON", "\"cards\"", "1 to 30", "verbatim",

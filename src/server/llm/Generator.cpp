@@ -142,8 +142,9 @@ Reply Generator::generate(const GenerationTask &task, Clock::time_point deadline
     const auto elapsedMs = [&] {
         return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
     };
+    const ChatRequest first = task.request();
     std::string answer;
-    if (auto failure = callModel(task.request, deadline, answer))
+    if (auto failure = callModel(first, deadline, answer))
         return *failure;
     QStringList complaints;
     if (auto body = task.accept(answer, complaints)) {
@@ -151,7 +152,7 @@ Reply Generator::generate(const GenerationTask &task, Clock::time_point deadline
         return {200, std::move(*body)};
     }
     logLine(QStringLiteral("%1 answer unusable (%2 problems), asking again").arg(task.kind).arg(complaints.size()));
-    ChatRequest repair = task.request;
+    ChatRequest repair = first;
     repair.messages.push_back({"assistant", answer});
     repair.messages.push_back({"user", task.repairPrompt(complaints)});
     if (auto failure = callModel(repair, deadline, answer))

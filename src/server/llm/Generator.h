@@ -43,7 +43,8 @@ struct GenerationTask
     QString cacheKey; // song key, prompt version and model
     QString seedKey;  // where curated content for the song is cached (the song key)
     std::chrono::milliseconds budget{0};
-    ChatRequest request;
+    // The first request to the model; built only when the answer is not cached.
+    std::function<ChatRequest()> request;
     // Turns an answer into the 200 body, or says why it cannot be used.
     std::function<std::optional<std::string>(const std::string &answer, QStringList &complaints)> accept;
     // The follow-up message asking again, given the complaints.
