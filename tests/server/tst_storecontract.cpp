@@ -1,6 +1,7 @@
 // The storage contract: every engine behind ServerStore answers alike, also under concurrency.
 // Each test runs once per engine (the global data rows).
 
+#include "KilledChild.h"
 #include "PgFixture.h"
 
 #include "server/store/ServerStore.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <latch>
 #include <map>
@@ -122,7 +124,7 @@ private slots:
     void accounts()
     {
         QVERIFY(m_store->ping());
-        const QByteArray hash("$argon2id$v=19$m=65536,t=2,p=1$\x00\xff", 33);
+        const QByteArray hash("$argon2id$v=19$m=65536,t=2,p=1$c29tZXNhbHQ$RdescudvJCsgt3ub+b+dWRWJTmaaJObG");
         const auto created = m_store->createUser("ann@example.org", hash, false, 1234);
         QVERIFY(created);
         QVERIFY(!created->id.isEmpty());
@@ -325,6 +327,36 @@ private slots:
         QCOMPARE(stored->storedAt, 70);
     }
 
+    // A process killed in the middle of an upload leaves the backup it was replacing whole.
+    void uploadKilledMidway()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        const auto ann = newUser("ann@example.org");
+        m_store->putBackup(ann.id, "en", uploadedDocument(0), 0);
+        for (int round = 0; round < 3; ++round) {
+            const auto outcome = KilledChild::runUntilKilled({kUploaderFlag, engine, m_location, ann.id}, 100, 900);
+            QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+            const auto stored = m_store->backup(ann.id, "en");
+            QVERIFY(stored && stored->document == uploadedDocument(stored->storedAt));
+        }
+    }
+
+public:
+    static constexpr const char *kUploaderFlag = "--upload-until-killed";
+
+    static std::string uploadedDocument(qint64 round) { return pattern(12 * 1024 * 1024 + round % 2, unsigned(round % 2)); }
+
+    // The child of uploadKilledMidway: uploads one document after another until it is killed.
+    static int uploadUntilKilled(const QString &engine, const QString &location, const QString &userId)
+    {
+        const auto store = engineNamed(engine).open(location);
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        for (qint64 round = 1;; ++round)
+            store->putBackup(userId, "en", uploadedDocument(round), round);
+    }
+
+private slots:
     // Many threads at once on the same row: exactly one wins, on every engine.
     void exactlyOneWinner_data()
     {
@@ -446,5 +478,13 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(StoreContractTest)
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const auto arguments = app.arguments();
+    if (arguments.size() == 5 && arguments[1] == QLatin1String(StoreContractTest::kUploaderFlag))
+        return StoreContractTest::uploadUntilKilled(arguments[2], arguments[3], arguments[4]);
+    StoreContractTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_storecontract.moc"
