@@ -6,8 +6,12 @@
 
 #include "server/store/ServerStore.h"
 #include "server/store/postgres/PostgresStore.h"
+#include "server/store/sqlite/SqliteServerStore.h"
+
+#include "platform/SqliteDatabase.h"
 
 #include <QCryptographicHash>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <pqxx/transaction>
@@ -49,6 +53,18 @@ Engine engineNamed(const QString &name)
                     tx.exec("CREATE TRIGGER fail_chunk BEFORE INSERT ON backup_chunks"
                             " FOR EACH ROW EXECUTE FUNCTION fail_chunk()");
                     tx.commit();
+                }};
+    }
+    if (name == QLatin1String("sqlite")) {
+        return {[] {
+                    static QTemporaryDir folder;
+                    static int files = 0;
+                    return folder.filePath(QStringLiteral("store-%1.sqlite").arg(++files));
+                },
+                [](const QString &path) -> std::unique_ptr<ServerStore> { return std::make_unique<SqliteServerStore>(path); },
+                [](const QString &path) {
+                    SqliteDatabase::open(path).exec(QStringLiteral(
+                        "CREATE TRIGGER fail_backup BEFORE UPDATE ON backups BEGIN SELECT RAISE(ABORT, 'disk gone'); END"));
                 }};
     }
     qFatal("unknown engine");
@@ -108,6 +124,7 @@ private slots:
     void initTestCase_data()
     {
         QTest::addColumn<QString>("engine");
+        QTest::newRow("sqlite") << QStringLiteral("sqlite");
         QTest::newRow("postgresql") << QStringLiteral("postgresql");
     }
 
@@ -321,7 +338,7 @@ private slots:
         const auto previous = pattern(5 * 1024 * 1024, 3);
         m_store->putBackup(ann.id, "en", previous, 70);
         m_engine.breakBackupWrites(m_location);
-        QVERIFY_THROWS_EXCEPTION(StoreError, m_store->putBackup(ann.id, "en", pattern(20 * 1024 * 1024, 4), 80));
+        QVERIFY_THROWS_EXCEPTION(server::StoreError, m_store->putBackup(ann.id, "en", pattern(20 * 1024 * 1024, 4), 80));
         const auto stored = m_store->backup(ann.id, "en");
         QVERIFY(stored && stored->document == previous);
         QCOMPARE(stored->storedAt, 70);
@@ -439,7 +456,7 @@ private slots:
                     const auto stored = m_store->backup(ann.id, "en");
                     if (!stored || stored->document != documents[std::size_t(stored->storedAt % 2)])
                         ++torn;
-                } catch (const StoreError &) {
+                } catch (const server::StoreError &) {
                     ++torn;
                 }
                 ++reads;
@@ -465,7 +482,7 @@ private slots:
                      try {
                          stores[std::size_t(i)] = m_engine.open(location);
                          return true;
-                     } catch (const StoreError &error) {
+                     } catch (const server::StoreError &error) {
                          qWarning("%s", error.what());
                          return false;
                      }
