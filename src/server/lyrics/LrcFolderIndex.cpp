@@ -162,7 +162,7 @@ LrcFolderIndex::ScanReport LrcFolderIndex::rescan()
     Entries entries;
     QSet<QString> readNow;
     const QDir root(m_folder);
-    QDirIterator it(m_folder, {QStringLiteral("*.lrc")}, QDir::Files | QDir::Readable,
+    QDirIterator it(m_folder, {QStringLiteral("*.lrc")}, QDir::Files | QDir::Readable | QDir::Hidden,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();

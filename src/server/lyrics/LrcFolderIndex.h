@@ -20,7 +20,7 @@ namespace server {
 // Which song a file holds: its [ti:] and [ar:] tags when it has both, otherwise its name read
 // as "Artist - Title.lrc" (split at the first " - "). A file with neither, one that is not
 // UTF-8, larger than 1 MiB, or without a single timed line is skipped with one log line naming
-// it. Files are found in every sub-folder; links to folders are not followed.
+// it. Files are found in every sub-folder, hidden ones too; links to folders are not followed.
 //
 // Two files for one song: a file matched by its tags wins over one matched by its name; between
 // two of the same kind the one whose path (relative to the folder) sorts first wins. The other
