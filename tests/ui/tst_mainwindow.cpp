@@ -75,7 +75,7 @@ void click(QQuickWindow *window, QQuickItem *target)
 
 QByteArray demoFile(const QString &name)
 {
-    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../tools/devserver/content/amazing-grace/") + name);
+    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../demo/songs/amazing-grace/") + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
