@@ -109,6 +109,7 @@ private slots:
             write(dir.filePath(path), bytes);
 
         LrcFolderIndex index(dir.path(), logger());
+        index.rescan();
         const QString key = artist.trimmed().toLower() + '|' + title.trimmed().toLower();
         const auto match = index.find(key);
         QCOMPARE(match ? QDir(dir.path()).relativeFilePath(match->path) : QString(), served);

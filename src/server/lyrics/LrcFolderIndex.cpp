@@ -123,7 +123,6 @@ std::optional<LrcFolderIndex::Identity> LrcFolderIndex::readIdentity(const QStri
 LrcFolderIndex::LrcFolderIndex(QString folder, Log log)
     : m_folder(QDir(folder).absolutePath()), m_log(std::move(log)), m_index(std::make_shared<Index>())
 {
-    rescan();
 }
 
 LrcFolderIndex::~LrcFolderIndex()

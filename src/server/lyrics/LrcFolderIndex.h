@@ -26,7 +26,7 @@ namespace server {
 // two of the same kind the one whose path (relative to the folder) sorts first wins. The other
 // is logged as ignored. So the winner never depends on the order the file system lists them in.
 //
-// The index is built at construction and rebuilt by rescan(); watch() rebuilds it on a thread
+// The index is empty until the first rescan(), which builds it; watch() rebuilds it on a thread
 // of its own every `interval`. A rebuild re-reads only files whose size or modification time
 // changed, and swaps the new index in whole: lookups never see a half-built one.
 class LrcFolderIndex
@@ -47,7 +47,7 @@ public:
 
     using Log = std::function<void(const QString &)>;
 
-    // Scans the folder once before returning; `log` gets one line per skipped or ignored file.
+    // `log` gets one line per skipped or ignored file, in the scan that reads it.
     LrcFolderIndex(QString folder, Log log);
     ~LrcFolderIndex();
     LrcFolderIndex(const LrcFolderIndex &) = delete;
