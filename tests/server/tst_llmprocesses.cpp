@@ -33,8 +33,9 @@ private slots:
         const QStringList arguments{"--llm-url", QString::fromStdString(fake.baseUrl()), "--llm-model", "m"};
         ServerClients first(arguments);
         ServerClients second(arguments);
-        QCOMPARE(first.start(), QString());
-        QCOMPARE(second.start(), QString());
+        QCOMPARE(first.server.start(), QString());
+        QCOMPARE(second.server.start(), QString());
+        first.newDevice(QString::fromUtf8(qgetenv("CANTORELLA_ANON_KEY")));
         first.signUpNew();
         const std::string bearer = first.bearer().toStdString();
 

@@ -10,6 +10,7 @@
 #include "server/http/ServerContext.h"
 #include "server/llm/ContentServices.h"
 #include "server/llm/GenerationRoutes.h"
+#include "server/lyrics/TrackRoutes.h"
 #include "server/seed/DemoSeed.h"
 #include "server/store/StoreFactory.h"
 
@@ -84,6 +85,8 @@ int runServer(const QStringList &arguments)
         const std::unique_ptr<ContentServices> generation = makeContentServices(config, secrets, *store);
         context.generation = generation.get();
 
+        LyricsLookup lyrics(config, *store, context.now);
+        context.tracks = &lyrics.service();
         HttpService service(config);
         registerAllRoutes(service.router(), context);
         const int port = service.bind(config.listenHost.toStdString(), config.listenPort);

@@ -96,6 +96,11 @@ const std::vector<Key> &keys()
         NUMBER_KEY("llm-daily-quota", llmDailyQuota, 1, 1000000, "new cards or stories per user and day"),
         NUMBER_KEY("llm-cards-budget-ms", llmCardsBudgetMs, 100, 600000, "time for a cards answer, a repair included"),
         NUMBER_KEY("llm-story-budget-ms", llmStoryBudgetMs, 100, 600000, "time for a story answer, a repair included"),
+        TEXT_KEY("lyrics-dir", lyricsFolder, "folder of .lrc files (any depth), tagged [ti:]/[ar:] or named \"Artist - Title.lrc\""),
+        TEXT_KEY("lrclib-url", lrclibUrl, "origin of the open online lyrics database"),
+        SWITCH_KEY("no-online", noOnline, "never look lyrics up online (the cache and the lyrics folder only)"),
+        NUMBER_KEY("lyrics-miss-seconds", lyricsMissSeconds, 0, 365 * 86400,
+                   "seconds the online database's \"not found\" for a song is believed"),
     };
     return table;
 }

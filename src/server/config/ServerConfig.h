@@ -53,6 +53,10 @@ struct ServerConfig
     int llmDailyQuota = 50;     // new cards or stories per user and UTC day
     int llmCardsBudgetMs = 70000; // a cards answer, a repair included (the client waits 75 s)
     int llmStoryBudgetMs = 28000; // a story answer, a repair included (the client waits 30 s)
+    QString lyricsFolder;       // the operator's .lrc files; empty: none
+    QString lrclibUrl = QStringLiteral("https://lrclib.net"); // the open online lyrics database
+    bool noOnline = false;      // never ask the online database
+    int lyricsMissSeconds = 24 * 3600; // how long the online database's "not found" is believed
 
     // Reads the command line (without the program name), the environment and the file named by
     // --config or CANTORELLA_SERVER_CONFIG. Throws ConfigError.

@@ -41,6 +41,11 @@ SongRequest readRequest(const std::string &body, bool withLyrics)
     if (request.title.isEmpty() || request.artist.isEmpty()
         || (withLyrics && Text::trimmed(request.lyrics).isEmpty()))
         throw JsonError(QStringLiteral("title, artist and lyrics must not be blank"));
+    // They go into the prompt; no song has a longer name.
+    constexpr qsizetype maximumNameCharacters = 256;
+    if (Text::characterCount(request.title) > maximumNameCharacters
+        || Text::characterCount(request.artist) > maximumNameCharacters)
+        throw JsonError(QStringLiteral("title or artist longer than 256 characters"));
     return request;
 }
 

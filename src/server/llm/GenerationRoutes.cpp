@@ -35,14 +35,16 @@ private:
 
 } // namespace
 
-void registerGenerationRoutes(http::Router &router, ServerContext &context)
+void registerGenerationRoutes(http::Router &router, ServerContext &context, ContentServices &services)
 {
-    const auto route = [&context](Reply (ContentServices::*serve)(const std::string &, const QString &)) {
-        return [&context, serve](const httplib::Request &request, httplib::Response &response) {
+    const auto route = [&context, &services](Reply (ContentServices::*serve)(const std::string &, const QString &)) {
+        return [&context, &services, serve](const httplib::Request &request, httplib::Response &response) {
             const std::optional<QString> user = context.authenticate(request);
             if (!user)
                 return http::sendUnauthorized(response);
-            const Reply reply = (context.generation->*serve)(request.body, *user);
+            if (!http::isValidUtf8(request.body.data(), request.body.size()))
+                return http::sendError(response, 400, {{"error", QStringLiteral("the body is not UTF-8")}});
+            const Reply reply = (services.*serve)(request.body, *user);
             http::sendJson(response, reply.status, QByteArray::fromStdString(reply.body));
         };
     };

@@ -10,10 +10,10 @@ struct Secrets;
 struct ServerConfig;
 struct ServerContext;
 
-// POST /api/cards and POST /api/story for signed-in users, answered by context.generation:
-// cached answers (the seeded demo songs among them) at once, new songs written by the language
-// model, 503 for new songs when no model is configured.
-void registerGenerationRoutes(http::Router &router, ServerContext &context);
+// POST /api/cards and POST /api/story for signed-in users, answered by `services`: cached
+// answers (the seeded demo songs among them) at once, new songs written by the language model,
+// 503 for new songs when no model is configured. A body that is not UTF-8 is refused (400).
+void registerGenerationRoutes(http::Router &router, ServerContext &context, ContentServices &services);
 
 // The cards and story services the configuration asks for: a chat-completions model over
 // libcurl when llm-url is set (its prompts read now, so a missing file stops the start), else
