@@ -12,7 +12,7 @@ T.Button {
 
     property int tone: CT.NeonCyan
     property bool primary: false
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
     property string iconName: ""
     property real iconSize: font.pixelSize > 0 ? font.pixelSize : 12
 

@@ -12,7 +12,7 @@ Item {
     required property CardStore cardStore
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal cardSelected(LearnedCard card)
 
