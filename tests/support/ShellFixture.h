@@ -7,6 +7,9 @@
 #include "diagnostics/RenderLoopProbe.h"
 #include "session/nowplaying/NowPlayingSource.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -89,3 +92,26 @@ struct ShellFixture : AuthFixture
         return {};
     }
 };
+
+// A file of the demo song the stand-in server ships ("lyrics.lrc", "cards.json", "story.txt").
+inline QByteArray demoSongFile(const QString &name)
+{
+    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../tools/devserver/content/amazing-grace/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The backend's answers for the demo song, from the stand-in server's own content.
+inline void answerWithDemoSong(HttpFake &server)
+{
+    const QString key = QStringLiteral("traditional|amazing grace");
+    server.setReply(QStringLiteral("/api/track"),
+                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("lyrics"), QString::fromUtf8(demoSongFile(QStringLiteral("lyrics.lrc")))},
+                                                           {QStringLiteral("source"), QStringLiteral("manualImport")},
+                                                           {QStringLiteral("songKey"), key},
+                                                           {QStringLiteral("language"), QStringLiteral("en")}}));
+    server.setReply(QStringLiteral("/api/cards"),
+                    HttpFake::Reply::json(200, QJsonDocument::fromJson(demoSongFile(QStringLiteral("cards.json"))).object()));
+    server.setReply(QStringLiteral("/api/story"),
+                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("article"), QString::fromUtf8(demoSongFile(QStringLiteral("story.txt")))},
+                                                           {QStringLiteral("songKey"), key}}));
+}

@@ -20,6 +20,10 @@ Item {
     height: implicitHeight
     opacity: lineOpacity
     objectName: "lyricLine." + index
+    // Read as a list row with the line's text; the playing line says so.
+    Accessible.role: Accessible.ListItem
+    Accessible.name: words.join(" ")
+    Accessible.description: lineState === 0 ? "正在播放" : ""
 
     WrappingWordsView {
         id: wordsView

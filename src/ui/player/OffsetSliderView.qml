@@ -72,6 +72,7 @@ ColumnLayout {
         stepSize: 0.05
         snapMode: Slider.SnapAlways
         value: ctl.value
+        Accessible.name: "歌词偏移"
         onMoved: {
             ctl.setValue(value)
             value = Qt.binding(() => ctl.value)
