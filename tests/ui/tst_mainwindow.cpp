@@ -190,9 +190,11 @@ private slots:
         QTRY_COMPARE(shownView(shell), QStringLiteral("signInView"));
         QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         QTRY_VERIFY(settings->isVisible());
+        // The settings window stands over the main one: the main window counts as active while
+        // the settings window has the focus, so wait for the focus itself.
         QQuickWindow *focused = inSettings ? settings : window;
         focused->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(focused));
+        QTRY_COMPARE(QGuiApplication::focusWindow(), focused);
 
         QSignalSpy quit(shell.engine(), &QQmlEngine::quit);
         QTest::keyClick(focused, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
@@ -206,24 +208,10 @@ private slots:
     void everyPlayerScreenLoadsWithASong()
     {
         ShellFixture fx;
-        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
-        answerWithDemoSong(fx.server);
-        AuthService &auth = fx.startAuth();
+        AuthService &auth = fx.signedInWithDemoSong();
         ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = shell.mainWindow();
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
         QVERIFY(window);
-        window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTRY_COMPARE(shownView(shell), QStringLiteral("playerView"));
-        QTRY_COMPARE(fx.sources->started, 1);
-
-        NowPlayingTrack track;
-        track.title = QStringLiteral("Amazing Grace");
-        track.artist = QStringLiteral("Traditional");
-        track.duration = 82;
-        track.elapsed = 15;
-        track.isPlaying = true;
-        fx.sources->latest.send(track);
         PlayerViewModel *vm = shell.appState()->viewModel();
         QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value(), 10000);
 
