@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -138,6 +139,19 @@ struct ShellFixture : AuthFixture
         return {};
     }
 };
+
+// The first visible item of that name, through the visual tree (a Repeater's rows have no
+// QObject parent there).
+inline QQuickItem *visibleItem(QQuickItem *root, const QString &name)
+{
+    if (root->objectName() == name && root->isVisible())
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = visibleItem(child, name))
+            return found;
+    }
+    return nullptr;
+}
 
 // The shell's main window shown, and the demo song sent to its player once the player started
 // following; nullptr when either did not happen.

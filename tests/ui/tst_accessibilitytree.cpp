@@ -22,6 +22,8 @@ struct Node
     QString description;
     QString value;
     bool invisible;
+    bool named;
+    QString objectName;
 };
 
 // Roles a user acts on: each needs a name of its own.
@@ -38,13 +40,23 @@ bool isInteractive(QAccessible::Role role)
     }
 }
 
+// Whether an element a user acts on can be told apart: it has a name. Qt never names a password
+// field (it hides the name with the text), so there the description carries its label.
+bool named(QAccessibleInterface *iface)
+{
+    if (!iface->text(QAccessible::Name).isEmpty())
+        return true;
+    return iface->state().passwordEdit && !iface->text(QAccessible::Description).isEmpty();
+}
+
 void collect(QAccessibleInterface *iface, QList<Node> &nodes, int depth = 0)
 {
     if (!iface || !iface->isValid() || depth > 200)
         return;
     nodes.append({iface->role(), iface->text(QAccessible::Name).simplified(),
                   iface->text(QAccessible::Description).simplified(), iface->text(QAccessible::Value).simplified(),
-                  bool(iface->state().invisible)});
+                  bool(iface->state().invisible), named(iface),
+                  iface->object() ? iface->object()->objectName() : QString()});
     for (int i = 0; i < iface->childCount(); ++i)
         collect(iface->child(i), nodes, depth + 1);
 }
@@ -66,9 +78,38 @@ QString shownText(const QQuickItem *item)
     return (rich ? QTextDocumentFragment::fromHtml(text).toPlainText() : text).simplified();
 }
 
-// Texts a person sees: Text items with something to read that are visible, not transparent and
-// not clipped away (a list's rows outside its viewport are not on screen).
-void visibleTexts(QQuickItem *item, QRectF clip, QStringList &texts)
+// Roles read as one piece: a screen reader speaks their name, not the texts drawn inside them
+// (a button's label, a badge's short text).
+bool speaksForItsContent(QQuickItem *item)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
+    if (!iface || iface->text(QAccessible::Name).isEmpty())
+        return false;
+    switch (iface->role()) {
+    case QAccessible::Button: case QAccessible::CheckBox: case QAccessible::RadioButton:
+    case QAccessible::PageTab: case QAccessible::Slider: case QAccessible::StaticText:
+    case QAccessible::Heading: case QAccessible::ListItem: case QAccessible::Link:
+    case QAccessible::AlertMessage: case QAccessible::EditableText:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Items a user acts on, whether or not they announced themselves to the tree (a Control joins
+// it only once a screen reader is running).
+bool isControlItem(const QQuickItem *item)
+{
+    if (item->inherits("QQuickTextEdit"))
+        return !item->property("readOnly").toBool();
+    return item->inherits("QQuickAbstractButton") || item->inherits("QQuickSlider")
+           || item->inherits("QQuickTextInput") || item->inherits("QQuickComboBox") || item->inherits("QQuickSpinBox");
+}
+
+// Walks what a person sees: items that are visible, not transparent and not clipped away (a
+// list's rows outside its viewport are not on screen). Collects the texts to read, except inside
+// an element whose name is what is read, and the controls without a name.
+void scan(QQuickItem *item, QRectF clip, QStringList &texts, QStringList &unnamed)
 {
     if (!item->isVisible() || item->opacity() < 0.01)
         return;
@@ -77,19 +118,24 @@ void visibleTexts(QQuickItem *item, QRectF clip, QStringList &texts)
         clip = clip.intersected(onScreen);
     if (clip.isEmpty())
         return;
-    if (item->inherits("QQuickText") && onScreen.intersects(clip)) {
+    if (isControlItem(item) && !named(QAccessible::queryAccessibleInterface(item)))
+        unnamed << item->objectName() + u' ' + QString::fromLatin1(item->metaObject()->className());
+    if (speaksForItsContent(item))
+        return;
+    const bool isText = item->inherits("QQuickText") || (item->inherits("QQuickTextEdit") && !isControlItem(item));
+    if (isText && onScreen.intersects(clip)) {
         const QString text = shownText(item);
         if (!text.isEmpty())
             texts.append(text);
     }
     for (QQuickItem *child : item->childItems())
-        visibleTexts(child, clip, texts);
+        scan(child, clip, texts, unnamed);
 }
 
 bool readable(const QList<Node> &nodes, const QString &text)
 {
     return std::any_of(nodes.cbegin(), nodes.cend(), [&](const Node &n) {
-        return !n.invisible && n.name.contains(text) || n.description.contains(text) || n.value.contains(text);
+        return !n.invisible && (n.name.contains(text) || n.description.contains(text) || n.value.contains(text));
     });
 }
 
@@ -100,13 +146,14 @@ QStringList faults(QQuickWindow *window)
     const QList<Node> nodes = accessibilityTree(window);
     QStringList found;
     for (const Node &n : nodes) {
-        if (isInteractive(n.role) && n.name.isEmpty())
-            found << QStringLiteral("unnamed control, role %1%2")
-                         .arg(int(n.role))
-                         .arg(n.value.isEmpty() ? QString() : QStringLiteral(", value \"%1\"").arg(n.value));
+        if (isInteractive(n.role) && !n.named)
+            found << QStringLiteral("unnamed control \"%1\", role %2").arg(n.objectName).arg(int(n.role));
     }
     QStringList texts;
-    visibleTexts(window->contentItem(), QRectF(QPointF(0, 0), window->size()), texts);
+    QStringList unnamed;
+    scan(window->contentItem(), QRectF(QPointF(0, 0), window->size()), texts, unnamed);
+    for (const QString &control : std::as_const(unnamed))
+        found << QStringLiteral("unnamed control \"%1\"").arg(control);
     for (const QString &text : std::as_const(texts)) {
         if (!readable(nodes, text))
             found << QStringLiteral("text not in the tree: \"%1\"").arg(text);
@@ -155,24 +202,10 @@ private slots:
     void playerAndLibrary()
     {
         ShellFixture fx;
-        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
-        answerWithDemoSong(fx.server);
-        fx.startAuth();
+        fx.signedInWithDemoSong();
         ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = shell.mainWindow();
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
         QVERIFY(window);
-        window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTRY_COMPARE(shownView(shell), QStringLiteral("playerView"));
-        QTRY_COMPARE(fx.sources->started, 1);
-
-        NowPlayingTrack track;
-        track.title = QStringLiteral("Amazing Grace");
-        track.artist = QStringLiteral("Traditional");
-        track.duration = 82;
-        track.elapsed = 15;
-        track.isPlaying = true;
-        fx.sources->latest.send(track);
         PlayerViewModel *vm = shell.appState()->viewModel();
         QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && !vm->lyricLines().isEmpty(), 10000);
         QQuickItem *panel = window->findChild<QQuickItem *>(QStringLiteral("studyPanel"));
@@ -193,6 +226,13 @@ private slots:
         });
         QCOMPARE(playing, 1);
 
+        // A card mastered and kept, so that the library's tabs show it.
+        for (const char *button : {"glassCard.mastered", "glassCard.heart"}) {
+            QQuickItem *item = visibleItem(window->contentItem(), QString::fromLatin1(button));
+            QVERIFY2(item, button);
+            QTest::mouseClick(window, Qt::LeftButton, {}, item->mapToScene(item->boundingRect().center()).toPoint());
+        }
+
         const QStringList names{QStringLiteral("history"), QStringLiteral("favorites"), QStringLiteral("mastered")};
         for (int tab = 1; tab <= 3; ++tab) {
             tabs->setProperty("selectedTab", tab);
@@ -202,6 +242,10 @@ private slots:
             found = faults(window);
             QVERIFY2(found.isEmpty(), qPrintable(names.at(tab - 1) + u'\n' + found.join(u'\n')));
         }
+        QQuickItem *summary = visibleItem(window->contentItem(), QStringLiteral("mastered.summary"));
+        QVERIFY(summary);
+        QVERIFY2(summary->property("text").toString().startsWith(QStringLiteral("已掌握 1 ")),
+                 qPrintable(summary->property("text").toString()));
     }
 };
 

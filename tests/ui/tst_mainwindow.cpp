@@ -50,17 +50,6 @@ int countItems(QQuickItem *root, const QString &prefix)
     return count;
 }
 
-QQuickItem *visibleItem(QQuickItem *root, const QString &name)
-{
-    if (root->objectName() == name && root->isVisible())
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = visibleItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
 QObject *popup(QQuickWindow *window, const QString &objectName)
 {
     return window ? window->findChild<QObject *>(objectName) : nullptr;

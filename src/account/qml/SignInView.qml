@@ -94,6 +94,8 @@ Item {
             Text {
                 id: heading
                 objectName: "signIn.heading"
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
                 Layout.fillWidth: true // also lets the header column take the content's width
                 horizontalAlignment: Text.AlignHCenter
                 text: vm.heading

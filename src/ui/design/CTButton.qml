@@ -27,6 +27,7 @@ T.Button {
     implicitWidth: implicitContentWidth + leftPadding + rightPadding
     implicitHeight: implicitContentHeight + topPadding + bottomPadding
 
+    Accessible.name: text
     clip: true
     containmentMask: CapsuleMask { width: control.width; height: control.height }
     opacity: CT.opacityFor(look, down)

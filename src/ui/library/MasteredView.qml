@@ -28,6 +28,8 @@ Item {
 
         Text {
             objectName: "mastered.summary"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16

@@ -143,6 +143,8 @@ Item {
                 spacing: 8
                 Text {
                     objectName: "compactPanel.elapsed"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: ctl.positionText
                     font: Theme.timecode
                     color: Theme.textSecondary
@@ -150,6 +152,8 @@ Item {
                 Item { Layout.fillWidth: true }
                 Text {
                     objectName: "compactPanel.duration"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: ctl.durationText
                     font: Theme.timecode
                     color: Theme.textSecondary

@@ -171,6 +171,8 @@ Item {
                         id: tagText
                         anchors.centerIn: parent
                         text: card.tag
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         textFormat: Text.PlainText
                         font: Theme.smallLabel
                         color: Theme.textPrimary
@@ -213,6 +215,8 @@ Item {
 
             Text {
                 objectName: "glassCard.headline"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 Layout.fillWidth: true
                 Layout.bottomMargin: 6
                 text: "\"" + card.en + "\""
@@ -244,6 +248,8 @@ Item {
             Text {
                 id: exampleText
                 Layout.fillWidth: true
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 Layout.bottomMargin: 12
                 leftPadding: 8
                 text: "e.g. " + card.example

@@ -24,6 +24,7 @@ Item {
     Accessible.role: Accessible.ListItem
     Accessible.name: words.join(" ")
     Accessible.description: lineState === 0 ? "正在播放" : ""
+    Accessible.ignored: words.join("").trim() === ""
 
     WrappingWordsView {
         id: wordsView

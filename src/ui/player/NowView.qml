@@ -102,6 +102,8 @@ FocusScope {
             spacing: 8
             Text {
                 objectName: "now.masteredCount"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 text: ctl.masteredText
                 textFormat: Text.PlainText
                 font: Theme.smallLabel

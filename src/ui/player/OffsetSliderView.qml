@@ -52,6 +52,8 @@ ColumnLayout {
         }
         Text {
             objectName: "offsetSlider.value"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             text: ctl.valueText
             font.family: Theme.monoFamily
             font.pixelSize: 11
