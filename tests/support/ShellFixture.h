@@ -55,7 +55,7 @@ private:
 // A file of the demo song the stand-in server ships ("lyrics.lrc", "cards.json", "story.txt").
 inline QByteArray demoSongFile(const QString &name)
 {
-    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../tools/devserver/content/amazing-grace/") + name);
+    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../demo/songs/amazing-grace/") + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
