@@ -6,6 +6,7 @@
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
 #include "server/http/ServerContext.h"
+#include "server/lyrics/TrackRoutes.h"
 
 namespace server {
 
@@ -21,6 +22,8 @@ void registerAllRoutes(http::Router &router, ServerContext &context)
     registerAuthRoutes(router, context);
     registerBackupRoutes(router, context);
     registerContentRoutes(router, context);
+    if (context.tracks)
+        registerTrackRoutes(router, context, *context.tracks);
 }
 
 } // namespace server

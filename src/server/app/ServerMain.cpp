@@ -8,6 +8,7 @@
 #include "server/http/HttpService.h"
 #include "server/http/Log.h"
 #include "server/http/ServerContext.h"
+#include "server/lyrics/TrackRoutes.h"
 #include "server/seed/DemoSeed.h"
 #include "server/store/StoreFactory.h"
 
@@ -80,6 +81,8 @@ int runServer(const QStringList &arguments)
         ServerContext context{*store, config, secrets, tokens, *mailer,
                               [] { return QDateTime::currentSecsSinceEpoch(); }, QString()};
 
+        LyricsLookup lyrics(config, *store, context.now);
+        context.tracks = &lyrics.service();
         HttpService service(config);
         registerAllRoutes(service.router(), context);
         const int port = service.bind(config.listenHost.toStdString(), config.listenPort);

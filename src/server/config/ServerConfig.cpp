@@ -88,6 +88,11 @@ const std::vector<Key> &keys()
         NUMBER_KEY("signups-per-minute", signUpsPerMinute, 1, 1000000, "sign-ups per client address"),
         NUMBER_KEY("resends-per-hour", resendsPerHour, 1, 1000000, "confirmation e-mails per address"),
         SWITCH_KEY("trust-proxy", trustProxy, "client address from X-Forwarded-For (only behind your own proxy)"),
+        TEXT_KEY("lyrics-dir", lyricsFolder, "folder of .lrc files (any depth), tagged [ti:]/[ar:] or named \"Artist - Title.lrc\""),
+        TEXT_KEY("lrclib-url", lrclibUrl, "origin of the open online lyrics database"),
+        SWITCH_KEY("no-online", noOnline, "never look lyrics up online (the cache and the lyrics folder only)"),
+        NUMBER_KEY("lyrics-miss-seconds", lyricsMissSeconds, 0, 365 * 86400,
+                   "seconds the online database's \"not found\" for a song is believed"),
     };
     return table;
 }

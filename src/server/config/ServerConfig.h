@@ -44,6 +44,10 @@ struct ServerConfig
     int signUpsPerMinute = 10;  // sign-ups per client address
     int resendsPerHour = 5;     // confirmation e-mails per address
     bool trustProxy = false;    // take the client address from X-Forwarded-For (behind a proxy only)
+    QString lyricsFolder;       // the operator's .lrc files; empty: none
+    QString lrclibUrl = QStringLiteral("https://lrclib.net"); // the open online lyrics database
+    bool noOnline = false;      // never ask the online database
+    int lyricsMissSeconds = 24 * 3600; // how long the online database's "not found" is believed
 
     // Reads the command line (without the program name), the environment and the file named by
     // --config or CANTORELLA_SERVER_CONFIG. Throws ConfigError.

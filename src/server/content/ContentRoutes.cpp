@@ -67,9 +67,6 @@ QString songKeyOf(const QString &title, const QString &artist)
 
 void registerContentRoutes(http::Router &router, ServerContext &context)
 {
-    router.post("/api/track", songBodyLimit, contentRoute(context, "track", false, [](Response &response) {
-                    http::sendError(response, 404, {{"error", QStringLiteral("no lyrics for this song")}});
-                }));
     // Cards are written by a language model; without one a song the cache lacks fails as a
     // failed generation does.
     router.post("/api/cards", songBodyLimit, contentRoute(context, "cards", true, [](Response &response) {

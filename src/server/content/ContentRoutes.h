@@ -6,7 +6,7 @@ namespace server {
 namespace http { class Router; }
 struct ServerContext;
 
-// POST /api/track, /api/cards and /api/story answered from the content cache (the seeded demo
+// POST /api/cards and /api/story answered from the content cache (the seeded demo
 // songs): the stored answer body of the song, or the status each client reads as "none".
 void registerContentRoutes(http::Router &router, ServerContext &context);
 
