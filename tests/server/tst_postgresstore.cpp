@@ -27,6 +27,10 @@ private slots:
                                             << "postgresql://db/app?sslmode=require&password=***&x=1";
         QTest::newRow("key/value string") << "host=db user=ann password=s3cret dbname=app"
                                           << "host=db user=ann password=*** dbname=app";
+        QTest::newRow("unencoded @ and / in the password") << "postgresql://ann:p@s/s@db/app"
+                                                           << "postgresql://ann:***@db/app";
+        QTest::newRow("quoted key/value password") << "host=db password='two words' dbname=app"
+                                                   << "host=db password=*** dbname=app";
         QTest::newRow("no password") << "postgresql://ann@db:5432/app" << "postgresql://ann@db:5432/app";
     }
 

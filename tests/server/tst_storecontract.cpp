@@ -1,12 +1,17 @@
 // The storage contract: every engine behind ServerStore answers alike, also under concurrency.
 // Each test runs once per engine (the global data rows).
 
+#include "KilledChild.h"
 #include "PgFixture.h"
 
 #include "server/store/ServerStore.h"
 #include "server/store/postgres/PostgresStore.h"
+#include "server/store/sqlite/SqliteServerStore.h"
+
+#include "platform/SqliteDatabase.h"
 
 #include <QCryptographicHash>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <pqxx/transaction>
@@ -14,6 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <latch>
 #include <map>
@@ -47,6 +53,18 @@ Engine engineNamed(const QString &name)
                     tx.exec("CREATE TRIGGER fail_chunk BEFORE INSERT ON backup_chunks"
                             " FOR EACH ROW EXECUTE FUNCTION fail_chunk()");
                     tx.commit();
+                }};
+    }
+    if (name == QLatin1String("sqlite")) {
+        return {[] {
+                    static QTemporaryDir folder;
+                    static int files = 0;
+                    return folder.filePath(QStringLiteral("store-%1.sqlite").arg(++files));
+                },
+                [](const QString &path) -> std::unique_ptr<ServerStore> { return std::make_unique<SqliteServerStore>(path); },
+                [](const QString &path) {
+                    SqliteDatabase::open(path).exec(QStringLiteral(
+                        "CREATE TRIGGER fail_backup BEFORE UPDATE ON backups BEGIN SELECT RAISE(ABORT, 'disk gone'); END"));
                 }};
     }
     qFatal("unknown engine");
@@ -106,6 +124,7 @@ private slots:
     void initTestCase_data()
     {
         QTest::addColumn<QString>("engine");
+        QTest::newRow("sqlite") << QStringLiteral("sqlite");
         QTest::newRow("postgresql") << QStringLiteral("postgresql");
     }
 
@@ -122,7 +141,7 @@ private slots:
     void accounts()
     {
         QVERIFY(m_store->ping());
-        const QByteArray hash("$argon2id$v=19$m=65536,t=2,p=1$\x00\xff", 33);
+        const QByteArray hash("$argon2id$v=19$m=65536,t=2,p=1$c29tZXNhbHQ$RdescudvJCsgt3ub+b+dWRWJTmaaJObG");
         const auto created = m_store->createUser("ann@example.org", hash, false, 1234);
         QVERIFY(created);
         QVERIFY(!created->id.isEmpty());
@@ -319,12 +338,42 @@ private slots:
         const auto previous = pattern(5 * 1024 * 1024, 3);
         m_store->putBackup(ann.id, "en", previous, 70);
         m_engine.breakBackupWrites(m_location);
-        QVERIFY_THROWS_EXCEPTION(StoreError, m_store->putBackup(ann.id, "en", pattern(20 * 1024 * 1024, 4), 80));
+        QVERIFY_THROWS_EXCEPTION(server::StoreError, m_store->putBackup(ann.id, "en", pattern(20 * 1024 * 1024, 4), 80));
         const auto stored = m_store->backup(ann.id, "en");
         QVERIFY(stored && stored->document == previous);
         QCOMPARE(stored->storedAt, 70);
     }
 
+    // A process killed in the middle of an upload leaves the backup it was replacing whole.
+    void uploadKilledMidway()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        const auto ann = newUser("ann@example.org");
+        m_store->putBackup(ann.id, "en", uploadedDocument(0), 0);
+        for (int round = 0; round < 3; ++round) {
+            const auto outcome = KilledChild::runUntilKilled({kUploaderFlag, engine, m_location, ann.id}, 100, 900);
+            QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+            const auto stored = m_store->backup(ann.id, "en");
+            QVERIFY(stored && stored->document == uploadedDocument(stored->storedAt));
+        }
+    }
+
+public:
+    static constexpr const char *kUploaderFlag = "--upload-until-killed";
+
+    static std::string uploadedDocument(qint64 round) { return pattern(12 * 1024 * 1024 + round % 2, unsigned(round % 2)); }
+
+    // The child of uploadKilledMidway: uploads one document after another until it is killed.
+    static int uploadUntilKilled(const QString &engine, const QString &location, const QString &userId)
+    {
+        const auto store = engineNamed(engine).open(location);
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        for (qint64 round = 1;; ++round)
+            store->putBackup(userId, "en", uploadedDocument(round), round);
+    }
+
+private slots:
     // Many threads at once on the same row: exactly one wins, on every engine.
     void exactlyOneWinner_data()
     {
@@ -407,7 +456,7 @@ private slots:
                     const auto stored = m_store->backup(ann.id, "en");
                     if (!stored || stored->document != documents[std::size_t(stored->storedAt % 2)])
                         ++torn;
-                } catch (const StoreError &) {
+                } catch (const server::StoreError &) {
                     ++torn;
                 }
                 ++reads;
@@ -433,7 +482,7 @@ private slots:
                      try {
                          stores[std::size_t(i)] = m_engine.open(location);
                          return true;
-                     } catch (const StoreError &error) {
+                     } catch (const server::StoreError &error) {
                          qWarning("%s", error.what());
                          return false;
                      }
@@ -446,5 +495,13 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(StoreContractTest)
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const auto arguments = app.arguments();
+    if (arguments.size() == 5 && arguments[1] == QLatin1String(StoreContractTest::kUploaderFlag))
+        return StoreContractTest::uploadUntilKilled(arguments[2], arguments[3], arguments[4]);
+    StoreContractTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_storecontract.moc"

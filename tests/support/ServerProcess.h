@@ -58,12 +58,14 @@ public:
             return QStringLiteral("cannot start %1").arg(m_options.executable);
         static const QRegularExpression listening(QStringLiteral(R"(listening on (http://127\.0\.0\.1:\d+))"));
         const QDeadlineTimer deadline(15000);
+        const qsizetype from = m_log.size(); // this run's lines (the log keeps every run's)
         while (!deadline.hasExpired()) {
             m_process->waitForReadyRead(100);
             readOutput();
-            const QRegularExpressionMatch match = listening.match(QString::fromUtf8(m_log));
+            const QByteArray lines = m_log.mid(from);
+            const QRegularExpressionMatch match = listening.match(QString::fromUtf8(lines));
             // Ready once the seed is in, so that the first request finds the demo songs.
-            if (match.hasMatch() && m_log.contains("seed: ")) {
+            if (match.hasMatch() && lines.contains("seed: ")) {
                 m_baseUrl = QUrl(match.captured(1));
                 return QString();
             }

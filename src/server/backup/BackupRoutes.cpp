@@ -43,19 +43,27 @@ void upload(ServerContext &context, const Request &request, Response &response, 
     }
 
     const std::size_t limit = context.config.maxBackupBytes;
+    const std::optional<std::size_t> declared = http::contentLength(request);
+    if (declared && *declared > limit + http::drainBytes) {
+        response.set_header("Connection", "close");
+        return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
+    }
     std::string document;
-    if (request.has_header("Content-Length"))
-        document.reserve(std::min<std::size_t>(std::strtoull(request.get_header_value("Content-Length").c_str(), nullptr, 10), limit));
-    bool tooLarge = false;
+    if (declared && *declared <= limit)
+        document.reserve(*declared);
+    // A body over the limit is never kept. A client reads the answer only once it has sent its
+    // body, so a body up to drainBytes past the limit is read and dropped to let it see the 413.
+    std::size_t received = 0;
     const bool complete = reader([&](const char *data, std::size_t length) {
-        if (document.size() + length > limit) {
-            tooLarge = true;
-            return false;
+        received += length;
+        if (received > limit) {
+            std::string().swap(document);
+            return received <= limit + http::drainBytes;
         }
         document.append(data, length);
         return true;
     });
-    if (tooLarge) {
+    if (received > limit) {
         response.set_header("Connection", "close");
         return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
     }

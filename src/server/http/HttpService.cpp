@@ -55,20 +55,20 @@ HttpService::HttpService(const ServerConfig &config)
                             {{"error", QString::fromLatin1(knownPath ? "method not allowed" : "not found")}});
             return httplib::Server::HandlerResponse::Handled;
         }
-        const bool hasLength = request.has_header("Content-Length");
+        // Streamed routes judge their bodies themselves (see BackupRoutes).
+        if (limit->streamed)
+            return httplib::Server::HandlerResponse::Unhandled;
         const bool chunked = request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
-        if (hasLength) {
-            const std::string text = request.get_header_value("Content-Length");
-            const unsigned long long length = std::strtoull(text.c_str(), nullptr, 10);
-            if (length > limit->maxBodyBytes) {
-                // The body stays unread; the connection cannot be reused after it.
-                response.set_header("Connection", "close");
-                http::sendError(response, 413, {{"error", QStringLiteral("request body too large")}});
-                return httplib::Server::HandlerResponse::Handled;
-            }
-        } else if (chunked && !limit->streamed) {
+        const std::optional<std::size_t> length = http::contentLength(request);
+        if (length && *length > limit->maxBodyBytes) {
+            // The body stays unread; the connection cannot be reused after it.
             response.set_header("Connection", "close");
-            http::sendError(response, 411, {{"error", QStringLiteral("a Content-Length is required")}});
+            http::sendError(response, 413, {{"error", QStringLiteral("request body too large")}});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if ((!length && chunked) || (request.has_header("Content-Length") && !length)) {
+            response.set_header("Connection", "close");
+            http::sendError(response, 411, {{"error", QStringLiteral("a valid Content-Length is required")}});
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
@@ -111,8 +111,8 @@ HttpService::HttpService(const ServerConfig &config)
 
 int HttpService::bind(const std::string &host, int port)
 {
-    // The largest route limit bounds a chunked upload as well.
-    m_server.set_payload_max_length(std::max<std::size_t>(m_router.largestLimit(), 1));
+    // Routes check their own limits; this bounds what the library would read for any of them.
+    m_server.set_payload_max_length(m_router.largestLimit() + http::drainBytes);
     if (port == 0)
         return m_server.bind_to_any_port(host);
     return m_server.bind_to_port(host, port) ? port : -1;

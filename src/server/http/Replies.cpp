@@ -97,6 +97,16 @@ std::vector<std::string> queryNames(const httplib::Request &request)
     return names;
 }
 
+std::optional<std::size_t> contentLength(const httplib::Request &request)
+{
+    if (!request.has_header("Content-Length"))
+        return std::nullopt;
+    const std::string text = request.get_header_value("Content-Length");
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::size_t(std::stoull(text));
+}
+
 bool isValidUtf8(const char *data, std::size_t size)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);

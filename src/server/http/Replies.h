@@ -33,6 +33,12 @@ std::optional<std::string> queryValue(const httplib::Request &request, const std
 // The names of the target's query parameters, in order, for the access log.
 std::vector<std::string> queryNames(const httplib::Request &request);
 
+// The request's Content-Length, when it has a valid one.
+std::optional<std::size_t> contentLength(const httplib::Request &request);
+// How far past its limit a streamed upload is still read (and dropped) so that the client,
+// which reads the answer only after sending, sees the 413 instead of a reset connection.
+inline constexpr std::size_t drainBytes = 64u * 1024 * 1024;
+
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUtf8(const char *data, std::size_t size);
 

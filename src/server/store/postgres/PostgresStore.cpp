@@ -69,15 +69,31 @@ UserRecord userFrom(const pqxx::row &row)
 
 constexpr const char *kUserColumns = "id, email, password_hash, confirmed, created_at";
 
-// The password of a libpq URI (user:password@host or ?password=) or key/value string, decoded.
+// Where a password sits: in a URI's user part (up to the last '@', so that an unencoded '@' or
+// '/' in it stays covered; group 2) or as a password= parameter of a URI or key/value string,
+// quoted or not (group 2).
+const QRegularExpression &userInfoPassword()
+{
+    static const QRegularExpression pattern(QStringLiteral("^([a-z]+://[^:@/?]*:)(.*)@"));
+    return pattern;
+}
+
+const QRegularExpression &parameterPassword()
+{
+    static const QRegularExpression pattern(QStringLiteral(R"(((?:^|[?&\s])password\s*=\s*)('(?:[^'\\]|\\.)*'|[^&\s]*))"));
+    return pattern;
+}
+
+// The password of a connection string, decoded as libpq would see it.
 std::string passwordIn(const QString &url)
 {
-    static const QRegularExpression userInfo(QStringLiteral("^[a-z]+://[^:@/?]*:([^@/?]*)@"));
-    static const QRegularExpression parameter(QStringLiteral("(?:^|[?&\\s])password\\s*=\\s*([^&\\s]*)"));
-    for (const auto *pattern : {&userInfo, &parameter}) {
+    for (const auto *pattern : {&userInfoPassword(), &parameterPassword()}) {
         const auto match = pattern->match(url);
-        if (match.hasMatch() && !match.captured(1).isEmpty())
-            return QUrl::fromPercentEncoding(match.captured(1).toUtf8()).toStdString();
+        QString password = match.captured(2);
+        if (password.size() >= 2 && password.startsWith(QLatin1Char('\'')) && password.endsWith(QLatin1Char('\'')))
+            password = password.mid(1, password.size() - 2).replace(QStringLiteral("\\'"), QStringLiteral("'"));
+        if (!password.isEmpty())
+            return QUrl::fromPercentEncoding(password.toUtf8()).toStdString();
     }
     return {};
 }
@@ -378,11 +394,9 @@ std::unique_ptr<ServerStore> openPostgresStore(const QString &url)
 
 QString redactedDatabaseUrl(const QString &url)
 {
-    static const QRegularExpression userInfo(QStringLiteral("^([a-z]+://[^:@/?]*:)[^@/?]*@"));
-    static const QRegularExpression parameter(QStringLiteral("((?:^|[?&\\s])password\\s*=\\s*)[^&\\s]*"));
     QString redacted = url;
-    redacted.replace(userInfo, QStringLiteral("\\1***@"));
-    redacted.replace(parameter, QStringLiteral("\\1***"));
+    redacted.replace(userInfoPassword(), QStringLiteral("\\1***@"));
+    redacted.replace(parameterPassword(), QStringLiteral("\\1***"));
     return redacted;
 }
 
