@@ -2,6 +2,7 @@
 
 #include "server/llm/ChatCompletionsModel.h"
 #include "server/llm/ContentServices.h"
+#include "server/outbound/CurlHttp.h"
 
 #include "platform/StrictJson.h"
 
@@ -63,8 +64,9 @@ class TestLlmCards : public QObject
     Q_OBJECT
 
     std::unique_ptr<FakeChatServer> fake;
-    std::unique_ptr<MemoryStore> store;
-    LoopbackHttp http;
+    std::unique_ptr<TemporaryStore> temporary;
+    server::ServerStore *store = nullptr;
+    server::CurlHttp http;
     std::unique_ptr<server::ChatCompletionsModel> model;
 
     std::unique_ptr<server::ContentServices> services(server::GenerationSettings settings = {})
@@ -80,7 +82,8 @@ private slots:
     void init()
     {
         fake = std::make_unique<FakeChatServer>();
-        store = std::make_unique<MemoryStore>();
+        temporary = std::make_unique<TemporaryStore>();
+        store = temporary->store.get();
         model = std::make_unique<server::ChatCompletionsModel>(
             http, server::ChatCompletionsModel::Settings{fake->baseUrl(), "test-model", "sk-test", true, 1024 * 1024});
     }

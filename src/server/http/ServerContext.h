@@ -15,6 +15,7 @@
 namespace server {
 
 class AccessTokens;
+class ContentServices;
 class Mailer;
 class TrackService;
 
@@ -29,6 +30,7 @@ struct ServerContext
     Mailer &mailer;
     std::function<qint64()> now; // seconds since 1970, UTC
     QString publicOrigin;        // scheme://host:port of links the server hands out
+    ContentServices *generation = nullptr; // cards and stories (cached, or written by the model)
     TrackService *tracks = nullptr; // POST /api/track; none: the route is not offered
 
     // The user named by "Authorization: Bearer <access token>" when the token is ours, not

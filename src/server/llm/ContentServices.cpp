@@ -1,23 +1,15 @@
 #include "server/llm/ContentServices.h"
 
-#include "core/NowPlayingTrack.h"
 #include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
+#include "server/content/ContentRoutes.h"
 #include "server/llm/CardsValidator.h"
 #include "server/llm/StoryValidator.h"
 
 namespace server {
 
 namespace {
-
-QString songKeyOf(const QString &title, const QString &artist)
-{
-    NowPlayingTrack track;
-    track.title = title;
-    track.artist = artist;
-    return track.songKey();
-}
 
 std::string complaintLines(const QStringList &complaints)
 {
@@ -49,6 +41,11 @@ SongRequest readRequest(const std::string &body, bool withLyrics)
     if (request.title.isEmpty() || request.artist.isEmpty()
         || (withLyrics && Text::trimmed(request.lyrics).isEmpty()))
         throw JsonError(QStringLiteral("title, artist and lyrics must not be blank"));
+    // They go into the prompt; no song has a longer name.
+    constexpr qsizetype maximumNameCharacters = 256;
+    if (Text::characterCount(request.title) > maximumNameCharacters
+        || Text::characterCount(request.artist) > maximumNameCharacters)
+        throw JsonError(QStringLiteral("title or artist longer than 256 characters"));
     return request;
 }
 
@@ -67,14 +64,15 @@ QString ContentServices::cacheKey(const QString &songKey, const char *promptVers
            + QString::fromStdString(m_modelName);
 }
 
-std::string ContentServices::cardsPrompt(const QString &title, const QString &artist, const QString &lyrics,
-                                         const QString &targetLanguage) const
+std::string ContentServices::cardsPrompt(const Prompts &prompts, const QString &title, const QString &artist,
+                                         const QString &lyrics, const QString &targetLanguage,
+                                         const std::string &lineTimes)
 {
-    return Prompts::render(m_prompts.cards(), {{"title", title.toStdString()},
-                                               {"artist", artist.toStdString()},
-                                               {"targetLanguage", targetLanguage.toStdString()},
-                                               {"lyrics", lyrics.toStdString()},
-                                               {"lineTimes", CardsValidator(lyrics).lineTimesText()}});
+    return Prompts::render(prompts.cards(), {{"title", title.toStdString()},
+                                             {"artist", artist.toStdString()},
+                                             {"targetLanguage", targetLanguage.toStdString()},
+                                             {"lyrics", lyrics.toStdString()},
+                                             {"lineTimes", lineTimes}});
 }
 
 Reply ContentServices::cards(const std::string &requestBody, const QString &userId)
@@ -89,19 +87,34 @@ Reply ContentServices::cards(const std::string &requestBody, const QString &user
         return plainFailure(413, "lyrics longer than 64 KiB");
 
     const QString songKey = songKeyOf(request.title, request.artist);
-    const auto validator = std::make_shared<CardsValidator>(request.lyrics);
+    // The lyrics are parsed only when the model is asked: a cached answer needs none of this.
+    struct Job
+    {
+        SongRequest request;
+        std::optional<CardsValidator> validator;
+        const CardsValidator &lyrics()
+        {
+            if (!validator)
+                validator.emplace(request.lyrics);
+            return *validator;
+        }
+    };
+    const auto job = std::make_shared<Job>(Job{request, std::nullopt});
     GenerationTask task;
     task.kind = QStringLiteral("cards");
     task.seedKey = songKey;
     task.cacheKey = cacheKey(songKey, Prompts::cardsVersion);
     task.budget = m_generator.settings().cardsBudget;
-    if (m_generator.hasModel()) {
-        task.request.jsonObject = true;
-        task.request.messages = {
-            {"user", cardsPrompt(request.title, request.artist, request.lyrics, request.targetLanguage)}};
-    }
-    task.accept = [validator, songKey](const std::string &answer, QStringList &complaints) {
-        CardsValidator::Outcome outcome = validator->validate(answer);
+    task.request = [this, job] {
+        ChatRequest chat;
+        chat.jsonObject = true;
+        const SongRequest &song = job->request;
+        chat.messages = {{"user", cardsPrompt(m_prompts, song.title, song.artist, song.lyrics, song.targetLanguage,
+                                              job->lyrics().lineTimesText())}};
+        return chat;
+    };
+    task.accept = [job, songKey](const std::string &answer, QStringList &complaints) {
+        CardsValidator::Outcome outcome = job->lyrics().validate(answer);
         complaints = outcome.complaints;
         if (outcome.cards.isEmpty())
             return std::optional<std::string>();
@@ -112,9 +125,9 @@ Reply ContentServices::cards(const std::string &requestBody, const QString &user
                                               json.endArray().member("songKey", songKey).endObject();
                                           }).toStdString());
     };
-    task.repairPrompt = [this, validator](const QStringList &complaints) {
-        return Prompts::render(m_prompts.cardsRepair(),
-                               {{"complaints", complaintLines(complaints)}, {"lineTimes", validator->lineTimesText()}});
+    task.repairPrompt = [this, job](const QStringList &complaints) {
+        return Prompts::render(m_prompts.cardsRepair(), {{"complaints", complaintLines(complaints)},
+                                                         {"lineTimes", job->lyrics().lineTimesText()}});
     };
     return m_generator.serve(task, userId);
 }
@@ -133,9 +146,12 @@ Reply ContentServices::story(const std::string &requestBody, const QString &user
     task.seedKey = songKey;
     task.cacheKey = cacheKey(songKey, Prompts::storyVersion);
     task.budget = m_generator.settings().storyBudget;
-    task.request.messages = {
-        {"user", Prompts::render(m_prompts.story(),
-                                 {{"title", request.title.toStdString()}, {"artist", request.artist.toStdString()}})}};
+    task.request = [this, request] {
+        ChatRequest chat;
+        chat.messages = {{"user", Prompts::render(m_prompts.story(), {{"title", request.title.toStdString()},
+                                                                      {"artist", request.artist.toStdString()}})}};
+        return chat;
+    };
     task.accept = [songKey](const std::string &answer, QStringList &complaints) {
         StoryCheck check = checkStoryArticle(answer);
         complaints = check.complaints;

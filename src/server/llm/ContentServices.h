@@ -23,13 +23,15 @@ public:
     // `model` may be null: then only cached songs answer, every other one 503.
     ContentServices(ServerStore &store, LanguageModel *model, Prompts prompts, GenerationSettings settings,
                     Generator::NowSeconds now = {});
+    virtual ~ContentServices() = default;
 
     Reply cards(const std::string &requestBody, const QString &userId);
     Reply story(const std::string &requestBody, const QString &userId);
 
-    // The first chat message for a cards request (what the model is asked).
-    std::string cardsPrompt(const QString &title, const QString &artist, const QString &lyrics,
-                            const QString &targetLanguage) const;
+    // The first chat message for a cards request (what the model is asked); `lineTimes` as
+    // CardsValidator::lineTimesText() gives them for the lyrics.
+    static std::string cardsPrompt(const Prompts &prompts, const QString &title, const QString &artist,
+                                   const QString &lyrics, const QString &targetLanguage, const std::string &lineTimes);
 
 private:
     QString cacheKey(const QString &songKey, const char *promptVersion) const;

@@ -1,24 +1,23 @@
 #include "server/llm/Generator.h"
 
 #include "platform/JsonWriter.h"
+#include "server/http/Log.h"
 #include "server/store/ServerStore.h"
 
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QUuid>
 
 #include <QScopeGuard>
 
 #include <thread>
 
-Q_LOGGING_CATEGORY(lcGeneration, "server.llm")
-
 namespace server {
 
 namespace {
 
 constexpr qint64 secondsPerDay = 86400;
-// How long a failed generation's answer is kept for the requests that waited on it.
+// How long a failed generation's answer is given to the requests that waited on it and to
+// those that come right after.
 constexpr qint64 failureMemorySeconds = 15;
 
 const char *categoryOf(ChatResult::Failure failure)
@@ -73,6 +72,10 @@ std::optional<Reply> Generator::cachedReply(const GenerationTask &task, qint64 n
         return Reply{200, std::move(seeded->value)};
     if (auto generated = m_store.cached(task.kind, task.cacheKey, now))
         return Reply{200, std::move(generated->value)};
+    // A generation that failed moments ago: its requests, and whoever asks right after, get
+    // the same answer rather than a second call to a model that just failed.
+    if (auto failure = m_store.cached(failureKind(task), task.cacheKey, now))
+        return Reply{502, std::move(failure->value)};
     return std::nullopt;
 }
 
@@ -97,15 +100,11 @@ Reply Generator::serve(const GenerationTask &task, const QString &userId)
 Reply Generator::waitForOther(const GenerationTask &task, const QString &claimKey, const QString &owner,
                               Clock::time_point deadline, const QString &userId)
 {
-    const qint64 waitingSince = m_now();
     while (Clock::now() + m_settings.pollInterval < deadline) {
         std::this_thread::sleep_for(m_settings.pollInterval);
         const qint64 now = m_now();
         if (auto cached = cachedReply(task, now))
             return *cached;
-        if (auto failure = m_store.cached(failureKind(task), task.cacheKey, now);
-            failure && failure->storedAt >= waitingSince)
-            return Reply{502, std::move(failure->value)};
         // The owner gave up or died without an answer: this request takes over.
         if (m_store.tryClaim(claimKey, owner, now, now + secondsUntil(deadline) + 5))
             return generateClaimed(task, claimKey, owner, userId, deadline);
@@ -143,29 +142,28 @@ Reply Generator::generate(const GenerationTask &task, Clock::time_point deadline
     const auto elapsedMs = [&] {
         return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
     };
+    const ChatRequest first = task.request();
     std::string answer;
-    if (auto failure = callModel(task.request, deadline, answer))
+    if (auto failure = callModel(first, deadline, answer))
         return *failure;
     QStringList complaints;
     if (auto body = task.accept(answer, complaints)) {
-        qCInfo(lcGeneration).noquote() << task.kind << "written in" << elapsedMs() << "ms;" << complaints.size()
-                                       << "parts dropped";
+        logLine(QStringLiteral("%1 written in %2 ms, %3 parts dropped").arg(task.kind).arg(elapsedMs()).arg(complaints.size()));
         return {200, std::move(*body)};
     }
-    qCWarning(lcGeneration).noquote() << task.kind << "answer unusable, asking again:" << complaints.size()
-                                      << "problems";
-    ChatRequest repair = task.request;
+    logLine(QStringLiteral("%1 answer unusable (%2 problems), asking again").arg(task.kind).arg(complaints.size()));
+    ChatRequest repair = first;
     repair.messages.push_back({"assistant", answer});
     repair.messages.push_back({"user", task.repairPrompt(complaints)});
     if (auto failure = callModel(repair, deadline, answer))
         return *failure;
     complaints.clear();
     if (auto body = task.accept(answer, complaints)) {
-        qCInfo(lcGeneration).noquote() << task.kind << "written after a repair in" << elapsedMs() << "ms";
+        logLine(QStringLiteral("%1 written after a repair in %2 ms").arg(task.kind).arg(elapsedMs()));
         return {200, std::move(*body)};
     }
-    qCWarning(lcGeneration).noquote() << task.kind << "answer unusable twice:"
-                                      << complaints.mid(0, 3).join(QStringLiteral("; "));
+    // Counts only: the complaints quote the answer.
+    logLine(QStringLiteral("%1 answer unusable twice (%2 problems)").arg(task.kind).arg(complaints.size()));
     return upstreamFailure("upstream_error", "the language model's answer could not be used");
 }
 
@@ -177,7 +175,7 @@ std::optional<Reply> Generator::callModel(ChatRequest request, Clock::time_point
     request.timeout = left;
     ChatResult result = m_model->chat(request);
     if (result.failure != ChatResult::Failure::None) {
-        qCWarning(lcGeneration).noquote() << "language model failed:" << QString::fromStdString(result.detail);
+        logLine(QStringLiteral("language model failed: %1").arg(QString::fromStdString(result.detail)));
         return upstreamFailure(categoryOf(result.failure), "the language model failed");
     }
     answer = std::move(result.text);

@@ -43,7 +43,8 @@ struct GenerationTask
     QString cacheKey; // song key, prompt version and model
     QString seedKey;  // where curated content for the song is cached (the song key)
     std::chrono::milliseconds budget{0};
-    ChatRequest request;
+    // The first request to the model; built only when the answer is not cached.
+    std::function<ChatRequest()> request;
     // Turns an answer into the 200 body, or says why it cannot be used.
     std::function<std::optional<std::string>(const std::string &answer, QStringList &complaints)> accept;
     // The follow-up message asking again, given the complaints.
@@ -59,7 +60,8 @@ struct GenerationTask
 //   user: beyond either, 502 "rate_limit";
 // - an answer that cannot be used is asked for again once with the complaints; a second
 //   unusable answer is 502 "upstream_error". The repair shares the one budget.
-// A failure is kept for a few seconds so that the requests waiting on it get the same answer.
+// A failed generation's answer is kept for 15 seconds: the requests that waited on it, and those
+// that come right after, get it without another model call.
 class Generator
 {
 public:

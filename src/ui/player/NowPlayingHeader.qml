@@ -90,6 +90,8 @@ RowLayout {
         }
         Text {
             objectName: "compactPanel.title"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             text: root.controller.title
             textFormat: Text.PlainText
@@ -102,6 +104,8 @@ RowLayout {
         }
         Text {
             objectName: "compactPanel.artist"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             visible: text !== ""
             Layout.fillWidth: true
             text: root.controller.artistLine
