@@ -1,7 +1,7 @@
 #include "server/lyrics/TrackService.h"
 
 #include "server/lyrics/LanguageDetector.h"
-#include "server/lyrics/SongKey.h"
+#include "server/content/ContentRoutes.h"
 
 #include "platform/JsonWriter.h"
 #include "platform/Text.h"
@@ -67,7 +67,7 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
     const double duration = body.lenientNumber(u"duration").value_or(0.0);
     const QString trimmedTitle = Text::trimmed(*title);
     const QString trimmedArtist = Text::trimmed(*artist);
-    const QString key = lyricsSongKey(trimmedTitle, trimmedArtist);
+    const QString key = songKeyOf(trimmedTitle, trimmedArtist);
 
     const std::optional<Found> found = lookUp(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key);
     if (!found)
