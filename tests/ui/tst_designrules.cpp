@@ -235,9 +235,10 @@ void DesignRulesTest::driftKeepsTheViewCovered_data()
     QTest::addColumn<double>("maxDriftX");
     QTest::addColumn<double>("maxDriftY");
     QTest::addColumn<double>("maxScale");
-    // The lyrics panel beside the 360-point study panel, at the window's two sizes.
-    QTest::newRow("panel of the 800 x 950 window") << QSizeF(440, 950) << 20.0 << -20.0 << 1.05;
-    QTest::newRow("panel of the 680 x 800 window") << QSizeF(320, 800) << 20.0 << -20.0 << 1.05;
+    // The 360-point lyrics panel at the window's two sizes, and a wider one.
+    QTest::newRow("panel of the 800 x 950 window") << QSizeF(360, 950) << 20.0 << -20.0 << 1.05;
+    QTest::newRow("panel of the 680 x 800 window") << QSizeF(360, 800) << 20.0 << -20.0 << 1.05;
+    QTest::newRow("wider panel") << QSizeF(440, 950) << 20.0 << -20.0 << 1.05;
     QTest::newRow("small view, drift beyond the growth") << QSizeF(120, 90) << 20.0 << -20.0 << 1.05;
     QTest::newRow("shrinking field") << QSizeF(320, 800) << -15.0 << 25.0 << 0.95;
     QTest::newRow("no drift") << QSizeF(320, 800) << 0.0 << 0.0 << 1.0;
