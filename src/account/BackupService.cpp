@@ -2,6 +2,7 @@
 
 #include "account/BackupReader.h"
 #include "account/BackupWriter.h"
+#include "BuildVersion.h"
 #include "core/store/CardStore.h"
 #include "platform/Clock.h"
 
@@ -23,7 +24,7 @@ BackupService::BackupService(CardStore *cardStore, const QString &backupNamespac
 
 QString BackupService::appBuild()
 {
-    const QString build = QStringLiteral(CANTORELLA_BUILD_NUMBER);
+    const QString build = QStringLiteral(CANTORELLA_APP_BUILD);
     return build.isEmpty() ? QStringLiteral("unknown") : build;
 }
 

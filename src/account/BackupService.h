@@ -51,7 +51,8 @@ public:
     // The document read from a file first; a read failure throws BackupFileError.
     QCoro::Task<void> importBackupFrom(QString path);
 
-    // The build number the build was configured with (CANTORELLA_BUILD_NUMBER), or "unknown".
+    // The build: CANTORELLA_BUILD_NUMBER when configured, else the project version with the git
+    // commit built ("0.1+4f2a9c0d1e2b"), or the version alone outside a git checkout.
     static QString appBuild();
 
 private:

@@ -19,7 +19,7 @@ namespace {
 QDir contentDir()
 {
     // Cleaned as text: the fixtures folder need not exist on disk.
-    return QDir(QDir::cleanPath(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../tools/devserver/content")));
+    return QDir(QDir::cleanPath(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../demo/songs")));
 }
 
 QByteArray readFile(const QString &path)

@@ -37,17 +37,6 @@ struct RootViewLog
     }
 };
 
-NowPlayingTrack demoTrack()
-{
-    NowPlayingTrack track;
-    track.title = QStringLiteral("Amazing Grace");
-    track.artist = QStringLiteral("Traditional");
-    track.duration = 82;
-    track.elapsed = 3;
-    track.isPlaying = true;
-    return track;
-}
-
 const QString demoKey = QStringLiteral("traditional|amazing grace");
 
 // A backup holding the demo song with two mastered cards.
@@ -262,7 +251,7 @@ private slots:
         state.rootViewShown(RootView::Player);
         QPointer<PlayerViewModel> model = state.viewModel();
 
-        fx.sources->latest.send(demoTrack());
+        fx.sources->latest.send(demoSongTrack(3));
         QTRY_COMPARE(fx.server.count(QStringLiteral("/api/track")), 1);
         QTRY_COMPARE(state.rootView(), RootView::SignIn);
         QVERIFY(!state.viewModel());
@@ -289,7 +278,7 @@ private slots:
         CardStore *store = state.cardStore();
         BackupCoordinator *backup = state.backupCoordinator();
 
-        fx.sources->latest.send(demoTrack());
+        fx.sources->latest.send(demoSongTrack(3));
         QTRY_COMPARE(vm->cards().size(), 1);
         QTRY_VERIFY(vm->currentStory().has_value());
         vm->setIsStoryModalOpen(true);

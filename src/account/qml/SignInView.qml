@@ -13,7 +13,6 @@ Item {
     id: root
 
     required property QtObject auth
-    property bool reduceMotion: false
 
     readonly property alias viewModel: vm
 
@@ -24,8 +23,6 @@ Item {
         id: vm
         auth: root.auth
         onModeSwitched: {
-            if (root.reduceMotion)
-                return
             modeFade.stop()
             modeFade.start()
         }
@@ -97,6 +94,8 @@ Item {
             Text {
                 id: heading
                 objectName: "signIn.heading"
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
                 Layout.fillWidth: true // also lets the header column take the content's width
                 horizontalAlignment: Text.AlignHCenter
                 text: vm.heading

@@ -12,7 +12,7 @@ T.Button {
 
     property int tone: CT.NeonCyan
     property bool primary: false
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
     property string iconName: ""
     property real iconSize: font.pixelSize > 0 ? font.pixelSize : 12
     // Painted inside the capsule under the tone's fill: an opaque backing keeps a button that
@@ -39,6 +39,7 @@ T.Button {
     implicitWidth: implicitContentWidth + leftPadding + rightPadding
     implicitHeight: implicitContentHeight + topPadding + bottomPadding
 
+    Accessible.name: text
     clip: true
     containmentMask: CapsuleMask { width: control.width; height: control.height }
     opacity: CT.opacityFor(look, down)

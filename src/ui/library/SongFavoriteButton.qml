@@ -12,7 +12,7 @@ AbstractButton {
 
     property string songKey
     required property CardStore cardStore
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     readonly property color tint: ctl.isFavorite ? Theme.neonPink : Qt.alpha("white", 0.55)
 

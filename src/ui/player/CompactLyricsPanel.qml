@@ -17,7 +17,7 @@ Item {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
+    property bool reduceMotion: SystemMotion.reduceMotion
     property Component storyButton: null
     property Component accountIcon: null
 
@@ -77,7 +77,7 @@ Item {
         opacity: ctl.hasTrack ? 0 : 1
         visible: opacity > 0
         Behavior on opacity {
-            NumberAnimation { duration: root.reduceMotion ? 0 : 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
     }
 
@@ -89,7 +89,7 @@ Item {
         opacity: ctl.hasTrack ? 1 : 0
         visible: opacity > 0
         Behavior on opacity {
-            NumberAnimation { duration: root.reduceMotion ? 0 : 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
 
         // The now-playing source cannot be reached.
@@ -144,6 +144,8 @@ Item {
                 spacing: 8
                 Text {
                     objectName: "compactPanel.elapsed"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: ctl.positionText
                     font: Theme.timecode
                     color: Theme.textSecondary
@@ -151,6 +153,8 @@ Item {
                 Item { Layout.fillWidth: true }
                 Text {
                     objectName: "compactPanel.duration"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: ctl.durationText
                     font: Theme.timecode
                     color: Theme.textSecondary

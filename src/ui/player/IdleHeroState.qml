@@ -8,7 +8,7 @@ Item {
     id: root
 
     property real elapsed: 0
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     ColumnLayout {
         anchors.centerIn: parent

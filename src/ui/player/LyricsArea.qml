@@ -15,7 +15,7 @@ Item {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal retryLyricsRequested()
 

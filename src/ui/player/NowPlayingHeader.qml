@@ -108,6 +108,8 @@ RowLayout {
         }
         Text {
             objectName: "compactPanel.title"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             text: root.controller.title
             textFormat: Text.PlainText
@@ -120,6 +122,8 @@ RowLayout {
         }
         Text {
             objectName: "compactPanel.artist"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             visible: text !== ""
             Layout.fillWidth: true
             text: root.controller.artistLine

@@ -16,8 +16,8 @@ FocusScope {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
-    property MotionPreferences motionPreferences: null
+    property bool reduceMotion: SystemMotion.reduceMotion
+    property MotionPreferences motionPreferences: SystemMotion
     // A song picked in the library; null follows the playing song. The owner clears it on
     // returnRequested().
     property SongRecord lockedSong: null
@@ -66,7 +66,6 @@ FocusScope {
         opacity: ctl.hasTrack ? 0 : 1
         visible: opacity > 0
         Behavior on opacity {
-            enabled: !root.reduceMotion
             NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
     }
@@ -78,7 +77,6 @@ FocusScope {
         opacity: ctl.hasTrack ? 1 : 0
         visible: opacity > 0
         Behavior on opacity {
-            enabled: !root.reduceMotion
             NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
 
@@ -113,6 +111,8 @@ FocusScope {
             spacing: 8
             Text {
                 objectName: "now.masteredCount"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 text: ctl.masteredText
                 textFormat: Text.PlainText
                 font: Theme.smallLabel
@@ -182,11 +182,9 @@ FocusScope {
                 scale: shown ? 1 : 0.92
                 visible: opacity > 0
                 Behavior on opacity {
-                    enabled: !root.reduceMotion
                     NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
                 }
                 Behavior on scale {
-                    enabled: !root.reduceMotion
                     NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
                 }
                 onClicked: ctl.returnToCurrentCard()

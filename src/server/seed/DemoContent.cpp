@@ -1,10 +1,13 @@
-#include "DemoContent.h"
+#include "server/seed/DemoContent.h"
+
+#include "server/content/ContentRoutes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
+namespace server {
 namespace {
 
 std::optional<QByteArray> readFile(const QString &path)
@@ -33,9 +36,9 @@ std::optional<QJsonObject> readObject(const QString &path, QString *problem)
 
 } // namespace
 
-QString DemoSong::songKey(const QString &title, const QString &artist)
+QString DemoSong::songKey() const
 {
-    return artist.trimmed().toLower() + QLatin1Char('|') + title.trimmed().toLower();
+    return songKeyOf(title, artist);
 }
 
 DemoContent DemoContent::load(const QString &directory, QString *error)
@@ -96,8 +99,4 @@ DemoContent DemoContent::load(const QString &directory, QString *error)
     return content;
 }
 
-const DemoSong *DemoContent::find(const QString &title, const QString &artist) const
-{
-    const auto it = m_byKey.constFind(DemoSong::songKey(title, artist));
-    return it == m_byKey.constEnd() ? nullptr : &m_songs.at(*it);
-}
+} // namespace server

@@ -7,7 +7,9 @@
 
 #include <optional>
 
-// One demo song as the content folder describes it (see content/README.md).
+namespace server {
+
+// One demo song as the demo folder describes it (see demo/songs/README.md).
 struct DemoSong
 {
     QString folder;
@@ -22,8 +24,7 @@ struct DemoSong
     QString story;                    // the article /api/story answers
 
     // Lower-cased trimmed artist, "|", lower-cased trimmed title: how the program names a song.
-    QString songKey() const { return songKey(title, artist); }
-    static QString songKey(const QString &title, const QString &artist);
+    QString songKey() const;
 };
 
 // Every song of a content folder, found by song key.
@@ -35,9 +36,10 @@ public:
     static DemoContent load(const QString &directory, QString *error);
 
     const QList<DemoSong> &songs() const { return m_songs; }
-    const DemoSong *find(const QString &title, const QString &artist) const;
 
 private:
     QList<DemoSong> m_songs;
     QHash<QString, qsizetype> m_byKey;
 };
+
+} // namespace server

@@ -1,0 +1,30 @@
+#include "server/app/Routes.h"
+
+#include "server/auth/AuthRoutes.h"
+#include "server/backup/BackupRoutes.h"
+#include "server/http/Replies.h"
+#include "server/http/Router.h"
+#include "server/http/ServerContext.h"
+#include "server/llm/GenerationRoutes.h"
+#include "server/lyrics/TrackRoutes.h"
+
+namespace server {
+
+void registerAllRoutes(http::Router &router, ServerContext &context)
+{
+    // For load balancers and monitors: 200 while the database answers.
+    router.get("/healthz", [&context](const httplib::Request &, httplib::Response &response) {
+        if (context.store.ping())
+            http::sendJson(response, 200, R"({"status":"ok"})");
+        else
+            http::sendError(response, 503, {{"error", QStringLiteral("the database does not answer")}});
+    });
+    registerAuthRoutes(router, context);
+    registerBackupRoutes(router, context);
+    if (context.generation)
+        registerGenerationRoutes(router, context, *context.generation);
+    if (context.tracks)
+        registerTrackRoutes(router, context, *context.tracks);
+}
+
+} // namespace server

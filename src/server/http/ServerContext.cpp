@@ -1,0 +1,43 @@
+#include "server/http/ServerContext.h"
+
+#include "server/auth/AccessTokens.h"
+
+namespace server {
+
+std::optional<std::string> bearerToken(const httplib::Request &request)
+{
+    const std::string header = request.get_header_value("Authorization");
+    static const std::string prefix = "Bearer ";
+    if (header.size() <= prefix.size() || header.compare(0, prefix.size(), prefix) != 0)
+        return std::nullopt;
+    return header.substr(prefix.size());
+}
+
+std::optional<QString> ServerContext::authenticate(const httplib::Request &request) const
+{
+    const std::optional<std::string> token = bearerToken(request);
+    if (!token)
+        return std::nullopt;
+    const std::optional<AccessClaims> claims = tokens.verify(*token, now());
+    if (!claims)
+        return std::nullopt;
+    const std::optional<SignInRecord> signIn = store.signIn(claims->signInId);
+    if (!signIn || signIn->revoked || signIn->userId != claims->userId)
+        return std::nullopt;
+    return claims->userId;
+}
+
+std::string ServerContext::clientAddress(const httplib::Request &request) const
+{
+    if (config.trustProxy) {
+        const std::string forwarded = request.get_header_value("X-Forwarded-For");
+        const std::size_t comma = forwarded.rfind(',');
+        std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
+        const auto first = last.find_first_not_of(' ');
+        if (first != std::string::npos)
+            return last.substr(first, last.find_last_not_of(' ') - first + 1);
+    }
+    return request.remote_addr;
+}
+
+} // namespace server

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "server/config/Secrets.h"
+#include "server/config/ServerConfig.h"
+#include "server/store/ServerStore.h"
+
+#include <httplib.h>
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace server {
+
+class AccessTokens;
+class ContentServices;
+class Mailer;
+class TrackService;
+
+// What every route handler may use. Shared by all request threads: everything here is either
+// immutable or safe to call concurrently.
+struct ServerContext
+{
+    ServerStore &store;
+    const ServerConfig &config;
+    const Secrets &secrets;
+    const AccessTokens &tokens;
+    Mailer &mailer;
+    std::function<qint64()> now; // seconds since 1970, UTC
+    QString publicOrigin;        // scheme://host:port of links the server hands out
+    ContentServices *generation = nullptr; // cards and stories (cached, or written by the model)
+    TrackService *tracks = nullptr; // POST /api/track; none: the route is not offered
+
+    // The user named by "Authorization: Bearer <access token>" when the token is ours, not
+    // expired, and its sign-in is not revoked (checked in the database on every call, so a
+    // logout on any process holds at once).
+    std::optional<QString> authenticate(const httplib::Request &request) const;
+
+    // The client's address for abuse limits: the peer, or with trust-proxy the address the
+    // proxy appended last to X-Forwarded-For.
+    std::string clientAddress(const httplib::Request &request) const;
+};
+
+// The bearer token of an "Authorization" header, or nothing.
+std::optional<std::string> bearerToken(const httplib::Request &request);
+
+} // namespace server

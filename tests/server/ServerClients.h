@@ -1,0 +1,109 @@
+#pragma once
+
+// The application's own backend clients against a real cantorella-server (ServerProcess): an
+// AuthService with an in-memory secret store and a manual clock (set to the real time, so the
+// server accepts its tokens; tests move it forward to make the client refresh), and one HTTP
+// session for the backend clients. The database is SQLite unless CANTORELLA_TEST_DATABASE=postgresql
+// (a fresh database on a PostgreSQL the test starts) or CANTORELLA_TEST_DATABASE_URL
+// names a PostgreSQL server.
+
+#include "PgFixture.h"
+#include "ServerProcess.h"
+#include "TaskRunner.h"
+
+#include "backend/AuthService.h"
+#include "backend/RemoteAPIConfig.h"
+#include "platform/Clock.h"
+#include "platform/HttpSession.h"
+#include "platform/SecretStore.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUuid>
+
+#include <memory>
+
+struct ServerClients
+{
+    static QString databaseUrl()
+    {
+        if (qEnvironmentVariable("CANTORELLA_TEST_DATABASE") == QLatin1String("postgresql"))
+            return PgFixture::instance().createDatabase(); // a fresh database on the test's own cluster
+        return qEnvironmentVariable("CANTORELLA_TEST_DATABASE_URL");
+    }
+
+    ServerProcess server;
+    std::shared_ptr<InMemorySecretStore> secrets = std::make_shared<InMemorySecretStore>();
+    ManualWallClock clock{QDateTime::currentDateTimeUtc()};
+    std::shared_ptr<HttpSession> authHttp = std::make_shared<HttpSession>(AuthService::httpConfiguration());
+    HttpSession api{RemoteAPIConfig::sharedSessionConfiguration()};
+    std::unique_ptr<AuthService> auth;
+
+    explicit ServerClients(QStringList arguments = {})
+        : server(ServerProcess::Options{QStringLiteral(CANTORELLA_SERVER_BINARY), databaseUrl(),
+                                        // Every test signs up from 127.0.0.1.
+                                        QStringList{QStringLiteral("--signups-per-minute"), QStringLiteral("10000")} + arguments,
+                                        QString()})
+    {
+    }
+
+    // Starts the server and the sign-in client; the error text, empty when both are up.
+    QString start()
+    {
+        const QString problem = server.start();
+        if (problem.isEmpty())
+            newDevice();
+        return problem;
+    }
+
+    // A fresh AuthService with nothing stored, as on another machine.
+    AuthService &newDevice(const QString &anonKey = QString())
+    {
+        secrets = std::make_shared<InMemorySecretStore>();
+        auth = std::make_unique<AuthService>(SupabaseConfig{server.baseUrl(), anonKey.isEmpty() ? server.anonKey() : anonKey},
+                                             KeychainStore(QStringLiteral("com.cantorella.Cantorella.auth"),
+                                                           QStringLiteral("supabase-session"), secrets),
+                                             authHttp, &clock);
+        TaskRunner::run(auth->waitForStoredSession());
+        return *auth;
+    }
+
+    static QString uniqueEmail(const QString &prefix = QStringLiteral("user"))
+    {
+        return prefix + QLatin1Char('-') + QUuid::createUuid().toString(QUuid::Id128).left(12) + QStringLiteral("@example.com");
+    }
+
+    // Signs a new account up on this device; its e-mail.
+    QString signUpNew(const QString &password = QStringLiteral("secret-1"))
+    {
+        const QString email = uniqueEmail();
+        TaskRunner::run(auth->signUp(email, password));
+        return email;
+    }
+
+    // A raw request (no client rules in between): the status and body.
+    struct Answer
+    {
+        int status = 0;
+        QByteArray body;
+    };
+    Answer send(const QByteArray &method, const QString &pathAndQuery, const QByteArray &body = {},
+                const QList<std::pair<QByteArray, QByteArray>> &headers = {})
+    {
+        QNetworkAccessManager manager;
+        QNetworkRequest request(QUrl(server.baseUrl().toString() + pathAndQuery));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        for (const auto &[name, value] : headers)
+            request.setRawHeader(name, value);
+        QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        Answer answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+        reply->deleteLater();
+        return answer;
+    }
+    QByteArray bearer() const { return ("Bearer " + auth->session()->accessToken).toUtf8(); }
+};

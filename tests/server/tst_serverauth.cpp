@@ -1,0 +1,193 @@
+// The application's sign-in client against the real server: every answer of the sign-in service
+// that a server can give, read by AuthService exactly as the program reads it.
+#include "ServerClients.h"
+
+#include "backend/RemoteBackupProvider.h"
+
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(std::optional<AuthError>)
+
+namespace {
+
+template<class T>
+std::optional<AuthError> authFailure(QCoro::Task<T> task)
+{
+    try {
+        TaskRunner::run(std::move(task));
+    } catch (const AuthError &error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+// The confirmation link the server logged after `from` (log mode of the mailer).
+QString lastLink(const QByteArray &log)
+{
+    static const QRegularExpression link(QStringLiteral(R"((http://\S+/auth/v1/verify\?\S+))"));
+    QString found;
+    auto matches = link.globalMatch(QString::fromUtf8(log));
+    while (matches.hasNext())
+        found = matches.next().captured(1);
+    return found;
+}
+
+} // namespace
+
+class TestServerAuth : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ServerClients> clients;
+    std::unique_ptr<ServerClients> confirming; // --require-confirmation
+
+private slots:
+    void initTestCase()
+    {
+        clients = std::make_unique<ServerClients>(QStringList{QStringLiteral("--signins-per-minute"), QStringLiteral("10000")});
+        QCOMPARE(clients->start(), QString());
+        confirming = std::make_unique<ServerClients>(QStringList{QStringLiteral("--require-confirmation")});
+        QCOMPARE(confirming->start(), QString());
+    }
+
+    void signUpAndSignIn_data()
+    {
+        QTest::addColumn<QString>("signUpAs");      // how the second device writes the address
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<std::optional<AuthError>>("signInFailure");
+        QTest::newRow("same address and password") << "%1" << "secret-1" << std::optional<AuthError>();
+        QTest::newRow("address in capitals with spaces") << "  %1 \n" << "secret-1" << std::optional<AuthError>();
+        QTest::newRow("wrong password") << "%1" << "secret-2" << std::optional(AuthError::invalidCredentials());
+        QTest::newRow("password of six spaces is not trimmed") << "%1" << "      " << std::optional(AuthError::invalidCredentials());
+        QTest::newRow("unknown address") << "other-%1" << "secret-1" << std::optional(AuthError::invalidCredentials());
+    }
+
+    void signUpAndSignIn()
+    {
+        QFETCH(QString, signUpAs);
+        QFETCH(QString, password);
+        QFETCH(std::optional<AuthError>, signInFailure);
+        const QString email = ServerClients::uniqueEmail();
+        QVERIFY(TaskRunner::run(clients->auth->signUp(email, QStringLiteral("secret-1"))));
+        const QString userId = clients->auth->session()->userId;
+        QCOMPARE(clients->auth->session()->email, email.toLower());
+
+        QString address = signUpAs.arg(email);
+        if (signUpAs.startsWith(u' '))
+            address = signUpAs.arg(email.toUpper());
+        AuthService &device = clients->newDevice();
+        QCOMPARE(authFailure(device.signIn(address, password)), signInFailure);
+        QCOMPARE(device.session().has_value(), !signInFailure);
+        if (!signInFailure)
+            QCOMPARE(device.session()->userId, userId);
+    }
+
+    void signUpTwiceIsRefused_data()
+    {
+        QTest::addColumn<QString>("again");
+        QTest::newRow("same text") << "%1";
+        QTest::newRow("capitals and spaces") << " %1 ";
+    }
+
+    void signUpTwiceIsRefused()
+    {
+        QFETCH(QString, again);
+        const QString email = ServerClients::uniqueEmail();
+        QVERIFY(TaskRunner::run(clients->newDevice().signUp(email, QStringLiteral("secret-1"))));
+        QCOMPARE(authFailure(clients->newDevice().signUp(again.arg(email.toUpper()), QStringLiteral("secret-9"))),
+                 std::optional(AuthError::emailExists()));
+        // The first password still holds.
+        QCOMPARE(authFailure(clients->newDevice().signIn(email, QStringLiteral("secret-1"))), std::optional<AuthError>());
+    }
+
+    void tooManySignInsAnswer429()
+    {
+        ServerClients limited(QStringList{QStringLiteral("--signins-per-minute"), QStringLiteral("4")});
+        QCOMPARE(limited.start(), QString());
+        const QString email = limited.signUpNew();
+        AuthService &device = limited.newDevice();
+        QList<std::optional<AuthError>> failures;
+        for (int i = 0; i < 5; ++i)
+            failures << authFailure(device.signIn(email, QStringLiteral("wrong-password")));
+        QCOMPARE(failures.first(), std::optional(AuthError::invalidCredentials()));
+        QCOMPARE(failures.last(), std::optional(AuthError::server(429)));
+        QCOMPARE(failures.last()->errorDescription(), QStringLiteral("服务器暂时不可用（429）。"));
+    }
+
+    void confirmationByLink()
+    {
+        const QString email = ServerClients::uniqueEmail();
+        AuthService &device = confirming->newDevice();
+        QCOMPARE(TaskRunner::run(device.signUp(email, QStringLiteral("secret-1"))), false);
+        QVERIFY(!device.session());
+        QCOMPARE(authFailure(device.signIn(email, QStringLiteral("secret-1"))), std::optional(AuthError::notConfirmed()));
+        // A wrong password does not reveal that the address waits for confirmation.
+        QCOMPARE(authFailure(device.signIn(email, QStringLiteral("secret-2"))), std::optional(AuthError::invalidCredentials()));
+
+        const QString first = lastLink(confirming->server.log());
+        QVERIFY(TaskRunner::run(device.resendConfirmation(email)));
+        const QString second = lastLink(confirming->server.log());
+        QVERIFY(!second.isEmpty() && second != first);
+        const QString path = second.mid(confirming->server.baseUrl().toString().size());
+        QCOMPARE(confirming->send("GET", path).status, 200);
+        QCOMPARE(confirming->send("GET", path).status, 400); // used up
+        QCOMPARE(authFailure(device.signIn(email, QStringLiteral("secret-1"))), std::optional<AuthError>());
+        QVERIFY(device.session());
+        QVERIFY(TaskRunner::run(device.resendConfirmation(ServerClients::uniqueEmail()))); // says nothing about accounts
+    }
+
+    void refreshRotatesAndReuseRevokes()
+    {
+        clients->signUpNew();
+        AuthService &auth = *clients->auth;
+        const AuthSession first = *auth.session();
+        // Within the leeway of the expiry the client refreshes before it answers.
+        clients->clock.setNow(QDateTime::fromSecsSinceEpoch(qint64(first.expiresAt) - 30, Qt::UTC));
+        const std::optional<QString> header = TaskRunner::run(auth.authorizationHeader());
+        clients->clock.setNow(QDateTime::currentDateTimeUtc());
+        const AuthSession second = *auth.session();
+        QVERIFY(second.refreshToken != first.refreshToken);
+        QCOMPARE(header, QStringLiteral("Bearer ") + second.accessToken);
+        QCOMPARE(clients->send("GET", "/api/backup?namespace=en", {}, {{"Authorization", clients->bearer()}}).status, 404);
+
+        // The rotated token comes back: refused, and the whole sign-in ends.
+        const QByteArray reuse = QByteArrayLiteral("{\"refresh_token\":\"") + first.refreshToken.toUtf8() + "\"}";
+        const auto refused = clients->send("POST", "/auth/v1/token?grant_type=refresh_token", reuse,
+                                           {{"apikey", clients->server.anonKey().toUtf8()}});
+        QCOMPARE(refused.status, 400);
+        QCOMPARE(clients->send("GET", "/api/backup?namespace=en", {}, {{"Authorization", clients->bearer()}}).status, 401);
+        const QByteArray current = QByteArrayLiteral("{\"refresh_token\":\"") + second.refreshToken.toUtf8() + "\"}";
+        QCOMPARE(clients->send("POST", "/auth/v1/token?grant_type=refresh_token", current,
+                               {{"apikey", clients->server.anonKey().toUtf8()}}).status,
+                 400);
+    }
+
+    void signOutEndsTheTokenAtOnce()
+    {
+        clients->signUpNew();
+        const QByteArray oldBearer = clients->bearer();
+        QCOMPARE(clients->send("GET", "/api/backup?namespace=en", {}, {{"Authorization", oldBearer}}).status, 404);
+        TaskRunner::run(clients->auth->signOut());
+        QVERIFY(!clients->auth->session());
+        QCOMPARE(clients->send("GET", "/api/backup?namespace=en", {}, {{"Authorization", oldBearer}}).status, 401);
+    }
+
+    void expiredTokenIsRefused()
+    {
+        ServerClients shortLived(QStringList{QStringLiteral("--access-token-seconds"), QStringLiteral("1")});
+        QCOMPARE(shortLived.start(), QString());
+        shortLived.signUpNew();
+        RemoteBackupProvider backups(&shortLived.api, shortLived.server.baseUrl(), shortLived.auth.get());
+        QCOMPARE(TaskRunner::run(backups.download()), std::optional<QByteArray>());
+        QTest::qWait(2100);
+        const QByteArray stale = shortLived.bearer();
+        QCOMPARE(shortLived.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", stale}}).status, 401);
+        // The client refreshes a session that expired and carries on.
+        QCOMPARE(TaskRunner::run(backups.download()), std::optional<QByteArray>());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerAuth)
+#include "tst_serverauth.moc"

@@ -1,0 +1,237 @@
+// Hostile and broken requests get a clear status and store nothing; the log never holds a
+// secret; SIGTERM lets the requests in flight finish.
+#include "ServerClients.h"
+
+#include "backend/RemoteBackupProvider.h"
+#include "server/auth/AccessTokens.h"
+
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+using Headers = QList<std::pair<QByteArray, QByteArray>>;
+
+// Sends the request head and the first bytes of a body, then reads until the answer's status
+// line is in (or the connection ends). The status, or 0.
+int statusOfRawRequest(quint16 port, const QByteArray &head, const QByteArray &bodyStart)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return 0;
+    socket.write(head + "\r\n" + bodyStart);
+    QByteArray answer;
+    QDeadlineTimer deadline(10000);
+    while (!answer.contains("\r\n") && !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
+        socket.waitForReadyRead(100);
+        answer += socket.readAll();
+    }
+    answer += socket.readAll();
+    const QList<QByteArray> words = answer.left(answer.indexOf("\r\n")).split(' ');
+    return words.size() >= 2 ? words.at(1).toInt() : 0;
+}
+
+QByteArray base64Url(const QByteArray &bytes)
+{
+    return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+} // namespace
+
+class TestServerInput : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ServerClients> clients;
+    QByteArray anonKey;
+
+private slots:
+    void initTestCase()
+    {
+        clients = std::make_unique<ServerClients>(QStringList{QStringLiteral("--signins-per-minute"), QStringLiteral("10000")});
+        QCOMPARE(clients->start(), QString());
+        anonKey = clients->server.anonKey().toUtf8();
+        clients->signUpNew();
+    }
+
+    void badRequests_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("credential"); // "apikey", "bearer", "wrong apikey", "forged", "expired", "alg none", "none"
+        QTest::addColumn<int>("status");
+
+        const QByteArray signUp = R"({"email":"bad@example.com","password":"secret-1"})";
+        QTest::newRow("sign-up: not JSON") << QByteArray("POST") << "/auth/v1/signup" << QByteArray("email=bad@example.com") << "apikey" << 400;
+        QTest::newRow("sign-up: JSON array") << QByteArray("POST") << "/auth/v1/signup" << QByteArray("[1,2]") << "apikey" << 400;
+        QTest::newRow("sign-up: wrong types") << QByteArray("POST") << "/auth/v1/signup"
+                                              << QByteArray(R"({"email":["bad@example.com"],"password":123456})") << "apikey" << 400;
+        QTest::newRow("sign-up: invalid UTF-8") << QByteArray("POST") << "/auth/v1/signup"
+                                                << QByteArray("{\"email\":\"bad@example.com\",\"password\":\"secret-\xff\xfe\"}") << "apikey" << 400;
+        QTest::newRow("sign-up: bad address") << QByteArray("POST") << "/auth/v1/signup"
+                                              << QByteArray(R"({"email":"bad@example","password":"secret-1"})") << "apikey" << 400;
+        QTest::newRow("sign-up: short password") << QByteArray("POST") << "/auth/v1/signup"
+                                                 << QByteArray(R"({"email":"bad@example.com","password":"12345"})") << "apikey" << 400;
+        QTest::newRow("sign-up: no apikey") << QByteArray("POST") << "/auth/v1/signup" << signUp << "none" << 401;
+        QTest::newRow("sign-up: wrong apikey") << QByteArray("POST") << "/auth/v1/signup" << signUp << "wrong apikey" << 401;
+        QTest::newRow("sign-in: not JSON") << QByteArray("POST") << "/auth/v1/token?grant_type=password" << QByteArray("{") << "apikey" << 400;
+        QTest::newRow("sign-in: unknown grant") << QByteArray("POST") << "/auth/v1/token?grant_type=magic" << signUp << "apikey" << 400;
+        QTest::newRow("refresh: wrong type") << QByteArray("POST") << "/auth/v1/token?grant_type=refresh_token"
+                                             << QByteArray(R"({"refresh_token":42})") << "apikey" << 400;
+        QTest::newRow("logout: forged token") << QByteArray("POST") << "/auth/v1/logout" << QByteArray("{}") << "forged" << 401;
+
+        const QByteArray song = R"({"title":"Amazing Grace","artist":"Traditional"})";
+        QTest::newRow("track: not JSON") << QByteArray("POST") << "/api/track" << QByteArray("Amazing Grace") << "bearer" << 400;
+        QTest::newRow("track: wrong types") << QByteArray("POST") << "/api/track" << QByteArray(R"({"title":1,"artist":null})") << "bearer" << 400;
+        QTest::newRow("track: title of 257 characters") << QByteArray("POST") << "/api/track"
+                                                        << QByteArray(R"({"title":")" + QByteArray(257, 'a') + R"(","artist":"x"})") << "bearer" << 400;
+        QTest::newRow("cards: no lyrics") << QByteArray("POST") << "/api/cards" << song << "bearer" << 400;
+        QTest::newRow("track: no token") << QByteArray("POST") << "/api/track" << song << "none" << 401;
+        QTest::newRow("track: forged token") << QByteArray("POST") << "/api/track" << song << "forged" << 401;
+        QTest::newRow("track: expired token") << QByteArray("POST") << "/api/track" << song << "expired" << 401;
+        QTest::newRow("track: unsigned token") << QByteArray("POST") << "/api/track" << song << "alg none" << 401;
+        QTest::newRow("backup: no namespace") << QByteArray("PUT") << "/api/backup" << QByteArray("{}") << "bearer" << 400;
+        QTest::newRow("backup: odd namespace") << QByteArray("PUT") << "/api/backup?namespace=../en" << QByteArray("{}") << "bearer" << 400;
+        QTest::newRow("backup: empty") << QByteArray("PUT") << "/api/backup?namespace=en" << QByteArray() << "bearer" << 400;
+        QTest::newRow("backup: forged token") << QByteArray("PUT") << "/api/backup?namespace=en" << QByteArray("{}") << "forged" << 401;
+        QTest::newRow("backup: wrong method") << QByteArray("DELETE") << "/api/backup?namespace=en" << QByteArray() << "bearer" << 405;
+        QTest::newRow("unknown path") << QByteArray("GET") << "/api/../etc/passwd" << QByteArray() << "bearer" << 404;
+    }
+
+    void badRequests()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, credential);
+        QFETCH(int, status);
+
+        const AuthSession session = *clients->auth->session();
+        const QByteArray tokenKey = readFile(QDir(clients->server.dataFolder()).filePath(QStringLiteral("token-key")));
+        const server::AccessClaims claims = *server::AccessTokens(tokenKey.toStdString(), 3600)
+                                                 .verify(session.accessToken.toStdString(), QDateTime::currentSecsSinceEpoch());
+        Headers headers;
+        if (credential == u"apikey")
+            headers << std::pair{QByteArray("apikey"), anonKey};
+        else if (credential == u"wrong apikey")
+            headers << std::pair{QByteArray("apikey"), anonKey + "x"};
+        else if (credential != u"none")
+            headers << std::pair{QByteArray("apikey"), anonKey};
+        QByteArray token;
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        if (credential == u"bearer")
+            token = session.accessToken.toUtf8();
+        if (credential == u"forged") // the same claims under another key
+            token = QByteArray::fromStdString(server::AccessTokens(std::string(40, 'k'), 3600).issue(claims.userId, claims.signInId, now).token);
+        if (credential == u"expired") // our key, past its expiry
+            token = QByteArray::fromStdString(server::AccessTokens(tokenKey.toStdString(), 60).issue(claims.userId, claims.signInId, now - 7200).token);
+        if (credential == u"alg none") {
+            const QByteArray payload = session.accessToken.toUtf8().split('.').at(1);
+            token = base64Url(R"({"alg":"none","typ":"JWT"})") + "." + payload + ".";
+        }
+        if (!token.isEmpty())
+            headers << std::pair{QByteArray("Authorization"), "Bearer " + token};
+
+        const ServerClients::Answer answer = clients->send(method, path, body, headers);
+        QCOMPARE(answer.status, status);
+        QVERIFY2(answer.body.isEmpty() || answer.body.startsWith('{'), answer.body.constData());
+
+        // Nothing was stored: the address of the refused sign-ups is still free, the backup still absent.
+        RemoteBackupProvider backups(&clients->api, clients->server.baseUrl(), clients->auth.get());
+        QCOMPARE(TaskRunner::run(backups.download()), std::optional<QByteArray>());
+        QCOMPARE(clients->send("POST", "/auth/v1/token?grant_type=password", R"({"email":"bad@example.com","password":"secret-1"})",
+                               {{"apikey", anonKey}}).status,
+                 400);
+    }
+
+    void hugeBodyIsRefusedBeforeReading_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::newRow("100 MB to the sign-up") << QByteArray("POST /auth/v1/signup HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                                                             "Content-Length: 104857600\r\n");
+        QTest::newRow("100 MB to the lyrics") << QByteArray("POST /api/track HTTP/1.1\r\nHost: x\r\nContent-Length: 104857600\r\n");
+        QTest::newRow("a chunked body to a JSON route") << QByteArray("POST /api/story HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n");
+        QTest::newRow("1 TB backup") << QByteArray("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nContent-Length: 1099511627776\r\n"
+                                                    "Authorization: Bearer ") + QByteArray("%1\r\n");
+    }
+
+    void hugeBodyIsRefusedBeforeReading()
+    {
+        QFETCH(QByteArray, head);
+        head.replace("%1", clients->auth->session()->accessToken.toUtf8());
+        QElapsedTimer timer;
+        timer.start();
+        const int status = statusOfRawRequest(quint16(clients->server.baseUrl().port()), head, QByteArray(65536, '{'));
+        QVERIFY2(status == 413 || status == 411, QByteArray::number(status).constData());
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(clients->send("GET", "/healthz").status, 200);
+    }
+
+    void noSecretInTheLog()
+    {
+        ServerClients fresh(QStringList{QStringLiteral("--access-token-seconds"), QStringLiteral("120")});
+        QCOMPARE(fresh.start(), QString());
+        const QString email = ServerClients::uniqueEmail(QStringLiteral("Private.Person"));
+        const QString password = QStringLiteral("correct horse battery");
+        QStringList secrets{email, email.toLower(), password};
+        QVERIFY(TaskRunner::run(fresh.auth->signUp(email, password)));
+        secrets << fresh.auth->session()->accessToken << fresh.auth->session()->refreshToken;
+        AuthService &device = fresh.newDevice();
+        TaskRunner::run(device.signIn(email, password));
+        secrets << device.session()->accessToken << device.session()->refreshToken;
+        RemoteBackupProvider backups(&fresh.api, fresh.server.baseUrl(), &device);
+        QVERIFY(TaskRunner::run(backups.upload(R"({"secret":"library"})")) > 0);
+        // Refreshes: the client thinks the token is about to expire.
+        fresh.clock.advance(std::chrono::seconds(100));
+        QVERIFY(TaskRunner::run(backups.download()).has_value());
+        secrets << device.session()->accessToken << device.session()->refreshToken;
+        TaskRunner::run(device.signOut());
+        QCOMPARE(fresh.server.stop(), 0);
+
+        const QByteArray log = fresh.server.log();
+        QVERIFY(log.contains("PUT /api/backup?namespace 200"));
+        QVERIFY(log.contains("POST /auth/v1/token?grant_type 200"));
+        for (const QString &secret : secrets)
+            QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(QStringLiteral("the log holds ") + secret));
+        QVERIFY(!log.contains("library"));
+        QVERIFY(!log.contains("@"));
+    }
+
+    // SIGTERM: no new connections, but an upload under way completes and the server exits 0.
+    void terminationFinishesRequestsInFlight()
+    {
+        ServerClients stopping;
+        QCOMPARE(stopping.start(), QString());
+        stopping.signUpNew();
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(stopping.server.baseUrl().port()));
+        QVERIFY(socket.waitForConnected(5000));
+        const QByteArray body = R"({"finished":"after SIGTERM"})";
+        socket.write("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: " + stopping.bearer()
+                     + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body.left(5));
+        QVERIFY(socket.waitForBytesWritten(5000));
+        QTest::qWait(200);
+        ::kill(pid_t(stopping.server.pid()), SIGTERM);
+        QTest::qWait(300);
+        socket.write(body.mid(5));
+        QByteArray answer;
+        QDeadlineTimer deadline(5000);
+        while (!answer.contains("sizeBytes") && !deadline.hasExpired()) {
+            socket.waitForReadyRead(100);
+            answer += socket.readAll();
+        }
+        QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+        QCOMPARE(stopping.server.stop(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerInput)
+#include "tst_serverinput.moc"
