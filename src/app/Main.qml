@@ -70,6 +70,7 @@ ApplicationWindow {
         SignInView {
             objectName: "signInView"
             auth: AppState.auth
+            notice: AppState.signInNotice
             reduceMotion: motion.reduceMotion
         }
     }

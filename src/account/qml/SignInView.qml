@@ -14,11 +14,15 @@ Item {
 
     required property QtObject auth
     property bool reduceMotion: false
+    // The shell's word on why the last session ended; shown in the error banner on arrival.
+    property string notice: ""
 
     readonly property alias viewModel: vm
 
     implicitWidth: 600
     implicitHeight: 800
+
+    Component.onCompleted: if (notice.length > 0) vm.showError(notice)
 
     AuthViewModel {
         id: vm
