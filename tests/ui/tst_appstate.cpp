@@ -195,26 +195,58 @@ private slots:
         QCOMPARE(state.backupCoordinator()->status(), BackupCoordinator::Status::Idle);
     }
 
-    void refusedUserIdLeavesLoadingAndTheNextSignInTriesAgain()
+    // A user id that cannot name a store fails the same way at every launch: the session is
+    // signed out with a notice for the sign-in view, never left on the loading screen.
+    void refusedUserIdSignsOutWithANotice_data()
     {
+        QTest::addColumn<QString>("userId");
+        QTest::addColumn<bool>("atLaunch");
+        QTest::newRow("../../x, stored") << QStringLiteral("../../x") << true;
+        QTest::newRow("300 characters, stored") << QString(300, u'a') << true;
+        QTest::newRow("../../x, signing in") << QStringLiteral("../../x") << false;
+    }
+
+    void refusedUserIdSignsOutWithANotice()
+    {
+        QFETCH(QString, userId);
+        QFETCH(bool, atLaunch);
         ShellFixture fx;
-        AuthSession stored = fx.issuedSession(QStringLiteral("a@example.com"));
-        stored.userId = QStringLiteral("../escape");
-        fx.store(stored);
+        AuthSession refused = fx.issuedSession(QStringLiteral("a@example.com"));
+        refused.userId = userId;
+        if (atLaunch) {
+            fx.store(refused);
+        } else {
+            const QJsonObject user{{"id", userId}, {"email", "a@example.com"}};
+            fx.server.enqueueReply(QStringLiteral("/auth/v1/token?grant_type=password"),
+                                   HttpFake::Reply::json(200, QJsonObject{{"access_token", refused.accessToken},
+                                                                          {"refresh_token", refused.refreshToken},
+                                                                          {"token_type", "bearer"},
+                                                                          {"expires_in", 3600},
+                                                                          {"user", user}}));
+        }
         AuthService &auth = fx.startAuth();
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^StoreContainer init failed: ")));
         AppState state(fx.dependencies());
-        QTRY_VERIFY(state.hasLoadedStoredSession());
-        QCOMPARE(state.rootView(), RootView::Loading);
+        RootViewLog log(state);
+        if (!atLaunch) {
+            QTRY_COMPARE(state.rootView(), RootView::SignIn);
+            TaskRunner::run(auth.signIn(QStringLiteral("a@example.com"), QStringLiteral("secret-1")));
+        }
+
+        QTRY_VERIFY(!auth.isSignedIn() && state.rootView() == RootView::SignIn);
+        QCOMPARE(log.views.last(), RootView::SignIn);
+        QVERIFY(!state.signInNotice().isEmpty());
+        QVERIFY(!fx.storedItem());
         QVERIFY(!state.configuredUserId());
         QCOMPARE(fx.sources->made, 0);
         QVERIFY(QDir(fx.dataFolder()).entryList(QDir::Files).isEmpty());
 
-        TaskRunner::run(auth.signOut());
-        QTRY_COMPARE(state.rootView(), RootView::SignIn);
-        TaskRunner::run(auth.signIn(QStringLiteral("a@example.com"), QStringLiteral("secret-1")));
+        // Another account signs in: its graph is built and the notice is gone.
+        fx.server.auth().addUser(QStringLiteral("b@example.com"), QStringLiteral("secret-2"));
+        TaskRunner::run(auth.signIn(QStringLiteral("b@example.com"), QStringLiteral("secret-2")));
         QTRY_COMPARE(state.rootView(), RootView::Player);
         QCOMPARE(state.configuredUserId(), auth.currentUserId());
+        QVERIFY(state.signInNotice().isEmpty());
     }
 
     void tokenRefreshRebuildsNothing()
