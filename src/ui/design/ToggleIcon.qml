@@ -13,7 +13,7 @@ Item {
     property color colorOff: "white"
     property real size: 13
     property int duration: 200
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
     // The look `on` asks for (the one that shows once the fade ends).
     readonly property string name: on ? nameOn : nameOff
 

@@ -13,7 +13,7 @@ AbstractButton {
     property bool iconOn: false
     property string iconNameOn: iconName
     property color iconColorOn: iconColor
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
     property color fill: "transparent"
     property color stroke: "transparent"
     property string help: ""

@@ -77,6 +77,7 @@ RowLayout {
                 tone: CT.NeonCyan
                 Item {
                     objectName: "compactPanel.nowPlayingDot"
+                    Accessible.ignored: true
                     implicitWidth: 5
                     implicitHeight: 5
                     Effects.RectangularGlow {
@@ -94,6 +95,8 @@ RowLayout {
                 }
                 Text {
                     objectName: "compactPanel.nowPlayingLabel"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: "NOW PLAYING"
                     font: Theme.smallLabel
                     color: "white"
