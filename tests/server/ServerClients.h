@@ -3,9 +3,11 @@
 // The application's own backend clients against a real cantorella-server (ServerProcess): an
 // AuthService with an in-memory secret store and a manual clock (set to the real time, so the
 // server accepts its tokens; tests move it forward to make the client refresh), and one HTTP
-// session for the backend clients. The database is SQLite unless CANTORELLA_TEST_DATABASE_URL
+// session for the backend clients. The database is SQLite unless CANTORELLA_TEST_DATABASE=postgresql
+// (a fresh database on a PostgreSQL the test starts) or CANTORELLA_TEST_DATABASE_URL
 // names a PostgreSQL server.
 
+#include "PgFixture.h"
 #include "ServerProcess.h"
 #include "TaskRunner.h"
 
@@ -25,7 +27,12 @@
 
 struct ServerClients
 {
-    static QString databaseUrl() { return qEnvironmentVariable("CANTORELLA_TEST_DATABASE_URL"); }
+    static QString databaseUrl()
+    {
+        if (qEnvironmentVariable("CANTORELLA_TEST_DATABASE") == QLatin1String("postgresql"))
+            return PgFixture::instance().createDatabase(); // a fresh database on the test's own cluster
+        return qEnvironmentVariable("CANTORELLA_TEST_DATABASE_URL");
+    }
 
     ServerProcess server;
     std::shared_ptr<InMemorySecretStore> secrets = std::make_shared<InMemorySecretStore>();
@@ -100,3 +107,16 @@ struct ServerClients
     }
     QByteArray bearer() const { return ("Bearer " + auth->session()->accessToken).toUtf8(); }
 };
+
+// The error of type Error a client call ends with, or nothing when it succeeds; any other
+// exception passes through.
+template<class Error, class T>
+std::optional<Error> clientFailure(QCoro::Task<T> task)
+{
+    try {
+        TaskRunner::run(std::move(task), std::chrono::seconds(20));
+    } catch (const Error &error) {
+        return error;
+    }
+    return std::nullopt;
+}

@@ -56,6 +56,9 @@ public:
                               m_options.dataFolder, QStringLiteral("--seed"), demoSongsFolder()};
         if (!m_options.databaseUrl.isEmpty())
             arguments << QStringLiteral("--database") << m_options.databaseUrl;
+        // Tests never reach the internet: online lyrics only from a fake the test names.
+        if (!m_options.arguments.contains(QStringLiteral("--lrclib-url")))
+            arguments << QStringLiteral("--no-online");
         m_process->start(m_options.executable, arguments + m_options.arguments);
         if (!m_process->waitForStarted(5000))
             return QStringLiteral("cannot start %1").arg(m_options.executable);

@@ -2,10 +2,11 @@
 
 #include "server/auth/AuthRoutes.h"
 #include "server/backup/BackupRoutes.h"
-#include "server/content/ContentRoutes.h"
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
 #include "server/http/ServerContext.h"
+#include "server/llm/GenerationRoutes.h"
+#include "server/lyrics/TrackRoutes.h"
 
 namespace server {
 
@@ -20,7 +21,10 @@ void registerAllRoutes(http::Router &router, ServerContext &context)
     });
     registerAuthRoutes(router, context);
     registerBackupRoutes(router, context);
-    registerContentRoutes(router, context);
+    if (context.generation)
+        registerGenerationRoutes(router, context, *context.generation);
+    if (context.tracks)
+        registerTrackRoutes(router, context, *context.tracks);
 }
 
 } // namespace server

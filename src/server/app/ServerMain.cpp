@@ -8,6 +8,9 @@
 #include "server/http/HttpService.h"
 #include "server/http/Log.h"
 #include "server/http/ServerContext.h"
+#include "server/llm/ContentServices.h"
+#include "server/llm/GenerationRoutes.h"
+#include "server/lyrics/TrackRoutes.h"
 #include "server/seed/DemoSeed.h"
 #include "server/store/StoreFactory.h"
 
@@ -81,7 +84,11 @@ int runServer(const QStringList &arguments)
         const std::unique_ptr<Mailer> mailer = makeMailer(config, secrets);
         ServerContext context{*store, config, secrets, tokens, *mailer,
                               [] { return QDateTime::currentSecsSinceEpoch(); }, QString()};
+        const std::unique_ptr<ContentServices> generation = makeContentServices(config, secrets, *store);
+        context.generation = generation.get();
 
+        LyricsLookup lyrics(config, *store, context.now);
+        context.tracks = &lyrics.service();
         HttpService service(config);
         registerAllRoutes(service.router(), context);
         const int port = service.bind(config.listenHost.toStdString(), config.listenPort);

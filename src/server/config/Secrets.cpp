@@ -95,6 +95,7 @@ Secrets Secrets::load(const QString &dataFolder)
     if (secrets.tokenKey.size() < 32)
         fail(QStringLiteral("CANTORELLA_JWT_KEY needs at least 32 characters"));
     secrets.smtpPassword = fromEnvironment("CANTORELLA_SMTP_PASSWORD").value_or(std::string());
+    secrets.llmKey = fromEnvironment("CANTORELLA_LLM_KEY").value_or(std::string());
     return secrets;
 }
 

@@ -14,6 +14,7 @@ struct Secrets
     std::string anonKey;      // every /auth/v1 request's "apikey" header must equal it
     std::string tokenKey;     // HS256 key of the access tokens
     std::string smtpPassword; // empty without SMTP
+    std::string llmKey;       // the language model API's key; empty when it needs none
 
     // VARIABLE, else the file named by VARIABLE_FILE, else (for the anonymous and signing keys)
     // the file "anon-key" / "token-key" in the data folder, created with a random value when

@@ -88,6 +88,19 @@ const std::vector<Key> &keys()
         NUMBER_KEY("signups-per-minute", signUpsPerMinute, 1, 1000000, "sign-ups per client address"),
         NUMBER_KEY("resends-per-hour", resendsPerHour, 1, 1000000, "confirmation e-mails per address"),
         SWITCH_KEY("trust-proxy", trustProxy, "client address from X-Forwarded-For (only behind your own proxy)"),
+        TEXT_KEY("llm-url", llmUrl, "chat-completions API base of the language model, e.g. http://127.0.0.1:11434/v1"),
+        TEXT_KEY("llm-model", llmModel, "the model's name as that API knows it"),
+        SWITCH_KEY("llm-json-format", llmJsonFormat, "ask the model for a JSON object answer (false for servers that refuse it)"),
+        TEXT_KEY("llm-prompts", llmPrompts, "folder of the prompt files; empty: src/server/resources/prompts of this build's source tree"),
+        NUMBER_KEY("llm-max-concurrent", llmMaxConcurrent, 1, 10000, "model calls under way at once in this process"),
+        NUMBER_KEY("llm-daily-quota", llmDailyQuota, 1, 1000000, "new cards or stories per user and day"),
+        NUMBER_KEY("llm-cards-budget-ms", llmCardsBudgetMs, 100, 600000, "time for a cards answer, a repair included"),
+        NUMBER_KEY("llm-story-budget-ms", llmStoryBudgetMs, 100, 600000, "time for a story answer, a repair included"),
+        TEXT_KEY("lyrics-dir", lyricsFolder, "folder of .lrc files (any depth), tagged [ti:]/[ar:] or named \"Artist - Title.lrc\""),
+        TEXT_KEY("lrclib-url", lrclibUrl, "origin of the open online lyrics database"),
+        SWITCH_KEY("no-online", noOnline, "never look lyrics up online (the cache and the lyrics folder only)"),
+        NUMBER_KEY("lyrics-miss-seconds", lyricsMissSeconds, 0, 365 * 86400,
+                   "seconds the online database's \"not found\" for a song is believed"),
     };
     return table;
 }
@@ -190,6 +203,8 @@ ServerConfig ServerConfig::load(const QStringList &arguments)
     if (!config.databaseUrl.isEmpty() && !config.databaseUrl.startsWith(QLatin1String("postgresql://"))
         && !config.databaseUrl.startsWith(QLatin1String("postgres://")))
         fail(QStringLiteral("database needs a postgresql:// URL"));
+    if (!config.llmUrl.isEmpty() && config.llmModel.isEmpty())
+        fail(QStringLiteral("llm-url needs llm-model as well"));
     if (!config.smtpUrl.isEmpty() && config.smtpFrom.isEmpty())
         fail(QStringLiteral("smtp-url needs smtp-from as well"));
     return config;
@@ -214,7 +229,8 @@ QString ServerConfig::helpText()
         "VARIABLE_FILE (mode 0600); the first two are generated into the data folder when absent.\n"
         "  CANTORELLA_ANON_KEY      the key every sign-in request carries as its apikey header\n"
         "  CANTORELLA_JWT_KEY       the key access tokens are signed with\n"
-        "  CANTORELLA_SMTP_PASSWORD the SMTP password\n");
+        "  CANTORELLA_SMTP_PASSWORD the SMTP password\n"
+        "  CANTORELLA_LLM_KEY       the language model API's key (local servers need none)\n");
     return text;
 }
 

@@ -44,6 +44,19 @@ struct ServerConfig
     int signUpsPerMinute = 10;  // sign-ups per client address
     int resendsPerHour = 5;     // confirmation e-mails per address
     bool trustProxy = false;    // take the client address from X-Forwarded-For (behind a proxy only)
+    // The language model that writes cards and stories (its key: CANTORELLA_LLM_KEY[_FILE]).
+    QString llmUrl;             // chat-completions API base ("/chat/completions" appended); empty: none
+    QString llmModel;
+    bool llmJsonFormat = true;  // ask for a JSON object answer for cards (response_format)
+    QString llmPrompts;         // folder of the prompt files; empty: the ones built in
+    int llmMaxConcurrent = 4;   // model calls under way at once in one process
+    int llmDailyQuota = 50;     // new cards or stories per user and UTC day
+    int llmCardsBudgetMs = 70000; // a cards answer, a repair included (the client waits 75 s)
+    int llmStoryBudgetMs = 28000; // a story answer, a repair included (the client waits 30 s)
+    QString lyricsFolder;       // the operator's .lrc files; empty: none
+    QString lrclibUrl = QStringLiteral("https://lrclib.net"); // the open online lyrics database
+    bool noOnline = false;      // never ask the online database
+    int lyricsMissSeconds = 24 * 3600; // how long the online database's "not found" is believed
 
     // Reads the command line (without the program name), the environment and the file named by
     // --config or CANTORELLA_SERVER_CONFIG. Throws ConfigError.

@@ -15,7 +15,9 @@
 namespace server {
 
 class AccessTokens;
+class ContentServices;
 class Mailer;
+class TrackService;
 
 // What every route handler may use. Shared by all request threads: everything here is either
 // immutable or safe to call concurrently.
@@ -28,6 +30,8 @@ struct ServerContext
     Mailer &mailer;
     std::function<qint64()> now; // seconds since 1970, UTC
     QString publicOrigin;        // scheme://host:port of links the server hands out
+    ContentServices *generation = nullptr; // cards and stories (cached, or written by the model)
+    TrackService *tracks = nullptr; // POST /api/track; none: the route is not offered
 
     // The user named by "Authorization: Bearer <access token>" when the token is ours, not
     // expired, and its sign-in is not revoked (checked in the database on every call, so a

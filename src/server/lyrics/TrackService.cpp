@@ -1,0 +1,175 @@
+#include "server/lyrics/TrackService.h"
+
+#include "server/lyrics/LanguageDetector.h"
+#include "server/content/ContentRoutes.h"
+
+#include "platform/JsonWriter.h"
+#include "platform/Text.h"
+
+#include <cmath>
+
+namespace server {
+
+namespace {
+
+const QString trackKind = QStringLiteral("track");
+const QString missKind = QStringLiteral("track-miss");
+const QString manualImport = QStringLiteral("manualImport");
+constexpr qsizetype maximumFieldCharacters = 256;
+
+QByteArray errorBody(const QString &message)
+{
+    return JsonWriter::toBytes([&](JsonWriter &writer) { writer.beginObject().member("error", message).endObject(); });
+}
+
+// The answer body, which is also what the cache keeps (with the source it was found at).
+QByteArray trackBody(const QString &lyrics, const QString &source, const QString &key,
+                     const std::optional<QString> &language)
+{
+    return JsonWriter::toBytes([&](JsonWriter &writer) {
+        writer.beginObject()
+            .member("lyrics", lyrics)
+            .member("source", source)
+            .member("songKey", key)
+            .optionalMember("language", language)
+            .endObject();
+    });
+}
+
+// Why a title or artist is refused, or nothing when it is fine.
+std::optional<QString> refusal(const std::optional<QString> &value, const char *name)
+{
+    const QString field = QString::fromLatin1(name);
+    if (!value || Text::trimmed(*value).isEmpty())
+        return field + QStringLiteral(" is required");
+    if (Text::characterCount(*value) > maximumFieldCharacters)
+        return field + QStringLiteral(" is longer than 256 characters");
+    return std::nullopt;
+}
+
+} // namespace
+
+TrackService::TrackService(ServerStore &store, const LrcFolderIndex *folder, const LrclibClient *online,
+                           std::function<qint64()> now, Options options, Log log)
+    : m_store(store), m_folder(folder), m_online(online), m_now(std::move(now)), m_options(options),
+      m_log(std::move(log))
+{
+}
+
+TrackService::Answer TrackService::answer(const JsonReader &body)
+{
+    const std::optional<QString> title = body.lenientString(u"title");
+    const std::optional<QString> artist = body.lenientString(u"artist");
+    for (const auto &problem : {refusal(title, "title"), refusal(artist, "artist")}) {
+        if (problem)
+            return Answer{400, errorBody(*problem)};
+    }
+    const double duration = body.lenientNumber(u"duration").value_or(0.0);
+    const QString trimmedTitle = Text::trimmed(*title);
+    const QString trimmedArtist = Text::trimmed(*artist);
+    const QString key = songKeyOf(trimmedTitle, trimmedArtist);
+
+    const std::optional<Found> found = lookUp(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key);
+    if (!found)
+        return Answer{404, errorBody(QStringLiteral("no lyrics for this song"))};
+    return Answer{200, trackBody(found->lyrics, found->source, key, found->language)};
+}
+
+std::optional<TrackService::Found> TrackService::lookUp(const QString &title, const QString &artist, double duration,
+                                                        const QString &key)
+{
+    if (auto cached = fromCache(key))
+        return cached;
+    if (m_folder) {
+        if (auto match = m_folder->find(key))
+            return Found{match->lyrics, manualImport, detectLyricsLanguage(match->lyrics)};
+    }
+    if (!m_online || m_store.cached(missKind, key, m_now()))
+        return std::nullopt;
+    return online(title, artist, duration, key);
+}
+
+std::optional<TrackService::Found> TrackService::fromCache(const QString &key)
+{
+    const std::optional<CachedEntry> entry = m_store.cached(trackKind, key, m_now());
+    if (!entry)
+        return std::nullopt;
+    try {
+        const JsonReader stored(StrictJson::parseObject(QByteArray::fromStdString(entry->value)));
+        const QString source = stored.requireString(u"source");
+        return Found{stored.requireString(u"lyrics"), source == manualImport ? manualImport : QStringLiteral("cache"),
+                     stored.lenientString(u"language")};
+    } catch (const JsonError &error) {
+        m_log(QStringLiteral("lyrics: cached entry for a song is unreadable (%1); looking again").arg(error.message()));
+        return std::nullopt;
+    }
+}
+
+// One online lookup per song at a time in this process: the first request asks, the others
+// wait for its result.
+std::optional<TrackService::Found> TrackService::online(const QString &title, const QString &artist, double duration,
+                                                        const QString &key)
+{
+    std::promise<std::optional<Found>> promise;
+    std::shared_future<std::optional<Found>> flight;
+    {
+        std::lock_guard lock(m_flightsMutex);
+        const auto running = m_flights.constFind(key);
+        if (running != m_flights.constEnd()) {
+            flight = *running;
+        } else {
+            m_flights.insert(key, promise.get_future().share());
+        }
+    }
+    if (flight.valid())
+        return flight.get();
+
+    std::optional<Found> found;
+    try {
+        found = askOnline(title, artist, duration, key);
+    } catch (...) {
+        // The waiters get nothing; this request reports the failure.
+        promise.set_value(std::nullopt);
+        std::lock_guard lock(m_flightsMutex);
+        m_flights.remove(key);
+        throw;
+    }
+    promise.set_value(found);
+    std::lock_guard lock(m_flightsMutex);
+    m_flights.remove(key);
+    return found;
+}
+
+std::optional<TrackService::Found> TrackService::askOnline(const QString &title, const QString &artist,
+                                                           double duration, const QString &key)
+{
+    const LrclibClient::Lookup lookup = m_online->find(title, artist, duration, m_options.onlineBudget);
+    switch (lookup.outcome) {
+    case LrclibClient::Lookup::Outcome::Found: {
+        Found found{lookup.lyrics, QStringLiteral("lrclib"), detectLyricsLanguage(lookup.lyrics)};
+        remember(trackKind, key, trackBody(found.lyrics, found.source, key, found.language).toStdString(), std::nullopt);
+        return found;
+    }
+    case LrclibClient::Lookup::Outcome::NotFound:
+        remember(missKind, key, std::string(), m_now() + m_options.missLifetime.count());
+        return std::nullopt;
+    case LrclibClient::Lookup::Outcome::Failed:
+        m_log(QStringLiteral("lyrics: online lookup failed (%1); not remembered").arg(lookup.problem));
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Lyrics already in hand are answered even when the database cannot keep them; the next
+// request asks again.
+void TrackService::remember(const QString &kind, const QString &key, const std::string &value,
+                            std::optional<qint64> expiresAt)
+{
+    try {
+        m_store.putCached(kind, key, value, m_now(), expiresAt);
+    } catch (const StoreError &error) {
+        m_log(QStringLiteral("lyrics: cannot keep a lookup's result: %1").arg(QString::fromUtf8(error.what())));
+    }
+}
+
+} // namespace server

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "server/lyrics/LrclibClient.h"
+#include "server/lyrics/LrcFolderIndex.h"
+#include "server/store/ServerStore.h"
+
+#include "platform/StrictJson.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <optional>
+
+namespace server {
+
+// The lyrics of any song, for POST /api/track. Looks, in order:
+// 1. in the content cache (kind "track"): lyrics found before, answered with source "cache";
+//    lyrics the operator imported there (the demo seed) keep their "manualImport";
+// 2. in the operator's LRC folder: source "manualImport" (not copied into the cache: the folder
+//    stays the truth, so an edited file is served as edited);
+// 3. in the online database, unless it is switched off or it said "not found" for this song
+//    within the last missLifetime (kind "track-miss"): source "lrclib", stored in the cache.
+// Nothing found answers 404. A failed online lookup (network, time-out, 429, 5xx, malformed
+// answer) answers 404 too but is not remembered, so the next request asks again. Requests for
+// one song that arrive while its online lookup runs wait for that lookup instead of starting
+// their own.
+class TrackService
+{
+public:
+    struct Options
+    {
+        std::chrono::seconds missLifetime{24 * 3600};
+        // The whole online lookup (both calls); the desktop client gives up at 12 s.
+        std::chrono::milliseconds onlineBudget{8000};
+    };
+
+    struct Answer
+    {
+        int status = 200;
+        QByteArray body; // JSON
+    };
+
+    using Log = std::function<void(const QString &)>;
+
+    // `folder` and `online` may be null (no folder configured, online lookups off).
+    TrackService(ServerStore &store, const LrcFolderIndex *folder, const LrclibClient *online,
+                 std::function<qint64()> now, Options options, Log log);
+
+    // The answer to a request body: {"title", "artist", "duration"?, "targetLanguage"?}.
+    // Title and artist must be strings, non-empty after trimming, at most 256 characters each
+    // before trimming (400 otherwise). Throws StoreError when the database fails.
+    Answer answer(const JsonReader &body);
+
+private:
+    struct Found
+    {
+        QString lyrics;
+        QString source;
+        std::optional<QString> language;
+    };
+
+    std::optional<Found> lookUp(const QString &title, const QString &artist, double duration, const QString &key);
+    std::optional<Found> fromCache(const QString &key);
+    std::optional<Found> online(const QString &title, const QString &artist, double duration, const QString &key);
+    std::optional<Found> askOnline(const QString &title, const QString &artist, double duration,
+                                   const QString &key);
+    void remember(const QString &kind, const QString &key, const std::string &value,
+                  std::optional<qint64> expiresAt);
+
+    ServerStore &m_store;
+    const LrcFolderIndex *m_folder;
+    const LrclibClient *m_online;
+    std::function<qint64()> m_now;
+    Options m_options;
+    Log m_log;
+
+    std::mutex m_flightsMutex;
+    QHash<QString, std::shared_future<std::optional<Found>>> m_flights;
+};
+
+} // namespace server

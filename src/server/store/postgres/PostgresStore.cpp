@@ -1,0 +1,403 @@
+#include "server/store/postgres/PostgresStore.h"
+
+#include "server/store/postgres/PgPool.h"
+#include "server/store/postgres/PgSchema.h"
+
+#include <pqxx/binarystring>
+#include <pqxx/nontransaction>
+#include <pqxx/result>
+#include <pqxx/transaction>
+
+#include <QRegularExpression>
+#include <QUrl>
+#include <QUuid>
+
+#include <algorithm>
+
+namespace server {
+
+namespace {
+
+// Connections one process opens at most; request threads beyond that wait for one to come back.
+// Sized so that several processes stay well under PostgreSQL's default of 100 connections.
+constexpr int kMaxConnections = 16;
+// A backup document travels in pieces of this size (see the schema).
+constexpr std::size_t kChunkBytes = 4 * 1024 * 1024;
+
+std::string str(const QString &text)
+{
+    return text.toStdString();
+}
+
+QString qstr(const pqxx::field &field)
+{
+    return QString::fromStdString(field.as<std::string>());
+}
+
+pqxx::binarystring bytes(const QByteArray &data)
+{
+    return pqxx::binarystring(data.constData(), std::size_t(data.size()));
+}
+
+pqxx::binarystring bytes(const char *data, std::size_t size)
+{
+    return pqxx::binarystring(data, size);
+}
+
+std::string stdBytes(const pqxx::field &field)
+{
+    const pqxx::binarystring value(field);
+    return std::string(value.get(), value.size());
+}
+
+QByteArray qBytes(const pqxx::field &field)
+{
+    const pqxx::binarystring value(field);
+    return QByteArray(value.get(), qsizetype(value.size()));
+}
+
+UserRecord userFrom(const pqxx::row &row)
+{
+    UserRecord user;
+    user.id = qstr(row["id"]);
+    user.email = qstr(row["email"]);
+    user.passwordHash = qBytes(row["password_hash"]);
+    user.confirmed = row["confirmed"].as<bool>();
+    user.createdAt = row["created_at"].as<long long>();
+    return user;
+}
+
+constexpr const char *kUserColumns = "id, email, password_hash, confirmed, created_at";
+
+// Where a password sits: in a URI's user part (up to the last '@', so that an unencoded '@' or
+// '/' in it stays covered; group 2) or as a password= parameter of a URI or key/value string,
+// quoted or not (group 2).
+const QRegularExpression &userInfoPassword()
+{
+    static const QRegularExpression pattern(QStringLiteral("^([a-z]+://[^:@/?]*:)(.*)@"));
+    return pattern;
+}
+
+const QRegularExpression &parameterPassword()
+{
+    static const QRegularExpression pattern(QStringLiteral(R"(((?:^|[?&\s])password\s*=\s*)('(?:[^'\\]|\\.)*'|[^&\s]*))"));
+    return pattern;
+}
+
+// The password of a connection string, decoded as libpq would see it.
+std::string passwordIn(const QString &url)
+{
+    for (const auto *pattern : {&userInfoPassword(), &parameterPassword()}) {
+        const auto match = pattern->match(url);
+        QString password = match.captured(2);
+        if (password.size() >= 2 && password.startsWith(QLatin1Char('\'')) && password.endsWith(QLatin1Char('\'')))
+            password = password.mid(1, password.size() - 2).replace(QStringLiteral("\\'"), QStringLiteral("'"));
+        if (!password.isEmpty())
+            return QUrl::fromPercentEncoding(password.toUtf8()).toStdString();
+    }
+    return {};
+}
+
+// libpq waits for an unreachable host as long as TCP does (minutes) unless told otherwise.
+std::string withConnectTimeout(const QString &url)
+{
+    if (url.contains(QLatin1String("connect_timeout")))
+        return str(url);
+    if (!url.contains(QLatin1String("://")))
+        return str(url) + " connect_timeout=10";
+    return str(url) + (url.contains(QLatin1Char('?')) ? "&" : "?") + "connect_timeout=10";
+}
+
+class PostgresStore final : public ServerStore
+{
+public:
+    explicit PostgresStore(const QString &url)
+        : m_pool(withConnectTimeout(url), passwordIn(url), redactedDatabaseUrl(url), kMaxConnections)
+    {
+        m_pool.run([](pqxx::connection &connection) { pg::migrate(connection); });
+    }
+
+    bool ping() override
+    {
+        try {
+            return m_pool.run([](pqxx::connection &connection) {
+                pqxx::nontransaction tx(connection);
+                return tx.exec1("SELECT 1")[0].as<int>() == 1;
+            });
+        } catch (const StoreError &) {
+            return false;
+        }
+    }
+
+    std::optional<UserRecord> createUser(const QString &email, const QByteArray &passwordHash, bool confirmed,
+                                         qint64 now) override
+    {
+        const auto id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        // A taken address (also one being registered right now by another transaction, which
+        // this statement waits for) inserts nothing.
+        const auto result = execute(std::string("INSERT INTO users (") + kUserColumns
+                                        + ") VALUES ($1, $2, $3, $4, $5) ON CONFLICT (email) DO NOTHING RETURNING "
+                                        + kUserColumns,
+                                    str(id), str(email), bytes(passwordHash), confirmed, static_cast<long long>(now));
+        if (result.empty())
+            return std::nullopt;
+        return userFrom(result[0]);
+    }
+
+    std::optional<UserRecord> userByEmail(const QString &email) override
+    {
+        return userWhere("email", str(email));
+    }
+
+    std::optional<UserRecord> userById(const QString &userId) override
+    {
+        return userWhere("id", str(userId));
+    }
+
+    void confirmUser(const QString &userId) override
+    {
+        execute("UPDATE users SET confirmed = true WHERE id = $1", str(userId));
+    }
+
+    SignInRecord createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now) override
+    {
+        SignInRecord record{QUuid::createUuid().toString(QUuid::WithoutBraces), userId, false};
+        m_pool.run([&](pqxx::connection &connection) {
+            pqxx::work tx(connection);
+            tx.exec_params("INSERT INTO sign_ins (id, user_id, created_at) VALUES ($1, $2, $3)", str(record.id),
+                           str(userId), static_cast<long long>(now));
+            tx.exec_params("INSERT INTO refresh_tokens (token_hash, sign_in_id, created_at) VALUES ($1, $2, $3)",
+                           bytes(refreshTokenHash), str(record.id), static_cast<long long>(now));
+            tx.commit();
+        });
+        return record;
+    }
+
+    RefreshRotation rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash,
+                                       qint64 now) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) {
+            pqxx::work tx(connection);
+            // Locks the token and its sign-in: a second rotation of the same token waits here
+            // and then reads the first one's outcome (the token used up), so exactly one of
+            // them rotates and the other is a reuse.
+            const auto found = tx.exec_params(
+                "SELECT t.sign_in_id, t.used_at IS NOT NULL, s.user_id, s.revoked_at IS NOT NULL"
+                " FROM refresh_tokens t JOIN sign_ins s ON s.id = t.sign_in_id"
+                " WHERE t.token_hash = $1 FOR UPDATE",
+                bytes(presentedHash));
+            RefreshRotation rotation;
+            if (found.empty())
+                return rotation;
+            rotation.signInId = qstr(found[0][0]);
+            rotation.userId = qstr(found[0][2]);
+            const bool used = found[0][1].as<bool>();
+            const bool revoked = found[0][3].as<bool>();
+            if (revoked) {
+                rotation.outcome = RefreshRotation::Outcome::Revoked;
+            } else if (used) {
+                tx.exec_params("UPDATE sign_ins SET revoked_at = $2 WHERE id = $1", str(rotation.signInId),
+                               static_cast<long long>(now));
+                rotation.outcome = RefreshRotation::Outcome::Reused;
+            } else {
+                tx.exec_params("UPDATE refresh_tokens SET used_at = $2 WHERE token_hash = $1", bytes(presentedHash),
+                               static_cast<long long>(now));
+                tx.exec_params(
+                    "INSERT INTO refresh_tokens (token_hash, sign_in_id, created_at) VALUES ($1, $2, $3)",
+                    bytes(newHash), str(rotation.signInId), static_cast<long long>(now));
+                rotation.outcome = RefreshRotation::Outcome::Rotated;
+            }
+            tx.commit();
+            return rotation;
+        });
+    }
+
+    void revokeSignIn(const QString &signInId, qint64 now) override
+    {
+        execute("UPDATE sign_ins SET revoked_at = $2 WHERE id = $1 AND revoked_at IS NULL", str(signInId),
+                static_cast<long long>(now));
+    }
+
+    std::optional<SignInRecord> signIn(const QString &signInId) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<SignInRecord> {
+            pqxx::read_transaction tx(connection);
+            const auto result = tx.exec_params(
+                "SELECT id, user_id, revoked_at IS NOT NULL FROM sign_ins WHERE id = $1", str(signInId));
+            if (result.empty())
+                return std::nullopt;
+            return SignInRecord{qstr(result[0][0]), qstr(result[0][1]), result[0][2].as<bool>()};
+        });
+    }
+
+    void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) override
+    {
+        execute("INSERT INTO one_time_tokens (token_hash, user_id, expires_at) VALUES ($1, $2, $3)"
+                " ON CONFLICT (token_hash) DO UPDATE SET user_id = EXCLUDED.user_id, expires_at = EXCLUDED.expires_at",
+                bytes(tokenHash), str(userId), static_cast<long long>(expiresAt));
+    }
+
+    std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) override
+    {
+        // DELETE … RETURNING: of two concurrent takes only one gets the row.
+        const auto result = execute("DELETE FROM one_time_tokens WHERE token_hash = $1 RETURNING user_id, expires_at > $2",
+                                    bytes(tokenHash), static_cast<long long>(now));
+        if (result.empty() || !result[0][1].as<bool>())
+            return std::nullopt;
+        return qstr(result[0][0]);
+    }
+
+    qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) {
+            pqxx::work tx(connection);
+            tx.exec_params("DELETE FROM counters WHERE key = $1 AND expires_at <= $2", str(key),
+                           static_cast<long long>(windowStart));
+            const auto row = tx.exec_params1(
+                "INSERT INTO counters (key, window_start, expires_at, hits) VALUES ($1, $2, $3, 1)"
+                " ON CONFLICT (key, window_start) DO UPDATE SET hits = counters.hits + 1 RETURNING hits",
+                str(key), static_cast<long long>(windowStart), static_cast<long long>(windowStart + windowSeconds));
+            tx.commit();
+            return static_cast<qint64>(row[0].as<long long>());
+        });
+    }
+
+    void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt) override
+    {
+        const auto chunks = (document.size() + kChunkBytes - 1) / kChunkBytes;
+        m_pool.run([&](pqxx::connection &connection) {
+            pqxx::work tx(connection);
+            // The header first: its row lock makes a concurrent upload of the same backup wait
+            // until this one commits or rolls back.
+            tx.exec_params("INSERT INTO backups (user_id, namespace, size_bytes, chunk_count, stored_at)"
+                           " VALUES ($1, $2, $3, $4, $5) ON CONFLICT (user_id, namespace) DO UPDATE SET"
+                           " size_bytes = EXCLUDED.size_bytes, chunk_count = EXCLUDED.chunk_count,"
+                           " stored_at = EXCLUDED.stored_at",
+                           str(userId), str(ns), static_cast<long long>(document.size()), static_cast<int>(chunks),
+                           static_cast<long long>(storedAt));
+            tx.exec_params("DELETE FROM backup_chunks WHERE user_id = $1 AND namespace = $2", str(userId), str(ns));
+            for (std::size_t seq = 0; seq < chunks; ++seq) {
+                const auto offset = seq * kChunkBytes;
+                const auto size = std::min(kChunkBytes, document.size() - offset);
+                tx.exec_params("INSERT INTO backup_chunks (user_id, namespace, seq, data) VALUES ($1, $2, $3, $4)",
+                               str(userId), str(ns), static_cast<int>(seq), bytes(document.data() + offset, size));
+            }
+            tx.commit();
+        });
+    }
+
+    std::optional<StoredBackup> backup(const QString &userId, const QString &ns) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<StoredBackup> {
+            // One snapshot for the header and every chunk, however many uploads commit meanwhile.
+            pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> tx(connection);
+            const auto header = tx.exec_params(
+                "SELECT size_bytes, chunk_count, stored_at FROM backups WHERE user_id = $1 AND namespace = $2",
+                str(userId), str(ns));
+            if (header.empty())
+                return std::nullopt;
+            const auto size = header[0][0].as<long long>();
+            const auto chunks = header[0][1].as<int>();
+            StoredBackup stored;
+            stored.storedAt = header[0][2].as<long long>();
+            stored.document.reserve(std::size_t(size));
+            for (int seq = 0; seq < chunks; ++seq) {
+                const auto chunk = tx.exec_params(
+                    "SELECT data FROM backup_chunks WHERE user_id = $1 AND namespace = $2 AND seq = $3", str(userId),
+                    str(ns), seq);
+                if (chunk.empty())
+                    break;
+                const pqxx::binarystring data(chunk[0][0]);
+                stored.document.append(data.get(), data.size());
+            }
+            if (stored.document.size() != std::size_t(size))
+                throw StoreError("PostgreSQL: a stored backup is incomplete");
+            return stored;
+        });
+    }
+
+    void putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
+                   std::optional<qint64> expiresAt) override
+    {
+        // A null const char * is how libpqxx passes SQL NULL.
+        const std::string expiry = expiresAt ? std::to_string(*expiresAt) : std::string();
+        execute("INSERT INTO content_cache (kind, key, value, stored_at, expires_at)"
+                " VALUES ($1, $2, $3, $4, $5::bigint) ON CONFLICT (kind, key) DO UPDATE SET"
+                " value = EXCLUDED.value, stored_at = EXCLUDED.stored_at, expires_at = EXCLUDED.expires_at",
+                str(kind), str(key), bytes(value.data(), value.size()), static_cast<long long>(now),
+                expiresAt ? expiry.c_str() : static_cast<const char *>(nullptr));
+    }
+
+    std::optional<CachedEntry> cached(const QString &kind, const QString &key, qint64 now) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<CachedEntry> {
+            pqxx::read_transaction tx(connection);
+            const auto result = tx.exec_params("SELECT value, stored_at FROM content_cache WHERE kind = $1"
+                                               " AND key = $2 AND (expires_at IS NULL OR expires_at > $3)",
+                                               str(kind), str(key), static_cast<long long>(now));
+            if (result.empty())
+                return std::nullopt;
+            return CachedEntry{stdBytes(result[0][0]), result[0][1].as<long long>()};
+        });
+    }
+
+    bool tryClaim(const QString &key, const QString &owner, qint64 now, qint64 expiresAt) override
+    {
+        // One statement: a concurrent claim of the same key waits for this one and then sees it held.
+        return !execute("INSERT INTO claims (key, owner, expires_at) VALUES ($1, $2, $4)"
+                        " ON CONFLICT (key) DO UPDATE SET owner = EXCLUDED.owner, expires_at = EXCLUDED.expires_at"
+                        " WHERE claims.owner = EXCLUDED.owner OR claims.expires_at <= $3 RETURNING owner",
+                        str(key), str(owner), static_cast<long long>(now), static_cast<long long>(expiresAt))
+                    .empty();
+    }
+
+    void releaseClaim(const QString &key, const QString &owner) override
+    {
+        execute("DELETE FROM claims WHERE key = $1 AND owner = $2", str(key), str(owner));
+    }
+
+private:
+    // One statement in a transaction of its own; its rows, if it returns any.
+    template<typename... Args>
+    pqxx::result execute(const std::string &sql, const Args &...args)
+    {
+        return m_pool.run([&](pqxx::connection &connection) {
+            pqxx::work tx(connection);
+            auto result = tx.exec_params(sql, args...);
+            tx.commit();
+            return result;
+        });
+    }
+
+    std::optional<UserRecord> userWhere(const char *column, const std::string &value)
+    {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<UserRecord> {
+            pqxx::read_transaction tx(connection);
+            const auto result = tx.exec_params(std::string("SELECT ") + kUserColumns + " FROM users WHERE " + column
+                                                   + " = $1",
+                                               value);
+            if (result.empty())
+                return std::nullopt;
+            return userFrom(result[0]);
+        });
+    }
+
+    pg::Pool m_pool;
+};
+
+} // namespace
+
+std::unique_ptr<ServerStore> openPostgresStore(const QString &url)
+{
+    return std::make_unique<PostgresStore>(url);
+}
+
+QString redactedDatabaseUrl(const QString &url)
+{
+    QString redacted = url;
+    redacted.replace(userInfoPassword(), QStringLiteral("\\1***@"));
+    redacted.replace(parameterPassword(), QStringLiteral("\\1***"));
+    return redacted;
+}
+
+} // namespace server

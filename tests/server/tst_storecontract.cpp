@@ -1,0 +1,507 @@
+// The storage contract: every engine behind ServerStore answers alike, also under concurrency.
+// Each test runs once per engine (the global data rows).
+
+#include "KilledChild.h"
+#include "PgFixture.h"
+
+#include "server/store/ServerStore.h"
+#include "server/store/postgres/PostgresStore.h"
+#include "server/store/sqlite/SqliteServerStore.h"
+
+#include "platform/SqliteDatabase.h"
+
+#include <QCryptographicHash>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <pqxx/transaction>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <latch>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace server;
+using Outcome = RefreshRotation::Outcome;
+
+namespace {
+
+// What the suite needs from one engine: a fresh empty location, a store on a location, and a
+// way to make the next backup write fail halfway through.
+struct Engine
+{
+    std::function<QString()> newLocation;
+    std::function<std::unique_ptr<ServerStore>(const QString &)> open;
+    std::function<void(const QString &)> breakBackupWrites;
+};
+
+Engine engineNamed(const QString &name)
+{
+    if (name == QLatin1String("postgresql")) {
+        return {[] { return PgFixture::instance().createDatabase(); }, openPostgresStore,
+                [](const QString &url) {
+                    // The third chunk of any document fails: the upload dies midway.
+                    pqxx::connection connection(url.toStdString());
+                    pqxx::work tx(connection);
+                    tx.exec("CREATE FUNCTION fail_chunk() RETURNS trigger LANGUAGE plpgsql AS"
+                            " $$ BEGIN IF NEW.seq >= 2 THEN RAISE EXCEPTION 'disk gone'; END IF; RETURN NEW; END $$");
+                    tx.exec("CREATE TRIGGER fail_chunk BEFORE INSERT ON backup_chunks"
+                            " FOR EACH ROW EXECUTE FUNCTION fail_chunk()");
+                    tx.commit();
+                }};
+    }
+    if (name == QLatin1String("sqlite")) {
+        return {[] {
+                    static QTemporaryDir folder;
+                    static int files = 0;
+                    return folder.filePath(QStringLiteral("store-%1.sqlite").arg(++files));
+                },
+                [](const QString &path) -> std::unique_ptr<ServerStore> { return std::make_unique<SqliteServerStore>(path); },
+                [](const QString &path) {
+                    SqliteDatabase::open(path).exec(QStringLiteral(
+                        "CREATE TRIGGER fail_backup BEFORE UPDATE ON backups BEGIN SELECT RAISE(ABORT, 'disk gone'); END"));
+                }};
+    }
+    qFatal("unknown engine");
+}
+
+QByteArray hashOf(const QString &token)
+{
+    return QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256);
+}
+
+std::string pattern(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + seed * 7 + (i >> 12)) & 0xff);
+    return bytes;
+}
+
+// Runs `work(i)` on `threads` threads released together; answers how many returned true.
+int raceCount(int threads, const std::function<bool(int)> &work)
+{
+    std::latch start(threads);
+    std::atomic<int> winners = 0;
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i) {
+        pool.emplace_back([&, i] {
+            start.arrive_and_wait();
+            if (work(i))
+                ++winners;
+        });
+    }
+    for (auto &thread : pool)
+        thread.join();
+    return winners;
+}
+
+} // namespace
+
+class StoreContractTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    Engine m_engine;
+    QString m_location;
+    std::unique_ptr<ServerStore> m_store;
+
+    UserRecord newUser(const QString &email)
+    {
+        const auto user = m_store->createUser(email, "$argon2id$" + email.toUtf8(), false, 1000);
+        if (!user)
+            qFatal("cannot create a user");
+        return *user;
+    }
+
+private slots:
+    void initTestCase_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::newRow("sqlite") << QStringLiteral("sqlite");
+        QTest::newRow("postgresql") << QStringLiteral("postgresql");
+    }
+
+    void init()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        m_engine = engineNamed(engine);
+        m_location = m_engine.newLocation();
+        m_store = m_engine.open(m_location);
+    }
+
+    void cleanup() { m_store.reset(); }
+
+    void accounts()
+    {
+        QVERIFY(m_store->ping());
+        const QByteArray hash("$argon2id$v=19$m=65536,t=2,p=1$c29tZXNhbHQ$RdescudvJCsgt3ub+b+dWRWJTmaaJObG");
+        const auto created = m_store->createUser("ann@example.org", hash, false, 1234);
+        QVERIFY(created);
+        QVERIFY(!created->id.isEmpty());
+        QVERIFY(!m_store->createUser("ann@example.org", "other", true, 2000)); // taken: nothing changes
+        for (const auto &found : {m_store->userByEmail("ann@example.org"), m_store->userById(created->id)}) {
+            QVERIFY(found);
+            QCOMPARE(found->id, created->id);
+            QCOMPARE(found->email, QStringLiteral("ann@example.org"));
+            QCOMPARE(found->passwordHash, hash);
+            QCOMPARE(found->confirmed, false);
+            QCOMPARE(found->createdAt, 1234);
+        }
+        const auto bob = newUser("bob@example.org");
+        QVERIFY(bob.id != created->id);
+        m_store->confirmUser(created->id);
+        QVERIFY(m_store->userById(created->id)->confirmed);
+        QVERIFY(!m_store->userById(bob.id)->confirmed);
+        QVERIFY(!m_store->userByEmail("nobody@example.org"));
+        QVERIFY(!m_store->userById("no-such-id"));
+    }
+
+    // Steps on one sign-in started with token "t0": "rotate OLD NEW OUTCOME", "logout",
+    // "signin live|revoked".
+    void refreshRotation_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("a current token rotates") << QStringList{"rotate t0 t1 Rotated", "signin live"};
+        QTest::newRow("a chain of rotations") << QStringList{"rotate t0 t1 Rotated", "rotate t1 t2 Rotated",
+                                                             "rotate t2 t3 Rotated", "signin live"};
+        QTest::newRow("reuse revokes the sign-in")
+            << QStringList{"rotate t0 t1 Rotated", "rotate t0 x Reused", "signin revoked", "rotate t1 t2 Revoked"};
+        QTest::newRow("reuse of an older token in a chain")
+            << QStringList{"rotate t0 t1 Rotated", "rotate t1 t2 Rotated", "rotate t0 x Reused", "rotate t2 t3 Revoked"};
+        QTest::newRow("logout revokes") << QStringList{"logout", "signin revoked", "rotate t0 t1 Revoked"};
+        QTest::newRow("after rotation the old token stays used up after logout")
+            << QStringList{"rotate t0 t1 Rotated", "logout", "rotate t0 x Revoked", "rotate t1 x Revoked"};
+        QTest::newRow("an unknown token") << QStringList{"rotate nope t1 Unknown", "rotate t1 t2 Unknown",
+                                                         "signin live"};
+    }
+
+    void refreshRotation()
+    {
+        QFETCH(QStringList, steps);
+        const auto user = newUser("ann@example.org");
+        const auto signIn = m_store->createSignIn(user.id, hashOf("t0"), 100);
+        QCOMPARE(signIn.userId, user.id);
+        QVERIFY(!signIn.revoked);
+        const QMap<QString, Outcome> outcomes{{"Rotated", Outcome::Rotated}, {"Reused", Outcome::Reused},
+                                              {"Revoked", Outcome::Revoked}, {"Unknown", Outcome::Unknown}};
+        for (const auto &step : steps) {
+            const auto words = step.split(' ');
+            if (words[0] == "rotate") {
+                const auto rotation = m_store->rotateRefreshToken(hashOf(words[1]), hashOf(words[2]), 200);
+                QVERIFY2(rotation.outcome == outcomes.value(words[3]), qPrintable(step));
+                const bool known = rotation.outcome != Outcome::Unknown;
+                QCOMPARE(rotation.signInId, known ? signIn.id : QString());
+                QCOMPARE(rotation.userId, known ? user.id : QString());
+            } else if (words[0] == "logout") {
+                m_store->revokeSignIn(signIn.id, 300);
+            } else {
+                QCOMPARE(m_store->signIn(signIn.id)->revoked, words[1] == "revoked");
+            }
+        }
+        QVERIFY(!m_store->signIn("no-such-sign-in"));
+    }
+
+    void oneTimeTokens_data()
+    {
+        QTest::addColumn<qint64>("expiresAt");
+        QTest::addColumn<qint64>("takenAt");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("well before expiry") << qint64(5000) << qint64(1000) << true;
+        QTest::newRow("the last second") << qint64(5000) << qint64(4999) << true;
+        QTest::newRow("at expiry") << qint64(5000) << qint64(5000) << false;
+        QTest::newRow("long expired") << qint64(5000) << qint64(90000) << false;
+    }
+
+    void oneTimeTokens()
+    {
+        QFETCH(qint64, expiresAt);
+        QFETCH(qint64, takenAt);
+        QFETCH(bool, valid);
+        const auto user = newUser("ann@example.org");
+        m_store->putOneTimeToken(hashOf("link"), user.id, expiresAt);
+        QCOMPARE(m_store->takeOneTimeToken(hashOf("link"), takenAt), valid ? std::optional(user.id) : std::nullopt);
+        QVERIFY(!m_store->takeOneTimeToken(hashOf("link"), 0)); // used up either way
+        QVERIFY(!m_store->takeOneTimeToken(hashOf("other"), 0));
+    }
+
+    void countHit()
+    {
+        QCOMPARE(m_store->countHit("signin:ann", 60, 60), 1);
+        QCOMPARE(m_store->countHit("signin:ann", 60, 60), 2);
+        QCOMPARE(m_store->countHit("signin:bob", 60, 60), 1);
+        QCOMPARE(m_store->countHit("signin:ann", 60, 60), 3);
+        QCOMPARE(m_store->countHit("signin:ann", 120, 60), 1); // the next window starts over
+        QCOMPARE(m_store->countHit("signin:ann", 120, 60), 2);
+    }
+
+    void cache_data()
+    {
+        QTest::addColumn<std::optional<qint64>>("expiresAt");
+        QTest::addColumn<qint64>("readAt");
+        QTest::addColumn<bool>("present");
+        QTest::newRow("no expiry") << std::optional<qint64>() << qint64(1e9) << true;
+        QTest::newRow("before expiry") << std::optional<qint64>(500) << qint64(499) << true;
+        QTest::newRow("at expiry") << std::optional<qint64>(500) << qint64(500) << false;
+        QTest::newRow("after expiry") << std::optional<qint64>(500) << qint64(501) << false;
+    }
+
+    void cache()
+    {
+        QFETCH(std::optional<qint64>, expiresAt);
+        QFETCH(qint64, readAt);
+        QFETCH(bool, present);
+        const std::string value("{\"lines\":[]}\0\xff", 14);
+        m_store->putCached("track", "song-key", "old", 10, std::nullopt);
+        m_store->putCached("track", "song-key", value, 100, expiresAt); // replaces
+        m_store->putCached("cards", "song-key", "cards", 100, std::nullopt);
+        const auto entry = m_store->cached("track", "song-key", readAt);
+        QCOMPARE(bool(entry), present);
+        if (entry) {
+            QCOMPARE(entry->value, value);
+            QCOMPARE(entry->storedAt, 100);
+        }
+        QCOMPARE(m_store->cached("cards", "song-key", readAt)->value, std::string("cards"));
+        QVERIFY(!m_store->cached("story", "song-key", 0));
+    }
+
+    // "claim OWNER NOW EXPIRES yes|no", "release OWNER".
+    void claims_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("one holder at a time") << QStringList{"claim a 0 100 yes", "claim b 10 110 no", "claim a 20 120 yes"};
+        QTest::newRow("an expired claim is free")
+            << QStringList{"claim a 0 100 yes", "claim b 99 199 no", "claim b 100 200 yes", "claim a 150 250 no"};
+        QTest::newRow("release frees the key only for its owner")
+            << QStringList{"claim a 0 100 yes", "release b", "claim b 1 101 no", "release a", "claim b 2 102 yes"};
+        QTest::newRow("renewing moves the expiry") << QStringList{"claim a 0 100 yes", "claim a 90 300 yes",
+                                                                  "claim b 200 400 no"};
+    }
+
+    void claims()
+    {
+        QFETCH(QStringList, steps);
+        for (const auto &step : steps) {
+            const auto words = step.split(' ');
+            if (words[0] == "claim") {
+                QVERIFY2(m_store->tryClaim("story:song", words[1], words[2].toLongLong(), words[3].toLongLong())
+                             == (words[4] == "yes"),
+                         qPrintable(step));
+                QVERIFY(m_store->tryClaim("story:other-song", "z", words[2].toLongLong(), 1e9)); // keys are apart
+            } else {
+                m_store->releaseClaim("story:song", words[1]);
+            }
+        }
+    }
+
+    void backups_data()
+    {
+        QTest::addColumn<qsizetype>("size");
+        QTest::newRow("empty") << qsizetype(0);
+        QTest::newRow("small") << qsizetype(1000);
+        QTest::newRow("several chunks, not a whole number") << qsizetype(9 * 1024 * 1024 + 17);
+        QTest::newRow("50 MB") << qsizetype(50 * 1000 * 1000);
+    }
+
+    void backups()
+    {
+        QFETCH(qsizetype, size);
+        const auto ann = newUser("ann@example.org");
+        const auto bob = newUser("bob@example.org");
+        QVERIFY(!m_store->backup(ann.id, "en"));
+        m_store->putBackup(ann.id, "en", pattern(12 * 1024 * 1024, 1), 50); // longer than the next one
+        const auto document = pattern(std::size_t(size), 2);
+        QElapsedTimer timer;
+        timer.start();
+        m_store->putBackup(ann.id, "en", document, 60);
+        const auto putMs = timer.restart();
+        const auto stored = m_store->backup(ann.id, "en");
+        const auto getMs = timer.elapsed();
+        QVERIFY(stored);
+        QVERIFY(stored->document == document);
+        QCOMPARE(stored->storedAt, 60);
+        QVERIFY(!m_store->backup(bob.id, "en"));
+        QVERIFY(!m_store->backup(ann.id, "fr"));
+        if (size > 10'000'000)
+            qInfo("%lld bytes: put %lld ms, get %lld ms", qint64(size), putMs, getMs);
+    }
+
+    void failedBackupLeavesThePreviousOne()
+    {
+        const auto ann = newUser("ann@example.org");
+        const auto previous = pattern(5 * 1024 * 1024, 3);
+        m_store->putBackup(ann.id, "en", previous, 70);
+        m_engine.breakBackupWrites(m_location);
+        QVERIFY_THROWS_EXCEPTION(server::StoreError, m_store->putBackup(ann.id, "en", pattern(20 * 1024 * 1024, 4), 80));
+        const auto stored = m_store->backup(ann.id, "en");
+        QVERIFY(stored && stored->document == previous);
+        QCOMPARE(stored->storedAt, 70);
+    }
+
+    // A process killed in the middle of an upload leaves the backup it was replacing whole.
+    void uploadKilledMidway()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        const auto ann = newUser("ann@example.org");
+        m_store->putBackup(ann.id, "en", uploadedDocument(0), 0);
+        for (int round = 0; round < 3; ++round) {
+            const auto outcome = KilledChild::runUntilKilled({kUploaderFlag, engine, m_location, ann.id}, 100, 900);
+            QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+            const auto stored = m_store->backup(ann.id, "en");
+            QVERIFY(stored && stored->document == uploadedDocument(stored->storedAt));
+        }
+    }
+
+public:
+    static constexpr const char *kUploaderFlag = "--upload-until-killed";
+
+    static std::string uploadedDocument(qint64 round) { return pattern(12 * 1024 * 1024 + round % 2, unsigned(round % 2)); }
+
+    // The child of uploadKilledMidway: uploads one document after another until it is killed.
+    static int uploadUntilKilled(const QString &engine, const QString &location, const QString &userId)
+    {
+        const auto store = engineNamed(engine).open(location);
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        for (qint64 round = 1;; ++round)
+            store->putBackup(userId, "en", uploadedDocument(round), round);
+    }
+
+private slots:
+    // Many threads at once on the same row: exactly one wins, on every engine.
+    void exactlyOneWinner_data()
+    {
+        QTest::addColumn<QString>("race");
+        QTest::newRow("one address registered at once") << QStringLiteral("register");
+        QTest::newRow("one refresh token rotated at once") << QStringLiteral("rotate");
+        QTest::newRow("one key claimed at once") << QStringLiteral("claim");
+        QTest::newRow("one confirmation link taken at once") << QStringLiteral("take");
+    }
+
+    void exactlyOneWinner()
+    {
+        QFETCH(QString, race);
+        constexpr int kThreads = 8;
+        for (int round = 0; round < 5; ++round) {
+            const auto user = newUser(QStringLiteral("user%1@example.org").arg(round));
+            const auto token = hashOf(QString::number(round));
+            const auto signIn = m_store->createSignIn(user.id, token, 10);
+            m_store->putOneTimeToken(token, user.id, 100);
+            const auto email = QStringLiteral("new%1@example.org").arg(round);
+            std::array<std::atomic<int>, 4> outcomes{};
+            const std::map<QString, std::function<bool(int)>> races{
+                {"register", [&](int i) { return bool(m_store->createUser(email, QByteArray::number(i), false, 1)); }},
+                {"rotate",
+                 [&](int i) {
+                     const auto outcome = m_store->rotateRefreshToken(token, hashOf(QStringLiteral("%1-%2").arg(round).arg(i)), 20).outcome;
+                     ++outcomes[std::size_t(outcome)];
+                     return outcome == Outcome::Rotated;
+                 }},
+                {"claim", [&](int i) { return m_store->tryClaim(email, QString::number(i), 1, 100); }},
+                {"take", [&](int) { return bool(m_store->takeOneTimeToken(token, 50)); }},
+            };
+            QCOMPARE(raceCount(kThreads, races.at(race)), 1);
+            if (race == "register")
+                QVERIFY(m_store->userByEmail(email));
+            if (race == "rotate") {
+                // The first after the winner finds the token used up and revokes the sign-in;
+                // the rest find it revoked.
+                QCOMPARE(outcomes[std::size_t(Outcome::Reused)], 1);
+                QCOMPARE(outcomes[std::size_t(Outcome::Revoked)], kThreads - 2);
+                QVERIFY(m_store->signIn(signIn.id)->revoked);
+            }
+        }
+    }
+
+    void countHitFromManyThreads()
+    {
+        constexpr int kThreads = 8;
+        constexpr int kHits = 25;
+        std::mutex mutex;
+        QList<qint64> answers;
+        raceCount(kThreads, [&](int) {
+            for (int hit = 0; hit < kHits; ++hit) {
+                const auto count = m_store->countHit("signup:127.0.0.1", 600, 60);
+                std::lock_guard lock(mutex);
+                answers.append(count);
+            }
+            return true;
+        });
+        // Every count from 1 to the total answered exactly once: no hit lost, none counted twice.
+        std::sort(answers.begin(), answers.end());
+        QList<qint64> expected;
+        for (int i = 1; i <= kThreads * kHits; ++i)
+            expected.append(i);
+        QCOMPARE(answers, expected);
+    }
+
+    // Readers during uploads see one whole document or the other, never a mix.
+    void backupReadsDuringUploads()
+    {
+        const auto ann = newUser("ann@example.org");
+        const std::array<std::string, 2> documents{pattern(9 * 1024 * 1024, 5), pattern(5 * 1024 * 1024, 6)};
+        m_store->putBackup(ann.id, "en", documents[0], 0);
+        std::atomic<bool> stop = false;
+        std::atomic<int> reads = 0;
+        std::atomic<int> torn = 0;
+        std::thread reader([&] {
+            while (!stop) {
+                try {
+                    const auto stored = m_store->backup(ann.id, "en");
+                    if (!stored || stored->document != documents[std::size_t(stored->storedAt % 2)])
+                        ++torn;
+                } catch (const server::StoreError &) {
+                    ++torn;
+                }
+                ++reads;
+            }
+        });
+        raceCount(2, [&](int writer) {
+            for (int round = 0; round < 6; ++round)
+                m_store->putBackup(ann.id, "en", documents[std::size_t(writer)], writer + 2 * round);
+            return true;
+        });
+        stop = true;
+        reader.join();
+        QVERIFY(reads > 0);
+        QCOMPARE(torn.load(), 0);
+    }
+
+    // Several processes starting on one new database at once: each creates or finds the schema.
+    void openedManyTimesAtOnce()
+    {
+        const auto location = m_engine.newLocation();
+        std::vector<std::unique_ptr<ServerStore>> stores(6);
+        QCOMPARE(raceCount(int(stores.size()), [&](int i) {
+                     try {
+                         stores[std::size_t(i)] = m_engine.open(location);
+                         return true;
+                     } catch (const server::StoreError &error) {
+                         qWarning("%s", error.what());
+                         return false;
+                     }
+                 }),
+                 int(stores.size()));
+        const auto user = stores[0]->createUser("ann@example.org", "hash", true, 1);
+        QVERIFY(user);
+        stores.clear();
+        QCOMPARE(m_engine.open(location)->userByEmail("ann@example.org")->id, user->id); // kept on reopening
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const auto arguments = app.arguments();
+    if (arguments.size() == 5 && arguments[1] == QLatin1String(StoreContractTest::kUploaderFlag))
+        return StoreContractTest::uploadUntilKilled(arguments[2], arguments[3], arguments[4]);
+    StoreContractTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_storecontract.moc"
