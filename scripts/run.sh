@@ -4,12 +4,16 @@
 #     unlocked keyring on it;
 #   - cantorella-server on a free port (sign-in service and backend, SQLite under
 #     BUILD/demo/server/, seeded with the demo songs), so accounts and backups survive a restart;
+#     its LRC folder BUILD/demo/server/lyrics/ holds the demo songs' lyrics (more .lrc files put
+#     there are found within a minute); it looks nothing up online unless --online is given;
 #   - mpv with mpv-mpris looping the demo songs, each a tagged audio file that speaks every lyric
 #     line at its time stamp;
 #   - the application pointed at the server, its data and settings under BUILD/demo/, its log in
 #     BUILD/demo/logs/cantorella.log.
 # Ctrl+C, or closing the window, ends all three. BUILD is $CANTORELLA_BUILD_DIR, else build/.
 #
+#   ./scripts/run.sh --online the demo, and lyrics of songs it does not have from the open online
+#                             lyrics database (needs the internet).
 #   ./scripts/run.sh --real   the application alone, on the compiled-in addresses and the
 #                             desktop's own session bus, keyring and players.
 #
@@ -132,8 +136,17 @@ demo_session() {
         songs+=("$DEMO/audio/$name.ogg")
     done
 
+    mkdir -p "$DEMO/server/lyrics"
+    for folder in "$CONTENT"/*/; do
+        [ -f "$folder/lyrics.lrc" ] || continue
+        cp "$folder/lyrics.lrc" "$DEMO/server/lyrics/$(basename "$folder").lrc"
+    done
+    local online=(--no-online)
+    [ "${CANTORELLA_DEMO_ONLINE:-0}" -eq 1 ] && online=()
+
     # The server's first log line names the port it took.
-    "$SERVER" --listen 127.0.0.1:0 --data "$DEMO/server" --seed "$CONTENT" 2>"$DEMO/logs/server.log" &
+    "$SERVER" --listen 127.0.0.1:0 --data "$DEMO/server" --seed "$CONTENT" --lyrics-dir "$DEMO/server/lyrics" \
+        "${online[@]}" 2>"$DEMO/logs/server.log" &
     server_pid=$!
     for _ in $(seq 100); do
         url="$(sed -n 's/^[^ ]* listening on \(http[^ ]*\)$/\1/p' "$DEMO/logs/server.log")"
@@ -171,11 +184,14 @@ if [ "${1:-}" = "__demo-session" ]; then
 fi
 
 REAL=0
-case "${1:-}" in
-    "") ;;
-    --real) REAL=1 ;;
-    *) die "unknown argument '$1' (only --real is known)" ;;
-esac
+export CANTORELLA_DEMO_ONLINE=0
+for argument in "$@"; do
+    case "$argument" in
+        --real) REAL=1 ;;
+        --online) CANTORELLA_DEMO_ONLINE=1 ;;
+        *) die "unknown argument '$argument' (--online and --real are known)" ;;
+    esac
+done
 
 require_display
 "$ROOT/scripts/install-deps.sh"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Load figures of cantorella-server, side by side with nginx serving the same JSON as static files:
-#   1. GET /healthz and a seeded POST /api/track (signed in), 64 connections, wrk;
-#      nginx: GET of the same answer bodies as files, on the same machine, in the same run;
+#   1. GET /healthz, a seeded POST /api/track (a cached song) and a POST /api/track answered from
+#      an LRC folder of 20,000 files (signed in), 64 connections, wrk; nginx: GET of the same
+#      answer bodies as files, on the same machine, in the same run; the time to index the folder;
 #   2. password sign-ins per second (argon2id bounds them: ~0.1 s of one core each);
 #   3. a 50 MB backup PUT then GET: time, and the server's peak RSS (VmHWM, reset just before the PUT).
 # Everything runs on 127.0.0.1 as processes of this script, on free ports, in a scratch folder.
@@ -39,12 +40,13 @@ trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
-# start_server NAME: starts a server with its own data folder; sets PORT and SERVER_PID.
+# start_server NAME [FLAG…]: starts a server with its own data folder; sets PORT and SERVER_PID.
 start_server() {
     local name="$1" i
+    shift
     mkdir -p "$SCRATCH/$name"
-    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" --seed "$ROOT/demo/songs" \
-        --signins-per-minute 1000000 --signups-per-minute 1000000 2>"$SCRATCH/$name.log" &
+    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" --seed "$ROOT/demo/songs" --no-online \
+        --signins-per-minute 1000000 --signups-per-minute 1000000 "$@" 2>"$SCRATCH/$name.log" &
     SERVER_PID=$!
     PIDS+=("$SERVER_PID")
     for ((i = 0; i < 100; i++)); do
@@ -85,17 +87,39 @@ LUA
 }
 
 # ---- the server and nginx, side by side ----------------------------------------------------------
-start_server load
+# 20,000 LRC files in 100 folders, ~1.3 KB each: half tagged [ti:]/[ar:], half named "Artist - Title.lrc".
+python3 - "$SCRATCH/lrc" 20000 <<'PY'
+import os, sys
+root, count = sys.argv[1], int(sys.argv[2])
+words = "the night is long and the road goes on under a silver moon tonight".split()
+for i in range(count):
+    folder = os.path.join(root, "folder%03d" % (i % 100))
+    os.makedirs(folder, exist_ok=True)
+    lines = ["[%02d:%02d.%02d]%s" % (s // 60, s % 60, (i + s) % 100,
+             " ".join(words[(i + s + k) % len(words)] for k in range(6))) for s in range(0, 150, 5)]
+    title, artist = "Song %d" % i, "Artist %d" % (i % 997)
+    if i % 2:
+        name, text = "file%d.lrc" % i, "[ti:%s]\n[ar:%s]\n" % (title, artist) + "\n".join(lines) + "\n"
+    else:
+        name, text = "%s - %s.lrc" % (artist, title), "\n".join(lines) + "\n"
+    with open(os.path.join(folder, name), "w") as f:
+        f.write(text)
+PY
+start_server load --lyrics-dir "$SCRATCH/lrc"
 BASE="http://127.0.0.1:$PORT"
 ANON="$(cat "$SCRATCH/load/anon-key")"
 TOKEN="$(sign_up "$BASE" "$ANON" bench@example.com)"
 TRACK_BODY='{"title":"Amazing Grace","artist":"Traditional","duration":82,"targetLanguage":"en"}'
 post_script "$SCRATCH/track.lua" "$TOKEN" "$ANON" "$TRACK_BODY"
+FOLDER_BODY='{"title":"Song 12345","artist":"Artist 381","duration":150,"targetLanguage":"en"}'
+post_script "$SCRATCH/folder.lua" "$TOKEN" "$ANON" "$FOLDER_BODY"
 
 mkdir -p "$SCRATCH/www"
 curl -sf "$BASE/healthz" >"$SCRATCH/www/healthz"
 curl -sf -H "Authorization: Bearer $TOKEN" -H 'Content-Type: application/json' -d "$TRACK_BODY" \
     "$BASE/api/track" >"$SCRATCH/www/track"
+curl -sf -H "Authorization: Bearer $TOKEN" -H 'Content-Type: application/json' -d "$FOLDER_BODY" \
+    "$BASE/api/track" >"$SCRATCH/www/folder-track"
 chmod -R a+rX "$SCRATCH/www"
 NGINX_PORT="$(free_port)"
 cat >"$SCRATCH/nginx.conf" <<CONF
@@ -124,6 +148,9 @@ wrk_run "cantorella-server GET /healthz" 64 "$BASE/healthz"
 wrk_run "nginx GET /healthz (file)" 64 "http://127.0.0.1:$NGINX_PORT/healthz"
 wrk_run "cantorella-server POST /api/track" 64 "$BASE/api/track" "$SCRATCH/track.lua"
 wrk_run "nginx GET /track (same JSON)" 64 "http://127.0.0.1:$NGINX_PORT/track"
+wrk_run "cantorella-server POST /api/track (LRC)" 64 "$BASE/api/track" "$SCRATCH/folder.lua"
+wrk_run "nginx GET /folder-track (same JSON)" 64 "http://127.0.0.1:$NGINX_PORT/folder-track"
+echo "== $(grep -o 'lyrics folder: .*' "$SCRATCH/load.log")"
 
 echo "== password sign-ins (argon2id, interactive limits: ~0.1 s and 64 MiB each, one per core at a time)"
 post_script "$SCRATCH/signin.lua" "" "$ANON" '{"email":"bench@example.com","password":"bench-password"}'
