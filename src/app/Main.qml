@@ -7,7 +7,8 @@ import Cantorella.Library
 import Cantorella.Player
 
 // The main window. Its content is the root view AppState decides: the loading screen, the
-// sign-in view or the player. Ctrl+, opens (or raises) the settings window in every state.
+// sign-in view or the player. Ctrl+, opens (or raises) the settings window in every state;
+// Ctrl+Q quits.
 ApplicationWindow {
     id: window
     objectName: "mainWindow"
@@ -32,14 +33,16 @@ ApplicationWindow {
     // Closing the main window ends the application, also while the settings window is open.
     onClosing: Qt.quit()
 
-    MotionPreferences {
-        id: motion
-    }
-
     Shortcut {
         sequence: "Ctrl+,"
         context: Qt.ApplicationShortcut
         onActivated: settingsWindow.present()
+    }
+    // Quits from either window.
+    Shortcut {
+        sequence: "Ctrl+Q"
+        context: Qt.ApplicationShortcut
+        onActivated: Qt.quit()
     }
 
     Loader {
@@ -70,7 +73,7 @@ ApplicationWindow {
         SignInView {
             objectName: "signInView"
             auth: AppState.auth
-            reduceMotion: motion.reduceMotion
+            notice: AppState.signInNotice
         }
     }
 
@@ -84,7 +87,6 @@ ApplicationWindow {
             cardLighting: AppState.cardLighting
             toastCenter: AppState.toastCenter
             clocks: AppState.clocks
-            reduceMotion: motion.reduceMotion
             accountIcon: Component { UserInfoIcon { auth: AppState.auth; backupCoordinator: AppState.backupCoordinator } }
             onRetryLyricsRequested: AppState.retryLyrics()
             onRetryCardsRequested: AppState.retryCards()
@@ -99,8 +101,6 @@ ApplicationWindow {
                     cardLighting: player.cardLighting
                     toastCenter: player.toastCenter
                     clocks: player.clocks
-                    reduceMotion: player.reduceMotion
-                    motionPreferences: motion
                     onRetryCardsRequested: player.retryCardsRequested()
                     onShareRequested: (card, slotLineTimestamp) => shareSheetController.present(card, slotLineTimestamp)
                 }
@@ -108,14 +108,12 @@ ApplicationWindow {
             storyOverlay: Component {
                 SongStoryOverlay {
                     vm: player.vm
-                    reduceMotion: player.reduceMotion
                 }
             }
             storyButton: Component {
                 StoryButton {
                     vm: player.vm
                     frameClock: player.clocks.frameClock
-                    reduceMotion: player.reduceMotion
                 }
             }
         }
@@ -130,7 +128,6 @@ ApplicationWindow {
     }
     ShareSheet {
         controller: shareSheetController
-        reduceMotion: motion.reduceMotion
     }
 
     SettingsWindow {

@@ -3,7 +3,8 @@ import QtQuick.Controls
 import Cantorella.Account
 import Cantorella.Design
 
-// The settings window: hidden until Ctrl+, opens it; opening it again raises it.
+// The settings window: hidden until Ctrl+, opens it; opening it again raises it. Escape and
+// Ctrl+W close it.
 ApplicationWindow {
     id: settings
     objectName: "settingsWindow"
@@ -31,6 +32,11 @@ ApplicationWindow {
         show()
         raise()
         requestActivate()
+    }
+
+    Shortcut {
+        sequences: [StandardKey.Cancel, "Ctrl+W"]
+        onActivated: settings.close()
     }
 
     SettingsView {

@@ -1,5 +1,8 @@
 #include "platform/SqliteDatabase.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+
 #include <sqlite3.h>
 
 #include <mutex>
@@ -185,14 +188,30 @@ SqliteDatabase SqliteDatabase::open(const QString &path, const Options &options)
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, options.busyTimeoutMs);
     db.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
-    {
-        // journal_mode answers with the mode now in force.
-        SqliteStatement wal = db.statement("PRAGMA journal_mode=WAL");
-        wal.step();
+    // Switching a new file to WAL needs it alone for a moment; another connection opening the
+    // same new file at that moment makes SQLite answer "busy" without asking the busy handler,
+    // so wait here as the busy handler would.
+    for (const QDeadlineTimer deadline(options.busyTimeoutMs);;) {
+        try {
+            // journal_mode answers with the mode now in force.
+            SqliteStatement wal = db.statement("PRAGMA journal_mode=WAL");
+            wal.step();
+            break;
+        } catch (const StoreError &error) {
+            if (!error.isBusy() || deadline.hasExpired())
+                throw;
+            QThread::msleep(5);
+        }
     }
     db.exec(options.synchronousFull ? QStringLiteral("PRAGMA synchronous=FULL")
                                     : QStringLiteral("PRAGMA synchronous=NORMAL"));
     db.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(options.cacheKiB));
+    if (options.maxPageCount > 0) {
+        // Answers with the limit now in force.
+        const QByteArray sql = "PRAGMA max_page_count=" + QByteArray::number(options.maxPageCount);
+        SqliteStatement limit = db.statement(sql.constData());
+        limit.step();
+    }
     return db;
 }
 

@@ -11,6 +11,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -54,8 +57,9 @@ void buildGoldenLibrary(CardStore &store, TempStore &temp)
                          std::nullopt, std::nullopt);
 }
 
-const QByteArray goldenDocument = R"GOLDEN({
-  "appBuild": "unknown",
+// "@BUILD@" stands for the build's own version (appBuildIsTheProjectVersion checks it).
+const QByteArray goldenTemplate = R"GOLDEN({
+  "appBuild": "@BUILD@",
   "exportedAt": "2024-05-01T10:00:00Z",
   "namespaces": {
     "en": {
@@ -117,6 +121,21 @@ const QByteArray goldenDocument = R"GOLDEN({
     }
   }
 })GOLDEN";
+const QByteArray goldenDocument = QByteArray(goldenTemplate).replace("@BUILD@", BackupService::appBuild().toUtf8());
+
+// The build the configuration asked for: the override, else the version and, in a git
+// checkout, "+" and the checked-out commit.
+QString expectedBuild(QString *commit)
+{
+    if (!QStringLiteral(CANTORELLA_TEST_BUILD_OVERRIDE).isEmpty())
+        return QStringLiteral(CANTORELLA_TEST_BUILD_OVERRIDE);
+    QProcess git;
+    git.start(QStringLiteral("git"), {QStringLiteral("-C"), QStringLiteral(CANTORELLA_TEST_SOURCE_DIR),
+                                      QStringLiteral("rev-parse"), QStringLiteral("HEAD")});
+    if (git.waitForFinished(10000) && git.exitStatus() == QProcess::NormalExit && git.exitCode() == 0)
+        *commit = QString::fromLatin1(git.readAllStandardOutput()).trimmed();
+    return QStringLiteral(CANTORELLA_TEST_PROJECT_VERSION);
+}
 
 // Rows given directly, for values a store cannot hold.
 class RowList final : public LibraryRowSource
@@ -209,6 +228,27 @@ private slots:
         BackupService service(&store, QStringLiteral("EN"), &clock);
         const QByteArray document = await(service.exportBackup());
         QCOMPARE(document, ::goldenDocument);
+    }
+
+    void appBuildIsTheProjectVersion()
+    {
+        TempStore temp;
+        CardStore store(temp.container);
+        BackupService service(&store, QStringLiteral("en"));
+        const QJsonObject document = QJsonDocument::fromJson(await(service.exportBackup())).object();
+        const QString written = document.value(QStringLiteral("appBuild")).toString();
+        QString commit;
+        const QString expected = expectedBuild(&commit);
+        QVERIFY2(written != QStringLiteral("unknown"), qPrintable(written));
+        if (commit.isEmpty()) {
+            QCOMPARE(written, expected);
+            return;
+        }
+        // Every build rewrites the version when the commit changed: the binary carries HEAD.
+        const QStringList parts = written.split(QLatin1Char('+'));
+        QCOMPARE(parts.size(), 2);
+        QCOMPARE(parts.at(0), expected);
+        QVERIFY2(parts.at(1).size() >= 7 && commit.startsWith(parts.at(1)), qPrintable(written + u' ' + commit));
     }
 
     void nonFiniteNumbersFail_data()

@@ -66,6 +66,8 @@ public:
 private:
     static constexpr const char *kBinaries = "/usr/lib/postgresql/15/bin";
     static constexpr const char *kUser = "cantorella-pgtest";
+    // runuser and useradd live in sbin, which a test's PATH may lack.
+    static constexpr const char *kSearchPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH; ";
 
     PgFixture()
     {
@@ -135,7 +137,7 @@ private:
         if (::getpwnam(kUser))
             return;
         // Another test executable may be creating it at the same moment: look again on failure.
-        const int status = std::system(("useradd --system --no-create-home --shell /usr/sbin/nologin "
+        const int status = std::system((std::string(kSearchPath) + "useradd --system --no-create-home --shell /usr/sbin/nologin "
                                         + std::string(kUser) + " >/dev/null 2>&1")
                                            .c_str());
         if (status != 0 && !::getpwnam(kUser))
@@ -179,7 +181,7 @@ private:
     // its output is appended to commands.log there.
     int run(const std::string &command) const
     {
-        const std::string inFolder = "cd " + m_folder + " && ";
+        const std::string inFolder = kSearchPath + ("cd " + m_folder + " && ");
         const std::string line = command.back() == '&' ? inFolder + command
                                                        : "(" + inFolder + command + ") >>" + m_folder + "/commands.log 2>&1";
         const int status = std::system(line.c_str());

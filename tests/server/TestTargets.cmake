@@ -9,6 +9,7 @@ endif()
 # The application's clients against the real server run once more with PostgreSQL as its store
 # (a cluster of the test's own, see PgFixture.h).
 file(STRINGS "${_src}" _uses_server_clients REGEX "#include \"ServerClients.h\"")
+# Tests that choose their own PostgreSQL (several processes on one database) run once.
 if(_uses_server_clients AND NOT _name MATCHES "^tst_(multiprocess|llmprocesses)$")
     add_test(NAME ${_target}_postgresql COMMAND ${_target})
     set_tests_properties(${_target}_postgresql PROPERTIES LABELS server TIMEOUT 300

@@ -3,12 +3,19 @@
 #include "AuthFixture.h"
 
 #include "app/AppState.h"
+#include "app/ApplicationShell.h"
 #include "diagnostics/MainThreadWatchdog.h"
 #include "diagnostics/RenderLoopProbe.h"
 #include "session/nowplaying/NowPlayingSource.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
@@ -45,6 +52,41 @@ private:
     Channel<std::optional<NowPlayingTrack>> m_stream;
 };
 
+// A file of the demo song the stand-in server ships ("lyrics.lrc", "cards.json", "story.txt").
+inline QByteArray demoSongFile(const QString &name)
+{
+    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../demo/songs/amazing-grace/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The backend's answers for the demo song, from the stand-in server's own content.
+inline void answerWithDemoSong(HttpFake &server)
+{
+    const QString key = QStringLiteral("traditional|amazing grace");
+    server.setReply(QStringLiteral("/api/track"),
+                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("lyrics"), QString::fromUtf8(demoSongFile(QStringLiteral("lyrics.lrc")))},
+                                                           {QStringLiteral("source"), QStringLiteral("manualImport")},
+                                                           {QStringLiteral("songKey"), key},
+                                                           {QStringLiteral("language"), QStringLiteral("en")}}));
+    server.setReply(QStringLiteral("/api/cards"),
+                    HttpFake::Reply::json(200, QJsonDocument::fromJson(demoSongFile(QStringLiteral("cards.json"))).object()));
+    server.setReply(QStringLiteral("/api/story"),
+                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("article"), QString::fromUtf8(demoSongFile(QStringLiteral("story.txt")))},
+                                                           {QStringLiteral("songKey"), key}}));
+}
+
+// The demo song as the player reports it: Amazing Grace, `elapsed` seconds into its 82, playing.
+inline NowPlayingTrack demoSongTrack(double elapsed = 15)
+{
+    NowPlayingTrack track;
+    track.title = QStringLiteral("Amazing Grace");
+    track.artist = QStringLiteral("Traditional");
+    track.duration = 82;
+    track.elapsed = elapsed;
+    track.isPlaying = true;
+    return track;
+}
+
 // AppState's dependencies on fakes: the HttpFake with its sign-in stand-in (AuthFixture), a
 // temporary data folder and settings file, logging now-playing sources, a probe and watchdog of
 // the test's own.
@@ -80,6 +122,14 @@ struct ShellFixture : AuthFixture
         return deps;
     }
 
+    // Signed in (the session stored), the backend answering with the demo song.
+    AuthService &signedInWithDemoSong()
+    {
+        store(issuedSession(QStringLiteral("a@example.com")));
+        answerWithDemoSong(server);
+        return startAuth();
+    }
+
     QString probeState(const QString &key) const
     {
         for (const auto &[k, v] : probe.snapshot(0).state) {
@@ -89,3 +139,30 @@ struct ShellFixture : AuthFixture
         return {};
     }
 };
+
+// The first visible item of that name, through the visual tree (a Repeater's rows have no
+// QObject parent there).
+inline QQuickItem *visibleItem(QQuickItem *root, const QString &name)
+{
+    if (root->objectName() == name && root->isVisible())
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = visibleItem(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+// The shell's main window shown, and the demo song sent to its player once the player started
+// following; nullptr when either did not happen.
+inline QQuickWindow *showPlayingDemoSong(ShellFixture &fx, ApplicationShell &shell)
+{
+    QQuickWindow *window = shell.mainWindow();
+    if (!window)
+        return nullptr;
+    window->requestActivate();
+    if (!QTest::qWaitForWindowExposed(window) || !QTest::qWaitFor([&] { return fx.sources->started == 1; }, 10000))
+        return nullptr;
+    fx.sources->latest.send(demoSongTrack());
+    return window;
+}

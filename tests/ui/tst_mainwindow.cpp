@@ -50,17 +50,6 @@ int countItems(QQuickItem *root, const QString &prefix)
     return count;
 }
 
-QQuickItem *visibleItem(QQuickItem *root, const QString &name)
-{
-    if (root->objectName() == name && root->isVisible())
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = visibleItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
 QObject *popup(QQuickWindow *window, const QString &objectName)
 {
     return window ? window->findChild<QObject *>(objectName) : nullptr;
@@ -71,28 +60,6 @@ void click(QQuickWindow *window, QQuickItem *target)
     QVERIFY(target && target->isVisible());
     QTest::mouseClick(window, Qt::LeftButton, {},
                       target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
-}
-
-QByteArray demoFile(const QString &name)
-{
-    QFile file(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../demo/songs/amazing-grace/") + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The backend's answers for the demo song, from the stand-in server's own content.
-void answerWithDemoSong(HttpFake &server)
-{
-    const QString key = QStringLiteral("traditional|amazing grace");
-    server.setReply(QStringLiteral("/api/track"),
-                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("lyrics"), QString::fromUtf8(demoFile(QStringLiteral("lyrics.lrc")))},
-                                                           {QStringLiteral("source"), QStringLiteral("manualImport")},
-                                                           {QStringLiteral("songKey"), key},
-                                                           {QStringLiteral("language"), QStringLiteral("en")}}));
-    server.setReply(QStringLiteral("/api/cards"),
-                    HttpFake::Reply::json(200, QJsonDocument::fromJson(demoFile(QStringLiteral("cards.json"))).object()));
-    server.setReply(QStringLiteral("/api/story"),
-                    HttpFake::Reply::json(200, QJsonObject{{QStringLiteral("article"), QString::fromUtf8(demoFile(QStringLiteral("story.txt")))},
-                                                           {QStringLiteral("songKey"), key}}));
 }
 
 } // namespace
@@ -176,27 +143,64 @@ private slots:
         QCOMPARE(quit.count(), 1);
     }
 
+    // Escape and Ctrl+W close the settings window, Ctrl+Q quits from either window; keys that
+    // are no shortcut of the focused window change nothing.
+    void keyboardShortcuts_data()
+    {
+        QTest::addColumn<bool>("inSettings");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("settingsStayOpen");
+        QTest::addColumn<bool>("quits");
+        const int ctrl = Qt::ControlModifier;
+        QTest::newRow("Escape in settings") << true << int(Qt::Key_Escape) << 0 << false << false;
+        QTest::newRow("Ctrl+W in settings") << true << int(Qt::Key_W) << ctrl << false << false;
+        QTest::newRow("W in settings") << true << int(Qt::Key_W) << 0 << true << false;
+        QTest::newRow("Ctrl+Q in settings") << true << int(Qt::Key_Q) << ctrl << true << true;
+        QTest::newRow("Ctrl+Q in the main window") << false << int(Qt::Key_Q) << ctrl << true << true;
+        QTest::newRow("Escape in the main window") << false << int(Qt::Key_Escape) << 0 << true << false;
+        QTest::newRow("Ctrl+W in the main window") << false << int(Qt::Key_W) << ctrl << true << false;
+    }
+    void keyboardShortcuts()
+    {
+        QFETCH(bool, inSettings);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, settingsStayOpen);
+        QFETCH(bool, quits);
+        ShellFixture fx;
+        fx.startAuth();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = shell.mainWindow();
+        QQuickWindow *settings = shell.settingsWindow();
+        QVERIFY(window && settings);
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTRY_COMPARE(shownView(shell), QStringLiteral("signInView"));
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(settings->isVisible());
+        // The settings window stands over the main one: the main window counts as active while
+        // the settings window has the focus, so wait for the focus itself.
+        QQuickWindow *focused = inSettings ? settings : window;
+        focused->requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), focused);
+
+        QSignalSpy quit(shell.engine(), &QQmlEngine::quit);
+        QTest::keyClick(focused, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTRY_COMPARE(settings->isVisible(), settingsStayOpen);
+        QTest::qWait(50);
+        QCOMPARE(settings->isVisible(), settingsStayOpen);
+        QCOMPARE(quit.count(), quits ? 1 : 0);
+        QVERIFY(window->isVisible());
+    }
+
     void everyPlayerScreenLoadsWithASong()
     {
         ShellFixture fx;
-        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
-        answerWithDemoSong(fx.server);
-        AuthService &auth = fx.startAuth();
+        AuthService &auth = fx.signedInWithDemoSong();
         ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = shell.mainWindow();
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
         QVERIFY(window);
-        window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTRY_COMPARE(shownView(shell), QStringLiteral("playerView"));
-        QTRY_COMPARE(fx.sources->started, 1);
-
-        NowPlayingTrack track;
-        track.title = QStringLiteral("Amazing Grace");
-        track.artist = QStringLiteral("Traditional");
-        track.duration = 82;
-        track.elapsed = 15;
-        track.isPlaying = true;
-        fx.sources->latest.send(track);
         PlayerViewModel *vm = shell.appState()->viewModel();
         QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value(), 10000);
 

@@ -2,18 +2,23 @@
 #include "core/store/SongRecord.h"
 #include "session/ToastCenter.h"
 #include "session/player/PlayerViewModel.h"
+#include "ui/library/ShareServices.h"
 #include "ui/library/ShareSheetController.h"
 
 #include "DesignTestSupport.h"
 #include "ShareFixtures.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QImageReader>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cmath>
 
 namespace {
 
@@ -294,6 +299,53 @@ private slots:
         QCOMPARE(m_sheet->content()->heroIsFallback, fallback);
         QCOMPARE(m_sheet->content()->songTitle, QStringLiteral("Locked"));
         QCOMPARE(m_sheet->heroIsFallback(), fallback);
+    }
+
+    // Without a dialog of the desktop's own, Qt draws the save dialog: in the windows' dark
+    // scheme, every text legible on what it is drawn on.
+    void saveDialogIsDark_data()
+    {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("foreground");
+        QTest::addColumn<int>("background");
+        QTest::addColumn<double>("minimumContrast");
+        for (const auto &[name, group] : {std::pair("active", QPalette::Active), std::pair("inactive", QPalette::Inactive)}) {
+            QTest::addRow("%s text on fields", name) << int(group) << int(QPalette::Text) << int(QPalette::Base) << 4.5;
+            QTest::addRow("%s labels on the window", name) << int(group) << int(QPalette::WindowText) << int(QPalette::Window) << 4.5;
+            QTest::addRow("%s button labels", name) << int(group) << int(QPalette::ButtonText) << int(QPalette::Button) << 4.5;
+            QTest::addRow("%s selected entries", name) << int(group) << int(QPalette::HighlightedText) << int(QPalette::Highlight) << 4.5;
+            QTest::addRow("%s placeholder", name) << int(group) << int(QPalette::PlaceholderText) << int(QPalette::Base) << 3.0;
+        }
+        QTest::newRow("disabled labels") << int(QPalette::Disabled) << int(QPalette::WindowText) << int(QPalette::Window) << 3.0;
+    }
+    void saveDialogIsDark()
+    {
+        QFETCH(int, group);
+        QFETCH(int, foreground);
+        QFETCH(int, background);
+        QFETCH(double, minimumContrast);
+        FileDialogSavePicker picker;
+        picker.pickPath(QStringLiteral("保存歌词卡片"), QStringLiteral("card.png"), [](std::optional<QString>) {});
+        QFileDialog *dialog = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *d = qobject_cast<QFileDialog *>(widget))
+                dialog = d;
+        }
+        QVERIFY(dialog);
+        const QPalette palette = dialog->palette();
+        QVERIFY(palette.color(QPalette::Window).lightnessF() < 0.15);
+        const auto luminance = [](QColor c) {
+            const auto channel = [](float v) { return v <= 0.03928f ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        const double fg = luminance(palette.color(QPalette::ColorGroup(group), QPalette::ColorRole(foreground)));
+        const double bg = luminance(palette.color(QPalette::ColorGroup(group), QPalette::ColorRole(background)));
+        const double contrast = (std::max(fg, bg) + 0.05) / (std::min(fg, bg) + 0.05);
+        QVERIFY2(contrast >= minimumContrast, qPrintable(QString::number(contrast)));
+        // The dialog's own widgets draw with it.
+        auto *nameEdit = dialog->findChild<QWidget *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(nameEdit);
+        QCOMPARE(nameEdit->palette().color(QPalette::Base), palette.color(QPalette::Base));
     }
 
     void lockedSongWithoutLyricsFallsBack()

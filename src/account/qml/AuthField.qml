@@ -24,6 +24,8 @@ ColumnLayout {
 
     Text {
         text: group.label
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         font.pixelSize: 12
         font.weight: Font.Medium
         color: Theme.textTertiary
@@ -46,7 +48,10 @@ ColumnLayout {
         rightPadding: 12
         topPadding: 10
         bottomPadding: 10
+        // Qt hides a password field's name (with its text): its description carries the label.
+        Accessible.passwordEdit: echoMode === TextInput.Password
         Accessible.name: group.label
+        Accessible.description: echoMode === TextInput.Password ? group.label + " " + group.placeholder : group.placeholder
         onTextEdited: group.edited(text)
 
         background: Rectangle {

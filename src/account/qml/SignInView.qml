@@ -13,19 +13,20 @@ Item {
     id: root
 
     required property QtObject auth
-    property bool reduceMotion: false
+    // The shell's word on why the last session ended; shown in the error banner on arrival.
+    property string notice: ""
 
     readonly property alias viewModel: vm
 
     implicitWidth: 600
     implicitHeight: 800
 
+    Component.onCompleted: if (notice.length > 0) vm.showError(notice)
+
     AuthViewModel {
         id: vm
         auth: root.auth
         onModeSwitched: {
-            if (root.reduceMotion)
-                return
             modeFade.stop()
             modeFade.start()
         }
@@ -97,6 +98,8 @@ Item {
             Text {
                 id: heading
                 objectName: "signIn.heading"
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
                 Layout.fillWidth: true // also lets the header column take the content's width
                 horizontalAlignment: Text.AlignHCenter
                 text: vm.heading

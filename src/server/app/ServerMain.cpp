@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sys/stat.h>
 #include <cstdio>
 #include <thread>
 
@@ -73,6 +74,7 @@ int runServer(const QStringList &arguments)
     const sigset_t stopSet = stopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    ::umask(077); // the database and generated keys are for this user only
 
     try {
         const ServerConfig config = ServerConfig::load(arguments);

@@ -1,6 +1,6 @@
 #include "server/lyrics/LrcFolderIndex.h"
 
-#include "server/lyrics/SongKey.h"
+#include "server/content/ContentRoutes.h"
 
 #include "core/LrcParser.h"
 #include "platform/Text.h"
@@ -66,7 +66,7 @@ std::optional<QString> keyFromFileName(const QString &fileName)
     const QString title = Text::trimmed(QStringView(base).mid(dash + 3));
     if (artist.isEmpty() || title.isEmpty())
         return std::nullopt;
-    return lyricsSongKey(title, artist);
+    return songKeyOf(title, artist);
 }
 
 // Which of two files for one song is served (see the class comment).
@@ -86,7 +86,7 @@ std::optional<LrcFolderIndex::Identity> LrcFolderIndex::identify(const QString &
         return std::nullopt;
     const Tags tags = readTags(text);
     if (!tags.title.isEmpty() && !tags.artist.isEmpty())
-        return Identity{lyricsSongKey(tags.title, tags.artist), true};
+        return Identity{songKeyOf(tags.title, tags.artist), true};
     if (auto key = keyFromFileName(fileName))
         return Identity{*key, false};
     return std::nullopt;

@@ -15,6 +15,9 @@ Item {
     default property alias content: row.data
 
     implicitWidth: row.implicitWidth + 2 * CT.paddingH(CT.Chip)
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
+    Accessible.ignored: text === ""
     implicitHeight: row.implicitHeight + 2 * CT.paddingV(CT.Chip)
 
     Rectangle {

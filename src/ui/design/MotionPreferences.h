@@ -52,3 +52,19 @@ private:
     QSet<QString> m_liveKeys; // keys a change signal has set: a late Read answer must not undo them
     bool m_reduceMotion = false;
 };
+
+// The application's one Reduce Motion setting, which every view reads by default
+// (`SystemMotion.reduceMotion`) instead of having it handed down: the QML engine makes it on
+// first use, from the process environment and the session bus, and owns it.
+class SystemMotionPreferences : public MotionPreferences
+{
+    Q_OBJECT
+    QML_NAMED_ELEMENT(SystemMotion)
+    QML_SINGLETON
+
+public:
+    explicit SystemMotionPreferences(QObject *parent = nullptr)
+        : MotionPreferences(parent)
+    {
+    }
+};

@@ -7,4 +7,6 @@ Text {
     property date now
     text: RelativeTime.text(date, now)
     textFormat: Text.PlainText
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
 }

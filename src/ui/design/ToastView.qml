@@ -11,7 +11,7 @@ Item {
 
     property string text: ""
     property string toastId: ""
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     readonly property real bottomMargin: 24
 

@@ -14,7 +14,7 @@ ListView {
     required property CardStore cardStore
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
     property bool showMasteredAt: false
     property bool tappableCells: false
 

@@ -14,7 +14,7 @@ Item {
     required property ClockHandle clocks
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
     property string currentSongKey
 
     signal songSelected(SongRecord song)

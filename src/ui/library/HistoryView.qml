@@ -63,6 +63,7 @@ Item {
                     objectName: "history.search"
                     Layout.fillWidth: true
                     placeholderText: "搜索歌曲或艺人"
+                    Accessible.name: placeholderText
                     placeholderTextColor: Qt.alpha("white", 0.45)
                     color: "white"
                     font.pixelSize: 13

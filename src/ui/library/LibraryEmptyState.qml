@@ -10,6 +10,10 @@ Item {
     property string emoji
     property string message
 
+    // Read as its message; the emoji is decoration.
+    Accessible.role: Accessible.StaticText
+    Accessible.name: message
+
     Item {
         anchors.fill: parent
         anchors.topMargin: 60

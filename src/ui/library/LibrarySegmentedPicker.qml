@@ -1,10 +1,9 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
 import Cantorella.Design
 
-// A segmented control: one checkable segment per title in a capsule track, the selected one
-// filled. `activated` reports the user's choice only; the owner sets `currentIndex`.
+// A segmented control: one segment per title in a capsule track, the selected one filled.
+// `activated` reports the user's choice only; the owner sets `currentIndex`.
 Rectangle {
     id: root
 
@@ -17,10 +16,6 @@ Rectangle {
     color: Qt.alpha("white", 0.08)
     Accessible.role: Accessible.PageTabList
 
-    ButtonGroup {
-        id: group
-    }
-
     RowLayout {
         anchors.fill: parent
         anchors.margins: 2
@@ -28,29 +23,36 @@ Rectangle {
 
         Repeater {
             model: root.titles
-            delegate: AbstractButton {
+            // A page tab, not a Control: a checkable Control reports itself as a check box to
+            // screen readers whatever role it is given.
+            delegate: Rectangle {
                 id: segment
                 required property string modelData
                 required property int index
+                readonly property bool checked: index === root.currentIndex
+                readonly property string text: modelData
+                function choose() { root.activated(index) }
                 objectName: "segment." + modelData
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 Layout.preferredWidth: 1
-                checkable: true
-                checked: index === root.currentIndex
-                ButtonGroup.group: group
-                text: modelData
+                radius: 5
+                color: segment.checked ? Qt.alpha("white", 0.2) : (tap.pressed ? Qt.alpha("white", 0.06) : "transparent")
+                activeFocusOnTab: true
+                Keys.onSpacePressed: choose()
+                Keys.onReturnPressed: choose()
                 Accessible.role: Accessible.PageTab
                 Accessible.name: modelData
-                onClicked: {
-                    root.activated(index)
-                    checked = Qt.binding(() => index === root.currentIndex)
+                Accessible.selectable: true
+                Accessible.selected: checked
+                Accessible.focusable: true
+                Accessible.onPressAction: choose()
+                TapHandler {
+                    id: tap
+                    onTapped: segment.choose()
                 }
-                background: Rectangle {
-                    radius: 5
-                    color: segment.checked ? Qt.alpha("white", 0.2) : (segment.down ? Qt.alpha("white", 0.06) : "transparent")
-                }
-                contentItem: Text {
+                Text {
+                    anchors.fill: parent
                     text: segment.text
                     textFormat: Text.PlainText
                     horizontalAlignment: Text.AlignHCenter

@@ -12,7 +12,7 @@ Item {
     required property CardStore cardStore
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal cardSelected(LearnedCard card)
 
@@ -28,6 +28,8 @@ Item {
 
         Text {
             objectName: "mastered.summary"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16

@@ -1,6 +1,7 @@
 #include "ui/library/ShareServices.h"
 
 #include "ui/library/ShareCardPainter.h"
+#include "ui/design/Theme.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -71,6 +72,7 @@ void FileDialogSavePicker::pickPath(const QString &title, const QString &suggest
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setDefaultSuffix(QStringLiteral("png"));
     dialog->selectFile(suggestedName);
+    dialog->setPalette(darkPalette());
     // Modal like the original panel, but without exec(): the window keeps running its own loop.
     // The dialog stands over the window that asked (a QQuickWindow cannot be a widget's parent).
     dialog->setWindowModality(Qt::ApplicationModal);
@@ -86,6 +88,41 @@ void FileDialogSavePicker::pickPath(const QString &title, const QString &suggest
             chosen(std::nullopt);
     });
     dialog->open();
+}
+
+QPalette FileDialogSavePicker::darkPalette()
+{
+    // Opaque colours only: the widgets draw no translucency over the ink.
+    const QColor ink = Theme::backgroundInk();
+    const QColor raised(30, 26, 46);  // fields, buttons and lists, a step above the ink
+    const QColor line(84, 78, 104);   // frames and separators
+    const QColor text = Theme::textPrimary();
+    const QColor faint(140, 136, 152); // disabled and placeholder text
+    QPalette p;
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const bool disabled = group == QPalette::Disabled;
+        p.setColor(group, QPalette::Window, ink);
+        p.setColor(group, QPalette::Base, raised);
+        p.setColor(group, QPalette::AlternateBase, QColor(38, 33, 56));
+        p.setColor(group, QPalette::Button, raised);
+        p.setColor(group, QPalette::WindowText, disabled ? faint : text);
+        p.setColor(group, QPalette::Text, disabled ? faint : text);
+        p.setColor(group, QPalette::ButtonText, disabled ? faint : text);
+        p.setColor(group, QPalette::BrightText, text);
+        p.setColor(group, QPalette::PlaceholderText, faint);
+        p.setColor(group, QPalette::ToolTipBase, ink);
+        p.setColor(group, QPalette::ToolTipText, text);
+        p.setColor(group, QPalette::Highlight, disabled ? line : QColor(0, 120, 140));
+        p.setColor(group, QPalette::HighlightedText, text);
+        p.setColor(group, QPalette::Link, Theme::neonCyan());
+        p.setColor(group, QPalette::LinkVisited, Theme::neonViolet());
+        p.setColor(group, QPalette::Light, QColor(60, 54, 80));
+        p.setColor(group, QPalette::Midlight, QColor(46, 41, 64));
+        p.setColor(group, QPalette::Mid, line);
+        p.setColor(group, QPalette::Dark, QColor(16, 12, 26));
+        p.setColor(group, QPalette::Shadow, Qt::black);
+    }
+    return p;
 }
 
 namespace ShareExport {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPalette>
 #include <QPointer>
 #include <QString>
 
@@ -72,6 +73,10 @@ class FileDialogSavePicker : public ShareSavePicker
 public:
     ~FileDialogSavePicker() override;
     void pickPath(const QString &title, const QString &suggestedName, Chosen chosen) override;
+
+    // The windows' dark scheme, for the dialog Qt draws itself when the desktop has none of its
+    // own (a desktop's dialog ignores it).
+    static QPalette darkPalette();
 
 private:
     QPointer<QFileDialog> m_dialog;

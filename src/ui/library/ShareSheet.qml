@@ -10,7 +10,7 @@ Popup {
     id: sheet
 
     required property ShareSheetController controller
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     objectName: "shareSheet"
     parent: Overlay.overlay

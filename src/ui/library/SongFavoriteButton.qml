@@ -12,7 +12,7 @@ AbstractButton {
 
     property string songKey
     required property CardStore cardStore
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     readonly property color tint: ctl.isFavorite ? Theme.neonPink : Qt.alpha("white", 0.55)
 
@@ -39,11 +39,15 @@ AbstractButton {
 
     contentItem: RowLayout {
         spacing: 4
-        Icon {
+        ToggleIcon {
             objectName: "songFavorite.icon"
-            name: ctl.isFavorite ? "heart.fill" : "heart"
+            on: ctl.isFavorite
+            nameOn: "heart.fill"
+            nameOff: "heart"
+            colorOn: Theme.neonPink
+            colorOff: Qt.alpha("white", 0.55)
             size: 11
-            color: root.shownTint
+            reduceMotion: root.reduceMotion
         }
         Text {
             text: "收藏歌曲"

@@ -12,7 +12,7 @@ Popup {
     id: overlay
 
     required property PlayerViewModel vm
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     // Escape closes at once; the backdrop and the button close with a short ease-in.
     property bool _animateExit: false

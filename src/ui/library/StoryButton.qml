@@ -13,7 +13,7 @@ AbstractButton {
 
     required property PlayerViewModel vm
     property QtObject frameClock: null
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     readonly property color inkColor: model.ready ? Theme.neonCyan : Qt.alpha("white", 0.7)
     readonly property color borderColor: model.ready ? Qt.alpha(Theme.neonCyan, 0.6) : Qt.alpha("white", 0.15)

@@ -17,8 +17,8 @@ FocusScope {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
-    property MotionPreferences motionPreferences: null
+    property bool reduceMotion: SystemMotion.reduceMotion
+    property MotionPreferences motionPreferences: SystemMotion
 
     signal retryCardsRequested()
     // A card's share control in the Now tab: the card and its slot's line time (or undefined).

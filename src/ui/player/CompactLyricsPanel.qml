@@ -17,7 +17,7 @@ Item {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
+    property bool reduceMotion: SystemMotion.reduceMotion
     property Component storyButton: null
     property Component accountIcon: null
 
@@ -72,11 +72,12 @@ Item {
     IdleHeroState {
         objectName: "compactPanel.idle"
         anchors.fill: parent
+        elapsed: ctl.position
         reduceMotion: root.reduceMotion
         opacity: ctl.hasTrack ? 0 : 1
         visible: opacity > 0
         Behavior on opacity {
-            NumberAnimation { duration: root.reduceMotion ? 0 : 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
     }
 
@@ -88,7 +89,7 @@ Item {
         opacity: ctl.hasTrack ? 1 : 0
         visible: opacity > 0
         Behavior on opacity {
-            NumberAnimation { duration: root.reduceMotion ? 0 : 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
 
         // The now-playing source cannot be reached.
@@ -143,6 +144,8 @@ Item {
                 spacing: 8
                 Text {
                     objectName: "compactPanel.elapsed"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: ctl.positionText
                     font: Theme.timecode
                     color: Theme.textSecondary
@@ -150,6 +153,8 @@ Item {
                 Item { Layout.fillWidth: true }
                 Text {
                     objectName: "compactPanel.duration"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: ctl.durationText
                     font: Theme.timecode
                     color: Theme.textSecondary

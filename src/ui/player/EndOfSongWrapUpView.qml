@@ -12,7 +12,7 @@ Item {
     property string headline: ""
     property bool celebrates: false
     property SongRecord song: null
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal toggleFavoriteRequested()
 

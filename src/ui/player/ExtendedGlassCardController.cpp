@@ -66,6 +66,8 @@ void ExtendedGlassCardController::traceRedraw() const
     probe.trace(QStringLiteral("GlassCardView.body"),
                 QStringLiteral("id=%1 active=%2 dimmed=%3").arg(m_card->cardId(), text(m_isActive), text(m_isDimmed)),
                 50);
+    probe.trace(QStringLiteral("GlassCardView.cardContent"),
+                QStringLiteral("id=%1 active=%2").arg(m_card->cardId(), text(m_isActive)), 50);
 }
 
 QVariant ExtendedGlassCardController::slotLineTimestamp() const

@@ -26,7 +26,7 @@ Item {
     property int repeatTotal: 1
     // Seconds, or undefined: the slot's line time replaces the card's own.
     property var slotLineTimestamp: undefined
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal songLabelTapped()
     signal shareRequested()
@@ -122,6 +122,7 @@ Item {
         color: Qt.alpha(Theme.neonCyan, 0.8)
         Accessible.role: Accessible.Button
         Accessible.name: text
+        Accessible.ignored: !visible
         TapHandler { onTapped: parent.clicked() }
     }
 }

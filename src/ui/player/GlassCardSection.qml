@@ -14,6 +14,9 @@ RowLayout {
 
     Layout.fillWidth: true
     spacing: 6
+    // Read as one line: the label, then the text.
+    Accessible.role: Accessible.StaticText
+    Accessible.name: label + " " + content
 
     RowLayout {
         Layout.preferredWidth: 56

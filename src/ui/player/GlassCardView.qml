@@ -32,19 +32,20 @@ Item {
     property bool hasRepeatLabel: false
     property int repeatN: 1
     property int repeatTotal: 1
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal toggleRequested()
     signal toggleFavoriteRequested()
     signal shareRequested()
 
     readonly property glassCardLook look: GlassCardLooks.look(isActive, isDimmed, learned, preflightProgress, reduceMotion)
-    // The shown values; each cause below animates them towards `look`.
-    property real shownOpacity: look.opacity
-    property real shownScale: look.scale
-    property real shownBorderWidth: look.borderWidth
-    property real shownBorderOpacity: look.borderOpacity
-    property real shownGlow: look.glow ? 1 : 0
+    // The shown values: `look` at creation, then each cause below animates them towards it. Not
+    // bound to `look`: an animation does not remove a binding, which would jump to the target first.
+    property real shownOpacity: 1
+    property real shownScale: 1
+    property real shownBorderWidth: 1
+    property real shownBorderOpacity: 1
+    property real shownGlow: 0
     property bool ready: false
 
     implicitHeight: content.implicitHeight + 32
@@ -55,7 +56,8 @@ Item {
     function animateTo(seconds, linear) {
         const target = GlassCardLooks.look(isActive, isDimmed, learned, preflightProgress, reduceMotion)
         lookAnimation.stop()
-        const duration = reduceMotion ? 0 : Math.round(seconds * 1000)
+        // Reduce Motion keeps the transitions: `look` already leaves out the preflight swell.
+        const duration = Math.round(seconds * 1000)
         for (const a of [aOpacity, aScale, aBorderWidth, aBorderOpacity, aGlow]) {
             a.duration = duration
             a.easing.type = linear ? Easing.Linear : Easing.BezierSpline
@@ -69,7 +71,10 @@ Item {
         aGlow.to = target.glow ? 1 : 0
         lookAnimation.start()
     }
-    Component.onCompleted: ready = true
+    Component.onCompleted: {
+        animateTo(0, false)
+        ready = true
+    }
     onLearnedChanged: if (ready) animateTo(0.3, false)
     onIsActiveChanged: if (ready) animateTo(0.25, false)
     onIsDimmedChanged: if (ready) animateTo(0.25, false)
@@ -166,6 +171,8 @@ Item {
                         id: tagText
                         anchors.centerIn: parent
                         text: card.tag
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         textFormat: Text.PlainText
                         font: Theme.smallLabel
                         color: Theme.textPrimary
@@ -208,6 +215,8 @@ Item {
 
             Text {
                 objectName: "glassCard.headline"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 Layout.fillWidth: true
                 Layout.bottomMargin: 6
                 text: "\"" + card.en + "\""
@@ -239,6 +248,8 @@ Item {
             Text {
                 id: exampleText
                 Layout.fillWidth: true
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 Layout.bottomMargin: 12
                 leftPadding: 8
                 text: "e.g. " + card.example
@@ -273,8 +284,12 @@ Item {
                     objectName: "glassCard.heart"
                     visible: card.hasFavoriteAction && card.isFavorite !== null && card.isFavorite !== undefined
                     readonly property bool on: card.isFavorite === true
-                    iconName: on ? "heart.fill" : "heart"
-                    iconColor: on ? Theme.neonPink : Qt.rgba(1, 1, 1, 0.5)
+                    iconOn: on
+                    iconName: "heart"
+                    iconNameOn: "heart.fill"
+                    iconColor: Qt.rgba(1, 1, 1, 0.5)
+                    iconColorOn: Theme.neonPink
+                    reduceMotion: card.reduceMotion
                     fill: on ? Qt.alpha(Theme.neonPink, 0.12) : Qt.rgba(1, 1, 1, 0.04)
                     stroke: on ? Qt.alpha(Theme.neonPink, 0.45) : Qt.rgba(1, 1, 1, 0.18)
                     help: on ? "取消收藏例句" : "收藏例句"
@@ -286,6 +301,7 @@ Item {
                     primary: card.learned
                     tone: CT.NeonCyan
                     reduceMotion: card.reduceMotion
+                    lookDuration: 200
                     iconName: card.learned ? "checkmark.circle.fill" : "plus.circle"
                     text: card.learned ? "已掌握" : "标记掌握"
                     font.pixelSize: 12

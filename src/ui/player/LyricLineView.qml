@@ -20,6 +20,11 @@ Item {
     height: implicitHeight
     opacity: lineOpacity
     objectName: "lyricLine." + index
+    // Read as a list row with the line's text; the playing line says so.
+    Accessible.role: Accessible.ListItem
+    Accessible.name: words.join(" ")
+    Accessible.description: lineState === 0 ? "正在播放" : ""
+    Accessible.ignored: words.join("").trim() === ""
 
     WrappingWordsView {
         id: wordsView

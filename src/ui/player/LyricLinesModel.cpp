@@ -59,6 +59,8 @@ void LyricLinesModel::setLines(const QList<SyncedLine> &lines, std::optional<qsi
     m_elapsed = elapsed;
     recomputeAll();
     endResetModel();
+    if (!m_lines.isEmpty())
+        traceRows(0, m_lines.size() - 1, true);
 }
 
 void LyricLinesModel::update(std::optional<qsizetype> active, double elapsed)
@@ -80,7 +82,7 @@ void LyricLinesModel::update(std::optional<qsizetype> active, double elapsed)
                 m_opacity[row] = computeOpacity(row, elapsed);
             emit dataChanged(index(int(first)), index(int(last)),
                              {LineStateRole, IsActiveRole, LineOpacityRole});
-            traceRows(first, last);
+            traceRows(first, last, true);
         }
     }
 
@@ -129,17 +131,25 @@ void LyricLinesModel::announce(const QList<qsizetype> &rows, const QList<int> &r
         while (j + 1 < sorted.size() && sorted.at(j + 1) == sorted.at(j) + 1)
             ++j;
         emit dataChanged(index(int(sorted.at(i))), index(int(sorted.at(j))), roles);
-        traceRows(sorted.at(i), sorted.at(j));
+        traceRows(sorted.at(i), sorted.at(j), false);
         i = j + 1;
     }
 }
 
-void LyricLinesModel::traceRows(qsizetype first, qsizetype last) const
+void LyricLinesModel::traceRows(qsizetype first, qsizetype last, bool wordsRedrawn) const
 {
-    // The rows redraw: their line views' body events, sampled like every row's.
+    // The rows redraw: each line view's body and word row, sampled like every row's. The word
+    // view itself redraws only when its state changed; the playing row's word view traces its
+    // own redraws as its words light up.
+    RenderLoopProbe &probe = RenderLoopProbe::shared();
     for (qsizetype row = first; row <= last; ++row) {
-        const QString detail = QStringLiteral("idx=%1 state=%2")
-                                   .arg(PlayerFormat::traceIndex(row), lineStateName(stateAt(row)));
-        RenderLoopProbe::shared().trace(QStringLiteral("LyricLineView.body"), detail, 50);
+        const LineState state = stateAt(row);
+        const QString detail = QStringLiteral("idx=%1 state=%2").arg(PlayerFormat::traceIndex(row), lineStateName(state));
+        probe.trace(QStringLiteral("LyricLineView.body"), detail, 50);
+        probe.trace(QStringLiteral("LyricLineView.wordRow"), detail, 50);
+        if (wordsRedrawn && state != LineState::active)
+            probe.trace(QStringLiteral("WrappingWordsView.body"),
+                        QStringLiteral("words=%1 lit=0 state=%2").arg(m_words.at(row).size()).arg(lineStateName(state)),
+                        50);
     }
 }

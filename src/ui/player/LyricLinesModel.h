@@ -53,7 +53,7 @@ private:
     double computeOpacity(qsizetype row, double elapsed) const;
     void recomputeAll();
     void announce(const QList<qsizetype> &rows, const QList<int> &roles);
-    void traceRows(qsizetype first, qsizetype last) const;
+    void traceRows(qsizetype first, qsizetype last, bool wordsRedrawn) const;
 
     QList<SyncedLine> m_lines;
     QList<QStringList> m_words;

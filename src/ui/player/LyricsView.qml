@@ -15,7 +15,7 @@ Item {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
+    property bool reduceMotion: SystemMotion.reduceMotion
     property bool isCompact: false
 
     readonly property alias controller: ctl
@@ -127,12 +127,11 @@ Item {
         height: backToCurrent.implicitHeight
         visible: opacity > 0
         opacity: shown ? 1 : 0
-        scale: shown || root.reduceMotion ? 1 : 0.92
+        scale: shown ? 1 : 0.92
         Behavior on opacity {
             NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
         Behavior on scale {
-            enabled: !root.reduceMotion
             NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
 
@@ -147,6 +146,7 @@ Item {
         CTButton {
             id: backToCurrent
             objectName: "lyricsView.backToCurrent"
+            backing: Theme.backgroundInk
             anchors.fill: parent
             tone: CT.NeonCyan
             reduceMotion: root.reduceMotion

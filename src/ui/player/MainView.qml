@@ -17,7 +17,7 @@ Item {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     property Component studyPanel: null
     property Component nowView: null

@@ -16,7 +16,7 @@ Flickable {
     required property CardStore cardStore
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
-    required property bool reduceMotion
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal shareRequested(LearnedCard card, var slotLineTimestamp)
     signal retryCardsRequested()
@@ -118,14 +118,13 @@ Flickable {
             song: flick.controller.displayedRecord
             reduceMotion: flick.reduceMotion
             opacity: shown ? 1 : 0
-            scale: shown ? 1 : 0.96
+            // Under Reduce Motion only the fade.
+            scale: shown || flick.reduceMotion ? 1 : 0.96
             visible: opacity > 0
             Behavior on opacity {
-                enabled: !flick.reduceMotion
                 NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             Behavior on scale {
-                enabled: !flick.reduceMotion
                 NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             onToggleFavoriteRequested: flick.controller.toggleSongFavorite()

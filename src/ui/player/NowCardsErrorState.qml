@@ -8,7 +8,7 @@ Item {
 
     // The error detail; null (absent) shows the fixed fallback, "" an empty line.
     property var detail: null
-    property bool reduceMotion: false
+    property bool reduceMotion: SystemMotion.reduceMotion
 
     signal retryRequested()
 

@@ -16,8 +16,8 @@ FocusScope {
     required property CardLightingCoordinator cardLighting
     required property ToastCenter toastCenter
     required property ClockHandle clocks
-    required property bool reduceMotion
-    property MotionPreferences motionPreferences: null
+    property bool reduceMotion: SystemMotion.reduceMotion
+    property MotionPreferences motionPreferences: SystemMotion
     // A song picked in the library; null follows the playing song. The owner clears it on
     // returnRequested().
     property SongRecord lockedSong: null
@@ -66,7 +66,6 @@ FocusScope {
         opacity: ctl.hasTrack ? 0 : 1
         visible: opacity > 0
         Behavior on opacity {
-            enabled: !root.reduceMotion
             NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
     }
@@ -78,18 +77,26 @@ FocusScope {
         opacity: ctl.hasTrack ? 1 : 0
         visible: opacity > 0
         Behavior on opacity {
-            enabled: !root.reduceMotion
             NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
 
+        // Released with a 0.25 s ease-in-out: the chip fades while its row closes.
         ReturnToCurrentChip {
+            id: returnChip
             objectName: "now.returnChip"
-            visible: root.lockedSong !== null
+            property real shown: root.lockedSong !== null ? 1 : 0
+            Behavior on shown {
+                enabled: !root.reduceMotion
+                NumberAnimation { duration: 250; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            }
+            visible: shown > 0
+            opacity: shown
             Layout.alignment: Qt.AlignHCenter
+            Layout.preferredHeight: implicitHeight * shown
             Layout.leftMargin: 16
             Layout.rightMargin: 16
-            Layout.topMargin: 10
-            Layout.bottomMargin: 4
+            Layout.topMargin: 10 * shown
+            Layout.bottomMargin: 4 * shown
             reduceMotion: root.reduceMotion
             onClicked: root.returnRequested()
         }
@@ -104,6 +111,8 @@ FocusScope {
             spacing: 8
             Text {
                 objectName: "now.masteredCount"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 text: ctl.masteredText
                 textFormat: Text.PlainText
                 font: Theme.smallLabel
@@ -120,7 +129,6 @@ FocusScope {
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16
-            Layout.topMargin: 6
             Layout.bottomMargin: 8
             fraction: ctl.masteredFraction
         }
@@ -158,6 +166,7 @@ FocusScope {
             CTButton {
                 id: backToCurrent
                 objectName: "now.backToCurrent"
+                backing: Theme.backgroundInk
                 readonly property bool shown: ctl.showBackToCurrent
                 anchors.horizontalCenter: parent.horizontalCenter
                 anchors.bottom: parent.bottom
@@ -173,11 +182,9 @@ FocusScope {
                 scale: shown ? 1 : 0.92
                 visible: opacity > 0
                 Behavior on opacity {
-                    enabled: !root.reduceMotion
                     NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
                 }
                 Behavior on scale {
-                    enabled: !root.reduceMotion
                     NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
                 }
                 onClicked: ctl.returnToCurrentCard()

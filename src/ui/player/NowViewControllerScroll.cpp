@@ -1,6 +1,7 @@
 #include "NowViewController.h"
 
 #include "NowViewControllerTrace.h"
+#include "PlayerFormat.h"
 #include "ScrollTarget.h"
 
 // How the Now list follows playback: scrolls to the lit slot, to the first slot and back to the
@@ -77,8 +78,7 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
         probe().trace(QStringLiteral("NowView.programmaticCardScroll"), QStringLiteral("to=") + slotId, 1);
         probe().setState(QStringLiteral("cards.lastScrollContext"),
                          QStringLiteral("viewport=%1 tracking=%2 slots=%3 session=%4")
-                             .arg(m_viewportHeight)
-                             .arg(boolText(m_guard.isTracking()))
+                             .arg(PlayerFormat::traceDouble(m_viewportHeight), boolText(m_guard.isTracking()))
                              .arg(m_slots.size())
                              .arg(m_vm ? m_vm->songSessionId() : 0));
     }
@@ -95,8 +95,7 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
                        .arg(slotId, alignTop ? QStringLiteral("top") : QStringLiteral("center"),
                             boolText(!m_reduceMotion))
                        .arg(seconds, 0, 'f', 2)
-                       .arg(boolText(m_reduceMotion))
-                       .arg(m_viewportHeight));
+                       .arg(boolText(m_reduceMotion), PlayerFormat::traceDouble(m_viewportHeight)));
     emit scrollToSlotRequested(slotId, alignTop, seconds, !m_reduceMotion);
     probe().endOperation(op, QStringLiteral("to=") + slotId);
 }
@@ -107,13 +106,13 @@ void NowViewController::setViewportHeight(double height)
 {
     if (height == m_viewportHeight)
         return;
-    const QString h = QString::number(height);
+    const QString h = PlayerFormat::traceDouble(height);
     const bool appearing = m_viewportHeight <= 0 && height > 0;
     if (m_viewportHeight <= 0) {
         probe().trace(QStringLiteral("NowView.viewport.onAppear"), QStringLiteral("height=") + h, 1);
         probe().setState(QStringLiteral("cards.viewportEvent"), QStringLiteral("onAppear height=") + h);
     } else {
-        const QString old = QString::number(m_viewportHeight);
+        const QString old = PlayerFormat::traceDouble(m_viewportHeight);
         probe().trace(QStringLiteral("NowView.onChange.viewportHeight"), old + QStringLiteral("->") + h, 1);
         probe().setState(QStringLiteral("cards.viewportEvent"), QStringLiteral("changed ") + old + QStringLiteral("->") + h);
     }

@@ -52,6 +52,8 @@ ColumnLayout {
         }
         Text {
             objectName: "offsetSlider.value"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             text: ctl.valueText
             font.family: Theme.monoFamily
             font.pixelSize: 11
@@ -72,6 +74,7 @@ ColumnLayout {
         stepSize: 0.05
         snapMode: Slider.SnapAlways
         value: ctl.value
+        Accessible.name: "歌词偏移"
         onMoved: {
             ctl.setValue(value)
             value = Qt.binding(() => ctl.value)

@@ -1,0 +1,254 @@
+// The accessibility tree of the real main window, walked in-process the way a screen reader walks
+// it over AT-SPI: on the sign-in view, on the player with the demo song, and on each library tab,
+// every control has a name and a role, and every text on screen can be read from the tree.
+
+#include "ShellFixture.h"
+
+#include "app/ApplicationShell.h"
+#include "core/store/CardStore.h"
+#include "session/player/PlayerViewModel.h"
+
+#include <QAccessible>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+#include <QTextDocumentFragment>
+
+namespace {
+
+struct Node
+{
+    QAccessible::Role role;
+    QString name;
+    QString description;
+    QString value;
+    bool invisible;
+    bool named;
+    QString objectName;
+};
+
+// Roles a user acts on: each needs a name of its own.
+bool isInteractive(QAccessible::Role role)
+{
+    switch (role) {
+    case QAccessible::Button: case QAccessible::CheckBox: case QAccessible::RadioButton:
+    case QAccessible::PageTab: case QAccessible::Slider: case QAccessible::EditableText:
+    case QAccessible::ComboBox: case QAccessible::SpinBox: case QAccessible::Link:
+    case QAccessible::ButtonMenu: case QAccessible::ButtonDropDown: case QAccessible::MenuItem:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether an element a user acts on can be told apart: it has a name. Qt never names a password
+// field (it hides the name with the text), so there the description carries its label.
+bool named(QAccessibleInterface *iface)
+{
+    if (!iface->text(QAccessible::Name).isEmpty())
+        return true;
+    return iface->state().passwordEdit && !iface->text(QAccessible::Description).isEmpty();
+}
+
+void collect(QAccessibleInterface *iface, QList<Node> &nodes, int depth = 0)
+{
+    if (!iface || !iface->isValid() || depth > 200)
+        return;
+    nodes.append({iface->role(), iface->text(QAccessible::Name).simplified(),
+                  iface->text(QAccessible::Description).simplified(), iface->text(QAccessible::Value).simplified(),
+                  bool(iface->state().invisible), named(iface),
+                  iface->object() ? iface->object()->objectName() : QString()});
+    for (int i = 0; i < iface->childCount(); ++i)
+        collect(iface->child(i), nodes, depth + 1);
+}
+
+QList<Node> accessibilityTree(QQuickWindow *window)
+{
+    QList<Node> nodes;
+    collect(QAccessible::queryAccessibleInterface(window), nodes);
+    return nodes;
+}
+
+// The text an item shows, as a person reads it.
+QString shownText(const QQuickItem *item)
+{
+    const QString text = item->property("text").toString();
+    const int format = item->property("textFormat").toInt();
+    const bool rich = format == 1 /* RichText */ || format == 4 /* MarkdownText */ || format == 2 /* StyledText */
+                      || (format == 3 /* AutoText */ && Qt::mightBeRichText(text));
+    return (rich ? QTextDocumentFragment::fromHtml(text).toPlainText() : text).simplified();
+}
+
+// Roles read as one piece: a screen reader speaks their name, not the texts drawn inside them
+// (a button's label, a badge's short text).
+bool speaksForItsContent(QQuickItem *item)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
+    if (!iface || iface->text(QAccessible::Name).isEmpty())
+        return false;
+    switch (iface->role()) {
+    case QAccessible::Button: case QAccessible::CheckBox: case QAccessible::RadioButton:
+    case QAccessible::PageTab: case QAccessible::Slider: case QAccessible::StaticText:
+    case QAccessible::Heading: case QAccessible::ListItem: case QAccessible::Link:
+    case QAccessible::AlertMessage: case QAccessible::EditableText:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Items a user acts on, whether or not they announced themselves to the tree (a Control joins
+// it only once a screen reader is running).
+bool isControlItem(const QQuickItem *item)
+{
+    if (item->inherits("QQuickTextEdit"))
+        return !item->property("readOnly").toBool();
+    return item->inherits("QQuickAbstractButton") || item->inherits("QQuickSlider")
+           || item->inherits("QQuickTextInput") || item->inherits("QQuickComboBox") || item->inherits("QQuickSpinBox");
+}
+
+// Walks what a person sees: items that are visible, not transparent and not clipped away (a
+// list's rows outside its viewport are not on screen). Collects the texts to read, except inside
+// an element whose name is what is read, and the controls without a name.
+void scan(QQuickItem *item, QRectF clip, QStringList &texts, QStringList &unnamed)
+{
+    if (!item->isVisible() || item->opacity() < 0.01)
+        return;
+    const QRectF onScreen = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+    if (item->clip())
+        clip = clip.intersected(onScreen);
+    if (clip.isEmpty())
+        return;
+    if (isControlItem(item) && !named(QAccessible::queryAccessibleInterface(item)))
+        unnamed << item->objectName() + u' ' + QString::fromLatin1(item->metaObject()->className());
+    if (speaksForItsContent(item))
+        return;
+    const bool isText = item->inherits("QQuickText") || (item->inherits("QQuickTextEdit") && !isControlItem(item));
+    if (isText && onScreen.intersects(clip)) {
+        const QString text = shownText(item);
+        if (!text.isEmpty())
+            texts.append(text);
+    }
+    for (QQuickItem *child : item->childItems())
+        scan(child, clip, texts, unnamed);
+}
+
+bool readable(const QList<Node> &nodes, const QString &text)
+{
+    return std::any_of(nodes.cbegin(), nodes.cend(), [&](const Node &n) {
+        return !n.invisible && (n.name.contains(text) || n.description.contains(text) || n.value.contains(text));
+    });
+}
+
+// Every fault of the window's current screen, one line each. A hidden control still in the tree
+// needs its name too: screen readers list what the tree holds.
+QStringList faults(QQuickWindow *window)
+{
+    const QList<Node> nodes = accessibilityTree(window);
+    QStringList found;
+    for (const Node &n : nodes) {
+        if (isInteractive(n.role) && !n.named)
+            found << QStringLiteral("unnamed control \"%1\", role %2").arg(n.objectName).arg(int(n.role));
+    }
+    QStringList texts;
+    QStringList unnamed;
+    scan(window->contentItem(), QRectF(QPointF(0, 0), window->size()), texts, unnamed);
+    for (const QString &control : std::as_const(unnamed))
+        found << QStringLiteral("unnamed control \"%1\"").arg(control);
+    for (const QString &text : std::as_const(texts)) {
+        if (!readable(nodes, text))
+            found << QStringLiteral("text not in the tree: \"%1\"").arg(text);
+    }
+    found.removeDuplicates();
+    return found;
+}
+
+int countRole(const QList<Node> &nodes, QAccessible::Role role)
+{
+    return int(std::count_if(nodes.cbegin(), nodes.cend(), [&](const Node &n) { return n.role == role; }));
+}
+
+QString shownView(ApplicationShell &shell)
+{
+    auto *loader = shell.mainWindow()->findChild<QQuickItem *>(QStringLiteral("rootView"));
+    QQuickItem *item = loader ? loader->property("item").value<QQuickItem *>() : nullptr;
+    return item ? item->objectName() : QString();
+}
+
+} // namespace
+
+class TestAccessibilityTree : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // As an assistive technology does, before any window exists.
+    void initTestCase() { QAccessible::setActive(true); }
+
+    void signIn()
+    {
+        ShellFixture fx;
+        fx.startAuth();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = shell.mainWindow();
+        QVERIFY(window && QTest::qWaitForWindowExposed(window));
+        QTRY_COMPARE(shownView(shell), QStringLiteral("signInView"));
+
+        const QStringList found = faults(window);
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
+        const QList<Node> nodes = accessibilityTree(window);
+        QCOMPARE(countRole(nodes, QAccessible::EditableText), 2); // e-mail and password
+    }
+
+    void playerAndLibrary()
+    {
+        ShellFixture fx;
+        fx.signedInWithDemoSong();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        QVERIFY(window);
+        PlayerViewModel *vm = shell.appState()->viewModel();
+        QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && !vm->lyricLines().isEmpty(), 10000);
+        QQuickItem *panel = window->findChild<QQuickItem *>(QStringLiteral("studyPanel"));
+        QVERIFY(panel);
+        QObject *tabs = panel->property("controller").value<QObject *>();
+        QVERIFY(tabs);
+        QTRY_VERIFY(window->findChild<QQuickItem *>(QStringLiteral("now.list")));
+        QTest::qWait(600); // the cross-fades and the first scroll
+
+        // The player: the playing line is marked, the tabs are page tabs.
+        QStringList found = faults(window);
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
+        const QList<Node> nodes = accessibilityTree(window);
+        QCOMPARE(countRole(nodes, QAccessible::PageTab), 4);
+        QCOMPARE(countRole(nodes, QAccessible::CheckBox), 0);
+        const qsizetype playing = std::count_if(nodes.cbegin(), nodes.cend(), [](const Node &n) {
+            return n.role == QAccessible::ListItem && n.description == QStringLiteral("正在播放");
+        });
+        QCOMPARE(playing, 1);
+
+        // A card mastered and kept, so that the library's tabs show it.
+        CardStore *store = shell.appState()->cardStore();
+        SongRecord *song = store->record(QStringLiteral("traditional|amazing grace"));
+        QVERIFY(song && !song->cards().isEmpty());
+        store->markMastered(song->cards().constFirst());
+        store->toggleFavorite(song->cards().constFirst());
+
+        const QStringList names{QStringLiteral("history"), QStringLiteral("favorites"), QStringLiteral("mastered")};
+        for (int tab = 1; tab <= 3; ++tab) {
+            tabs->setProperty("selectedTab", tab);
+            QTRY_COMPARE(panel->property("currentTab").value<QQuickItem *>()->objectName(),
+                         QStringLiteral("studyPanel.") + names.at(tab - 1));
+            QTest::qWait(500); // the tab's slide
+            found = faults(window);
+            QVERIFY2(found.isEmpty(), qPrintable(names.at(tab - 1) + u'\n' + found.join(u'\n')));
+        }
+        QQuickItem *summary = visibleItem(window->contentItem(), QStringLiteral("mastered.summary"));
+        QVERIFY(summary);
+        QVERIFY2(summary->property("text").toString().startsWith(QStringLiteral("已掌握 1 ")),
+                 qPrintable(summary->property("text").toString()));
+    }
+};
+
+QTEST_MAIN(TestAccessibilityTree)
+#include "tst_accessibilitytree.moc"
