@@ -20,10 +20,18 @@ using Status = BackupCoordinator::Status;
 using Upload = FakeOutcome<qint64>;
 using Download = FakeOutcome<std::optional<QByteArray>>;
 
+// Where a command waits when its coordinator is torn down.
+enum class Wait { upload, failingUpload, download, failingDownload, willImportHook, import };
+
 Q_DECLARE_METATYPE(Upload)
+Q_DECLARE_METATYPE(Wait)
 Q_DECLARE_METATYPE(Download)
 
 namespace {
+
+// The library after a restore of baseDocument.
+const QString restoredLibrary =
+    QStringLiteral("ann|hello Hello 7 1714478400 fav [hello/greeting:mlf]; bo|min Min 0 1704067200 [plain/t:]");
 
 QString statusName(Status status)
 {
@@ -181,9 +189,7 @@ private slots:
         QCOMPARE(rig.log, expectedLog);
         QCOMPARE(changes.count(), 2); // InProgress, then the outcome
         if (expected == Status::RestoreSucceeded) {
-            QCOMPARE(describeLibrary(rig.store),
-                     QStringLiteral("ann|hello Hello 7 1714478400 fav [hello/greeting:mlf]; bo|min Min 0 1704067200 "
-                                    "[plain/t:]"));
+            QCOMPARE(describeLibrary(rig.store), restoredLibrary);
         } else {
             QCOMPARE(fingerprint(rig.temp.path), before);
         }
@@ -233,36 +239,37 @@ private slots:
 
     void deletedWhileWaiting_data()
     {
-        QTest::addColumn<bool>("isBackup");
-        QTest::addColumn<int>("transferMs");
-        QTest::addColumn<bool>("transferFails");
+        QTest::addColumn<Wait>("wait");
         QTest::addColumn<QStringList>("expectedLog");
-        QTest::newRow("mid-upload") << true << 100 << false << QStringList{"upload"};
-        QTest::newRow("mid-upload, which then fails") << true << 100 << true << QStringList{"upload"};
-        QTest::newRow("mid-download") << false << 100 << false << QStringList{"download"};
-        QTest::newRow("mid-download, which then fails") << false << 100 << true << QStringList{"download"};
+        QTest::newRow("mid-upload") << Wait::upload << QStringList{"upload"};
+        QTest::newRow("mid-upload, which then fails") << Wait::failingUpload << QStringList{"upload"};
+        QTest::newRow("mid-download") << Wait::download << QStringList{"download"};
+        QTest::newRow("mid-download, which then fails") << Wait::failingDownload << QStringList{"download"};
         // The application's hook waits for the store thread; a sign-out can come meanwhile.
-        QTest::newRow("in the will-import hook") << false << 0 << false << QStringList{"download", "willImport"};
+        QTest::newRow("in the will-import hook") << Wait::willImportHook << QStringList{"download", "willImport"};
+        // The import runs on the store thread and ends on its own; nothing follows it.
+        QTest::newRow("mid-import") << Wait::import << QStringList{"download"};
     }
 
     // The user's objects are torn down (sign-out) while the command waits: when the wait ends,
-    // the command touches nothing, neither the coordinator nor the store.
+    // the command touches nothing more, neither the coordinator nor the store.
     void deletedWhileWaiting()
     {
-        QFETCH(bool, isBackup);
-        QFETCH(int, transferMs);
-        QFETCH(bool, transferFails);
+        QFETCH(Wait, wait);
         QFETCH(QStringList, expectedLog);
         Rig rig;
-        const std::chrono::milliseconds transfer(transferMs);
+        const bool transferring = wait != Wait::willImportHook && wait != Wait::import;
+        const std::chrono::milliseconds transfer = transferring ? 100ms : 0ms;
         const BackupSyncError failure = BackupSyncError::transport();
-        rig.provider->uploadScript.outcomes = {transferFails ? Upload::failure(failure, transfer)
-                                                             : Upload::success(10, transfer)};
-        rig.provider->downloadScript.outcomes = {transferFails ? Download::failure(failure, transfer)
-                                                               : Download::success(baseDocument, transfer)};
-        rig.coordinator->setOnRestoreWillImport([&rig] { return Rig::noteLater(&rig, QStringLiteral("willImport")); });
+        const bool fails = wait == Wait::failingUpload || wait == Wait::failingDownload;
+        rig.provider->uploadScript.outcomes = {fails ? Upload::failure(failure, transfer) : Upload::success(10, transfer)};
+        rig.provider->downloadScript.outcomes = {fails ? Download::failure(failure, transfer)
+                                                       : Download::success(baseDocument, transfer)};
+        if (wait != Wait::import)
+            rig.coordinator->setOnRestoreWillImport([&rig] { return Rig::noteLater(&rig, QStringLiteral("willImport")); });
         rig.coordinator->setOnRestoreDidSucceed([&rig] { return Rig::noteLater(&rig, QStringLiteral("didSucceed")); });
         const QString before = fingerprint(rig.temp.path);
+        const bool isBackup = wait == Wait::upload || wait == Wait::failingUpload;
         auto running = TaskRunner::start(isBackup ? rig.coordinator->backup() : rig.coordinator->restore());
         QVERIFY(!running->done());
         rig.coordinator.reset();
@@ -270,8 +277,11 @@ private slots:
         QVERIFY(TaskRunner::waitUntilDone(running));
         running->take();
         QCOMPARE(rig.log, expectedLog);
-        QCOMPARE(fingerprint(rig.temp.path), before);
         QVERIFY2(rig.graveUntouched(), "the ended command wrote to its coordinator");
+        if (wait == Wait::import)
+            QCOMPARE(describeLibrary(rig.store), restoredLibrary);
+        else
+            QCOMPARE(fingerprint(rig.temp.path), before);
     }
 
     void statusLines_data()

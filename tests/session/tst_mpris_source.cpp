@@ -140,7 +140,9 @@ private Q_SLOTS:
             QCOMPARE((*second)->title, title);
             QVERIFY(*(*second)->sampleHostTime > *(*first)->sampleHostTime);
         }
-        const QStringList warnings = g_log;
+        // A slow read tells of the machine's load, not of what the reader answered.
+        QStringList warnings = g_log;
+        warnings.removeIf([](const QString &w) { return w.startsWith(QLatin1String("nowplaying-reader fetch slow:")); });
         if (log.isEmpty())
             QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'\n')));
         else
