@@ -2,6 +2,7 @@
 
 #include "core/store/CardStore.h"
 #include "session/player/PlayerViewModel.h"
+#include "ui/design/Motion.h"
 
 #include <QObject>
 #include <QPointer>
@@ -39,7 +40,7 @@ public:
 
     static constexpr const char *migrationFailedText = "本地数据迁移失败，部分历史可能不可用";
     // The tab change's animation: the motion token, or the selection's own 0.25 s.
-    static constexpr int tabChangeDuration = 320;
+    static constexpr int tabChangeDuration = Motion::Curve::tabSwitch.durationMs();
     static constexpr int selectionSwitchDuration = 250;
 
     explicit StudyPanelController(QObject *parent = nullptr);

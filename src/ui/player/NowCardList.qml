@@ -122,10 +122,10 @@ Flickable {
             scale: shown || flick.reduceMotion ? 1 : 0.96
             visible: opacity > 0
             Behavior on opacity {
-                NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                NumberAnimation { duration: Motion.easeInOutMedium.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             Behavior on scale {
-                NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                NumberAnimation { duration: Motion.easeInOutMedium.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             onToggleFavoriteRequested: flick.controller.toggleSongFavorite()
         }

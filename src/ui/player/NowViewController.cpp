@@ -513,7 +513,7 @@ void NowViewController::refreshCardPlaybackSnapshot(bool force)
         return;
     probe().trace(QStringLiteral("NowView.refreshCardPlaybackSnapshot.publish"),
                   QStringLiteral("force=%1 line=%2 elapsed=%3")
-                      .arg(boolText(force),
+                      .arg(traceBool(force),
                            line ? QStringLiteral("Optional(%1)").arg(*line) : QStringLiteral("nil"))
                       .arg(t, 0, 'f', 2),
                   1);
