@@ -96,6 +96,8 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
                             traceBool(!m_reduceMotion))
                        .arg(seconds, 0, 'f', 2)
                        .arg(traceBool(m_reduceMotion), PlayerFormat::traceDouble(m_viewportHeight)));
+    m_lastScrollSlot = slotId;
+    m_lastScrollAlignTop = alignTop;
     emit scrollToSlotRequested(slotId, alignTop, seconds, !m_reduceMotion);
     probe().endOperation(op, QStringLiteral("to=") + slotId);
 }
@@ -159,6 +161,12 @@ void NowViewController::userHandledList()
 void NowViewController::returnToCurrentCard()
 {
     m_guard.resumeTracking();
+}
+
+void NowViewController::handleContentHeightChange()
+{
+    if (!m_lastScrollSlot.isEmpty() && m_guard.isProgrammaticScroll())
+        emit scrollToSlotRequested(m_lastScrollSlot, m_lastScrollAlignTop, 0, false);
 }
 
 double NowViewController::scrollTarget(double rowY, double rowHeight, double viewportHeight, double contentHeight,
