@@ -7,10 +7,6 @@
 
 namespace {
 
-const QColor neonCyan = QColor::fromRgb(34, 233, 255);
-const QColor neonPink = QColor::fromRgb(255, 79, 216);
-const QColor dimWhite = QColor::fromRgbF(1, 1, 1, 0.7f);
-
 BackupCoordinator::Status backupFailure(std::exception_ptr error)
 {
     try {
@@ -51,15 +47,15 @@ BackupCoordinator::StatusLine BackupCoordinator::statusLine(Status status, qint6
 {
     switch (status) {
     case Status::BackupSucceeded:
-        return {QStringLiteral("备份成功（") + QString::number(sizeBytes) + QStringLiteral(" 字节）"), neonCyan};
+        return {QStringLiteral("备份成功（") + QString::number(sizeBytes) + QStringLiteral(" 字节）"), Tone::Success};
     case Status::Idle: return {};
-    case Status::InProgress: return {QStringLiteral("处理中…"), dimWhite};
-    case Status::BackupTooLarge: return {QStringLiteral("备份超出服务器限制"), neonPink};
-    case Status::BackupFailed: return {QStringLiteral("备份失败，请稍后重试"), neonPink};
-    case Status::RestoreSucceeded: return {QStringLiteral("恢复成功"), neonCyan};
-    case Status::NoServerBackup: return {QStringLiteral("服务器上暂无备份"), dimWhite};
-    case Status::RestoreFailed: return {QStringLiteral("恢复失败，请稍后重试"), neonPink};
-    case Status::SignedOut: return {QStringLiteral("登录已失效，请重新登录"), neonPink};
+    case Status::InProgress: return {QStringLiteral("处理中…"), Tone::Neutral};
+    case Status::BackupTooLarge: return {QStringLiteral("备份超出服务器限制"), Tone::Failure};
+    case Status::BackupFailed: return {QStringLiteral("备份失败，请稍后重试"), Tone::Failure};
+    case Status::RestoreSucceeded: return {QStringLiteral("恢复成功"), Tone::Success};
+    case Status::NoServerBackup: return {QStringLiteral("服务器上暂无备份"), Tone::Neutral};
+    case Status::RestoreFailed: return {QStringLiteral("恢复失败，请稍后重试"), Tone::Failure};
+    case Status::SignedOut: return {QStringLiteral("登录已失效，请重新登录"), Tone::Failure};
     }
     return {};
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QObject>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -29,7 +28,7 @@ class BackupCoordinator : public QObject
     // The stored size the server reported; meaningful with BackupSucceeded, 0 otherwise.
     Q_PROPERTY(qint64 sizeBytes READ sizeBytes NOTIFY statusChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusChanged)
-    Q_PROPERTY(QColor statusColor READ statusColor NOTIFY statusChanged)
+    Q_PROPERTY(Tone statusTone READ statusTone NOTIFY statusChanged)
 
 public:
     enum class Status {
@@ -45,11 +44,20 @@ public:
     };
     Q_ENUM(Status)
 
-    // The popover's status line: empty text and an invalid colour for Idle (no line).
+    // How the popover colours the status line; the colours themselves are the theme's.
+    enum class Tone {
+        None,    // no line
+        Success, // neon cyan
+        Failure, // neon pink
+        Neutral, // secondary text
+    };
+    Q_ENUM(Tone)
+
+    // The popover's status line: empty text and no tone for Idle (no line).
     struct StatusLine
     {
         QString text;
-        QColor color;
+        Tone tone = Tone::None;
     };
     static StatusLine statusLine(Status status, qint64 sizeBytes);
 
@@ -64,7 +72,7 @@ public:
     Status status() const { return m_status; }
     qint64 sizeBytes() const { return m_sizeBytes; }
     QString statusText() const { return statusLine(m_status, m_sizeBytes).text; }
-    QColor statusColor() const { return statusLine(m_status, m_sizeBytes).color; }
+    Tone statusTone() const { return statusLine(m_status, m_sizeBytes).tone; }
 
     // Awaited just before a downloaded backup is imported, and after a successful import.
     void setOnRestoreWillImport(Hook hook) { m_onRestoreWillImport = std::move(hook); }

@@ -2,7 +2,7 @@
 
 #include "account/BackupDates.h"
 #include "account/BackupError.h"
-#include "account/BackupHintText.h"
+#include "core/PronunciationHintText.h"
 
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
@@ -412,7 +412,7 @@ bool Handler::assign(const Member &member, Token token)
     case Shape::HintKind: {
         if (token != Token::String)
             return fail(malformed);
-        m_hintKind = BackupHintText::kindFromRaw(QByteArrayView(m_string.data(), qsizetype(m_string.size())));
+        m_hintKind = PronunciationHintText::kindFromRaw(QByteArrayView(m_string.data(), qsizetype(m_string.size())));
         return m_hintKind ? true : fail(corrupt);
     }
     case Shape::OptionalDifficulty: {
@@ -494,7 +494,7 @@ bool Handler::EndObject(SizeType)
         }
         break;
     case Level::Card: m_song.cards.push_back(std::move(m_card)); break;
-    case Level::Hint: m_card.pronunciationHintJSON = BackupHintText::encode(*m_hintKind, m_hintTip, m_hintIpa); break;
+    case Level::Hint: m_card.pronunciationHintJSON = PronunciationHintText::encode(*m_hintKind, m_hintTip, m_hintIpa); break;
     case Level::Namespace: m_inOurNamespace = false; break;
     default: break;
     }

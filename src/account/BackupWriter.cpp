@@ -1,7 +1,7 @@
 #include "account/BackupWriter.h"
 
 #include "account/BackupDates.h"
-#include "account/BackupHintText.h"
+#include "core/PronunciationHintText.h"
 #include "platform/JsonWriter.h"
 
 // Members are written in ascending order of their keys, as the format requires; the order
@@ -43,13 +43,13 @@ void hint(JsonWriter &json, const std::optional<QUtf8StringView> &stored)
 {
     if (!stored)
         return;
-    const std::optional<BackupHintText::Utf8Hint> decoded = BackupHintText::decodeUtf8(*stored);
+    const std::optional<PronunciationHintText::Utf8Hint> decoded = PronunciationHintText::decodeUtf8(*stored);
     if (!decoded)
         return;
     json.key(QLatin1StringView("pronunciationHint")).beginObject();
     if (decoded->ipa)
         text(json, "ipa", QUtf8StringView(*decoded->ipa));
-    json.key(QLatin1StringView("kind")).value(BackupHintText::rawText(decoded->kind));
+    json.key(QLatin1StringView("kind")).value(PronunciationHintText::rawText(decoded->kind));
     text(json, "tip", QUtf8StringView(decoded->tip));
     json.endObject();
 }

@@ -9,7 +9,7 @@ import Cantorella.Player
 // The main window. Its content is the root view AppState decides: the loading screen, the
 // sign-in view or the player. Ctrl+, opens (or raises) the settings window in every state;
 // Ctrl+Q quits.
-ApplicationWindow {
+InkWindow {
     id: window
     objectName: "mainWindow"
 
@@ -19,16 +19,6 @@ ApplicationWindow {
     minimumHeight: 800
     visible: true
     title: "Cantorella"
-    color: Theme.backgroundInk
-    // The dark scheme for the Controls drawn on it (tool tips, scroll bars, text fields).
-    palette.window: Theme.backgroundInk
-    palette.windowText: Theme.textPrimary
-    palette.base: Theme.backgroundInk
-    palette.text: Theme.textPrimary
-    palette.toolTipBase: Theme.backgroundInk
-    palette.toolTipText: Theme.textPrimary
-    palette.mid: Qt.alpha("white", 0.3)
-    palette.dark: Qt.alpha("white", 0.5)
 
     // Closing the main window ends the application, also while the settings window is open.
     onClosing: Qt.quit()

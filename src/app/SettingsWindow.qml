@@ -5,7 +5,7 @@ import Cantorella.Design
 
 // The settings window: hidden until Ctrl+, opens it; opening it again raises it. Escape and
 // Ctrl+W close it.
-ApplicationWindow {
+InkWindow {
     id: settings
     objectName: "settingsWindow"
 
@@ -17,16 +17,6 @@ ApplicationWindow {
     minimumHeight: 300
     visible: false
     title: "设置"
-    color: Theme.backgroundInk
-    // The dark scheme for the Controls drawn on it (tool tips, scroll bars, text fields).
-    palette.window: Theme.backgroundInk
-    palette.windowText: Theme.textPrimary
-    palette.base: Theme.backgroundInk
-    palette.text: Theme.textPrimary
-    palette.toolTipBase: Theme.backgroundInk
-    palette.toolTipText: Theme.textPrimary
-    palette.mid: Qt.alpha("white", 0.3)
-    palette.dark: Qt.alpha("white", 0.5)
 
     function present() {
         show()

@@ -286,30 +286,30 @@ private slots:
 
     void statusLines_data()
     {
+        using Tone = BackupCoordinator::Tone;
         QTest::addColumn<Status>("status");
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QColor>("color");
+        QTest::addColumn<Tone>("tone");
 
-        const QColor cyan = QColor::fromRgb(34, 233, 255);
-        const QColor pink = QColor::fromRgb(255, 79, 216);
-        const QColor dim = QColor::fromRgbF(1, 1, 1, 0.7f);
         QTest::newRow("backup succeeded") << Status::BackupSucceeded << qint64(1234)
-                                          << QStringLiteral("备份成功（1234 字节）") << cyan;
+                                          << QStringLiteral("备份成功（1234 字节）") << Tone::Success;
         QTest::newRow("large size, no grouping") << Status::BackupSucceeded << qint64(98765432)
-                                                 << QStringLiteral("备份成功（98765432 字节）") << cyan;
-        QTest::newRow("idle: no line") << Status::Idle << qint64(0) << QString() << QColor();
-        QTest::newRow("in progress") << Status::InProgress << qint64(0) << QStringLiteral("处理中…") << dim;
-        QTest::newRow("too large") << Status::BackupTooLarge << qint64(0) << QStringLiteral("备份超出服务器限制") << pink;
+                                                 << QStringLiteral("备份成功（98765432 字节）") << Tone::Success;
+        QTest::newRow("idle: no line") << Status::Idle << qint64(0) << QString() << Tone::None;
+        QTest::newRow("in progress") << Status::InProgress << qint64(0) << QStringLiteral("处理中…") << Tone::Neutral;
+        QTest::newRow("too large") << Status::BackupTooLarge << qint64(0) << QStringLiteral("备份超出服务器限制")
+                                   << Tone::Failure;
         QTest::newRow("backup failed") << Status::BackupFailed << qint64(0) << QStringLiteral("备份失败，请稍后重试")
-                                       << pink;
-        QTest::newRow("restored") << Status::RestoreSucceeded << qint64(0) << QStringLiteral("恢复成功") << cyan;
+                                       << Tone::Failure;
+        QTest::newRow("restored") << Status::RestoreSucceeded << qint64(0) << QStringLiteral("恢复成功")
+                                  << Tone::Success;
         QTest::newRow("no server backup") << Status::NoServerBackup << qint64(0) << QStringLiteral("服务器上暂无备份")
-                                          << dim;
+                                          << Tone::Neutral;
         QTest::newRow("restore failed") << Status::RestoreFailed << qint64(0) << QStringLiteral("恢复失败，请稍后重试")
-                                        << pink;
+                                        << Tone::Failure;
         QTest::newRow("signed out") << Status::SignedOut << qint64(0) << QStringLiteral("登录已失效，请重新登录")
-                                    << pink;
+                                    << Tone::Failure;
     }
 
     void statusLines()
@@ -317,10 +317,10 @@ private slots:
         QFETCH(Status, status);
         QFETCH(qint64, size);
         QFETCH(QString, text);
-        QFETCH(QColor, color);
+        QFETCH(BackupCoordinator::Tone, tone);
         const BackupCoordinator::StatusLine line = BackupCoordinator::statusLine(status, size);
         QCOMPARE(line.text, text);
-        QCOMPARE(line.color, color);
+        QCOMPARE(line.tone, tone);
     }
 };
 

@@ -3,7 +3,6 @@
 
 #include "BackupTestUtil.h"
 
-#include "account/BackupHintText.h"
 #include "account/BackupService.h"
 #include "account/BackupWriter.h"
 #include "platform/Clock.h"
@@ -343,34 +342,6 @@ private slots:
         QCOMPARE(songs.size(), 80);
         QVERIFY(exported.contains("a\\/b") && exported.contains("🎵😀👍🏽") && exported.contains("e\xcc\x81"));
         QVERIFY(exported.contains("\"pronunciationHint\"") && exported.contains("\"offset\""));
-    }
-
-    void storedHintTextReadsAsTheStoreReadsIt_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::newRow("all members") << QByteArray(R"({"kind":"linking","tip":"t","ipa":"i"})");
-        QTest::newRow("sorted, spaced") << QByteArray(R"( {"ipa": "i", "kind": "stress", "tip": "t"} )");
-        QTest::newRow("no ipa") << QByteArray(R"({"kind":"elision","tip":"t"})");
-        QTest::newRow("ipa null") << QByteArray(R"({"kind":"elision","tip":"t","ipa":null})");
-        QTest::newRow("unknown members") << QByteArray(R"({"x":{"kind":1,"y":[{}]},"kind":"stress","tip":"t","z":2})");
-        QTest::newRow("unknown kind") << QByteArray(R"({"kind":"shout","tip":"t"})");
-        QTest::newRow("kind a number") << QByteArray(R"({"kind":1,"tip":"t"})");
-        QTest::newRow("no tip") << QByteArray(R"({"kind":"stress"})");
-        QTest::newRow("tip null") << QByteArray(R"({"kind":"stress","tip":null})");
-        QTest::newRow("tip an object") << QByteArray(R"({"kind":"stress","tip":{}})");
-        QTest::newRow("ipa a number") << QByteArray(R"({"kind":"stress","tip":"t","ipa":1})");
-        QTest::newRow("an array") << QByteArray(R"([{"kind":"stress","tip":"t"}])");
-        QTest::newRow("a string") << QByteArray(R"("stress")");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("not JSON") << QByteArray("kind=stress");
-        QTest::newRow("bytes after it") << QByteArray(R"({"kind":"stress","tip":"t"}x)");
-        QTest::newRow("escapes") << QByteArray(R"({"kind":"stress","tip":"a\/b \u00e9 \ud83c\udfb5"})");
-    }
-
-    void storedHintTextReadsAsTheStoreReadsIt()
-    {
-        QFETCH(QByteArray, text);
-        QCOMPARE(BackupHintText::decode(QUtf8StringView(text)), LearnedCard::decodeHint(QString::fromUtf8(text)));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "core/GoldenCard.h"
+#include "core/PronunciationHintText.h"
 #include "platform/StrictJson.h"
 
 #include "JsonKeyOrder.h"
@@ -134,6 +135,45 @@ private slots:
         // Inside a card these would only drop the hint; alone they are errors.
         for (const char *json : {R"({"kind":"linking"})", R"({"kind":"linking","tip":"t","ipa":1})"})
             QVERIFY_THROWS_EXCEPTION(JsonError, PronunciationHint::fromJson(StrictJson::parseObject(json)));
+    }
+
+    // The streaming reader of stored hint text agrees with the card decoder on every input.
+    void storedHintTextReadsAsTheCardDecoderReadsIt_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("all members") << QByteArray(R"({"kind":"linking","tip":"t","ipa":"i"})");
+        QTest::newRow("sorted, spaced") << QByteArray(R"( {"ipa": "i", "kind": "stress", "tip": "t"} )");
+        QTest::newRow("no ipa") << QByteArray(R"({"kind":"elision","tip":"t"})");
+        QTest::newRow("ipa null") << QByteArray(R"({"kind":"elision","tip":"t","ipa":null})");
+        QTest::newRow("unknown members") << QByteArray(R"({"x":{"kind":1,"y":[{}]},"kind":"stress","tip":"t","z":2})");
+        QTest::newRow("unknown kind") << QByteArray(R"({"kind":"shout","tip":"t"})");
+        QTest::newRow("kind a number") << QByteArray(R"({"kind":1,"tip":"t"})");
+        QTest::newRow("no tip") << QByteArray(R"({"kind":"stress"})");
+        QTest::newRow("tip null") << QByteArray(R"({"kind":"stress","tip":null})");
+        QTest::newRow("tip an object") << QByteArray(R"({"kind":"stress","tip":{}})");
+        QTest::newRow("ipa a number") << QByteArray(R"({"kind":"stress","tip":"t","ipa":1})");
+        QTest::newRow("an array") << QByteArray(R"([{"kind":"stress","tip":"t"}])");
+        QTest::newRow("a string") << QByteArray(R"("stress")");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not JSON") << QByteArray("kind=stress");
+        QTest::newRow("bytes after it") << QByteArray(R"({"kind":"stress","tip":"t"}x)");
+        QTest::newRow("escapes") << QByteArray(R"({"kind":"stress","tip":"a\/b \u00e9 \ud83c\udfb5"})");
+    }
+
+    void storedHintTextReadsAsTheCardDecoderReadsIt()
+    {
+        QFETCH(QByteArray, text);
+        // The reference: Qt's JSON parser and the hint's decoder inside a card.
+        std::optional<PronunciationHint> expected;
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+        if (error.error == QJsonParseError::NoError && doc.isObject()) {
+            try {
+                expected = PronunciationHint::fromJson(doc.object());
+            } catch (const JsonError &) {
+            }
+        }
+        QCOMPARE(PronunciationHintText::decode(QUtf8StringView(text)), expected);
     }
 
     // Each row: a card, the member order of its object and of its hint (empty: no hint).

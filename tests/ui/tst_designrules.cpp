@@ -146,6 +146,7 @@ void DesignRulesTest::curvesAreTheExactBeziers_data()
     QTest::newRow("ease-out short") << Motion::Curve::easeOutShort << 0.25 << 0.3781 << 300;
     QTest::newRow("ease-in short") << Motion::Curve::easeInShort << 0.75 << 0.6219 << 250;
     QTest::newRow("toast") << Motion::Curve::toast << 0.75 << 0.8709 << 200;
+    QTest::newRow("press") << Motion::Curve::press << 0.25 << 0.1291 << 120;
     QTest::newRow("preflight, linear") << Motion::Curve::preflight << 0.3 << 0.3 << 2000;
 }
 

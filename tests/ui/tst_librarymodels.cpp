@@ -2,6 +2,7 @@
 
 #include "core/store/CardStoreActor.h"
 #include "ui/library/CardGridModel.h"
+#include "ui/library/CellTapArbiter.h"
 #include "ui/library/HistoryFilterModel.h"
 #include "ui/library/LibraryRules.h"
 #include "ui/library/SongFavoriteController.h"
@@ -34,6 +35,35 @@ class TstLibraryModels : public QObject
     }
 
 private slots:
+    // Presses separated by "|" (the events are delivered in between); within a press, the taps
+    // that reach the song label and the cell, in their order.
+    void cellTapsWithoutTheLabel_data()
+    {
+        QTest::addColumn<QString>("presses");
+        QTest::addColumn<int>("cellTaps");
+        QTest::newRow("cell alone") << "cell" << 1;
+        QTest::newRow("label, then cell") << "label cell" << 0;
+        QTest::newRow("cell, then label") << "cell label" << 0;
+        QTest::newRow("label alone") << "label" << 0;
+        QTest::newRow("one press reported twice") << "cell cell" << 1;
+        QTest::newRow("two presses") << "cell|cell" << 2;
+        QTest::newRow("a label-only press leaves the next cell tap alone") << "label|cell" << 1;
+        QTest::newRow("label press between cell presses") << "cell|label cell|cell" << 2;
+    }
+    void cellTapsWithoutTheLabel()
+    {
+        QFETCH(QString, presses);
+        QFETCH(int, cellTaps);
+        CellTapArbiter arbiter;
+        QSignalSpy confirmed(&arbiter, &CellTapArbiter::cellTapConfirmed);
+        for (const QString &press : presses.split(u'|')) {
+            for (const QString &tap : press.split(u' '))
+                tap == QLatin1String("label") ? arbiter.labelTapped() : arbiter.cellTapped();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(confirmed.size(), cellTaps);
+    }
+
     void filter_data()
     {
         QTest::addColumn<QStringList>("songs"); // "title/artist", stored in this order (last played first)

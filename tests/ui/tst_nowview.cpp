@@ -298,6 +298,55 @@ private slots:
         QCOMPARE(scrolls.first().at(1).toBool(), false);
     }
 
+    // A content height change shortly after a scroll asks for that scroll again, at once; once
+    // the scroll no longer counts as the list's own, it asks for nothing.
+    void contentHeightChangeRetakesTheLastScroll_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<bool>("retaken");
+        QTest::newRow("at once") << 0 << true;
+        QTest::newRow("within the flag's half second") << 400 << true;
+        QTest::newRow("after the flag dropped") << 600 << false;
+    }
+    void contentHeightChangeRetakesTheLastScroll()
+    {
+        QFETCH(int, afterMs);
+        QFETCH(bool, retaken);
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), {10, 20});
+        w.play(QStringLiteral("Song"), 12.0);
+        Tab tab(w);
+        w.advance(1000ms);
+        tab->handleCardOffsetChange(40);
+        QVERIFY(!tab->isTrackingCards());
+        QSignalSpy scrolls(tab.ctl.get(), &NowViewController::scrollToSlotRequested);
+        tab->returnToCurrentCard();
+        QCOMPARE(scrolls.size(), 1);
+        w.advance(std::chrono::milliseconds(afterMs));
+        scrolls.clear();
+        tab->handleContentHeightChange();
+        QCOMPARE(scrolls.size(), retaken ? 1 : 0);
+        if (retaken)
+            QCOMPARE(scrolls.first(), (QVariantList{tab.slotOf(0), false, 0.0, false}));
+    }
+
+    void cardsErrorText_data()
+    {
+        QTest::addColumn<bool>("hasDetail");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no detail: the fallback") << false << "" << "LLM 服务暂时不可用，请稍后重试。";
+        QTest::newRow("an empty detail stays empty") << true << "" << "";
+        QTest::newRow("the failure's own text") << true << "卡片响应解析失败。" << "卡片响应解析失败。";
+    }
+    void cardsErrorText()
+    {
+        QFETCH(bool, hasDetail);
+        QFETCH(QString, detail);
+        QFETCH(QString, text);
+        QCOMPARE(NowViewController::cardsErrorText(hasDetail ? std::optional<QString>(detail) : std::nullopt), text);
+    }
+
     void manualModeNeverScrollsByItself()
     {
         NowWorld w;

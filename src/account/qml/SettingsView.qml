@@ -58,33 +58,12 @@ Rectangle {
                     Layout.fillWidth: true
                     Layout.margins: 10
                     Item { Layout.fillWidth: true }
-                    Button {
-                        id: signOut
+                    UserInfoButton {
                         objectName: "settings.signOut"
                         text: "退出登录"
                         enabled: settings.canSignOut
                         font.pixelSize: 13
-                        leftPadding: 14
-                        rightPadding: 14
-                        topPadding: 5
-                        bottomPadding: 5
                         onClicked: settings.signOut()
-
-                        contentItem: Text {
-                            text: signOut.text
-                            font: signOut.font
-                            color: "white"
-                            opacity: signOut.enabled ? 1.0 : 0.35
-                            horizontalAlignment: Text.AlignHCenter
-                            verticalAlignment: Text.AlignVCenter
-                        }
-                        background: Rectangle {
-                            radius: 6
-                            color: Qt.alpha("white", signOut.down ? 0.2 : 0.12)
-                            border.color: Qt.alpha("white", 0.16)
-                            border.width: 1
-                            opacity: signOut.enabled ? 1.0 : 0.5
-                        }
                     }
                 }
             }

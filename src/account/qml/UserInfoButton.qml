@@ -1,8 +1,8 @@
 import QtQuick
 import Cantorella.Design
 
-// A command of the account popover: the secondary capsule in the surface tone, dimmed while
-// disabled.
+// A command of the account popover and the settings view: the secondary capsule in the surface
+// tone, dimmed while disabled.
 CTButton {
     id: control
     tone: CT.Surface

@@ -154,7 +154,14 @@ Popup {
                 text: popup.backupCoordinator ? popup.backupCoordinator.statusText : ""
                 textFormat: Text.PlainText
                 font.pixelSize: 11
-                color: popup.backupCoordinator ? popup.backupCoordinator.statusColor : "transparent"
+                color: {
+                    switch (popup.backupCoordinator ? popup.backupCoordinator.statusTone : BackupCoordinator.None) {
+                    case BackupCoordinator.Success: return Theme.neonCyan
+                    case BackupCoordinator.Failure: return Theme.neonPink
+                    case BackupCoordinator.Neutral: return Theme.textSecondary
+                    default: return "transparent"
+                    }
+                }
                 wrapMode: Text.Wrap
             }
         }

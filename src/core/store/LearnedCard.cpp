@@ -1,12 +1,11 @@
 #include "core/store/LearnedCard.h"
 
 #include "core/AppLog.h"
+#include "core/PronunciationHintText.h"
 
 #include "core/store/ModelContext.h"
 #include "core/store/SongRecord.h"
 
-#include <QJsonDocument>
-#include <QJsonParseError>
 
 LearnedCard::LearnedCard(const QString &songKey, const QString &en, const QString &cn, const QString &note,
                          const QString &example, const QString &tag, std::optional<double> lineTimestamp,
@@ -149,15 +148,8 @@ std::optional<PronunciationHint> LearnedCard::decodeHint(const std::optional<QSt
 {
     if (!text)
         return std::nullopt;
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(text->toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return std::nullopt;
-    try {
-        return PronunciationHint::fromJson(doc.object());
-    } catch (...) {
-        return std::nullopt;
-    }
+    const QByteArray utf8 = text->toUtf8();
+    return PronunciationHintText::decode(QUtf8StringView(utf8));
 }
 
 std::optional<ListeningDifficulty> LearnedCard::decodeDifficulty(const std::optional<QString> &raw)

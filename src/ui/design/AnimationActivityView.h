@@ -8,7 +8,9 @@
 #include "ui/design/MotionPreferences.h"
 
 // Decides whether ambient animations may run now, as one Bool for its content to bind:
-// `AnimationActivityView { id: gate; isPlaying: …; motionPreferences: …; Mesh… { isAnimating: gate.active } }`.
+// `AnimationActivityView { id: gate; isPlaying: playing && !reduceMotion; Mesh… { isAnimating: gate.active } }`
+// (the views fold their own `reduceMotion` into `isPlaying`; `motionPreferences`, when set, is
+// consulted as well).
 // True only while playing, the window is shown and not minimised, the application is active,
 // some window of ours has focus, and Reduce Motion is off. It follows the window, the
 // application and the preferences by itself; `active` notifies only on a change.

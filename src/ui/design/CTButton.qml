@@ -46,11 +46,11 @@ T.Button {
     scale: CT.scaleFor(down, reduceMotion)
     Behavior on opacity {
         enabled: !control.reduceMotion
-        NumberAnimation { duration: 120; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        NumberAnimation { duration: Motion.press.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
     }
     Behavior on scale {
         enabled: !control.reduceMotion
-        NumberAnimation { duration: 120; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        NumberAnimation { duration: Motion.press.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
     }
 
     // The label hugs its icon and text and sits centred in a button made wider than it.

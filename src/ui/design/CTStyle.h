@@ -35,7 +35,6 @@ public:
     // the 0.97 shrink only without.
     static double pressedOpacity(Look look, bool down);
     static double pressedScale(bool down, bool reduceMotion);
-    static constexpr int pressDurationMs = 120;
     static constexpr double horizontalPadding(Look look) { return look == Chip ? 9 : 12; }
     static constexpr double verticalPadding(Look look) { return look == Chip ? 3 : 6; }
 

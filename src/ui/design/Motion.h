@@ -29,7 +29,7 @@ public:
 
     constexpr Shape shape() const { return m_shape; }
     constexpr double seconds() const { return m_seconds; }
-    int durationMs() const { return int(m_seconds * 1000.0 + 0.5); }
+    constexpr int durationMs() const { return int(m_seconds * 1000.0 + 0.5); }
     int easingType() const;
     QVariantList bezierCurve() const { return bezierFor(m_shape); }
     QEasingCurve easing() const;
@@ -63,6 +63,8 @@ inline constexpr MotionCurve easeInOutMedium{S::easeInOut, Duration::easeInOutMe
 inline constexpr MotionCurve easeOutShort{S::easeOut, Duration::easeOutShort};
 inline constexpr MotionCurve crossfade{S::easeInOut, Duration::crossfade};
 inline constexpr MotionCurve toast{S::easeInOut, 0.2};
+// A button's opacity and scale following a press.
+inline constexpr MotionCurve press{S::easeInOut, 0.12};
 inline constexpr MotionCurve preflight{S::linear, 2.0};
 } // namespace Curve
 
@@ -109,6 +111,7 @@ class MotionTokens : public QObject
     Q_PROPERTY(MotionCurve easeOutShort READ easeOutShort CONSTANT)
     Q_PROPERTY(MotionCurve crossfade READ crossfade CONSTANT)
     Q_PROPERTY(MotionCurve toast READ toast CONSTANT)
+    Q_PROPERTY(MotionCurve press READ press CONSTANT)
     Q_PROPERTY(MotionCurve preflight READ preflight CONSTANT)
     // Bare curves for animations whose duration a view states itself.
     Q_PROPERTY(QVariantList easeInOut READ easeInOut CONSTANT)
@@ -123,6 +126,7 @@ public:
     MotionCurve easeOutShort() const { return Motion::Curve::easeOutShort; }
     MotionCurve crossfade() const { return Motion::Curve::crossfade; }
     MotionCurve toast() const { return Motion::Curve::toast; }
+    MotionCurve press() const { return Motion::Curve::press; }
     MotionCurve preflight() const { return Motion::Curve::preflight; }
     QVariantList easeInOut() const { return MotionCurve::bezierFor(MotionCurve::Shape::easeInOut); }
     QVariantList easeOut() const { return MotionCurve::bezierFor(MotionCurve::Shape::easeOut); }

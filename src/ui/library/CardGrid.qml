@@ -3,6 +3,7 @@ import QtQuick.Controls
 import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
+import Cantorella.Library
 
 // A lazily built grid of large study cards: a list of rows of `grid.columns` cells (the column
 // count follows the width), 12 points apart, inset 16 points on every edge. The cell's own
@@ -52,17 +53,14 @@ ListView {
                 delegate: Item {
                     id: cell
                     required property LearnedCard modelData
-                    // Set by the song label's tap, read once the whole press has been handled.
-                    property bool labelTapped: false
                     objectName: "cardGrid.cell"
                     width: list.grid.cellWidth
                     implicitHeight: glass.implicitHeight
                     height: implicitHeight
 
-                    function finishTap() {
-                        if (!labelTapped && modelData)
-                            list.cellTapped(modelData)
-                        labelTapped = false
+                    CellTapArbiter {
+                        id: taps
+                        onCellTapConfirmed: if (cell.modelData) list.cellTapped(cell.modelData)
                     }
 
                     ExtendedGlassCardView {
@@ -77,14 +75,14 @@ ListView {
                         hasSongLabelAction: true
                         reduceMotion: list.reduceMotion
                         onSongLabelTapped: {
-                            cell.labelTapped = true
+                            taps.labelTapped()
                             if (cell.modelData)
                                 list.songLabelTapped(cell.modelData)
                         }
                     }
                     TapHandler {
                         enabled: list.tappableCells
-                        onTapped: Qt.callLater(cell.finishTap)
+                        onTapped: taps.cellTapped()
                     }
                 }
             }

@@ -28,14 +28,6 @@ bool HistoryQuery::matchesFolded(const QString &foldedTitle, const QString &fold
     return foldedTitle.contains(m_folded) || foldedArtist.contains(m_folded);
 }
 
-bool historyMatches(const QString &title, const QString &artist, const QString &searchText)
-{
-    const HistoryQuery query(searchText);
-    if (query.keepsAll())
-        return true;
-    return query.matchesFolded(foldForSearch(title), foldForSearch(artist));
-}
-
 int columnCount(double width)
 {
     const double available = width - 2 * gridInset;

@@ -24,8 +24,6 @@ private:
     QString m_folded;
 };
 
-bool historyMatches(const QString &title, const QString &artist, const QString &searchText);
-
 // Card grids: adaptive columns of at least 260 points, 12 points apart, inside a 16-point
 // inset on both sides; never fewer than one.
 constexpr double gridMinimumColumnWidth = 260.0;

@@ -1,6 +1,7 @@
 #include "ui/library/ShareCardText.h"
 
 #include "ui/design/Theme.h"
+#include "ui/player/GlassCardLooks.h"
 
 #include <QTextBoundaryFinder>
 
@@ -72,28 +73,9 @@ QList<HeroRun> highlightedLyrics(const ShareCardContent &content)
     return runs;
 }
 
-QString kindLabel(PronunciationKind kind)
-{
-    switch (kind) {
-    case PronunciationKind::linking: return QStringLiteral("连读");
-    case PronunciationKind::weak_form: return QStringLiteral("弱读");
-    case PronunciationKind::contraction: return QStringLiteral("缩读");
-    case PronunciationKind::elision: return QStringLiteral("省音");
-    case PronunciationKind::stress: return QStringLiteral("重音");
-    case PronunciationKind::intonation: return QStringLiteral("语调");
-    }
-    return {};
-}
-
 QString pronunciationText(const ShareCardContent &content)
 {
-    if (!content.pronunciationHint)
-        return {};
-    const PronunciationHint &hint = *content.pronunciationHint;
-    QString text = QLatin1Char('[') + kindLabel(hint.kind) + QStringLiteral("] ") + hint.tip;
-    if (hint.ipa && !hint.ipa->isEmpty())
-        text += QStringLiteral("  /") + *hint.ipa + QLatin1Char('/');
-    return text;
+    return content.pronunciationHint ? GlassCardRules::pronunciationText(*content.pronunciationHint) : QString();
 }
 
 QString footerSongLine(const ShareCardContent &content)

@@ -36,11 +36,10 @@ struct HeroRun
 // Every occurrence of the phrase, in every line, is its own highlighted run.
 QList<HeroRun> highlightedLyrics(const ShareCardContent &content);
 
-// "[连读] tip", then "  /ipa/" when the hint has a non-empty IPA. Empty without a hint.
+// The card view's pronunciation text (GlassCardRules::pronunciationText); empty without a hint.
 QString pronunciationText(const ShareCardContent &content);
 // "title · artist" trimmed; one of them alone; "Cantorella" when both are blank.
 QString footerSongLine(const ShareCardContent &content);
-QString kindLabel(PronunciationKind kind);
 
 struct StudyRow
 {

@@ -18,7 +18,6 @@ FocusScope {
     required property ToastCenter toastCenter
     required property ClockHandle clocks
     property bool reduceMotion: SystemMotion.reduceMotion
-    property MotionPreferences motionPreferences: SystemMotion
 
     signal retryCardsRequested()
     // A card's share control in the Now tab: the card and its slot's line time (or undefined).
@@ -123,7 +122,6 @@ FocusScope {
             toastCenter: root.toastCenter
             clocks: root.clocks
             reduceMotion: root.reduceMotion
-            motionPreferences: root.motionPreferences
             lockedSong: ctl.lockedSong
             headerTrailing: favoriteButton
             onReturnRequested: ctl.clearLock()

@@ -58,7 +58,6 @@ void StudyPanelController::changeTab(int tab, int duration)
 {
     if (tab < Now || tab > Mastered || tab == m_tab)
         return;
-    m_previousTab = m_tab;
     m_tab = tab;
     m_switchDuration = duration;
     emit selectedTabChanged();

@@ -2,6 +2,7 @@
 
 #include "core/store/CardStore.h"
 #include "session/player/PlayerViewModel.h"
+#include "ui/design/Motion.h"
 
 #include <QObject>
 #include <QPointer>
@@ -26,7 +27,6 @@ class StudyPanelController : public QObject, public QQmlParserStatus
     Q_PROPERTY(CardStore *cardStore READ cardStore WRITE setCardStore NOTIFY cardStoreChanged)
     Q_PROPERTY(PlayerViewModel *vm READ vm WRITE setVm NOTIFY vmChanged)
     Q_PROPERTY(int selectedTab READ selectedTab WRITE setSelectedTab NOTIFY selectedTabChanged)
-    Q_PROPERTY(int previousTabIndex READ previousTabIndex NOTIFY selectedTabChanged)
     Q_PROPERTY(int switchDuration READ switchDuration NOTIFY selectedTabChanged)
     Q_PROPERTY(bool switchedBySelection READ switchedBySelection NOTIFY selectedTabChanged)
     Q_PROPERTY(SongRecord *lockedSong READ lockedSong NOTIFY lockedSongChanged)
@@ -40,7 +40,7 @@ public:
 
     static constexpr const char *migrationFailedText = "本地数据迁移失败，部分历史可能不可用";
     // The tab change's animation: the motion token, or the selection's own 0.25 s.
-    static constexpr int tabChangeDuration = 320;
+    static constexpr int tabChangeDuration = Motion::Curve::tabSwitch.durationMs();
     static constexpr int selectionSwitchDuration = 250;
 
     explicit StudyPanelController(QObject *parent = nullptr);
@@ -52,7 +52,6 @@ public:
     void setVm(PlayerViewModel *vm);
     int selectedTab() const { return m_tab; }
     void setSelectedTab(int tab);
-    int previousTabIndex() const { return m_previousTab; }
     int switchDuration() const { return m_switchDuration; }
     // The last change came from picking a song or card (its own animation, also with reduced motion).
     bool switchedBySelection() const { return m_switchDuration == selectionSwitchDuration; }
@@ -95,7 +94,6 @@ private:
     QPointer<PlayerViewModel> m_vm;
     QMetaObject::Connection m_trackConnection;
     int m_tab = Now;
-    int m_previousTab = Now;
     int m_switchDuration = tabChangeDuration;
     QPointer<SongRecord> m_locked;
     QString m_lockedKey;

@@ -77,7 +77,7 @@ Item {
         opacity: ctl.hasTrack ? 0 : 1
         visible: opacity > 0
         Behavior on opacity {
-            NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
     }
 
@@ -89,7 +89,7 @@ Item {
         opacity: ctl.hasTrack ? 1 : 0
         visible: opacity > 0
         Behavior on opacity {
-            NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
 
         // The now-playing source cannot be reached.

@@ -1,6 +1,7 @@
 #include "ExtendedGlassCardController.h"
 
 #include "GlassCardLooks.h"
+#include "PlayerFormat.h"
 #include "diagnostics/RenderLoopProbe.h"
 #include "session/CantorellaError.h"
 
@@ -58,16 +59,16 @@ void ExtendedGlassCardController::traceRedraw() const
 {
     if (!m_card)
         return;
-    const auto text = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
+    using PlayerFormat::traceBool;
     RenderLoopProbe &probe = RenderLoopProbe::shared();
     probe.trace(QStringLiteral("ExtendedGlassCardView.body"),
-                QStringLiteral("card=%1 active=%2 dimmed=%3").arg(m_card->cardId(), text(m_isActive), text(m_isDimmed)),
+                QStringLiteral("card=%1 active=%2 dimmed=%3").arg(m_card->cardId(), traceBool(m_isActive), traceBool(m_isDimmed)),
                 50);
     probe.trace(QStringLiteral("GlassCardView.body"),
-                QStringLiteral("id=%1 active=%2 dimmed=%3").arg(m_card->cardId(), text(m_isActive), text(m_isDimmed)),
+                QStringLiteral("id=%1 active=%2 dimmed=%3").arg(m_card->cardId(), traceBool(m_isActive), traceBool(m_isDimmed)),
                 50);
     probe.trace(QStringLiteral("GlassCardView.cardContent"),
-                QStringLiteral("id=%1 active=%2").arg(m_card->cardId(), text(m_isActive)), 50);
+                QStringLiteral("id=%1 active=%2").arg(m_card->cardId(), traceBool(m_isActive)), 50);
 }
 
 QVariant ExtendedGlassCardController::slotLineTimestamp() const

@@ -19,11 +19,9 @@ QVariant LyricLinesModel::data(const QModelIndex &index, int role) const
         return {};
     const qsizetype row = index.row();
     switch (role) {
-    case Qt::DisplayRole:
-    case TextRole: return m_lines.at(row).text;
+    case Qt::DisplayRole: return m_lines.at(row).text;
     case WordsRole: return m_words.at(row);
     case LineStateRole: return int(stateAt(row));
-    case IsActiveRole: return stateAt(row) == LineState::active;
     case LineOpacityRole: return m_opacity.at(row);
     default: return {};
     }
@@ -31,8 +29,7 @@ QVariant LyricLinesModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> LyricLinesModel::roleNames() const
 {
-    return {{TextRole, "text"}, {WordsRole, "words"}, {LineStateRole, "lineState"},
-            {IsActiveRole, "isActive"}, {LineOpacityRole, "lineOpacity"}};
+    return {{WordsRole, "words"}, {LineStateRole, "lineState"}, {LineOpacityRole, "lineOpacity"}};
 }
 
 double LyricLinesModel::computeOpacity(qsizetype row, double elapsed) const
@@ -81,7 +78,7 @@ void LyricLinesModel::update(std::optional<qsizetype> active, double elapsed)
             for (qsizetype row = first; row <= last; ++row)
                 m_opacity[row] = computeOpacity(row, elapsed);
             emit dataChanged(index(int(first)), index(int(last)),
-                             {LineStateRole, IsActiveRole, LineOpacityRole});
+                             {LineStateRole, LineOpacityRole});
             traceRows(first, last, true);
         }
     }

@@ -25,10 +25,8 @@ class LyricLinesModel : public QAbstractListModel
 
 public:
     enum Role {
-        TextRole = Qt::UserRole + 1,
-        WordsRole,
+        WordsRole = Qt::UserRole + 1,
         LineStateRole, // 0 active, 1 past, 2 future
-        IsActiveRole,
         LineOpacityRole,
     };
 

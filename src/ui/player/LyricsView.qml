@@ -1,5 +1,4 @@
 import QtQuick
-import Qt5Compat.GraphicalEffects as Effects
 import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
@@ -94,7 +93,7 @@ Item {
         id: scrollAnimation
         target: flick
         property: "contentY"
-        duration: 400
+        duration: Motion.easeInOutMedium.duration
         easing.type: Easing.BezierSpline
         easing.bezierCurve: Motion.easeInOut
     }
@@ -116,47 +115,13 @@ Item {
         }
     }
 
-    // "回到当前": comes and goes with a fade and a scale from 0.92, over a soft black shadow.
-    Item {
-        id: backToCurrentSlot
-        readonly property bool shown: !ctl.isTracking
+    BackToCurrentButton {
+        buttonObjectName: "lyricsView.backToCurrent"
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: root.isCompact ? 60 : 88
-        width: backToCurrent.implicitWidth
-        height: backToCurrent.implicitHeight
-        visible: opacity > 0
-        opacity: shown ? 1 : 0
-        scale: shown ? 1 : 0.92
-        Behavior on opacity {
-            NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
-        }
-        Behavior on scale {
-            NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
-        }
-
-        Effects.RectangularGlow {
-            anchors.fill: parent
-            anchors.topMargin: 4
-            anchors.bottomMargin: -4
-            glowRadius: 8
-            cornerRadius: height / 2 + glowRadius
-            color: Qt.rgba(0, 0, 0, 0.4)
-        }
-        CTButton {
-            id: backToCurrent
-            objectName: "lyricsView.backToCurrent"
-            backing: Theme.backgroundInk
-            anchors.fill: parent
-            tone: CT.NeonCyan
-            reduceMotion: root.reduceMotion
-            text: "回到当前"
-            iconName: "arrow.down.to.line"
-            iconSize: 11
-            font.pixelSize: 12
-            font.weight: Font.Medium
-            enabled: backToCurrentSlot.shown
-            onClicked: ctl.returnToCurrent()
-        }
+        shown: !ctl.isTracking
+        reduceMotion: root.reduceMotion
+        onClicked: ctl.returnToCurrent()
     }
 }

@@ -8,7 +8,7 @@ import Cantorella.Player
 // takes the rest; the song-story overlay above both and the application's toast at the bottom.
 // The content never lays out below 680 × 800, whatever the window offers. The study panel,
 // story overlay, story button and account icon come from the modules above as components;
-// until the study panel is given, the right column shows `nowView` when set, else stays empty.
+// until the study panel is given, the right column stays empty.
 Item {
     id: root
 
@@ -20,7 +20,6 @@ Item {
     property bool reduceMotion: SystemMotion.reduceMotion
 
     property Component studyPanel: null
-    property Component nowView: null
     property Component storyOverlay: null
     property Component storyButton: null
     property Component accountIcon: null
@@ -73,7 +72,7 @@ Item {
             layer.effect: ShaderEffect { blending: false }
             Layout.fillWidth: true
             Layout.fillHeight: true
-            sourceComponent: root.studyPanel !== null ? root.studyPanel : (root.nowView !== null ? root.nowView : emptyPanel)
+            sourceComponent: root.studyPanel !== null ? root.studyPanel : emptyPanel
 
             Rectangle {
                 anchors.fill: parent

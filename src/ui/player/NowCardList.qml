@@ -32,18 +32,9 @@ Flickable {
     onHeightChanged: controller.setViewportHeight(height)
     Component.onCompleted: controller.setViewportHeight(height)
 
-    // The last scroll the controller asked for: rows that settle their height right after it
-    // (a list shown mid-song) move its target, so it is taken again while the scroll is the list's.
-    property string lastSlot: ""
-    property bool lastAlignTop: false
-    onContentHeightChanged: {
-        if (lastSlot !== "" && controller.isProgrammaticCardScroll())
-            scrollToSlot(lastSlot, lastAlignTop, 0, false)
-    }
+    onContentHeightChanged: controller.handleContentHeightChange()
 
     function scrollToSlot(slotId, alignTop, seconds, animated) {
-        lastSlot = slotId
-        lastAlignTop = alignTop
         column.forceLayout()
         const index = controller.rows.indexOfSlot(slotId)
         const row = index >= 0 ? rows.itemAt(index) : null
@@ -122,10 +113,10 @@ Flickable {
             scale: shown || flick.reduceMotion ? 1 : 0.96
             visible: opacity > 0
             Behavior on opacity {
-                NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                NumberAnimation { duration: Motion.easeInOutMedium.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             Behavior on scale {
-                NumberAnimation { duration: 400; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                NumberAnimation { duration: Motion.easeInOutMedium.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
             onToggleFavoriteRequested: flick.controller.toggleSongFavorite()
         }
@@ -149,7 +140,7 @@ Flickable {
             visible: flick.controller.listContent === NowViewController.CardsError
             width: column.width
             height: flick.height - 8
-            detail: flick.controller.cardsErrorDetail
+            detail: flick.controller.cardsErrorText
             reduceMotion: flick.reduceMotion
             onRetryRequested: flick.retryCardsRequested()
         }

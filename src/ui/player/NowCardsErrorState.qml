@@ -6,8 +6,8 @@ import Cantorella.Design
 Item {
     id: root
 
-    // The error detail; null (absent) shows the fixed fallback, "" an empty line.
-    property var detail: null
+    // The detail line, shown as it is.
+    property string detail
     property bool reduceMotion: SystemMotion.reduceMotion
 
     signal retryRequested()
@@ -40,7 +40,7 @@ Item {
             textFormat: TextEdit.PlainText
             wrapMode: TextEdit.Wrap
             horizontalAlignment: TextEdit.AlignHCenter
-            text: root.detail === null || root.detail === undefined ? "LLM 服务暂时不可用，请稍后重试。" : root.detail
+            text: root.detail
             font.pixelSize: 12
             color: Theme.textSecondary
             selectionColor: Qt.alpha(Theme.neonCyan, 0.4)

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import Qt5Compat.GraphicalEffects
 import Cantorella.Design
 import Cantorella.Session
 import Cantorella.Player
@@ -17,7 +16,6 @@ FocusScope {
     required property ToastCenter toastCenter
     required property ClockHandle clocks
     property bool reduceMotion: SystemMotion.reduceMotion
-    property MotionPreferences motionPreferences: SystemMotion
     // A song picked in the library; null follows the playing song. The owner clears it on
     // returnRequested().
     property SongRecord lockedSong: null
@@ -45,8 +43,7 @@ FocusScope {
 
     AnimationActivityView {
         id: gate
-        isPlaying: ctl.isPlaying
-        motionPreferences: root.motionPreferences
+        isPlaying: ctl.isPlaying && !root.reduceMotion
     }
     InterPanelHueEchoDriver {
         id: hue
@@ -149,44 +146,13 @@ FocusScope {
                 onRetryCardsRequested: root.retryCardsRequested()
             }
 
-            // The button's shadow: black at 0.4, radius 8, 4 points down.
-            RectangularGlow {
-                x: backToCurrent.x
-                y: backToCurrent.y + 4
-                width: backToCurrent.width
-                height: backToCurrent.height
-                visible: backToCurrent.visible
-                opacity: backToCurrent.opacity
-                scale: backToCurrent.scale
-                glowRadius: 8
-                spread: 0
-                cornerRadius: height / 2 + glowRadius
-                color: Qt.rgba(0, 0, 0, 0.4)
-            }
-            CTButton {
-                id: backToCurrent
-                objectName: "now.backToCurrent"
-                backing: Theme.backgroundInk
-                readonly property bool shown: ctl.showBackToCurrent
+            BackToCurrentButton {
+                buttonObjectName: "now.backToCurrent"
                 anchors.horizontalCenter: parent.horizontalCenter
                 anchors.bottom: parent.bottom
                 anchors.bottomMargin: 12
-                tone: CT.NeonCyan
+                shown: ctl.showBackToCurrent
                 reduceMotion: root.reduceMotion
-                iconName: "arrow.down.to.line"
-                iconSize: 11
-                text: "回到当前"
-                font.pixelSize: 12
-                font.weight: Font.Medium
-                opacity: shown ? 1 : 0
-                scale: shown ? 1 : 0.92
-                visible: opacity > 0
-                Behavior on opacity {
-                    NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
-                }
-                Behavior on scale {
-                    NumberAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
-                }
                 onClicked: ctl.returnToCurrentCard()
             }
         }

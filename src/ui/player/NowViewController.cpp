@@ -167,11 +167,14 @@ QString NowViewController::notTargetLanguage() const
     return m_vm ? m_vm->notTargetLanguageState().value_or(QString()) : QString();
 }
 
-QVariant NowViewController::cardsErrorDetail() const
+QString NowViewController::cardsErrorText(const std::optional<QString> &detail)
 {
-    if (!m_vm || !m_vm->cardsErrorDetail())
-        return QVariant();
-    return *m_vm->cardsErrorDetail();
+    return detail.value_or(QStringLiteral("LLM 服务暂时不可用，请稍后重试。"));
+}
+
+QString NowViewController::cardsErrorText() const
+{
+    return cardsErrorText(m_vm ? m_vm->cardsErrorDetail() : std::nullopt);
 }
 
 bool NowViewController::wrapUpDueAt(double elapsed) const
@@ -513,7 +516,7 @@ void NowViewController::refreshCardPlaybackSnapshot(bool force)
         return;
     probe().trace(QStringLiteral("NowView.refreshCardPlaybackSnapshot.publish"),
                   QStringLiteral("force=%1 line=%2 elapsed=%3")
-                      .arg(boolText(force),
+                      .arg(traceBool(force),
                            line ? QStringLiteral("Optional(%1)").arg(*line) : QStringLiteral("nil"))
                       .arg(t, 0, 'f', 2),
                   1);

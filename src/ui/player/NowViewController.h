@@ -50,7 +50,7 @@ class NowViewController : public QObject, public QQmlParserStatus
     Q_PROPERTY(QString masteredText READ masteredText NOTIFY changed)
     Q_PROPERTY(double masteredFraction READ masteredFraction NOTIFY changed)
     Q_PROPERTY(QString notTargetLanguage READ notTargetLanguage NOTIFY changed)
-    Q_PROPERTY(QVariant cardsErrorDetail READ cardsErrorDetail NOTIFY changed)
+    Q_PROPERTY(QString cardsErrorText READ cardsErrorText NOTIFY changed)
     Q_PROPERTY(QString activeSlotId READ activeSlotIdText NOTIFY changed)
     Q_PROPERTY(bool isTrackingCards READ isTrackingCards NOTIFY changed)
     Q_PROPERTY(bool showBackToCurrent READ showBackToCurrent NOTIFY changed)
@@ -94,7 +94,10 @@ public:
     QString masteredText() const;
     double masteredFraction() const;
     QString notTargetLanguage() const;
-    QVariant cardsErrorDetail() const;
+    // The cards error state's detail line: the failure's own text (even an empty one), else a
+    // fixed fallback.
+    static QString cardsErrorText(const std::optional<QString> &detail);
+    QString cardsErrorText() const;
     const std::optional<QString> &activeSlotId() const { return m_activeSlotId; }
     QString activeSlotIdText() const { return m_activeSlotId.value_or(QString()); }
     bool isTrackingCards() const { return m_guard.isTracking(); }
@@ -106,7 +109,6 @@ public:
     double elapsedSnapshot() const { return m_cardElapsedSnapshot; }
     const std::optional<qsizetype> &currentCardActiveLineIndex() const { return m_currentCardActiveLineIndex; }
     const CardRuntimeState &runtimeState() const { return m_runtime; }
-    Q_INVOKABLE bool isProgrammaticCardScroll() const { return m_guard.isProgrammaticScroll(); }
     // The shown record's cards in list order.
     const QList<LearnedCard *> &sortedCards() const { return m_sortedCards; }
 
@@ -126,6 +128,10 @@ public:
     // The user presses or drags on the list: a manually lit card keeps its light.
     Q_INVOKABLE void userHandledList();
     Q_INVOKABLE void returnToCurrentCard();
+    // The list's content height changed. Rows that settle their height right after a scroll was
+    // asked for (a list shown mid-song) move its target: while the scroll still counts as the
+    // list's own, the last one is asked for again, at once and unanimated.
+    Q_INVOKABLE void handleContentHeightChange();
     // The content offset that brings a row (its y and height in the content) to the viewport's
     // centre or top, within the scrollable range.
     Q_INVOKABLE double scrollTarget(double rowY, double rowHeight, double viewportHeight, double contentHeight,
@@ -181,6 +187,9 @@ private:
     QPointer<SongRecord> m_currentPlayingRecord;
     // Tracking, the programmatic flag, the guard time and the 3 s resume.
     UserScrollGuard m_guard;
+    // The last scroll asked of the view: its slot (empty before the first) and anchor.
+    QString m_lastScrollSlot;
+    bool m_lastScrollAlignTop = false;
     double m_viewportHeight = 0;
     std::optional<QString> m_lastActiveSlotId;
     std::optional<QString> m_activeSlotId;

@@ -15,7 +15,7 @@ void NowViewController::onActiveSlotChanged(const std::optional<QString> &previo
 {
     probe().trace(QStringLiteral("NowView.onChange.activeSlotId"),
                   orNil(previous) + QStringLiteral("->") + orNil(m_activeSlotId) + QStringLiteral(" tracking=")
-                      + boolText(m_guard.isTracking()),
+                      + traceBool(m_guard.isTracking()),
                   1);
     probe().setState(QStringLiteral("cards.activeSlotId"), orNil(m_activeSlotId));
     if (m_activeSlotId)
@@ -29,7 +29,7 @@ void NowViewController::onActiveSlotChanged(const std::optional<QString> &previo
 
 void NowViewController::onTrackingChanged(bool tracking)
 {
-    probe().trace(QStringLiteral("NowView.onChange.isTrackingCards"), boolText(tracking), 1);
+    probe().trace(QStringLiteral("NowView.onChange.isTrackingCards"), traceBool(tracking), 1);
     emit changed();
     const bool automatic = !m_cardLighting || m_cardLighting->isAuto();
     if (tracking && automatic && m_activeSlotId)
@@ -78,7 +78,7 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
         probe().trace(QStringLiteral("NowView.programmaticCardScroll"), QStringLiteral("to=") + slotId, 1);
         probe().setState(QStringLiteral("cards.lastScrollContext"),
                          QStringLiteral("viewport=%1 tracking=%2 slots=%3 session=%4")
-                             .arg(PlayerFormat::traceDouble(m_viewportHeight), boolText(m_guard.isTracking()))
+                             .arg(PlayerFormat::traceDouble(m_viewportHeight), traceBool(m_guard.isTracking()))
                              .arg(m_slots.size())
                              .arg(m_vm ? m_vm->songSessionId() : 0));
     }
@@ -93,9 +93,11 @@ void NowViewController::programmaticScroll(const QString &slotId, const QString 
     const quint64 op = probe().beginOperation(
         operation, QStringLiteral("to=%1 anchor=%2 animated=%3 duration=%4 reduceMotion=%5 viewport=%6")
                        .arg(slotId, alignTop ? QStringLiteral("top") : QStringLiteral("center"),
-                            boolText(!m_reduceMotion))
+                            traceBool(!m_reduceMotion))
                        .arg(seconds, 0, 'f', 2)
-                       .arg(boolText(m_reduceMotion), PlayerFormat::traceDouble(m_viewportHeight)));
+                       .arg(traceBool(m_reduceMotion), PlayerFormat::traceDouble(m_viewportHeight)));
+    m_lastScrollSlot = slotId;
+    m_lastScrollAlignTop = alignTop;
     emit scrollToSlotRequested(slotId, alignTop, seconds, !m_reduceMotion);
     probe().endOperation(op, QStringLiteral("to=") + slotId);
 }
@@ -145,7 +147,7 @@ void NowViewController::handleCardOffsetChange(double offset)
     probe().trace(QStringLiteral("NowView.handleCardOffsetChange"),
                   QStringLiteral("delta=%1 programmatic=%2")
                       .arg(m_guard.deltaTo(offset), 0, 'f', 2)
-                      .arg(boolText(m_guard.isProgrammaticScroll())),
+                      .arg(traceBool(m_guard.isProgrammaticScroll())),
                   40);
     m_guard.handleOffsetChange(offset);
 }
@@ -159,6 +161,12 @@ void NowViewController::userHandledList()
 void NowViewController::returnToCurrentCard()
 {
     m_guard.resumeTracking();
+}
+
+void NowViewController::handleContentHeightChange()
+{
+    if (!m_lastScrollSlot.isEmpty() && m_guard.isProgrammaticScroll())
+        emit scrollToSlotRequested(m_lastScrollSlot, m_lastScrollAlignTop, 0, false);
 }
 
 double NowViewController::scrollTarget(double rowY, double rowHeight, double viewportHeight, double contentHeight,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PlayerFormat.h"
 #include "diagnostics/RenderLoopProbe.h"
 #include "session/player/CardLightingCoordinator.h"
 
@@ -20,10 +21,7 @@ inline QString orNil(const std::optional<QString> &text)
     return text.value_or(QStringLiteral("nil"));
 }
 
-inline QString boolText(bool value)
-{
-    return value ? QStringLiteral("true") : QStringLiteral("false");
-}
+using PlayerFormat::traceBool;
 
 inline QString modeText(const LightingMode &mode)
 {

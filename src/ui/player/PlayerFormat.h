@@ -34,8 +34,6 @@ class PlayerTexts : public QObject
 
 public:
     using QObject::QObject;
-    Q_INVOKABLE QString timeLabel(double seconds) const { return PlayerFormat::timeLabel(seconds); }
-    Q_INVOKABLE QString offsetLabel(double seconds) const { return PlayerFormat::offsetLabel(seconds); }
     // The playing row: its first `litPieces` pieces in the lit colour (rich text, escaped).
     Q_INVOKABLE QString wordRowRichText(const QStringList &words, int litPieces) const;
 };

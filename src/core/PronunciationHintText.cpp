@@ -1,11 +1,11 @@
-#include "account/BackupHintText.h"
+#include "core/PronunciationHintText.h"
 
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include <array>
 
-namespace BackupHintText {
+namespace PronunciationHintText {
 namespace {
 
 using rapidjson::SizeType;
@@ -160,4 +160,4 @@ std::optional<PronunciationHint> decode(QUtf8StringView text)
                              hint->ipa ? std::optional<QString>(QString::fromUtf8(*hint->ipa)) : std::nullopt};
 }
 
-} // namespace BackupHintText
+} // namespace PronunciationHintText
