@@ -37,7 +37,7 @@ struct ServerConfig
     std::size_t maxBackupBytes = 64u * 1024 * 1024;
     int readTimeoutSeconds = 30;
     int writeTimeoutSeconds = 30;
-    int keepAliveMaxCount = 100;
+    int keepAliveMaxCount = 1000;
     int keepAliveTimeoutSeconds = 5;
     int accessTokenSeconds = 3600;
     int signInsPerMinute = 10;  // password sign-ins per e-mail address and per client address
