@@ -10,7 +10,7 @@ endif()
 # (a cluster of the test's own, see PgFixture.h).
 file(STRINGS "${_src}" _uses_server_clients REGEX "#include \"ServerClients.h\"")
 if(_uses_server_clients AND NOT _name STREQUAL "tst_multiprocess")
-    add_test(NAME ${_target}_postgresql COMMAND ${_target})
-    set_tests_properties(${_target}_postgresql PROPERTIES LABELS server TIMEOUT 300
+    add_test(NAME ${_test}_postgresql COMMAND ${_program})
+    set_tests_properties(${_test}_postgresql PROPERTIES LABELS server TIMEOUT 300
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CANTORELLA_TEST_DATABASE=postgresql")
 endif()
