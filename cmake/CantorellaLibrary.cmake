@@ -56,10 +56,17 @@ endfunction()
 #   QML       Qt Qml's registration macros and engine
 #   QUICK     Qt Quick's items and window (implies QML)
 #   TEST      Qt Test (the whole module header the tests include)
+# `FROM <other>` uses <other>'s instead of building one: only for a target that links the same Qt
+# modules (same QT_*_LIB macros) with the same groups; otherwise GCC warns "not used because …"
+# (-Winvalid-pch) and parses the headers itself, which is correct but slow.
 # -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON turns them off, e.g. to check that every file includes
 # what it uses.
 function(cantorella_precompile_headers target)
-    cmake_parse_arguments(ARG "QML;QUICK;TEST" "" "" ${ARGN})
+    cmake_parse_arguments(ARG "QML;QUICK;TEST" "FROM" "" ${ARGN})
+    if(ARG_FROM)
+        target_precompile_headers(${target} REUSE_FROM ${ARG_FROM})
+        return()
+    endif()
     set(_headers
         <algorithm> <chrono> <cmath> <functional> <memory> <optional> <string> <utility> <vector>
         <QByteArray> <QDateTime> <QDir> <QFile> <QHash> <QJsonArray> <QJsonDocument> <QJsonObject>
