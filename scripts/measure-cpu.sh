@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Measures the player window's CPU use while a song plays: the process's CPU time (user + system,
 # all threads, from /proc) divided by wall time, as a share of one core. Everything runs headless
-# under xvfb-run, on a session bus of its own (dbus-run-session), with the local stand-in server
-# and mpv (mpv-mpris) looping a demo song; the window is 800 × 950 and signed in to a demo account.
+# under xvfb-run, on a session bus of its own (dbus-run-session), with the local server
+# (cantorella-server, seeded with the demo songs) and mpv (mpv-mpris) looping a demo song; the window is 800 × 950 and signed in to a demo account.
 #
 # Runs (default: all, one after another):
 #   lyrics-gated     the lyrics view alone, animations gated off (CANTORELLA_REDUCE_MOTION=1)
@@ -19,7 +19,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$ROOT/build"
 HARNESS="$BUILD/tools/cpu-harness/cantorella-cpu-harness"
-DEVSERVER="$BUILD/tools/devserver/cantorella-devserver"
+BACKEND="$BUILD/src/server/cantorella-server"
 READER="$BUILD/src/app/nowplaying-reader"
 BARE_QML="$ROOT/tools/cpu-harness/BareLyrics.qml"
 MPRIS_SCRIPT=/usr/lib/mpv-mpris/mpris.so
@@ -71,7 +71,7 @@ if [ -z "${CANTORELLA_MEASURE_INSIDE:-}" ]; then
         command -v "$tool" >/dev/null || die "$tool is not installed (./scripts/install-deps.sh)"
     done
     [ -f "$MPRIS_SCRIPT" ] || die "mpv-mpris is not installed ($MPRIS_SCRIPT)"
-    for file in "$HARNESS" "$DEVSERVER" "$READER"; do
+    for file in "$HARNESS" "$BACKEND" "$READER"; do
         [ -x "$file" ] || die "$file is missing: build first (./scripts/build.sh)"
     done
     unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
@@ -132,10 +132,13 @@ start_playback() {
     [ -z "$SERVER" ] || return 0
     sox -n -r 22050 -c 1 --comment "TITLE=Amazing Grace" --add-comment "ARTIST=Traditional" \
         "$SCRATCH/grace.ogg" synth 82 sine 440 vol 0.3
-    "$DEVSERVER" --port 0 >"$SCRATCH/devserver.log" 2>&1 &
+    # The harness signs in with the program's compiled-in anonymous key.
+    CANTORELLA_ANON_KEY=local-demo-anon-key "$BACKEND" --listen 127.0.0.1:0 --data "$SCRATCH/server" \
+        --seed "$ROOT/demo/songs" >"$SCRATCH/server.log" 2>&1 &
     STARTED+=($!)
-    SERVER="$(wait_for_line "$SCRATCH/devserver.log" 'Listening on ' 10 | sed 's/.*Listening on \([^ ]*\).*/\1/')" \
-        || die "the stand-in server did not start: $(cat "$SCRATCH/devserver.log")"
+    SERVER="$(wait_for_line "$SCRATCH/server.log" ' seed: ' 10 >/dev/null \
+        && sed -n 's/.* listening on \(http[^ ]*\)$/\1/p' "$SCRATCH/server.log")" \
+        || die "the server did not start: $(cat "$SCRATCH/server.log")"
     mpv --no-config --script="$MPRIS_SCRIPT" --no-video --ao=null --no-terminal --loop-file=inf \
         "$SCRATCH/grace.ogg" >/dev/null 2>&1 &
     STARTED+=($!)

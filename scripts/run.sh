@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts Cantorella with its local demo:
-#   - a session bus of its own (dbus-run-session) with a throw-away, unlocked keyring on it;
-#   - the local stand-in server on a free port (sign-in service and backend, with demo songs);
+#   - a session bus of its own (dbus-run-session), a private runtime folder and a throw-away,
+#     unlocked keyring on it;
+#   - cantorella-server on a free port (sign-in service and backend, SQLite under
+#     BUILD/demo/server/, seeded with the demo songs), so accounts and backups survive a restart;
+#     its LRC folder BUILD/demo/server/lyrics/ holds the demo songs' lyrics (more .lrc files put
+#     there are found within a minute); it looks nothing up online unless --online is given;
 #   - mpv with mpv-mpris looping the demo songs, each a tagged audio file that speaks every lyric
 #     line at its time stamp;
-#   - the application pointed at the stand-in, its data and settings under build/demo/.
-# Ctrl+C, or closing the window, ends all three.
+#   - the application pointed at the server, its data and settings under BUILD/demo/, its log in
+#     BUILD/demo/logs/cantorella.log.
+# Ctrl+C, or closing the window, ends all three. BUILD is $CANTORELLA_BUILD_DIR, else build/.
 #
+#   ./scripts/run.sh --online the demo, and lyrics of songs it does not have from the open online
+#                             lyrics database (needs the internet).
 #   ./scripts/run.sh --real   the application alone, on the compiled-in addresses and the
 #                             desktop's own session bus, keyring and players.
 #
 # Installing needs root (sudo is used when it is there); the application runs as the invoking user.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-APP="$ROOT/build/src/app/cantorella"
-DEVSERVER="$ROOT/build/tools/devserver/cantorella-devserver"
-CONTENT="$ROOT/tools/devserver/content"
-DEMO="$ROOT/build/demo"
+BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
+APP="$BUILD/src/app/cantorella"
+SERVER="$BUILD/src/server/cantorella-server"
+CONTENT="$ROOT/demo/songs"
+DEMO="$BUILD/demo"
 MPRIS_SCRIPT=/usr/lib/mpv-mpris/mpris.so
 
 say() { printf 'run.sh: %s\n' "$*"; }
@@ -93,7 +101,7 @@ demo_session() {
     local keyring app_pid="" mpv_pid="" server_pid="" keyring_pid="" url=""
     keyring="$(mktemp -d)"
     chmod 0700 "$keyring"
-    mkdir -p "$DEMO/data" "$DEMO/config" "$DEMO/audio" "$DEMO/logs"
+    mkdir -p "$DEMO/data" "$DEMO/config" "$DEMO/audio" "$DEMO/logs" "$DEMO/server"
     echo "$$" >"$DEMO/session.pid"
 
     stop_all() {
@@ -128,15 +136,25 @@ demo_session() {
         songs+=("$DEMO/audio/$name.ogg")
     done
 
-    "$DEVSERVER" --port 0 >"$DEMO/logs/devserver.out" 2>"$DEMO/logs/devserver.log" &
+    mkdir -p "$DEMO/server/lyrics"
+    for folder in "$CONTENT"/*/; do
+        [ -f "$folder/lyrics.lrc" ] || continue
+        cp "$folder/lyrics.lrc" "$DEMO/server/lyrics/$(basename "$folder").lrc"
+    done
+    local online=(--no-online)
+    [ "${CANTORELLA_DEMO_ONLINE:-0}" -eq 1 ] && online=()
+
+    # The server's first log line names the port it took.
+    "$SERVER" --listen 127.0.0.1:0 --data "$DEMO/server" --seed "$CONTENT" --lyrics-dir "$DEMO/server/lyrics" \
+        "${online[@]}" 2>"$DEMO/logs/server.log" &
     server_pid=$!
     for _ in $(seq 100); do
-        url="$(sed -n 's/^Listening on \(http[^ ]*\)$/\1/p' "$DEMO/logs/devserver.out")"
-        [ -n "$url" ] && break
-        kill -0 "$server_pid" 2>/dev/null || die "the stand-in server did not start (see $DEMO/logs/devserver.log)"
+        url="$(sed -n 's/^[^ ]* listening on \(http[^ ]*\)$/\1/p' "$DEMO/logs/server.log")"
+        [ -n "$url" ] && grep -q ' seed: ' "$DEMO/logs/server.log" && break
+        kill -0 "$server_pid" 2>/dev/null || die "the server did not start (see $DEMO/logs/server.log)"
         sleep 0.1
     done
-    [ -n "$url" ] || die "the stand-in server did not say where it listens"
+    [ -n "$url" ] || die "the server did not say where it listens (see $DEMO/logs/server.log)"
 
     # Audible where there is a sound server; silent (still playing, for MPRIS) where there is none.
     mpv --no-config --script="$MPRIS_SCRIPT" --no-video --ao=pulse,alsa,null --loop-playlist=inf \
@@ -144,12 +162,14 @@ demo_session() {
     mpv_pid=$!
 
     CANTORELLA_API_BASE_URL="$url" CANTORELLA_AUTH_BASE_URL="$url" \
+        CANTORELLA_AUTH_ANON_KEY="$(cat "$DEMO/server/anon-key")" \
         XDG_DATA_HOME="$DEMO/data" XDG_CONFIG_HOME="$DEMO/config" \
-        "$APP" &
+        "$APP" >"$DEMO/logs/cantorella.log" 2>&1 &
     app_pid=$!
 
-    say "stand-in server on $url, demo player mpv (pid $mpv_pid), Cantorella (pid $app_pid)"
-    say "sign in: register any e-mail address with a password of 6 or more characters."
+    say "server on $url (log: $DEMO/logs/server.log), demo player mpv (pid $mpv_pid), Cantorella (pid $app_pid)"
+    say "Cantorella's log: $DEMO/logs/cantorella.log"
+    say "sign in: register any e-mail address with a password of 6 or more characters; it stays registered."
     say "Ctrl+C or closing the window ends the demo."
     local status=0
     wait "$app_pid" || status=$?
@@ -164,11 +184,14 @@ if [ "${1:-}" = "__demo-session" ]; then
 fi
 
 REAL=0
-case "${1:-}" in
-    "") ;;
-    --real) REAL=1 ;;
-    *) die "unknown argument '$1' (only --real is known)" ;;
-esac
+export CANTORELLA_DEMO_ONLINE=0
+for argument in "$@"; do
+    case "$argument" in
+        --real) REAL=1 ;;
+        --online) CANTORELLA_DEMO_ONLINE=1 ;;
+        *) die "unknown argument '$argument' (--online and --real are known)" ;;
+    esac
+done
 
 require_display
 "$ROOT/scripts/install-deps.sh"
@@ -180,7 +203,7 @@ if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; 
         DBUS_SESSION_BUS_ADDRESS="${DBUS_SESSION_BUS_ADDRESS:-}" "$0" "$@"
 fi
 
-"$ROOT/scripts/build.sh"
+CANTORELLA_BUILD_DIR="$BUILD" "$ROOT/scripts/build.sh"
 
 if [ "$REAL" -eq 1 ]; then
     exec "$APP"
@@ -194,5 +217,15 @@ wait_for_demo_end() {
     pid="$(cat "$DEMO/session.pid" 2>/dev/null)" || return 0
     while [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
 }
-trap 'wait_for_demo_end; exit 130' INT
-dbus-run-session -- bash "$0" __demo-session
+# A runtime folder of the demo's own (0700, as the desktop's is); a Wayland display named relative
+# to the desktop's runtime folder keeps its full path.
+RUNTIME="$(mktemp -d)"
+chmod 0700 "$RUNTIME"
+trap 'wait_for_demo_end; rm -rf "$RUNTIME"; exit 130' INT
+if [ -n "${WAYLAND_DISPLAY:-}" ] && [ "${WAYLAND_DISPLAY#/}" = "$WAYLAND_DISPLAY" ] && [ -n "${XDG_RUNTIME_DIR:-}" ]; then
+    export WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY"
+fi
+status=0
+XDG_RUNTIME_DIR="$RUNTIME" dbus-run-session -- bash "$0" __demo-session || status=$?
+rm -rf "$RUNTIME"
+exit "$status"

@@ -71,6 +71,11 @@ void AuthViewModel::setMode(Mode mode)
     emit modeChanged();
 }
 
+void AuthViewModel::showError(const QString &message)
+{
+    setErrorMessage(message);
+}
+
 void AuthViewModel::setErrorMessage(const std::optional<QString> &message)
 {
     if (m_errorMessage == message)

@@ -85,6 +85,9 @@ public:
     Q_INVOKABLE void resend();
     // Leaves the confirmation panel for the sign-in form; e-mail, password and error stay.
     Q_INVOKABLE void backToSignIn();
+    // Puts a message of the application shell (why the last session ended) in the error
+    // banner, as a failed sign-in would; the next action clears it like any error.
+    Q_INVOKABLE void showError(const QString &message);
 
 signals:
     void authChanged();

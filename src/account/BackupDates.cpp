@@ -1,5 +1,6 @@
 #include "account/BackupDates.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace BackupDates {
@@ -67,10 +68,15 @@ int digits(std::string_view text, size_t at, size_t count)
     return value;
 }
 
+// The instants the text form can hold: years 0000 to 9999 in UTC.
+const qint64 firstMs = daysFromCivil(0, 1, 1) * 86'400'000;
+const qint64 endMs = daysFromCivil(10000, 1, 1) * 86'400'000;
+
 } // namespace
 
 Text format(qint64 msSinceEpoch)
 {
+    msSinceEpoch = std::clamp(msSinceEpoch, firstMs, endMs - 1);
     const qint64 seconds = floorDiv(msSinceEpoch, 1000);
     const qint64 days = floorDiv(seconds, 86400);
     const qint64 ofDay = seconds - days * 86400;
@@ -114,9 +120,14 @@ std::optional<qint64> parse(std::string_view text)
             return std::nullopt;
         offsetSeconds = (offsetHours * 3600 + offsetMinutes * 60) * (sign == '-' ? -1 : 1);
     }
-    const qint64 seconds = daysFromCivil(year, unsigned(month), unsigned(day)) * 86400 + hour * 3600 + minute * 60
-        + second - offsetSeconds;
-    return seconds * 1000;
+    const qint64 ms = (daysFromCivil(year, unsigned(month), unsigned(day)) * 86400 + hour * 3600 + minute * 60
+                       + second - offsetSeconds)
+        * 1000;
+    // An offset can carry a local time of year 0000 or 9999 into another UTC year, which the
+    // text form, always written in UTC, cannot hold.
+    if (ms < firstMs || ms >= endMs)
+        return std::nullopt;
+    return ms;
 }
 
 } // namespace BackupDates

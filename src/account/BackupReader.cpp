@@ -118,6 +118,19 @@ quint32 requiredMask(Level level)
 
 enum class Token : quint8 { Null, Boolean, Integer, Float, String, ObjectStart, ArrayStart };
 
+// The parser refuses raw surrogates in the input and a high-surrogate escape without its low
+// half, but decodes a lone low-surrogate escape ("\udc00") into the three bytes ED B0 80, which
+// are not UTF-8. Such a text cannot be stored or written back unchanged. The bytes ED A0…ED BF
+// only ever begin an encoded surrogate.
+bool holdsSurrogate(std::string_view text)
+{
+    for (size_t at = text.find('\xED'); at != std::string_view::npos; at = text.find('\xED', at + 1)) {
+        if (at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0xA0)
+            return true;
+    }
+    return false;
+}
+
 // The SAX handler: a state machine over a fixed stack of levels. Values of unknown members
 // are skipped by counting their nesting, so no depth costs memory beyond one counter.
 class Handler
@@ -154,6 +167,8 @@ public:
     bool String(const char *text, SizeType length, bool)
     {
         m_string = {text, length};
+        if (holdsSurrogate(m_string))
+            return fail(BackupError::Kind::corrupt);
         return value(Token::String);
     }
     bool StartObject() { return value(Token::ObjectStart); }
@@ -224,9 +239,11 @@ private:
 
 bool Handler::Key(const char *text, SizeType length, bool)
 {
+    const std::string_view key(text, length);
+    if (holdsSurrogate(key))
+        return fail(BackupError::Kind::corrupt);
     if (m_skipDepth > 0)
         return true;
-    const std::string_view key(text, length);
     const Level level = m_frames[m_depth - 1].level;
     if (level == Level::NamespaceMap) {
         m_member = &namespaceEntry;

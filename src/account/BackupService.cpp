@@ -4,6 +4,8 @@
 #include "account/BackupWriter.h"
 #include "BuildVersion.h"
 #include "core/store/CardStore.h"
+#include "core/store/CardStoreActor.h"
+#include "core/store/StoreContainer.h"
 #include "platform/Clock.h"
 
 #include <QFile>
@@ -15,12 +17,17 @@ BackupFileError::BackupFileError(QString message)
 {
 }
 
-BackupService::BackupService(CardStore *cardStore, const QString &backupNamespace, WallClock *clock)
+BackupService::BackupService(CardStore *cardStore, const QString &backupNamespace, WallClock *clock,
+                             std::shared_ptr<CardStoreActor> actor)
     : m_cardStore(cardStore)
     , m_namespace(backupNamespace.toLower())
     , m_clock(clock ? clock : WallClock::system())
+    , m_actor(actor ? std::move(actor)
+                    : std::make_shared<CardStoreActor>(cardStore->context().container().shared_from_this(), m_clock))
 {
 }
+
+BackupService::~BackupService() = default;
 
 QString BackupService::appBuild()
 {
@@ -54,9 +61,13 @@ QCoro::Task<void> BackupService::exportBackupTo(QString path)
 
 QCoro::Task<void> BackupService::importBackup(QByteArray document)
 {
-    const QByteArray ns = m_namespace.toUtf8();
-    m_cardStore->replaceLibrary([&](LibraryWriter &out) { BackupReader::read(document, ns, out); });
-    co_return;
+    // Nothing of the service is touched after the wait: the document and the namespace travel
+    // with the job, and the actor lives as long as this task holds it.
+    const std::shared_ptr<CardStoreActor> actor = m_actor;
+    LibrarySource source = [document = std::move(document), ns = m_namespace.toUtf8()](LibraryWriter &out) {
+        BackupReader::read(document, ns, out);
+    };
+    co_await actor->replaceLibrary(std::move(source));
 }
 
 QCoro::Task<void> BackupService::importBackupFrom(QString path)

@@ -6,8 +6,10 @@
 #include <qcoro/qcorotask.h>
 
 #include <exception>
+#include <memory>
 
 class CardStore;
+class CardStoreActor;
 class WallClock;
 
 // A file of the file variants could not be read or written.
@@ -24,14 +26,19 @@ private:
 };
 
 // The backup engine over the signed-in user's library: the library out as one backup
-// document (UTF-8 JSON, BackupWriter) and a document back in as the whole library
-// (BackupReader into CardStore::replaceLibrary). It runs on the GUI thread, where the store
-// lives, and never suspends: the window waits while the library is written or replaced.
+// document (UTF-8 JSON, BackupWriter) and a document back in as the whole library.
+// The export runs on the GUI thread from the window's CardStore and never suspends. The import
+// (BackupReader into CardStoreActor::replaceLibrary) is read and written on the actor's thread,
+// so that the window keeps drawing while a document of hundreds of megabytes is read; the
+// window's CardStore takes the new library in when the actor commits.
 class BackupService
 {
 public:
-    // `backupNamespace` is kept lower-cased; the application uses "en".
-    BackupService(CardStore *cardStore, const QString &backupNamespace, WallClock *clock = nullptr);
+    // `backupNamespace` is kept lower-cased; the application uses "en". `actor` is the
+    // background door onto the same store as `cardStore`; without one the service makes its own.
+    BackupService(CardStore *cardStore, const QString &backupNamespace, WallClock *clock = nullptr,
+                  std::shared_ptr<CardStoreActor> actor = {});
+    ~BackupService();
 
     QString backupNamespace() const { return m_namespace; }
 
@@ -46,7 +53,8 @@ public:
 
     // Replaces the whole library with the songs the document files under the namespace. A
     // document that cannot be read throws BackupError; a store failure throws the store's
-    // error. Either way the library is left as it was (one transaction).
+    // error. Either way the library is left as it was (one transaction). Operations handed to
+    // the actor earlier land before it. The service may be destroyed while this runs.
     QCoro::Task<void> importBackup(QByteArray document);
     // The document read from a file first; a read failure throws BackupFileError.
     QCoro::Task<void> importBackupFrom(QString path);
@@ -59,4 +67,5 @@ private:
     CardStore *m_cardStore; // outlives the service
     QString m_namespace;
     WallClock *m_clock;
+    std::shared_ptr<CardStoreActor> m_actor;
 };

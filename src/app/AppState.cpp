@@ -14,6 +14,7 @@
 #include "core/store/CardStore.h"
 #include "core/store/CardStoreActor.h"
 #include "core/store/StoreContainer.h"
+#include "platform/SqliteError.h"
 #include "diagnostics/MainThreadWatchdog.h"
 #include "diagnostics/RenderLoopProbe.h"
 #include "session/LocalCardsRepository.h"
@@ -174,8 +175,10 @@ void AppState::applySessionChange()
         resetForSignOut();
     }
     m_sessionPresent = present;
-    if (present)
+    if (present) {
+        setSignInNotice(QString());
         configureIfNeeded();
+    }
     else
         resetForSignOut();
     updateRootView();
@@ -235,7 +238,8 @@ void AppState::setup(const QString &userId)
         graph->lyrics = std::make_shared<LocalLyricsRepository>(lyricsClient, m_continuousClock);
         graph->cards = std::make_shared<LocalCardsRepository>(graph->cardStore.get(), graph->llm);
         graph->cardStoreActor = std::make_shared<CardStoreActor>(graph->container, m_wallClock);
-        graph->backupService = std::make_unique<BackupService>(graph->cardStore.get(), QStringLiteral("en"), m_wallClock);
+        graph->backupService = std::make_unique<BackupService>(graph->cardStore.get(), QStringLiteral("en"),
+                                                               m_wallClock, graph->cardStoreActor);
         graph->coordinator = std::make_unique<SessionCoordinator>(
             graph->monitor.get(), graph->lyrics, graph->cards, graph->llm, graph->cardStore.get(),
             graph->cardStoreActor, graph->viewModel.get(), m_cardLighting, m_songStoryProvider, m_toastCenter,
@@ -248,8 +252,13 @@ void AppState::setup(const QString &userId)
         const std::shared_ptr<CardStoreActor> actor = graph->cardStoreActor;
         graph->backupCoordinator->setOnRestoreWillImport([session, actor] { return quietSessionForRestore(session, actor); });
         graph->backupCoordinator->setOnRestoreDidSucceed([session] { return reloadSessionAfterRestore(session); });
+    } catch (const StoreError &error) {
+        qCWarning(lcApp, "StoreContainer init failed: %s", qUtf8Printable(AppLog::errorText(error)));
+        if (error.kind() == StoreError::Kind::InvalidUserId)
+            refuseSession();
+        // Otherwise the graph stays unbuilt: the loading screen until the next sign-in or launch.
+        return;
     } catch (const std::exception &error) {
-        // The graph stays unbuilt: the loading screen until the next sign-in or launch.
         qCWarning(lcApp, "StoreContainer init failed: %s", qUtf8Printable(AppLog::errorText(error)));
         return;
     }
@@ -263,6 +272,23 @@ void AppState::setup(const QString &userId)
     m_probe->setState(QStringLiteral("configuredUserId"), userId);
     qCInfo(lcApp, "AppState.setup() complete — viewModel and coordinator ready");
     updateRootView();
+}
+
+void AppState::refuseSession()
+{
+    // This user id fails the same way at every launch: without a sign-out the window would
+    // stay on the loading screen for good. The session is cleared at once (the change arrives
+    // queued and brings the sign-in view); telling the service runs on by itself.
+    setSignInNotice(QStringLiteral("无法为此帐户打开本地学习库（帐户标识无效），已退出登录。请重新登录或联系我们。"));
+    [[maybe_unused]] QCoro::Task<void> signingOut = m_auth->signOut();
+}
+
+void AppState::setSignInNotice(const QString &notice)
+{
+    if (m_signInNotice == notice)
+        return;
+    m_signInNotice = notice;
+    emit signInNoticeChanged();
 }
 
 void AppState::start()

@@ -67,6 +67,7 @@ class AppState : public QObject
     Q_PROPERTY(CardLightingCoordinator *cardLighting READ cardLighting CONSTANT)
     Q_PROPERTY(AuthService *auth READ auth CONSTANT)
     Q_PROPERTY(ClockHandle *clocks READ clocks CONSTANT)
+    Q_PROPERTY(QString signInNotice READ signInNotice NOTIFY signInNoticeChanged)
 
 public:
     enum class RootView { Loading, SignIn, Player };
@@ -108,6 +109,10 @@ public:
     // The store file of the current graph; empty without one.
     QString storePath() const;
     bool hasLoadedStoredSession() const { return m_storedSessionLoaded; }
+    // Why the last session was signed out without the user asking (its user id cannot name a
+    // store, so no library can be opened for it), for the sign-in view to show; empty
+    // otherwise. Cleared when a session is present again.
+    QString signInNotice() const { return m_signInNotice; }
 
     // Builds the graph for the signed-in user unless it is already built for that user.
     void configureIfNeeded();
@@ -125,6 +130,7 @@ public:
 
 signals:
     void rootViewChanged();
+    void signInNoticeChanged();
     // The per-user graph was published or withdrawn (viewModel, cardStore, backupCoordinator).
     void graphChanged();
 
@@ -134,6 +140,9 @@ private:
     void applySessionChange();
     void updateRootView();
     void traceMainViewBranch();
+    void setSignInNotice(const QString &notice);
+    // Signs out a session whose user id no store can be opened for, with a notice saying so.
+    void refuseSession();
 
     AppStateDependencies m_deps;
     AuthService *m_auth;
@@ -150,4 +159,5 @@ private:
     bool m_storedSessionLoaded = false;
     bool m_sessionPresent = false; // the presence this object last acted on
     RootView m_rootView = RootView::Loading;
+    QString m_signInNotice;
 };

@@ -73,6 +73,7 @@ ApplicationWindow {
         SignInView {
             objectName: "signInView"
             auth: AppState.auth
+            notice: AppState.signInNotice
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include "platform/AsyncSignal.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <qcoro/qcorosignal.h>
@@ -91,16 +92,21 @@ QCoro::Task<void> ManualContinuousClock::sleepUntil(ContinuousInstant deadline, 
     if (m_now >= deadline)
         co_return;
 
+    // A sleep resumes on a later turn than the one that ended it. One cancelled by an object
+    // destroyed just before the clock (a test's teardown) then finds the clock gone, and must
+    // touch nothing of it: the clock is alive exactly as long as its signal object.
+    const QPointer<AsyncSignal> clockAlive(&m_signal);
     ++m_pending;
     SleepOutcome outcome;
     auto advanced = QObject::connect(&m_signal, &AsyncSignal::fired, &outcome.done,
-                                     [this, &outcome, deadline] {
-                                         if (m_now >= deadline)
+                                     [this, clockAlive, &outcome, deadline] {
+                                         if (clockAlive && m_now >= deadline)
                                              outcome.settle(false);
                                      }, Qt::QueuedConnection);
     auto cancelled = token.onCancelled(&outcome.done, [&outcome] { outcome.settle(true); });
     co_await qCoro(&outcome.done, &AsyncSignal::fired);
-    --m_pending;
+    if (clockAlive)
+        --m_pending;
     QObject::disconnect(advanced);
     QObject::disconnect(cancelled);
     if (outcome.cancelled)

@@ -13,10 +13,7 @@
 
 #include <chrono>
 #include <exception>
-#include <memory>
 #include <optional>
-
-class QNetworkAccessManager;
 
 namespace Http {
 
@@ -96,12 +93,15 @@ const char *toString(TransportError::Kind kind);
 
 } // namespace Http
 
-// Sends HTTP requests through one long-lived QNetworkAccessManager. Lives on the thread that
-// made it (the GUI thread); send() is awaited there.
+// Sends HTTP/1.1 requests, each on a connection of its own (Http::Exchange), over TCP or TLS
+// (Qt's OpenSSL backend, the system's certificate authorities). Lives on the thread that made
+// it (the GUI thread); send() is awaited there.
 //
 // send() returns the status and body of any HTTP answer, 3xx, 4xx and 5xx included, and throws
 // Http::TransportError when no complete answer came, or CancelledError when the caller's token
-// fired. A time-out is told apart from a cancellation: both limits are our own timers.
+// fired. An answer is complete only as its own framing says (its declared length, the last
+// chunk of a chunked body): a body cut short, however the connection ended, is a lost
+// connection. A time-out is told apart from a cancellation: both limits are our own timers.
 // Redirects are never followed: a 3xx is an answer like any other, so the request, with its
 // credentials, never goes to another address than the one it was made for.
 class HttpSession
@@ -127,7 +127,4 @@ public:
 
 private:
     Configuration m_configuration;
-    // Shared with requests under way, so that a request outlives the session that sent it;
-    // deleted later, never from inside a reply's signal.
-    std::shared_ptr<QNetworkAccessManager> m_manager;
 };

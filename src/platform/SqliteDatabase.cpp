@@ -206,6 +206,12 @@ SqliteDatabase SqliteDatabase::open(const QString &path, const Options &options)
     db.exec(options.synchronousFull ? QStringLiteral("PRAGMA synchronous=FULL")
                                     : QStringLiteral("PRAGMA synchronous=NORMAL"));
     db.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(options.cacheKiB));
+    if (options.maxPageCount > 0) {
+        // Answers with the limit now in force.
+        const QByteArray sql = "PRAGMA max_page_count=" + QByteArray::number(options.maxPageCount);
+        SqliteStatement limit = db.statement(sql.constData());
+        limit.step();
+    }
     return db;
 }
 

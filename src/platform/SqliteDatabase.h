@@ -87,6 +87,9 @@ public:
         // Page cache of each connection. A library of 10,000 songs is about 40 MB; the
         // list queries touch pages all over it.
         int cacheKiB = 32 * 1024;
+        // The most pages the file may grow to through this connection (0: SQLite's own
+        // limit); a write past it fails with SQLITE_FULL, as on a full disk.
+        qint64 maxPageCount = 0;
     };
 
     static SqliteDatabase open(const QString &path, const Options &options);

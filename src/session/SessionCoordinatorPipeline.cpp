@@ -94,7 +94,14 @@ QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTra
     std::shared_ptr<LocalLyricsRepository> lyricsRepository = work.self->m_localLyrics;
     const QString key = work.key;
 
-    work.self->m_viewModel->setIsLoadingLyrics(true);
+    {
+        // Until this song's pipeline has answered, its cards are pending too: the Now panel shows
+        // them loading, never "no cards" for a song whose cards were not asked for yet. Every way
+        // out of the pipeline settles the flag (cards, card error, other language, no lyrics).
+        PlayerViewModel::Batch batch(work.self->m_viewModel);
+        work.self->m_viewModel->setIsLoadingLyrics(true);
+        work.self->m_viewModel->setIsLoadingCards(true);
+    }
 
     std::optional<SongRecordSnapshot> initial;
     try {

@@ -27,8 +27,10 @@ const QByteArray kHost = R"(
 import QtQuick
 import Cantorella.Account
 Window {
+    id: host
     required property QtObject authService
     required property string page
+    property string notice: ""
     property alias loader: loader
     color: "black"
     Loader {
@@ -36,7 +38,7 @@ Window {
         anchors.fill: parent
         sourceComponent: page === "signIn" ? signInPage : settingsPage
     }
-    Component { id: signInPage; SignInView { auth: authService } }
+    Component { id: signInPage; SignInView { auth: authService; notice: host.notice } }
     Component { id: settingsPage; SettingsView { auth: authService } }
 }
 )";
@@ -83,14 +85,15 @@ private:
     QString textOf(const QString &name) const { return child(name)->property("text").toString(); }
 
     // Shows one screen; false (with the errors printed) when it cannot be built.
-    [[nodiscard]] bool show(const QString &screen, QSize size = QSize(800, 950))
+    [[nodiscard]] bool show(const QString &screen, QSize size = QSize(800, 950), const QString &notice = QString())
     {
         QQmlComponent component(engine.get());
         component.setData(kHost, QUrl(QStringLiteral("qrc:/tst_accountviews/Host.qml")));
         QObject *created = component.isReady()
             ? component.createWithInitialProperties(
                   {{QStringLiteral("authService"), QVariant::fromValue<QObject *>(fx->auth.get())},
-                   {QStringLiteral("page"), screen}})
+                   {QStringLiteral("page"), screen},
+                   {QStringLiteral("notice"), notice}})
             : nullptr;
         if (!created) {
             qCritical().noquote() << component.errorString();
@@ -201,6 +204,19 @@ private slots:
         QCOMPARE(textOf("signIn.modeSwitch"), QStringLiteral("已有账户？去登录"));
         QVERIFY(!shows("signIn.errorBanner"));
         screenshot(QStringLiteral("signin-register"));
+    }
+
+    // The shell's notice why the last session ended opens in the error banner and goes like
+    // any error.
+    void noticeOpensInTheErrorBanner()
+    {
+        fx->start();
+        const QString notice = QStringLiteral("已退出登录。");
+        QVERIFY(show(QStringLiteral("signIn"), QSize(800, 950), notice));
+        QVERIFY(shows("signIn.errorBanner"));
+        QCOMPARE(textOf("signIn.errorBanner"), notice);
+        click(child("signIn.modeSwitch"));
+        QVERIFY(!shows("signIn.errorBanner"));
     }
 
     void busySubmitShowsTheSpinner()

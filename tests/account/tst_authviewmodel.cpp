@@ -17,9 +17,25 @@ const QString kConfirmation = QStringLiteral("我们已向 ada@example.com 发�
 
 enum class Account { none, confirmed, unconfirmed };
 
+// Counts the HTTP answers its requests got. The caller of a request resumes right after the count
+// goes up, in the same call: once the count is up, the caller has seen the answer.
+class CountingHttpSession final : public HttpSession
+{
+public:
+    int answered = 0;
+
+    QCoro::Task<Http::Response> send(Http::Request request, CancellationToken token = {}) override
+    {
+        Http::Response response = co_await HttpSession::send(std::move(request), std::move(token));
+        ++answered;
+        co_return response;
+    }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Account)
+Q_DECLARE_METATYPE(HttpFake::Reply)
 Q_DECLARE_METATYPE(AuthViewModel::Mode)
 
 class TestAuthViewModel : public QObject
@@ -28,6 +44,7 @@ class TestAuthViewModel : public QObject
 
 private:
     std::unique_ptr<AuthFixture> fx;
+    std::shared_ptr<CountingHttpSession> http;
     std::unique_ptr<AuthViewModel> vm;
 
     // Submits and waits until the request (if one was sent) has been answered and applied.
@@ -63,6 +80,8 @@ private slots:
     void init()
     {
         fx = std::make_unique<AuthFixture>();
+        http = std::make_shared<CountingHttpSession>();
+        fx->http = http;
         fx->start();
         vm = std::make_unique<AuthViewModel>();
         vm->setAuth(fx->auth.get());
@@ -241,14 +260,39 @@ private slots:
         QCOMPARE(fx->server.count("/auth/v1/token"), 0);
     }
 
+    // The view is gone (the window closed) while its request is out: whatever the answer says,
+    // it reaches no view model.
+    void answerAfterTheViewModelIsGoneWritesNothing_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<Reply>("answer");
+        QTest::newRow("sign-in refused") << "/auth/v1/token" << Reply::empty(400);
+        QTest::newRow("registration awaits the confirmation")
+            << "/auth/v1/signup" << Reply::json(200, QJsonObject{{"id", "u-1"}, {"email", kAddress}});
+        QTest::newRow("registration of a known address") << "/auth/v1/signup" << Reply::empty(422);
+        QTest::newRow("registration, server 503") << "/auth/v1/signup" << Reply::empty(503);
+        QTest::newRow("confirmation mail sent again") << "/auth/v1/resend" << Reply::empty(200);
+        QTest::newRow("confirmation mail refused") << "/auth/v1/resend" << Reply::empty(429);
+    }
+
     void answerAfterTheViewModelIsGoneWritesNothing()
     {
-        fx->server.auth().addUser(kAddress, kPassword, false);
-        fx->server.enqueueReply("/auth/v1/token", Reply::empty(400).withDelay(200ms));
+        QFETCH(QString, path);
+        QFETCH(Reply, answer);
+        const bool resend = path.endsWith(QLatin1String("/resend"));
+        if (resend)
+            registerAwaitingConfirmation();
+        else if (path.endsWith(QLatin1String("/signup")))
+            vm->switchMode();
         typeCredentials(kAddress, kPassword);
-        vm->submit();
+        fx->server.enqueueReply(path, answer.withDelay(200ms));
+        const int answered = http->answered;
+
+        resend ? vm->resend() : vm->submit();
         vm.reset();
-        QTRY_VERIFY(!fx->auth->isBusy());
+        // The request's caller resumes at once after the count goes up.
+        QTRY_COMPARE_WITH_TIMEOUT(http->answered, answered + 1, 10000);
+        QVERIFY(!fx->auth->isBusy());
         QVERIFY(!fx->auth->isSignedIn());
     }
 

@@ -107,7 +107,7 @@ private slots:
                                    std::make_shared<LocalCardsRepository>(&cardStore, llm), llm, &cardStore, actor,
                                    &vm, nullptr, story);
 
-        BackupService service(&cardStore, QStringLiteral("en"));
+        BackupService service(&cardStore, QStringLiteral("en"), nullptr, actor);
         auto provider = std::make_shared<FakeBackupProvider>();
         provider->downloadScript.outcomes = {FakeOutcome<std::optional<QByteArray>>::success(backup)};
         BackupCoordinator coordinator(&service, provider);

@@ -12,6 +12,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace std::chrono_literals;
 using Status = BackupCoordinator::Status;
 using Upload = FakeOutcome<qint64>;
@@ -27,19 +30,52 @@ QString statusName(Status status)
     return QString::fromLatin1(QMetaEnum::fromType<Status>().valueToKey(int(status)));
 }
 
+// Ends the coordinator but keeps its memory, filled with a pattern, for as long as the rig lives:
+// a command that used its coordinator after the end would crash on the pattern or change it,
+// where a freed block could still hold the old values and hide the fault.
+struct Burial
+{
+    void **grave = nullptr;
+    void operator()(BackupCoordinator *coordinator) const
+    {
+        coordinator->~BackupCoordinator();
+        std::memset(static_cast<void *>(coordinator), 0xA5, sizeof(BackupCoordinator));
+        *grave = coordinator;
+    }
+};
+
 struct Rig
 {
     TempStore temp;
     CardStore store{temp.container};
     BackupService service{&store, QStringLiteral("en")};
     std::shared_ptr<FakeBackupProvider> provider = std::make_shared<FakeBackupProvider>();
-    std::unique_ptr<BackupCoordinator> coordinator = std::make_unique<BackupCoordinator>(&service, provider);
+    void *grave = nullptr;
+    std::unique_ptr<BackupCoordinator, Burial> coordinator{new BackupCoordinator(&service, provider), Burial{&grave}};
     QStringList log;
 
     Rig()
     {
         provider->log = &log;
         seedLibrary(store);
+    }
+    ~Rig()
+    {
+        coordinator.reset();
+        ::operator delete(grave);
+    }
+
+    bool graveUntouched() const
+    {
+        const auto *bytes = static_cast<const unsigned char *>(grave);
+        return bytes && std::all_of(bytes, bytes + sizeof(BackupCoordinator), [](unsigned char b) { return b == 0xA5; });
+    }
+
+    // Notes the hook's name a moment later (the application's hook waits for the store thread).
+    static QCoro::Task<void> noteLater(Rig *rig, QString name)
+    {
+        co_await ContinuousClock::system()->sleepFor(100ms, {});
+        rig->log.append(name);
     }
 
     // Notes the hook's name, the status while it runs and whose library the store holds.
@@ -155,19 +191,32 @@ private slots:
             QVERIFY(rig.provider->uploads.first().contains("old|one"));
     }
 
-    // A second command while one runs starts at once; InProgress again is no change.
+    void secondCommandWhileRunning_data()
+    {
+        QTest::addColumn<qint64>("secondSize");
+        QTest::addColumn<int>("changes");
+        QTest::newRow("same size: the second success is no change") << qint64(10) << 2;
+        QTest::newRow("another size: the second success is heard") << qint64(20) << 3;
+    }
+
+    // A second command while one runs starts at once; InProgress again is no change. The second
+    // backup ends last, and its size is the one shown.
     void secondCommandWhileRunning()
     {
+        QFETCH(qint64, secondSize);
+        QFETCH(int, changes);
         Rig rig;
-        rig.provider->uploadScript.outcomes = {Upload::success(10, 100ms)};
-        QSignalSpy changes(rig.coordinator.get(), &BackupCoordinator::statusChanged);
+        rig.provider->uploadScript.outcomes = {Upload::success(10, 100ms), Upload::success(secondSize, 200ms)};
+        QSignalSpy spy(rig.coordinator.get(), &BackupCoordinator::statusChanged);
         auto first = TaskRunner::start(rig.coordinator->backup());
         auto second = TaskRunner::start(rig.coordinator->backup());
-        QCOMPARE(changes.count(), 1);
+        QCOMPARE(spy.count(), 1);
         QVERIFY(TaskRunner::waitUntilDone(first) && TaskRunner::waitUntilDone(second));
         QCOMPARE(rig.provider->uploadScript.calls, 2);
         QCOMPARE(rig.coordinator->status(), Status::BackupSucceeded);
-        QCOMPARE(changes.count(), 2); // the second success equals the first
+        QCOMPARE(rig.coordinator->sizeBytes(), secondSize);
+        QCOMPARE(rig.coordinator->statusText(), QStringLiteral("备份成功（%1 字节）").arg(secondSize));
+        QCOMPARE(spy.count(), changes);
     }
 
     // Two backups that report the same size pass through InProgress: observers hear both.
@@ -185,19 +234,34 @@ private slots:
     void deletedWhileWaiting_data()
     {
         QTest::addColumn<bool>("isBackup");
-        QTest::newRow("mid-upload") << true;
-        QTest::newRow("mid-download") << false;
+        QTest::addColumn<int>("transferMs");
+        QTest::addColumn<bool>("transferFails");
+        QTest::addColumn<QStringList>("expectedLog");
+        QTest::newRow("mid-upload") << true << 100 << false << QStringList{"upload"};
+        QTest::newRow("mid-upload, which then fails") << true << 100 << true << QStringList{"upload"};
+        QTest::newRow("mid-download") << false << 100 << false << QStringList{"download"};
+        QTest::newRow("mid-download, which then fails") << false << 100 << true << QStringList{"download"};
+        // The application's hook waits for the store thread; a sign-out can come meanwhile.
+        QTest::newRow("in the will-import hook") << false << 0 << false << QStringList{"download", "willImport"};
     }
 
-    // The user's objects are torn down (sign-out) while the transfer runs: when it ends, the
-    // command touches nothing, the store least of all.
+    // The user's objects are torn down (sign-out) while the command waits: when the wait ends,
+    // the command touches nothing, neither the coordinator nor the store.
     void deletedWhileWaiting()
     {
         QFETCH(bool, isBackup);
+        QFETCH(int, transferMs);
+        QFETCH(bool, transferFails);
+        QFETCH(QStringList, expectedLog);
         Rig rig;
-        rig.provider->uploadScript.outcomes = {Upload::success(10, 100ms)};
-        rig.provider->downloadScript.outcomes = {Download::success(baseDocument, 100ms)};
-        rig.setHooks();
+        const std::chrono::milliseconds transfer(transferMs);
+        const BackupSyncError failure = BackupSyncError::transport();
+        rig.provider->uploadScript.outcomes = {transferFails ? Upload::failure(failure, transfer)
+                                                             : Upload::success(10, transfer)};
+        rig.provider->downloadScript.outcomes = {transferFails ? Download::failure(failure, transfer)
+                                                               : Download::success(baseDocument, transfer)};
+        rig.coordinator->setOnRestoreWillImport([&rig] { return Rig::noteLater(&rig, QStringLiteral("willImport")); });
+        rig.coordinator->setOnRestoreDidSucceed([&rig] { return Rig::noteLater(&rig, QStringLiteral("didSucceed")); });
         const QString before = fingerprint(rig.temp.path);
         auto running = TaskRunner::start(isBackup ? rig.coordinator->backup() : rig.coordinator->restore());
         QVERIFY(!running->done());
@@ -205,8 +269,9 @@ private slots:
         rig.provider.reset(); // the transfer in flight keeps its provider
         QVERIFY(TaskRunner::waitUntilDone(running));
         running->take();
-        QCOMPARE(rig.log, QStringList{isBackup ? QStringLiteral("upload") : QStringLiteral("download")});
+        QCOMPARE(rig.log, expectedLog);
         QCOMPARE(fingerprint(rig.temp.path), before);
+        QVERIFY2(rig.graveUntouched(), "the ended command wrote to its coordinator");
     }
 
     void statusLines_data()

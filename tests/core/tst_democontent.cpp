@@ -1,4 +1,4 @@
-// Reads every song of the stand-in server's demo content with the program's own parsers, so that
+// Reads every demo song (demo/songs, seeded into the server) with the program's own parsers, so that
 // the content cannot drift away from the formats the application reads.
 #include "core/GoldenCard.h"
 #include "core/LanguagePolicy.h"

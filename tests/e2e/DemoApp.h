@@ -1,6 +1,6 @@
 #pragma once
 
-// The whole application in this process for a demo account: signed in on the stand-in server
+// The whole application in this process for a demo account: signed in on the local server
 // (the session kept in memory), with a data folder and settings of its own, its window active
 // and showing the player; and the stage around it.
 
@@ -22,7 +22,7 @@ namespace demo {
 
 // What the application needs around it to follow a song: a private session bus (exported to this
 // process), the now-playing reader, the demo song "grace.ogg" (Amazing Grace, 82 s) and the
-// stand-in server.
+// local server.
 struct Stage
 {
     std::unique_ptr<PrivateSessionBus> bus;
@@ -42,7 +42,7 @@ struct Stage
                                QStringLiteral("Traditional"), 82))
             return QStringLiteral("sox made no song");
         if (!playback.startServer())
-            return QStringLiteral("the stand-in server did not start");
+            return QStringLiteral("the server did not start");
         return {};
     }
 };

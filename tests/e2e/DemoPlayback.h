@@ -1,8 +1,10 @@
 #pragma once
 
-// Real playback for the end-to-end tests: the local stand-in server, demo songs made with sox and
+// Real playback for the end-to-end tests: the real server (SQLite, seeded with the demo songs), demo songs made with sox and
 // mpv with mpv-mpris playing them on the test's session bus, driven and read through playerctl.
 // Every process is started here and ended here, by its own handle.
+
+#include "ServerProcess.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,7 +18,9 @@
 namespace demo {
 
 inline const QString readerPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/app/nowplaying-reader");
-inline const QString devServerPath = QStringLiteral(CANTORELLA_BINARY_DIR "/tools/devserver/cantorella-devserver");
+inline const QString serverPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/server/cantorella-server");
+// The anonymous key the tests' sign-in clients send (the program's compiled-in default).
+inline const QString anonKey = QStringLiteral("local-demo-anon-key");
 inline const QString mprisScript = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
 
 // What is missing to play demo songs ("" when nothing is).
@@ -26,7 +30,7 @@ inline QString missingTool()
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return QString::fromLatin1(tool);
     }
-    for (const QString &path : {readerPath, devServerPath, mprisScript}) {
+    for (const QString &path : {readerPath, serverPath, mprisScript}) {
         if (!QFile::exists(path))
             return path;
     }
@@ -77,32 +81,24 @@ public:
     ~Playback()
     {
         stopProcess(m_mpv);
-        stopProcess(m_devServer);
     }
 
     QUrl base() const { return m_base; }
     QString filePath(const QString &file) const { return m_files.filePath(file); }
 
-    // Starts the stand-in server on a free port; its address is base().
+    // Starts the server on a free port; its address is base().
     bool startServer(const QStringList &extraArguments = {})
     {
-        m_devServer.setProgram(devServerPath);
-        m_devServer.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
-        m_devServer.start();
-        if (!m_devServer.waitForStarted(5000))
+        m_server = std::make_unique<ServerProcess>(ServerProcess::Options{
+            serverPath, QString(), QStringList{QStringLiteral("--signups-per-minute"), QStringLiteral("10000")} + extraArguments,
+            QString(), anonKey});
+        if (!m_server->start().isEmpty())
             return false;
-        const QRegularExpression listening(QStringLiteral("Listening on (\\S+)"));
-        QByteArray output;
-        QDeadlineTimer deadline(10000);
-        while (!listening.match(QString::fromUtf8(output)).hasMatch() && !deadline.hasExpired()) {
-            m_devServer.waitForReadyRead(200);
-            output += m_devServer.readAllStandardOutput();
-        }
-        m_base = QUrl(listening.match(QString::fromUtf8(output)).captured(1));
-        return m_base.isValid() && !m_base.isEmpty();
+        m_base = m_server->baseUrl();
+        return true;
     }
 
-    QProcess &server() { return m_devServer; }
+    ServerProcess &server() { return *m_server; }
 
     // A tagged mono sine of `seconds` in the test's folder.
     bool makeSong(const QString &file, const QString &title, const QString &artist, int seconds)
@@ -152,7 +148,7 @@ public:
 
 private:
     QTemporaryDir m_files;
-    QProcess m_devServer;
+    std::unique_ptr<ServerProcess> m_server;
     QProcess m_mpv;
     QUrl m_base;
 };

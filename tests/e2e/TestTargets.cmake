@@ -4,3 +4,7 @@ if(_name MATCHES "_xvfb$")
     set(_command xvfb-run -a -s "-screen 0 1280x1024x24" "${_program}")
     set(_environment "QT_QPA_PLATFORM=xcb")
 endif()
+# The demo stage starts the real server.
+if(TARGET cantorella-server)
+    add_dependencies(${_target} cantorella-server)
+endif()

@@ -1,5 +1,5 @@
 // The whole application, as a new user meets it, under a virtual X display: the shell in this
-// process on a private session bus, the local stand-in server and mpv with mpv-mpris playing a
+// process on a private session bus, the local server and mpv with mpv-mpris playing a
 // demo song. The user registers through the sign-in view (real clicks and key presses), the song
 // reaches the screen and the store with one request of each kind, Ctrl+, and "退出登录" sign out
 // with no reader process left, and signing in again shows the song from the store. Also: the
@@ -82,14 +82,15 @@ class TestApplication : public QObject
     std::unique_ptr<PrivateSessionBus> m_bus;
     demo::Playback m_playback;
     QUrl m_base;
-    QStringList m_requests; // "POST /api/cards -> 200", as the stand-in reports them
-    QByteArray m_devServerErrors; // its standard error not yet split into lines
-
-    int requestCount(const QString &path) const
+    // Answered requests of `path` in the server's access log ("<time> POST /api/cards 200 3ms 585B").
+    int requestCount(const QString &path)
     {
-        return int(m_requests.filter(QRegularExpression(QStringLiteral("^POST %1 -> 200$")
-                                                            .arg(QRegularExpression::escape(path))))
-                       .size());
+        const QRegularExpression line(QStringLiteral("^\\S+ POST %1 200 ").arg(QRegularExpression::escape(path)),
+                                      QRegularExpression::MultilineOption);
+        int count = 0;
+        for (auto matches = line.globalMatch(QString::fromUtf8(m_playback.server().log())); matches.hasNext(); matches.next())
+            ++count;
+        return count;
     }
 
 private slots:
@@ -108,17 +109,7 @@ private slots:
         QVERIFY(m_playback.makeSong(QStringLiteral("demo.ogg"), QStringLiteral("Amazing Grace"),
                                     QStringLiteral("Traditional"), 120));
 
-        // The stand-in logs every request on its standard error.
-        QProcess &server = m_playback.server();
-        connect(&server, &QProcess::readyReadStandardError, this, [this, &server] {
-            m_devServerErrors += server.readAllStandardError();
-            qsizetype end = 0;
-            while ((end = m_devServerErrors.indexOf('\n')) >= 0) {
-                m_requests << QString::fromUtf8(m_devServerErrors.left(end)).trimmed();
-                m_devServerErrors.remove(0, end + 1);
-            }
-        });
-        QVERIFY(m_playback.startServer({QStringLiteral("--verbose")}));
+        QVERIFY(m_playback.startServer());
         m_base = m_playback.base();
     }
 
@@ -126,7 +117,7 @@ private slots:
     {
         auto secrets = std::make_shared<InMemorySecretStore>();
         auto http = std::make_shared<HttpSession>(RemoteAPIConfig::sharedSessionConfiguration());
-        AuthService auth(SupabaseConfig{m_base, QStringLiteral("local-demo-anon-key")},
+        AuthService auth(SupabaseConfig{m_base, demo::anonKey},
                          KeychainStore(QStringLiteral("com.cantorella.Cantorella.auth"),
                                        QStringLiteral("supabase-session"), secrets),
                          http, WallClock::system());
@@ -145,7 +136,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTRY_COMPARE(shownView(window), QStringLiteral("signInView"));
 
-        // Register: the stand-in confirms at once, so the session arrives with the answer.
+        // Register: the server confirms at once (confirmation is off by default), so the session arrives with the answer.
         QVERIFY(click(window, QStringLiteral("signIn.modeSwitch")));
         QTRY_COMPARE(item(window, QStringLiteral("signIn.submit"))->property("text").toString(), QStringLiteral("注册"));
         QVERIFY(type(window, QStringLiteral("signIn.email"), email));
@@ -303,19 +294,31 @@ private slots:
     void runScriptEndsEverythingOnCtrlC()
     {
         // In a process group of its own, as a terminal's foreground job; Ctrl+C reaches the group.
+        // It builds into and runs from this test's build folder, never the source tree's build/.
         QProcess script;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("CANTORELLA_BUILD_DIR"), QStringLiteral(CANTORELLA_BINARY_DIR));
+        script.setProcessEnvironment(env);
         script.setProcessChannelMode(QProcess::MergedChannels);
+        QFile appLog(QStringLiteral(CANTORELLA_BINARY_DIR "/demo/logs/cantorella.log"));
+        appLog.remove();
         script.start(QStringLiteral("setsid"), {QStringLiteral("bash"), runScript});
         QVERIFY(script.waitForStarted(5000));
         const qint64 group = script.processId();
         QByteArray log;
-        // Installing, building and making the demo songs come first (once, then cached).
-        QTRY_VERIFY_WITH_TIMEOUT((log += script.readAll(), log.contains("AppState.configureIfNeeded()")), 240000);
+        // Installing, building and making the demo songs come first (once, then cached). The
+        // application writes its log to a file and the script says where.
+        const auto appLogText = [&appLog] {
+            QFile file(appLog.fileName());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((log += script.readAll(), appLogText().contains("AppState.configureIfNeeded()")), 240000);
+        QVERIFY2(log.contains(appLog.fileName().toUtf8()), log.constData());
         const QList<qint64> running = livingProcesses(5, group);
         QStringList commands;
         for (qint64 pid : running)
             commands << commandOf(pid);
-        QVERIFY2(commands.filter(QStringLiteral("cantorella-devserver")).size() == 1, qPrintable(commands.join(u'\n')));
+        QVERIFY2(commands.filter(QStringLiteral("src/server/cantorella-server")).size() == 1, qPrintable(commands.join(u'\n')));
         QVERIFY2(commands.filter(QRegularExpression(QStringLiteral("^mpv "))).size() == 1, qPrintable(commands.join(u'\n')));
         QVERIFY2(commands.filter(QStringLiteral("src/app/cantorella")).size() == 1, qPrintable(commands.join(u'\n')));
 

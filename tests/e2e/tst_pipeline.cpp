@@ -1,5 +1,5 @@
-// End to end: mpv with mpv-mpris plays a demo song of the local stand-in server on a private
-// bus; the real reader, source, monitor, coordinator, clients, stand-in server and store carry it
+// End to end: mpv with mpv-mpris plays a demo song of the local server on a private
+// bus; the real reader, source, monitor, coordinator, clients, server and store carry it
 // into the view model and the store file.
 
 #include "PrivateSessionBus.h"
@@ -22,6 +22,8 @@
 #include "session/SessionCoordinator.h"
 
 #include <QProcess>
+#include "ServerProcess.h"
+
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
@@ -31,7 +33,8 @@
 namespace {
 
 const QString readerPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/app/nowplaying-reader");
-const QString devServerPath = QStringLiteral(CANTORELLA_BINARY_DIR "/tools/devserver/cantorella-devserver");
+const QString serverPath = QStringLiteral(CANTORELLA_BINARY_DIR "/src/server/cantorella-server");
+const QString anonKey = QStringLiteral("demo-anon-key");
 const QString mprisScript = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
 const QString demoTitle = QStringLiteral("Amazing Grace");
 const QString demoArtist = QStringLiteral("Traditional");
@@ -44,7 +47,7 @@ class TestPipelineEndToEnd : public QObject
 
     std::unique_ptr<PrivateSessionBus> m_bus;
     QTemporaryDir m_files;
-    QProcess m_devServer;
+    std::unique_ptr<ServerProcess> m_server;
     QProcess m_mpv;
     QUrl m_base;
 
@@ -52,7 +55,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFile::exists(readerPath), qPrintable(readerPath));
-        QVERIFY2(QFile::exists(devServerPath), qPrintable(devServerPath));
+        QVERIFY2(QFile::exists(serverPath), qPrintable(serverPath));
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("mpv")).isEmpty(), "mpv is not installed");
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty(), "sox is not installed");
         QVERIFY2(QFile::exists(mprisScript), "mpv-mpris is not installed");
@@ -61,7 +64,7 @@ private slots:
         QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
         m_bus->exportToEnvironment();
 
-        // The demo song, tagged as the stand-in server knows it.
+        // The demo song, tagged as the seeded server knows it.
         QProcess sox;
         sox.start(QStringLiteral("sox"),
                   {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
@@ -71,22 +74,16 @@ private slots:
                    QStringLiteral("sine"), QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.3")});
         QVERIFY(sox.waitForFinished(30000) && sox.exitCode() == 0);
 
-        m_devServer.setProgram(devServerPath);
-        m_devServer.setArguments({QStringLiteral("--port"), QStringLiteral("0")});
-        m_devServer.start();
-        QVERIFY(m_devServer.waitForStarted(5000));
-        const QRegularExpression listening(QStringLiteral("Listening on (\\S+)"));
-        QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += m_devServer.readAllStandardOutput(),
-                                  listening.match(QString::fromUtf8(output)).hasMatch()),
-                                 10000);
-        m_base = QUrl(listening.match(QString::fromUtf8(output)).captured(1));
+        m_server = std::make_unique<ServerProcess>(ServerProcess::Options{serverPath, QString(), {}, QString(), anonKey});
+        QCOMPARE(m_server->start(), QString());
+        m_base = m_server->baseUrl();
         QVERIFY(m_base.isValid());
     }
 
     void cleanupTestCase()
     {
-        for (QProcess *process : {&m_mpv, &m_devServer}) {
+        m_server.reset();
+        for (QProcess *process : {&m_mpv}) {
             if (process->state() == QProcess::NotRunning)
                 continue;
             process->terminate();
@@ -98,10 +95,10 @@ private slots:
 
     void demoSongReachesScreenAndStore()
     {
-        // A signed-in user of the stand-in server.
+        // A signed-in user of the server.
         auto secrets = std::make_shared<InMemorySecretStore>();
         auto http = std::make_shared<HttpSession>(RemoteAPIConfig::sharedSessionConfiguration());
-        AuthService auth(SupabaseConfig{m_base, QStringLiteral("demo-anon-key")},
+        AuthService auth(SupabaseConfig{m_base, anonKey},
                          KeychainStore(QStringLiteral("com.cantorella.Cantorella.auth"),
                                        QStringLiteral("supabase-session"), secrets),
                          http, WallClock::system());

@@ -5,6 +5,8 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <algorithm>
+#include <array>
 #include <stdexcept>
 
 using namespace std::chrono_literals;
@@ -227,6 +229,24 @@ private slots:
         token.cancel();
         QTRY_VERIFY(cancelled.outcome->done());
         QVERIFY_THROWS_EXCEPTION(CancelledError, cancelled.outcome->take());
+    }
+
+    // A sleep cancelled just before its clock is destroyed resumes on a later turn, with the
+    // clock gone: it must not write to where the clock was.
+    void aSleepCancelledAsItsClockGoesLeavesTheClockAlone()
+    {
+        alignas(ManualContinuousClock) std::array<unsigned char, sizeof(ManualContinuousClock)> memory{};
+        auto *clock = new (memory.data()) ManualContinuousClock;
+        CancellationToken token;
+        auto sleep = launch(clock->sleepFor(1s, token));
+        QCOMPARE(clock->pendingSleepers(), 1);
+        token.cancel();
+        clock->~ManualContinuousClock();
+        memory.fill(0xA5);
+
+        QTRY_VERIFY(sleep.outcome->done());
+        QVERIFY_THROWS_EXCEPTION(CancelledError, sleep.outcome->take());
+        QVERIFY(std::all_of(memory.cbegin(), memory.cend(), [](unsigned char byte) { return byte == 0xA5; }));
     }
 
     void serialExecutorRunsInOrderOnItsThreadAndRethrows()

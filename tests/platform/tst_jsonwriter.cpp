@@ -26,6 +26,40 @@ QByteArray stringText(const QString &text, bool escapeSlash)
     return written([&](JsonWriter &w) { w.value(text); }, options);
 }
 
+// An array of `count` small objects.
+Write items(int count)
+{
+    return [count](JsonWriter &w) {
+        w.beginArray();
+        for (int i = 0; i < count; ++i)
+            w.beginObject().member("i", i).member("text", QStringLiteral("第%1行").arg(i)).endObject();
+        w.endArray();
+    };
+}
+
+// Takes bytes until `capacity` is used up, then only what still fits (nothing once full), as a
+// file does on a full disk; a negative capacity refuses every write with an error.
+class ShortDevice final : public QIODevice
+{
+public:
+    explicit ShortDevice(qint64 capacity) : m_capacity(capacity) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override
+    {
+        if (m_capacity < 0)
+            return -1;
+        const qint64 taken = std::min(size, m_capacity - m_used);
+        m_used += taken;
+        return taken;
+    }
+
+private:
+    qint64 m_capacity;
+    qint64 m_used = 0;
+};
+
 } // namespace
 
 class TstJsonWriter : public QObject
@@ -252,13 +286,28 @@ private slots:
         QCOMPARE(buffer.data(), written(write, JsonWriter::Options{true, true}));
     }
 
+    // A device that takes fewer bytes than it was handed (a full disk) fails the document, at
+    // whichever write runs short: a cut file is never reported as written.
+    void aDeviceThatRefusesBytesFails_data()
+    {
+        QTest::addColumn<qint64>("capacity"); // -1: the device refuses every write
+        QTest::addColumn<int>("count");
+        QTest::newRow("refuses every write") << qint64(-1) << 1;
+        QTest::newRow("takes nothing") << qint64(0) << 1;
+        QTest::newRow("short by the last byte") << qint64(written(items(1)).size() - 1) << 1;
+        QTest::newRow("full in the middle of a large document") << qint64(100'000) << 20000;
+    }
+
     void aDeviceThatRefusesBytesFails()
     {
-        QBuffer readOnly;
-        readOnly.open(QIODevice::ReadOnly);
-        JsonWriter writer(&readOnly);
-        writer.value("x");
-        QVERIFY_THROWS_EXCEPTION(JsonError, writer.finish());
+        QFETCH(qint64, capacity);
+        QFETCH(int, count);
+        ShortDevice device(capacity);
+        QVERIFY_THROWS_EXCEPTION(JsonError, [&] {
+            JsonWriter writer(&device);
+            items(count)(writer);
+            writer.finish();
+        }());
     }
 };
 

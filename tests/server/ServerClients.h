@@ -107,3 +107,16 @@ struct ServerClients
     }
     QByteArray bearer() const { return ("Bearer " + auth->session()->accessToken).toUtf8(); }
 };
+
+// The error of type Error a client call ends with, or nothing when it succeeds; any other
+// exception passes through.
+template<class Error, class T>
+std::optional<Error> clientFailure(QCoro::Task<T> task)
+{
+    try {
+        TaskRunner::run(std::move(task), std::chrono::seconds(20));
+    } catch (const Error &error) {
+        return error;
+    }
+    return std::nullopt;
+}

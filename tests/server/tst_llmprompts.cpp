@@ -11,15 +11,10 @@
 
 namespace {
 
-// The demo songs (title, artist, LRC, cards answer, story), wherever the repository keeps them.
+// The demo songs (title, artist, LRC, cards answer, story).
 QDir demoSongs()
 {
-    for (const char *relative : {"/../../demo/songs", "/../../tools/devserver/content"}) {
-        const QDir dir(QDir::cleanPath(QStringLiteral(CANTORELLA_TEST_DATA_DIR) + QLatin1String(relative)));
-        if (dir.exists())
-            return dir;
-    }
-    return QDir();
+    return QDir(QDir::cleanPath(QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../../demo/songs")));
 }
 
 std::string readFile(const QString &path)

@@ -37,17 +37,6 @@ NowPlayingTrack track(const QString &title)
     return playing;
 }
 
-template<class Error, class T>
-std::optional<Error> failureOf(QCoro::Task<T> task)
-{
-    try {
-        TaskRunner::run(std::move(task), std::chrono::seconds(20));
-    } catch (const Error &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 class TestLlmServer : public QObject
@@ -92,11 +81,11 @@ private slots:
 
         QElapsedTimer elapsed;
         elapsed.start();
-        const auto failure = failureOf<RemoteCardsError>(cards(*withoutModel).fetchCards(lyrics, track("New"), std::nullopt));
+        const auto failure = clientFailure<RemoteCardsError>(cards(*withoutModel).fetchCards(lyrics, track("New"), std::nullopt));
         QVERIFY(failure);
         QCOMPARE(failure->errorDescription(), QStringLiteral("服务器暂时不可用 (503)。"));
         QVERIFY(elapsed.elapsed() < 5000);
-        QCOMPARE(failureOf<RemoteSongStoryError>(stories(*withoutModel).fetchStory("k", "New", "Traditional")),
+        QCOMPARE(clientFailure<RemoteSongStoryError>(stories(*withoutModel).fetchStory("k", "New", "Traditional")),
                  RemoteSongStoryError::server(503));
     }
 
@@ -131,7 +120,7 @@ private slots:
         QFETCH(Answer, answer);
         QFETCH(QString, text);
         fake.script({answer});
-        const auto failure = failureOf<RemoteCardsError>(
+        const auto failure = clientFailure<RemoteCardsError>(
             cards(*withModel).fetchCards(lyrics, track(QLatin1String(QTest::currentDataTag())), std::nullopt));
         QVERIFY(failure);
         QCOMPARE(failure->errorDescription(), text);
@@ -148,7 +137,7 @@ private slots:
     {
         QFETCH(Answer, answer);
         fake.script({answer});
-        QCOMPARE(failureOf<RemoteSongStoryError>(
+        QCOMPARE(clientFailure<RemoteSongStoryError>(
                      stories(*withModel).fetchStory("k", QLatin1String(QTest::currentDataTag()), "Traditional")),
                  RemoteSongStoryError::server(502));
     }
@@ -157,7 +146,7 @@ private slots:
     {
         const int before = fake.calls();
         const QString longLyrics = lyrics + QString(70 * 1024, QLatin1Char('a'));
-        QCOMPARE(failureOf<RemoteCardsError>(cards(*withModel).fetchCards(longLyrics, track("Long"), std::nullopt)),
+        QCOMPARE(clientFailure<RemoteCardsError>(cards(*withModel).fetchCards(longLyrics, track("Long"), std::nullopt)),
                  RemoteCardsError::server(413));
         QCOMPARE(fake.calls(), before);
     }

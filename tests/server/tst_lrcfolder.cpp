@@ -148,6 +148,20 @@ private slots:
         QTRY_VERIFY(!index.find(QStringLiteral("the owls|day song")));
     }
 
+    // Enough files that the first scan reads them on several threads.
+    void manyFiles()
+    {
+        QTemporaryDir dir;
+        for (int i = 0; i < 1200; ++i)
+            write(dir.filePath(QStringLiteral("f%1/Artist %2 - Song %2.lrc").arg(i % 30).arg(i)), i == 1114 ? "no stamps" : untagged);
+        LrcFolderIndex index(dir.path(), logger());
+        const LrcFolderIndex::ScanReport report = index.rescan();
+        QCOMPARE(report.indexed, 1199);
+        QCOMPARE(report.skipped, 1);
+        QCOMPARE(m_log, QStringList{"lyrics folder: skipped f4/Artist 1114 - Song 1114.lrc: it has no timed lyric line"});
+        QVERIFY(index.find(QStringLiteral("artist 1199|song 1199")));
+    }
+
     void missingFolderIsEmpty()
     {
         LrcFolderIndex index(QStringLiteral("/nonexistent/lyrics"), logger());

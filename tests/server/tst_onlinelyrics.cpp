@@ -1,12 +1,13 @@
-#include "CacheOnlyStore.h"
 #include "LoopbackHttp.h"
 
 #include "server/lyrics/TrackService.h"
 #include "server/outbound/CurlHttp.h"
+#include "server/store/StoreFactory.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -62,7 +63,8 @@ class TestOnlineLyrics : public QObject
     httplib::Params m_lastGetParams;
     std::string m_lastUserAgent;
 
-    CacheOnlyStore m_store;
+    std::unique_ptr<QTemporaryDir> m_data;
+    std::unique_ptr<ServerStore> m_store;
     CurlHttp m_http;
     std::unique_ptr<LrclibClient> m_client;
     std::unique_ptr<TrackService> m_service;
@@ -133,12 +135,14 @@ private slots:
 
     void init()
     {
-        m_store.clear();
+        m_service.reset();
+        m_data = std::make_unique<QTemporaryDir>();
+        m_store = openServerStore(QString(), m_data->path());
         m_gets = 0;
         m_searches = 0;
         m_getDelayMs = 0;
         m_client = std::make_unique<LrclibClient>(m_http, m_fake.url("/"));
-        m_service = std::make_unique<TrackService>(m_store, nullptr, m_client.get(), [this] { return m_now; },
+        m_service = std::make_unique<TrackService>(*m_store, nullptr, m_client.get(), [this] { return m_now; },
                                                    TrackService::Options(), [](const QString &) {});
     }
 
@@ -222,14 +226,10 @@ private slots:
             QCOMPARE(body.value("language").toString(), QStringLiteral("en"));
         }
 
-        const auto entries = m_store.entries();
-        QCOMPARE(entries.size(), remembered.isEmpty() ? 0 : 1);
-        if (!remembered.isEmpty()) {
-            const CacheOnlyStore::Entry entry = entries.value({remembered, "the owls|night song"});
-            QCOMPARE(entry.storedAt, m_now);
-            QCOMPARE(entry.expiresAt, remembered == "track-miss" ? std::optional<qint64>(m_now + 24 * 3600)
-                                                                 : std::nullopt);
-        }
+        const QString key = QStringLiteral("the owls|night song");
+        QCOMPARE(bool(m_store->cached("track", key, m_now + 365 * 86400)), remembered == "track");
+        QCOMPARE(bool(m_store->cached("track-miss", key, m_now + 24 * 3600 - 1)), remembered == "track-miss");
+        QVERIFY(!m_store->cached("track-miss", key, m_now + 24 * 3600));
 
         const TrackService::Answer second = ask("Night Song", "the owls", duration);
         QCOMPARE(second.status, status);

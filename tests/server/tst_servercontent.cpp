@@ -11,17 +11,6 @@
 
 namespace {
 
-template<class Error, class T>
-std::optional<Error> failureOf(QCoro::Task<T> task)
-{
-    try {
-        TaskRunner::run(std::move(task), std::chrono::seconds(20));
-    } catch (const Error &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 NowPlayingTrack track(const QString &title, const QString &artist)
 {
     NowPlayingTrack t;
@@ -86,7 +75,7 @@ private slots:
             QCOMPARE(written.size(), song.cards->value(QLatin1String("cards")).toArray().size());
         } else {
             // Not a studied language, so nothing is seeded; the server has no model to write any.
-            QCOMPARE(failureOf<RemoteCardsError>(cards().fetchCards(song.lyrics, track(title, artist), std::nullopt)),
+            QCOMPARE(clientFailure<RemoteCardsError>(cards().fetchCards(song.lyrics, track(title, artist), std::nullopt)),
                      std::optional(RemoteCardsError::server(503)));
         }
 
@@ -96,12 +85,12 @@ private slots:
 
     void unknownSong()
     {
-        QCOMPARE(failureOf<RemoteLyricsError>(lyrics().fetch(QStringLiteral("No Such Song"), QStringLiteral("Nobody"), 0, QString())),
+        QCOMPARE(clientFailure<RemoteLyricsError>(lyrics().fetch(QStringLiteral("No Such Song"), QStringLiteral("Nobody"), 0, QString())),
                  std::optional(RemoteLyricsError::notFound()));
         // No language model configured: a song the cache lacks is 503 at once.
-        QCOMPARE(failureOf<RemoteCardsError>(cards().fetchCards(QStringLiteral("[00:01.00]la"), track("No Such Song", "Nobody"), std::nullopt)),
+        QCOMPARE(clientFailure<RemoteCardsError>(cards().fetchCards(QStringLiteral("[00:01.00]la"), track("No Such Song", "Nobody"), std::nullopt)),
                  std::optional(RemoteCardsError::server(503)));
-        QCOMPARE(failureOf<RemoteSongStoryError>(stories().fetchStory(QStringLiteral("nobody|no such song"), QStringLiteral("No Such Song"),
+        QCOMPARE(clientFailure<RemoteSongStoryError>(stories().fetchStory(QStringLiteral("nobody|no such song"), QStringLiteral("No Such Song"),
                                                                       QStringLiteral("Nobody"))),
                  std::optional(RemoteSongStoryError::server(503)));
     }
@@ -110,11 +99,11 @@ private slots:
     {
         const server::DemoSong &song = demo.songs().first();
         clients->newDevice();
-        QCOMPARE(failureOf<RemoteLyricsError>(lyrics().fetch(song.title, song.artist, 0, QString())),
+        QCOMPARE(clientFailure<RemoteLyricsError>(lyrics().fetch(song.title, song.artist, 0, QString())),
                  std::optional(RemoteLyricsError::server(401)));
-        QCOMPARE(failureOf<RemoteCardsError>(cards().fetchCards(song.lyrics, track(song.title, song.artist), std::nullopt)),
+        QCOMPARE(clientFailure<RemoteCardsError>(cards().fetchCards(song.lyrics, track(song.title, song.artist), std::nullopt)),
                  std::optional(RemoteCardsError::server(401)));
-        QCOMPARE(failureOf<RemoteSongStoryError>(stories().fetchStory(song.songKey(), song.title, song.artist)),
+        QCOMPARE(clientFailure<RemoteSongStoryError>(stories().fetchStory(song.songKey(), song.title, song.artist)),
                  std::optional(RemoteSongStoryError::server(401)));
         clients->signUpNew();
     }

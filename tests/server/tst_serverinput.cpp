@@ -197,6 +197,8 @@ private slots:
         QCOMPARE(fresh.server.stop(), 0);
 
         const QByteArray log = fresh.server.log();
+        // The first line names the port that port 0 took.
+        QVERIFY2(log.left(log.indexOf('\n')).contains(" listening on " + fresh.server.baseUrl().toString().toUtf8()), log.constData());
         QVERIFY(log.contains("PUT /api/backup?namespace 200"));
         QVERIFY(log.contains("POST /auth/v1/token?grant_type 200"));
         for (const QString &secret : secrets)

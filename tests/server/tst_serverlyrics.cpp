@@ -135,37 +135,6 @@ private slots:
         QCOMPARE(m_onlineCalls - callsBefore, onlineCalls);
     }
 
-    void refusedInput_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-
-        QTest::newRow("blank title") << QByteArray(R"({"title":" ","artist":"The Owls"})") << 400;
-        QTest::newRow("no artist") << QByteArray(R"({"title":"Morning Walk"})") << 400;
-        QTest::newRow("title of 257") << ("{\"title\":\"" + QByteArray(257, 'a') + "\",\"artist\":\"A\"}") << 400;
-        QTest::newRow("not JSON") << QByteArray("title=Morning") << 400;
-        QTest::newRow("fine") << QByteArray(R"({"title":"Morning Walk","artist":"The Owls","duration":120.4})") << 200;
-    }
-
-    // What the desktop client refuses before sending, the server refuses too; the client reads
-    // a 400 as its "server-rejected" input error.
-    void refusedInput()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(int, status);
-        const ServerClients::Answer answer =
-            m_clients->send("POST", "/api/track", body, {{"Authorization", m_clients->bearer()}});
-        QCOMPARE(answer.status, status);
-    }
-
-    void signedOutGets401()
-    {
-        m_clients->newDevice();
-        QCOMPARE(failureOf(lyrics().fetch("Morning Walk", "The Owls", 0, QString())),
-                 std::optional(RemoteLyricsError::server(401)));
-        m_clients->signUpNew();
-    }
-
     void cleanupTestCase()
     {
         m_clients.reset();

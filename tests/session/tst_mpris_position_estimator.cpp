@@ -79,11 +79,16 @@ private Q_SLOTS:
             << QList<PositionRead>{readAt(0, -20), readAt(2000, 25), readAt(4000, -5), readAt(6000, 10),
                                    readAt(8000, 300)}
             << 10.0 << 0.01 << false;
+        QTest::newRow("three scattered reads: the middle one")
+            << QList<PositionRead>{readAt(0, -30), readAt(2000, 40), readAt(4000, 12)} << 12.0 << 0.01 << false;
         QTest::newRow("two scattered reads: their middle")
             << QList<PositionRead>{readAt(0, -20), readAt(2000, 10)} << -5.0 << 0.01 << false;
         // Stepped, 260 ms steps: only the watched step bounds the line from above.
         QTest::newRow("holding, no step seen yet: the highest floor")
             << QList<PositionRead>{readAt(0, -100), heldThroughout(2000, 40, 30, 2090), readAt(4000, -200)} << -40.0
+            << 0.01 << true;
+        QTest::newRow("held its position once: holding")
+            << QList<PositionRead>{readAt(0, -100), heldThroughout(2000, 40, 1, 2050), readAt(4000, -200)} << -40.0
             << 0.01 << true;
         QTest::newRow("holding, step watched: middle of its bracket")
             << QList<PositionRead>{readAt(0, -120), watchedStep(2000, 100, 50, 2158, 2160, 2161)} << 0.5 << 0.01

@@ -1,6 +1,6 @@
 #pragma once
 
-// A signed-in account on the local stand-in server, for programs that show the player without
+// A signed-in account on the local server, for programs that show the player without
 // going through the sign-in view: the session is kept in memory only.
 
 #include "TaskRunner.h"
@@ -18,7 +18,7 @@ struct DemoAccount
     std::shared_ptr<HttpSession> http = std::make_shared<HttpSession>(RemoteAPIConfig::sharedSessionConfiguration());
     std::unique_ptr<AuthService> auth;
 
-    // Registers `email` (or signs it in when the stand-in already knows it). False when neither
+    // Registers `email` (or signs it in when the server already knows it). False when neither
     // gives a session.
     bool signIn(const QUrl &base, const QString &email, const QString &password = QStringLiteral("secret-password-1"))
     {

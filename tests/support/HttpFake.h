@@ -21,7 +21,7 @@ class QTcpServer;
 class QTcpSocket;
 class HttpFakeAuth;
 
-// An HTTP/1.1 server on the loopback address for tests and the local stand-in server.
+// An HTTP/1.1 server on the loopback address for tests.
 // Every answer is scripted per path; every request is logged. Plain Qt (Core + Network),
 // no test framework: it runs on the thread that created it and needs that thread's event loop.
 //

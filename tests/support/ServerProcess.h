@@ -25,6 +25,7 @@ public:
         QString databaseUrl;    // postgresql://…; empty: SQLite in the data folder
         QStringList arguments;  // more flags, e.g. --require-confirmation
         QString dataFolder;     // empty: a temporary folder removed with this object
+        QString anonKey;        // empty: the server generates one (anonKey() reads it)
     };
 
     // The demo songs of the repository.
@@ -46,6 +47,11 @@ public:
     {
         m_process = std::make_unique<QProcess>();
         m_process->setProcessChannelMode(QProcess::MergedChannels);
+        if (!m_options.anonKey.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("CANTORELLA_ANON_KEY"), m_options.anonKey);
+            m_process->setProcessEnvironment(environment);
+        }
         QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--data"),
                               m_options.dataFolder, QStringLiteral("--seed"), demoSongsFolder()};
         if (!m_options.databaseUrl.isEmpty())
@@ -106,6 +112,8 @@ public:
     // The anonymous key the server generated into its data folder.
     QString anonKey() const
     {
+        if (!m_options.anonKey.isEmpty())
+            return m_options.anonKey;
         QFile file(QDir(m_options.dataFolder).filePath(QStringLiteral("anon-key")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().trimmed()) : QString();
     }

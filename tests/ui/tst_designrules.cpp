@@ -45,6 +45,8 @@ private slots:
     void driftProgress_data();
     void driftProgress();
     void stillFieldStaysWhilePlaybackMoves();
+    void driftKeepsTheViewCovered_data();
+    void driftKeepsTheViewCovered();
 
     void modalSize_data();
     void modalSize();
@@ -225,6 +227,47 @@ void DesignRulesTest::stillFieldStaysWhilePlaybackMoves()
     drift.setElapsed(3.5);
     drift.setAnimating(false);
     QVERIFY(std::abs(drift.progress() - MeshGradient::driftProgress(3.5, 14)) < 1e-9);
+}
+
+void DesignRulesTest::driftKeepsTheViewCovered_data()
+{
+    QTest::addColumn<QSizeF>("view");
+    QTest::addColumn<double>("maxDriftX");
+    QTest::addColumn<double>("maxDriftY");
+    QTest::addColumn<double>("maxScale");
+    // The 360-point lyrics panel at the window's two sizes, and a wider one.
+    QTest::newRow("panel of the 800 x 950 window") << QSizeF(360, 950) << 20.0 << -20.0 << 1.05;
+    QTest::newRow("panel of the 680 x 800 window") << QSizeF(360, 800) << 20.0 << -20.0 << 1.05;
+    QTest::newRow("wider panel") << QSizeF(440, 950) << 20.0 << -20.0 << 1.05;
+    QTest::newRow("small view, drift beyond the growth") << QSizeF(120, 90) << 20.0 << -20.0 << 1.05;
+    QTest::newRow("shrinking field") << QSizeF(320, 800) << -15.0 << 25.0 << 0.95;
+    QTest::newRow("no drift") << QSizeF(320, 800) << 0.0 << 0.0 << 1.0;
+}
+
+void DesignRulesTest::driftKeepsTheViewCovered()
+{
+    QFETCH(QSizeF, view);
+    QFETCH(double, maxDriftX);
+    QFETCH(double, maxDriftY);
+    QFETCH(double, maxScale);
+    const QRectF viewRect(QPointF(0, 0), view);
+    const double margin = MeshGradient::overscan(view.width(), view.height(), maxDriftX, maxDriftY, maxScale);
+    QVERIFY(margin >= 0);
+    double widestGap = 0; // what a field drawn only over the view would leave uncovered
+    for (int step = 0; step <= 200; ++step) {
+        const double e = step / 200.0;
+        const QRectF field = MeshGradient::driftedField(view.width(), view.height(), margin, maxDriftX, maxDriftY,
+                                                        maxScale, e);
+        QVERIFY2(field.adjusted(-1e-9, -1e-9, 1e-9, 1e-9).contains(viewRect),
+                 qPrintable(QStringLiteral("e=%1: field %2,%3 %4x%5").arg(e).arg(field.x()).arg(field.y())
+                                .arg(field.width()).arg(field.height())));
+        const QRectF bare = MeshGradient::driftedField(view.width(), view.height(), 0, maxDriftX, maxDriftY,
+                                                       maxScale, e);
+        widestGap = std::max({widestGap, bare.left(), bare.top(), view.width() - bare.right(),
+                              view.height() - bare.bottom()});
+    }
+    // Drawn beyond the view only where the drift would uncover a strip.
+    QCOMPARE(margin > 0, widestGap > 1e-9);
 }
 
 void DesignRulesTest::modalSize_data()

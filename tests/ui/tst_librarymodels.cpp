@@ -103,6 +103,34 @@ private slots:
         QCOMPARE(playing(), (QList<bool>{false, false}));
     }
 
+    void songPlayedAgainRedrawsItsLastPlayedText()
+    {
+        LibraryWorld w;
+        SongRecord *a = w.add("A");
+        w.add("B");
+        w.wall.advance(std::chrono::minutes(30));
+        HistoryModel history;
+        auto check = tester(&history);
+        history.setWallClock(&w.wall);
+        history.setCardStore(w.store.get());
+        const auto texts = [&] {
+            QStringList out;
+            for (int row = 0; row < history.rowCount(); ++row)
+                out << history.index(row).data(SongListModel::LastPlayedTextRole).toString();
+            return out;
+        };
+        QCOMPARE(texts(), (QStringList{"30分钟前", "31分钟前"}));
+
+        QSignalSpy changed(&history, &QAbstractItemModel::dataChanged);
+        w.wall.advance(std::chrono::minutes(10));
+        a->setLastPlayedAt(w.wall.now());
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex().row(), 1);
+        QCOMPARE(changed.first().at(2).value<QList<int>>(), QList<int>{SongListModel::LastPlayedTextRole});
+        // The replayed row is seen from the moment it changed; the others from the fetch.
+        QCOMPARE(texts(), (QStringList{"30分钟前", "刚刚"}));
+    }
+
     void favoriteSongs()
     {
         LibraryWorld w;

@@ -36,6 +36,7 @@ private slots:
     void progressRowSamplesOnTheSecond_data();
     void progressRowSamplesOnTheSecond();
     void playerReadsLeaveTheProgressRowToItsTimer();
+    void idlePositionIsTheLyricsOffset();
 };
 
 void TestLyricsRules::timeLabel_data()
@@ -270,6 +271,23 @@ void TestLyricsRules::playerReadsLeaveTheProgressRowToItsTimer()
     g.vm.setAnchor(SampleAnchor{g.clock.now(), 42.0, 0.0});
     QCOMPARE(panel.position(), 42.0);
     QVERIFY(!panel.isPlaying());
+}
+
+// Without a track the position (the idle invitation's breathing, the background's drift) is the
+// lyrics offset alone.
+void TestLyricsRules::idlePositionIsTheLyricsOffset()
+{
+    PlayerGraph g;
+    CompactLyricsPanelController panel;
+    panel.setClocks(&g.clocks);
+    panel.setVm(&g.vm);
+    panel.componentComplete();
+    QCOMPARE(panel.position(), 0.0);
+    QSignalSpy moved(&panel, &CompactLyricsPanelController::positionChanged);
+    g.vm.setGlobalOffset(1.25);
+    QCOMPARE(moved.count(), 1);
+    QCOMPARE(panel.position(), 1.25);
+    QVERIFY(!panel.hasTrack());
 }
 
 QTEST_MAIN(TestLyricsRules)

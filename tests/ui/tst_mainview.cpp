@@ -27,6 +27,7 @@ private slots:
     void columnsShareTheWidth_data();
     void columnsShareTheWidth();
     void compactPanelAloneShowsIdle();
+    void nowPlayingChipAndBadges();
 
 private:
     bool loadMainView(QSize size = {800, 950});
@@ -205,6 +206,24 @@ void TestMainView::compactPanelAloneShowsIdle()
     QTRY_VERIFY(!scene->find(QStringLiteral("compactPanel.idle"))->isVisible());
     QCOMPARE(scene->find(QStringLiteral("compactPanel.artist"))->property("text").toString(),
              QStringLiteral("Artist · Album"));
+}
+
+// The header chip: the glowing cyan dot, then the label in white; the badges 4 points in.
+void TestMainView::nowPlayingChipAndBadges()
+{
+    QVERIFY(loadMainView());
+    g->startSong(PlayerGraph::lines(5), 1.0);
+    g->vm.setCurrentSource(LyricsSource::lrclib);
+    QQuickItem *dot = nullptr;
+    QQuickItem *label = nullptr;
+    QTRY_VERIFY((dot = scene->find(QStringLiteral("compactPanel.nowPlayingDot")))
+                && (label = scene->find(QStringLiteral("compactPanel.nowPlayingLabel"))) && label->isVisible());
+    QVERIFY(dot->mapToScene(QPointF(dot->width(), 0)).x() <= label->mapToScene(QPointF(0, 0)).x());
+    QCOMPARE(label->property("color").value<QColor>(), QColor(Qt::white));
+    QCOMPARE(label->property("text").toString(), QStringLiteral("NOW PLAYING"));
+    QQuickItem *badges = nullptr;
+    QTRY_VERIFY((badges = scene->find(QStringLiteral("lyricsArea.badges"))) && badges->isVisible());
+    QCOMPARE(badges->mapToItem(scene->find(QStringLiteral("mainView.lyricsPanel")), QPointF(0, 0)).x(), 4.0);
 }
 
 QTEST_MAIN(TestMainView)

@@ -113,6 +113,29 @@ private slots:
         QVERIFY(!image.isNull());
     }
 
+    // A drag stops the list following: "回到当前" floats over the cards' text, on its opaque backing.
+    void userScrolled_data() { sizeRows(); }
+    void userScrolled()
+    {
+        QFETCH(QSize, size);
+        NowWorld w;
+        storeRichSong(w, QStringLiteral("Night Drive"), 5, 10, 10);
+        w.play(QStringLiteral("Night Drive"), 28.2, 200, 150, 0.5);
+        Shooter s{w, {}};
+        QVERIFY(s.load(size));
+        w.advance(1000ms); // past the guard of the list's own scroll
+        QQuickItem *list = s.scene.find(QStringLiteral("now.list"));
+        QVERIFY(list);
+        QQuickWindow *window = s.scene.window.get();
+        const QPoint from = list->mapToScene(QPointF(list->width() / 2, list->height() / 2)).toPoint();
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        for (int dy = 10; dy <= 120; dy += 10)
+            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, from + QPoint(0, -120));
+        QTRY_VERIFY(s.scene.find(QStringLiteral("now.backToCurrent"))->isVisible());
+        s.shoot(QStringLiteral("user-scrolled"));
+    }
+
     void wrapUp_data() { sizeRows(); }
     void wrapUp()
     {

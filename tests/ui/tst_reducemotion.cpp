@@ -145,6 +145,10 @@ private slots:
         QCOMPARE(std::abs(right - settled) > 1e-6, animated);
         QTRY_VERIFY2(std::abs(item->property(c.property).toDouble() - settled) < 1e-6,
                      qPrintable(QString::number(item->property(c.property).toDouble())));
+        // And stays there: a dropped motion must not start late either.
+        QTest::qWait(450);
+        QVERIFY2(std::abs(item->property(c.property).toDouble() - settled) < 1e-6,
+                 qPrintable(QString::number(item->property(c.property).toDouble())));
     }
 };
 

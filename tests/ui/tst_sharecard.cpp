@@ -237,6 +237,64 @@ private slots:
         QVERIFY(l.hero.layout->text().endsWith(QStringLiteral("…")));
     }
 
+    // Two of the demo songs' cards, as the Now tab builds them: long hints that make the card
+    // overfull, yet every row has room above the footer once the values are cut.
+    void demoCardsKeepRowsThatFit_data()
+    {
+        QTest::addColumn<ShareCardContent>("content");
+        QTest::addColumn<QStringList>("titles");
+
+        ShareCardContent::Input cambric;
+        cambric.phrase = QStringLiteral("cambric shirt");
+        cambric.translation = QStringLiteral("细麻布衬衫");
+        cambric.note = QStringLiteral("cambric 是一种细薄的亚麻布或棉布，名字来自法国北部城市 Cambrai（康布雷）。");
+        cambric.example = QStringLiteral("She sewed a handkerchief of fine white cambric.");
+        cambric.tag = QStringLiteral("词汇");
+        cambric.lineTimestamp = 31.0;
+        cambric.pronunciationHint = PronunciationHint{
+            PronunciationKind::stress, QStringLiteral("重音在第一音节 CAM，开头是双元音 /eɪ/：/ˈkeɪm.brɪk/。"),
+            QStringLiteral("ˈkeɪm.brɪk")};
+        cambric.lines = {{24.3, QStringLiteral("For once she was a true love of mine.")},
+                         {31.0, QStringLiteral("Tell her to make me a cambric shirt,")}};
+        cambric.songTitle = QStringLiteral("Scarborough Fair");
+        cambric.songArtist = QStringLiteral("Traditional");
+        QTest::newRow("cambric shirt") << ShareCardContent::build(cambric)
+                                       << QStringList{"短语", "释义", "用法", "例句", "发音"};
+
+        ShareCardContent::Input dream;
+        dream.phrase = QStringLiteral("Life is but a dream");
+        dream.translation = QStringLiteral("人生不过是一场梦");
+        dream.note = QStringLiteral("but 在这里是副词，意思是 only（只不过、仅仅），属于较文雅的书面用法。");
+        dream.example = QStringLiteral("He is but a child; don't be too hard on him.");
+        dream.tag = QStringLiteral("语法");
+        dream.lineTimestamp = 11.4;
+        dream.pronunciationHint = PronunciationHint{
+            PronunciationKind::weak_form,
+            QStringLiteral("but a 连读并弱读成 /bətə/；美式发音里 t 会变成闪音，听起来像 /bʌɾə/。"), QStringLiteral("bətə")};
+        dream.culturalHint = QStringLiteral("这首歌常以轮唱 (round) 形式演唱：几组人隔一句先后开口，唱同一段旋律，层层叠叠，"
+                                            "是英语国家音乐课和夏令营的经典曲目。");
+        dream.lines = {{8.7, QStringLiteral("Merrily, merrily, merrily, merrily,")},
+                       {11.4, QStringLiteral("Life is but a dream.")}};
+        dream.songTitle = QStringLiteral("Row, Row, Row Your Boat");
+        dream.songArtist = QStringLiteral("Traditional");
+        QTest::newRow("Life is but a dream") << ShareCardContent::build(dream)
+                                             << QStringList{"短语", "释义", "用法", "例句", "发音", "文化"};
+    }
+
+    void demoCardsKeepRowsThatFit()
+    {
+        QFETCH(ShareCardContent, content);
+        QFETCH(QStringList, titles);
+        const ShareCardLayout l = ShareCardLayout::compute(content);
+        QStringList shown;
+        for (const auto &row : l.rows)
+            shown << row.row.title;
+        QCOMPARE(shown, titles);
+        QVERIFY(l.column.contains(l.footerRect));
+        const auto &last = l.rows.constLast();
+        QVERIFY(last.value.origin.y() + last.value.height <= l.footerRect.top() + 0.01);
+    }
+
     void heroShrinksBeforeCutting()
     {
         ShareCardContent c;

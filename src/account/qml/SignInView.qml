@@ -13,11 +13,15 @@ Item {
     id: root
 
     required property QtObject auth
+    // The shell's word on why the last session ended; shown in the error banner on arrival.
+    property string notice: ""
 
     readonly property alias viewModel: vm
 
     implicitWidth: 600
     implicitHeight: 800
+
+    Component.onCompleted: if (notice.length > 0) vm.showError(notice)
 
     AuthViewModel {
         id: vm

@@ -19,7 +19,7 @@ Popup {
                                  && backupCoordinator.status === BackupCoordinator.InProgress
     readonly property bool opensAbove: placement.above
 
-    readonly property real gap: 6
+    readonly property real gap: 10
     readonly property real windowMargin: 8
     readonly property real windowWidth: Overlay.overlay ? Overlay.overlay.width : 0
 
@@ -60,11 +60,38 @@ Popup {
         auth: popup.auth
     }
 
-    background: Rectangle {
-        color: Qt.rgba(10 / 255, 5 / 255, 26 / 255, 1)
-        radius: 10
-        border.width: 1
-        border.color: Qt.alpha("white", 0.1)
+    // The arrow on the edge that faces the icon, pointing at the icon's centre.
+    readonly property real arrowSize: 12
+    readonly property real arrowX: Math.max(10 + arrowSize, Math.min(width - 10 - arrowSize,
+                                            (parent ? parent.width : 0) / 2 - x))
+
+    background: Item {
+        Rectangle {
+            objectName: "userInfo.arrow"
+            width: popup.arrowSize
+            height: popup.arrowSize
+            x: popup.arrowX - width / 2
+            y: popup.opensAbove ? parent.height - height / 2 : -height / 2
+            rotation: 45
+            color: Qt.rgba(10 / 255, 5 / 255, 26 / 255, 1)
+            border.width: 1
+            border.color: Qt.alpha("white", 0.1)
+        }
+        Rectangle {
+            anchors.fill: parent
+            color: Qt.rgba(10 / 255, 5 / 255, 26 / 255, 1)
+            radius: 10
+            border.width: 1
+            border.color: Qt.alpha("white", 0.1)
+        }
+        // Opens the border where the arrow joins the panel.
+        Rectangle {
+            width: popup.arrowSize * Math.SQRT2 - 4
+            height: 2
+            x: popup.arrowX - width / 2
+            y: popup.opensAbove ? parent.height - height : 0
+            color: Qt.rgba(10 / 255, 5 / 255, 26 / 255, 1)
+        }
     }
 
     contentItem: ColumnLayout {

@@ -211,6 +211,11 @@ public:
         });
     }
 
+    void replaceLibrary(const LibrarySource &source)
+    {
+        job([&](ModelContext &ctx) { ctx.perform([&] { ctx.replaceAllRows(source); }); });
+    }
+
 private:
     ModelContext &context()
     {
@@ -299,6 +304,11 @@ QCoro::Task<SongRecordSnapshot> CardStoreActor::saveStory(QString key, QString t
 QCoro::Task<SongRecordSnapshot> CardStoreActor::recordPlay(QString key, QString title, QString artist)
 {
     return m_executor.run([core = m_core, key, title, artist] { return core->recordPlay(key, title, artist); });
+}
+
+QCoro::Task<void> CardStoreActor::replaceLibrary(LibrarySource source)
+{
+    return m_executor.run([core = m_core, source = std::move(source)] { core->replaceLibrary(source); });
 }
 
 QCoro::Task<void> CardStoreActor::deleteSong(QString key)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/GoldenCard.h"
+#include "core/store/LibraryRows.h"
 #include "core/store/Snapshots.h"
 #include "platform/Async.h"
 
@@ -74,6 +75,10 @@ public:
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString cardId, QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleMastered(QString cardId, QString songKey);
+    // CardStore::replaceLibrary on the actor's thread: the whole library replaced in one
+    // transaction, `source` run there too. The window's CardStore takes the new library in
+    // from the commit notice, which reaches its thread before this task resumes.
+    QCoro::Task<void> replaceLibrary(LibrarySource source);
     // Does nothing itself; ends once every operation handed to the actor before it has ended.
     // Awaited before a library restore, so that a write the pipeline handed over earlier
     // lands before the restore instead of over it.

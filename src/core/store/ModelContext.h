@@ -83,6 +83,8 @@ public:
     // Inserts a song and its cards as rows, without making model objects. No song with this
     // key may be stored.
     void insertRows(const LibrarySongRow &song);
+    // Deletes every row, then inserts the songs `source` writes (see LibraryWriter).
+    void replaceAllRows(const LibrarySource &source);
 
     // Runs `work` as one unit of work that may write; see the class comment.
     template<class F>

@@ -3,6 +3,8 @@
 
 #include "core/store/ModelContext.h"
 
+#include "core/store/SongOperations.h"
+
 namespace {
 
 void bindText(SqliteStatement &st, int index, const std::optional<QByteArray> &text)
@@ -13,7 +15,44 @@ void bindText(SqliteStatement &st, int index, const std::optional<QByteArray> &t
         st.bindNull(index);
 }
 
+class LibraryReplacement final : public LibraryWriter
+{
+public:
+    explicit LibraryReplacement(ModelContext &context)
+        : m_context(context)
+    {
+    }
+
+    void clear() override
+    {
+        m_context.removeAllRows();
+        m_written.clear();
+    }
+
+    void write(LibrarySongRow &&song) override
+    {
+        // A key written before: the later song replaces it whole, cards included.
+        if (m_written.contains(song.key))
+            m_context.removeRows(song.key);
+        else
+            m_written.insert(song.key);
+        song.cards = SongOperations::lastOfEachIdentity(std::move(song.cards));
+        m_context.insertRows(song);
+    }
+
+private:
+    ModelContext &m_context;
+    QSet<QByteArray> m_written;
+};
+
 } // namespace
+
+void ModelContext::replaceAllRows(const LibrarySource &source)
+{
+    LibraryReplacement replacement(*this);
+    replacement.clear();
+    source(replacement);
+}
 
 void ModelContext::noteDeletedRow(StoredModel *object)
 {

@@ -15,7 +15,8 @@
 // contexts working on it (one per thread) learn of each other's commits. Opening it
 // creates the file when missing and brings its schema up to date; every context then
 // opens a connection of its own. Shared between threads; everything here is thread-safe.
-class StoreContainer
+// Always owned by shared pointers (open() makes it so), so any holder can share it.
+class StoreContainer : public std::enable_shared_from_this<StoreContainer>
 {
 public:
     // The schema version this program writes (PRAGMA user_version).

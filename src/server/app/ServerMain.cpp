@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sys/stat.h>
 #include <cstdio>
 #include <thread>
 
@@ -73,6 +74,7 @@ int runServer(const QStringList &arguments)
     const sigset_t stopSet = stopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    ::umask(077); // the database and generated keys are for this user only
 
     try {
         const ServerConfig config = ServerConfig::load(arguments);
@@ -82,13 +84,8 @@ int runServer(const QStringList &arguments)
         const std::unique_ptr<Mailer> mailer = makeMailer(config, secrets);
         ServerContext context{*store, config, secrets, tokens, *mailer,
                               [] { return QDateTime::currentSecsSinceEpoch(); }, QString()};
-        const std::unique_ptr<ContentServices> generation = makeContentServices(config, secrets, *store);
-        context.generation = generation.get();
-
-        LyricsLookup lyrics(config, *store, context.now);
-        context.tracks = &lyrics.service();
+        // Bound first, so that the first log line names the address (the port 0 took).
         HttpService service(config);
-        registerAllRoutes(service.router(), context);
         const int port = service.bind(config.listenHost.toStdString(), config.listenPort);
         if (port < 0) {
             logLine(QStringLiteral("cannot listen on %1").arg(config.listenAddress()));
@@ -104,6 +101,11 @@ int runServer(const QStringList &arguments)
                          config.databaseUrl.isEmpty() ? QStringLiteral("SQLite in ") + config.dataFolder
                                                       : QStringLiteral("PostgreSQL"))
                     .arg(config.threads));
+        const std::unique_ptr<ContentServices> generation = makeContentServices(config, secrets, *store);
+        context.generation = generation.get();
+        LyricsLookup lyrics(config, *store, context.now);
+        context.tracks = &lyrics.service();
+        registerAllRoutes(service.router(), context);
         if (!config.seedFolder.isEmpty()) {
             const int songs = importDemoSongs(*store, config.seedFolder, context.now());
             logLine(QStringLiteral("seed: %1 demo songs from %2").arg(songs).arg(config.seedFolder));

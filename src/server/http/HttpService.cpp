@@ -111,8 +111,6 @@ HttpService::HttpService(const ServerConfig &config)
 
 int HttpService::bind(const std::string &host, int port)
 {
-    // Routes check their own limits; this bounds what the library would read for any of them.
-    m_server.set_payload_max_length(m_router.largestLimit() + http::drainBytes);
     if (port == 0)
         return m_server.bind_to_any_port(host);
     return m_server.bind_to_port(host, port) ? port : -1;
@@ -120,6 +118,8 @@ int HttpService::bind(const std::string &host, int port)
 
 bool HttpService::serve()
 {
+    // Routes check their own limits; this bounds what the library would read for any of them.
+    m_server.set_payload_max_length(m_router.largestLimit() + http::drainBytes);
     return m_server.listen_after_bind();
 }
 

@@ -22,6 +22,7 @@ public:
     http::Router &router() { return m_router; }
 
     // Binds the listening socket; answers the port (the real one when 0 was asked), or -1.
+    // Routes may still be added until serve().
     int bind(const std::string &host, int port);
     // Serves until stop(); false when it could not serve at all.
     bool serve();

@@ -2,19 +2,26 @@
 
 #include <QDateTime>
 
-#include <cstdio>
-#include <mutex>
+#include <unistd.h>
 
 namespace server {
 
 void logLine(const QString &text)
 {
-    static std::mutex mutex;
     const QByteArray line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' '
         + text.toUtf8() + '\n';
-    const std::lock_guard lock(mutex);
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+    // One write call per line and no lock: request threads never wait for each other here (a
+    // lock held by a thread the scheduler parks would stall every request behind it). The
+    // kernel keeps each line whole.
+    const char *data = line.constData();
+    qsizetype left = line.size();
+    while (left > 0) {
+        const ssize_t written = ::write(STDERR_FILENO, data, size_t(left));
+        if (written <= 0)
+            return;
+        data += written;
+        left -= written;
+    }
 }
 
 } // namespace server

@@ -10,6 +10,8 @@
 #include "server/llm/ContentServices.h"
 #include "server/outbound/CurlHttp.h"
 
+#include <QUrl>
+
 namespace server {
 
 namespace {
@@ -74,8 +76,10 @@ std::unique_ptr<ContentServices> makeContentServices(const ServerConfig &config,
     model.jsonResponseFormat = config.llmJsonFormat;
     auto http = std::make_unique<CurlHttp>();
     auto chat = std::make_unique<ChatCompletionsModel>(*http, model);
+    // Without user name, password or query: some services take a key there.
+    const QString shownUrl = QUrl(config.llmUrl).adjusted(QUrl::RemoveUserInfo | QUrl::RemoveQuery).toString();
     logLine(QStringLiteral("language model: %1 at %2 (prompts %3, %4)")
-                .arg(config.llmModel, config.llmUrl, QLatin1String(Prompts::cardsVersion),
+                .arg(config.llmModel, shownUrl, QLatin1String(Prompts::cardsVersion),
                      QLatin1String(Prompts::storyVersion)));
     return std::make_unique<ModelServices>(store, std::move(http), std::move(chat), std::move(prompts), settings);
 }

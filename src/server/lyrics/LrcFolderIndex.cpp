@@ -1,6 +1,6 @@
 #include "server/lyrics/LrcFolderIndex.h"
 
-#include "server/lyrics/SongKey.h"
+#include "server/content/ContentRoutes.h"
 
 #include "core/LrcParser.h"
 #include "platform/Text.h"
@@ -11,6 +11,10 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QStringDecoder>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
 
 namespace server {
 
@@ -66,7 +70,7 @@ std::optional<QString> keyFromFileName(const QString &fileName)
     const QString title = Text::trimmed(QStringView(base).mid(dash + 3));
     if (artist.isEmpty() || title.isEmpty())
         return std::nullopt;
-    return lyricsSongKey(title, artist);
+    return songKeyOf(title, artist);
 }
 
 // Which of two files for one song is served (see the class comment).
@@ -86,7 +90,7 @@ std::optional<LrcFolderIndex::Identity> LrcFolderIndex::identify(const QString &
         return std::nullopt;
     const Tags tags = readTags(text);
     if (!tags.title.isEmpty() && !tags.artist.isEmpty())
-        return Identity{lyricsSongKey(tags.title, tags.artist), true};
+        return Identity{songKeyOf(tags.title, tags.artist), true};
     if (auto key = keyFromFileName(fileName))
         return Identity{*key, false};
     return std::nullopt;
@@ -160,14 +164,16 @@ LrcFolderIndex::ScanReport LrcFolderIndex::rescan()
     ScanReport report;
     Entries entries;
     QSet<QString> readNow;
-    const QDir root(m_folder);
-    QDirIterator it(m_folder, {QStringLiteral("*.lrc")}, QDir::Files | QDir::Readable | QDir::Hidden,
-                    QDirIterator::Subdirectories);
+    // Names are checked here: the iterator's name filters match a regular expression per file.
+    QDirIterator it(m_folder, QDir::Files | QDir::Readable | QDir::Hidden, QDirIterator::Subdirectories);
+    QList<Entry> toRead;
     while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
         Entry entry;
-        entry.path = info.absoluteFilePath();
+        // The folder is absolute and clean, so the iterator's path is too.
+        entry.path = it.next();
+        if (!entry.path.endsWith(QLatin1String(".lrc"), Qt::CaseInsensitive))
+            continue;
+        const QFileInfo info = it.fileInfo();
         entry.size = info.size();
         entry.modified = info.lastModified();
         const auto previous = m_entries.constFind(entry.path);
@@ -175,16 +181,37 @@ LrcFolderIndex::ScanReport LrcFolderIndex::rescan()
             entries.insert(entry.path, *previous);
             continue;
         }
-        entry.relative = root.relativeFilePath(entry.path);
-        QString text;
-        QString problem;
-        entry.identity = readIdentity(entry.path, info.fileName(), &text, &problem);
-        ++report.read;
-        readNow.insert(entry.path);
+        entry.relative = entry.path.mid(m_folder.size() + 1);
+        toRead.append(entry);
+    }
+
+    // Reading and parsing dominate a first scan; they are spread over a few threads.
+    QStringList problems(toRead.size());
+    Entry *const reading = toRead.data(); // no detaching from the worker threads
+    QString *const problem = problems.data();
+    const auto readSlice = [&](qsizetype first, qsizetype step) {
+        for (qsizetype i = first; i < toRead.size(); i += step) {
+            QString text;
+            reading[i].identity = readIdentity(reading[i].path, QFileInfo(reading[i].path).fileName(), &text, &problem[i]);
+        }
+    };
+    const qsizetype cores = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    const qsizetype threads = std::clamp<qsizetype>(toRead.size() / 500, 1, cores);
+    std::vector<std::thread> workers;
+    for (qsizetype t = 1; t < threads; ++t)
+        workers.emplace_back(readSlice, t, threads);
+    readSlice(0, threads);
+    for (std::thread &worker : workers)
+        worker.join();
+
+    for (qsizetype i = 0; i < toRead.size(); ++i) {
+        const Entry &entry = toRead[i];
         if (!entry.identity)
-            m_log(QStringLiteral("lyrics folder: skipped %1: it %2").arg(entry.relative, problem));
+            m_log(QStringLiteral("lyrics folder: skipped %1: it %2").arg(entry.relative, problems[i]));
+        readNow.insert(entry.path);
         entries.insert(entry.path, entry);
     }
+    report.read = int(toRead.size());
 
     auto index = std::make_shared<Index>();
     for (const Entry &entry : std::as_const(entries)) {

@@ -1,7 +1,7 @@
 #include "server/lyrics/TrackService.h"
 
 #include "server/lyrics/LanguageDetector.h"
-#include "server/lyrics/SongKey.h"
+#include "server/content/ContentRoutes.h"
 
 #include "platform/JsonWriter.h"
 #include "platform/Text.h"
@@ -67,7 +67,7 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
     const double duration = body.lenientNumber(u"duration").value_or(0.0);
     const QString trimmedTitle = Text::trimmed(*title);
     const QString trimmedArtist = Text::trimmed(*artist);
-    const QString key = lyricsSongKey(trimmedTitle, trimmedArtist);
+    const QString key = songKeyOf(trimmedTitle, trimmedArtist);
 
     const std::optional<Found> found = lookUp(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key);
     if (!found)
@@ -147,20 +147,29 @@ std::optional<TrackService::Found> TrackService::askOnline(const QString &title,
     switch (lookup.outcome) {
     case LrclibClient::Lookup::Outcome::Found: {
         Found found{lookup.lyrics, QStringLiteral("lrclib"), detectLyricsLanguage(lookup.lyrics)};
-        m_store.putCached(trackKind, key, trackBody(found.lyrics, found.source, key, found.language).toStdString(),
-                          m_now(), std::nullopt);
+        remember(trackKind, key, trackBody(found.lyrics, found.source, key, found.language).toStdString(), std::nullopt);
         return found;
     }
-    case LrclibClient::Lookup::Outcome::NotFound: {
-        const qint64 now = m_now();
-        m_store.putCached(missKind, key, std::string(), now, now + m_options.missLifetime.count());
+    case LrclibClient::Lookup::Outcome::NotFound:
+        remember(missKind, key, std::string(), m_now() + m_options.missLifetime.count());
         return std::nullopt;
-    }
     case LrclibClient::Lookup::Outcome::Failed:
         m_log(QStringLiteral("lyrics: online lookup failed (%1); not remembered").arg(lookup.problem));
         return std::nullopt;
     }
     return std::nullopt;
+}
+
+// Lyrics already in hand are answered even when the database cannot keep them; the next
+// request asks again.
+void TrackService::remember(const QString &kind, const QString &key, const std::string &value,
+                            std::optional<qint64> expiresAt)
+{
+    try {
+        m_store.putCached(kind, key, value, m_now(), expiresAt);
+    } catch (const StoreError &error) {
+        m_log(QStringLiteral("lyrics: cannot keep a lookup's result: %1").arg(QString::fromUtf8(error.what())));
+    }
 }
 
 } // namespace server

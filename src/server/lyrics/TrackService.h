@@ -69,6 +69,8 @@ private:
     std::optional<Found> online(const QString &title, const QString &artist, double duration, const QString &key);
     std::optional<Found> askOnline(const QString &title, const QString &artist, double duration,
                                    const QString &key);
+    void remember(const QString &kind, const QString &key, const std::string &value,
+                  std::optional<qint64> expiresAt);
 
     ServerStore &m_store;
     const LrcFolderIndex *m_folder;

@@ -1,8 +1,8 @@
 import QtQuick
 import Cantorella.Design
 
-// The frosted material: one translucent fill. There is no backdrop blur; the fill is dark and
-// opaque enough that text stays readable over the animated backgrounds.
+// The frosted material: one fill, nearly opaque. There is no backdrop blur, so the fill itself
+// keeps lyrics and cards behind a panel from showing through its text.
 Rectangle {
     color: Theme.frostedFill
 }

@@ -37,6 +37,28 @@ double driftProgress(double t, double cycleDuration)
     return p * p * (3 - 2 * p);
 }
 
+double overscan(double width, double height, double maxDriftX, double maxDriftY, double maxScale)
+{
+    // At progress e the scale is s = 1 + (S − 1)e and an edge `half + m` from the centre lands at
+    // (half + m)s; it still reaches the view's edge when m ≥ (half(1 − s) + |drift|e) / s. That
+    // bound is monotonic in e, so e = 1 decides (e = 0 needs nothing).
+    if (!(maxScale > 0))
+        return 0;
+    const auto needed = [maxScale](double half, double drift) {
+        return (half * (1 - maxScale) + std::abs(drift)) / maxScale;
+    };
+    return std::max({0.0, needed(width / 2, maxDriftX), needed(height / 2, maxDriftY)});
+}
+
+QRectF driftedField(double width, double height, double margin, double maxDriftX, double maxDriftY,
+                    double maxScale, double e)
+{
+    const double s = 1 + (maxScale - 1) * e;
+    const double halfW = (width / 2 + margin) * s;
+    const double halfH = (height / 2 + margin) * s;
+    return QRectF(width / 2 - halfW + maxDriftX * e, height / 2 - halfH + maxDriftY * e, 2 * halfW, 2 * halfH);
+}
+
 } // namespace MeshGradient
 
 MeshDrift::MeshDrift(QObject *parent)

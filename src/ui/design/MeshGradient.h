@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QObject>
 #include <QPointF>
+#include <QRectF>
 #include <QPointer>
 #include <QtQml/qqmlregistration.h>
 
@@ -38,6 +39,14 @@ namespace MeshGradient {
 // shaders/mesh.frag.
 // The smoothstep of the cycle's phase, in [0, 1]; NaN and the cycle's end give 1.
 double driftProgress(double t, double cycleDuration);
+// How far beyond every edge of a view of `width` × `height` the field is drawn so that the
+// drift (scale about the view's centre, then offset, for every progress in [0, 1]) never uncovers
+// a strip along an edge. Scaling up hides part of the offset; the rest must be drawn in advance.
+double overscan(double width, double height, double maxDriftX, double maxDriftY, double maxScale);
+// Where a field drawn `margin` beyond every edge of a `width` × `height` view lands at drift
+// progress `e`, in the view's coordinates.
+QRectF driftedField(double width, double height, double margin, double maxDriftX, double maxDriftY,
+                    double maxScale, double e);
 } // namespace MeshGradient
 
 // Drives the background's drift. Still: the field is placed once, from `elapsed` when it goes
@@ -79,6 +88,11 @@ public:
     double progress() const { return m_progress; }
     double scale() const { return 1 + (m_maxScale - 1) * m_progress; }
     QPointF offset() const { return {m_maxDriftX * m_progress, m_maxDriftY * m_progress}; }
+    // MeshGradient::overscan with this drift's extremes.
+    Q_INVOKABLE double overscan(double width, double height) const
+    {
+        return MeshGradient::overscan(width, height, m_maxDriftX, m_maxDriftY, m_maxScale);
+    }
 
 signals:
     void elapsedChanged();

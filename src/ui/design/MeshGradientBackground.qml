@@ -39,13 +39,20 @@ Item {
     // The shader draws the field at rest, once, into a quarter-size texture (the field is
     // blurred anyway); the drift only re-places that texture. Changing the shader's inputs
     // instead would re-render the layer and cost the window a second frame after each change.
+    // Drawn beyond the view's edges by the drift's overscan, so that no drift offset uncovers a
+    // strip along an edge; the glows and the edge fade stay placed on the view itself.
+    readonly property real overscan: Math.ceil(drift.overscan(width, height))
+
     ShaderEffect {
         id: mesh
         objectName: "meshGradient.shader"
         anchors.fill: parent
+        anchors.margins: -root.overscan
         visible: false
 
         property size itemSize: Qt.size(width, height)
+        property point viewOrigin: Qt.point(root.overscan, root.overscan)
+        property size viewSize: Qt.size(root.width, root.height)
         property color glow1: Theme.neonPink
         property color glow2: Theme.neonCyan
         property color glow3: Theme.neonViolet
@@ -58,11 +65,12 @@ Item {
         id: field
         objectName: "meshGradient.field"
         anchors.fill: parent
+        anchors.margins: -root.overscan
         visible: GraphicsInfo.api !== GraphicsInfo.Software
         sourceItem: mesh
         live: false
         smooth: true
-        textureSize: Qt.size(Math.max(1, Math.ceil(root.width / 4)), Math.max(1, Math.ceil(root.height / 4)))
+        textureSize: Qt.size(Math.max(1, Math.ceil(width / 4)), Math.max(1, Math.ceil(height / 4)))
         onTextureSizeChanged: scheduleUpdate()
         transform: [
             Scale {

@@ -61,9 +61,10 @@ public:
     static QColor strokeStrong() { return white(0.2); }
     // The desktop's "green" accent (dark appearance).
     static QColor systemGreen() { return QColor(48, 209, 88); }
-    // The frosted material's one translucent fill (there is no backdrop blur): a dark,
-    // slightly violet glass that keeps white text readable over the neon backgrounds.
-    static QColor frostedFill() { return QColor(22, 18, 36, 184); }
+    // The frosted material's one fill. There is no backdrop blur, so the fill alone must keep
+    // what lies behind from showing through as shapes: a dark, slightly violet glass opaque
+    // enough that text on it keeps 4.5 : 1 over the brightest lyric or card behind it.
+    static QColor frostedFill() { return QColor(22, 18, 36, 230); }
 
     // White at the given opacity (not grey: over a neon fill the hue shows through).
     static QColor white(double opacity) { return QColor::fromRgbF(1, 1, 1, float(opacity)); }

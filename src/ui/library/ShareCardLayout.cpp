@@ -299,11 +299,23 @@ ShareCardLayout ShareCardLayout::compute(const ShareCardContent &content, const 
         l.productOrigin.ry() += shift;
     }
     l.middleBottom = l.footerRect.top();
-    // A row that does not fit whole above the footer is left out rather than cut through a line.
+    // The last row that reaches into the footer keeps the lines that fit above it, cut with "…";
+    // a row is left out only when not even its first line fits (never cut through a line).
+    const double rowsBottom = l.middleBottom - 18 + 0.01;
     while (!l.rows.isEmpty()) {
-        const Row &last = l.rows.constLast();
-        if (last.value.origin.y() + last.value.height <= l.middleBottom - 18 + 0.01)
+        Row &last = l.rows.last();
+        if (last.value.origin.y() + last.value.height <= rowsBottom)
             break;
+        const QFont valueFont = font(14, QFont::Normal, last.row.monospaced);
+        const double room = rowsBottom - last.value.origin.y() - QFontMetricsF(valueFont).height();
+        const int lines = room < 0 ? 0 : 1 + int(std::floor(room / lineHeightOf(valueFont, 0)));
+        if (lines >= 1 && lines < last.value.lineCount()) {
+            const QPointF origin = last.value.origin;
+            last.value = layoutText(last.row.value, valueFont, l.column.width() - parameters.labelGutter - 6, 0, lines);
+            last.value.origin = origin;
+            last.labelRect.setHeight(last.value.height);
+            break;
+        }
         l.rows.removeLast();
     }
     return l;

@@ -16,7 +16,8 @@
 //
 // The column is centred in the panel when it fits. An overfull card keeps its header and footer
 // inside the panel: the column moves to the top, the study values are cut to 4 lines with "…",
-// then the hero text to 4 lines; rows that still do not fit whole above the footer are left out.
+// then the hero text to 4 lines; the last row that still reaches into the footer keeps the lines
+// that fit (cut with "…"), and a row is left out only when not even its first line fits.
 struct ShareCardLayout
 {
     struct Parameters

@@ -39,11 +39,15 @@ AbstractButton {
 
     contentItem: RowLayout {
         spacing: 4
-        Icon {
+        ToggleIcon {
             objectName: "songFavorite.icon"
-            name: ctl.isFavorite ? "heart.fill" : "heart"
+            on: ctl.isFavorite
+            nameOn: "heart.fill"
+            nameOff: "heart"
+            colorOn: Theme.neonPink
+            colorOff: Qt.alpha("white", 0.55)
             size: 11
-            color: root.shownTint
+            reduceMotion: root.reduceMotion
         }
         Text {
             text: "收藏歌曲"

@@ -29,9 +29,24 @@ void SongListModel::setClocks(ClockHandle *clocks)
 
 void SongListModel::objectsReplaced()
 {
-    m_fetchedAt = (m_wallClock ? m_wallClock : WallClock::system())->now();
+    WallClock *clock = m_wallClock ? m_wallClock : WallClock::system();
+    m_fetchedAt = clock->now();
+    m_replayedAt.clear();
     m_rowOfKey.clear();
     m_rowOfKeyBuilt = false;
+    // A song played again redraws its row's "last played" text, seen from that moment.
+    m_songWatch = std::make_unique<QObject>();
+    const QList<StoredModel *> &songs = storedObjects();
+    for (int i = 0; i < songs.size(); ++i) {
+        auto *song = static_cast<SongRecord *>(songs.at(i));
+        if (!song)
+            continue;
+        connect(song, &SongRecord::lastPlayedAtChanged, m_songWatch.get(), [this, song, i] {
+            m_replayedAt.insert(song->key(), (m_wallClock ? m_wallClock : WallClock::system())->now());
+            const QModelIndex at = index(rowOfObject(i));
+            emit dataChanged(at, at, {LastPlayedTextRole});
+        });
+    }
 }
 
 int SongListModel::rowCount(const QModelIndex &parent) const
@@ -55,7 +70,9 @@ QVariant SongListModel::data(const QModelIndex &index, int role) const
     case IsPlayingRole:
         return song && !m_currentKey.isEmpty() && song->key() == m_currentKey;
     case LastPlayedTextRole:
-        return song ? relativeTimeText(song->lastPlayedAt(), m_fetchedAt, QTimeZone::systemTimeZone()) : QString();
+        return song ? relativeTimeText(song->lastPlayedAt(), m_replayedAt.value(song->key(), m_fetchedAt),
+                                       QTimeZone::systemTimeZone())
+                    : QString();
     default:
         return {};
     }

@@ -6,13 +6,16 @@
 #include <QDateTime>
 #include <QHash>
 
+#include <memory>
+
 class SongRecord;
 class WallClock;
 
 // A list of stored songs (History, favourite songs): each row carries the live record, whether
 // it is the playing song, and how long ago it was last played, seen from the moment the list
 // was fetched. Only the two computed roles are announced by the model: the playing row changes
-// with currentSongKey (the old and new rows only), the time only with a new fetch.
+// with currentSongKey (the old and new rows only); the time with a new fetch, and for one row when
+// its song is played again (then seen from that moment).
 class SongListModel : public StoredListModel
 {
     Q_OBJECT
@@ -56,6 +59,10 @@ private:
     QPointer<ClockHandle> m_clocks;
     WallClock *m_wallClock = nullptr;
     QDateTime m_fetchedAt;
+    // Songs played again since the fetch, by key: their text is seen from that moment instead.
+    QHash<QString, QDateTime> m_replayedAt;
+    // Parent of the connections to this fetch's songs.
+    std::unique_ptr<QObject> m_songWatch;
     // Song key → row, made on the first change of the playing song after a fetch.
     QHash<QString, int> m_rowOfKey;
     bool m_rowOfKeyBuilt = false;

@@ -72,10 +72,9 @@ ColumnLayout {
         }
     }
 
-    // 3. Mood tags (the model keeps the first five).
-    Flow {
+    // 3. Mood tags (the model keeps the first five), on one row.
+    Row {
         objectName: "storyOverlay.moods"
-        Layout.fillWidth: true
         visible: root.model.moodTags.length > 0
         spacing: 6
         Repeater {

@@ -72,6 +72,7 @@ Item {
     IdleHeroState {
         objectName: "compactPanel.idle"
         anchors.fill: parent
+        elapsed: ctl.position
         reduceMotion: root.reduceMotion
         opacity: ctl.hasTrack ? 0 : 1
         visible: opacity > 0

@@ -215,7 +215,8 @@ void CompactLyricsPanelController::followPlaybackChange()
     // Every read of the player brings a new anchor; most continue the position the row already
     // shows and wait for the timer. A jump (a seek, an offset change) shows at once and the
     // timer starts over from it.
-    const double position = m_vm && m_vm->track() ? m_vm->displayedElapsed() : 0.0;
+    // Without a track too: the idle invitation breathes with the lyrics offset.
+    const double position = m_vm ? m_vm->displayedElapsed() : 0.0;
     const double sinceSample = (continuousClock()->now() - m_sampledAt).count() / 1e9;
     const double expected = m_position + sinceSample * (isPlaying() ? positionRate() : 0.0);
     if (std::abs(position - expected) < jumpThreshold)
@@ -231,7 +232,8 @@ ContinuousClock *CompactLyricsPanelController::continuousClock() const
 
 void CompactLyricsPanelController::samplePosition()
 {
-    const double position = m_vm && m_vm->track() ? m_vm->displayedElapsed() : 0.0;
+    // Without a track too: the idle invitation breathes with the lyrics offset.
+    const double position = m_vm ? m_vm->displayedElapsed() : 0.0;
     m_sampledAt = continuousClock()->now();
     if (position == m_position)
         return;

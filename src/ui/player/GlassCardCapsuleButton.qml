@@ -9,6 +9,11 @@ AbstractButton {
 
     property string iconName: ""
     property color iconColor: "white"
+    // A second look (the filled heart): the two cross-fade with the fill and stroke over 0.2 s.
+    property bool iconOn: false
+    property string iconNameOn: iconName
+    property color iconColorOn: iconColor
+    property bool reduceMotion: SystemMotion.reduceMotion
     property color fill: "transparent"
     property color stroke: "transparent"
     property string help: ""
@@ -24,12 +29,27 @@ AbstractButton {
     ToolTip.visible: hovered && help !== ""
     ToolTip.text: help
 
-    contentItem: Icon { name: control.iconName; size: 13; color: control.iconColor }
+    contentItem: ToggleIcon {
+        on: control.iconOn
+        nameOff: control.iconName
+        nameOn: control.iconNameOn
+        colorOff: control.iconColor
+        colorOn: control.iconColorOn
+        size: 13
+        reduceMotion: control.reduceMotion
+    }
     background: Rectangle {
         radius: height / 2
         color: control.fill
         border.width: 1
         border.color: control.stroke
-        Behavior on color { ColorAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut } }
+        Behavior on color {
+            enabled: !control.reduceMotion
+            ColorAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        }
+        Behavior on border.color {
+            enabled: !control.reduceMotion
+            ColorAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+        }
     }
 }

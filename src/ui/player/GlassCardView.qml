@@ -284,8 +284,12 @@ Item {
                     objectName: "glassCard.heart"
                     visible: card.hasFavoriteAction && card.isFavorite !== null && card.isFavorite !== undefined
                     readonly property bool on: card.isFavorite === true
-                    iconName: on ? "heart.fill" : "heart"
-                    iconColor: on ? Theme.neonPink : Qt.rgba(1, 1, 1, 0.5)
+                    iconOn: on
+                    iconName: "heart"
+                    iconNameOn: "heart.fill"
+                    iconColor: Qt.rgba(1, 1, 1, 0.5)
+                    iconColorOn: Theme.neonPink
+                    reduceMotion: card.reduceMotion
                     fill: on ? Qt.alpha(Theme.neonPink, 0.12) : Qt.rgba(1, 1, 1, 0.04)
                     stroke: on ? Qt.alpha(Theme.neonPink, 0.45) : Qt.rgba(1, 1, 1, 0.18)
                     help: on ? "取消收藏例句" : "收藏例句"
@@ -297,6 +301,7 @@ Item {
                     primary: card.learned
                     tone: CT.NeonCyan
                     reduceMotion: card.reduceMotion
+                    lookDuration: 200
                     iconName: card.learned ? "checkmark.circle.fill" : "plus.circle"
                     text: card.learned ? "已掌握" : "标记掌握"
                     font.pixelSize: 12

@@ -2,8 +2,8 @@ import QtQuick
 import QtQuick.Layouts
 import Cantorella.Design
 
-// The panel while nothing plays: a two-line invitation to press play. Without a song the
-// position is 0, so the breathing rests at its middle (0.75); Reduce Motion gives 0.75 too.
+// The panel while nothing plays: a two-line invitation to press play. It breathes with the
+// lyrics position, which without a song is the lyrics offset alone; Reduce Motion gives 0.75.
 Item {
     id: root
 

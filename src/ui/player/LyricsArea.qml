@@ -28,7 +28,9 @@ Item {
         spacing: 6
 
         RowLayout {
-            Layout.leftMargin: (root.controller.isCompact ? 12 : 40) + 4
+            objectName: "lyricsArea.badges"
+            Layout.leftMargin: 4
+            Layout.rightMargin: 4
             spacing: 6
             SourceBadgeView { source: root.controller.source }
             LanguageBadgeView { language: root.controller.language }

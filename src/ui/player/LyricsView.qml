@@ -146,6 +146,7 @@ Item {
         CTButton {
             id: backToCurrent
             objectName: "lyricsView.backToCurrent"
+            backing: Theme.backgroundInk
             anchors.fill: parent
             tone: CT.NeonCyan
             reduceMotion: root.reduceMotion

@@ -71,14 +71,35 @@ RowLayout {
             visible: !root.compact
             Layout.fillWidth: true
             spacing: 4
+            // The dot (with its cyan glow) before the white label, on the cyan chip.
             CTChip {
+                objectName: "compactPanel.nowPlayingChip"
                 tone: CT.NeonCyan
-                text: "NOW PLAYING"
-                Rectangle {
-                    width: 5
-                    height: 5
-                    radius: 2.5
-                    color: Theme.neonCyan
+                Item {
+                    objectName: "compactPanel.nowPlayingDot"
+                    Accessible.ignored: true
+                    implicitWidth: 5
+                    implicitHeight: 5
+                    Effects.RectangularGlow {
+                        anchors.fill: parent
+                        glowRadius: 3
+                        spread: 0.2
+                        cornerRadius: 2.5 + glowRadius
+                        color: Theme.neonCyan
+                    }
+                    Rectangle {
+                        anchors.fill: parent
+                        radius: 2.5
+                        color: Theme.neonCyan
+                    }
+                }
+                Text {
+                    objectName: "compactPanel.nowPlayingLabel"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                    text: "NOW PLAYING"
+                    font: Theme.smallLabel
+                    color: "white"
                 }
             }
             Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }

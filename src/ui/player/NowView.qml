@@ -80,14 +80,23 @@ FocusScope {
             NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
 
+        // Released with a 0.25 s ease-in-out: the chip fades while its row closes.
         ReturnToCurrentChip {
+            id: returnChip
             objectName: "now.returnChip"
-            visible: root.lockedSong !== null
+            property real shown: root.lockedSong !== null ? 1 : 0
+            Behavior on shown {
+                enabled: !root.reduceMotion
+                NumberAnimation { duration: 250; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+            }
+            visible: shown > 0
+            opacity: shown
             Layout.alignment: Qt.AlignHCenter
+            Layout.preferredHeight: implicitHeight * shown
             Layout.leftMargin: 16
             Layout.rightMargin: 16
-            Layout.topMargin: 10
-            Layout.bottomMargin: 4
+            Layout.topMargin: 10 * shown
+            Layout.bottomMargin: 4 * shown
             reduceMotion: root.reduceMotion
             onClicked: root.returnRequested()
         }
@@ -120,7 +129,6 @@ FocusScope {
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16
-            Layout.topMargin: 6
             Layout.bottomMargin: 8
             fraction: ctl.masteredFraction
         }
@@ -158,6 +166,7 @@ FocusScope {
             CTButton {
                 id: backToCurrent
                 objectName: "now.backToCurrent"
+                backing: Theme.backgroundInk
                 readonly property bool shown: ctl.showBackToCurrent
                 anchors.horizontalCenter: parent.horizontalCenter
                 anchors.bottom: parent.bottom

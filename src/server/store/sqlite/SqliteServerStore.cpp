@@ -38,7 +38,7 @@ CREATE TABLE IF NOT EXISTS counters(
 CREATE INDEX IF NOT EXISTS counters_by_end ON counters(window_end);
 CREATE TABLE IF NOT EXISTS backups(
     user_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE, namespace TEXT NOT NULL,
-    document BLOB NOT NULL, stored_at INTEGER NOT NULL, PRIMARY KEY(user_id, namespace));
+    stored_at INTEGER NOT NULL, document BLOB NOT NULL, PRIMARY KEY(user_id, namespace));
 CREATE TABLE IF NOT EXISTS content_cache(
     kind TEXT NOT NULL, key TEXT NOT NULL, value BLOB NOT NULL, stored_at INTEGER NOT NULL,
     expires_at INTEGER, PRIMARY KEY(kind, key));
@@ -274,12 +274,36 @@ qint64 SqliteServerStore::countHit(const QString &key, qint64 windowStart, qint6
 void SqliteServerStore::putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt)
 {
     guarded("putBackup", [&] {
-        // One statement in its own transaction: the old document stays until the new one commits.
-        db().statement("INSERT INTO backups(user_id, namespace, document, stored_at) VALUES(?, ?, ?, ?) "
-                       "ON CONFLICT(user_id, namespace) DO UPDATE SET document = excluded.document, "
-                       "stored_at = excluded.stored_at")
-            .bind(1, userId).bind(2, ns).bindUtf8(3, QByteArrayView(document.data(), qsizetype(document.size())))
-            .bind(4, storedAt).run();
+        // One transaction: the old document stays until the new one commits. The row gets a
+        // zero blob of the right size (kept compact: it is the record's last column) that is then
+        // filled in place, so SQLite never builds a second copy of a large document in memory.
+        SqliteDatabase &connection = db();
+        SqliteTransaction transaction(connection);
+        connection.statement("INSERT INTO backups(user_id, namespace, stored_at, document) VALUES(?, ?, ?, zeroblob(?)) "
+                             "ON CONFLICT(user_id, namespace) DO UPDATE SET stored_at = excluded.stored_at, "
+                             "document = excluded.document")
+            .bind(1, userId).bind(2, ns).bind(3, storedAt).bind(4, qint64(document.size())).run();
+        qint64 rowId = 0;
+        {
+            SqliteStatement query = connection.statement("SELECT rowid FROM backups WHERE user_id = ? AND namespace = ?");
+            query.bind(1, userId).bind(2, ns);
+            if (!query.step())
+                throw server::StoreError("SQLite putBackup: the new row is missing");
+            rowId = query.int64(0);
+        }
+        sqlite3_blob *blob = nullptr;
+        int rc = sqlite3_blob_open(connection.handle(), "main", "backups", "document", rowId, 1, &blob);
+        if (rc != SQLITE_OK)
+            throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob open"));
+        constexpr std::size_t piece = 1 << 20;
+        for (std::size_t offset = 0; rc == SQLITE_OK && offset < document.size(); offset += piece) {
+            const int length = int(std::min(piece, document.size() - offset));
+            rc = sqlite3_blob_write(blob, document.data() + offset, length, int(offset));
+        }
+        sqlite3_blob_close(blob);
+        if (rc != SQLITE_OK)
+            throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob write"));
+        transaction.commit();
         return 0;
     });
 }

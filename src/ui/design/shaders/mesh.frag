@@ -13,6 +13,8 @@ layout(std140, binding = 0) uniform buf {
     mat4 qt_Matrix;
     float qt_Opacity;
     vec2 itemSize;
+    vec2 viewOrigin;
+    vec2 viewSize;
     vec4 glow1;
     vec4 glow2;
     vec4 glow3;
@@ -38,17 +40,19 @@ vec4 over(vec4 dst, vec3 colour, float alpha)
 
 void main()
 {
-    vec2 p = qt_TexCoord0 * itemSize;
+    // The item reaches beyond the view it fills (the drift's overscan); the field is laid out on
+    // the view.
+    vec2 p = qt_TexCoord0 * itemSize - viewOrigin;
 
     vec4 acc = vec4(0.0);
-    acc = over(acc, glow1.rgb, kGlowOpacity * falloff(distance(p, vec2(0.30, 0.30) * itemSize), 330.0));
-    acc = over(acc, glow2.rgb, kGlowOpacity * falloff(distance(p, vec2(0.75, 0.60) * itemSize), 330.0));
-    acc = over(acc, glow3.rgb, kGlowOpacity * falloff(distance(p, vec2(0.50, 0.90) * itemSize), 360.0));
-    acc = over(acc, glow4.rgb, kGlowOpacity * falloff(distance(p, vec2(0.85, 0.80) * itemSize), 300.0));
+    acc = over(acc, glow1.rgb, kGlowOpacity * falloff(distance(p, vec2(0.30, 0.30) * viewSize), 330.0));
+    acc = over(acc, glow2.rgb, kGlowOpacity * falloff(distance(p, vec2(0.75, 0.60) * viewSize), 330.0));
+    acc = over(acc, glow3.rgb, kGlowOpacity * falloff(distance(p, vec2(0.50, 0.90) * viewSize), 360.0));
+    acc = over(acc, glow4.rgb, kGlowOpacity * falloff(distance(p, vec2(0.85, 0.80) * viewSize), 300.0));
 
-    // Beyond the field's edges the blur sees transparency.
-    float edge = cdf(p.x / kSigma) * cdf((itemSize.x - p.x) / kSigma)
-               * cdf(p.y / kSigma) * cdf((itemSize.y - p.y) / kSigma);
+    // Beyond the view's edges the blur sees transparency: the field fades softly across them.
+    float edge = cdf(p.x / kSigma) * cdf((viewSize.x - p.x) / kSigma)
+               * cdf(p.y / kSigma) * cdf((viewSize.y - p.y) / kSigma);
     acc *= edge;
 
     if (acc.a > 0.0001) {

@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# Load figures of cantorella-server, side by side with nginx serving the same JSON as static files:
+#   1. GET /healthz, a seeded POST /api/track (a cached song) and a POST /api/track answered from
+#      an LRC folder of 20,000 files (signed in), 64 connections, wrk; nginx: GET of the same
+#      answer bodies as files, on the same machine, in the same run; the time to index the folder;
+#   2. password sign-ins per second (argon2id bounds them: ~0.1 s of one core each);
+#   3. a 50 MB backup PUT then GET: time, and the server's peak RSS (VmHWM, reset just before the PUT).
+# Everything runs on 127.0.0.1 as processes of this script, on free ports, in a scratch folder.
+#
+#   bench/server/run.sh [-d SECONDS]      (default 10 s per wrk run)
+#
+# Needs a build (./scripts/build.sh, or CANTORELLA_BUILD_DIR), wrk, nginx, curl, python3.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
+BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
+SERVER="$BUILD/src/server/cantorella-server"
+DURATION=10
+while getopts "d:" option; do
+    case "$option" in
+        d) DURATION="$OPTARG" ;;
+        *) echo "usage: $0 [-d SECONDS]" >&2; exit 2 ;;
+    esac
+done
+for tool in wrk nginx curl python3; do
+    command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin" command -v "$tool" >/dev/null \
+        || { echo "$0: $tool is missing" >&2; exit 2; }
+done
+[ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
+NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx)"
+
+SCRATCH="$(mktemp -d)"
+chmod 0755 "$SCRATCH"
+PIDS=()
+cleanup() {
+    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# start_server NAME [FLAG…]: starts a server with its own data folder; sets PORT and SERVER_PID.
+start_server() {
+    local name="$1" i
+    shift
+    mkdir -p "$SCRATCH/$name"
+    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" --seed "$ROOT/demo/songs" --no-online \
+        --signins-per-minute 1000000 --signups-per-minute 1000000 "$@" 2>"$SCRATCH/$name.log" &
+    SERVER_PID=$!
+    PIDS+=("$SERVER_PID")
+    for ((i = 0; i < 100; i++)); do
+        grep -q ' seed: ' "$SCRATCH/$name.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    PORT="$(sed -n 's/.* listening on http:\/\/127\.0\.0\.1:\([0-9]*\)$/\1/p' "$SCRATCH/$name.log")"
+    [ -n "$PORT" ] || { echo "$0: the server did not start: $(cat "$SCRATCH/$name.log")" >&2; exit 1; }
+}
+
+# sign_up BASE ANONKEY EMAIL: prints the access token.
+sign_up() {
+    curl -sf -H "apikey: $2" -H 'Content-Type: application/json' \
+        -d "{\"email\":\"$3\",\"password\":\"bench-password\"}" "$1/auth/v1/signup" \
+        | python3 -c 'import json, sys; print(json.load(sys.stdin)["access_token"])'
+}
+
+# wrk_run NAME CONNECTIONS URL [LUA]: one line "NAME  req/s  p50  p99".
+wrk_run() {
+    local name="$1" connections="$2" url="$3" script="${4:-}" out
+    out="$(wrk -t4 -c"$connections" -d"${DURATION}s" --latency ${script:+-s "$script"} "$url")"
+    local rps p50 p99 errors
+    rps="$(awk '/^Requests\/sec:/ { print $2 }' <<<"$out")"
+    p50="$(awk '$1 == "50%" { print $2 }' <<<"$out")"
+    p99="$(awk '$1 == "99%" { print $2 }' <<<"$out")"
+    errors="$(awk '/Non-2xx|Socket errors/ { $1 = $1; print }' <<<"$out" | tr '\n' ' ')"
+    printf '%-34s %10s req/s   p50 %-9s p99 %-9s %s\n' "$name" "$rps" "$p50" "$p99" "$errors"
+}
+
+post_script() { # post_script FILE BEARER APIKEY BODY
+    cat >"$1" <<LUA
+wrk.method = "POST"
+wrk.headers["Content-Type"] = "application/json"
+wrk.headers["Authorization"] = "Bearer $2"
+wrk.headers["apikey"] = "$3"
+wrk.body = [[$4]]
+LUA
+}
+
+# ---- the server and nginx, side by side ----------------------------------------------------------
+# 20,000 LRC files in 100 folders, ~1.3 KB each: half tagged [ti:]/[ar:], half named "Artist - Title.lrc".
+python3 - "$SCRATCH/lrc" 20000 <<'PY'
+import os, sys
+root, count = sys.argv[1], int(sys.argv[2])
+words = "the night is long and the road goes on under a silver moon tonight".split()
+for i in range(count):
+    folder = os.path.join(root, "folder%03d" % (i % 100))
+    os.makedirs(folder, exist_ok=True)
+    lines = ["[%02d:%02d.%02d]%s" % (s // 60, s % 60, (i + s) % 100,
+             " ".join(words[(i + s + k) % len(words)] for k in range(6))) for s in range(0, 150, 5)]
+    title, artist = "Song %d" % i, "Artist %d" % (i % 997)
+    if i % 2:
+        name, text = "file%d.lrc" % i, "[ti:%s]\n[ar:%s]\n" % (title, artist) + "\n".join(lines) + "\n"
+    else:
+        name, text = "%s - %s.lrc" % (artist, title), "\n".join(lines) + "\n"
+    with open(os.path.join(folder, name), "w") as f:
+        f.write(text)
+PY
+start_server load --lyrics-dir "$SCRATCH/lrc"
+BASE="http://127.0.0.1:$PORT"
+ANON="$(cat "$SCRATCH/load/anon-key")"
+TOKEN="$(sign_up "$BASE" "$ANON" bench@example.com)"
+TRACK_BODY='{"title":"Amazing Grace","artist":"Traditional","duration":82,"targetLanguage":"en"}'
+post_script "$SCRATCH/track.lua" "$TOKEN" "$ANON" "$TRACK_BODY"
+FOLDER_BODY='{"title":"Song 12345","artist":"Artist 381","duration":150,"targetLanguage":"en"}'
+post_script "$SCRATCH/folder.lua" "$TOKEN" "$ANON" "$FOLDER_BODY"
+
+mkdir -p "$SCRATCH/www"
+curl -sf "$BASE/healthz" >"$SCRATCH/www/healthz"
+curl -sf -H "Authorization: Bearer $TOKEN" -H 'Content-Type: application/json' -d "$TRACK_BODY" \
+    "$BASE/api/track" >"$SCRATCH/www/track"
+curl -sf -H "Authorization: Bearer $TOKEN" -H 'Content-Type: application/json' -d "$FOLDER_BODY" \
+    "$BASE/api/track" >"$SCRATCH/www/folder-track"
+chmod -R a+rX "$SCRATCH/www"
+NGINX_PORT="$(free_port)"
+cat >"$SCRATCH/nginx.conf" <<CONF
+worker_processes auto;
+daemon off;
+pid $SCRATCH/nginx.pid;
+error_log $SCRATCH/nginx-error.log;
+user $(id -un);
+events { worker_connections 1024; }
+http {
+    access_log $SCRATCH/nginx-access.log;
+    default_type application/json;
+    keepalive_requests 100;
+    server {
+        listen 127.0.0.1:$NGINX_PORT;
+        root $SCRATCH/www;
+    }
+}
+CONF
+"$NGINX" -c "$SCRATCH/nginx.conf" -p "$SCRATCH" &
+PIDS+=($!)
+for ((i = 0; i < 50; i++)); do curl -sf "http://127.0.0.1:$NGINX_PORT/healthz" >/dev/null && break; sleep 0.1; done
+
+echo "== 64 connections, ${DURATION} s each (wrk -t4), $(nproc) cores shared with whatever else runs"
+wrk_run "cantorella-server GET /healthz" 64 "$BASE/healthz"
+wrk_run "nginx GET /healthz (file)" 64 "http://127.0.0.1:$NGINX_PORT/healthz"
+wrk_run "cantorella-server POST /api/track" 64 "$BASE/api/track" "$SCRATCH/track.lua"
+wrk_run "nginx GET /track (same JSON)" 64 "http://127.0.0.1:$NGINX_PORT/track"
+wrk_run "cantorella-server POST /api/track (LRC)" 64 "$BASE/api/track" "$SCRATCH/folder.lua"
+wrk_run "nginx GET /folder-track (same JSON)" 64 "http://127.0.0.1:$NGINX_PORT/folder-track"
+echo "== $(grep -o 'lyrics folder: .*' "$SCRATCH/load.log")"
+
+echo "== password sign-ins (argon2id, interactive limits: ~0.1 s and 64 MiB each, one per core at a time)"
+post_script "$SCRATCH/signin.lua" "" "$ANON" '{"email":"bench@example.com","password":"bench-password"}'
+wrk_run "POST /auth/v1/token (password)" 16 "$BASE/auth/v1/token?grant_type=password" "$SCRATCH/signin.lua"
+
+# ---- 50 MB backup on a fresh process, for its peak memory ------------------------------------------
+start_server backup
+BACKUP_BASE="http://127.0.0.1:$PORT"
+BACKUP_TOKEN="$(sign_up "$BACKUP_BASE" "$(cat "$SCRATCH/backup/anon-key")" backup@example.com)"
+python3 -c 'import sys; sys.stdout.write("{\"library\":\"" + "x" * (50 * 1000 * 1000 - 16) + "\"}")' >"$SCRATCH/backup.json"
+SIZE="$(stat -c %s "$SCRATCH/backup.json")"
+# The sign-up's password hash took 64 MiB for a moment: start the peak afresh (clear_refs 5).
+echo 5 >"/proc/$SERVER_PID/clear_refs"
+BEFORE="$(awk '/VmRSS/ { print $2 }' "/proc/$SERVER_PID/status")"
+PUT_TIME="$(curl -sf -o /dev/null -w '%{time_total}' -X PUT -H "Authorization: Bearer $BACKUP_TOKEN" \
+    -H 'Content-Type: application/json' --data-binary "@$SCRATCH/backup.json" "$BACKUP_BASE/api/backup?namespace=en")"
+GET_TIME="$(curl -sf -o "$SCRATCH/backup.back" -w '%{time_total}' -H "Authorization: Bearer $BACKUP_TOKEN" \
+    "$BACKUP_BASE/api/backup?namespace=en")"
+AFTER="$(awk '/VmHWM/ { print $2 }' "/proc/$SERVER_PID/status")"
+cmp -s "$SCRATCH/backup.json" "$SCRATCH/backup.back" && SAME="byte-identical" || SAME="DIFFERENT"
+echo "== backup of $((SIZE / 1000000)) MB: PUT ${PUT_TIME} s, GET ${GET_TIME} s ($SAME);" \
+    "server peak RSS $((AFTER / 1024)) MiB (RSS before the PUT $((BEFORE / 1024)) MiB; document $((SIZE / 1048576)) MiB)"
