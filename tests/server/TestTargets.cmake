@@ -11,7 +11,7 @@ endif()
 file(STRINGS "${_src}" _uses_server_clients REGEX "#include \"ServerClients.h\"")
 # Tests that choose their own PostgreSQL (several processes on one database) run once.
 if(_uses_server_clients AND NOT _name MATCHES "^tst_(multiprocess|llmprocesses)$")
-    add_test(NAME ${_target}_postgresql COMMAND ${_target})
-    set_tests_properties(${_target}_postgresql PROPERTIES LABELS server TIMEOUT 300
+    add_test(NAME ${_test}_postgresql COMMAND ${_program})
+    set_tests_properties(${_test}_postgresql PROPERTIES LABELS server TIMEOUT 300
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CANTORELLA_TEST_DATABASE=postgresql")
 endif()

@@ -3,13 +3,13 @@
 # and loads with `engine.addImportPath("qrc:/")` (see DesignTestSupport.h).
 target_link_libraries(${_target} PRIVATE cantorella_ui_design cantorella_ui_designplugin)
 target_include_directories(${_target} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/ui")
-# The folder's shared helpers (fakes with Q_OBJECT need moc in each test that uses them).
+# The folder's shared helpers (fakes with Q_OBJECT need moc in the folder's executable).
 file(GLOB _ui_helpers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h")
 target_sources(${_target} PRIVATE ${_ui_helpers})
 
 # Pixel tests need the OpenGL renderer (offscreen draws no shader): a virtual X display.
 if(_name MATCHES "_xvfb$")
-    set(_command xvfb-run -a -s "-screen 0 1280x1024x24" "$<TARGET_FILE:${_target}>")
+    set(_command xvfb-run -a -s "-screen 0 1280x1024x24" "${_program}")
     set(_environment "QT_QPA_PLATFORM=xcb")
 endif()
 # The library screens (study library, song story, sharing), which the shell links too.
