@@ -221,7 +221,7 @@ QString ServerConfig::helpText()
     for (const Key &key : keys()) {
         text += QStringLiteral("  --%1%2  (%3)\n      %4; default: %5\n")
                     .arg(QLatin1String(key.name), key.isSwitch ? QString() : QStringLiteral(" VALUE"),
-                         QString::fromLatin1(variableName(key.name)), QLatin1String(key.help),
+                         QString::fromLatin1(variableName(key.name)), QString::fromUtf8(key.help),
                          key.shown(defaults).isEmpty() ? QStringLiteral("(none)") : key.shown(defaults));
     }
     text += QStringLiteral(
