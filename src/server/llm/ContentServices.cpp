@@ -3,7 +3,7 @@
 #include "platform/JsonWriter.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
-#include "server/content/ContentRoutes.h"
+#include "server/content/SongKey.h"
 #include "server/llm/CardsValidator.h"
 #include "server/llm/StoryValidator.h"
 

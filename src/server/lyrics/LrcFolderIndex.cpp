@@ -1,6 +1,6 @@
 #include "server/lyrics/LrcFolderIndex.h"
 
-#include "server/content/ContentRoutes.h"
+#include "server/content/SongKey.h"
 
 #include "core/LrcParser.h"
 #include "platform/Text.h"

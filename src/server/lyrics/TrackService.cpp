@@ -1,7 +1,7 @@
 #include "server/lyrics/TrackService.h"
 
 #include "server/lyrics/LanguageDetector.h"
-#include "server/content/ContentRoutes.h"
+#include "server/content/SongKey.h"
 
 #include "platform/JsonWriter.h"
 #include "platform/Text.h"

@@ -1,6 +1,6 @@
 #include "server/seed/DemoContent.h"
 
-#include "server/content/ContentRoutes.h"
+#include "server/content/SongKey.h"
 
 #include <QDir>
 #include <QFile>

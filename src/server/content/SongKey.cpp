@@ -1,4 +1,4 @@
-#include "server/content/ContentRoutes.h"
+#include "server/content/SongKey.h"
 
 #include "core/NowPlayingTrack.h"
 

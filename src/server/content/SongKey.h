@@ -5,7 +5,6 @@
 namespace server {
 
 // The song key of a title and an artist: artist and title trimmed and lower-cased, joined by '|'.
-// (The routes that answer per song: lyrics/TrackRoutes.h, llm/GenerationRoutes.h.)
 QString songKeyOf(const QString &title, const QString &artist);
 
 } // namespace server
