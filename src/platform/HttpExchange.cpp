@@ -401,3 +401,7 @@ void Exchange::finish(Outcome outcome)
 }
 
 } // namespace Http
+
+// The meta-object code lives in this object file, so that a program that links none of the
+// HTTP client (the server) does not pull it, and Qt Network with it, from the archive.
+#include "moc_HttpExchange.cpp"
