@@ -3,6 +3,7 @@
 #include "server/lyrics/LrclibClient.h"
 #include "server/lyrics/LrcFolderIndex.h"
 #include "server/store/ServerStore.h"
+#include "server/content/BoundedCache.h"
 
 #include "platform/StrictJson.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -29,6 +31,10 @@ namespace server {
 // answer) answers 404 too but is not remembered, so the next request asks again. Requests for
 // one song that arrive while its online lookup runs wait for that lookup instead of starting
 // their own.
+//
+// The answers from the cache and the folder are kept encoded in memory (bounded), each with
+// what it was made from: the cache entry's text, or the file's text. The entry or file is still
+// looked up on every request, and a kept answer serves only while it is unchanged.
 class TrackService
 {
 public:
@@ -64,8 +70,10 @@ private:
         std::optional<QString> language;
     };
 
-    std::optional<Found> lookUp(const QString &title, const QString &artist, double duration, const QString &key);
-    std::optional<Found> fromCache(const QString &key);
+    // An answer made before from the same cache entry text or file text; nothing otherwise.
+    std::optional<QByteArray> keptAnswer(const QString &key, const std::string &stored, const QString &fileText);
+    QByteArray keepAnswer(const QString &key, const std::string &stored, const QString &fileText, const Found &found);
+    std::optional<Found> fromCache(const std::string &stored);
     std::optional<Found> online(const QString &title, const QString &artist, double duration, const QString &key);
     std::optional<Found> askOnline(const QString &title, const QString &artist, double duration,
                                    const QString &key);
@@ -78,6 +86,14 @@ private:
     std::function<qint64()> m_now;
     Options m_options;
     Log m_log;
+
+    struct KeptAnswer
+    {
+        std::string stored; // the cache entry's text, or empty
+        QString fileText;   // the LRC file's text, or empty
+        QByteArray body;
+    };
+    BoundedCache<QString, std::shared_ptr<const KeptAnswer>> m_answers; // by song key
 
     std::mutex m_flightsMutex;
     QHash<QString, std::shared_future<std::optional<Found>>> m_flights;
