@@ -1,7 +1,6 @@
 // The server's per-process memories: each serves only what is still true (a changed cache entry
-// or LRC file, an expired or altered token, a database that stopped answering) and stays
-// within its bounds.
-#include "server/auth/AccessTokens.h"
+// or LRC file, a database that stopped answering) and stays within its bounds. (Kept token
+// claims that expire: tst_serverauth.)
 #include "server/content/BoundedCache.h"
 #include "server/http/HealthCheck.h"
 #include "server/lyrics/LrcFolderIndex.h"
@@ -27,7 +26,6 @@ const QByteArray english = "[ti:Night Song]\n[ar:The Owls]\n[00:01.00]The stars 
 // As long as `english`, so that only the times and the inode can tell the two apart.
 const QByteArray french = "[ti:Night Song]\n[ar:The Owls]\n[00:01.00]Les etoiles brillent ce soir et nous aussi\n"
                           "[00:04.00]Nous marchons le long du fleuve sous la lune\n";
-const QString nightSong = QStringLiteral("the owls|night song");
 
 void write(const QString &path, const QByteArray &bytes)
 {
@@ -42,13 +40,6 @@ void setModified(const QString &path, const timespec &when)
 {
     const timespec times[2] = {when, when};
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-}
-
-timespec modifiedOf(const QString &path)
-{
-    struct stat status{};
-    ::stat(QFile::encodeName(path).constData(), &status);
-    return status.st_mtim;
 }
 
 timespec secondsAgo(int seconds)
@@ -72,38 +63,6 @@ Q_DECLARE_METATYPE(Change)
 class TestServerCaches : public QObject
 {
     Q_OBJECT
-
-    // Writes `english`, lets `find` see it, changes the file to `french` as `change` says.
-    void changeAfterFirstRead(const QString &path, Change change, const std::function<void()> &find)
-    {
-        write(path, english);
-        setModified(path, secondsAgo(60)); // settled: its text is kept
-        find();
-        const timespec before = modifiedOf(path);
-        switch (change) {
-        case Change::RewrittenLater:
-            write(path, french);
-            setModified(path, secondsAgo(30));
-            break;
-        case Change::ReplacedByRename:
-            write(path + QStringLiteral(".new"), french);
-            setModified(path + QStringLiteral(".new"), before);
-            QCOMPARE(::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(), QFile::encodeName(path).constData()), 0);
-            break;
-        case Change::RewrittenTimeKept:
-            write(path, french);
-            setModified(path, before);
-            break;
-        }
-    }
-
-    static void changes_data()
-    {
-        QTest::addColumn<Change>("change");
-        QTest::newRow("rewritten later, same size") << Change::RewrittenLater;
-        QTest::newRow("replaced by a rename, same size and time") << Change::ReplacedByRename;
-        QTest::newRow("rewritten in place, modification time put back") << Change::RewrittenTimeKept;
-    }
 
 private slots:
     void boundsHold_data()
@@ -136,49 +95,6 @@ private slots:
             QCOMPARE(cache.size(), std::size_t(0));
     }
 
-    void recentlyUsedEntriesStay()
-    {
-        BoundedCache<int, int> cache(100, 1000000);
-        cache.insert(-1, -1, 1);
-        for (int i = 0; i < 1000; ++i) {
-            cache.insert(i, i, 1);
-            QCOMPARE(cache.find(-1), std::optional<int>(-1));
-        }
-        QVERIFY(!cache.find(0));
-    }
-
-    void keptTokenClaims_data()
-    {
-        QTest::addColumn<QString>("presented");
-        QTest::addColumn<qint64>("secondsLater");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("the token again") << "same" << qint64(10) << true;
-        QTest::newRow("the token after its expiry") << "same" << qint64(3600) << false;
-        QTest::newRow("signature altered") << "signature" << qint64(10) << false;
-        QTest::newRow("claims altered") << "claims" << qint64(10) << false;
-    }
-
-    void keptTokenClaims()
-    {
-        QFETCH(QString, presented);
-        QFETCH(qint64, secondsLater);
-        QFETCH(bool, accepted);
-        const qint64 now = 1800000000;
-        const AccessTokens tokens(std::string(40, 'k'), 3600);
-        const std::string token = tokens.issue(QStringLiteral("user-1"), QStringLiteral("sign-in-1"), now).token;
-        QVERIFY(tokens.verify(token, now)); // now kept
-        std::string other = token;
-        const std::size_t firstDot = token.find('.');
-        if (presented == "signature")
-            other[other.size() - 10] = other[other.size() - 10] == 'A' ? 'B' : 'A';
-        else if (presented == "claims")
-            other[firstDot + 2] = other[firstDot + 2] == 'A' ? 'B' : 'A';
-        const std::optional<AccessClaims> claims = tokens.verify(other, now + secondsLater);
-        QCOMPARE(claims.has_value(), accepted);
-        if (accepted)
-            QCOMPARE(claims->signInId, QStringLiteral("sign-in-1"));
-    }
-
     void healthCheckReusesOnlySuccess()
     {
         using namespace std::chrono_literals;
@@ -198,24 +114,16 @@ private slots:
         QCOMPARE(pings, 4);
     }
 
-    void changedFolderFileIsReadAgain_data() { changes_data(); }
-
-    void changedFolderFileIsReadAgain()
+    void changedAnswerSourceIsServedFresh_data()
     {
-        QFETCH(Change, change);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("night.lrc");
-        write(path, english);
-        LrcFolderIndex index(dir.path(), [](const QString &) {});
-        QCOMPARE(index.rescan().indexed, 1);
-        changeAfterFirstRead(path, change, [&] { QCOMPARE(index.find(nightSong)->lyrics.toUtf8(), english); });
-        QCOMPARE(index.find(nightSong)->lyrics.toUtf8(), french);
+        QTest::addColumn<Change>("change");
+        QTest::newRow("rewritten later, same size") << Change::RewrittenLater;
+        QTest::newRow("replaced by a rename, same size and time") << Change::ReplacedByRename;
+        QTest::newRow("rewritten in place, modification time put back") << Change::RewrittenTimeKept;
     }
 
-    void changedAnswerSourceIsServedFresh_data() { changes_data(); }
-
-    // The kept encoded answers follow their sources: a file changed as above, a cache entry
-    // replaced (a re-import), and the language is detected again for the new text.
+    // The kept encoded answers follow their sources: a changed file (its language detected
+    // again) and a replaced cache entry (a re-import).
     void changedAnswerSourceIsServedFresh()
     {
         QFETCH(Change, change);
@@ -224,6 +132,8 @@ private slots:
         const std::unique_ptr<ServerStore> store = openServerStore(QString(), data.path());
         const QString path = folder.filePath("night.lrc");
         write(path, english);
+        const timespec settled = secondsAgo(60); // old enough for its text to be kept
+        setModified(path, settled);
         LrcFolderIndex index(folder.path(), [](const QString &) {});
         index.rescan();
         TrackService service(*store, &index, nullptr, [] { return qint64(1800000000); }, TrackService::Options(),
@@ -232,8 +142,13 @@ private slots:
             const TrackService::Answer answer = service.answer(JsonReader(QJsonObject{{"title", title}, {"artist", "The Owls"}}));
             return QJsonDocument::fromJson(answer.body).object();
         };
+        QCOMPARE(ask("Night Song").value("language").toString(), "en");
 
-        changeAfterFirstRead(path, change, [&] { QCOMPARE(ask("Night Song").value("language").toString(), "en"); });
+        const QString replacement = change == Change::ReplacedByRename ? path + ".new" : path;
+        write(replacement, french);
+        setModified(replacement, change == Change::RewrittenLater ? secondsAgo(30) : settled);
+        if (replacement != path)
+            QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(path).constData()), 0);
         const QJsonObject fromFile = ask("Night Song");
         QCOMPARE(fromFile.value("lyrics").toString().toUtf8(), french);
         QCOMPARE(fromFile.value("language").toString(), "fr");
