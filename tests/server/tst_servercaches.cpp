@@ -122,8 +122,8 @@ private slots:
         QTest::newRow("rewritten in place, modification time put back") << Change::RewrittenTimeKept;
     }
 
-    // The kept encoded answers follow their sources: a changed file (its language detected
-    // again) and a replaced cache entry (a re-import).
+    // The kept encoded answers follow their sources: a changed file at once (its language
+    // detected again), a replaced cache entry (a re-import) within a second.
     void changedAnswerSourceIsServedFresh()
     {
         QFETCH(Change, change);
@@ -136,7 +136,8 @@ private slots:
         setModified(path, settled);
         LrcFolderIndex index(folder.path(), [](const QString &) {});
         index.rescan();
-        TrackService service(*store, &index, nullptr, [] { return qint64(1800000000); }, TrackService::Options(),
+        qint64 now = 1800000000;
+        TrackService service(*store, &index, nullptr, [&now] { return now; }, TrackService::Options(),
                              [](const QString &) {});
         const auto ask = [&service](const QString &title) {
             const TrackService::Answer answer = service.answer(JsonReader(QJsonObject{{"title", title}, {"artist", "The Owls"}}));
@@ -161,6 +162,8 @@ private slots:
         store->putCached("track", dayKey, entry("[00:01.00]First import"), 1, std::nullopt);
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import");
         store->putCached("track", dayKey, entry("[00:01.00]Second import"), 2, std::nullopt);
+        QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import"); // confirmed this second
+        ++now;
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]Second import");
     }
 };

@@ -73,43 +73,39 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
     const QString trimmedArtist = Text::trimmed(*artist);
     const QString key = songKeyOf(trimmedTitle, trimmedArtist);
 
-    const auto answer = [&key](const Found &found) {
-        return Answer{200, trackBody(found.lyrics, found.source, key, found.language)};
-    };
-    if (const std::optional<CachedEntry> entry = m_store.cached(trackKind, key, m_now())) {
-        if (auto kept = keptAnswer(key, entry->value, QString()))
-            return Answer{200, *kept};
+    const qint64 now = m_now();
+    const std::optional<std::shared_ptr<const KeptAnswer>> kept = m_answers.find(key);
+    // Cache entries are only ever added, or replaced by an import: an answer whose entry was
+    // confirmed within this second is served without asking the database again.
+    if (kept && !(*kept)->stored.empty() && (*kept)->confirmedAt.load(std::memory_order_relaxed) == now)
+        return Answer{200, (*kept)->body};
+    if (const std::optional<CachedEntry> entry = m_store.cached(trackKind, key, now)) {
+        if (kept && (*kept)->stored == entry->value) {
+            (*kept)->confirmedAt.store(now, std::memory_order_relaxed);
+            return Answer{200, (*kept)->body};
+        }
         if (const auto found = fromCache(entry->value))
-            return Answer{200, keepAnswer(key, entry->value, QString(), *found)};
+            return Answer{200, keepAnswer(key, entry->value, QString(), *found, now)};
     }
     if (m_folder) {
         if (const auto match = m_folder->find(key)) {
-            if (auto kept = keptAnswer(key, std::string(), match->lyrics))
-                return Answer{200, *kept};
+            if (kept && (*kept)->stored.empty() && (*kept)->fileText == match->lyrics)
+                return Answer{200, (*kept)->body};
             return Answer{200, keepAnswer(key, std::string(), match->lyrics,
-                                          Found{match->lyrics, manualImport, detectLyricsLanguage(match->lyrics)})};
+                                          Found{match->lyrics, manualImport, detectLyricsLanguage(match->lyrics)}, now)};
         }
     }
     if (m_online && !m_store.cached(missKind, key, m_now())) {
         if (const auto found = online(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key))
-            return answer(*found);
+            return Answer{200, trackBody(found->lyrics, found->source, key, found->language)};
     }
     return Answer{404, errorBody(QStringLiteral("no lyrics for this song"))};
 }
 
-std::optional<QByteArray> TrackService::keptAnswer(const QString &key, const std::string &stored, const QString &fileText)
-{
-    const auto kept = m_answers.find(key);
-    if (!kept || (*kept)->stored != stored || (*kept)->fileText != fileText)
-        return std::nullopt;
-    return (*kept)->body;
-}
-
 QByteArray TrackService::keepAnswer(const QString &key, const std::string &stored, const QString &fileText,
-                                    const Found &found)
+                                    const Found &found, qint64 now)
 {
-    auto kept = std::make_shared<const KeptAnswer>(
-        KeptAnswer{stored, fileText, trackBody(found.lyrics, found.source, key, found.language)});
+    auto kept = std::make_shared<const KeptAnswer>(stored, fileText, trackBody(found.lyrics, found.source, key, found.language), now);
     m_answers.insert(key, kept, stored.size() + std::size_t(fileText.size()) * 2 + std::size_t(kept->body.size()));
     return kept->body;
 }

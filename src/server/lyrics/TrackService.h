@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -33,8 +34,9 @@ namespace server {
 // their own.
 //
 // The answers from the cache and the folder are kept encoded in memory (bounded), each with
-// what it was made from: the cache entry's text, or the file's text. The entry or file is still
-// looked up on every request, and a kept answer serves only while it is unchanged.
+// what it was made from: the cache entry's text, or the file's text, and serve only while that
+// is unchanged. The file is looked at on every request; the cache entry at most once a second
+// (entries are only added, or replaced by an import).
 class TrackService
 {
 public:
@@ -70,9 +72,8 @@ private:
         std::optional<QString> language;
     };
 
-    // An answer made before from the same cache entry text or file text; nothing otherwise.
-    std::optional<QByteArray> keptAnswer(const QString &key, const std::string &stored, const QString &fileText);
-    QByteArray keepAnswer(const QString &key, const std::string &stored, const QString &fileText, const Found &found);
+    QByteArray keepAnswer(const QString &key, const std::string &stored, const QString &fileText, const Found &found,
+                          qint64 now);
     std::optional<Found> fromCache(const std::string &stored);
     std::optional<Found> online(const QString &title, const QString &artist, double duration, const QString &key);
     std::optional<Found> askOnline(const QString &title, const QString &artist, double duration,
@@ -89,9 +90,14 @@ private:
 
     struct KeptAnswer
     {
-        std::string stored; // the cache entry's text, or empty
-        QString fileText;   // the LRC file's text, or empty
-        QByteArray body;
+        KeptAnswer(std::string stored, QString fileText, QByteArray body, qint64 confirmedAt)
+            : stored(std::move(stored)), fileText(std::move(fileText)), body(std::move(body)), confirmedAt(confirmedAt)
+        {
+        }
+        const std::string stored; // the cache entry's text, or empty
+        const QString fileText;   // the LRC file's text, or empty
+        const QByteArray body;
+        mutable std::atomic<qint64> confirmedAt; // when the cache entry was last seen unchanged (m_now)
     };
     BoundedCache<QString, std::shared_ptr<const KeptAnswer>> m_answers; // by song key
 
