@@ -50,6 +50,19 @@ struct Tab
 
 } // namespace
 
+// The hue echo's driver on a world's view model and a frame clock on its manual clock.
+struct EchoRig
+{
+    NowWorld w;
+    FrameClock frames{&w.clock};
+    InterPanelHueEchoDriver echo;
+    EchoRig()
+    {
+        echo.setProperty("vm", QVariant::fromValue(&w.vm));
+        echo.setFrameClock(&frames);
+    }
+};
+
 class TestNowView : public QObject
 {
     Q_OBJECT
@@ -422,11 +435,8 @@ private slots:
 
     void hueEchoRunsOnlyWhileAnimating()
     {
-        NowWorld w;
-        FrameClock frames(&w.clock);
-        InterPanelHueEchoDriver echo;
-        echo.setProperty("vm", QVariant::fromValue(&w.vm));
-        echo.setFrameClock(&frames);
+        EchoRig rig;
+        auto &[w, frames, echo] = rig;
         echo.setStillElapsed(3.0);
         w.play(QStringLiteral("Song"), 40.0);
         QVERIFY(!frames.isRunning());
@@ -444,11 +454,8 @@ private slots:
     // shown never differs visibly from the wash at the tick's time.
     void hueEchoPublishesOnlyVisibleSteps()
     {
-        NowWorld w;
-        FrameClock frames(&w.clock);
-        InterPanelHueEchoDriver echo;
-        echo.setProperty("vm", QVariant::fromValue(&w.vm));
-        echo.setFrameClock(&frames);
+        EchoRig rig;
+        auto &[w, frames, echo] = rig;
         w.play(QStringLiteral("Song"), 0.0);
         echo.setAnimating(true);
         int ticks = 0, visiblyOff = 0;
