@@ -50,6 +50,19 @@ struct Tab
 
 } // namespace
 
+// The hue echo's driver on a world's view model and a frame clock on its manual clock.
+struct EchoRig
+{
+    NowWorld w;
+    FrameClock frames{&w.clock};
+    InterPanelHueEchoDriver echo;
+    EchoRig()
+    {
+        echo.setProperty("vm", QVariant::fromValue(&w.vm));
+        echo.setFrameClock(&frames);
+    }
+};
+
 class TestNowView : public QObject
 {
     Q_OBJECT
@@ -422,11 +435,8 @@ private slots:
 
     void hueEchoRunsOnlyWhileAnimating()
     {
-        NowWorld w;
-        FrameClock frames(&w.clock);
-        InterPanelHueEchoDriver echo;
-        echo.setProperty("vm", QVariant::fromValue(&w.vm));
-        echo.setFrameClock(&frames);
+        EchoRig rig;
+        auto &[w, frames, echo] = rig;
         echo.setStillElapsed(3.0);
         w.play(QStringLiteral("Song"), 40.0);
         QVERIFY(!frames.isRunning());
@@ -434,10 +444,31 @@ private slots:
         echo.setAnimating(true);
         QVERIFY(frames.isRunning());
         w.advance(500ms);
-        QVERIFY(std::abs(echo.elapsed() - 40.5) < 0.05);
+        QVERIFY(!InterPanelHueEchoDriver::showsDifferently(echo.color(), InterPanelHueEchoDriver::colorAt(40.5)));
         echo.setAnimating(false);
         QVERIFY(!frames.isRunning());
         QCOMPARE(echo.elapsed(), 3.0);
+    }
+
+    // The wash is drawn at 12 %: a tick publishes only a step that changes a pixel, and what is
+    // shown never differs visibly from the wash at the tick's time.
+    void hueEchoPublishesOnlyVisibleSteps()
+    {
+        EchoRig rig;
+        auto &[w, frames, echo] = rig;
+        w.play(QStringLiteral("Song"), 0.0);
+        echo.setAnimating(true);
+        int ticks = 0, visiblyOff = 0;
+        connect(&frames, &FrameClock::ticked, &echo, [&] {
+            ++ticks;
+            if (InterPanelHueEchoDriver::showsDifferently(echo.color(), InterPanelHueEchoDriver::colorAt(w.vm.displayedElapsed())))
+                ++visiblyOff;
+        });
+        QSignalSpy published(&echo, &InterPanelHueEchoDriver::elapsedChanged);
+        w.advance(14s); // one hue cycle
+        QVERIFY(ticks > 100);
+        QCOMPARE(visiblyOff, 0);
+        QVERIFY2(published.size() > 5 && published.size() < ticks / 3, qPrintable(QString::number(published.size())));
     }
 
     void aTickWithinALinePublishesNothing()

@@ -7,7 +7,10 @@
 //
 // The session is signed in programmatically (kept in memory), so no sign-in view is involved.
 // "ready" goes to standard output once lyrics lines are on screen (at once for --bare); the
-// animation gate follows CANTORELLA_REDUCE_MOTION as in the application.
+// animation gate follows CANTORELLA_REDUCE_MOTION as in the application. The shown window asks
+// for the input focus, as a window a person looks at has it (without focus the animation gate
+// stays closed), and every change of QWindow::isActive goes to standard output as
+// "window active: true|false".
 
 #include "DemoAccount.h"
 
@@ -36,6 +39,17 @@ void announceReady()
 {
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
+}
+
+// Asks for the input focus for `window` (Xvfb has no window manager: the request is granted
+// as it is made) and reports each change of its active state.
+void focus(QWindow *window)
+{
+    QObject::connect(window, &QWindow::activeChanged, window, [window] {
+        std::fprintf(stdout, "window active: %s\n", window->isActive() ? "true" : "false");
+        std::fflush(stdout);
+    });
+    window->requestActivate();
 }
 
 // The lyrics view alone, given the application graph's objects, under the same animation gate.
@@ -67,6 +81,8 @@ int runBare(const QString &file)
     engine.load(QUrl::fromLocalFile(file));
     if (engine.rootObjects().isEmpty())
         return 1;
+    if (auto *window = qobject_cast<QWindow *>(engine.rootObjects().constFirst()))
+        focus(window);
     announceReady();
     return QApplication::exec();
 }
@@ -115,6 +131,8 @@ int main(int argc, char *argv[])
     if (!mainWindow)
         return 1;
     mainWindow->resize(windowSize);
+    if (view == u"app")
+        focus(mainWindow);
 
     QQmlEngine lyricsEngine;
     lyricsEngine.addImportPath(QStringLiteral("qrc:/"));
@@ -127,9 +145,10 @@ int main(int argc, char *argv[])
         QQmlComponent component(&lyricsEngine);
         component.setData(lyricsOnlyQml, QUrl(QStringLiteral("qrc:/harness/LyricsOnly.qml")));
         lyricsWindow.reset(component.createWithInitialProperties({{QStringLiteral("state"), QVariant::fromValue(state)}}));
-        if (auto *window = qobject_cast<QQuickWindow *>(lyricsWindow.get()))
+        if (auto *window = qobject_cast<QQuickWindow *>(lyricsWindow.get())) {
             window->resize(windowSize);
-        else
+            focus(window);
+        } else
             err << component.errorString() << "\n";
     };
     QObject::connect(state, &AppState::graphChanged, &app, showLyricsOnly);

@@ -2,19 +2,23 @@
 
 #include "server/auth/AuthRoutes.h"
 #include "server/backup/BackupRoutes.h"
+#include "server/http/HealthCheck.h"
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
 #include "server/http/ServerContext.h"
 #include "server/llm/GenerationRoutes.h"
 #include "server/lyrics/TrackRoutes.h"
 
+#include <memory>
+
 namespace server {
 
 void registerAllRoutes(http::Router &router, ServerContext &context)
 {
     // For load balancers and monitors: 200 while the database answers.
-    router.get("/healthz", [&context](const httplib::Request &, httplib::Response &response) {
-        if (context.store.ping())
+    auto health = std::make_shared<HealthCheck>([&context] { return context.store.ping(); });
+    router.get("/healthz", [health](const httplib::Request &, httplib::Response &response) {
+        if (health->healthy())
             http::sendJson(response, 200, R"({"status":"ok"})");
         else
             http::sendError(response, 503, {{"error", QStringLiteral("the database does not answer")}});

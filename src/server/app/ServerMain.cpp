@@ -51,6 +51,7 @@ void watchForStop(HttpService &service)
         service.stop();
         std::this_thread::sleep_for(drainLimit);
         logLine(QStringLiteral("stopped with requests still in flight"));
+        flushLog();
         std::_Exit(0);
     }).detach();
 }

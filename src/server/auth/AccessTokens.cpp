@@ -45,6 +45,21 @@ std::optional<AccessClaims> AccessTokens::verify(const std::string &token, qint6
 {
     if (token.empty() || token.size() > 4096)
         return std::nullopt;
+    std::optional<AccessClaims> claims = m_verified.find(token);
+    if (!claims) {
+        claims = decode(token);
+        if (!claims)
+            return std::nullopt;
+        m_verified.insert(token, *claims, token.size() + std::size_t(claims->userId.size() + claims->signInId.size()) * 2);
+    }
+    if (!allowExpired && now >= claims->expiresAt)
+        return std::nullopt;
+    return claims;
+}
+
+// The claims of a token signed with our key and HS256, with every claim present; expired or not.
+std::optional<AccessClaims> AccessTokens::decode(const std::string &token) const
+{
     jwt_t *raw = nullptr;
     if (jwt_decode(&raw, token.c_str(), reinterpret_cast<const unsigned char *>(m_key.data()), int(m_key.size())) != 0
         || !raw)
@@ -58,8 +73,6 @@ std::optional<AccessClaims> AccessTokens::verify(const std::string &token, qint6
     errno = 0;
     const long expiresAt = jwt_get_grant_int(raw, "exp");
     if (!sub || !sid || errno != 0 || expiresAt <= 0)
-        return std::nullopt;
-    if (!allowExpired && now >= expiresAt)
         return std::nullopt;
     return AccessClaims{QString::fromUtf8(sub), QString::fromUtf8(sid), qint64(expiresAt)};
 }

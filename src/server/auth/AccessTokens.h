@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/content/BoundedCache.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -16,7 +18,9 @@ struct AccessClaims
 };
 
 // Access tokens: HS256 JSON Web Tokens carrying the user and the sign-in, valid for a fixed
-// lifetime. Thread-safe (no state besides the key).
+// lifetime. Thread-safe. Besides the key it keeps only the claims of tokens whose signature it
+// checked (a token's bytes decide its claims for good; its expiry is still checked on every
+// call), so that a client's every request does not decode and sign its token again.
 class AccessTokens
 {
 public:
@@ -36,8 +40,11 @@ public:
     qint64 lifetimeSeconds() const { return m_lifetime; }
 
 private:
+    std::optional<AccessClaims> decode(const std::string &token) const;
+
     std::string m_key;
     qint64 m_lifetime;
+    mutable BoundedCache<std::string, AccessClaims> m_verified{4096, 8 * 1024 * 1024};
 };
 
 // A refresh or e-mail token as the database keeps it: BLAKE2b-256 of the token, hex.

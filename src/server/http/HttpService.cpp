@@ -5,29 +5,38 @@
 #include "server/http/Replies.h"
 
 #include <chrono>
+#include <string>
+#include <string_view>
+
+#include <sys/socket.h>
 
 namespace server {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr int listenBacklog = 1024;
+
 // The start of the request the current thread is answering (a thread answers one at a time).
 thread_local Clock::time_point requestStart;
 
-QString loggedTarget(const http::Router &router, const httplib::Request &request)
+// The route and the names of its query parameters ("/api/backup?namespace"), never a value.
+void appendLoggedTarget(std::string &line, const http::Router &router, const httplib::Request &request)
 {
     // Only known routes are named: an unknown path is whatever the client sent.
-    if (!router.knows(request.path))
-        return QStringLiteral("(unknown path)");
-    QString target = QString::fromStdString(request.path);
+    if (!router.knows(request.path)) {
+        line += "(unknown path)";
+        return;
+    }
+    line += request.path;
     char separator = '?';
     for (const std::string &name : http::queryNames(request)) {
         // Names of our own routes' parameters only; anything else is client text.
         const bool known = name == "namespace" || name == "grant_type" || name == "type" || name == "token";
-        target += QLatin1Char(separator) + (known ? QString::fromStdString(name) : QStringLiteral("…"));
+        line += separator;
+        line += known ? std::string_view(name) : std::string_view("\xE2\x80\xA6"); // "…"
         separator = '&';
     }
-    return target;
 }
 
 } // namespace
@@ -42,6 +51,11 @@ HttpService::HttpService(const ServerConfig &config)
     m_server.set_keep_alive_max_count(std::size_t(config.keepAliveMaxCount));
     m_server.set_keep_alive_timeout(config.keepAliveTimeoutSeconds);
     m_server.set_tcp_nodelay(true);
+    // The library's own options for the listening socket, and its descriptor for bind() below.
+    m_server.set_socket_options([this](socket_t socket) {
+        httplib::default_socket_options(socket);
+        m_listening = socket;
+    });
 
     m_server.set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
         requestStart = Clock::now();
@@ -101,19 +115,34 @@ HttpService::HttpService(const ServerConfig &config)
         const auto elapsed = requestStart == Clock::time_point() ? Clock::duration::zero() : Clock::now() - requestStart;
         requestStart = Clock::time_point();
         const std::size_t bytes = response.body.empty() ? response.content_length_ : response.body.size();
-        logLine(QStringLiteral("%1 %2 %3 %4ms %5B")
-                    .arg(QString::fromStdString(request.method), loggedTarget(m_router, request))
-                    .arg(response.status)
-                    .arg(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count())
-                    .arg(bytes));
+        // "GET /api/backup?namespace 200 3ms 1234B"
+        std::string line;
+        line.reserve(96);
+        line += request.method;
+        line += ' ';
+        appendLoggedTarget(line, m_router, request);
+        line += ' ';
+        line += std::to_string(response.status);
+        line += ' ';
+        line += std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+        line += "ms ";
+        line += std::to_string(bytes);
+        line += 'B';
+        logRequestLine(line);
     });
 }
 
 int HttpService::bind(const std::string &host, int port)
 {
-    if (port == 0)
-        return m_server.bind_to_any_port(host);
-    return m_server.bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0 ? m_server.bind_to_any_port(host) : (m_server.bind_to_port(host, port) ? port : -1);
+    // The library listens with a backlog of 5 (fixed when it was built): a burst of new
+    // connections (clients opening their pools, kept-alive connections renewed at their
+    // request limit) overflows it, and each dropped connection attempt waits a second for its
+    // retransmit. Listening again on the socket only changes the backlog (the system caps it
+    // at net.core.somaxconn).
+    if (bound > 0 && m_listening != INVALID_SOCKET)
+        ::listen(m_listening, listenBacklog);
+    return bound;
 }
 
 bool HttpService::serve()

@@ -32,6 +32,7 @@ public:
 private:
     httplib::Server m_server;
     http::Router m_router;
+    socket_t m_listening = INVALID_SOCKET;
 };
 
 } // namespace server

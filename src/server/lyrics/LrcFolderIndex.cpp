@@ -16,11 +16,42 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+#include <time.h>
+
 namespace server {
 
 namespace {
 
 constexpr qint64 maximumFileBytes = 1024 * 1024;
+// Files read for requests whose text is kept: a few thousand songs, or 64 MiB of text.
+constexpr std::size_t parsedEntries = 4096;
+constexpr std::size_t parsedBytes = 64 * 1024 * 1024;
+// A file modified this recently may change again without its stamp moving (coarse file-system
+// clocks: a tick of milliseconds on most, 2 s on some); its text is not kept.
+constexpr qint64 settleNs = 2'000'000'000;
+
+qint64 nanoseconds(const timespec &time)
+{
+    return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+std::optional<LrcFolderIndex::FileStamp> stampOf(const QString &path)
+{
+    struct stat status{};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return LrcFolderIndex::FileStamp{qint64(status.st_size), nanoseconds(status.st_mtim), nanoseconds(status.st_ctim),
+                                     quint64(status.st_ino), quint64(status.st_dev)};
+}
+
+bool settled(const LrcFolderIndex::FileStamp &stamp)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 latest = std::max(stamp.modifiedNs, stamp.changedNs);
+    return nanoseconds(now) - latest > settleNs;
+}
 
 struct Tags
 {
@@ -125,7 +156,8 @@ std::optional<LrcFolderIndex::Identity> LrcFolderIndex::readIdentity(const QStri
 }
 
 LrcFolderIndex::LrcFolderIndex(QString folder, Log log)
-    : m_folder(QDir(folder).absolutePath()), m_log(std::move(log)), m_index(std::make_shared<Index>())
+    : m_folder(QDir(folder).absolutePath()), m_log(std::move(log)), m_index(std::make_shared<Index>()),
+      m_parsed(parsedEntries, parsedBytes)
 {
 }
 
@@ -150,12 +182,28 @@ std::optional<LrcFolderIndex::Match> LrcFolderIndex::find(const QString &songKey
     const auto found = index->constFind(songKey);
     if (found == index->constEnd())
         return std::nullopt;
-    QString text;
-    QString problem;
-    const auto identity = readIdentity(found->path, QFileInfo(found->path).fileName(), &text, &problem);
-    if (!identity || identity->songKey != songKey)
+    const QString &path = found->path;
+    const std::optional<FileStamp> stamp = stampOf(path);
+    if (!stamp)
         return std::nullopt;
-    return Match{text, found->path};
+    std::optional<std::shared_ptr<const Parsed>> parsed = m_parsed.find(path);
+    if (!parsed || (*parsed)->stamp != *stamp) {
+        QString text;
+        QString problem;
+        const auto identity = readIdentity(path, QFileInfo(path).fileName(), &text, &problem);
+        if (!identity) {
+            m_parsed.erase(path);
+            return std::nullopt;
+        }
+        parsed = std::make_shared<const Parsed>(Parsed{*stamp, text, identity->songKey});
+        if (settled(*stamp))
+            m_parsed.insert(path, *parsed, std::size_t(text.size() + path.size() + identity->songKey.size()) * 2);
+        else
+            m_parsed.erase(path);
+    }
+    if ((*parsed)->songKey != songKey)
+        return std::nullopt;
+    return Match{(*parsed)->text, path};
 }
 
 LrcFolderIndex::ScanReport LrcFolderIndex::rescan()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/content/BoundedCache.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -29,6 +31,12 @@ namespace server {
 // The index is empty until the first rescan(), which builds it; watch() rebuilds it on a thread
 // of its own every `interval`. A rebuild re-reads only files whose size or modification time
 // changed, and swaps the new index in whole: lookups never see a half-built one.
+//
+// find() answers from the file as it is now: it looks at the file's size, times and inode on
+// every call and reads it again when any of them changed; the text of files read before is kept
+// in memory (bounded). A file modified within the last seconds is read on every call until it
+// settles, since a second change within one tick of the file system's clock would leave all of
+// them as they were.
 class LrcFolderIndex
 {
 public:
@@ -36,6 +44,17 @@ public:
     {
         QString lyrics;   // the file's text
         QString path;     // for logs
+    };
+
+    // What tells one version of a file from another without reading it.
+    struct FileStamp
+    {
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        qint64 changedNs = 0; // the inode's change time: also moves on a rename over the file
+        quint64 inode = 0;
+        quint64 device = 0;
+        bool operator==(const FileStamp &) const = default;
     };
 
     struct ScanReport
@@ -87,12 +106,21 @@ private:
     static std::optional<Identity> readIdentity(const QString &path, const QString &fileName, QString *text,
                                                 QString *problem);
 
+    // A file's text and song as find() read it, with the stamp it had before the read.
+    struct Parsed
+    {
+        FileStamp stamp;
+        QString text;
+        QString songKey;
+    };
+
     QString m_folder;
     Log m_log;
     mutable std::mutex m_mutex;
     std::shared_ptr<const Index> m_index;
     Entries m_entries;         // the last scan's files; only the scanning thread touches it
     std::mutex m_scanMutex;    // one scan at a time
+    mutable BoundedCache<QString, std::shared_ptr<const Parsed>> m_parsed; // by absolute path
 
     std::mutex m_watchMutex;
     std::condition_variable m_wake;

@@ -16,6 +16,10 @@ const QString trackKind = QStringLiteral("track");
 const QString missKind = QStringLiteral("track-miss");
 const QString manualImport = QStringLiteral("manualImport");
 constexpr qsizetype maximumFieldCharacters = 256;
+// Encoded answers kept: a few thousand songs, or 64 MiB (each entry holds about three copies of
+// its lyrics).
+constexpr std::size_t keptAnswers = 4096;
+constexpr std::size_t keptAnswerBytes = 64 * 1024 * 1024;
 
 QByteArray errorBody(const QString &message)
 {
@@ -52,7 +56,7 @@ std::optional<QString> refusal(const std::optional<QString> &value, const char *
 TrackService::TrackService(ServerStore &store, const LrcFolderIndex *folder, const LrclibClient *online,
                            std::function<qint64()> now, Options options, Log log)
     : m_store(store), m_folder(folder), m_online(online), m_now(std::move(now)), m_options(options),
-      m_log(std::move(log))
+      m_log(std::move(log)), m_answers(keptAnswers, keptAnswerBytes)
 {
 }
 
@@ -69,36 +73,50 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
     const QString trimmedArtist = Text::trimmed(*artist);
     const QString key = songKeyOf(trimmedTitle, trimmedArtist);
 
-    const std::optional<Found> found = lookUp(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key);
-    if (!found)
-        return Answer{404, errorBody(QStringLiteral("no lyrics for this song"))};
-    return Answer{200, trackBody(found->lyrics, found->source, key, found->language)};
-}
-
-std::optional<TrackService::Found> TrackService::lookUp(const QString &title, const QString &artist, double duration,
-                                                        const QString &key)
-{
-    if (auto cached = fromCache(key))
-        return cached;
-    if (m_folder) {
-        if (auto match = m_folder->find(key))
-            return Found{match->lyrics, manualImport, detectLyricsLanguage(match->lyrics)};
+    const qint64 now = m_now();
+    const std::optional<std::shared_ptr<const KeptAnswer>> kept = m_answers.find(key);
+    // Cache entries are only ever added, or replaced by an import: an answer whose entry was
+    // confirmed within this second is served without asking the database again.
+    if (kept && !(*kept)->stored.empty() && (*kept)->confirmedAt.load(std::memory_order_relaxed) == now)
+        return Answer{200, (*kept)->body};
+    if (const std::optional<CachedEntry> entry = m_store.cached(trackKind, key, now)) {
+        if (kept && (*kept)->stored == entry->value) {
+            (*kept)->confirmedAt.store(now, std::memory_order_relaxed);
+            return Answer{200, (*kept)->body};
+        }
+        if (const auto found = fromCache(entry->value))
+            return Answer{200, keepAnswer(key, entry->value, QString(), *found, now)};
     }
-    if (!m_online || m_store.cached(missKind, key, m_now()))
-        return std::nullopt;
-    return online(title, artist, duration, key);
+    if (m_folder) {
+        if (const auto match = m_folder->find(key)) {
+            if (kept && (*kept)->stored.empty() && (*kept)->fileText == match->lyrics)
+                return Answer{200, (*kept)->body};
+            return Answer{200, keepAnswer(key, std::string(), match->lyrics,
+                                          Found{match->lyrics, manualImport, detectLyricsLanguage(match->lyrics)}, now)};
+        }
+    }
+    if (m_online && !m_store.cached(missKind, key, m_now())) {
+        if (const auto found = online(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key))
+            return Answer{200, trackBody(found->lyrics, found->source, key, found->language)};
+    }
+    return Answer{404, errorBody(QStringLiteral("no lyrics for this song"))};
 }
 
-std::optional<TrackService::Found> TrackService::fromCache(const QString &key)
+QByteArray TrackService::keepAnswer(const QString &key, const std::string &stored, const QString &fileText,
+                                    const Found &found, qint64 now)
 {
-    const std::optional<CachedEntry> entry = m_store.cached(trackKind, key, m_now());
-    if (!entry)
-        return std::nullopt;
+    auto kept = std::make_shared<const KeptAnswer>(stored, fileText, trackBody(found.lyrics, found.source, key, found.language), now);
+    m_answers.insert(key, kept, stored.size() + std::size_t(fileText.size()) * 2 + std::size_t(kept->body.size()));
+    return kept->body;
+}
+
+std::optional<TrackService::Found> TrackService::fromCache(const std::string &stored)
+{
     try {
-        const JsonReader stored(StrictJson::parseObject(QByteArray::fromStdString(entry->value)));
-        const QString source = stored.requireString(u"source");
-        return Found{stored.requireString(u"lyrics"), source == manualImport ? manualImport : QStringLiteral("cache"),
-                     stored.lenientString(u"language")};
+        const JsonReader entry(StrictJson::parseObject(QByteArray::fromStdString(stored)));
+        const QString source = entry.requireString(u"source");
+        return Found{entry.requireString(u"lyrics"), source == manualImport ? manualImport : QStringLiteral("cache"),
+                     entry.lenientString(u"language")};
     } catch (const JsonError &error) {
         m_log(QStringLiteral("lyrics: cached entry for a song is unreadable (%1); looking again").arg(error.message()));
         return std::nullopt;

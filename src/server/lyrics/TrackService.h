@@ -3,6 +3,7 @@
 #include "server/lyrics/LrclibClient.h"
 #include "server/lyrics/LrcFolderIndex.h"
 #include "server/store/ServerStore.h"
+#include "server/content/BoundedCache.h"
 
 #include "platform/StrictJson.h"
 
@@ -10,9 +11,11 @@
 #include <QHash>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -29,6 +32,11 @@ namespace server {
 // answer) answers 404 too but is not remembered, so the next request asks again. Requests for
 // one song that arrive while its online lookup runs wait for that lookup instead of starting
 // their own.
+//
+// The answers from the cache and the folder are kept encoded in memory (bounded), each with
+// what it was made from: the cache entry's text, or the file's text, and serve only while that
+// is unchanged. The file is looked at on every request; the cache entry at most once a second
+// (entries are only added, or replaced by an import).
 class TrackService
 {
 public:
@@ -64,8 +72,9 @@ private:
         std::optional<QString> language;
     };
 
-    std::optional<Found> lookUp(const QString &title, const QString &artist, double duration, const QString &key);
-    std::optional<Found> fromCache(const QString &key);
+    QByteArray keepAnswer(const QString &key, const std::string &stored, const QString &fileText, const Found &found,
+                          qint64 now);
+    std::optional<Found> fromCache(const std::string &stored);
     std::optional<Found> online(const QString &title, const QString &artist, double duration, const QString &key);
     std::optional<Found> askOnline(const QString &title, const QString &artist, double duration,
                                    const QString &key);
@@ -78,6 +87,19 @@ private:
     std::function<qint64()> m_now;
     Options m_options;
     Log m_log;
+
+    struct KeptAnswer
+    {
+        KeptAnswer(std::string stored, QString fileText, QByteArray body, qint64 confirmedAt)
+            : stored(std::move(stored)), fileText(std::move(fileText)), body(std::move(body)), confirmedAt(confirmedAt)
+        {
+        }
+        const std::string stored; // the cache entry's text, or empty
+        const QString fileText;   // the LRC file's text, or empty
+        const QByteArray body;
+        mutable std::atomic<qint64> confirmedAt; // when the cache entry was last seen unchanged (m_now)
+    };
+    BoundedCache<QString, std::shared_ptr<const KeptAnswer>> m_answers; // by song key
 
     std::mutex m_flightsMutex;
     QHash<QString, std::shared_future<std::optional<Found>>> m_flights;

@@ -3,8 +3,9 @@
 #include "ui/design/FrameClock.h"
 
 #include <QColor>
+#include <QPointF>
 #include <QPointer>
-#include <QQuickPaintedItem>
+#include <QQuickItem>
 #include <QRandomGenerator>
 #include <QtQml/qqmlregistration.h>
 
@@ -22,10 +23,22 @@ struct Particle
     double cycleDuration = 0;
 };
 
+// One particle as drawn at some instant: a disc whose colour carries alpha² (the layer's opacity
+// and the colour's alpha, both the particle's alpha at that instant).
+struct ParticleDot
+{
+    QPointF centre;
+    double radius = 0;
+    QColor color;
+};
+
 // The field of rising dots. The particles are made once (at completion) with the frame clock's
 // time; when not animating the canvas shows the still frame at `staticNow`, the instant taken
-// right after the particles were made. While animating it repaints on every frame-clock tick.
-class ParticleCanvas : public QQuickPaintedItem
+// right after the particles were made. While animating it redraws on every frame-clock tick.
+// The dots are scene-graph geometry (antialiased discs with vertex colours), so a tick moves a
+// few hundred vertices instead of repainting and uploading a canvas-sized image; the software
+// renderer draws no custom geometry and shows no dots.
+class ParticleCanvas : public QQuickItem
 {
     Q_OBJECT
     QML_ELEMENT
@@ -38,7 +51,10 @@ public:
     // A negative count gives no particles.
     static std::vector<Particle> makeParticles(int count, double now,
                                                QRandomGenerator &random = *QRandomGenerator::global());
-    // Draws the particles as they are at time t on a canvas of the given size.
+    // The particles as they are at time t on a canvas of the given size: only those with some
+    // alpha (> 0.001) and some part on the canvas.
+    static std::vector<ParticleDot> dotsAt(QSizeF size, double t, const std::vector<Particle> &particles);
+    // Draws the particles as they are at time t on a canvas of the given size (the same dots).
     static void drawParticles(QPainter &painter, QSizeF size, double t, const std::vector<Particle> &particles);
 
     explicit ParticleCanvas(QQuickItem *parent = nullptr);
@@ -56,7 +72,6 @@ public:
     // The time of the frame on screen.
     double drawnTime() const { return m_time; }
 
-    void paint(QPainter *painter) override;
 
 signals:
     void isAnimatingChanged();
@@ -66,6 +81,8 @@ signals:
 
 protected:
     void componentComplete() override;
+    void geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry) override;
+    QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override;
 
 private:
     void resubscribe();

@@ -28,12 +28,19 @@ AbstractButton {
     ToolTip.text: model.helpText
     onClicked: model.press()
 
+    // The glow breathes only while the window is in front, as the panel's ambient motion does:
+    // in a window without focus each breath would cost the whole window a frame 30 times a
+    // second. Without it the ready look holds still at full opacity.
+    AnimationActivityView {
+        id: windowGate
+        isPlaying: true
+    }
     StoryButtonModel {
         id: model
         vm: button.vm
         frameClock: button.frameClock
         reduceMotion: button.reduceMotion
-        shown: button.visible
+        shown: button.visible && windowGate.active
     }
 
     contentItem: RowLayout {

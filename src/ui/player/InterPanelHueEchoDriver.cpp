@@ -1,5 +1,21 @@
 #include "InterPanelHueEchoDriver.h"
 
+#include "ui/design/MeshGradient.h"
+
+#include <cmath>
+
+QColor InterPanelHueEchoDriver::colorAt(double elapsed)
+{
+    return MeshGradientPalette::colorAt(elapsed, 0.7, 0.5);
+}
+
+bool InterPanelHueEchoDriver::showsDifferently(const QColor &a, const QColor &b)
+{
+    const auto share = [](float channel) { return std::lround(255.0 * washOpacity * double(channel)); };
+    return share(a.redF()) != share(b.redF()) || share(a.greenF()) != share(b.greenF())
+        || share(a.blueF()) != share(b.blueF());
+}
+
 InterPanelHueEchoDriver::~InterPanelHueEchoDriver()
 {
     if (m_clock)
@@ -42,16 +58,22 @@ void InterPanelHueEchoDriver::resubscribe()
     disconnect(m_tick);
     m_tick = {};
     if (m_animating && m_clock) {
-        m_tick = connect(m_clock, &FrameClock::ticked, this, [this] {
-            if (m_vm)
-                setElapsed(m_vm->displayedElapsed());
-        });
+        m_tick = connect(m_clock, &FrameClock::ticked, this, &InterPanelHueEchoDriver::onTick);
         m_clock->hold(this);
     } else {
         if (m_clock)
             m_clock->release(this);
         setElapsed(m_stillElapsed);
     }
+}
+
+void InterPanelHueEchoDriver::onTick()
+{
+    if (!m_vm)
+        return;
+    const double elapsed = m_vm->displayedElapsed();
+    if (showsDifferently(colorAt(elapsed), colorAt(m_elapsed)))
+        setElapsed(elapsed);
 }
 
 void InterPanelHueEchoDriver::setElapsed(double elapsed)

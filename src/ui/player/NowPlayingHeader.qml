@@ -26,7 +26,10 @@ RowLayout {
 
         Effects.RectangularGlow {
             anchors.fill: parent
-            glowRadius: root.controller.breathShadowRadius / 2
+            // In quarter points: the glow's item is 4 × glowRadius wider than the tile, so it
+            // resizes in whole pixels. Each resize of the glow costs the window a second frame
+            // right after the one that shows it; steps of a quarter point cannot be seen.
+            glowRadius: Math.round(root.controller.breathShadowRadius * 2) / 4
             spread: 0.1
             cornerRadius: mask.radius + glowRadius
             color: Qt.alpha(Theme.neonViolet, 0.4)

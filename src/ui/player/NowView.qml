@@ -54,7 +54,7 @@ FocusScope {
     }
     InterPanelHueEcho {
         anchors.fill: parent
-        elapsed: hue.elapsed
+        washColor: hue.color
     }
 
     NowIdleState {

@@ -1,0 +1,172 @@
+// The server's per-process memories: each serves only what is still true (a changed cache entry
+// or LRC file, a database that stopped answering) and stays within its bounds. (Kept token
+// claims that expire: tst_serverauth.)
+#include "server/content/BoundedCache.h"
+#include "server/http/HealthCheck.h"
+#include "server/lyrics/LrcFolderIndex.h"
+#include "server/lyrics/TrackService.h"
+#include "server/store/StoreFactory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace server;
+
+namespace {
+
+const QByteArray english = "[ti:Night Song]\n[ar:The Owls]\n[00:01.00]The stars are out tonight and so are we\n"
+                           "[00:04.00]We walk along the river under the moon\n";
+// As long as `english`, so that only the times and the inode can tell the two apart.
+const QByteArray french = "[ti:Night Song]\n[ar:The Owls]\n[00:01.00]Les etoiles brillent ce soir et nous aussi\n"
+                          "[00:04.00]Nous marchons le long du fleuve sous la lune\n";
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Sets a file's modification time, to the nanosecond.
+void setModified(const QString &path, const timespec &when)
+{
+    const timespec times[2] = {when, when};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+timespec secondsAgo(int seconds)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    now.tv_sec -= seconds;
+    return now;
+}
+
+enum class Change {
+    RewrittenLater,     // same size, a later modification time
+    ReplacedByRename,   // same size and modification time, another inode
+    RewrittenTimeKept,  // same size, inode and modification time: only the change time moves
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Change)
+
+class TestServerCaches : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void boundsHold_data()
+    {
+        QTest::addColumn<int>("inserts");
+        QTest::addColumn<int>("entryBytes");
+        QTest::addColumn<int>("maxEntries");
+        QTest::addColumn<int>("maxBytes");
+        QTest::newRow("many small entries") << 1000 << 10 << 64 << 1000000;
+        QTest::newRow("few large entries") << 1000 << 1000 << 10000 << 50000;
+        QTest::newRow("entries over half the byte bound are not kept") << 10 << 600 << 100 << 1000;
+    }
+
+    void boundsHold()
+    {
+        QFETCH(int, inserts);
+        QFETCH(int, entryBytes);
+        QFETCH(int, maxEntries);
+        QFETCH(int, maxBytes);
+        BoundedCache<int, int> cache{std::size_t(maxEntries), std::size_t(maxBytes)};
+        for (int i = 0; i < inserts; ++i) {
+            cache.insert(i, i, std::size_t(entryBytes));
+            cache.find(i / 2); // moves older entries back into the current generation
+            QVERIFY(cache.size() <= std::size_t(maxEntries));
+            QVERIFY(cache.bytes() <= std::size_t(maxBytes));
+        }
+        if (2 * entryBytes <= maxBytes)
+            QCOMPARE(cache.find(inserts - 1), std::optional<int>(inserts - 1));
+        else
+            QCOMPARE(cache.size(), std::size_t(0));
+    }
+
+    void healthCheckReusesOnlySuccess()
+    {
+        using namespace std::chrono_literals;
+        int pings = 0;
+        bool answers = true;
+        HealthCheck check([&] { ++pings; return answers; }, 1s);
+        const HealthCheck::Clock::time_point start{1000s};
+        QVERIFY(check.healthy(start));
+        QVERIFY(check.healthy(start + 500ms));
+        QCOMPARE(pings, 1);
+        answers = false;
+        QVERIFY(!check.healthy(start + 1001ms)); // a success a second old stands no more
+        QVERIFY(!check.healthy(start + 1002ms)); // a failure stands for nothing
+        QCOMPARE(pings, 3);
+        answers = true;
+        QVERIFY(check.healthy(start + 1003ms));
+        QCOMPARE(pings, 4);
+    }
+
+    void changedAnswerSourceIsServedFresh_data()
+    {
+        QTest::addColumn<Change>("change");
+        QTest::newRow("rewritten later, same size") << Change::RewrittenLater;
+        QTest::newRow("replaced by a rename, same size and time") << Change::ReplacedByRename;
+        QTest::newRow("rewritten in place, modification time put back") << Change::RewrittenTimeKept;
+    }
+
+    // The kept encoded answers follow their sources: a changed file at once (its language
+    // detected again), a replaced cache entry (a re-import) within a second.
+    void changedAnswerSourceIsServedFresh()
+    {
+        QFETCH(Change, change);
+        QTemporaryDir data;
+        QTemporaryDir folder;
+        const std::unique_ptr<ServerStore> store = openServerStore(QString(), data.path());
+        const QString path = folder.filePath("night.lrc");
+        write(path, english);
+        const timespec settled = secondsAgo(60); // old enough for its text to be kept
+        setModified(path, settled);
+        LrcFolderIndex index(folder.path(), [](const QString &) {});
+        index.rescan();
+        qint64 now = 1800000000;
+        TrackService service(*store, &index, nullptr, [&now] { return now; }, TrackService::Options(),
+                             [](const QString &) {});
+        const auto ask = [&service](const QString &title) {
+            const TrackService::Answer answer = service.answer(JsonReader(QJsonObject{{"title", title}, {"artist", "The Owls"}}));
+            return QJsonDocument::fromJson(answer.body).object();
+        };
+        QCOMPARE(ask("Night Song").value("language").toString(), "en");
+
+        const QString replacement = change == Change::ReplacedByRename ? path + ".new" : path;
+        write(replacement, french);
+        setModified(replacement, change == Change::RewrittenLater ? secondsAgo(30) : settled);
+        if (replacement != path)
+            QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(path).constData()), 0);
+        const QJsonObject fromFile = ask("Night Song");
+        QCOMPARE(fromFile.value("lyrics").toString().toUtf8(), french);
+        QCOMPARE(fromFile.value("language").toString(), "fr");
+
+        const QString dayKey = QStringLiteral("the owls|day song");
+        const auto entry = [&dayKey](const char *lyrics) {
+            return QJsonDocument(QJsonObject{{"lyrics", lyrics}, {"source", "manualImport"}, {"songKey", dayKey}})
+                .toJson(QJsonDocument::Compact).toStdString();
+        };
+        store->putCached("track", dayKey, entry("[00:01.00]First import"), 1, std::nullopt);
+        QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import");
+        store->putCached("track", dayKey, entry("[00:01.00]Second import"), 2, std::nullopt);
+        QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import"); // confirmed this second
+        ++now;
+        QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]Second import");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerCaches)
+#include "tst_servercaches.moc"
