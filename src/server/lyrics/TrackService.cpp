@@ -95,7 +95,7 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
                                           Found{match->lyrics, manualImport, detectLyricsLanguage(match->lyrics)}, now)};
         }
     }
-    if (m_online && !m_store.cached(missKind, key, m_now())) {
+    if (m_online && !m_store.cached(missKind, key, now)) {
         if (const auto found = online(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key))
             return Answer{200, trackBody(found->lyrics, found->source, key, found->language)};
     }
