@@ -153,15 +153,19 @@ private slots:
         const QJsonObject fromFile = ask("Night Song");
         QCOMPARE(fromFile.value("lyrics").toString().toUtf8(), french);
         QCOMPARE(fromFile.value("language").toString(), "fr");
-
-        const QString dayKey = QStringLiteral("the owls|day song");
-        const auto entry = [&dayKey](const char *lyrics) {
-            return QJsonDocument(QJsonObject{{"lyrics", lyrics}, {"source", "manualImport"}, {"songKey", dayKey}})
+        const auto entry = [](const char *key, const char *lyrics) {
+            return QJsonDocument(QJsonObject{{"lyrics", lyrics}, {"source", "lrclib"}, {"songKey", key}})
                 .toJson(QJsonDocument::Compact).toStdString();
         };
-        store->putCached("track", dayKey, entry("[00:01.00]First import"), 1, std::nullopt);
+        // A cache entry for the song wins over the folder, a second later at the latest.
+        store->putCached("track", "the owls|night song", entry("the owls|night song", "[00:01.00]Online"), 1, std::nullopt);
+        ++now;
+        QCOMPARE(ask("Night Song").value("lyrics").toString(), "[00:01.00]Online");
+
+        const char *const dayKey = "the owls|day song";
+        store->putCached("track", dayKey, entry(dayKey, "[00:01.00]First import"), 1, std::nullopt);
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import");
-        store->putCached("track", dayKey, entry("[00:01.00]Second import"), 2, std::nullopt);
+        store->putCached("track", dayKey, entry(dayKey, "[00:01.00]Second import"), 2, std::nullopt);
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import"); // confirmed this second
         ++now;
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]Second import");

@@ -29,6 +29,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace server::http {
 
@@ -58,12 +59,17 @@ public:
     std::size_t largestLimit() const { return m_largest; }
 
 private:
+    using Handlers = std::unordered_map<std::string, Handler>; // by path; filled before serving
     static std::string pattern(const std::string &path);
     void remember(const std::string &method, const std::string &path, Limit limit);
+    void add(Handlers &handlers, const std::string &path, Handler handler,
+             httplib::Server &(httplib::Server::*registerWith)(const std::string &, httplib::Server::Handler));
 
     httplib::Server &m_server;
     std::map<std::pair<std::string, std::string>, Limit> m_limits;
     std::size_t m_largest = 0;
+    Handlers m_get;
+    Handlers m_post;
 };
 
 } // namespace server::http

@@ -75,10 +75,15 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
 
     const qint64 now = m_now();
     const std::optional<std::shared_ptr<const KeptAnswer>> kept = m_answers.find(key);
-    // Cache entries are only ever added, or replaced by an import: an answer whose entry was
-    // confirmed within this second is served without asking the database again.
-    if (kept && !(*kept)->stored.empty() && (*kept)->confirmedAt.load(std::memory_order_relaxed) == now)
-        return Answer{200, (*kept)->body};
+    // Cache entries are only ever added, or replaced by an import: what the cache held for a
+    // song within this second (its entry, or none for an answer from the folder) still stands.
+    // The folder's file is looked at on every request.
+    if (kept && (*kept)->confirmedAt.load(std::memory_order_relaxed) == now) {
+        if (!(*kept)->stored.empty())
+            return Answer{200, (*kept)->body};
+        if (const auto match = m_folder ? m_folder->find(key) : std::nullopt; match && (*kept)->fileText == match->lyrics)
+            return Answer{200, (*kept)->body};
+    }
     if (const std::optional<CachedEntry> entry = m_store.cached(trackKind, key, now)) {
         if (kept && (*kept)->stored == entry->value) {
             (*kept)->confirmedAt.store(now, std::memory_order_relaxed);
@@ -89,13 +94,15 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
     }
     if (m_folder) {
         if (const auto match = m_folder->find(key)) {
-            if (kept && (*kept)->stored.empty() && (*kept)->fileText == match->lyrics)
+            if (kept && (*kept)->stored.empty() && (*kept)->fileText == match->lyrics) {
+                (*kept)->confirmedAt.store(now, std::memory_order_relaxed);
                 return Answer{200, (*kept)->body};
+            }
             return Answer{200, keepAnswer(key, std::string(), match->lyrics,
                                           Found{match->lyrics, manualImport, detectLyricsLanguage(match->lyrics)}, now)};
         }
     }
-    if (m_online && !m_store.cached(missKind, key, m_now())) {
+    if (m_online && !m_store.cached(missKind, key, now)) {
         if (const auto found = online(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key))
             return Answer{200, trackBody(found->lyrics, found->source, key, found->language)};
     }

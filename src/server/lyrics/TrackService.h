@@ -35,7 +35,7 @@ namespace server {
 //
 // The answers from the cache and the folder are kept encoded in memory (bounded), each with
 // what it was made from: the cache entry's text, or the file's text, and serve only while that
-// is unchanged. The file is looked at on every request; the cache entry at most once a second
+// is unchanged. The file is looked at on every request; the cache at most once a second
 // (entries are only added, or replaced by an import).
 class TrackService
 {
@@ -97,7 +97,8 @@ private:
         const std::string stored; // the cache entry's text, or empty
         const QString fileText;   // the LRC file's text, or empty
         const QByteArray body;
-        mutable std::atomic<qint64> confirmedAt; // when the cache entry was last seen unchanged (m_now)
+        // When (m_now) the cache was last seen to hold `stored` for the song (none: empty).
+        mutable std::atomic<qint64> confirmedAt;
     };
     BoundedCache<QString, std::shared_ptr<const KeptAnswer>> m_answers; // by song key
 
