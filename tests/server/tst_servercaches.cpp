@@ -1,6 +1,7 @@
 // The server's per-process memories: each serves only what is still true (a changed cache entry
 // or LRC file, a database that stopped answering) and stays within its bounds. (Kept token
 // claims that expire: tst_serverauth.)
+#include "server/auth/SignInCheck.h"
 #include "server/content/BoundedCache.h"
 #include "server/http/HealthCheck.h"
 #include "server/lyrics/LrcFolderIndex.h"
@@ -112,6 +113,44 @@ private slots:
         answers = true;
         QVERIFY(check.healthy(start + 1003ms));
         QCOMPARE(pings, 4);
+    }
+
+    // A sign-in revoked by another process stops working once the kept answer is half a second
+    // old; revoked here, at once; a revoked one is never kept; a kept answer is for its user only.
+    void signInCheckKeepsOnlyRecentActive_data()
+    {
+        QTest::addColumn<QString>("revocation"); // "elsewhere", "here", "before"
+        QTest::addColumn<int>("askAfterMs");
+        QTest::addColumn<bool>("active");
+        QTest::newRow("elsewhere, kept answer still young") << "elsewhere" << 499 << true;
+        QTest::newRow("elsewhere, kept answer too old") << "elsewhere" << 500 << false;
+        QTest::newRow("here") << "here" << 1 << false;
+        QTest::newRow("before the first check") << "before" << 1 << false;
+    }
+
+    void signInCheckKeepsOnlyRecentActive()
+    {
+        using namespace std::chrono_literals;
+        QFETCH(QString, revocation);
+        QFETCH(int, askAfterMs);
+        QFETCH(bool, active);
+        QTemporaryDir data;
+        const std::unique_ptr<ServerStore> store = openServerStore(QString(), data.path());
+        const std::optional<UserRecord> user = store->createUser("owl@example.com", "hash", true, 1);
+        QVERIFY(user);
+        const SignInRecord signIn = store->createSignIn(user->id, "refresh", 1);
+        SignInCheck check(*store, 500ms);
+        const SignInCheck::Clock::time_point start{1000s};
+
+        if (revocation == "before")
+            store->revokeSignIn(signIn.id, 2);
+        QCOMPARE(check.active(signIn.id, user->id, start), revocation != "before");
+        QVERIFY(!check.active(signIn.id, "someone-else", start)); // the kept answer names its user
+        if (revocation != "before")
+            store->revokeSignIn(signIn.id, 2);
+        if (revocation == "here")
+            check.forget(signIn.id);
+        QCOMPARE(check.active(signIn.id, user->id, start + std::chrono::milliseconds(askAfterMs)), active);
     }
 
     void changedAnswerSourceIsServedFresh_data()

@@ -2,6 +2,7 @@
 
 #include "server/app/Routes.h"
 #include "server/auth/AccessTokens.h"
+#include "server/auth/SignInCheck.h"
 #include "server/auth/Mailer.h"
 #include "server/config/Secrets.h"
 #include "server/config/ServerConfig.h"
@@ -85,6 +86,8 @@ int runServer(const QStringList &arguments)
         const std::unique_ptr<Mailer> mailer = makeMailer(config, secrets);
         ServerContext context{*store, config, secrets, tokens, *mailer,
                               [] { return QDateTime::currentSecsSinceEpoch(); }, QString()};
+        SignInCheck signIns(*store);
+        context.signIns = &signIns;
         // Bound first, so that the first log line names the address (the port 0 took).
         HttpService service(config);
         const int port = service.bind(config.listenHost.toStdString(), config.listenPort);

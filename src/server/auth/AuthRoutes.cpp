@@ -3,6 +3,7 @@
 #include "server/auth/AccessTokens.h"
 #include "server/auth/Mailer.h"
 #include "server/auth/Passwords.h"
+#include "server/auth/SignInCheck.h"
 #include "server/config/Secrets.h"
 #include "server/http/Log.h"
 #include "server/http/Replies.h"
@@ -202,8 +203,12 @@ void refreshGrant(ServerContext &context, const Request &request, Response &resp
     const std::string newToken = randomToken(32);
     const qint64 now = context.now();
     const RefreshRotation rotation = context.store.rotateRefreshToken(tokenHash(presented->toStdString()), tokenHash(newToken), now);
-    if (rotation.outcome == RefreshRotation::Outcome::Reused)
+    if (rotation.outcome == RefreshRotation::Outcome::Reused) {
+        // The store revoked the sign-in; its access tokens must stop working here at once too.
+        if (context.signIns)
+            context.signIns->forget(rotation.signInId);
         logLine(QStringLiteral("auth: a used refresh token came back; its sign-in is revoked"));
+    }
     const std::optional<UserRecord> user =
         rotation.outcome == RefreshRotation::Outcome::Rotated ? context.store.userById(rotation.userId) : std::nullopt;
     if (!user)
@@ -240,7 +245,7 @@ void logout(ServerContext &context, const Request &request, Response &response)
     const std::optional<AccessClaims> claims = token ? context.tokens.verify(*token, context.now(), true) : std::nullopt;
     if (!claims)
         return sendMsgError(response, 401, "no_authorization", QStringLiteral("This endpoint requires a valid Bearer token"));
-    context.store.revokeSignIn(claims->signInId, context.now());
+    context.revokeSignIn(claims->signInId);
     response.status = 204;
 }
 

@@ -1,6 +1,7 @@
 #include "server/http/ServerContext.h"
 
 #include "server/auth/AccessTokens.h"
+#include "server/auth/SignInCheck.h"
 
 namespace server {
 
@@ -21,10 +22,22 @@ std::optional<QString> ServerContext::authenticate(const httplib::Request &reque
     const std::optional<AccessClaims> claims = tokens.verify(*token, now());
     if (!claims)
         return std::nullopt;
-    const std::optional<SignInRecord> signIn = store.signIn(claims->signInId);
-    if (!signIn || signIn->revoked || signIn->userId != claims->userId)
-        return std::nullopt;
+    if (signIns) {
+        if (!signIns->active(claims->signInId, claims->userId))
+            return std::nullopt;
+    } else {
+        const std::optional<SignInRecord> signIn = store.signIn(claims->signInId);
+        if (!signIn || signIn->revoked || signIn->userId != claims->userId)
+            return std::nullopt;
+    }
     return claims->userId;
+}
+
+void ServerContext::revokeSignIn(const QString &signInId) const
+{
+    store.revokeSignIn(signInId, now());
+    if (signIns)
+        signIns->forget(signInId);
 }
 
 std::string ServerContext::clientAddress(const httplib::Request &request) const

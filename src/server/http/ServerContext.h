@@ -17,6 +17,7 @@ namespace server {
 class AccessTokens;
 class ContentServices;
 class Mailer;
+class SignInCheck;
 class TrackService;
 
 // What every route handler may use. Shared by all request threads: everything here is either
@@ -32,11 +33,14 @@ struct ServerContext
     QString publicOrigin;        // scheme://host:port of links the server hands out
     ContentServices *generation = nullptr; // cards and stories (cached, or written by the model)
     TrackService *tracks = nullptr; // POST /api/track; none: the route is not offered
+    SignInCheck *signIns = nullptr; // kept answers of the sign-in check; none: the database every time
 
     // The user named by "Authorization: Bearer <access token>" when the token is ours, not
-    // expired, and its sign-in is not revoked (checked in the database on every call, so a
-    // logout on any process holds at once).
+    // expired, and its sign-in is not revoked (checked in the database, whose answer `signIns`
+    // keeps for half a second: a logout on any process holds on all within that).
     std::optional<QString> authenticate(const httplib::Request &request) const;
+    // Ends a sign-in: no token of it works any longer (see authenticate()).
+    void revokeSignIn(const QString &signInId) const;
 
     // The client's address for abuse limits: the peer, or with trust-proxy the address the
     // proxy appended last to X-Forwarded-For.
