@@ -132,7 +132,7 @@ events { worker_connections 1024; }
 http {
     access_log $SCRATCH/nginx-access.log;
     default_type application/json;
-    keepalive_requests 100;
+    keepalive_requests 1000; # as cantorella-server (and nginx's own default)
     server {
         listen 127.0.0.1:$NGINX_PORT;
         root $SCRATCH/www;
