@@ -1,5 +1,7 @@
 #include "app/ApplicationShell.h"
 
+#include "app/GlyphCacheReclaimer.h"
+
 #include "backend/AuthService.h"
 #include "core/AppLog.h"
 
@@ -12,6 +14,10 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 Q_IMPORT_QML_PLUGIN(Cantorella_SessionPlugin)
 Q_IMPORT_QML_PLUGIN(Cantorella_DesignPlugin)
@@ -27,6 +33,12 @@ const QUrl mainQml(QStringLiteral("qrc:/Cantorella/App/Main.qml"));
 
 void ApplicationShell::prepareProcess()
 {
+#ifdef __GLIBC__
+    // Blocks of 128 KiB and more (images, glyph atlases and their upload copies) are mapped
+    // on their own and handed back when freed. By default glibc raises this threshold after
+    // each such block is freed, and the render thread's atlas copies then stay in its heap.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
     QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
     QCoreApplication::setApplicationName(QStringLiteral("Cantorella"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.cantorella.Cantorella"));
@@ -58,6 +70,11 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
         return;
     }
     watchForFirstPlayerFrame(mainWindow());
+    auto *reclaimer = new GlyphCacheReclaimer(mainWindow(), this);
+    AppState *state = m_appState.get();
+    const auto follow = [reclaimer, state] { reclaimer->setViewModel(state->viewModel()); };
+    connect(state, &AppState::graphChanged, reclaimer, follow);
+    follow();
 }
 
 void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)
