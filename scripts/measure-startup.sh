@@ -21,9 +21,11 @@ die() { printf 'measure-startup.sh: %s\n' "$*" >&2; exit 2; }
 
 usage() {
     cat <<EOF
-usage: $0 [-n STARTS] [-l FOLDER]
+usage: $0 [-n STARTS] [-b PROGRAM] [-l FOLDER]
   -n STARTS    how many starts are timed (default 11)
-  -l FOLDER    keep each start's log there (start-N.log)
+  -b PROGRAM   also time this other build of the program (a copy of an earlier one), its
+               starts taking turns with the build's, so that both meet the same load
+  -l FOLDER    keep each start's log there (start-N.log, other-N.log)
 Prints one line per start (ms from exec to the first player frame), the median, minimum and
 maximum; exits 1 when the median is over 400 ms.
 EOF
@@ -31,9 +33,11 @@ EOF
 
 STARTS=11
 LOGS=""
-while getopts ":n:l:h" opt; do
+OTHER=""
+while getopts ":n:b:l:h" opt; do
     case "$opt" in
         n) STARTS="$OPTARG" ;;
+        b) OTHER="$(realpath "$OPTARG")" ;;
         l) LOGS="$(mkdir -p "$OPTARG" && cd "$OPTARG" && pwd)" ;;
         h) usage; exit 0 ;;
         *) usage >&2; exit 2 ;;
@@ -42,8 +46,9 @@ done
 shift $((OPTIND - 1))
 [ $# -eq 0 ] || { usage >&2; exit 2; }
 [[ "$STARTS" =~ ^[0-9]+$ && "$STARTS" -ge 1 ]] || { usage >&2; exit 2; }
+[ -z "$OTHER" ] || [ -x "$OTHER" ] || die "$OTHER is not a program"
 
-rig_enter "$0" -n "$STARTS" ${LOGS:+-l "$LOGS"}
+rig_enter "$0" -n "$STARTS" ${OTHER:+-b "$OTHER"} ${LOGS:+-l "$LOGS"}
 rig_prepare
 LOGS="${LOGS:-$SCRATCH}"
 
@@ -58,18 +63,19 @@ export TZ=UTC
 export QT_LOGGING_RULES="com.cantorella.PointsOfInterest.debug=true"
 export QT_MESSAGE_PATTERN='%{time yyyy-MM-dd HH:mm:ss.zzz} %{category} %{message}'
 
-# One start: sets RESULT to the milliseconds from exec to the first player frame.
+# One start of PROGRAM, logged as NAME-N: sets RESULT to the milliseconds from exec to the
+# first player frame.
 time_start() {
-    local log="$LOGS/start-$1.log" pid line stamp t0
+    local program="$1" log="$LOGS/$2-$3.log" pid line stamp t0
     # The subshell notes the time and becomes the program: nothing runs between the two.
     (
         printf '%s\n' "$EPOCHREALTIME" >"$SCRATCH/exec-time"
-        exec "$APP" >"$log" 2>&1
+        exec "$program" >"$log" 2>&1
     ) &
     pid=$!
     STARTED+=("$pid")
     line="$(wait_for_line "$log" 'event FirstPlayerFrame' 30 "$pid")" \
-        || die "start $1: no player frame: $(tail -n 20 "$log")"
+        || die "$2 $3: no player frame: $(tail -n 20 "$log")"
     kill "$pid"
     wait "$pid" 2>/dev/null || true
     stamp="$(date -u -d "$(cut -d ' ' -f 1,2 <<<"$line")" +%s.%N)"
@@ -77,15 +83,31 @@ time_start() {
     RESULT="$(awk -v a="$t0" -v b="$stamp" 'BEGIN { printf "%.0f", (b - a) * 1000 }')"
 }
 
+# Prints "median min max" of the numbers given.
+summary() {
+    printf '%s\n' "$@" | sort -n | awk '
+        { v[NR] = $1 }
+        END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1], v[NR] }'
+}
+
 times=()
+others=()
 for ((n = 1; n <= STARTS; n++)); do
-    time_start "$n"
+    time_start "$APP" start "$n"
     times+=("$RESULT")
-    printf 'start %2d %6s ms\n' "$n" "$RESULT"
+    if [ -n "$OTHER" ]; then
+        time_start "$OTHER" other "$n"
+        others+=("$RESULT")
+        printf 'start %2d %6s ms   other build %6s ms\n' "$n" "${times[-1]}" "$RESULT"
+    else
+        printf 'start %2d %6s ms\n' "$n" "$RESULT"
+    fi
 done
-read -r median low high < <(printf '%s\n' "${times[@]}" | sort -n | awk '
-    { v[NR] = $1 }
-    END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1], v[NR] }')
+if [ -n "$OTHER" ]; then
+    read -r median low high < <(summary "${others[@]}")
+    printf 'other build: median %s ms, min %s ms, max %s ms (%d starts)\n' "$median" "$low" "$high" "$STARTS"
+fi
+read -r median low high < <(summary "${times[@]}")
 printf 'median %s ms, min %s ms, max %s ms (%d starts)\n' "$median" "$low" "$high" "$STARTS"
 if awk -v m="$median" 'BEGIN { exit !(m <= 400) }'; then
     printf 'met:    median start-up ≤ 400 ms (%s)\n' "$median"

@@ -8,7 +8,8 @@
 # re-runs it inside xvfb-run and dbus-run-session), then rig_prepare, then what it needs.
 
 BUILD="$ROOT/build"
-APP="$BUILD/src/app/cantorella"
+# CANTORELLA_MEASURE_APP: another build of the program to measure (e.g. a copy of an earlier one).
+APP="${CANTORELLA_MEASURE_APP:-$BUILD/src/app/cantorella}"
 HARNESS="$BUILD/tools/cpu-harness/cantorella-cpu-harness"
 BACKEND="$BUILD/src/server/cantorella-server"
 READER="$BUILD/src/app/nowplaying-reader"

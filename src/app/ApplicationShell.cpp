@@ -1,7 +1,5 @@
 #include "app/ApplicationShell.h"
 
-#include "app/GlyphCacheReclaimer.h"
-
 #include "backend/AuthService.h"
 #include "core/AppLog.h"
 
@@ -34,9 +32,12 @@ const QUrl mainQml(QStringLiteral("qrc:/Cantorella/App/Main.qml"));
 void ApplicationShell::prepareProcess()
 {
 #ifdef __GLIBC__
-    // Blocks of 128 KiB and more (images, glyph atlases and their upload copies) are mapped
-    // on their own and handed back when freed. By default glibc raises this threshold after
-    // each such block is freed, and the render thread's atlas copies then stay in its heap.
+    // Blocks of 128 KiB and more are mapped on their own and handed back when freed. By default
+    // glibc raises this threshold each time such a block is freed, and later ones then come
+    // from the heap of the thread that asks, which keeps their pages. Qt Quick's glyph caches
+    // copy their whole atlas image for every new glyph drawn (the copies live until the frame's
+    // upload), so a song with many new glyphs (Chinese lyrics) left tens of megabytes of such
+    // copies in the render thread's heap, more with every song.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 #endif
     QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
@@ -70,11 +71,6 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
         return;
     }
     watchForFirstPlayerFrame(mainWindow());
-    auto *reclaimer = new GlyphCacheReclaimer(mainWindow(), this);
-    AppState *state = m_appState.get();
-    const auto follow = [reclaimer, state] { reclaimer->setViewModel(state->viewModel()); };
-    connect(state, &AppState::graphChanged, reclaimer, follow);
-    follow();
 }
 
 void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)
