@@ -27,19 +27,26 @@ namespace {
 
 const QUrl mainQml(QStringLiteral("qrc:/Cantorella/App/Main.qml"));
 
+// From the first player frame on, blocks of 128 KiB and more are mapped on their own and
+// handed back when freed. By default glibc raises this threshold each time such a block is
+// freed, and later ones then come from the heap of the thread that asks, which keeps their
+// pages. Qt Quick's glyph caches copy their whole atlas image for every new glyph drawn (the
+// copies live until the frame's upload), so a song with many new glyphs (Chinese lyrics) left
+// tens of megabytes of such copies in the render thread's heap, more with every song. Not
+// before that frame: start-up allocates many large blocks briefly, and mapping each on its own
+// made it slower. What start-up left free in the heaps goes back now.
+void mapLargeBlocksApart()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    malloc_trim(0);
+#endif
+}
+
 } // namespace
 
 void ApplicationShell::prepareProcess()
 {
-#ifdef __GLIBC__
-    // Blocks of 128 KiB and more are mapped on their own and handed back when freed. By default
-    // glibc raises this threshold each time such a block is freed, and later ones then come
-    // from the heap of the thread that asks, which keeps their pages. Qt Quick's glyph caches
-    // copy their whole atlas image for every new glyph drawn (the copies live until the frame's
-    // upload), so a song with many new glyphs (Chinese lyrics) left tens of megabytes of such
-    // copies in the render thread's heap, more with every song.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-#endif
     QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
     QCoreApplication::setApplicationName(QStringLiteral("Cantorella"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.cantorella.Cantorella"));
@@ -71,6 +78,7 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
         return;
     }
     watchForFirstPlayerFrame(mainWindow());
+    connect(this, &ApplicationShell::firstPlayerFrameShown, this, mapLargeBlocksApart);
 }
 
 void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)
