@@ -4,8 +4,8 @@
 # starts signed in from a session in the keyring (scripts/lib/measure-rig.sh: headless under
 # xvfb-run, a session bus and keyring of its own, the local server), mpv (mpv-mpris) plays a
 # playlist of generated songs, each with lyrics of its own on the server (English and Chinese
-# lines, see make_songs), and `playerctl next` moves on once a
-# song's lyrics are on screen and have settled. After each song: VmRSS and Pss (smaps_rollup).
+# lines, see make_songs), and `playerctl next` moves on once a song's lyrics are on screen and
+# have settled. After each song: VmRSS and Pss (smaps_rollup).
 #
 #   bare      tools/cpu-harness/BareLyrics.qml: 40 text lines in a Flickable, 800 × 950
 #   song N    the application after the N-th song showed its lyrics

@@ -3,8 +3,9 @@
 # user signed in from an earlier run. The real program (build/src/app/cantorella) is started N
 # times in the rig of scripts/lib/measure-rig.sh (headless under xvfb-run, a session bus and
 # keyring of its own with the stored session, the local server, mpv with mpv-mpris playing a
-# demo song); each start is a fresh process with the same data folder, so from the second start
-# on the store file and the QML disk cache exist, as on a desktop.
+# demo song); each start is a fresh process with the same home folder, so from the second start
+# on the store file and the shader caches (Qt's and Mesa's, in ~/.cache) exist, as on a desktop.
+# The first start, with empty caches, takes two to three times as long; it counts like the rest.
 #
 # The time is taken from outside: the script notes the wall clock right before it execs the
 # program; the program's first player frame is its "FirstPlayerFrame" point of interest, logged
