@@ -13,6 +13,10 @@
 #include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 Q_IMPORT_QML_PLUGIN(Cantorella_SessionPlugin)
 Q_IMPORT_QML_PLUGIN(Cantorella_DesignPlugin)
 Q_IMPORT_QML_PLUGIN(Cantorella_AccountPlugin)
@@ -22,6 +26,22 @@ Q_IMPORT_QML_PLUGIN(Cantorella_AppPlugin)
 namespace {
 
 const QUrl mainQml(QStringLiteral("qrc:/Cantorella/App/Main.qml"));
+
+// From the first player frame on, blocks of 128 KiB and more are mapped on their own and
+// handed back when freed. By default glibc raises this threshold each time such a block is
+// freed, and later ones then come from the heap of the thread that asks, which keeps their
+// pages. Qt Quick's glyph caches copy their whole atlas image for every new glyph drawn (the
+// copies live until the frame's upload), so a song with many new glyphs (Chinese lyrics) left
+// tens of megabytes of such copies in the render thread's heap, more with every song. Start-up
+// draws no song and allocates many large blocks briefly, so it keeps glibc's own policy; what
+// it left free in the heaps goes back here.
+void mapLargeBlocksApart()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    malloc_trim(0);
+#endif
+}
 
 } // namespace
 
@@ -58,6 +78,7 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
         return;
     }
     watchForFirstPlayerFrame(mainWindow());
+    connect(this, &ApplicationShell::firstPlayerFrameShown, this, mapLargeBlocksApart);
 }
 
 void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)

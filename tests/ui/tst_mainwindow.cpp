@@ -1,8 +1,8 @@
-// The main window offscreen, on fakes: every root view loads without a single QML warning, a
-// stored session never shows the sign-in view while it is being read, Ctrl+, opens the settings
-// window in every state, and signing out and in again swaps the views. With a demo song playing,
-// every screen of the player (both columns, each study tab, the story overlay, the share sheet)
-// comes up without a warning, and signing out closes an open share sheet.
+// The main window offscreen, on fakes: every root view loads without a single QML warning, the
+// window is built while the stored session is read and shows no wrong root view meanwhile,
+// Ctrl+, opens the settings window in every state, and signing out and in again swaps the views.
+// With a demo song playing, every screen of the player (both columns, each study tab, the story
+// overlay, the share sheet) comes up without a warning, and signing out closes an open share sheet.
 
 #include "ShellFixture.h"
 
@@ -83,23 +83,50 @@ private slots:
         QTRY_COMPARE(shownView(shell), QStringLiteral("signInView"));
     }
 
-    void storedSessionNeverShowsSignInWhileItLoads()
+    // Start-up while the secret store is still reading: the window is built at once and shows
+    // its loading view; a stored session then brings the player without a single frame of the
+    // sign-in view, and a missing (or unreadable) one the sign-in view, never the player.
+    void startupWhileTheStoredSessionIsRead_data()
     {
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<bool>("storeFails");
+        QTest::addColumn<QString>("finalView");
+        QTest::addColumn<QString>("neverShown");
+        QTest::newRow("stored session") << true << false << QStringLiteral("playerView") << QStringLiteral("signInView");
+        QTest::newRow("no stored session") << false << false << QStringLiteral("signInView") << QStringLiteral("playerView");
+        QTest::newRow("no secret service") << true << true << QStringLiteral("signInView") << QStringLiteral("playerView");
+    }
+
+    void startupWhileTheStoredSessionIsRead()
+    {
+        QFETCH(bool, stored);
+        QFETCH(bool, storeFails);
+        QFETCH(QString, finalView);
+        QFETCH(QString, neverShown);
         ShellFixture fx;
-        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
+        if (stored)
+            fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
+        if (storeFails) {
+            fx.secrets->setFailure(SecretStore::Status::Unavailable);
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Secret Service unavailable")));
+        }
         fx.secrets->setDelay(std::chrono::milliseconds(400));
-        fx.startAuth();
+        AuthService &auth = fx.startAuth();
         ApplicationShell shell(fx.dependencies());
         QQuickWindow *window = shell.mainWindow();
         QVERIFY(window);
+        // Built while the read goes on, not after it.
+        QVERIFY(!auth.hasLoadedStoredSession());
+        QCOMPARE(shownView(shell), QStringLiteral("loadingView"));
         QStringList framesShowing;
         connect(window, &QQuickWindow::frameSwapped, this, [&] { framesShowing << shownView(shell); });
         QVERIFY(QTest::qWaitForWindowExposed(window));
 
-        QTRY_COMPARE(shownView(shell), QStringLiteral("playerView"));
-        QTRY_VERIFY(framesShowing.contains(QStringLiteral("playerView")));
+        QTRY_COMPARE(shownView(shell), finalView);
+        QTRY_VERIFY(framesShowing.contains(finalView));
         QVERIFY2(framesShowing.contains(QStringLiteral("loadingView")), qPrintable(framesShowing.join(u',')));
-        QVERIFY2(!framesShowing.contains(QStringLiteral("signInView")), qPrintable(framesShowing.join(u',')));
+        QVERIFY2(!framesShowing.contains(neverShown), qPrintable(framesShowing.join(u',')));
+        QCOMPARE(auth.isSignedIn(), finalView == u"playerView");
     }
 
     void settingsOpenFromEveryState()
