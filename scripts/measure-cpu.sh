@@ -37,7 +37,8 @@ usage: $0 [-d SECONDS] [-w SECONDS] [-l FOLDER [-p]] [RUN...]
   -p           also record a perf profile of each measured span into FOLDER (RUN.perf.data;
                read it with perf report -i); the sampling adds a little to the figures
   RUN          any of: ${ALL_RUNS[*]} (default: all)
-Prints one line per run (CPU % of one core) and the goals; exits 1 when a goal is missed.
+Prints one line per run (CPU % of one core, frames a second) and the goals; exits 1 when a goal
+is missed.
 EOF
 }
 
@@ -146,9 +147,15 @@ start_playback() {
     STARTED+=($!)
 }
 
-# Measures one run: sets RESULT to its CPU share of one core in percent.
+# The frames the harness's window has swapped so far (it logs "frames N" once a second).
+frames_swapped() {
+    grep -E '^frames [0-9]+$' "$1" | tail -n 1 | awk '{ print $2 + 0 }'
+}
+
+# Measures one run: sets RESULT to its CPU share of one core in percent and FPS to the frames a
+# second its window swapped.
 measure() {
-    local run="$1" log="${LOGS:-$SCRATCH}/$1.log" args=() reduce=0 pid t0 t1 c0 c1
+    local run="$1" log="${LOGS:-$SCRATCH}/$1.log" args=() reduce=0 pid t0 t1 c0 c1 f0 f1
     case "$run" in
         lyrics-gated) args=(--view lyrics); reduce=1 ;;
         lyrics-animated) args=(--view lyrics) ;;
@@ -169,27 +176,28 @@ measure() {
     wait_for_line "$log" '^window active: true$' 10 "$pid" >/dev/null \
         || die "$run: the window did not get the focus: $(tail -n 20 "$log")"
     sleep "$WARMUP"
-    t0="$(date +%s.%N)"; c0="$(cpu_ticks "$pid")"
+    t0="$(date +%s.%N)"; c0="$(cpu_ticks "$pid")"; f0="$(frames_swapped "$log")"
     if [ -n "$PROFILE" ]; then
         perf record -F 499 -g -p "$pid" -o "$LOGS/$run.perf.data" -- sleep "$DURATION" >/dev/null 2>&1
     else
         sleep "$DURATION"
     fi
-    t1="$(date +%s.%N)"; c1="$(cpu_ticks "$pid")"
+    t1="$(date +%s.%N)"; c1="$(cpu_ticks "$pid")"; f1="$(frames_swapped "$log")"
     [ "$(grep -E '^window active: ' "$log" | tail -n 1)" = "window active: true" ] \
         || die "$run: the window lost the focus: $(tail -n 20 "$log")"
     kill "$pid"
     wait "$pid" 2>/dev/null || true
     RESULT="$(awk -v c="$((c1 - c0))" -v hz="$CLK_TCK" -v t0="$t0" -v t1="$t1" \
         'BEGIN { printf "%.2f", 100 * c / hz / (t1 - t0) }')"
+    FPS="$(awk -v f="$((f1 - f0))" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.1f", f / (t1 - t0) }')"
 }
 
 declare -A CPU
-printf '%-16s %s\n' "run" "CPU (% of one core, ${DURATION} s)"
+printf '%-16s %s\n' "run" "CPU (% of one core, ${DURATION} s)   frames a second"
 for run in "${RUNS[@]}"; do
     measure "$run"
     CPU[$run]="$RESULT"
-    printf '%-16s %6s\n' "$run" "${CPU[$run]}"
+    printf '%-16s %6s %22s\n' "$run" "${CPU[$run]}" "$FPS"
 done
 
 # Goals, for the runs that were measured.

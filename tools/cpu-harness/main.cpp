@@ -10,7 +10,8 @@
 // animation gate follows CANTORELLA_REDUCE_MOTION as in the application. The shown window asks
 // for the input focus, as a window a person looks at has it (without focus the animation gate
 // stays closed), and every change of QWindow::isActive goes to standard output as
-// "window active: true|false".
+// "window active: true|false". Once a second it writes "frames N", the frames the shown window
+// has swapped so far.
 
 #include "DemoAccount.h"
 
@@ -29,6 +30,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -42,7 +44,7 @@ void announceReady()
 }
 
 // Asks for the input focus for `window` (Xvfb has no window manager: the request is granted
-// as it is made) and reports each change of its active state.
+// as it is made), reports each change of its active state and counts its frames.
 void focus(QWindow *window)
 {
     QObject::connect(window, &QWindow::activeChanged, window, [window] {
@@ -50,6 +52,18 @@ void focus(QWindow *window)
         std::fflush(stdout);
     });
     window->requestActivate();
+    if (auto *quick = qobject_cast<QQuickWindow *>(window)) {
+        auto *frames = new std::atomic<long long>(0);
+        // Swapped on the render thread.
+        QObject::connect(quick, &QQuickWindow::frameSwapped, quick, [frames] { ++*frames; }, Qt::DirectConnection);
+        auto *report = new QTimer(quick);
+        QObject::connect(report, &QTimer::timeout, quick, [frames] {
+            std::fprintf(stdout, "frames %lld\n", frames->load());
+            std::fflush(stdout);
+        });
+        QObject::connect(quick, &QObject::destroyed, [frames] { delete frames; });
+        report->start(1000);
+    }
 }
 
 // The lyrics view alone, given the application graph's objects, under the same animation gate.
