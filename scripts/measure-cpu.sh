@@ -19,12 +19,8 @@
 # Needs a build (./scripts/build.sh) and xvfb-run, dbus-run-session, mpv, mpv-mpris, sox.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="$ROOT/build"
-HARNESS="$BUILD/tools/cpu-harness/cantorella-cpu-harness"
-BACKEND="$BUILD/src/server/cantorella-server"
-READER="$BUILD/src/app/nowplaying-reader"
-BARE_QML="$ROOT/tools/cpu-harness/BareLyrics.qml"
-MPRIS_SCRIPT=/usr/lib/mpv-mpris/mpris.so
+# shellcheck source=lib/measure-rig.sh
+. "$ROOT/scripts/lib/measure-rig.sh"
 ALL_RUNS=(lyrics-gated lyrics-animated app-gated app-animated bare-snap bare-animated)
 
 usage() {
@@ -69,60 +65,14 @@ for run in "${RUNS[@]}"; do
 done
 
 # ---- outside: a virtual display and a session bus of our own, then this script again inside ----
-if [ -z "${CANTORELLA_MEASURE_INSIDE:-}" ]; then
-    for tool in xvfb-run dbus-run-session mpv sox ${PROFILE:+perf}; do
-        command -v "$tool" >/dev/null || die "$tool is not installed (./scripts/install-deps.sh)"
-    done
-    [ -f "$MPRIS_SCRIPT" ] || die "mpv-mpris is not installed ($MPRIS_SCRIPT)"
-    for file in "$HARNESS" "$BACKEND" "$READER"; do
-        [ -x "$file" ] || die "$file is missing: build first (./scripts/build.sh)"
-    done
-    unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
-    export CANTORELLA_MEASURE_INSIDE=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" \
-        dbus-run-session -- "$0" -d "$DURATION" -w "$WARMUP" ${LOGS:+-l "$LOGS"} ${PROFILE:+-p} "${RUNS[@]}"
+if [ -z "${CANTORELLA_MEASURE_INSIDE:-}" ] && [ -n "$PROFILE" ]; then
+    command -v perf >/dev/null || die "perf is not installed"
 fi
+rig_enter "$0" -d "$DURATION" -w "$WARMUP" ${LOGS:+-l "$LOGS"} ${PROFILE:+-p} "${RUNS[@]}"
 
-# ---- inside ----------------------------------------------------------------------------------
-SCRATCH="$(mktemp -d)"
-STARTED=() # process ids this script started, ended by id on exit
-cleanup() {
-    local pid
-    for pid in "${STARTED[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${STARTED[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# A throw-away home: settings, caches and diagnostics of the runs stay out of the person's own.
-mkdir -p "$SCRATCH/home" "$SCRATCH/runtime"
-chmod 0700 "$SCRATCH/runtime"
-export HOME="$SCRATCH/home" XDG_RUNTIME_DIR="$SCRATCH/runtime"
-export XDG_DATA_HOME="$SCRATCH/home/.local/share" XDG_CONFIG_HOME="$SCRATCH/home/.config"
-export XDG_CACHE_HOME="$SCRATCH/home/.cache"
-export QT_QPA_PLATFORM=xcb CANTORELLA_NOWPLAYING_READER="$READER"
+# ---- inside: a throw-away home, so settings, caches and diagnostics stay out of the person's own ----
+rig_prepare
 CLK_TCK="$(getconf CLK_TCK)"
-
-# Waits until FILE holds a line matching PATTERN, for at most SECONDS and, given PID, only while
-# that process lives; prints the line.
-wait_for_line() {
-    local file="$1" pattern="$2" seconds="$3" pid="${4:-}" i
-    for ((i = 0; i < seconds * 10; i++)); do
-        if grep -m 1 -E "$pattern" "$file" 2>/dev/null; then
-            return 0
-        fi
-        if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
-            return 1
-        fi
-        sleep 0.1
-    done
-    return 1
-}
 
 # User + system clock ticks of the process, all its threads (fields 14 and 15 of stat; the
 # command name, field 2, may hold spaces, so count from its closing parenthesis).

@@ -1,4 +1,4 @@
-# Shared by scripts/measure-memory.sh and scripts/measure-startup.sh (sourced, not run): the rig
+# Shared by scripts/measure-cpu.sh, measure-memory.sh and measure-startup.sh (sourced, not run): the rig
 # they measure the application in. Headless under xvfb-run, on a session bus of its own
 # (dbus-run-session) with a throw-away unlocked keyring, the local server (cantorella-server)
 # on 127.0.0.1 and an account whose session waits in the keyring, so the application starts
