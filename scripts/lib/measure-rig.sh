@@ -47,6 +47,9 @@ rig_prepare() {
     export HOME="$SCRATCH/home" XDG_RUNTIME_DIR="$SCRATCH/runtime"
     export XDG_DATA_HOME="$SCRATCH/home/.local/share" XDG_CONFIG_HOME="$SCRATCH/home/.config"
     export XDG_CACHE_HOME="$SCRATCH/home/.cache"
+    # Temporary folders too: a measured program is ended by a signal and cannot remove its own.
+    mkdir -p "$SCRATCH/tmp"
+    export TMPDIR="$SCRATCH/tmp"
     export QT_QPA_PLATFORM=xcb CANTORELLA_NOWPLAYING_READER="$READER" CANTORELLA_AUTH_ANON_KEY="$ANON_KEY"
     # A keyring of its own, unlocked, living as long as this bus; its process is this bus's.
     printf 'measure' | XDG_RUNTIME_DIR="$SCRATCH/keyring" XDG_DATA_HOME="$SCRATCH/keyring" \
