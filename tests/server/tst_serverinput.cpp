@@ -158,6 +158,7 @@ private slots:
         QTest::newRow("100 MB to the sign-up") << QByteArray("POST /auth/v1/signup HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
                                                              "Content-Length: 104857600\r\n");
         QTest::newRow("100 MB to the lyrics") << QByteArray("POST /api/track HTTP/1.1\r\nHost: x\r\nContent-Length: 104857600\r\n");
+        QTest::newRow("a POST without any length") << QByteArray("POST /auth/v1/logout HTTP/1.1\r\nHost: x\r\n");
         QTest::newRow("a chunked body to a JSON route") << QByteArray("POST /api/story HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n");
         QTest::newRow("1 TB backup") << QByteArray("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nContent-Length: 1099511627776\r\n"
                                                     "Authorization: Bearer ") + QByteArray("%1\r\n");

@@ -80,7 +80,10 @@ HttpService::HttpService(const ServerConfig &config)
             http::sendError(response, 413, {{"error", QStringLiteral("request body too large")}});
             return httplib::Server::HandlerResponse::Handled;
         }
-        if ((!length && chunked) || (request.has_header("Content-Length") && !length)) {
+        // Without a length or chunks the HTTP library would read a body until the client hangs up
+        // (a POST sent as `curl -X POST` waited out the read time-out): refused at once instead.
+        const bool bodyMethod = request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
+        if (!length && (chunked || request.has_header("Content-Length") || bodyMethod)) {
             response.set_header("Connection", "close");
             http::sendError(response, 411, {{"error", QStringLiteral("a valid Content-Length is required")}});
             return httplib::Server::HandlerResponse::Handled;
