@@ -208,6 +208,71 @@ private slots:
         QVERIFY(!log.contains("@"));
     }
 
+    // What a connection carries besides one request at a time: requests sent back to back in
+    // one packet are all answered, in order; a client that asks to continue before sending its
+    // body is told to (it would otherwise wait for a reply that needs the body).
+    void connectionExchanges_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArrayList>("answers");
+        QTest::newRow("three requests in one packet")
+            << QByteArray("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\nGET /nowhere HTTP/1.1\r\nHost: x\r\n\r\n"
+                          "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n")
+            << QByteArray() << QByteArrayList{"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200"};
+        QTest::newRow("a body sent after 100 Continue")
+            << QByteArray("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: %1\r\n"
+                          "Expect: 100-continue\r\nContent-Length: 13\r\n\r\n")
+            << QByteArray(R"({"a":"b c d"})") << QByteArrayList{"HTTP/1.1 100", "HTTP/1.1 200"};
+    }
+
+    void connectionExchanges()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArrayList, answers);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(clients->server.baseUrl().port()));
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(head.replace("%1", "Bearer " + clients->auth->session()->accessToken.toUtf8()));
+        QByteArray received;
+        const auto waitFor = [&](qsizetype statusLines) {
+            QDeadlineTimer deadline(5000);
+            while (received.count("HTTP/1.1 ") < statusLines && !deadline.hasExpired()) {
+                socket.waitForReadyRead(50);
+                received += socket.readAll();
+            }
+        };
+        if (!body.isEmpty()) {
+            waitFor(1);
+            QVERIFY2(received.startsWith(answers.first()), received.constData());
+            socket.write(body);
+        }
+        waitFor(answers.size());
+        qsizetype from = 0;
+        for (const QByteArray &answer : answers) {
+            from = received.indexOf("HTTP/1.1 ", from);
+            QVERIFY2(from >= 0 && received.mid(from).startsWith(answer), received.constData());
+            ++from;
+        }
+    }
+
+    // A connection kept alive between requests ends with the stop, not after its idle time-out.
+    void idleConnectionsDoNotHoldTheStop()
+    {
+        ServerClients stopping;
+        QCOMPARE(stopping.start(), QString());
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(stopping.server.baseUrl().port()));
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
+        QVERIFY(socket.waitForReadyRead(5000));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(stopping.server.stop(), 0);
+        QVERIFY2(timer.elapsed() < 3000, QByteArray::number(timer.elapsed()).constData());
+    }
+
     // SIGTERM: no new connections, but an upload under way completes and the server exits 0.
     void terminationFinishesRequestsInFlight()
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/http/ConnectionStream.h"
 #include "server/http/Router.h"
 
 #include <httplib.h>
@@ -27,10 +28,10 @@ public:
     // Serves until stop(); false when it could not serve at all.
     bool serve();
     // Stops accepting; requests in flight finish, then serve() returns. Any thread.
-    void stop() { m_server.stop(); }
+    void stop() { m_server.stopServing(); }
 
 private:
-    httplib::Server m_server;
+    http::ConnectionServer m_server;
     http::Router m_router;
     socket_t m_listening = INVALID_SOCKET;
 };
