@@ -2,8 +2,10 @@
 
 #include "backend/AuthService.h"
 #include "core/AppLog.h"
+#include "platform/FontFilePages.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLibraryInfo>
@@ -78,6 +80,7 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
         return;
     }
     watchForFirstPlayerFrame(mainWindow());
+    releaseFontPagesWhileDrawing(mainWindow());
     connect(this, &ApplicationShell::firstPlayerFrameShown, this, mapLargeBlocksApart);
 }
 
@@ -98,6 +101,26 @@ void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)
             return;
         AppLog::signpostEvent("FirstPlayerFrame");
         QMetaObject::invokeMethod(this, &ApplicationShell::firstPlayerFrameShown, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
+}
+
+// The pages of the font files that FreeType read glyph outlines from stay mapped in every thread
+// that drew text, more of them with every song that brings new characters (FontFilePages). They
+// are released while the window draws, at most every two seconds: new glyphs come only with
+// frames, and an idle window keeps what it had. It runs on the render thread during a frame's
+// synchronisation, while the GUI thread waits: the two threads that draw this window's text
+// cannot close a font then.
+void ApplicationShell::releaseFontPagesWhileDrawing(QQuickWindow *window)
+{
+    if (!window)
+        return;
+    constexpr qint64 intervalMs = 2000;
+    connect(window, &QQuickWindow::afterSynchronizing, this, [this] {
+        const qint64 now = QDeadlineTimer::current().deadline();
+        if (now - m_fontPagesReleasedAt.load() < intervalMs)
+            return;
+        m_fontPagesReleasedAt = now;
+        FontFilePages::releaseResident();
     }, Qt::DirectConnection);
 }
 

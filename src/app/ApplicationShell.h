@@ -45,6 +45,7 @@ signals:
 
 private:
     void watchForFirstPlayerFrame(QQuickWindow *window);
+    void releaseFontPagesWhileDrawing(QQuickWindow *window);
 
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
@@ -52,4 +53,7 @@ private:
     std::atomic_bool m_playerShown = false;
     std::atomic_bool m_frameHasPlayer = false;
     std::atomic_bool m_firstPlayerFrameReported = false;
+    // Steady-clock milliseconds of the last release of the font files' pages; frames are
+    // synchronised one at a time.
+    std::atomic<qint64> m_fontPagesReleasedAt = 0;
 };
