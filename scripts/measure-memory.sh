@@ -122,6 +122,8 @@ STARTED+=($!)
 
 APP_LOG="$LOGS/cantorella.log"
 export QT_LOGGING_RULES="com.cantorella.lyrics-sync.debug=true"
+# The log exists before the loop counts its lines (the started program opens it later).
+: >"$APP_LOG"
 "$APP" >"$APP_LOG" 2>&1 &
 app=$!
 STARTED+=("$app")
@@ -143,7 +145,7 @@ for ((song = 1; song <= SONGS; song++)); do
     printf '%-8s %9s %9s\n' "song $song" "$(mib "$rss")" "$(mib "$pss")"
     if [ "$song" -eq 1 ] && [ -n "$HEAPTRACK" ]; then
         # From here on every allocation is recorded, with its stack: what the later songs add.
-        heaptrack -p "$app" -o "$LOGS/cantorella.heaptrack" >"$LOGS/heaptrack.log" 2>&1 &
+        heaptrack -o "$LOGS/cantorella.heaptrack" -p "$app" >"$LOGS/heaptrack.log" 2>&1 &
         tracker=$!
         STARTED+=("$tracker")
         wait_for_line "$LOGS/heaptrack.log" 'injecting|heaptrack output will be written' 60 >/dev/null || true
