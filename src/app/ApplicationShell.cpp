@@ -49,6 +49,13 @@ void mapLargeBlocksApart()
 
 void ApplicationShell::prepareProcess()
 {
+    // Text drawn as distance fields keeps every glyph it ever drew in textures that are never
+    // trimmed, each glyph rendered at this base size whatever size it is shown at (Qt's default
+    // 54 px: about 4.6 KB a glyph; 32 px, Qt's own "low" quality level: about 2.1 KB), and the
+    // study cards bring new Chinese characters with every song. The texts drawn this way are at
+    // most 34 px, so 32 px keeps their edges. Read once, when the first such cache is made.
+    if (!qEnvironmentVariableIsSet("QT_DISTANCEFIELD_DEFAULT_BASEFONTSIZE"))
+        qputenv("QT_DISTANCEFIELD_DEFAULT_BASEFONTSIZE", "32");
     QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
     QCoreApplication::setApplicationName(QStringLiteral("Cantorella"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.cantorella.Cantorella"));
