@@ -12,8 +12,11 @@
 #include <chrono>
 
 // The one source of frames for every ambient animation (particles, mesh, word rows, hue echoes,
-// glows): at most 30 ticks a second, and only while some holder wants frames. With no holder
-// there is no timer and no tick. Driven by an injected ContinuousClock, so tests move time by
+// glows) and for the transitions paced by FrameTween (card looks, list scrolls): 20 ticks a
+// second, and only while some holder wants frames. With no holder there is no timer and no
+// tick. Every animation steps on the same ticks, so one frame shows all their changes; on a
+// software renderer each frame costs a whole window's pixels, and 20 a second is the rate the
+// mesh field asks for and within every other animation's cap of 30. Driven by an injected ContinuousClock, so tests move time by
 // hand. The application shell makes one and hands it down; there is no global instance.
 class FrameClock : public QObject
 {
@@ -23,7 +26,7 @@ class FrameClock : public QObject
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
 
 public:
-    static constexpr std::chrono::nanoseconds interval{33'333'334};
+    static constexpr std::chrono::nanoseconds interval{50'000'000};
 
     explicit FrameClock(ContinuousClock *clock, QObject *parent = nullptr);
     ~FrameClock() override;

@@ -167,6 +167,7 @@ FocusScope {
         MasteredView {
             objectName: "studyPanel.mastered"
             cardStore: root.cardStore
+            frameClock: root.clocks.frameClock
             toastCenter: root.toastCenter
             cardLighting: root.cardLighting
             reduceMotion: root.reduceMotion

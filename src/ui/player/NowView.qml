@@ -146,6 +146,7 @@ FocusScope {
                 toastCenter: root.toastCenter
                 cardLighting: root.cardLighting
                 reduceMotion: root.reduceMotion
+                frameClock: root.clocks.frameClock
                 onShareRequested: (card, slotLineTimestamp) => root.shareRequested(card, slotLineTimestamp)
                 onRetryCardsRequested: root.retryCardsRequested()
             }
