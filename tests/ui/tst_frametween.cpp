@@ -1,6 +1,7 @@
-// Transitions paced by the shared frame clock: a tween steps only on the clock's ticks, along its
+// Changes paced by the shared frame clock. Transitions: a tween steps only on the clock's ticks, along its
 // curve, holds the clock only while it runs (so a finished or stopped tween leaves no timer),
-// lands at once with no duration, and without a clock runs on Qt's own animation timer.
+// lands at once with no duration, and without a clock runs on Qt's own animation timer. A view's
+// periodic change made while the clock runs waits for its next tick.
 
 #include "ui/design/FrameClock.h"
 #include "ui/design/FrameTween.h"
@@ -23,6 +24,7 @@ private slots:
     void holdsTheClockOnlyWhileRunning();
     void aRestartAnnouncesItsStartAgain();
     void withoutAClockQtPacesIt();
+    void periodicChangesWaitForTheNextTick();
 
 private:
     // Moves the clock one tick at a time, letting each woken sleeper run.
@@ -143,6 +145,34 @@ void FrameTweenTest::withoutAClockQtPacesIt()
     QTRY_VERIFY(!tween.isRunning());
     QCOMPARE(tween.progress(), 1.0);
     QVERIFY(steps.count() > 2); // on its way, not a jump
+}
+
+void FrameTweenTest::periodicChangesWaitForTheNextTick()
+{
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    QStringList calls;
+    QObject view;
+    // Still: at once.
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("still"); });
+    QCOMPARE(calls, QStringList{QStringLiteral("still")});
+
+    QObject ambient;
+    frameClock.hold(&ambient);
+    connect(&frameClock, &FrameClock::ticked, &view, [&] { calls << QStringLiteral("tick"); });
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("first"); });
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("second"); }); // replaces the first
+    auto gone = std::make_unique<QObject>();
+    frameClock.atNextTick(gone.get(), [&] { calls << QStringLiteral("gone"); });
+    gone.reset();
+    QCOMPARE(calls.size(), 1); // nothing between ticks
+    clock.advance(FrameClock::interval);
+    QTRY_COMPARE(calls, (QStringList{QStringLiteral("still"), QStringLiteral("second"), QStringLiteral("tick")}));
+
+    // A clock that stops runs what waits at once.
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("at stop"); });
+    frameClock.release(&ambient);
+    QCOMPARE(calls.last(), QStringLiteral("at stop"));
 }
 
 QTEST_GUILESS_MAIN(FrameTweenTest)
