@@ -22,6 +22,8 @@ FocusScope {
     // Placed at the trailing end of the header row (the owner's song favourite button); it may
     // read `songKey` from its parent.
     property Component headerTrailing: null
+    // The opaque colour the tab lies on, when the host knows it (the wash then draws opaque).
+    property color backdrop: "transparent"
 
     signal returnRequested()
     signal retryCardsRequested()
@@ -55,6 +57,7 @@ FocusScope {
     InterPanelHueEcho {
         anchors.fill: parent
         washColor: hue.color
+        backdrop: root.backdrop
     }
 
     NowIdleState {
