@@ -22,6 +22,8 @@ PACKAGES=(
     libcpp-httplib-dev libcurl4-openssl-dev libpqxx-dev libsodium-dev libjwt-dev libcld2-dev
     # a real PostgreSQL for the server's tests; wrk and nginx for its load benchmark
     postgresql-15 wrk nginx-light
+    # profiles the measuring scripts take on request (measure-cpu.sh -p, measure-memory.sh -H)
+    linux-perf heaptrack
 )
 
 missing=()

@@ -104,6 +104,7 @@ void TestMainView::activeLineIsCentred()
     QVERIFY(loadMainView());
     g->advance(100ms);
     QTRY_VERIFY(row(25));
+    g->advance(500ms); // the scroll's frames
     QTRY_VERIFY2(qAbs(activeRowCentreOffset()) <= 1.0, qPrintable(QString::number(activeRowCentreOffset())));
 }
 
@@ -112,7 +113,7 @@ void TestMainView::wheelStopsFollowingUntilThreeSecondsLater()
     g->startSong(PlayerGraph::lines(40), 63.0);
     g->seek(63.0, 0.0);
     QVERIFY(loadMainView());
-    g->advance(100ms);
+    g->advance(600ms); // the scroll's frames
     QTRY_VERIFY(qAbs(activeRowCentreOffset()) <= 1.0);
     g->advance(600ms); // past the guard after the list's own scroll
 
@@ -129,6 +130,7 @@ void TestMainView::wheelStopsFollowingUntilThreeSecondsLater()
 
     g->advance(3100ms);
     QTRY_VERIFY(!button->isVisible());
+    g->advance(500ms); // the scroll's frames
     QTRY_VERIFY2(qAbs(activeRowCentreOffset()) <= 1.0, qPrintable(QString::number(activeRowCentreOffset())));
 }
 
@@ -137,7 +139,7 @@ void TestMainView::clickCopiesThePlayingLine()
     g->startSong(PlayerGraph::lines(40), 63.0);
     g->seek(63.0, 0.0);
     QVERIFY(loadMainView());
-    g->advance(100ms);
+    g->advance(600ms); // the scroll's frames
     QTRY_VERIFY(qAbs(activeRowCentreOffset()) <= 1.0);
     QQuickItem *active = row(25);
     const QPoint centre = active->mapToScene(QPointF(20, active->height() / 2)).toPoint();

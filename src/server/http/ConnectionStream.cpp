@@ -74,6 +74,11 @@ bool ConnectionStream::is_writable() const
 
 ssize_t ConnectionStream::read(char *ptr, size_t size)
 {
+    // The request line and headers are read a byte at a time: that path stays short.
+    if (size == 1 && m_inputStart < m_inputEnd) {
+        *ptr = m_input[m_inputStart++];
+        return 1;
+    }
     if (m_inputStart == m_inputEnd) {
         if (!flush())
             return -1;

@@ -2,6 +2,8 @@
 
 #include <QPointer>
 
+#include <utility>
+
 FrameClock::FrameClock(ContinuousClock *clock, QObject *parent)
     : QObject(parent), m_clock(clock)
 {
@@ -45,8 +47,33 @@ void FrameClock::startOrStop(bool wasRunning)
         run(m_token); // runs until the token fires
     } else {
         m_token.cancel();
+        runPending();
     }
     emit runningChanged();
+}
+
+void FrameClock::atNextTick(QObject *context, std::function<void()> call)
+{
+    if (!isRunning()) {
+        call();
+        return;
+    }
+    for (auto &pending : m_pending) {
+        if (pending.first == context) {
+            pending.second = std::move(call);
+            return;
+        }
+    }
+    m_pending.append({QPointer<QObject>(context), std::move(call)});
+}
+
+void FrameClock::runPending()
+{
+    const auto pending = std::exchange(m_pending, {});
+    for (const auto &[context, call] : pending) {
+        if (context)
+            call();
+    }
 }
 
 QCoro::Task<void> FrameClock::run(CancellationToken token)
@@ -67,6 +94,9 @@ QCoro::Task<void> FrameClock::run(CancellationToken token)
         next = next + interval;
         if (next <= now)
             next = now + interval;
+        self->runPending();
+        if (!self || token.isCancelled())
+            co_return;
         emit self->ticked(now.seconds());
     }
 }

@@ -4,16 +4,21 @@
 #include "platform/Clock.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QtQml/qqmlregistration.h>
 
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <functional>
 
 // The one source of frames for every ambient animation (particles, mesh, word rows, hue echoes,
-// glows): at most 30 ticks a second, and only while some holder wants frames. With no holder
-// there is no timer and no tick. Driven by an injected ContinuousClock, so tests move time by
+// glows) and for the transitions paced by FrameTween (card looks, list scrolls): 20 ticks a
+// second, and only while some holder wants frames. With no holder there is no timer and no
+// tick. Every animation steps on the same ticks, so one frame shows all their changes; on a
+// software renderer each frame costs a whole window's pixels, and 20 a second is the rate the
+// mesh field asks for and within every other animation's cap of 30. Driven by an injected ContinuousClock, so tests move time by
 // hand. The application shell makes one and hands it down; there is no global instance.
 class FrameClock : public QObject
 {
@@ -23,7 +28,7 @@ class FrameClock : public QObject
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
 
 public:
-    static constexpr std::chrono::nanoseconds interval{33'333'334};
+    static constexpr std::chrono::nanoseconds interval{50'000'000};
 
     explicit FrameClock(ContinuousClock *clock, QObject *parent = nullptr);
     ~FrameClock() override;
@@ -37,6 +42,21 @@ public:
     void release(QObject *holder);
     bool isRunning() const { return !m_holders.isEmpty(); }
 
+    // A view's own periodic change (a position sample, a list tick) made while the clock runs
+    // would cost a frame of its own between two ticks: it runs on the next tick instead, just
+    // before `ticked`, and shows in that tick's frame. While the clock is still it runs at once.
+    // One pending call per context (a later one replaces it); none once the context is gone.
+    // When the clock stops, pending calls run at once.
+    void atNextTick(QObject *context, std::function<void()> call);
+    // The same for a view that may have no frame clock (then at once).
+    static void atNextTickOf(FrameClock *clock, QObject *context, std::function<void()> call)
+    {
+        if (clock)
+            clock->atNextTick(context, std::move(call));
+        else
+            call();
+    }
+
 signals:
     void ticked(double now);
     void runningChanged();
@@ -44,9 +64,11 @@ signals:
 private:
     QCoro::Task<void> run(CancellationToken token);
     void startOrStop(bool wasRunning);
+    void runPending();
 
     ContinuousClock *m_clock;
     QSet<QObject *> m_holders;
     QHash<QObject *, QMetaObject::Connection> m_watch;
     CancellationToken m_token;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> m_pending;
 };

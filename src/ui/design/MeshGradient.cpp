@@ -132,7 +132,7 @@ void MeshDrift::resubscribe()
 
 void MeshDrift::onTick(double now)
 {
-    if (now - m_lastTick < minimumInterval)
+    if (now - m_lastTick < minimumInterval - tickSlack)
         return;
     m_lastTick = now;
     const double t = m_elapsed > 0 ? m_elapsed : now;

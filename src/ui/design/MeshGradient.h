@@ -72,6 +72,9 @@ class MeshDrift : public QObject
 
 public:
     static constexpr double minimumInterval = 0.05;
+    // Timer wakes jitter by a few milliseconds: a tick of a clock running at exactly this rate
+    // may come that much early after a late one, and is not skipped for it.
+    static constexpr double tickSlack = 0.01;
 
     explicit MeshDrift(QObject *parent = nullptr);
     ~MeshDrift() override;

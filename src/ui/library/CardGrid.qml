@@ -16,6 +16,8 @@ ListView {
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
     property bool reduceMotion: SystemMotion.reduceMotion
+    // Paces the cards' transitions (the shared frame clock).
+    property QtObject frameClock: null
     property bool showMasteredAt: false
     property bool tappableCells: false
 
@@ -74,6 +76,7 @@ ListView {
                         showMasteredAt: list.showMasteredAt
                         hasSongLabelAction: true
                         reduceMotion: list.reduceMotion
+                        frameClock: list.frameClock
                         onSongLabelTapped: {
                             taps.labelTapped()
                             if (cell.modelData)

@@ -93,6 +93,7 @@ Item {
                     toastCenter: root.toastCenter
                     cardLighting: root.cardLighting
                     reduceMotion: root.reduceMotion
+                    frameClock: root.clocks.frameClock
                     onSongLabelTapped: card => root.cardSelected(card)
                 }
             }

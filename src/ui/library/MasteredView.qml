@@ -13,6 +13,8 @@ Item {
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
     property bool reduceMotion: SystemMotion.reduceMotion
+    // Paces the cards' transitions (the shared frame clock).
+    property QtObject frameClock: null
 
     signal cardSelected(LearnedCard card)
 
@@ -68,6 +70,7 @@ Item {
                     toastCenter: root.toastCenter
                     cardLighting: root.cardLighting
                     reduceMotion: root.reduceMotion
+                    frameClock: root.frameClock
                     showMasteredAt: true
                     tappableCells: true
                     onSongLabelTapped: card => root.cardSelected(card)

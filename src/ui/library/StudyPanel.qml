@@ -48,9 +48,12 @@ FocusScope {
         }
     }
 
+    // The panel's tint (10, 5, 26) at 45 % over the window's ink, drawn as the one opaque colour
+    // it makes: an opaque fill is neither blended nor drawn where something opaque covers it.
+    readonly property color panelColor: Qt.tint(Theme.backgroundInk, Qt.rgba(10 / 255, 5 / 255, 26 / 255, 0.45))
     Rectangle {
         anchors.fill: parent
-        color: Qt.rgba(10 / 255, 5 / 255, 26 / 255, 0.45)
+        color: root.panelColor
     }
 
     ColumnLayout {
@@ -124,6 +127,7 @@ FocusScope {
             reduceMotion: root.reduceMotion
             lockedSong: ctl.lockedSong
             headerTrailing: favoriteButton
+            backdrop: root.panelColor
             onReturnRequested: ctl.clearLock()
             onRetryCardsRequested: root.retryCardsRequested()
             onShareRequested: (card, slotLineTimestamp) => root.shareRequested(card, slotLineTimestamp)
@@ -167,6 +171,7 @@ FocusScope {
         MasteredView {
             objectName: "studyPanel.mastered"
             cardStore: root.cardStore
+            frameClock: root.clocks.frameClock
             toastCenter: root.toastCenter
             cardLighting: root.cardLighting
             reduceMotion: root.reduceMotion

@@ -276,7 +276,10 @@ QCoro::Task<void> CompactLyricsPanelController::positionTimer(QPointer<CompactLy
         }
         if (token.isCancelled() || !self)
             co_return;
-        self->samplePosition();
+        FrameClock::atNextTickOf(self->m_frameClock, self, [self] {
+            if (self)
+                self->samplePosition();
+        });
     }
 }
 

@@ -27,6 +27,8 @@ Item {
     // Seconds, or undefined: the slot's line time replaces the card's own.
     property var slotLineTimestamp: undefined
     property bool reduceMotion: SystemMotion.reduceMotion
+    // Paces the card's transitions (the shared frame clock); none: they land at once.
+    property QtObject frameClock: null
 
     signal songLabelTapped()
     signal shareRequested()
@@ -82,6 +84,7 @@ Item {
             repeatN: root.repeatN
             repeatTotal: root.repeatTotal
             reduceMotion: root.reduceMotion
+            frameClock: root.frameClock
             onToggleRequested: ctl.toggleMastered()
             onToggleFavoriteRequested: ctl.toggleFavorite()
             onShareRequested: root.shareRequested()

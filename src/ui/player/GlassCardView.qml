@@ -39,37 +39,41 @@ Item {
     signal shareRequested()
 
     readonly property glassCardLook look: GlassCardLooks.look(isActive, isDimmed, learned, preflightProgress, reduceMotion)
-    // The shown values: `look` at creation, then each cause below animates them towards it. Not
-    // bound to `look`: an animation does not remove a binding, which would jump to the target first.
+    // Paces the transitions between looks (the shared frame clock); none: they land at once.
+    property QtObject frameClock: null
+    // The shown values: `look` at creation, then each cause below moves them towards it, from
+    // where they are, along the cause's own curve. Not bound to `look`, which would jump.
     property real shownOpacity: 1
     property real shownScale: 1
     property real shownBorderWidth: 1
     property real shownBorderOpacity: 1
     property real shownGlow: 0
+    property var from: ({})
+    property var to: ({})
     property bool ready: false
 
     implicitHeight: content.implicitHeight + 32
     opacity: shownOpacity
     scale: shownScale
 
+    function show(p) {
+        shownOpacity = from.opacity + (to.opacity - from.opacity) * p
+        shownScale = from.scale + (to.scale - from.scale) * p
+        shownBorderWidth = from.borderWidth + (to.borderWidth - from.borderWidth) * p
+        shownBorderOpacity = from.borderOpacity + (to.borderOpacity - from.borderOpacity) * p
+        shownGlow = from.glow + (to.glow - from.glow) * p
+    }
+
     // Reads the inputs afresh: a change handler may run before the `look` binding has followed.
     function animateTo(seconds, linear) {
         const target = GlassCardLooks.look(isActive, isDimmed, learned, preflightProgress, reduceMotion)
-        lookAnimation.stop()
         // Reduce Motion keeps the transitions: `look` already leaves out the preflight swell.
-        const duration = Math.round(seconds * 1000)
-        for (const a of [aOpacity, aScale, aBorderWidth, aBorderOpacity, aGlow]) {
-            a.duration = duration
-            a.easing.type = linear ? Easing.Linear : Easing.BezierSpline
-            if (!linear)
-                a.easing.bezierCurve = Motion.easeInOut
-        }
-        aOpacity.to = target.opacity
-        aScale.to = target.scale
-        aBorderWidth.to = target.borderWidth
-        aBorderOpacity.to = target.borderOpacity
-        aGlow.to = target.glow ? 1 : 0
-        lookAnimation.start()
+        from = { opacity: shownOpacity, scale: shownScale, borderWidth: shownBorderWidth,
+                 borderOpacity: shownBorderOpacity, glow: shownGlow }
+        to = { opacity: target.opacity, scale: target.scale, borderWidth: target.borderWidth,
+               borderOpacity: target.borderOpacity, glow: target.glow ? 1 : 0 }
+        tween.start(seconds, linear)
+        show(tween.progress)
     }
     Component.onCompleted: {
         animateTo(0, false)
@@ -81,13 +85,10 @@ Item {
     onPreflightProgressChanged: if (ready) animateTo(2.0, true)
     onReduceMotionChanged: if (ready) animateTo(0, false)
 
-    ParallelAnimation {
-        id: lookAnimation
-        NumberAnimation { id: aOpacity; target: card; property: "shownOpacity" }
-        NumberAnimation { id: aScale; target: card; property: "shownScale" }
-        NumberAnimation { id: aBorderWidth; target: card; property: "shownBorderWidth" }
-        NumberAnimation { id: aBorderOpacity; target: card; property: "shownBorderOpacity" }
-        NumberAnimation { id: aGlow; target: card; property: "shownGlow" }
+    FrameTween {
+        id: tween
+        frameClock: card.frameClock
+        onProgressChanged: if (running) card.show(progress)
     }
 
     // Shadow, then the cyan glow of the lit card: behind the card, no layer.

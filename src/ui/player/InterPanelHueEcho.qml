@@ -2,15 +2,19 @@ import QtQuick
 import Cantorella.Design
 
 // A faint wash of the background's hue behind the Now tab: `washColor` (the driver's: the mesh
-// palette's colour at the echo's time, saturation 0.7, brightness 0.5) at 12 % opacity. Takes no
-// input.
+// palette's colour at the echo's time, saturation 0.7, brightness 0.5) at 12 % opacity. Given
+// the opaque colour it lies on (`backdrop`), it draws that blend itself as one opaque fill: the
+// renderer then neither blends it nor draws what it covers (on a software renderer each
+// blended fill of the tab costs every frame). Takes no input.
 Rectangle {
     id: echo
 
     property color washColor: "black"
+    property color backdrop: "transparent"
+    readonly property bool onBackdrop: backdrop.a === 1
 
-    color: washColor
-    opacity: 0.12
+    color: onBackdrop ? Qt.tint(backdrop, Qt.alpha(washColor, 0.12)) : washColor
+    opacity: onBackdrop ? 1 : 0.12
     enabled: false
     Accessible.ignored: true
 }

@@ -42,10 +42,11 @@ Item {
             return
         const rowY = row.mapToItem(flick.contentItem, 0, 0).y
         const target = ctl.scrollTarget(rowY, row.height, flick.height, flick.contentHeight)
-        scrollAnimation.stop()
+        scroll.stop()
         if (animated) {
-            scrollAnimation.to = target
-            scrollAnimation.start()
+            scroll.from = flick.contentY
+            scroll.to = target
+            scroll.start(Motion.easeInOutMedium.duration / 1000, false)
         } else {
             flick.contentY = target
         }
@@ -60,7 +61,7 @@ Item {
         contentWidth: width
         contentHeight: lines.height
         onContentYChanged: ctl.handleOffsetChange(contentY)
-        onMovementStarted: scrollAnimation.stop()
+        onMovementStarted: scroll.stop()
 
         Column {
             id: lines
@@ -89,13 +90,13 @@ Item {
         }
     }
 
-    NumberAnimation {
-        id: scrollAnimation
-        target: flick
-        property: "contentY"
-        duration: Motion.easeInOutMedium.duration
-        easing.type: Easing.BezierSpline
-        easing.bezierCurve: Motion.easeInOut
+    // The animated scroll, ease-in-out, on the frame clock.
+    FrameTween {
+        id: scroll
+        property real from: 0
+        property real to: 0
+        frameClock: root.clocks.frameClock
+        onProgressChanged: flick.contentY = from + (to - from) * progress
     }
 
     Rectangle {

@@ -167,7 +167,10 @@ QCoro::Task<void> LyricsViewController::activeLineTask(QPointer<LyricsViewContro
         }
         if (token.isCancelled() || !self)
             co_return;
-        self->refreshActiveLineSnapshot(false);
+        FrameClock::atNextTickOf(self->m_frameClock, self, [self] {
+            if (self)
+                self->refreshActiveLineSnapshot(false);
+        });
     }
 }
 

@@ -44,6 +44,7 @@ Item {
         spacing: 0
 
         CompactLyricsPanel {
+            id: lyricsPanel
             objectName: "mainView.lyricsPanel"
             Layout.fillHeight: true
             Layout.preferredWidth: 360
@@ -63,10 +64,13 @@ Item {
         Loader {
             id: rightColumn
             objectName: "mainView.studyPanel"
-            // Drawn into a texture of its own: the column changes a few times a minute (a new
-            // lyric line) while the lyrics side redraws the window every second, and redrawing
-            // its glass cards, glows and gradients each time costs far more than the texture.
-            layer.enabled: true
+            // Still, drawn into a texture of its own: the column changes a few times a minute (a
+            // new lyric line) while the lyrics side redraws the window every second, and
+            // redrawing its glass cards, glows and gradients each time costs far more than the
+            // texture. While the ambient animations run, the Now tab's wash changes with the
+            // frame clock: the tab then caches its cards itself, below the column, and the
+            // column draws directly (a wash step in here would re-render the whole column).
+            layer.enabled: !ambient.active
             // The texture is opaque (the ink below the panel is drawn into it), so it is
             // copied to the window without blending.
             layer.effect: ShaderEffect { blending: false }
@@ -79,6 +83,12 @@ Item {
                 color: Theme.backgroundInk
             }
         }
+    }
+
+    // The same gate as the panels' ambient animations.
+    AnimationActivityView {
+        id: ambient
+        isPlaying: lyricsPanel.controller.isPlaying && !root.reduceMotion
     }
 
     Component {

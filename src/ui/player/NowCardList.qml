@@ -17,6 +17,8 @@ Flickable {
     required property ToastCenter toastCenter
     required property CardLightingCoordinator cardLighting
     property bool reduceMotion: SystemMotion.reduceMotion
+    // Paces the cards' transitions and the list's scrolls (the shared frame clock).
+    property QtObject frameClock: null
 
     signal shareRequested(LearnedCard card, var slotLineTimestamp)
     signal retryCardsRequested()
@@ -28,7 +30,7 @@ Flickable {
     ScrollBar.vertical: ScrollBar {}
 
     onContentYChanged: controller.handleCardOffsetChange(contentY)
-    onMovementStarted: scrollAnimation.stop()
+    onMovementStarted: scroll.stop()
     onHeightChanged: controller.setViewportHeight(height)
     Component.onCompleted: controller.setViewportHeight(height)
 
@@ -42,23 +44,24 @@ Flickable {
             return
         const rowY = row.mapToItem(flick.contentItem, 0, 0).y
         const target = controller.scrollTarget(rowY, row.height, flick.height, flick.contentHeight, alignTop)
-        scrollAnimation.stop()
+        scroll.stop()
         flick.cancelFlick()
         if (!animated || seconds <= 0) {
             flick.contentY = target
             return
         }
-        scrollAnimation.to = target
-        scrollAnimation.duration = Math.round(seconds * 1000)
-        scrollAnimation.start()
+        scroll.from = flick.contentY
+        scroll.to = target
+        scroll.start(seconds, false)
     }
 
-    NumberAnimation {
-        id: scrollAnimation
-        target: flick
-        property: "contentY"
-        easing.type: Easing.BezierSpline
-        easing.bezierCurve: Motion.easeInOut
+    // The animated scroll, ease-in-out, on the frame clock.
+    FrameTween {
+        id: scroll
+        property real from: 0
+        property real to: 0
+        frameClock: flick.frameClock
+        onProgressChanged: flick.contentY = from + (to - from) * progress
     }
 
     PointHandler {
@@ -86,6 +89,7 @@ Flickable {
                 toastCenter: flick.toastCenter
                 cardLighting: flick.cardLighting
                 reduceMotion: flick.reduceMotion
+                frameClock: flick.frameClock
                 isActive: model.isActive
                 isDimmed: model.isDimmed
                 preflightProgress: model.preflightProgress

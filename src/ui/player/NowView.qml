@@ -22,6 +22,8 @@ FocusScope {
     // Placed at the trailing end of the header row (the owner's song favourite button); it may
     // read `songKey` from its parent.
     property Component headerTrailing: null
+    // The opaque colour the tab lies on, when the host knows it (the wash then draws opaque).
+    property color backdrop: "transparent"
 
     signal returnRequested()
     signal retryCardsRequested()
@@ -55,6 +57,7 @@ FocusScope {
     InterPanelHueEcho {
         anchors.fill: parent
         washColor: hue.color
+        backdrop: root.backdrop
     }
 
     NowIdleState {
@@ -71,6 +74,10 @@ FocusScope {
         id: content
         anchors.fill: parent
         spacing: 0
+        // While the wash below follows the frame clock, the cards above it are cached in a
+        // texture of their own, so that a wash step composites it instead of redrawing every
+        // card (the study column caches the whole tab while the wash is still).
+        layer.enabled: gate.active
         opacity: ctl.hasTrack ? 1 : 0
         visible: opacity > 0
         Behavior on opacity {
@@ -142,6 +149,7 @@ FocusScope {
                 toastCenter: root.toastCenter
                 cardLighting: root.cardLighting
                 reduceMotion: root.reduceMotion
+                frameClock: root.clocks.frameClock
                 onShareRequested: (card, slotLineTimestamp) => root.shareRequested(card, slotLineTimestamp)
                 onRetryCardsRequested: root.retryCardsRequested()
             }

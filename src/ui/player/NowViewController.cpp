@@ -4,6 +4,7 @@
 #include "NowViewControllerTrace.h"
 #include "core/LearnedCardVM.h"
 #include "core/store/LearnedCard.h"
+#include "ui/design/FrameClock.h"
 
 using namespace NowViewTrace;
 
@@ -500,7 +501,11 @@ QCoro::Task<void> NowViewController::playbackLoop(QPointer<NowViewController> se
         }
         if (!self || token.isCancelled())
             co_return;
-        self->refreshCardPlaybackSnapshot(false);
+        auto *frames = self->m_clocks ? qobject_cast<FrameClock *>(self->m_clocks->frameClock()) : nullptr;
+        FrameClock::atNextTickOf(frames, self, [self] {
+            if (self)
+                self->refreshCardPlaybackSnapshot(false);
+        });
     }
 }
 

@@ -1,0 +1,95 @@
+#include "ui/design/FrameTween.h"
+
+#include <algorithm>
+
+FrameTween::FrameTween(QObject *parent)
+    : QObject(parent)
+{
+    m_unpaced.setStartValue(0.0);
+    m_unpaced.setEndValue(1.0);
+    connect(&m_unpaced, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { setProgress(value.toDouble()); });
+    connect(&m_unpaced, &QVariantAnimation::finished, this, [this] {
+        setProgress(1.0);
+        setRunning(false);
+    });
+}
+
+FrameTween::~FrameTween()
+{
+    if (m_clock)
+        m_clock->release(this);
+}
+
+void FrameTween::setFrameClock(QObject *clock)
+{
+    auto *frameClock = qobject_cast<FrameClock *>(clock);
+    if (m_clock == frameClock)
+        return;
+    stop();
+    m_clock = frameClock;
+    emit frameClockChanged();
+}
+
+void FrameTween::start(double seconds, bool linear)
+{
+    stop();
+    // A start always announces its first value, even one equal to the last.
+    if (!(seconds > 0)) {
+        m_progress = 1.0;
+        emit progressChanged();
+        return;
+    }
+    m_start = m_clock ? m_clock->now() : 0.0;
+    m_seconds = seconds;
+    m_curve = MotionCurve(linear ? MotionCurve::Shape::linear : MotionCurve::Shape::easeInOut, seconds).easing();
+    m_progress = 0.0;
+    emit progressChanged();
+    setRunning(true);
+    if (m_clock) {
+        m_tick = connect(m_clock, &FrameClock::ticked, this, &FrameTween::onTick);
+        m_clock->hold(this);
+    } else {
+        m_unpaced.setDuration(int(seconds * 1000.0 + 0.5));
+        m_unpaced.setEasingCurve(m_curve);
+        m_unpaced.start();
+    }
+}
+
+void FrameTween::stop()
+{
+    if (!m_running)
+        return;
+    disconnect(m_tick);
+    if (m_clock)
+        m_clock->release(this);
+    m_unpaced.stop();
+    setRunning(false);
+}
+
+void FrameTween::onTick(double now)
+{
+    const double t = (now - m_start) / m_seconds;
+    if (t >= 1.0) {
+        setProgress(1.0);
+        stop();
+        return;
+    }
+    setProgress(m_curve.valueForProgress(std::max(0.0, t)));
+}
+
+void FrameTween::setProgress(double progress)
+{
+    if (m_progress == progress)
+        return;
+    m_progress = progress;
+    emit progressChanged();
+}
+
+void FrameTween::setRunning(bool running)
+{
+    if (m_running == running)
+        return;
+    m_running = running;
+    emit runningChanged();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "ui/design/FrameClock.h"
+#include "ui/design/Motion.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QVariantAnimation>
+#include <QtQml/qqmlregistration.h>
+
+// A transition paced by the shared frame clock instead of Qt Quick's animation timer: after
+// start(), `progress` goes from 0 to 1 along the curve over the given seconds, one step per
+// clock tick. Its frames therefore come at most at the clock's rate and on the same ticks as
+// the ambient animations', so a transition adds no frames of its own while they run. It holds
+// the clock only while it runs. Without a clock it runs on Qt Quick's animation timer instead
+// (a view hosted without the shell's clocks keeps its transitions); with no duration it lands
+// at 1 at once. The view maps `progress` onto its values (from + (to − from) × progress).
+class FrameTween : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(QObject *frameClock READ frameClock WRITE setFrameClock NOTIFY frameClockChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
+
+public:
+    explicit FrameTween(QObject *parent = nullptr);
+    ~FrameTween() override;
+
+    QObject *frameClock() const { return m_clock; }
+    void setFrameClock(QObject *clock);
+    double progress() const { return m_progress; }
+    bool isRunning() const { return m_running; }
+
+    // Restarts from progress 0: ease-in-out, or linear when `linear`.
+    Q_INVOKABLE void start(double seconds, bool linear = false);
+    // Stops where it is (progress keeps its value).
+    Q_INVOKABLE void stop();
+
+signals:
+    void frameClockChanged();
+    void progressChanged();
+    void runningChanged();
+
+private:
+    void onTick(double now);
+    void setProgress(double progress);
+    void setRunning(bool running);
+
+    QPointer<FrameClock> m_clock;
+    QMetaObject::Connection m_tick;
+    double m_progress = 1.0;
+    bool m_running = false;
+    double m_start = 0;
+    double m_seconds = 0;
+    QEasingCurve m_curve;
+    QVariantAnimation m_unpaced;
+};

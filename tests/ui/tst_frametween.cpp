@@ -1,0 +1,179 @@
+// Changes paced by the shared frame clock. Transitions: a tween steps only on the clock's ticks, along its
+// curve, holds the clock only while it runs (so a finished or stopped tween leaves no timer),
+// lands at once with no duration, and without a clock runs on Qt's own animation timer. A view's
+// periodic change made while the clock runs waits for its next tick.
+
+#include "ui/design/FrameClock.h"
+#include "ui/design/FrameTween.h"
+#include "ui/design/Motion.h"
+
+#include "platform/Clock.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+class FrameTweenTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void stepsOnTicksAlongItsCurve_data();
+    void stepsOnTicksAlongItsCurve();
+    void holdsTheClockOnlyWhileRunning();
+    void aRestartAnnouncesItsStartAgain();
+    void withoutAClockQtPacesIt();
+    void periodicChangesWaitForTheNextTick();
+
+private:
+    // Moves the clock one tick at a time, letting each woken sleeper run.
+    static void advanceTicks(ManualContinuousClock &clock, int ticks)
+    {
+        for (int i = 0; i < ticks; ++i) {
+            clock.advance(FrameClock::interval);
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        }
+    }
+};
+
+void FrameTweenTest::stepsOnTicksAlongItsCurve_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<bool>("linear");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<double>("progress");
+    QTest::addColumn<bool>("running");
+
+    const QEasingCurve inOut = MotionCurve(MotionCurve::Shape::easeInOut, 1).easing();
+    // 20 ticks a second: tick n is at n × 0.05 s.
+    QTest::newRow("ease-in-out, before the first tick") << 0.25 << false << 0 << 0.0 << true;
+    QTest::newRow("ease-in-out, second tick") << 0.25 << false << 2 << inOut.valueForProgress(0.4) << true;
+    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << 5 << 1.0 << false;
+    QTest::newRow("linear 2 s, half a second in") << 2.0 << true << 10 << 0.25 << true;
+    QTest::newRow("linear 2 s, done") << 2.0 << true << 40 << 1.0 << false;
+    QTest::newRow("no duration lands at once") << 0.0 << false << 0 << 1.0 << false;
+}
+
+void FrameTweenTest::stepsOnTicksAlongItsCurve()
+{
+    QFETCH(double, seconds);
+    QFETCH(bool, linear);
+    QFETCH(int, ticks);
+    QFETCH(double, progress);
+    QFETCH(bool, running);
+
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    FrameTween tween;
+    tween.setFrameClock(&frameClock);
+    tween.start(seconds, linear);
+    advanceTicks(clock, ticks);
+    // Half a tick later nothing moves: steps come only with ticks.
+    clock.advance(FrameClock::interval / 2);
+    QCoreApplication::processEvents();
+    QVERIFY2(qAbs(tween.progress() - progress) < 1e-6, qPrintable(QString::number(tween.progress())));
+    QCOMPARE(tween.isRunning(), running);
+    QCOMPARE(frameClock.isRunning(), running);
+}
+
+void FrameTweenTest::holdsTheClockOnlyWhileRunning()
+{
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    QObject ambient;
+    frameClock.hold(&ambient);
+    FrameTween a;
+    FrameTween b;
+    a.setFrameClock(&frameClock);
+    b.setFrameClock(&frameClock);
+    QSignalSpy ticks(&frameClock, &FrameClock::ticked);
+    QSignalSpy aSteps(&a, &FrameTween::progressChanged);
+
+    a.start(0.25);
+    b.start(1.0);
+    QCOMPARE(clock.pendingSleepers(), 1); // one timer for the ambient animation and both tweens
+    advanceTicks(clock, 5);
+    QCOMPARE(ticks.count(), 5);
+    QCOMPARE(aSteps.count(), 1 + 5); // its start, then one step a tick
+    QVERIFY(!a.isRunning());
+
+    b.stop();
+    const double stoppedAt = b.progress();
+    frameClock.release(&ambient);
+    QVERIFY(!frameClock.isRunning()); // neither a finished nor a stopped tween holds it
+    QTRY_COMPARE(clock.pendingSleepers(), 0);
+    QCOMPARE(b.progress(), stoppedAt);
+
+    // A tween that goes away mid-way releases the clock.
+    auto c = std::make_unique<FrameTween>();
+    c->setFrameClock(&frameClock);
+    c->start(1.0);
+    QVERIFY(frameClock.isRunning());
+    c.reset();
+    QVERIFY(!frameClock.isRunning());
+}
+
+void FrameTweenTest::aRestartAnnouncesItsStartAgain()
+{
+    // A view applies `from + (to − from) × progress` on every announcement, so a restart must
+    // announce progress 0 (new `from`), and a landing without a clock must announce 1 even when
+    // the last value was 1 already.
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    FrameTween tween;
+    QSignalSpy steps(&tween, &FrameTween::progressChanged);
+    tween.start(0.4);
+    tween.start(0.4);
+    QCOMPARE(steps.count(), 2);
+    tween.setFrameClock(&frameClock);
+    tween.start(0.4);
+    advanceTicks(clock, 1);
+    tween.start(0.4);
+    QCOMPARE(tween.progress(), 0.0);
+    QCOMPARE(steps.count(), 5);
+}
+
+void FrameTweenTest::withoutAClockQtPacesIt()
+{
+    FrameTween tween;
+    QSignalSpy steps(&tween, &FrameTween::progressChanged);
+    tween.start(0.2);
+    QVERIFY(tween.isRunning());
+    QCOMPARE(tween.progress(), 0.0);
+    QTRY_VERIFY(!tween.isRunning());
+    QCOMPARE(tween.progress(), 1.0);
+    QVERIFY(steps.count() > 2); // on its way, not a jump
+}
+
+void FrameTweenTest::periodicChangesWaitForTheNextTick()
+{
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    QStringList calls;
+    QObject view;
+    // Still: at once.
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("still"); });
+    QCOMPARE(calls, QStringList{QStringLiteral("still")});
+
+    QObject ambient;
+    frameClock.hold(&ambient);
+    connect(&frameClock, &FrameClock::ticked, &view, [&] { calls << QStringLiteral("tick"); });
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("first"); });
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("second"); }); // replaces the first
+    auto gone = std::make_unique<QObject>();
+    frameClock.atNextTick(gone.get(), [&] { calls << QStringLiteral("gone"); });
+    gone.reset();
+    QCOMPARE(calls.size(), 1); // nothing between ticks
+    clock.advance(FrameClock::interval);
+    QTRY_COMPARE(calls, (QStringList{QStringLiteral("still"), QStringLiteral("second"), QStringLiteral("tick")}));
+
+    // A clock that stops runs what waits at once.
+    frameClock.atNextTick(&view, [&] { calls << QStringLiteral("at stop"); });
+    frameClock.release(&ambient);
+    QCOMPARE(calls.last(), QStringLiteral("at stop"));
+}
+
+QTEST_GUILESS_MAIN(FrameTweenTest)
+#include "tst_frametween.moc"
