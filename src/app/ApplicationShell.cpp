@@ -2,6 +2,7 @@
 
 #include "backend/AuthService.h"
 #include "core/AppLog.h"
+#include "ui/design/FramePacer.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -78,6 +79,8 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
         return;
     }
     watchForFirstPlayerFrame(mainWindow());
+    if (auto *frames = qobject_cast<FrameClock *>(m_appState->clocks()->frameClock()))
+        new FramePacer(mainWindow(), frames, this);
     connect(this, &ApplicationShell::firstPlayerFrameShown, this, mapLargeBlocksApart);
 }
 
