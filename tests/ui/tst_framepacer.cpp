@@ -43,21 +43,26 @@ private slots:
 void FramePacerTest::framesPerTick_data()
 {
     QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("shown");
     // r: the window asks for a frame; t: a tick; s: the clock stops.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("holding");
 
-    QTest::newRow("still clock: every request") << false << "rrr" << 3 << false;
-    QTest::newRow("one frame a tick, the rest held") << true << "trrr" << 1 << true;
-    QTest::newRow("held request drawn with the next tick") << true << "trrt" << 2 << false;
-    QTest::newRow("a new tick allows a new frame") << true << "trtrtr" << 3 << false;
-    QTest::newRow("held request drawn when the clock stops") << true << "trrs" << 2 << false;
+    QTest::newRow("still clock: every request") << false << true << "rrr" << 3 << false;
+    QTest::newRow("one frame a tick, the rest held") << true << true << "trrr" << 1 << true;
+    QTest::newRow("held request drawn with the next tick") << true << true << "trrt" << 2 << false;
+    QTest::newRow("a new tick allows a new frame") << true << true << "trtrtr" << 3 << false;
+    QTest::newRow("held request drawn when the clock stops") << true << true << "trrs" << 2 << false;
+    // A hidden window's requests draw nothing; holding and re-asking them kept a hidden window
+    // asking every tick, and the shown window beside it drew a frame each tick.
+    QTest::newRow("hidden window: not paced") << true << false << "trr" << 2 << false;
 }
 
 void FramePacerTest::framesPerTick()
 {
     QFETCH(bool, running);
+    QFETCH(bool, shown);
     QFETCH(QString, steps);
     QFETCH(int, frames);
     QFETCH(bool, holding);
@@ -69,6 +74,10 @@ void FramePacerTest::framesPerTick()
         frameClock.hold(&holder);
     QWindow window;
     window.create();
+    if (shown) {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
     FrameCounter counter;
     window.installEventFilter(&counter);
     FramePacer pacer(&window, &frameClock);

@@ -27,7 +27,9 @@ FramePacer::~FramePacer()
 
 bool FramePacer::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_clock || !m_clock->isRunning())
+    // A window not on screen draws nothing (its next exposure draws it whole): not paced.
+    if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_clock || !m_clock->isRunning()
+        || !m_window->isExposed())
         return false;
     if (!m_framedThisTick) {
         m_framedThisTick = true;
@@ -42,6 +44,6 @@ void FramePacer::releaseHeld()
     if (!m_holding)
         return;
     m_holding = false;
-    if (m_window)
+    if (m_window && m_window->isExposed())
         m_window->requestUpdate();
 }
