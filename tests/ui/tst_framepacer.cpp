@@ -44,7 +44,7 @@ void FramePacerTest::framesPerTick_data()
 {
     QTest::addColumn<bool>("running");
     QTest::addColumn<bool>("shown");
-    // r: the window asks for a frame; t: a tick; s: the clock stops.
+    // r: the window asks for a frame; t: a tick; s: the clock stops; d: the pacer is disabled.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("holding");
@@ -54,8 +54,9 @@ void FramePacerTest::framesPerTick_data()
     QTest::newRow("held request drawn with the next tick") << true << true << "trrt" << 2 << false;
     QTest::newRow("a new tick allows a new frame") << true << true << "trtrtr" << 3 << false;
     QTest::newRow("held request drawn when the clock stops") << true << true << "trrs" << 2 << false;
-    // A hidden window's requests draw nothing; holding and re-asking them kept a hidden window
-    // asking every tick, and the shown window beside it drew a frame each tick.
+    QTest::newRow("disabled: held request goes through, then every request")
+        << true << true << "trrdrr" << 4 << false;
+    // A window off screen draws nothing; its requests are not held.
     QTest::newRow("hidden window: not paced") << true << false << "trr" << 2 << false;
 }
 
@@ -89,6 +90,8 @@ void FramePacerTest::framesPerTick()
             clock.advance(FrameClock::interval);
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
+        } else if (step == u'd') {
+            pacer.setEnabled(false);
         } else {
             frameClock.release(&holder);
         }

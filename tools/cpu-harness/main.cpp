@@ -17,7 +17,6 @@
 
 #include "app/ApplicationShell.h"
 #include "session/player/PlayerViewModel.h"
-#include "ui/design/FramePacer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -162,9 +161,6 @@ int main(int argc, char *argv[])
         lyricsWindow.reset(component.createWithInitialProperties({{QStringLiteral("state"), QVariant::fromValue(state)}}));
         if (auto *window = qobject_cast<QQuickWindow *>(lyricsWindow.get())) {
             window->resize(windowSize);
-            // Paced as the application's window is.
-            if (auto *frames = qobject_cast<FrameClock *>(state->clocks()->frameClock()))
-                new FramePacer(window, frames, window);
             focus(window);
         } else
             err << component.errorString() << "\n";

@@ -27,9 +27,9 @@ FramePacer::~FramePacer()
 
 bool FramePacer::eventFilter(QObject *watched, QEvent *event)
 {
-    // A window not on screen draws nothing (its next exposure draws it whole): not paced.
-    if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_clock || !m_clock->isRunning()
-        || !m_window->isExposed())
+    // A window off screen draws nothing (its next exposure draws it whole): not paced.
+    if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_enabled || !m_clock
+        || !m_clock->isRunning() || !m_window->isExposed())
         return false;
     if (!m_framedThisTick) {
         m_framedThisTick = true;
@@ -37,6 +37,13 @@ bool FramePacer::eventFilter(QObject *watched, QEvent *event)
     }
     m_holding = true;
     return true;
+}
+
+void FramePacer::setEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    if (!enabled)
+        releaseHeld();
 }
 
 void FramePacer::releaseHeld()
