@@ -36,6 +36,7 @@ private slots:
     void progressRowSamplesOnTheSecond_data();
     void progressRowSamplesOnTheSecond();
     void playerReadsLeaveTheProgressRowToItsTimer();
+    void progressRowChangesOnceASecondWhileTheFrameClockRuns();
     void idlePositionIsTheLyricsOffset();
 };
 
@@ -271,6 +272,35 @@ void TestLyricsRules::playerReadsLeaveTheProgressRowToItsTimer()
     g.vm.setAnchor(SampleAnchor{g.clock.now(), 42.0, 0.0});
     QCOMPARE(panel.position(), 42.0);
     QVERIFY(!panel.isPlaying());
+}
+
+// The lit words hold the frame clock while a line plays, so the row's samples wait for ticks;
+// the row must still change once a second (label and bar together), not every half second.
+void TestLyricsRules::progressRowChangesOnceASecondWhileTheFrameClockRuns()
+{
+    using namespace std::chrono_literals;
+    PlayerGraph g;
+    g.vm.resetForNewSong(PlayerGraph::track());
+    QObject litWords;
+    g.frames.hold(&litWords);
+    g.clock.advance(20ms); // ticks fall between whole seconds
+    g.vm.setAnchor(SampleAnchor{g.clock.now(), 10.6, 1.0}); // first sample mid-second
+    CompactLyricsPanelController panel;
+    panel.setClocks(&g.clocks);
+    panel.setVm(&g.vm);
+    panel.componentComplete();
+    QSignalSpy moved(&panel, &CompactLyricsPanelController::positionChanged);
+    QStringList labels;
+    connect(&panel, &CompactLyricsPanelController::positionChanged, this,
+            [&] { labels.append(panel.positionText()); });
+
+    for (int step = 0; step < 500; ++step) { // 5 s in steps finer than a tick
+        g.clock.advance(10ms);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(moved.count(), 5);
+    QCOMPARE(labels.count(), int(QSet<QString>(labels.begin(), labels.end()).size())); // each a new second
 }
 
 // Without a track the position (the idle invitation's breathing, the background's drift) is the

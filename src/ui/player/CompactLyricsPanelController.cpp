@@ -215,8 +215,7 @@ void CompactLyricsPanelController::followPlaybackChange()
     // Every read of the player brings a new anchor; most continue the position the row already
     // shows and wait for the timer. A jump (a seek, an offset change) shows at once and the
     // timer starts over from it.
-    // Without a track too: the idle invitation breathes with the lyrics offset.
-    const double position = m_vm ? m_vm->displayedElapsed() : 0.0;
+    const double position = displayedPosition();
     const double sinceSample = (continuousClock()->now() - m_sampledAt).count() / 1e9;
     const double expected = m_position + sinceSample * (isPlaying() ? positionRate() : 0.0);
     if (std::abs(position - expected) < jumpThreshold)
@@ -230,10 +229,14 @@ ContinuousClock *CompactLyricsPanelController::continuousClock() const
     return m_clocks ? m_clocks->continuous() : ContinuousClock::system();
 }
 
+double CompactLyricsPanelController::displayedPosition() const
+{
+    return m_vm ? m_vm->displayedElapsed() : 0.0;
+}
+
 void CompactLyricsPanelController::samplePosition()
 {
-    // Without a track too: the idle invitation breathes with the lyrics offset.
-    const double position = m_vm ? m_vm->displayedElapsed() : 0.0;
+    const double position = displayedPosition();
     m_sampledAt = continuousClock()->now();
     if (position == m_position)
         return;
@@ -268,14 +271,19 @@ void CompactLyricsPanelController::restartPositionTimer()
 QCoro::Task<void> CompactLyricsPanelController::positionTimer(QPointer<CompactLyricsPanelController> self,
                                                               ContinuousClock *clock, CancellationToken token)
 {
+    // Each wait is measured from the position when it starts, not from the row's: while the
+    // frame clock runs, the sample waits for the next tick, and a wait measured from the row's
+    // previous value ended half a second later, between two seconds, moving the bar alone.
+    double from = self->displayedPosition();
     while (true) {
         try {
-            co_await clock->sleepFor(delayAfterSample(self->m_position, self->positionRate()), token);
+            co_await clock->sleepFor(delayAfterSample(from, self->positionRate()), token);
         } catch (const CancelledError &) {
             co_return;
         }
         if (token.isCancelled() || !self)
             co_return;
+        from = self->displayedPosition();
         FrameClock::atNextTickOf(self->m_frameClock, self, [self] {
             if (self)
                 self->samplePosition();

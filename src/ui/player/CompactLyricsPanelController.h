@@ -90,6 +90,9 @@ public:
 
     // Reads the position now (the timer's step).
     void samplePosition();
+    // What the row would show now: the view model's displayed position (the lyrics offset alone
+    // without a track, which the idle invitation breathes with).
+    double displayedPosition() const;
 
     void classBegin() override {}
     void componentComplete() override;

@@ -314,14 +314,19 @@ Item {
             }
         }
 
-        // The glass highlight over the top half; takes no hits.
+        // The glass highlight over the top half, fading out by the middle; takes no hits. Only
+        // as tall as the fade: the lower half would be transparent pixels, each still blended
+        // (its rounded lower corners lie where the fade is transparent).
         Rectangle {
-            anchors.fill: parent
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            height: parent.height / 2
             radius: 16
             enabled: false
             gradient: Gradient {
                 GradientStop { position: 0; color: Qt.rgba(1, 1, 1, 0.06) }
-                GradientStop { position: 0.5; color: "transparent" }
+                GradientStop { position: 1; color: "transparent" }
             }
         }
     }

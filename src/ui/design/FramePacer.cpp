@@ -1,0 +1,56 @@
+#include "ui/design/FramePacer.h"
+
+#include <QEvent>
+
+FramePacer::FramePacer(QWindow *window, FrameClock *clock, QObject *parent)
+    : QObject(parent), m_window(window), m_clock(clock)
+{
+    if (!window || !clock)
+        return;
+    window->installEventFilter(this);
+    connect(clock, &FrameClock::ticked, this, [this] {
+        m_framedThisTick = false;
+        releaseHeld();
+    });
+    connect(clock, &FrameClock::runningChanged, this, [this] {
+        m_framedThisTick = false;
+        if (m_clock && !m_clock->isRunning())
+            releaseHeld();
+    });
+}
+
+FramePacer::~FramePacer()
+{
+    if (m_window)
+        m_window->removeEventFilter(this);
+}
+
+bool FramePacer::eventFilter(QObject *watched, QEvent *event)
+{
+    // A window off screen draws nothing (its next exposure draws it whole): not paced.
+    if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_enabled || !m_clock
+        || !m_clock->isRunning() || !m_window->isExposed())
+        return false;
+    if (!m_framedThisTick) {
+        m_framedThisTick = true;
+        return false;
+    }
+    m_holding = true;
+    return true;
+}
+
+void FramePacer::setEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    if (!enabled)
+        releaseHeld();
+}
+
+void FramePacer::releaseHeld()
+{
+    if (!m_holding)
+        return;
+    m_holding = false;
+    if (m_window && m_window->isExposed())
+        m_window->requestUpdate();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ui/design/FrameClock.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWindow>
+
+// Paces a window's frames by the shared frame clock: while the clock runs, the window renders at
+// most one frame per tick. Every animation steps on the ticks, so the tick's frame shows all
+// their changes; a request for a frame that comes after it (a live layer re-rendered in a frame
+// asks for one more frame once that frame is done; a view that changes between two ticks) is
+// held and drawn with the next tick's frame instead, at most one tick late. On a software
+// renderer each such frame costs a whole window's pixels. While the clock is still, or the pacer
+// is disabled, requests go through as they come; a request held when the clock stops (or the
+// pacer is disabled) goes through then.
+class FramePacer : public QObject
+{
+    Q_OBJECT
+
+public:
+    FramePacer(QWindow *window, FrameClock *clock, QObject *parent = nullptr);
+    ~FramePacer() override;
+
+    // Requests held since the last tick (0 or 1), for tests.
+    bool isHolding() const { return m_holding; }
+    bool isEnabled() const { return m_enabled; }
+    void setEnabled(bool enabled);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void releaseHeld();
+
+    QPointer<QWindow> m_window;
+    QPointer<FrameClock> m_clock;
+    bool m_enabled = true;
+    bool m_framedThisTick = false;
+    bool m_holding = false;
+};

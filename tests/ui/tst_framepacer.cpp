@@ -1,0 +1,106 @@
+// A window paced by the frame clock: while the clock runs it draws at most one frame a tick; a
+// request after that tick's frame is held and drawn with the next tick (or when the clock
+// stops), never dropped; while the clock is still every request goes through.
+
+#include "ui/design/FrameClock.h"
+#include "ui/design/FramePacer.h"
+
+#include "platform/Clock.h"
+
+#include <QEvent>
+#include <QTest>
+#include <QWindow>
+
+namespace {
+
+// Counts the update requests that reach the window (installed before the pacer, so it sees
+// only what the pacer lets through).
+class FrameCounter : public QObject
+{
+public:
+    int frames = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::UpdateRequest)
+            ++frames;
+        return false;
+    }
+};
+
+} // namespace
+
+class FramePacerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void framesPerTick_data();
+    void framesPerTick();
+};
+
+void FramePacerTest::framesPerTick_data()
+{
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("shown");
+    // r: the window asks for a frame; t: a tick; s: the clock stops; d: the pacer is disabled.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<bool>("holding");
+
+    QTest::newRow("still clock: every request") << false << true << "rrr" << 3 << false;
+    QTest::newRow("one frame a tick, the rest held") << true << true << "trrr" << 1 << true;
+    QTest::newRow("held request drawn with the next tick") << true << true << "trrt" << 2 << false;
+    QTest::newRow("a new tick allows a new frame") << true << true << "trtrtr" << 3 << false;
+    QTest::newRow("held request drawn when the clock stops") << true << true << "trrs" << 2 << false;
+    QTest::newRow("disabled: held request goes through, then every request")
+        << true << true << "trrdrr" << 4 << false;
+    // A window off screen draws nothing; its requests are not held.
+    QTest::newRow("hidden window: not paced") << true << false << "trr" << 2 << false;
+}
+
+void FramePacerTest::framesPerTick()
+{
+    QFETCH(bool, running);
+    QFETCH(bool, shown);
+    QFETCH(QString, steps);
+    QFETCH(int, frames);
+    QFETCH(bool, holding);
+
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    QObject holder;
+    if (running)
+        frameClock.hold(&holder);
+    QWindow window;
+    window.create();
+    if (shown) {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+    FrameCounter counter;
+    window.installEventFilter(&counter);
+    FramePacer pacer(&window, &frameClock);
+
+    for (const QChar step : steps) {
+        if (step == u'r') {
+            window.requestUpdate();
+        } else if (step == u't') {
+            clock.advance(FrameClock::interval);
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        } else if (step == u'd') {
+            pacer.setEnabled(false);
+        } else {
+            frameClock.release(&holder);
+        }
+        // Requests come through the platform's update timer.
+        QTest::qWait(20);
+    }
+    QCOMPARE(counter.frames, frames);
+    QCOMPARE(pacer.isHolding(), holding);
+}
+
+QTEST_MAIN(FramePacerTest)
+#include "tst_framepacer.moc"
