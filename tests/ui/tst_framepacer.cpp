@@ -44,7 +44,8 @@ void FramePacerTest::framesPerTick_data()
 {
     QTest::addColumn<bool>("running");
     QTest::addColumn<bool>("shown");
-    // r: the window asks for a frame; t: a tick; s: the clock stops; d: the pacer is disabled.
+    // r: the window asks for a frame; t: a tick; s: the clock stops; d: the pacer is disabled;
+    // i: the user clicks the window; w: two seconds pass without input.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("holding");
@@ -56,6 +57,8 @@ void FramePacerTest::framesPerTick_data()
     QTest::newRow("held request drawn when the clock stops") << true << true << "trrs" << 2 << false;
     QTest::newRow("disabled: held request goes through, then every request")
         << true << true << "trrdrr" << 4 << false;
+    QTest::newRow("input: a held request goes through, then every request") << true << true << "trrirr" << 4 << false;
+    QTest::newRow("paced again once the input is over") << true << true << "tirrwtrr" << 3 << true;
     // A window off screen draws nothing; its requests are not held.
     QTest::newRow("hidden window: not paced") << true << false << "trr" << 2 << false;
 }
@@ -92,6 +95,10 @@ void FramePacerTest::framesPerTick()
             QCoreApplication::processEvents();
         } else if (step == u'd') {
             pacer.setEnabled(false);
+        } else if (step == u'i') {
+            QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(5, 5));
+        } else if (step == u'w') {
+            clock.advance(std::chrono::seconds(2));
         } else {
             frameClock.release(&holder);
         }

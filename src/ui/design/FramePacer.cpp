@@ -25,11 +25,44 @@ FramePacer::~FramePacer()
         m_window->removeEventFilter(this);
 }
 
+namespace {
+
+bool isUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool FramePacer::userIsInteracting() const
+{
+    return m_lastInput && m_clock && m_clock->clock()->now() - *m_lastInput < interactionSpan;
+}
+
 bool FramePacer::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_window && m_clock && isUserInput(event->type())) {
+        m_lastInput = m_clock->clock()->now();
+        releaseHeld();
+        return false;
+    }
     // A window off screen draws nothing (its next exposure draws it whole): not paced.
     if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_enabled || !m_clock
-        || !m_clock->isRunning() || !m_window->isExposed())
+        || !m_clock->isRunning() || !m_window->isExposed() || userIsInteracting())
         return false;
     if (!m_framedThisTick) {
         m_framedThisTick = true;

@@ -6,6 +6,9 @@
 #include <QPointer>
 #include <QWindow>
 
+#include <chrono>
+#include <optional>
+
 // Paces a window's frames by the shared frame clock: while the clock runs, the window renders at
 // most one frame per tick. Every animation steps on the ticks, so the tick's frame shows all
 // their changes; a request for a frame that comes after it (a live layer re-rendered in a frame
@@ -13,7 +16,9 @@
 // held and drawn with the next tick's frame instead, at most one tick late. On a software
 // renderer each such frame costs a whole window's pixels. While the clock is still, or the pacer
 // is disabled, requests go through as they come; a request held when the clock stops (or the
-// pacer is disabled) goes through then.
+// pacer is disabled) goes through then. Input to the window (a press, a drag, the wheel, a key)
+// lifts the pacing for a moment: a list the user drags or flicks, and what answers a click,
+// move at the display's rate, not the clock's.
 class FramePacer : public QObject
 {
     Q_OBJECT
@@ -32,10 +37,15 @@ protected:
 
 private:
     void releaseHeld();
+    bool userIsInteracting() const;
+
+    // How long after the last input the window draws unpaced: past a flick's deceleration.
+    static constexpr std::chrono::milliseconds interactionSpan{1500};
 
     QPointer<QWindow> m_window;
     QPointer<FrameClock> m_clock;
     bool m_enabled = true;
     bool m_framedThisTick = false;
     bool m_holding = false;
+    std::optional<ContinuousInstant> m_lastInput;
 };
