@@ -6,6 +6,7 @@
 #include "core/store/CardStoreActor.h"
 #include "core/store/StoreContainer.h"
 #include "session/player/PlayerViewModel.h"
+#include "session/player/SongOffsetRules.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -231,7 +232,7 @@ private slots:
     void preferenceWritesAreDebounced()
     {
         auto m = makeModel(QStringLiteral("u"));
-        const QString key = PlayerViewModel::globalOffsetKey(QStringLiteral("u"));
+        const QString key = SongOffsetRules::globalOffsetKey(QStringLiteral("u"));
         m->setGlobalOffset(0.1);
         tick(*m_debounce, 100ms);
         m->setGlobalOffset(5.0); // not limited or rounded
@@ -240,7 +241,7 @@ private slots:
         QVERIFY(!stored(key).isValid());
         tick(*m_debounce, 1ms);
         QCOMPARE(stored(key).toDouble(), 5.0);
-        QCOMPARE(stored(PlayerViewModel::nudgeEnabledKey(QStringLiteral("u"))).toBool(), true);
+        QCOMPARE(stored(SongOffsetRules::nudgeEnabledKey(QStringLiteral("u"))).toBool(), true);
 
         // A model dropped during the quiet period still writes what it was last given.
         m->setGlobalOffset(-1.25);

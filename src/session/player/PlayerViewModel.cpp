@@ -1,4 +1,5 @@
 #include "session/player/PlayerViewModel.h"
+#include "session/player/SongOffsetRules.h"
 
 #include "core/AppLog.h"
 #include "core/LrcParser.h"
@@ -28,9 +29,9 @@ PlayerViewModel::PlayerViewModel(DtClock dtClock, PlayerViewModelDependencies de
 
     // Absent, unreadable or non-finite values read as the defaults.
     bool ok = false;
-    const double global = m_settings->value(globalOffsetKey(m_userDefaultsPrefix)).toDouble(&ok);
+    const double global = m_settings->value(SongOffsetRules::globalOffsetKey(m_userDefaultsPrefix)).toDouble(&ok);
     m_cachedGlobalOffset = ok && std::isfinite(global) ? global : 0.0;
-    m_cachedNudgeEnabled = m_settings->value(nudgeEnabledKey(m_userDefaultsPrefix), false).toBool();
+    m_cachedNudgeEnabled = m_settings->value(SongOffsetRules::nudgeEnabledKey(m_userDefaultsPrefix), false).toBool();
 }
 
 PlayerViewModel::~PlayerViewModel()

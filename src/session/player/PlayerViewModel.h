@@ -76,9 +76,6 @@ public:
     };
     using ActiveCardMemo = std::pair<ActiveCardCacheKey, std::optional<QString>>;
 
-    // Per-song offsets: within ±2 s on a 0.05 s grid.
-    static constexpr double songOffsetLimit = 2.0;
-    static constexpr double songOffsetStep = 0.05;
     static constexpr std::chrono::milliseconds debounceDelay{500};
     // The last line, with no next line to end it, lasts this long for the word reveal.
     static constexpr double lastLineDuration = 5.0;
@@ -184,8 +181,6 @@ public:
 
     // ---- position and offsets ---------------------------------------------------------------
     const QString &userDefaultsPrefix() const { return m_userDefaultsPrefix; }
-    static QString globalOffsetKey(const QString &prefix);
-    static QString nudgeEnabledKey(const QString &prefix);
 
     const std::optional<SampleAnchor> &anchor() const { return m_anchor; }
     const QDateTime &anchorDate() const { return m_anchorDate; }
@@ -215,8 +210,6 @@ public:
     bool nudgeEnabled() const { return m_cachedNudgeEnabled; }
     void setNudgeEnabled(bool enabled);
 
-    // round(clamp(value, −2, 2) / 0.05) × 0.05, halves away from zero; none when not finite.
-    static std::optional<double> roundedSongOffset(double value);
 
     // ---- active line, words and card --------------------------------------------------------
     // The last line whose time is ≤ t (binary search over the time-sorted lines); none before the

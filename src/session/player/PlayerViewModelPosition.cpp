@@ -4,30 +4,11 @@
 
 #include "core/AppLog.h"
 #include "core/store/CardStoreActor.h"
+#include "session/player/SongOffsetRules.h"
 
 #include <QSettings>
 
 #include <cmath>
-
-QString PlayerViewModel::globalOffsetKey(const QString &prefix)
-{
-    return QStringLiteral("cantorella.") + prefix + QStringLiteral(".globalOffset");
-}
-
-QString PlayerViewModel::nudgeEnabledKey(const QString &prefix)
-{
-    return QStringLiteral("cantorella.") + prefix + QStringLiteral(".nudgeEnabled");
-}
-
-std::optional<double> PlayerViewModel::roundedSongOffset(double value)
-{
-    if (!std::isfinite(value))
-        return std::nullopt;
-    const double clamped = std::clamp(value, -songOffsetLimit, songOffsetLimit);
-    // std::round rounds halves away from zero. The product keeps the grid's floating-point noise
-    // (3 steps are 0.15000000000000002), as the stored values do.
-    return std::round(clamped / songOffsetStep) * songOffsetStep;
-}
 
 void PlayerViewModel::setAnchor(const std::optional<SampleAnchor> &anchor)
 {
@@ -68,7 +49,7 @@ void PlayerViewModel::setEffectiveOffset(double value)
 {
     if (!m_trackSongKey)
         return;
-    const std::optional<double> rounded = roundedSongOffset(value);
+    const std::optional<double> rounded = SongOffsetRules::rounded(value);
     if (!rounded)
         return;
     const QString key = *m_trackSongKey;
@@ -97,7 +78,7 @@ void PlayerViewModel::resetPerSongOffset()
 void PlayerViewModel::applyStoredOffset(const std::optional<double> &offset, const QString &songKey)
 {
     Batch batch(this);
-    const std::optional<double> rounded = offset ? roundedSongOffset(*offset) : std::nullopt;
+    const std::optional<double> rounded = offset ? SongOffsetRules::rounded(*offset) : std::nullopt;
     if (rounded)
         m_perSongOffset.insert(songKey, *rounded);
     else
@@ -111,14 +92,14 @@ void PlayerViewModel::setGlobalOffset(double offset)
         return;
     Batch batch(this);
     write(m_cachedGlobalOffset, offset, GlobalOffsetField);
-    m_globalOffsetWrite.schedule([this] { storeSetting(globalOffsetKey(m_userDefaultsPrefix), m_cachedGlobalOffset); });
+    m_globalOffsetWrite.schedule([this] { storeSetting(SongOffsetRules::globalOffsetKey(m_userDefaultsPrefix), m_cachedGlobalOffset); });
 }
 
 void PlayerViewModel::setNudgeEnabled(bool enabled)
 {
     Batch batch(this);
     write(m_cachedNudgeEnabled, enabled, NudgeEnabledField);
-    m_nudgeEnabledWrite.schedule([this] { storeSetting(nudgeEnabledKey(m_userDefaultsPrefix), m_cachedNudgeEnabled); });
+    m_nudgeEnabledWrite.schedule([this] { storeSetting(SongOffsetRules::nudgeEnabledKey(m_userDefaultsPrefix), m_cachedNudgeEnabled); });
 }
 
 void PlayerViewModel::storeSetting(const QString &key, const QVariant &value)
