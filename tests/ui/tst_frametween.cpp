@@ -113,6 +113,16 @@ void FrameTweenTest::holdsTheClockOnlyWhileRunning()
     QVERIFY(frameClock.isRunning());
     c.reset();
     QVERIFY(!frameClock.isRunning());
+
+    // A tween whose clock goes away mid-way lands at its end and lets the clock go.
+    FrameTween d;
+    d.setFrameClock(&frameClock);
+    d.start(1.0);
+    advanceTicks(clock, 2);
+    d.setFrameClock(nullptr);
+    QVERIFY(!frameClock.isRunning());
+    QVERIFY(!d.isRunning());
+    QCOMPARE(d.progress(), 1.0);
 }
 
 void FrameTweenTest::aRestartAnnouncesItsStartAgain()
@@ -127,12 +137,12 @@ void FrameTweenTest::aRestartAnnouncesItsStartAgain()
     tween.start(0.4);
     tween.start(0.4);
     QCOMPARE(steps.count(), 2);
-    tween.setFrameClock(&frameClock);
+    tween.setFrameClock(&frameClock); // lands the running one: 1
     tween.start(0.4);
     advanceTicks(clock, 1);
     tween.start(0.4);
     QCOMPARE(tween.progress(), 0.0);
-    QCOMPARE(steps.count(), 5);
+    QCOMPARE(steps.count(), 6);
 }
 
 void FrameTweenTest::withoutAClockQtPacesIt()

@@ -26,7 +26,12 @@ void FrameTween::setFrameClock(QObject *clock)
     auto *frameClock = qobject_cast<FrameClock *>(clock);
     if (m_clock == frameClock)
         return;
+    // A transition under way when its clock changes lands where it was going: stopped, it
+    // would stay half-way for good.
+    const bool wasRunning = m_running;
     stop();
+    if (wasRunning)
+        setProgress(1.0);
     m_clock = frameClock;
     emit frameClockChanged();
 }
