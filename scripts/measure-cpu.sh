@@ -38,8 +38,6 @@ is missed.
 EOF
 }
 
-die() { printf 'measure-cpu.sh: %s\n' "$*" >&2; exit 2; }
-
 DURATION=60
 WARMUP=3
 LOGS=""

@@ -15,7 +15,6 @@
 # Exit status: 0 goals met, 1 a goal missed, 2 wrong usage or the rig could not start.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-die() { printf 'measure-memory.sh: %s\n' "$*" >&2; exit 2; }
 # shellcheck source=lib/measure-rig.sh
 . "$ROOT/scripts/lib/measure-rig.sh"
 

@@ -16,7 +16,6 @@
 # Exit status: 0 goal met, 1 goal missed, 2 wrong usage or the rig could not start.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-die() { printf 'measure-startup.sh: %s\n' "$*" >&2; exit 2; }
 # shellcheck source=lib/measure-rig.sh
 . "$ROOT/scripts/lib/measure-rig.sh"
 

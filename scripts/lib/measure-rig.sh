@@ -4,8 +4,11 @@
 # on 127.0.0.1 and an account whose session waits in the keyring, so the application starts
 # signed in exactly as it does on a desktop.
 #
-# The sourcing script sets ROOT and defines die(); it calls rig_enter "$0" ARGS… first (which
-# re-runs it inside xvfb-run and dbus-run-session), then rig_prepare, then what it needs.
+# The sourcing script sets ROOT; it calls rig_enter "$0" ARGS… first (which re-runs it inside
+# xvfb-run and dbus-run-session), then rig_prepare, then what it needs.
+
+# die MESSAGE: says it under the measuring script's name and exits 2 (the rig could not run).
+die() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; exit 2; }
 
 BUILD="$ROOT/build"
 # CANTORELLA_MEASURE_APP: another build of the program to measure (e.g. a copy of an earlier one).
