@@ -27,19 +27,20 @@ int pollFor(int socket, short events, std::chrono::milliseconds timeout)
     return ready;
 }
 
-void addressOf(const sockaddr_storage &address, socklen_t length, std::string &ip, int &port)
+// The numeric address and port of one end of a socket (getpeername or getsockname); port 0 and
+// no address when it cannot be read.
+ConnectionStream::Endpoint endpointOf(int socket, int (*name)(int, sockaddr *, socklen_t *))
 {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
     char host[NI_MAXHOST];
     char service[NI_MAXSERV];
-    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&address), length, host, sizeof host, service, sizeof service,
-                      NI_NUMERICHOST | NI_NUMERICSERV)
-        != 0) {
-        ip.clear();
-        port = 0;
-        return;
-    }
-    ip = host;
-    port = std::atoi(service);
+    if (name(socket, reinterpret_cast<sockaddr *>(&address), &length) != 0
+        || ::getnameinfo(reinterpret_cast<const sockaddr *>(&address), length, host, sizeof host, service,
+                         sizeof service, NI_NUMERICHOST | NI_NUMERICSERV)
+               != 0)
+        return {std::string(), 0};
+    return {host, std::atoi(service)};
 }
 
 timeval timevalOf(std::chrono::milliseconds duration)
@@ -153,29 +154,19 @@ bool ConnectionStream::awaitRequest(int stopEvent, std::chrono::milliseconds idl
 
 void ConnectionStream::get_remote_ip_and_port(std::string &ip, int &port) const
 {
-    // Asked for every request; the peer of a connection never changes.
-    if (m_peerPort < 0) {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (::getpeername(m_socket, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-            addressOf(address, length, m_peerAddress, m_peerPort);
-        else
-            m_peerPort = 0;
-    }
-    ip = m_peerAddress;
-    port = m_peerPort;
+    // Asked for every request; a connection's ends never change.
+    if (m_peer.port < 0)
+        m_peer = endpointOf(m_socket, ::getpeername);
+    ip = m_peer.address;
+    port = m_peer.port;
 }
 
 void ConnectionStream::get_local_ip_and_port(std::string &ip, int &port) const
 {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-        addressOf(address, length, ip, port);
-    } else {
-        ip.clear();
-        port = 0;
-    }
+    if (m_local.port < 0)
+        m_local = endpointOf(m_socket, ::getsockname);
+    ip = m_local.address;
+    port = m_local.port;
 }
 
 ConnectionServer::ConnectionServer()

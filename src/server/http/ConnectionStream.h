@@ -26,6 +26,12 @@ public:
     void get_local_ip_and_port(std::string &ip, int &port) const override;
     socket_t socket() const override { return m_socket; }
 
+    struct Endpoint
+    {
+        std::string address;
+        int port = -1; // -1: not read yet
+    };
+
     // Waits for the next request of the connection: true once bytes are buffered or the
     // socket is readable (a hang-up reads as such and ends the request at once); false after
     // `idle` without any, or once `stopEvent` (an eventfd) is signalled.
@@ -48,8 +54,9 @@ private:
     std::size_t m_inputEnd = 0;
     std::string m_output;
     bool m_failed = false;
-    mutable std::string m_peerAddress;
-    mutable int m_peerPort = -1;
+    // Read on first use: the library asks for both ends with every request.
+    mutable Endpoint m_peer;
+    mutable Endpoint m_local;
 };
 
 // The HTTP library's server with its connections served through ConnectionStream, and a
