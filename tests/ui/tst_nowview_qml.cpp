@@ -40,7 +40,7 @@ struct NowScene
 
     explicit NowScene(NowWorld &w, QSize size = {440, 700}) : world(w) {}
 
-    bool load(QSize size = {440, 700})
+    bool load(QSize size = {440, 700}, const QColor &backdrop = Qt::transparent)
     {
         const bool ok = scene.load("import QtQuick\nimport Cantorella.Player\nNowView {}\n", size,
                                    {{QStringLiteral("vm"), QVariant::fromValue(&world.vm)},
@@ -48,7 +48,8 @@ struct NowScene
                                     {QStringLiteral("cardLighting"), QVariant::fromValue(&world.lighting)},
                                     {QStringLiteral("toastCenter"), QVariant::fromValue(&world.toasts)},
                                     {QStringLiteral("clocks"), QVariant::fromValue(&world.clocks)},
-                                    {QStringLiteral("reduceMotion"), false}});
+                                    {QStringLiteral("reduceMotion"), false},
+                                    {QStringLiteral("backdrop"), backdrop}});
         flick = scene.find(QStringLiteral("now.list"));
         ctl = scene.root ? scene.root->property("controller").value<NowViewController *>() : nullptr;
         return ok && flick && ctl;
@@ -109,6 +110,35 @@ private slots:
             QQuickItem *row = s.row(card);
             QVERIFY(row);
             QTRY_VERIFY2(std::abs(s.offCentre(row)) <= 1.0, qPrintable(QString::number(s.offCentre(row))));
+        }
+    }
+
+    // On an opaque backdrop the wash is one opaque fill of the colour the 12 % wash makes there
+    // (so nothing below it is drawn or blended); on anything else it is the wash at 12 %.
+    void washIsOpaqueOnlyOnAnOpaqueBackdrop_data()
+    {
+        QTest::addColumn<QColor>("backdrop");
+        QTest::addColumn<double>("opacity");
+        QTest::newRow("opaque panel colour") << QColor(8, 4, 20) << 1.0;
+        QTest::newRow("no backdrop") << QColor(Qt::transparent) << 0.12;
+        QTest::newRow("translucent backdrop") << QColor(8, 4, 20, 200) << 0.12;
+    }
+    void washIsOpaqueOnlyOnAnOpaqueBackdrop()
+    {
+        QFETCH(QColor, backdrop);
+        QFETCH(double, opacity);
+        NowWorld w;
+        NowScene s(w);
+        QVERIFY(s.load({440, 700}, backdrop));
+        QQuickItem *wash = s.scene.find(QStringLiteral("now.hueEcho"));
+        QVERIFY(wash);
+        QCOMPARE(wash->opacity(), opacity);
+        const QColor fill = wash->property("color").value<QColor>();
+        QCOMPARE(fill.alpha(), 255);
+        if (opacity == 1.0) {
+            // Brighter than the backdrop by the wash, never its own full colour.
+            QVERIFY(fill != backdrop);
+            QVERIFY(qAbs(fill.red() - backdrop.red()) < 20 && qAbs(fill.blue() - backdrop.blue()) < 20);
         }
     }
 

@@ -11,10 +11,11 @@ Rectangle {
 
     property color washColor: "black"
     property color backdrop: "transparent"
-    readonly property bool onBackdrop: backdrop.a === 1
+    // Not named on…: a property whose name reads as a signal handler keeps its first value.
+    readonly property bool opaqueBackdrop: backdrop.a >= 1
 
-    color: onBackdrop ? Qt.tint(backdrop, Qt.alpha(washColor, 0.12)) : washColor
-    opacity: onBackdrop ? 1 : 0.12
+    color: opaqueBackdrop ? Qt.tint(backdrop, Qt.alpha(washColor, 0.12)) : washColor
+    opacity: opaqueBackdrop ? 1 : 0.12
     enabled: false
     Accessible.ignored: true
 }

@@ -55,6 +55,7 @@ FocusScope {
         stillElapsed: ctl.elapsedSnapshot
     }
     InterPanelHueEcho {
+        objectName: "now.hueEcho"
         anchors.fill: parent
         washColor: hue.color
         backdrop: root.backdrop
