@@ -6,6 +6,7 @@
 #include "ui/design/Badges.h"
 #include "ui/design/CTStyle.h"
 #include "ui/design/Icon.h"
+#include "ui/design/MeshFieldGrid.h"
 #include "ui/design/MeshGradient.h"
 #include "ui/design/ModalSizing.h"
 #include "ui/design/Motion.h"
@@ -47,6 +48,8 @@ private slots:
     void stillFieldStaysWhilePlaybackMoves();
     void driftKeepsTheViewCovered_data();
     void driftKeepsTheViewCovered();
+    void fieldColours_data();
+    void fieldColours();
 
     void modalSize_data();
     void modalSize();
@@ -586,6 +589,37 @@ void DesignRulesTest::windowMapping()
     QFETCH(Control, control);
     QCOMPARE(AnimationActivityView::scenePhaseFor(visible, visibility, application), phase);
     QCOMPARE(AnimationActivityView::controlStateFor(windowIsActive, otherOfOursActive), control);
+}
+
+// The field over its backdrop, at points of a 360 × 950 view: each glow's own colour dominates
+// at its centre, the field fades to the backdrop across the edges, and every colour is opaque.
+void DesignRulesTest::fieldColours_data()
+{
+    QTest::addColumn<QPointF>("point");
+    QTest::addColumn<QString>("expected"); // pink, cyan, violet or backdrop
+    QTest::newRow("glow 1 centre") << QPointF(108, 285) << QStringLiteral("pink");
+    QTest::newRow("glow 2 centre") << QPointF(270, 570) << QStringLiteral("cyan");
+    QTest::newRow("far beyond the top edge") << QPointF(180, -200) << QStringLiteral("backdrop");
+    QTest::newRow("far beyond the left edge") << QPointF(-200, 500) << QStringLiteral("backdrop");
+}
+
+void DesignRulesTest::fieldColours()
+{
+    QFETCH(QPointF, point);
+    QFETCH(QString, expected);
+    const QColor pink(255, 45, 200), cyan(0, 230, 255), violet(150, 80, 255), blue(60, 110, 255), ink(6, 3, 15);
+    const QColor c = MeshGradient::fieldColorAt(point, QSizeF(360, 950), {pink, cyan, violet, blue}, ink);
+    QCOMPARE(c.alpha(), 255);
+    const auto near = [&c](const QColor &to, int tolerance) {
+        return std::abs(c.red() - to.red()) <= tolerance && std::abs(c.green() - to.green()) <= tolerance
+               && std::abs(c.blue() - to.blue()) <= tolerance;
+    };
+    if (expected == u"backdrop")
+        QVERIFY2(near(ink, 1), qPrintable(c.name()));
+    else if (expected == u"pink")
+        QVERIFY2(c.red() > 150 && c.blue() > 120 && c.green() < 110, qPrintable(c.name()));
+    else
+        QVERIFY2(c.green() > 120 && c.blue() > 150 && c.red() < 110, qPrintable(c.name()));
 }
 
 QTEST_MAIN(DesignRulesTest)

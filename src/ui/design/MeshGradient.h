@@ -35,8 +35,8 @@ public:
 };
 
 namespace MeshGradient {
-// The glows themselves (colours from Theme, centres, radii, blur, saturation) are drawn by
-// shaders/mesh.frag.
+// The glows themselves (colours from Theme, centres, radii, blur, saturation) are
+// MeshGradient::fieldColorAt, drawn by MeshFieldGrid.
 // The smoothstep of the cycle's phase, in [0, 1]; NaN and the cycle's end give 1.
 double driftProgress(double t, double cycleDuration);
 // How far beyond every edge of a view of `width` × `height` the field is drawn so that the

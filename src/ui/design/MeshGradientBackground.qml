@@ -2,9 +2,9 @@ import QtQuick
 import Cantorella.Design
 
 // The drifting field of four blurred neon glows. Inputs as the drift's (elapsed, isAnimating,
-// cycle, drift, scale) plus the frame clock that animates it. Drawn by one shader into a
-// quarter-size layer (the field is blurred anyway); the software renderer, which cannot run
-// shaders, shows the plain background.
+// cycle, drift, scale) plus the frame clock that animates it. Drawn as an opaque grid of the
+// field's colours (MeshFieldGrid); the software renderer, which draws no custom geometry, shows
+// the plain background.
 Item {
     id: root
 
@@ -31,47 +31,32 @@ Item {
         frameClock: root.frameClock
     }
 
+    // Shown where the grid is not drawn (the software renderer).
     Rectangle {
         anchors.fill: parent
         color: Theme.backgroundInk
+        visible: !field.visible
     }
 
-    // The shader draws the field at rest, once, into a quarter-size texture (the field is
-    // blurred anyway); the drift only re-places that texture. Changing the shader's inputs
-    // instead would re-render the layer and cost the window a second frame after each change.
-    // Drawn beyond the view's edges by the drift's overscan, so that no drift offset uncovers a
-    // strip along an edge; the glows and the edge fade stay placed on the view itself.
+    // The field at rest, drawn once as an opaque grid of colours over the ink; the drift only
+    // re-places it (changing the field's inputs instead would rebuild the grid). Drawn beyond the
+    // view's edges by the drift's overscan, so that no drift offset uncovers a strip along an
+    // edge; the glows and the edge fade stay placed on the view itself.
     readonly property real overscan: Math.ceil(drift.overscan(width, height))
 
-    ShaderEffect {
-        id: mesh
-        objectName: "meshGradient.shader"
-        anchors.fill: parent
-        anchors.margins: -root.overscan
-        visible: false
-
-        property size itemSize: Qt.size(width, height)
-        property point viewOrigin: Qt.point(root.overscan, root.overscan)
-        property size viewSize: Qt.size(root.width, root.height)
-        property color glow1: Theme.neonPink
-        property color glow2: Theme.neonCyan
-        property color glow3: Theme.neonViolet
-        property color glow4: Theme.neonBlue
-
-        fragmentShader: "qrc:/Cantorella/Design/shaders/mesh.frag.qsb"
-    }
-
-    ShaderEffectSource {
+    MeshFieldGrid {
         id: field
         objectName: "meshGradient.field"
         anchors.fill: parent
         anchors.margins: -root.overscan
         visible: GraphicsInfo.api !== GraphicsInfo.Software
-        sourceItem: mesh
-        live: false
-        smooth: true
-        textureSize: Qt.size(Math.max(1, Math.ceil(width / 4)), Math.max(1, Math.ceil(height / 4)))
-        onTextureSizeChanged: scheduleUpdate()
+        viewOrigin: Qt.point(root.overscan, root.overscan)
+        viewSize: Qt.size(root.width, root.height)
+        glow1: Theme.neonPink
+        glow2: Theme.neonCyan
+        glow3: Theme.neonViolet
+        glow4: Theme.neonBlue
+        backdrop: Theme.backgroundInk
         transform: [
             Scale {
                 origin.x: field.width / 2
