@@ -47,12 +47,12 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve_data()
     QTest::addColumn<bool>("running");
 
     const QEasingCurve inOut = MotionCurve(MotionCurve::Shape::easeInOut, 1).easing();
-    // 20 ticks a second: tick n is at n × 0.05 s.
+    // 15 ticks a second: tick n is at n × 1/15 s.
     QTest::newRow("ease-in-out, before the first tick") << 0.25 << false << 0 << 0.0 << true;
-    QTest::newRow("ease-in-out, second tick") << 0.25 << false << 2 << inOut.valueForProgress(0.4) << true;
-    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << 5 << 1.0 << false;
-    QTest::newRow("linear 2 s, half a second in") << 2.0 << true << 10 << 0.25 << true;
-    QTest::newRow("linear 2 s, done") << 2.0 << true << 40 << 1.0 << false;
+    QTest::newRow("ease-in-out, second tick") << 0.25 << false << 2 << inOut.valueForProgress(2.0 / 15 / 0.25) << true;
+    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << 4 << 1.0 << false;
+    QTest::newRow("linear 2 s, a second in") << 2.0 << true << 15 << 0.5 << true;
+    QTest::newRow("linear 2 s, done") << 2.0 << true << 30 << 1.0 << false;
     QTest::newRow("no duration lands at once") << 0.0 << false << 0 << 1.0 << false;
 }
 
@@ -94,9 +94,9 @@ void FrameTweenTest::holdsTheClockOnlyWhileRunning()
     a.start(0.25);
     b.start(1.0);
     QCOMPARE(clock.pendingSleepers(), 1); // one timer for the ambient animation and both tweens
-    advanceTicks(clock, 5);
-    QCOMPARE(ticks.count(), 5);
-    QCOMPARE(aSteps.count(), 1 + 5); // its start, then one step a tick
+    advanceTicks(clock, 4);
+    QCOMPARE(ticks.count(), 4);
+    QCOMPARE(aSteps.count(), 1 + 4); // its start, then one step a tick
     QVERIFY(!a.isRunning());
 
     b.stop();

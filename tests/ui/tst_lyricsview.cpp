@@ -148,11 +148,11 @@ void TestLyricsView::scrollDecisions()
             ctl->setViewportHeight(step.at(1).toDouble());
         } else if (step.at(0) == u"seek") {
             g->seek(step.at(1).toDouble(), 0.0);
-            g->advance(100ms);
+            g->advance(200ms); // the lyrics' tick, then the frame clock's
         } else if (step.at(0) == u"session") {
             g->startSong(PlayerGraph::lines(40), step.at(1).toDouble(), QStringLiteral("Other"));
             g->seek(step.at(1).toDouble(), 0.0);
-            g->advance(100ms);
+            g->advance(200ms);
         }
     }
     QVERIFY2(requests == expected, qPrintable(requests.join(u' ')));
@@ -232,7 +232,7 @@ void TestLyricsView::ticksAnnounceOnlyFadingRows()
     // Within line 41, line 38 (ended at 97.5) fades: only its opacity is announced.
     changes.clear();
     g->seek(103.0, 0.0);
-    g->advance(100ms);
+    g->advance(200ms); // the lyrics' tick, then the frame clock's
     QCOMPARE(changes.count(), 1);
     QCOMPARE(changes.at(0).at(0).value<QModelIndex>().row(), 38);
     QCOMPARE(changes.at(0).at(2).value<QList<int>>(), QList<int>{LyricLinesModel::LineOpacityRole});
