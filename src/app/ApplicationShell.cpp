@@ -4,7 +4,6 @@
 #include "core/AppLog.h"
 #include "platform/FontFilePages.h"
 #include "ui/design/FramePacer.h"
-#include "ui/design/MotionPreferences.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -90,17 +89,11 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
     }
     watchForFirstPlayerFrame(mainWindow());
     releaseFontPagesWhileDrawing(mainWindow());
-    if (auto *frames = qobject_cast<FrameClock *>(m_appState->clocks()->frameClock())) {
-        // Paced while the ambient animations may run. With Reduce Motion the clock runs only for
-        // the lit words and the card transitions, and a window showing the lyrics alone was seen
-        // drawing a frame on every tick when paced (the render loop asked again while handling
-        // each released request); unpaced, those few frames come as they are asked for.
-        auto *pacer = new FramePacer(mainWindow(), frames, this);
-        auto *motion = new MotionPreferences(this);
-        const auto follow = [pacer, motion] { pacer->setEnabled(!motion->reduceMotion()); };
-        connect(motion, &MotionPreferences::reduceMotionChanged, pacer, follow);
-        follow();
-    }
+    // Paced with Reduce Motion too: the clock then runs only for the lit words and the card
+    // transitions, and each of their frames would otherwise cost a second one for the layers
+    // it re-rendered.
+    if (auto *frames = qobject_cast<FrameClock *>(m_appState->clocks()->frameClock()))
+        new FramePacer(mainWindow(), frames, this);
     connect(this, &ApplicationShell::firstPlayerFrameShown, this, mapLargeBlocksApart);
 }
 
