@@ -9,13 +9,13 @@
 #include <QtQml/qqmlregistration.h>
 
 // The time the hue echo behind the Now tab is drawn at, and its colour. While `animating` (the
-// activity gate) it follows the lyrics position on the frame clock's ticks (at most 30 a second);
+// activity gate) it follows the lyrics position on the frame clock's ticks;
 // otherwise it is `stillElapsed`, which changes only when the tab publishes. No clock is held
 // while still.
 // The wash is drawn at 12 % over a fixed backdrop, so on an 8-bit display a hue step shows only
 // when some channel's share round(255 × 0.12 × c) changes: a tick publishes only then (a few
-// times a second). The Now tab is drawn into a texture of its own, which every published step
-// redraws whole.
+// times a second). The cards above the wash are cached in a texture of their own meanwhile, so
+// a published step composites them again rather than redrawing them.
 class InterPanelHueEchoDriver : public QObject
 {
     Q_OBJECT
