@@ -44,8 +44,8 @@ void FramePacerTest::framesPerTick_data()
 {
     QTest::addColumn<bool>("running");
     QTest::addColumn<bool>("shown");
-    // r: the window asks for a frame; t: a tick; s: the clock stops; d: the pacer is disabled;
-    // i: the user clicks the window; w: two seconds pass without input.
+    // r: the window asks for a frame; t: a tick; s: the clock stops; i: the user clicks
+    // the window; w: two seconds pass without input.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("holding");
@@ -55,8 +55,6 @@ void FramePacerTest::framesPerTick_data()
     QTest::newRow("held request drawn with the next tick") << true << true << "trrt" << 2 << false;
     QTest::newRow("a new tick allows a new frame") << true << true << "trtrtr" << 3 << false;
     QTest::newRow("held request drawn when the clock stops") << true << true << "trrs" << 2 << false;
-    QTest::newRow("disabled: held request goes through, then every request")
-        << true << true << "trrdrr" << 4 << false;
     QTest::newRow("input: a held request goes through, then every request") << true << true << "trrirr" << 4 << false;
     QTest::newRow("paced again once the input is over") << true << true << "tirrwtrr" << 3 << true;
     // A window off screen draws nothing; its requests are not held.
@@ -93,8 +91,6 @@ void FramePacerTest::framesPerTick()
             clock.advance(FrameClock::interval);
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
-        } else if (step == u'd') {
-            pacer.setEnabled(false);
         } else if (step == u'i') {
             QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(5, 5));
         } else if (step == u'w') {

@@ -20,7 +20,8 @@
 // software renderer each frame costs a whole window's pixels whatever moved, so the rate is
 // the window's cost: 15 a second stays within every animation's cap (20 for the mesh field,
 // 30 for the rest) and still reads as motion. The interval is rounded up so that a tick is
-// never early. Driven by an injected ContinuousClock, so tests move time by hand. The application shell makes one and hands it down; there is no global instance.
+// never early. Driven by an injected ContinuousClock, so tests move time by hand. The
+// application shell makes one and hands it down; there is no global instance.
 class FrameClock : public QObject
 {
     Q_OBJECT

@@ -61,7 +61,7 @@ bool FramePacer::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     // A window off screen draws nothing (its next exposure draws it whole): not paced.
-    if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_enabled || !m_clock
+    if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_clock
         || !m_clock->isRunning() || !m_window->isExposed() || userIsInteracting())
         return false;
     if (!m_framedThisTick) {
@@ -70,13 +70,6 @@ bool FramePacer::eventFilter(QObject *watched, QEvent *event)
     }
     m_holding = true;
     return true;
-}
-
-void FramePacer::setEnabled(bool enabled)
-{
-    m_enabled = enabled;
-    if (!enabled)
-        releaseHeld();
 }
 
 void FramePacer::releaseHeld()

@@ -14,9 +14,8 @@
 // their changes; a request for a frame that comes after it (a live layer re-rendered in a frame
 // asks for one more frame once that frame is done; a view that changes between two ticks) is
 // held and drawn with the next tick's frame instead, at most one tick late. On a software
-// renderer each such frame costs a whole window's pixels. While the clock is still, or the pacer
-// is disabled, requests go through as they come; a request held when the clock stops (or the
-// pacer is disabled) goes through then. Input to the window (a press, a drag, the wheel, a key)
+// renderer each such frame costs a whole window's pixels. While the clock is still, requests go
+// through as they come; a request held when the clock stops goes through then. Input to the window (a press, a drag, the wheel, a key)
 // lifts the pacing for a moment: a list the user drags or flicks, and what answers a click,
 // move at the display's rate, not the clock's.
 class FramePacer : public QObject
@@ -29,8 +28,6 @@ public:
 
     // Requests held since the last tick (0 or 1), for tests.
     bool isHolding() const { return m_holding; }
-    bool isEnabled() const { return m_enabled; }
-    void setEnabled(bool enabled);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -44,7 +41,6 @@ private:
 
     QPointer<QWindow> m_window;
     QPointer<FrameClock> m_clock;
-    bool m_enabled = true;
     bool m_framedThisTick = false;
     bool m_holding = false;
     std::optional<ContinuousInstant> m_lastInput;
