@@ -6,8 +6,8 @@
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
 #include "session/CantorellaError.h"
-#include "session/player/CardLightingRule.h"
 #include "session/player/DebouncedWrite.h"
+#include "session/player/LyricLineTiming.h"
 #include "session/nowplaying/NowPlayingTrack.h"
 
 #include <QDateTime>
@@ -77,8 +77,6 @@ public:
     using ActiveCardMemo = std::pair<ActiveCardCacheKey, std::optional<QString>>;
 
     static constexpr std::chrono::milliseconds debounceDelay{500};
-    // The last line, with no next line to end it, lasts this long for the word reveal.
-    static constexpr double lastLineDuration = 5.0;
 
     // `dtClock` gives the continuous clock's now; currentElapsed() reads it.
     explicit PlayerViewModel(DtClock dtClock, PlayerViewModelDependencies dependencies = {},
@@ -211,35 +209,26 @@ public:
     void setNudgeEnabled(bool enabled);
 
 
-    // ---- active line, words and card --------------------------------------------------------
-    // The last line whose time is ≤ t (binary search over the time-sorted lines); none before the
-    // first line, without lines, or for a NaN t.
-    std::optional<qsizetype> activeLineIndex(double t) const;
-    // How many words of the line are visible at t: the first at the line's start, then evenly
-    // over the line's span, all of them once the next line starts.
-    qsizetype revealedWordCount(qsizetype lineIndex, double t) const;
-    // The same for a line given by its text and time (the line is looked up to find its end).
-    qsizetype revealedWordCount(const QString &text, double lineTimestamp, double t) const;
+    // ---- active line, words and card (the rules: LyricLineTiming) ---------------------------
+    std::optional<qsizetype> activeLineIndex(double t) const { return LyricLineTiming::activeLineIndex(m_lyricLines, t); }
+    qsizetype revealedWordCount(qsizetype lineIndex, double t) const
+    {
+        return LyricLineTiming::revealedWordCount(m_lyricLines, lineIndex, t);
+    }
+    qsizetype revealedWordCount(const QString &text, double lineTimestamp, double t) const
+    {
+        return LyricLineTiming::revealedWordCount(m_lyricLines, text, lineTimestamp, t);
+    }
     // The card lit for the active line at t: the latest-timed card whose line starts at most 5 s
     // before the line (or up to 1 ms after it). Memoised per song and line.
     std::optional<QString> activeCardId(double t);
-    // The same choice over any identified, timed items, without the memo.
     template<class Id>
     std::optional<Id> activeItemId(double t, const QList<std::pair<Id, std::optional<double>>> &items) const
     {
-        const std::optional<qsizetype> line = activeLineIndex(t);
-        if (!line)
-            return std::nullopt;
-        const double start = m_lyricLines.at(*line).timestamp;
-        const qsizetype chosen = CardLightingRule::pick(items, start, [](const auto &item) { return item.second; });
-        if (chosen < 0)
-            return std::nullopt;
-        return items.at(chosen).first;
+        return LyricLineTiming::activeItemId(m_lyricLines, t, items);
     }
     const std::optional<ActiveCardMemo> &activeCardIdCache() const { return m_activeCardIdCache; }
-
-    // Words of a line: pieces between " " characters, empty pieces dropped.
-    static qsizetype wordCount(QStringView text);
+    static qsizetype wordCount(QStringView text) { return LyricLineTiming::wordCount(text); }
 
 signals:
     void trackChanged();
