@@ -171,6 +171,9 @@ private slots:
             QVERIFY(!record->lyrics.isEmpty());
         }
 
+        // The idle states have faded out (a shot taken mid-crossfade shows both).
+        QTRY_VERIFY(!item(window, QStringLiteral("compactPanel.idle"))->isVisible());
+        QTRY_VERIFY(!item(window, QStringLiteral("now.idle"))->isVisible());
         QVERIFY(screenshot(window, screenshots, QStringLiteral("player")));
         resize(window, 680, 800);
         QVERIFY(screenshot(window, screenshots, QStringLiteral("player")));
