@@ -49,7 +49,8 @@ private:
 
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
-    // Written on the GUI thread; read on the render thread while the GUI thread waits for it.
+    // Written on the GUI thread; with a threaded render loop, read on the render thread while the
+    // GUI thread waits for it.
     std::atomic_bool m_playerShown = false;
     std::atomic_bool m_frameHasPlayer = false;
     std::atomic_bool m_firstPlayerFrameReported = false;
