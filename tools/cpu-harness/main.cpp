@@ -3,7 +3,8 @@
 //   cantorella-cpu-harness --server URL --view app      the application's main window (lyrics and
 //                                                        the Now tab), signed in to the stand-in
 //   cantorella-cpu-harness --server URL --view lyrics   the lyrics view alone on the same graph
-//   cantorella-cpu-harness --bare FILE.qml [ARGS…]       a plain Qt Quick file (its window is its own)
+//   cantorella-cpu-harness --bare FILE.qml [ARGS…]       a plain Qt Quick file (its window is its own,
+//                                                        drawn by Qt's default render loop)
 //
 // The session is signed in programmatically (kept in memory), so no sign-in view is involved.
 // "ready" goes to standard output once lyrics lines are on screen (at once for --bare); the
@@ -105,6 +106,7 @@ int runBare(const QString &file)
 
 int main(int argc, char *argv[])
 {
+    const bool renderLoopChosen = qEnvironmentVariableIsSet("QSG_RENDER_LOOP");
     ApplicationShell::prepareProcess();
     QApplication app(argc, argv);
     QCommandLineParser parser;
@@ -117,8 +119,14 @@ int main(int argc, char *argv[])
     parser.process(app);
     QTextStream err(stderr);
 
-    if (parser.isSet(QStringLiteral("bare")))
+    if (parser.isSet(QStringLiteral("bare"))) {
+        // The plain window keeps Qt's own render loop (a render thread here), unless the caller
+        // chose one: on the application's GUI-thread loop its 400 ms scroll draws 4 frames a
+        // second instead of the display's rate, and it would no longer be the plain window.
+        if (!renderLoopChosen)
+            qunsetenv("QSG_RENDER_LOOP");
         return runBare(parser.value(QStringLiteral("bare")));
+    }
 
     const QString view = parser.value(QStringLiteral("view"));
     const QUrl server(parser.value(QStringLiteral("server")));
