@@ -35,9 +35,9 @@ const QUrl mainQml(QStringLiteral("qrc:/Cantorella/App/Main.qml"));
 // freed, and later ones then come from the heap of the thread that asks, which keeps their
 // pages. Qt Quick's glyph caches copy their whole atlas image for every new glyph drawn (the
 // copies live until the frame's upload), so a song with many new glyphs (Chinese lyrics) left
-// tens of megabytes of such copies in the heap of the thread that draws, more with every song. Start-up
-// draws no song and allocates many large blocks briefly, so it keeps glibc's own policy; what
-// it left free in the heaps goes back here.
+// tens of megabytes of such copies in the heap of the thread that draws, more with every song.
+// Start-up draws no song and allocates many large blocks briefly, so it keeps glibc's own
+// policy; what it left free in the heaps goes back here.
 void mapLargeBlocksApart()
 {
 #ifdef __GLIBC__

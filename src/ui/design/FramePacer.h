@@ -15,9 +15,9 @@
 // asks for one more frame once that frame is done; a view that changes between two ticks) is
 // held and drawn with the next tick's frame instead, at most one tick late. On a software
 // renderer each such frame costs a whole window's pixels. While the clock is still, requests go
-// through as they come; a request held when the clock stops goes through then. Input to the window (a press, a drag, the wheel, a key)
-// lifts the pacing for a moment: a list the user drags or flicks, and what answers a click,
-// move at the display's rate, not the clock's.
+// through as they come; a request held when the clock stops goes through then. Input to the
+// window (a press, a drag, the wheel, a key) lifts the pacing for a moment: a list the user drags
+// or flicks, and what answers a click, move at the display's rate, not the clock's.
 class FramePacer : public QObject
 {
     Q_OBJECT
