@@ -13,7 +13,8 @@ die() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; exit 2; }
 BUILD="$ROOT/build"
 # CANTORELLA_MEASURE_APP: another build of the program to measure (e.g. a copy of an earlier one).
 APP="${CANTORELLA_MEASURE_APP:-$BUILD/src/app/cantorella}"
-HARNESS="$BUILD/tools/cpu-harness/cantorella-cpu-harness"
+# CANTORELLA_MEASURE_HARNESS: another build of the CPU harness (it holds the views measure-cpu.sh runs).
+HARNESS="${CANTORELLA_MEASURE_HARNESS:-$BUILD/tools/cpu-harness/cantorella-cpu-harness}"
 BACKEND="$BUILD/src/server/cantorella-server"
 READER="$BUILD/src/app/nowplaying-reader"
 STORE_SESSION="$BUILD/tools/store-session/cantorella-store-session"

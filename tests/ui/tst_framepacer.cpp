@@ -88,7 +88,7 @@ void FramePacerTest::framesPerTick()
         if (step == u'r') {
             window.requestUpdate();
         } else if (step == u't') {
-            clock.advance(FrameClock::interval);
+            clock.advance(FrameClock::transitionInterval);
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
         } else if (step == u'i') {

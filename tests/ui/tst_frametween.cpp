@@ -31,7 +31,7 @@ private:
     static void advanceTicks(ManualContinuousClock &clock, int ticks)
     {
         for (int i = 0; i < ticks; ++i) {
-            clock.advance(FrameClock::interval);
+            clock.advance(FrameClock::transitionInterval);
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
         }
@@ -71,7 +71,7 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve()
     tween.start(seconds, linear);
     advanceTicks(clock, ticks);
     // Half a tick later nothing moves: steps come only with ticks.
-    clock.advance(FrameClock::interval / 2);
+    clock.advance(FrameClock::transitionInterval / 2);
     QCoreApplication::processEvents();
     QVERIFY2(qAbs(tween.progress() - progress) < 1e-6, qPrintable(QString::number(tween.progress())));
     QCOMPARE(tween.isRunning(), running);
@@ -176,7 +176,7 @@ void FrameTweenTest::periodicChangesWaitForTheNextTick()
     frameClock.atNextTick(gone.get(), [&] { calls << QStringLiteral("gone"); });
     gone.reset();
     QCOMPARE(calls.size(), 1); // nothing between ticks
-    clock.advance(FrameClock::interval);
+    clock.advance(FrameClock::transitionInterval);
     QTRY_COMPARE(calls, (QStringList{QStringLiteral("still"), QStringLiteral("second"), QStringLiteral("tick")}));
 
     // A clock that stops runs what waits at once.

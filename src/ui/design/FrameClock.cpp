@@ -2,6 +2,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 #include <utility>
 
 FrameClock::FrameClock(ContinuousClock *clock, QObject *parent)
@@ -18,14 +20,30 @@ FrameClock::~FrameClock()
         disconnect(c);
 }
 
-void FrameClock::hold(QObject *holder)
+void FrameClock::hold(QObject *holder, Pace pace)
 {
-    if (!holder || m_holders.contains(holder))
+    if (!holder)
+        return;
+    const auto held = m_holders.constFind(holder);
+    if (held != m_holders.cend() && *held == pace)
         return;
     const bool wasRunning = isRunning();
-    m_holders.insert(holder);
-    m_watch.insert(holder, connect(holder, &QObject::destroyed, this, [this, holder] { release(holder); }));
+    const auto before = interval();
+    if (held == m_holders.cend())
+        m_watch.insert(holder, connect(holder, &QObject::destroyed, this, [this, holder] { release(holder); }));
+    m_holders.insert(holder, pace);
     startOrStop(wasRunning);
+    if (wasRunning && interval() < before)
+        rearm();
+}
+
+std::chrono::nanoseconds FrameClock::interval() const
+{
+    for (const Pace pace : m_holders) {
+        if (pace == Pace::Transition)
+            return transitionInterval;
+    }
+    return ambientInterval;
 }
 
 void FrameClock::release(QObject *holder)
@@ -44,12 +62,22 @@ void FrameClock::startOrStop(bool wasRunning)
         return;
     if (isRunning()) {
         m_token = CancellationToken();
-        run(m_token); // runs until the token fires
+        m_lastDue = m_clock->now();
+        run(m_token, m_lastDue + interval()); // runs until the token fires
     } else {
         m_token.cancel();
         runPending();
     }
     emit runningChanged();
+}
+
+// A faster pace takes effect at once: the tick already waited for may be up to a slow interval
+// away, and a transition's first step should not wait for it.
+void FrameClock::rearm()
+{
+    m_token.cancel();
+    m_token = CancellationToken();
+    run(m_token, std::max(m_clock->now(), m_lastDue + interval()));
 }
 
 void FrameClock::atNextTick(QObject *context, std::function<void()> call)
@@ -76,11 +104,11 @@ void FrameClock::runPending()
     }
 }
 
-QCoro::Task<void> FrameClock::run(CancellationToken token)
+QCoro::Task<void> FrameClock::run(CancellationToken token, ContinuousInstant first)
 {
     QPointer<FrameClock> self(this);
     ContinuousClock *clock = m_clock;
-    ContinuousInstant next = clock->now() + interval;
+    ContinuousInstant next = first;
     while (true) {
         try {
             co_await clock->sleepUntil(next, token);
@@ -90,10 +118,14 @@ QCoro::Task<void> FrameClock::run(CancellationToken token)
         if (!self || token.isCancelled())
             co_return;
         const ContinuousInstant now = clock->now();
+        self->m_lastDue = next;
         // A late wake starts a fresh interval rather than catching up in a burst.
-        next = next + interval;
-        if (next <= now)
-            next = now + interval;
+        const auto step = self->interval();
+        next = next + step;
+        if (next <= now) {
+            next = now + step;
+            self->m_lastDue = now;
+        }
         self->runPending();
         if (!self || token.isCancelled())
             co_return;

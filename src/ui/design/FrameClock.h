@@ -5,7 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QSet>
+#include <QHash>
 #include <QtQml/qqmlregistration.h>
 
 #include <qcoro/qcorotask.h>
@@ -14,14 +14,17 @@
 #include <functional>
 
 // The one source of frames for every ambient animation (particles, mesh, word rows, hue echoes,
-// glows) and for the transitions paced by FrameTween (card looks, list scrolls): 15 ticks a
-// second, and only while some holder wants frames. With no holder there is no timer and no
-// tick. Every animation steps on the same ticks, so one frame shows all their changes. On a
-// software renderer each frame costs a whole window's pixels whatever moved, so the rate is
-// the window's cost: 15 a second stays within every animation's cap (20 for the mesh field,
-// 30 for the rest) and still reads as motion. The interval is rounded up so that a tick is
-// never early. Driven by an injected ContinuousClock, so tests move time by hand. The
-// application shell makes one and hands it down; there is no global instance.
+// glows) and for the transitions paced by FrameTween (card looks, list scrolls), and only while
+// some holder wants frames. With no holder there is no timer and no tick. Every animation steps
+// on the same ticks, so one frame shows all their changes. On a software renderer each frame
+// costs a whole window's pixels whatever moved, so the rate is the window's cost. A holder says
+// its pace: transitions move tens of pixels in a quarter of a second and need 15 ticks a second
+// to read as motion; the ambient animations drift a few pixels a second (and the lit words step
+// a word at a time), which 10 a second shows as smoothly. The clock ticks at the fastest pace
+// held, so an ambient animation steps 15 times a second while a transition runs. Both stay
+// within every animation's cap (20 for the mesh field, 30 for the rest). Intervals are rounded
+// up so that a tick is never early. Driven by an injected ContinuousClock, so tests move time by
+// hand. The application shell makes one and hands it down; there is no global instance.
 class FrameClock : public QObject
 {
     Q_OBJECT
@@ -30,7 +33,9 @@ class FrameClock : public QObject
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
 
 public:
-    static constexpr std::chrono::nanoseconds interval{66'666'667};
+    enum class Pace { Transition, Ambient };
+    static constexpr std::chrono::nanoseconds transitionInterval{66'666'667};
+    static constexpr std::chrono::nanoseconds ambientInterval{100'000'000};
 
     explicit FrameClock(ContinuousClock *clock, QObject *parent = nullptr);
     ~FrameClock() override;
@@ -39,10 +44,13 @@ public:
     // Seconds on the clock; the time base of every animation the clock drives.
     Q_INVOKABLE double now() const { return m_clock->now().seconds(); }
 
-    // A holder wants ticks until it releases them (or is destroyed). Idempotent per holder.
-    void hold(QObject *holder);
+    // A holder wants ticks at its pace until it releases them (or is destroyed). A second hold
+    // by the same holder only changes its pace.
+    void hold(QObject *holder, Pace pace = Pace::Transition);
     void release(QObject *holder);
     bool isRunning() const { return !m_holders.isEmpty(); }
+    // The time between two ticks at the pace now held (the ambient one when none is held).
+    std::chrono::nanoseconds interval() const;
 
     // A view's own periodic change (a position sample, a list tick) made while the clock runs
     // would cost a frame of its own between two ticks: it runs on the next tick instead, just
@@ -64,13 +72,16 @@ signals:
     void runningChanged();
 
 private:
-    QCoro::Task<void> run(CancellationToken token);
+    QCoro::Task<void> run(CancellationToken token, ContinuousInstant first);
     void startOrStop(bool wasRunning);
+    void rearm();
     void runPending();
 
     ContinuousClock *m_clock;
-    QSet<QObject *> m_holders;
+    QHash<QObject *, Pace> m_holders;
     QHash<QObject *, QMetaObject::Connection> m_watch;
     CancellationToken m_token;
+    // The instant the last tick was due (or the clock started): the next is one interval on.
+    ContinuousInstant m_lastDue;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> m_pending;
 };

@@ -123,7 +123,7 @@ void MeshDrift::resubscribe()
     if (m_animating) {
         m_tickConnection = connect(m_clock, &FrameClock::ticked, this, &MeshDrift::onTick);
         m_lastTick = -1e300;
-        m_clock->hold(this);
+        m_clock->hold(this, FrameClock::Pace::Ambient);
         onTick(m_clock->now()); // the first animated frame comes at once
     } else {
         m_clock->release(this);

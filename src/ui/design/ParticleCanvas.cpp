@@ -174,7 +174,7 @@ void ParticleCanvas::resubscribe()
     disconnect(m_tickConnection);
     if (m_animating && m_clock) {
         m_tickConnection = connect(m_clock, &FrameClock::ticked, this, &ParticleCanvas::showTime);
-        m_clock->hold(this);
+        m_clock->hold(this, FrameClock::Pace::Ambient);
         showTime(m_clock->now());
     } else {
         if (m_clock)

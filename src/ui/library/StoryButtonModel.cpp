@@ -112,7 +112,7 @@ void StoryButtonModel::refresh()
         m_glowing = glowing;
         if (glowing) {
             m_tickConnection = connect(m_clock, &FrameClock::ticked, this, &StoryButtonModel::onTick);
-            m_clock->hold(this);
+            m_clock->hold(this, FrameClock::Pace::Ambient);
             onTick(m_clock->now());
         } else {
             disconnect(m_tickConnection);

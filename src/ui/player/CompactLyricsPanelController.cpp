@@ -102,7 +102,7 @@ void CompactLyricsPanelController::setBreathing(bool breathing)
             if (!m_frameConnection)
                 m_frameConnection =
                     connect(m_frameClock, &FrameClock::ticked, this, &CompactLyricsPanelController::updateBreath);
-            m_frameClock->hold(this);
+            m_frameClock->hold(this, FrameClock::Pace::Ambient);
         } else {
             disconnect(m_frameConnection);
             m_frameConnection = {};

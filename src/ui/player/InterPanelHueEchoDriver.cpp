@@ -59,7 +59,7 @@ void InterPanelHueEchoDriver::resubscribe()
     m_tick = {};
     if (m_animating && m_clock) {
         m_tick = connect(m_clock, &FrameClock::ticked, this, &InterPanelHueEchoDriver::onTick);
-        m_clock->hold(this);
+        m_clock->hold(this, FrameClock::Pace::Ambient);
     } else {
         if (m_clock)
             m_clock->release(this);

@@ -415,7 +415,7 @@ void LyricsViewController::updateFrameClockHold()
     if (m_completed && playing && m_activeLineIndex) {
         if (!m_frameConnection)
             m_frameConnection = connect(m_frameClock, &FrameClock::ticked, this, &LyricsViewController::updateLitWords);
-        m_frameClock->hold(this);
+        m_frameClock->hold(this, FrameClock::Pace::Ambient);
     } else {
         disconnect(m_frameConnection);
         m_frameConnection = {};
