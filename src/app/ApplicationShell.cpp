@@ -128,21 +128,33 @@ void ApplicationShell::watchForFirstPlayerFrame(QQuickWindow *window)
 
 // The pages of the font files that FreeType read glyph outlines from stay mapped in every thread
 // that drew text, more of them with every song that brings new characters (FontFilePages). They
-// are released while the window draws, at most every two seconds: new glyphs come only with
-// frames, and an idle window keeps what it had. It runs during a frame's synchronisation: on the
-// GUI thread, the one that draws this window's text; with a threaded render loop, on the render
-// thread while the GUI thread waits. Either way no thread that draws text can close a font then.
+// are released as soon as a frame finds the process's file-backed pages grown since the last
+// release (a cheap read; the release itself reads /proc/self/maps), at most four times a second:
+// outlines are read when text is laid out and when its new glyphs are drawn, and the next frame
+// gives them back, so no song's characters stay resident for long. An idle window keeps what it
+// had. It runs during a frame's synchronisation: on the GUI thread, the one that draws this
+// window's text; with a threaded render loop, on the render thread while the GUI thread waits.
+// Either way no thread that draws text can close a font then.
 void ApplicationShell::releaseFontPagesWhileDrawing(QQuickWindow *window)
 {
     if (!window)
         return;
-    constexpr qint64 intervalMs = 2000;
+    constexpr qint64 intervalMs = 250;
+    // Less than one fault-around window of a font file (64 KiB); library code pages that run for
+    // the first time also count, and cost at most one needless release each.
+    constexpr qint64 growthPages = 8;
     connect(window, &QQuickWindow::afterSynchronizing, this, [this] {
+        const qint64 filePages = FontFilePages::residentFilePages();
+        if (filePages < m_filePagesAfterRelease.load())
+            m_filePagesAfterRelease = filePages; // the kernel reclaimed some
+        if (filePages >= 0 && filePages - m_filePagesAfterRelease.load() < growthPages)
+            return;
         const qint64 now = QDeadlineTimer::current().deadline();
         if (now - m_fontPagesReleasedAt.load() < intervalMs)
             return;
         m_fontPagesReleasedAt = now;
         FontFilePages::releaseResident();
+        m_filePagesAfterRelease = FontFilePages::residentFilePages();
     }, Qt::DirectConnection);
 }
 

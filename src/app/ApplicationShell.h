@@ -54,7 +54,8 @@ private:
     std::atomic_bool m_playerShown = false;
     std::atomic_bool m_frameHasPlayer = false;
     std::atomic_bool m_firstPlayerFrameReported = false;
-    // Steady-clock milliseconds of the last release of the font files' pages; frames are
-    // synchronised one at a time.
+    // Steady-clock milliseconds of the last release of the font files' pages, and the process's
+    // file-backed resident pages right after it; frames are synchronised one at a time.
     std::atomic<qint64> m_fontPagesReleasedAt = 0;
+    std::atomic<qint64> m_filePagesAfterRelease = 0;
 };

@@ -110,4 +110,22 @@ int releaseResident()
 #endif
 }
 
+qint64 residentFilePages()
+{
+#ifdef Q_OS_LINUX
+    // "size resident shared text lib data dt", in pages.
+    FILE *statm = std::fopen("/proc/self/statm", "re");
+    if (!statm)
+        return -1;
+    long long size = 0;
+    long long resident = 0;
+    long long shared = 0;
+    const int read = std::fscanf(statm, "%lld %lld %lld", &size, &resident, &shared);
+    std::fclose(statm);
+    return read == 3 ? shared : -1;
+#else
+    return -1;
+#endif
+}
+
 } // namespace FontFilePages

@@ -35,4 +35,10 @@ QList<Range> readOnlyFontMappings(QByteArrayView maps);
 // draw text cannot close a font (it narrows the window to that check; it cannot close it).
 int releaseResident();
 
+// This process's resident pages that are backed by files (or shared memory): the third field of
+// /proc/self/statm, a cheap read. It grows when FreeType reads outlines (and when library code
+// runs for the first time), so a rise says a release may be worth its /proc/self/maps read.
+// -1 where it cannot be read.
+qint64 residentFilePages();
+
 } // namespace FontFilePages
