@@ -221,6 +221,14 @@ void DesignAnimationTest::aFasterPaceTakesEffectAtOnce()
     QCOMPARE(ticks.count(), 4);
     clock.advance(FrameClock::ambientInterval - FrameClock::transitionInterval);
     QTRY_COMPARE(ticks.count(), 5);
+
+    // A transition started by a call the tick runs (atNextTick): the tick still reaches its
+    // handlers, and the next one comes a short interval after it.
+    frameClock.atNextTick(&transition, [&frameClock, &transition] { frameClock.hold(&transition); });
+    clock.advance(FrameClock::ambientInterval);
+    QTRY_COMPARE(ticks.count(), 6);
+    clock.advance(FrameClock::transitionInterval);
+    QTRY_COMPARE(ticks.count(), 7);
 }
 
 void DesignAnimationTest::gatedOffNothingTicksOrRepaints()

@@ -62,6 +62,7 @@ void FrameClock::startOrStop(bool wasRunning)
         return;
     if (isRunning()) {
         m_token = CancellationToken();
+        m_ticking = false;
         m_lastDue = m_clock->now();
         run(m_token, m_lastDue + interval()); // runs until the token fires
     } else {
@@ -75,6 +76,8 @@ void FrameClock::startOrStop(bool wasRunning)
 // away, and a transition's first step should not wait for it.
 void FrameClock::rearm()
 {
+    if (m_ticking)
+        return; // the running tick reads the pace when it ends
     m_token.cancel();
     m_token = CancellationToken();
     run(m_token, std::max(m_clock->now(), m_lastDue + interval()));
@@ -118,17 +121,16 @@ QCoro::Task<void> FrameClock::run(CancellationToken token, ContinuousInstant fir
         if (!self || token.isCancelled())
             co_return;
         const ContinuousInstant now = clock->now();
-        self->m_lastDue = next;
         // A late wake starts a fresh interval rather than catching up in a burst.
-        const auto step = self->interval();
-        next = next + step;
-        if (next <= now) {
-            next = now + step;
-            self->m_lastDue = now;
-        }
+        self->m_lastDue = next + self->interval() <= now ? now : next;
+        // What runs in the tick may start a transition; the next tick then follows its pace.
+        self->m_ticking = true;
         self->runPending();
+        if (self && !token.isCancelled())
+            emit self->ticked(now.seconds());
         if (!self || token.isCancelled())
             co_return;
-        emit self->ticked(now.seconds());
+        self->m_ticking = false;
+        next = self->m_lastDue + self->interval();
     }
 }

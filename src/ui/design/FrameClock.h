@@ -83,5 +83,7 @@ private:
     CancellationToken m_token;
     // The instant the last tick was due (or the clock started): the next is one interval on.
     ContinuousInstant m_lastDue;
+    // A tick's pending calls and `ticked` handlers are running.
+    bool m_ticking = false;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> m_pending;
 };
