@@ -1,5 +1,4 @@
 #include "session/player/PlayerViewModel.h"
-#include "session/player/SongOffsetRules.h"
 
 #include "core/AppLog.h"
 #include "core/LrcParser.h"
@@ -7,37 +6,18 @@
 #include "core/store/SongRecord.h"
 #include "platform/Text.h"
 
-#include <QSettings>
-
-#include <cmath>
-
 PlayerViewModel::PlayerViewModel(DtClock dtClock, PlayerViewModelDependencies dependencies, QObject *parent)
     : QObject(parent)
-    , m_userDefaultsPrefix(dependencies.userId.value_or(QStringLiteral("unknown")))
+    , m_preferences(dependencies.userId, dependencies.settings, dependencies.debounceClock, debounceDelay)
     , m_dtClock(std::move(dtClock))
-    , m_settings(dependencies.settings)
     , m_wallClock(dependencies.wallClock)
     , m_songOffsetWrite(dependencies.debounceClock, debounceDelay)
-    , m_globalOffsetWrite(dependencies.debounceClock, debounceDelay)
-    , m_nudgeEnabledWrite(dependencies.debounceClock, debounceDelay)
 {
-    if (!m_settings) {
-        m_ownedSettings = std::make_unique<QSettings>();
-        m_settings = m_ownedSettings.get();
-    }
     m_anchorDate = m_wallClock->now();
-
-    // Absent, unreadable or non-finite values read as the defaults.
-    bool ok = false;
-    const double global = m_settings->value(SongOffsetRules::globalOffsetKey(m_userDefaultsPrefix)).toDouble(&ok);
-    m_cachedGlobalOffset = ok && std::isfinite(global) ? global : 0.0;
-    m_cachedNudgeEnabled = m_settings->value(SongOffsetRules::nudgeEnabledKey(m_userDefaultsPrefix), false).toBool();
 }
 
 PlayerViewModel::~PlayerViewModel()
 {
-    m_globalOffsetWrite.flush();
-    m_nudgeEnabledWrite.flush();
     m_songOffsetWrite.flush();
 }
 

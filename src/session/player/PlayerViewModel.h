@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "session/CantorellaError.h"
 #include "session/player/DebouncedWrite.h"
+#include "session/player/OffsetPreferences.h"
 #include "session/player/LyricLineTiming.h"
 #include "session/nowplaying/NowPlayingTrack.h"
 
@@ -16,7 +17,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QVariant>
 
 #include <qcoro/qcorotask.h>
 
@@ -178,7 +178,7 @@ public:
     double trackElapsed() const;
 
     // ---- position and offsets ---------------------------------------------------------------
-    const QString &userDefaultsPrefix() const { return m_userDefaultsPrefix; }
+    const QString &userDefaultsPrefix() const { return m_preferences.userDefaultsPrefix(); }
 
     const std::optional<SampleAnchor> &anchor() const { return m_anchor; }
     const QDateTime &anchorDate() const { return m_anchorDate; }
@@ -202,10 +202,10 @@ public:
     // has none.
     void applyStoredOffset(const std::optional<double> &offset, const QString &songKey);
 
-    double globalOffset() const { return m_cachedGlobalOffset; }
+    double globalOffset() const { return m_preferences.globalOffset(); }
     // Kept as given (no limit, no rounding); a value that is not finite is ignored.
     void setGlobalOffset(double offset);
-    bool nudgeEnabled() const { return m_cachedNudgeEnabled; }
+    bool nudgeEnabled() const { return m_preferences.nudgeEnabled(); }
     void setNudgeEnabled(bool enabled);
 
 
@@ -301,7 +301,6 @@ private:
 
     static QCoro::Task<void> storeSongOffset(std::shared_ptr<CardStoreActor> actor, QString key,
                                              std::optional<double> offset);
-    void storeSetting(const QString &key, const QVariant &value);
 
     // Song state.
     std::optional<NowPlayingTrack> m_track;
@@ -322,10 +321,8 @@ private:
     bool m_isStoryModalOpen = false;
 
     // Position and offsets.
-    QString m_userDefaultsPrefix;
-    double m_cachedGlobalOffset = 0.0;
+    OffsetPreferences m_preferences;
     QHash<QString, double> m_perSongOffset;
-    bool m_cachedNudgeEnabled = false;
     std::optional<SampleAnchor> m_anchor;
     QDateTime m_anchorDate;
     DtClock m_dtClock;
@@ -333,14 +330,10 @@ private:
     std::optional<ActiveCardMemo> m_activeCardIdCache;
     std::shared_ptr<CardStoreActor> m_cardStoreActor;
 
-    QSettings *m_settings;
-    std::unique_ptr<QSettings> m_ownedSettings;
     WallClock *m_wallClock;
-    // Each offset and preference is stored after a quiet period; a model destroyed meanwhile still
-    // stores the last value it was given.
+    // The song's offset is stored after a quiet period; a model destroyed meanwhile still stores
+    // the last value it was given.
     DebouncedWrite m_songOffsetWrite;
-    DebouncedWrite m_globalOffsetWrite;
-    DebouncedWrite m_nudgeEnabledWrite;
 
     int m_batchDepth = 0;
     quint32 m_changed = 0;

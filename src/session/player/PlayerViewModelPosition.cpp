@@ -1,4 +1,4 @@
-// Position extrapolation, lyric offsets and the debounced writes of offsets and preferences.
+// Position extrapolation, lyric offsets and the debounced writes of the songs' offsets.
 
 #include "session/player/PlayerViewModel.h"
 
@@ -6,7 +6,6 @@
 #include "core/store/CardStoreActor.h"
 #include "session/player/SongOffsetRules.h"
 
-#include <QSettings>
 
 #include <cmath>
 
@@ -42,7 +41,7 @@ double PlayerViewModel::effectiveOffset() const
         if (it != m_perSongOffset.cend())
             return *it;
     }
-    return m_cachedGlobalOffset;
+    return m_preferences.globalOffset();
 }
 
 void PlayerViewModel::setEffectiveOffset(double value)
@@ -91,21 +90,15 @@ void PlayerViewModel::setGlobalOffset(double offset)
     if (!std::isfinite(offset))
         return;
     Batch batch(this);
-    write(m_cachedGlobalOffset, offset, GlobalOffsetField);
-    m_globalOffsetWrite.schedule([this] { storeSetting(SongOffsetRules::globalOffsetKey(m_userDefaultsPrefix), m_cachedGlobalOffset); });
+    if (m_preferences.setGlobalOffset(offset))
+        touch(GlobalOffsetField);
 }
 
 void PlayerViewModel::setNudgeEnabled(bool enabled)
 {
     Batch batch(this);
-    write(m_cachedNudgeEnabled, enabled, NudgeEnabledField);
-    m_nudgeEnabledWrite.schedule([this] { storeSetting(SongOffsetRules::nudgeEnabledKey(m_userDefaultsPrefix), m_cachedNudgeEnabled); });
-}
-
-void PlayerViewModel::storeSetting(const QString &key, const QVariant &value)
-{
-    m_settings->setValue(key, value);
-    m_settings->sync();
+    if (m_preferences.setNudgeEnabled(enabled))
+        touch(NudgeEnabledField);
 }
 
 QCoro::Task<void> PlayerViewModel::storeSongOffset(std::shared_ptr<CardStoreActor> actor, QString key,

@@ -49,8 +49,6 @@ public:
     void hold(QObject *holder, Pace pace = Pace::Transition);
     void release(QObject *holder);
     bool isRunning() const { return !m_holders.isEmpty(); }
-    // The time between two ticks at the pace now held (the ambient one when none is held).
-    std::chrono::nanoseconds interval() const;
 
     // A view's own periodic change (a position sample, a list tick) made while the clock runs
     // would cost a frame of its own between two ticks: it runs on the next tick instead, just
@@ -72,6 +70,8 @@ signals:
     void runningChanged();
 
 private:
+    // The time between two ticks at the pace now held (the ambient one when none is held).
+    std::chrono::nanoseconds interval() const;
     QCoro::Task<void> run(CancellationToken token, ContinuousInstant first);
     void startOrStop(bool wasRunning);
     void rearm();
