@@ -28,10 +28,11 @@ private slots:
 
 private:
     // Moves the clock one tick at a time, letting each woken sleeper run.
-    static void advanceTicks(ManualContinuousClock &clock, int ticks)
+    static void advanceTicks(ManualContinuousClock &clock, int ticks,
+                             std::chrono::nanoseconds interval = FrameClock::transitionInterval)
     {
         for (int i = 0; i < ticks; ++i) {
-            clock.advance(FrameClock::transitionInterval);
+            clock.advance(interval);
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
         }
@@ -42,24 +43,29 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve_data()
 {
     QTest::addColumn<double>("seconds");
     QTest::addColumn<bool>("linear");
+    QTest::addColumn<bool>("ambient");
     QTest::addColumn<int>("ticks");
     QTest::addColumn<double>("progress");
     QTest::addColumn<bool>("running");
 
     const QEasingCurve inOut = MotionCurve(MotionCurve::Shape::easeInOut, 1).easing();
     // 15 ticks a second: tick n is at n × 1/15 s.
-    QTest::newRow("ease-in-out, before the first tick") << 0.25 << false << 0 << 0.0 << true;
-    QTest::newRow("ease-in-out, second tick") << 0.25 << false << 2 << inOut.valueForProgress(2.0 / 15 / 0.25) << true;
-    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << 4 << 1.0 << false;
-    QTest::newRow("linear 2 s, a second in") << 2.0 << true << 15 << 0.5 << true;
-    QTest::newRow("linear 2 s, done") << 2.0 << true << 30 << 1.0 << false;
-    QTest::newRow("no duration lands at once") << 0.0 << false << 0 << 1.0 << false;
+    QTest::newRow("ease-in-out, before the first tick") << 0.25 << false << false << 0 << 0.0 << true;
+    QTest::newRow("ease-in-out, second tick") << 0.25 << false << false << 2 << inOut.valueForProgress(2.0 / 15 / 0.25) << true;
+    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << false << 4 << 1.0 << false;
+    QTest::newRow("linear 2 s, a second in") << 2.0 << true << false << 15 << 0.5 << true;
+    QTest::newRow("linear 2 s, done") << 2.0 << true << false << 30 << 1.0 << false;
+    QTest::newRow("no duration lands at once") << 0.0 << false << false << 0 << 1.0 << false;
+    // At the ambient pace, 10 ticks a second: the same quarter second in three steps.
+    QTest::newRow("ambient pace, second tick") << 0.25 << false << true << 2 << inOut.valueForProgress(0.2 / 0.25) << true;
+    QTest::newRow("ambient pace, third tick lands") << 0.25 << false << true << 3 << 1.0 << false;
 }
 
 void FrameTweenTest::stepsOnTicksAlongItsCurve()
 {
     QFETCH(double, seconds);
     QFETCH(bool, linear);
+    QFETCH(bool, ambient);
     QFETCH(int, ticks);
     QFETCH(double, progress);
     QFETCH(bool, running);
@@ -68,10 +74,12 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve()
     FrameClock frameClock(&clock);
     FrameTween tween;
     tween.setFrameClock(&frameClock);
+    tween.setAmbientPace(ambient);
     tween.start(seconds, linear);
-    advanceTicks(clock, ticks);
+    const auto interval = ambient ? FrameClock::ambientInterval : FrameClock::transitionInterval;
+    advanceTicks(clock, ticks, interval);
     // Half a tick later nothing moves: steps come only with ticks.
-    clock.advance(FrameClock::transitionInterval / 2);
+    clock.advance(interval / 2);
     QCoreApplication::processEvents();
     QVERIFY2(qAbs(tween.progress() - progress) < 1e-6, qPrintable(QString::number(tween.progress())));
     QCOMPARE(tween.isRunning(), running);

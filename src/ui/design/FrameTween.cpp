@@ -36,6 +36,16 @@ void FrameTween::setFrameClock(QObject *clock)
     emit frameClockChanged();
 }
 
+void FrameTween::setAmbientPace(bool ambient)
+{
+    if (m_ambientPace == ambient)
+        return;
+    m_ambientPace = ambient;
+    if (m_running && m_clock)
+        m_clock->hold(this, pace());
+    emit ambientPaceChanged();
+}
+
 void FrameTween::start(double seconds, bool linear)
 {
     stop();
@@ -53,7 +63,7 @@ void FrameTween::start(double seconds, bool linear)
     setRunning(true);
     if (m_clock) {
         m_tick = connect(m_clock, &FrameClock::ticked, this, &FrameTween::onTick);
-        m_clock->hold(this);
+        m_clock->hold(this, pace());
     } else {
         m_unpaced.setDuration(int(seconds * 1000.0 + 0.5));
         m_unpaced.setEasingCurve(m_curve);

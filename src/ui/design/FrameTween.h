@@ -15,6 +15,8 @@
 // the clock only while it runs. Without a clock it runs on Qt Quick's animation timer instead
 // (a view hosted without the shell's clocks keeps its transitions); with no duration it lands
 // at 1 at once. The view maps `progress` onto its values (from + (to − from) × progress).
+// `ambientPace` steps it at the ambient animations' pace instead of the transitions' (fewer
+// frames for a change that need not read as motion, e.g. under Reduce Motion).
 class FrameTween : public QObject
 {
     Q_OBJECT
@@ -22,6 +24,7 @@ class FrameTween : public QObject
     Q_PROPERTY(QObject *frameClock READ frameClock WRITE setFrameClock NOTIFY frameClockChanged)
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
+    Q_PROPERTY(bool ambientPace READ ambientPace WRITE setAmbientPace NOTIFY ambientPaceChanged)
 
 public:
     explicit FrameTween(QObject *parent = nullptr);
@@ -31,6 +34,8 @@ public:
     void setFrameClock(QObject *clock);
     double progress() const { return m_progress; }
     bool isRunning() const { return m_running; }
+    bool ambientPace() const { return m_ambientPace; }
+    void setAmbientPace(bool ambient);
 
     // Restarts from progress 0: ease-in-out, or linear when `linear`.
     Q_INVOKABLE void start(double seconds, bool linear = false);
@@ -41,16 +46,19 @@ signals:
     void frameClockChanged();
     void progressChanged();
     void runningChanged();
+    void ambientPaceChanged();
 
 private:
     void onTick(double now);
     void setProgress(double progress);
     void setRunning(bool running);
+    FrameClock::Pace pace() const { return m_ambientPace ? FrameClock::Pace::Ambient : FrameClock::Pace::Transition; }
 
     QPointer<FrameClock> m_clock;
     QMetaObject::Connection m_tick;
     double m_progress = 1.0;
     bool m_running = false;
+    bool m_ambientPace = false;
     double m_start = 0;
     double m_seconds = 0;
     QEasingCurve m_curve;

@@ -88,6 +88,8 @@ Item {
     FrameTween {
         id: tween
         frameClock: card.frameClock
+        // Under Reduce Motion the looks still change over their time, in fewer steps.
+        ambientPace: card.reduceMotion
         onProgressChanged: if (running) card.show(progress)
     }
 
