@@ -21,6 +21,7 @@ class FrameTweenTest : public QObject
 private slots:
     void stepsOnTicksAlongItsCurve_data();
     void stepsOnTicksAlongItsCurve();
+    void atTheAmbientPaceItStepsLess();
     void holdsTheClockOnlyWhileRunning();
     void aRestartAnnouncesItsStartAgain();
     void withoutAClockQtPacesIt();
@@ -43,29 +44,24 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve_data()
 {
     QTest::addColumn<double>("seconds");
     QTest::addColumn<bool>("linear");
-    QTest::addColumn<bool>("ambient");
     QTest::addColumn<int>("ticks");
     QTest::addColumn<double>("progress");
     QTest::addColumn<bool>("running");
 
     const QEasingCurve inOut = MotionCurve(MotionCurve::Shape::easeInOut, 1).easing();
     // 15 ticks a second: tick n is at n × 1/15 s.
-    QTest::newRow("ease-in-out, before the first tick") << 0.25 << false << false << 0 << 0.0 << true;
-    QTest::newRow("ease-in-out, second tick") << 0.25 << false << false << 2 << inOut.valueForProgress(2.0 / 15 / 0.25) << true;
-    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << false << 4 << 1.0 << false;
-    QTest::newRow("linear 2 s, a second in") << 2.0 << true << false << 15 << 0.5 << true;
-    QTest::newRow("linear 2 s, done") << 2.0 << true << false << 30 << 1.0 << false;
-    QTest::newRow("no duration lands at once") << 0.0 << false << false << 0 << 1.0 << false;
-    // At the ambient pace, 10 ticks a second: the same quarter second in three steps.
-    QTest::newRow("ambient pace, second tick") << 0.25 << false << true << 2 << inOut.valueForProgress(0.2 / 0.25) << true;
-    QTest::newRow("ambient pace, third tick lands") << 0.25 << false << true << 3 << 1.0 << false;
+    QTest::newRow("ease-in-out, before the first tick") << 0.25 << false << 0 << 0.0 << true;
+    QTest::newRow("ease-in-out, second tick") << 0.25 << false << 2 << inOut.valueForProgress(2.0 / 15 / 0.25) << true;
+    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << 4 << 1.0 << false;
+    QTest::newRow("linear 2 s, a second in") << 2.0 << true << 15 << 0.5 << true;
+    QTest::newRow("linear 2 s, done") << 2.0 << true << 30 << 1.0 << false;
+    QTest::newRow("no duration lands at once") << 0.0 << false << 0 << 1.0 << false;
 }
 
 void FrameTweenTest::stepsOnTicksAlongItsCurve()
 {
     QFETCH(double, seconds);
     QFETCH(bool, linear);
-    QFETCH(bool, ambient);
     QFETCH(int, ticks);
     QFETCH(double, progress);
     QFETCH(bool, running);
@@ -74,16 +70,43 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve()
     FrameClock frameClock(&clock);
     FrameTween tween;
     tween.setFrameClock(&frameClock);
-    tween.setAmbientPace(ambient);
     tween.start(seconds, linear);
-    const auto interval = ambient ? FrameClock::ambientInterval : FrameClock::transitionInterval;
-    advanceTicks(clock, ticks, interval);
+    advanceTicks(clock, ticks);
     // Half a tick later nothing moves: steps come only with ticks.
-    clock.advance(interval / 2);
+    clock.advance(FrameClock::transitionInterval / 2);
     QCoreApplication::processEvents();
     QVERIFY2(qAbs(tween.progress() - progress) < 1e-6, qPrintable(QString::number(tween.progress())));
     QCOMPARE(tween.isRunning(), running);
     QCOMPARE(frameClock.isRunning(), running);
+}
+
+void FrameTweenTest::atTheAmbientPaceItStepsLess()
+{
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    FrameTween tween;
+    tween.setFrameClock(&frameClock);
+    tween.setAmbientPace(true);
+    QSignalSpy steps(&tween, &FrameTween::progressChanged);
+    tween.start(0.25);
+    // A transition-paced tick would have come by now; an ambient one has not.
+    advanceTicks(clock, 1, FrameClock::transitionInterval);
+    QCOMPARE(tween.progress(), 0.0);
+    // 100 ms in: the first step.
+    advanceTicks(clock, 1, FrameClock::ambientInterval - FrameClock::transitionInterval);
+    QVERIFY(tween.progress() > 0.0);
+    QCOMPARE(steps.count(), 2); // its start and one step
+    // Back to the transition pace while running: the next step comes one short interval on.
+    tween.setAmbientPace(false);
+    advanceTicks(clock, 1, FrameClock::transitionInterval);
+    QCOMPARE(steps.count(), 3);
+    // 233 ms, then 300 ms: the quarter second lands.
+    advanceTicks(clock, 1, FrameClock::transitionInterval);
+    QCOMPARE(steps.count(), 4);
+    QVERIFY(tween.progress() < 1.0);
+    advanceTicks(clock, 1, FrameClock::transitionInterval);
+    QCOMPARE(tween.progress(), 1.0);
+    QVERIFY(!tween.isRunning());
 }
 
 void FrameTweenTest::holdsTheClockOnlyWhileRunning()

@@ -208,7 +208,6 @@ public:
     bool nudgeEnabled() const { return m_preferences.nudgeEnabled(); }
     void setNudgeEnabled(bool enabled);
 
-
     // ---- active line, words and card (the rules: LyricLineTiming) ---------------------------
     std::optional<qsizetype> activeLineIndex(double t) const { return LyricLineTiming::activeLineIndex(m_lyricLines, t); }
     qsizetype revealedWordCount(qsizetype lineIndex, double t) const
