@@ -68,7 +68,10 @@ void ApplicationShell::prepareProcess()
         qputenv("QSG_RENDER_LOOP", "basic");
     QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
     QCoreApplication::setApplicationName(QStringLiteral("Cantorella"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.cantorella.Cantorella"));
+    // The desktop entry's name (packaging/app.cantorella.Cantorella.desktop): on Wayland the window's
+    // app id, by which the desktop shows the entry's name and icon. On X11 the window's class is the
+    // application name, "Cantorella", which the entry names as StartupWMClass.
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.cantorella.Cantorella"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 }
 

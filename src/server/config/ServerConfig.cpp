@@ -1,5 +1,7 @@
 #include "server/config/ServerConfig.h"
 
+#include "server/llm/Prompts.h"
+
 #include <QFile>
 #include <QHash>
 #include <QTextStream>
@@ -91,7 +93,7 @@ const std::vector<Key> &keys()
         TEXT_KEY("llm-url", llmUrl, "chat-completions API base of the language model, e.g. http://127.0.0.1:11434/v1"),
         TEXT_KEY("llm-model", llmModel, "the model's name as that API knows it"),
         SWITCH_KEY("llm-json-format", llmJsonFormat, "ask the model for a JSON object answer (false for servers that refuse it)"),
-        TEXT_KEY("llm-prompts", llmPrompts, "folder of the prompt files; empty: src/server/resources/prompts of this build's source tree"),
+        TEXT_KEY("llm-prompts", llmPrompts, "folder of the prompt files (installed: share/cantorella-server/prompts beside bin/; built: the source tree's)"),
         NUMBER_KEY("llm-max-concurrent", llmMaxConcurrent, 1, 10000, "model calls under way at once in this process"),
         NUMBER_KEY("llm-daily-quota", llmDailyQuota, 1, 1000000, "new cards or stories per user and day"),
         NUMBER_KEY("llm-cards-budget-ms", llmCardsBudgetMs, 100, 600000, "time for a cards answer, a repair included"),
@@ -212,7 +214,9 @@ ServerConfig ServerConfig::load(const QStringList &arguments)
 
 QString ServerConfig::helpText()
 {
-    const ServerConfig defaults;
+    ServerConfig defaults;
+    // Shown as the folder this program would read, so an operator sees whether it found its prompts.
+    defaults.llmPrompts = QString::fromStdString(Prompts::defaultFolder());
     QString text = QStringLiteral(
         "Usage: cantorella-server [--config FILE] [--KEY VALUE]...\n\n"
         "Each KEY can also be set in the INI file (KEY = VALUE) or the environment variable shown;\n"

@@ -48,7 +48,7 @@ struct ServerConfig
     QString llmUrl;             // chat-completions API base ("/chat/completions" appended); empty: none
     QString llmModel;
     bool llmJsonFormat = true;  // ask for a JSON object answer for cards (response_format)
-    QString llmPrompts;         // folder of the prompt files; empty: the ones built in
+    QString llmPrompts;         // folder of the prompt files; empty: Prompts::defaultFolder()
     int llmMaxConcurrent = 4;   // model calls under way at once in one process
     int llmDailyQuota = 50;     // new cards or stories per user and UTC day
     int llmCardsBudgetMs = 70000; // a cards answer, a repair included (the client waits 75 s)

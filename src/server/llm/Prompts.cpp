@@ -1,5 +1,6 @@
 #include "server/llm/Prompts.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -33,6 +34,16 @@ Prompts Prompts::load(const std::string &folder)
 
 std::string Prompts::defaultFolder()
 {
+    // Installed: <prefix>/bin/cantorella-server and <prefix>/share/cantorella-server/prompts. The
+    // kernel's link names the program itself, so a symbolic link to it elsewhere still finds them.
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed =
+            (resolved.parent_path() / CANTORELLA_SERVER_PROMPTS_FROM_BIN).lexically_normal();
+        if (std::filesystem::is_directory(installed, error))
+            return installed.string();
+    }
     return std::string(CANTORELLA_SERVER_RESOURCES_DIR) + "/prompts";
 }
 

@@ -18,8 +18,8 @@ public:
 
     // Throws std::runtime_error naming the file that is missing or empty.
     static Prompts load(const std::string &folder);
-    // The folder the build put them in (the source tree's resources/prompts); installations
-    // pass their own with --llm-prompts.
+    // Where the prompts are when --llm-prompts names no folder: an installed server's
+    // share/cantorella-server/prompts (beside its bin/), else the source tree it was built from.
     static std::string defaultFolder();
 
     const std::string &cards() const { return m_cards; }

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cmath>
 #include <utility>
@@ -54,7 +55,12 @@ QString MprisNowPlayingSource::defaultReaderPath()
     const QString fromEnvironment = qEnvironmentVariable("CANTORELLA_NOWPLAYING_READER");
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("nowplaying-reader"));
+    // Built: next to the application. Installed: in libexec/cantorella/ beside the program's bin/.
+    const QDir programFolder(QCoreApplication::applicationDirPath());
+    const QString besideProgram = programFolder.filePath(QStringLiteral("nowplaying-reader"));
+    if (QFileInfo::exists(besideProgram))
+        return besideProgram;
+    return QDir::cleanPath(programFolder.filePath(QStringLiteral(CANTORELLA_READER_DIR_FROM_BIN "/nowplaying-reader")));
 }
 
 void MprisNowPlayingSource::start()

@@ -24,7 +24,8 @@ struct Result;
 
 struct MprisNowPlayingSourceOptions
 {
-    // Empty: $CANTORELLA_NOWPLAYING_READER, else nowplaying-reader next to the application.
+    // Empty: $CANTORELLA_NOWPLAYING_READER, else nowplaying-reader next to the application, else
+    // the installed one in libexec/cantorella/ beside the application's bin/.
     QString readerPath;
     // Where the player signals are watched; absent: the session bus. The reader itself
     // always asks the session bus of its environment.
