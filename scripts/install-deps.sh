@@ -24,6 +24,9 @@ PACKAGES=(
     postgresql-15 wrk nginx-light
     # profiles the measuring scripts take on request (measure-cpu.sh -p, measure-memory.sh -H)
     linux-perf heaptrack
+    # packaging (scripts/package.sh, the packaging test): the icon's pixel sizes, the Debian
+    # packages' dependencies and checks, desktop entry, metainfo and unit validators
+    librsvg2-bin dpkg-dev lintian desktop-file-utils appstream systemd
 )
 
 missing=()
