@@ -50,7 +50,7 @@ done
 
 # ---- what an installation holds ----------------------------------------------------------------
 
-for file in usr/bin/cantorella usr/libexec/cantorella/nowplaying-reader \
+for file in usr/bin/cantorella usr/libexec/cantorella/nowplaying-reader usr/share/man/man1/cantorella{,-server}.1.gz \
     usr/share/applications/$APP_ID.desktop usr/share/metainfo/$APP_ID.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/$APP_ID.svg \
     usr/share/icons/hicolor/{48x48,64x64,128x128,256x256,512x512}/apps/$APP_ID.png \
