@@ -59,12 +59,13 @@ for file in usr/bin/cantorella usr/libexec/cantorella/nowplaying-reader usr/shar
     usr/lib/systemd/system/cantorella-server.service; do
     [ -f "$ROOT/$file" ] || fail "missing /$file"
 done
+# "WIDTH HEIGHT" of a PNG file, from its header.
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ print $3 * 256 + $4, $7 * 256 + $8 }'; }
 # The icon's pixel sizes are what their folders say.
 for size in 48 64 128 256 512; do
     png="$ROOT/usr/share/icons/hicolor/${size}x${size}/apps/$APP_ID.png"
     [ -f "$png" ] || continue
-    read -r width height < <(od -An -tu1 -j16 -N8 "$png" | awk '{ print $3 * 256 + $4, $7 * 256 + $8 }')
-    [ "$width x $height" = "$size x $size" ] || fail "icon ${size}x${size} is ${width}x${height}"
+    [ "$(png_size "$png")" = "$size $size" ] || fail "icon ${size}x${size} is $(png_size "$png")"
 done
 
 for program in usr/bin/cantorella usr/libexec/cantorella/nowplaying-reader usr/bin/cantorella-server; do
@@ -94,6 +95,15 @@ appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 grep -q "<launchable type=\"desktop-id\">$APP_ID.desktop</launchable>" "$metainfo" \
     || fail "metainfo does not launch $APP_ID.desktop"
 grep -q '<content_rating type="oars-1.1">' "$metainfo" || fail "metainfo has no OARS rating"
+# Each screenshot is one of packaging/screenshots/ (published at its address), of the size it states.
+shots=0
+while read -r width height name; do
+    shots=$((shots + 1))
+    shot="$SOURCE/packaging/screenshots/$name"
+    [ -f "$shot" ] || { fail "screenshot $name is not in packaging/screenshots/"; continue; }
+    [ "$(png_size "$shot")" = "$width $height" ] || fail "screenshot $name is $(png_size "$shot"), not $width $height"
+done < <(sed -n 's|.*<image type="source" width="\([0-9]*\)" height="\([0-9]*\)">https://[^<]*/screenshots/\([^<]*\)</image>.*|\1 \2 \3|p' "$metainfo")
+[ "$shots" -gt 0 ] || fail "metainfo has no screenshot"
 pass "desktop entry and metainfo"
 
 # ---- run-time dependencies shared-library analysis cannot see -----------------------------------
