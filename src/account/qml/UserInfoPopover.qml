@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Cantorella.Account
+import Cantorella.Design
 
 // The account popover: the signed-in e-mail, backup to and restore from the server with the
 // status of the last command, and sign-out. Non-modal; Escape or a press outside closes it. It
@@ -36,7 +37,13 @@ Popup {
                          windowWidth - windowMargin - placement.anchorX - width))
     y: placement.above ? -height - gap : (parent ? parent.height : 0) + gap
 
-    onAboutToShow: placement.update()
+    onAboutToShow: {
+        placement.update()
+        focusReturn.capture(parent ? parent.Window.window : null)
+    }
+    onClosed: focusReturn.restore()
+
+    FocusReturn { id: focusReturn }
 
     // Where the parent is in the window, read each time the popover opens.
     QtObject {

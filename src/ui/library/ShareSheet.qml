@@ -29,7 +29,13 @@ Popup {
     padding: 20
     closePolicy: Popup.CloseOnEscape
     visible: controller.isOpen
-    onClosed: controller.dismiss()
+    onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    onClosed: {
+        controller.dismiss()
+        focusReturn.restore()
+    }
+
+    FocusReturn { id: focusReturn }
 
     Overlay.modal: Rectangle { color: Qt.alpha("black", 0.4) }
 
@@ -76,6 +82,7 @@ Popup {
                 ToolTip.visible: hovered
                 ToolTip.text: "关闭"
                 onClicked: sheet.controller.dismiss()
+                FocusRing { inset: -3 }
             }
         }
 

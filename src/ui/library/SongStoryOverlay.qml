@@ -32,7 +32,13 @@ Popup {
     visible: model.shown
     // The flag clears as the close begins (Escape reports itself handled at once).
     onAboutToHide: model.dismiss()
-    onClosed: _animateExit = false
+    onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    onClosed: {
+        _animateExit = false
+        focusReturn.restore()
+    }
+
+    FocusReturn { id: focusReturn }
 
     function dismissAnimated() {
         _animateExit = true
