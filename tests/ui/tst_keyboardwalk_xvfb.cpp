@@ -1,12 +1,14 @@
 // The real main window driven by the keyboard alone, on the OpenGL renderer (xvfb-run, xcb): Tab
 // and Shift+Tab walk every control of the sign-in view, the player (lyrics panel, study panel),
 // the story overlay, the share sheet, the account popover and the settings window in reading
-// order; the focused control draws its focus ring (the window's pixels change there, the ring's
+// order; each focus is announced to assistive technologies on the control itself, with its name
+// and role; the focused control draws its focus ring (the window's pixels change there, the ring's
 // white stands at least 3:1 against what surrounds it) and a click draws none; Space and Return
 // press the focused control; Escape closes the topmost popup and hands the focus back to the
 // control that opened it. Screenshots of each view with a focused control, at 800 × 950 and
 // 680 × 800, go to build/screenshots/keyboard/.
 
+#include "PrivateSessionBus.h"
 #include "ShellFixture.h"
 
 #include "app/AppState.h"
@@ -14,8 +16,11 @@
 #include "core/store/CardStore.h"
 #include "session/player/PlayerViewModel.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDBusConnectionInterface>
 #include <QDir>
+#include <QPointer>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -33,6 +38,49 @@ QString focusedName(QQuickWindow *window)
     if (!item)
         return QString();
     return item->objectName().isEmpty() ? QString::fromLatin1(item->metaObject()->className()) : item->objectName();
+}
+
+// The objects of the focus events sent to assistive technologies, latest last: the AT-SPI bridge
+// turns each into the "focus:" event a screen reader announces.
+QList<QPointer<QObject>> &focusEvents()
+{
+    static QList<QPointer<QObject>> events;
+    return events;
+}
+
+void recordFocusEvent(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::Focus)
+        focusEvents() << event->object();
+}
+
+// Roles a user acts on.
+bool isControlRole(QAccessible::Role role)
+{
+    switch (role) {
+    case QAccessible::Button: case QAccessible::CheckBox: case QAccessible::RadioButton:
+    case QAccessible::PageTab: case QAccessible::Slider: case QAccessible::EditableText:
+    case QAccessible::Link: case QAccessible::ListItem:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What is wrong with the announcement of the focused control ("" when the latest focus event is
+// the control's own, with a name and a control's role).
+QString announcementFault(QQuickWindow *window)
+{
+    QQuickItem *focused = window->activeFocusItem();
+    if (!QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == focused; }, 2000)) {
+        QObject *last = focusEvents().isEmpty() ? nullptr : focusEvents().constLast().data();
+        return QStringLiteral("focus announced on %1, not on the control")
+            .arg(last ? QString::fromLatin1(last->metaObject()->className()) + u' ' + last->objectName() : QStringLiteral("nothing"));
+    }
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(focused);
+    if (!iface || !isControlRole(iface->role()) || iface->text(QAccessible::Name).isEmpty())
+        return QStringLiteral("announced without a name or a control's role");
+    return QString();
 }
 
 bool isRing(const QQuickItem *item)
@@ -141,6 +189,8 @@ class TestKeyboardWalk : public QObject
             if (!QTest::qWaitFor([&] { return focusedName(window) != before; }, 5000))
                 break;
             names << focusedName(window);
+            if (const QString fault = announcementFault(window); !fault.isEmpty())
+                m_faults << names.last() + QStringLiteral(": ") + fault;
             QQuickItem *ring = ringOf(window->activeFocusItem());
             if (!ring) {
                 m_faults << names.last() + QStringLiteral(": no focus ring");
@@ -168,16 +218,24 @@ class TestKeyboardWalk : public QObject
         const RingSample sample = sampleRing(focused, ring, dpr);
         QVERIFY2(contrast(sample.band, sample.outside) >= 3.0,
                  qPrintable(focusedName(window) + QStringLiteral(" contrast %1").arg(contrast(sample.band, sample.outside))));
-        // The control lets go of the focus: the ring goes, the pixels there change.
+        // Tab moves on (or, the window's one control, lets go): the ring goes, the pixels there
+        // change; Shift+Tab comes back.
         const QString name = focusedName(window);
-        control->setFocus(false);
+        QTest::keyClick(window, Qt::Key_Tab);
+        const bool alone = !QTest::qWaitFor([&] { return window->activeFocusItem() != control; }, 1000);
+        if (alone)
+            control->setFocus(false);
         QTRY_VERIFY(!ring->isVisible());
         QTest::qWait(50);
         const QImage unfocused = window->grabWindow();
         const int perimeter = int(2 * (ring->width() + ring->height()));
         QVERIFY2(changedPixels(focused, unfocused, area, dpr) >= perimeter,
                  qPrintable(name + QStringLiteral(": %1 pixels changed").arg(changedPixels(focused, unfocused, area, dpr))));
-        control->forceActiveFocus(Qt::TabFocusReason);
+        if (alone)
+            control->forceActiveFocus(Qt::TabFocusReason);
+        else
+            QTest::keyClick(window, Qt::Key_Tab, Qt::ShiftModifier);
+        QTRY_COMPARE(window->activeFocusItem(), control);
         QTRY_VERIFY(ring->isVisible());
     }
 
@@ -210,11 +268,18 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
+        // As with a screen reader running: the accessibility bus is up, so the window sends its
+        // focus events (which come to the test).
+        QVERIFY2(QTest::qWaitFor([] { return QAccessible::isActive(); }, 10000), "no accessibility bus");
         // A still window: the ambient animations would change pixels between two pictures.
         qputenv("CANTORELLA_REDUCE_MOTION", "1");
     }
 
-    void init() { m_faults.clear(); }
+    void init()
+    {
+        m_faults.clear();
+        focusEvents().clear();
+    }
 
     void signIn()
     {
@@ -398,9 +463,33 @@ private slots:
 int main(int argc, char *argv[])
 {
     ApplicationShell::prepareProcess();
-    QApplication app(argc, argv);
-    TestKeyboardWalk test;
-    return QTest::qExec(&test, argc, argv);
+    // A session bus of the test's own with an accessibility bus on it, before the application
+    // looks for one; the accessibility bus ends with the session bus.
+    int result = 1;
+    {
+        PrivateSessionBus bus;
+        if (!bus.isRunning())
+            return 1;
+        bus.exportToEnvironment();
+        QProcess launcher;
+        launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
+        QDBusConnection probe = bus.connect(QStringLiteral("a11yProbe"));
+        if (!launcher.waitForStarted(5000)
+            || !QTest::qWaitFor([&] { return probe.interface()->isServiceRegistered(QStringLiteral("org.a11y.Bus")); }, 10000))
+            return 1;
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        {
+            QApplication app(argc, argv);
+            QAccessible::installUpdateHandler(&recordFocusEvent);
+            TestKeyboardWalk test;
+            result = QTest::qExec(&test, argc, argv);
+        }
+        // The launcher leaves when its session bus does; stopped here if it has not.
+        launcher.terminate();
+        if (!launcher.waitForFinished(5000))
+            launcher.kill();
+    }
+    return result;
 }
 
 #include "tst_keyboardwalk_xvfb.moc"
