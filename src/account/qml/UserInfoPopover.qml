@@ -41,6 +41,7 @@ Popup {
         placement.update()
         focusReturn.capture(parent ? parent.Window.window : null)
     }
+    onOpened: focusReturn.enter(backupButton.enabled ? backupButton : signOutButton)
     onClosed: focusReturn.restore()
 
     FocusReturn { id: focusReturn }
@@ -132,6 +133,7 @@ Popup {
             spacing: 6
 
             UserInfoButton {
+                id: backupButton
                 objectName: "userInfo.backup"
                 text: "备份到服务器"
                 enabled: popup.backupCoordinator !== null && !popup.busy
@@ -182,6 +184,7 @@ Popup {
         }
 
         UserInfoButton {
+            id: signOutButton
             objectName: "userInfo.signOut"
             text: "退出登录"
             // Closed first: the popover is gone before the sign-out request is on its way.

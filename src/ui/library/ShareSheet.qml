@@ -30,6 +30,7 @@ Popup {
     closePolicy: Popup.CloseOnEscape
     visible: controller.isOpen
     onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    onOpened: focusReturn.enter(copyButton)
     onClosed: {
         controller.dismiss()
         focusReturn.restore()
@@ -101,6 +102,7 @@ Popup {
             Layout.topMargin: 4
             spacing: 10
             CTButton {
+                id: copyButton
                 objectName: "shareSheet.copy"
                 tone: CT.NeonCyan
                 text: "复制图片"

@@ -19,6 +19,7 @@ Popup {
     padding: 20
     width: 240
     onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    onOpened: focusReturn.enter(confirm)
     onClosed: focusReturn.restore()
 
     FocusReturn { id: focusReturn }
