@@ -255,7 +255,11 @@ class TestKeyboardWalk : public QObject
         for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
             window->resize(size);
             QTRY_COMPARE(window->size(), size);
-            QTest::qWait(300); // the layout settles and a frame renders
+            QTest::qWait(200); // the layout settles
+            // The focused control back in view in the new layout, as the next Tab would bring it.
+            if (QQuickItem *ring = window->activeFocusItem() ? ringOf(window->activeFocusItem()) : nullptr)
+                QMetaObject::invokeMethod(ring, "revealControl");
+            QTest::qWait(200); // a frame renders
             QVERIFY(saveShot(window, name));
         }
         window->resize(800, 950);
