@@ -167,11 +167,6 @@ bool saveShot(QQuickWindow *window, const QString &name)
         QDir(screenshots).filePath(QStringLiteral("%1-%2x%3.png").arg(name).arg(window->width()).arg(window->height())));
 }
 
-QQuickItem *visibleNamed(QQuickItem *root, const QString &name)
-{
-    return visibleItem(root, name);
-}
-
 } // namespace
 
 class TestKeyboardWalk : public QObject
@@ -293,7 +288,7 @@ private slots:
         QQuickWindow *window = shell.mainWindow();
         window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        QTRY_VERIFY(visibleNamed(window->contentItem(), QStringLiteral("signIn.submit")));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("signIn.submit")));
 
         // Reading order, round and back.
         const QStringList order{QStringLiteral("signIn.email"), QStringLiteral("signIn.password"),
@@ -316,7 +311,7 @@ private slots:
 
         // Return presses the focused button only: the mode switch changes the heading.
         QVERIFY(tabTo(window, QStringLiteral("signIn.modeSwitch")));
-        QQuickItem *heading = visibleNamed(window->contentItem(), QStringLiteral("signIn.heading"));
+        QQuickItem *heading = visibleItem(window->contentItem(), QStringLiteral("signIn.heading"));
         const QString signInHeading = heading->property("text").toString();
         QTest::keyClick(window, Qt::Key_Return);
         QTRY_VERIFY(heading->property("text").toString() != signInHeading);
@@ -324,7 +319,7 @@ private slots:
 
         // A click focuses a button without a ring.
         QVERIFY(tabTo(window, QStringLiteral("signIn.email")));
-        QQuickItem *modeSwitch = visibleNamed(window->contentItem(), QStringLiteral("signIn.modeSwitch"));
+        QQuickItem *modeSwitch = visibleItem(window->contentItem(), QStringLiteral("signIn.modeSwitch"));
         QTest::mouseClick(window, Qt::LeftButton, {},
                           modeSwitch->mapToScene(QPointF(modeSwitch->width() / 2, modeSwitch->height() / 2)).toPoint());
         QTRY_VERIFY(heading->property("text").toString() == signInHeading);
@@ -343,8 +338,8 @@ private slots:
         PlayerViewModel *vm = shell.appState()->viewModel();
         QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value() && !vm->lyricLines().isEmpty(),
                                  10000);
-        QTRY_VERIFY(visibleNamed(window->contentItem(), QStringLiteral("storyButton")));
-        QTRY_VERIFY(visibleNamed(window->contentItem(), QStringLiteral("glassCard.mastered")));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("storyButton")));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
 
         // The lyrics panel top to bottom, then the study panel's tabs, its song heart and the
         // first card's buttons.
@@ -398,11 +393,11 @@ private slots:
         QCOMPARE(focusedName(window), QStringLiteral("studyPanel.songFavorite"));
 
         // Return on a tab shows that tab.
-        QObject *tabs = visibleNamed(window->contentItem(), QStringLiteral("studyPanel"))->property("controller").value<QObject *>();
+        QObject *tabs = visibleItem(window->contentItem(), QStringLiteral("studyPanel"))->property("controller").value<QObject *>();
         QVERIFY(tabTo(window, QStringLiteral("segment.History")));
         QTest::keyClick(window, Qt::Key_Return);
         QTRY_COMPARE(tabs->property("selectedTab").toInt(), 1);
-        QTRY_VERIFY(visibleNamed(window->contentItem(), QStringLiteral("history.search")));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.search")));
         QVERIFY(tabTo(window, QStringLiteral("history.search")));
         shootBothSizes(window, QStringLiteral("history-search"));
         // The song's row comes next; Return picks it, as a tap does: the Now tab shows it, locked.
@@ -413,11 +408,11 @@ private slots:
         QTest::keyClick(window, Qt::Key_Return);
         QTRY_COMPARE(tabs->property("selectedTab").toInt(), 0);
         QTRY_VERIFY(tabs->property("lockedSong").value<QObject *>());
-        QTRY_VERIFY(visibleNamed(window->contentItem(), QStringLiteral("now.returnChip")));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("now.returnChip")));
         QVERIFY(tabTo(window, QStringLiteral("now.returnChip")));
         QTest::keyClick(window, Qt::Key_Space);
         QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
-        QTRY_VERIFY(visibleNamed(window->contentItem(), QStringLiteral("glassCard.mastered")));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
 
         // The story: Return opens it, Tab reaches its button, Escape closes it and the story
         // button has the focus (and its ring) again.
