@@ -15,8 +15,9 @@ PACKAGES=(
     qml6-module-qtquick-layouts qml6-module-qtquick-particles qml6-module-qtquick-shapes
     qml6-module-qtquick-dialogs qml6-module-qt5compat-graphicaleffects qml6-module-qttest
     fonts-noto-cjk fonts-noto-color-emoji qt6-translations-l10n
-    # headless display, session bus, secret service, demo player and its spoken demo songs
-    xvfb xauth libgl1-mesa-dri libegl-mesa0 dbus-daemon dbus-bin gnome-keyring
+    # headless display, session bus, accessibility bus, secret service, demo player and its
+    # spoken demo songs
+    xvfb xauth libgl1-mesa-dri libegl-mesa0 dbus-daemon dbus-bin at-spi2-core gnome-keyring
     mpv mpv-mpris playerctl sox libsox-fmt-base espeak-ng
     # the server: HTTP in and out, PostgreSQL, passwords and tokens, language detection
     libcpp-httplib-dev libcurl4-openssl-dev libpqxx-dev libsodium-dev libjwt-dev libcld2-dev

@@ -8,7 +8,7 @@ import Cantorella.Player
 
 // The main window. Its content is the root view AppState decides: the loading screen, the
 // sign-in view or the player. Ctrl+, opens (or raises) the settings window in every state;
-// Ctrl+Q quits.
+// Ctrl+W closes the window as its title bar's button does; Ctrl+Q quits.
 InkWindow {
     id: window
     objectName: "mainWindow"
@@ -27,6 +27,11 @@ InkWindow {
         sequence: "Ctrl+,"
         context: Qt.ApplicationShortcut
         onActivated: settingsWindow.present()
+    }
+    // This window only: in the settings window the same keys close that one.
+    Shortcut {
+        sequence: "Ctrl+W"
+        onActivated: window.close()
     }
     // Quits from either window.
     Shortcut {

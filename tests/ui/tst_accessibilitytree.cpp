@@ -1,6 +1,8 @@
 // The accessibility tree of the real main window, walked in-process the way a screen reader walks
-// it over AT-SPI: on the sign-in view, on the player with the demo song, and on each library tab,
-// every control has a name and a role, and every text on screen can be read from the tree.
+// it over AT-SPI: on the sign-in view, on the player with the demo song, on each library tab and
+// on each state the lyrics and the cards can be in (loading, empty, failed), every control has a
+// name and a role (the password field too), and every text on screen can be read from the tree;
+// the playing line and the lit card say so.
 
 #include "ShellFixture.h"
 
@@ -9,6 +11,7 @@
 #include "session/player/PlayerViewModel.h"
 
 #include <QAccessible>
+#include <QJsonObject>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -41,13 +44,19 @@ bool isInteractive(QAccessible::Role role)
     }
 }
 
-// Whether an element a user acts on can be told apart: it has a name. Qt never names a password
-// field (it hides the name with the text), so there the description carries its label.
+// Whether an element a user acts on can be told apart: it has a name (a password field too).
 bool named(QAccessibleInterface *iface)
 {
-    if (!iface->text(QAccessible::Name).isEmpty())
-        return true;
-    return iface->state().passwordEdit && !iface->text(QAccessible::Description).isEmpty();
+    return !iface->text(QAccessible::Name).isEmpty();
+}
+
+// Whether the item is left out of the tree on purpose (`Accessible.ignored`: a decoration).
+bool ignoredByTree(const QQuickItem *item)
+{
+    const QObjectList children = item->children();
+    return std::any_of(children.cbegin(), children.cend(), [](const QObject *child) {
+        return child->inherits("QQuickAccessibleAttached") && child->property("ignored").toBool();
+    });
 }
 
 void collect(QAccessibleInterface *iface, QList<Node> &nodes, int depth = 0)
@@ -124,7 +133,7 @@ void scan(QQuickItem *item, QRectF clip, QStringList &texts, QStringList &unname
     if (speaksForItsContent(item))
         return;
     const bool isText = item->inherits("QQuickText") || (item->inherits("QQuickTextEdit") && !isControlItem(item));
-    if (isText && onScreen.intersects(clip)) {
+    if (isText && onScreen.intersects(clip) && !ignoredByTree(item)) {
         const QString text = shownText(item);
         if (!text.isEmpty())
             texts.append(text);
@@ -198,6 +207,11 @@ private slots:
         QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
         const QList<Node> nodes = accessibilityTree(window);
         QCOMPARE(countRole(nodes, QAccessible::EditableText), 2); // e-mail and password
+        const auto password = std::find_if(nodes.cbegin(), nodes.cend(), [](const Node &n) {
+            return n.objectName == QStringLiteral("signIn.password");
+        });
+        QVERIFY(password != nodes.cend());
+        QCOMPARE(password->name, QStringLiteral("密码"));
     }
 
     void playerAndLibrary()
@@ -226,6 +240,10 @@ private slots:
             return n.role == QAccessible::ListItem && n.description == QStringLiteral("正在播放");
         });
         QCOMPARE(playing, 1);
+        // The lit card says so too.
+        QCOMPARE(std::count_if(nodes.cbegin(), nodes.cend(), [](const Node &n) {
+                     return n.role == QAccessible::Grouping && n.description == QStringLiteral("正在播放");
+                 }), 1);
 
         // A card mastered and kept, so that the library's tabs show it.
         CardStore *store = shell.appState()->cardStore();
@@ -247,6 +265,63 @@ private slots:
         QVERIFY(summary);
         QVERIFY2(summary->property("text").toString().startsWith(QStringLiteral("已掌握 1 ")),
                  qPrintable(summary->property("text").toString()));
+    }
+
+    // Each state the lyrics, the cards and the library can be in, with the demo song playing:
+    // everything it shows can be read from the tree. The one request that answers differently:
+    // never (0) or with that status and body; the study panel's tab shown.
+    void states_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QJsonObject>("body");
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("texts");
+        const QString track = QStringLiteral("/api/track");
+        const QString cards = QStringLiteral("/api/cards");
+        QTest::newRow("lyrics loading") << track << 0 << QJsonObject() << 0 << QStringLiteral("lyricsArea.fetching")
+                                        << QStringList{QStringLiteral("正在获取歌词…")};
+        QTest::newRow("lyrics failed") << track << 500 << QJsonObject() << 0 << QStringLiteral("lyricsArea.failure")
+                                       << QStringList{QStringLiteral("重试")};
+        QTest::newRow("cards loading") << cards << 0 << QJsonObject() << 0 << QStringLiteral("now.loading")
+                                       << QStringList{QStringLiteral("正在生成学习卡片…")};
+        QTest::newRow("cards failed") << cards << 500 << QJsonObject() << 0 << QStringLiteral("now.error")
+                                      << QStringList{QStringLiteral("金句生成失败"), QStringLiteral("重试")};
+        // Nothing favourited or mastered yet.
+        QTest::newRow("favourites empty") << cards << 0 << QJsonObject() << 2 << QStringLiteral("favorites.songsEmpty")
+                                          << QStringList();
+        QTest::newRow("mastered empty") << cards << 0 << QJsonObject() << 3 << QStringLiteral("mastered.empty")
+                                        << QStringList();
+    }
+    void states()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QJsonObject, body);
+        QFETCH(int, tab);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, texts);
+        ShellFixture fx;
+        fx.signedInWithDemoSong();
+        fx.server.setReply(path, status == 0 ? HttpFake::Reply::neverAnswer() : HttpFake::Reply::json(status, body));
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        QVERIFY(window);
+        if (tab != 0) {
+            QQuickItem *panel = window->findChild<QQuickItem *>(QStringLiteral("studyPanel"));
+            QTRY_VERIFY(panel);
+            panel->property("controller").value<QObject *>()->setProperty("selectedTab", tab);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(visibleItem(window->contentItem(), shown), 20000);
+        QTRY_VERIFY(visibleItem(window->contentItem(), shown)->opacity() == 1.0);
+        QTest::qWait(400); // the cross-fade into the state
+
+        const QStringList found = faults(window);
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
+        const QList<Node> nodes = accessibilityTree(window);
+        for (const QString &text : std::as_const(texts))
+            QVERIFY2(readable(nodes, text), qPrintable(text));
     }
 };
 

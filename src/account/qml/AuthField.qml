@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Cantorella.Design
 
@@ -31,34 +30,56 @@ ColumnLayout {
         color: Theme.textTertiary
     }
 
-    TextField {
-        id: field
+    // A plain TextInput, not a Controls TextField: screen readers get no name for a TextField in
+    // password mode (Qt 6.4 over AT-SPI reports it unnamed whatever Accessible.name says), while
+    // a TextInput's name reaches them. The background and the placeholder are drawn here.
+    Rectangle {
         Layout.fillWidth: true
-        text: group.text
-        echoMode: group.echoMode
-        passwordCharacter: group.passwordCharacter
-        inputMethodHints: group.inputMethodHints
-        placeholderText: group.placeholder
-        placeholderTextColor: Qt.alpha("white", 0.3)
-        color: "white"
-        selectionColor: Qt.alpha(Theme.neonCyan, 0.4)
-        selectedTextColor: "white"
-        font.pixelSize: 15
-        leftPadding: 12
-        rightPadding: 12
-        topPadding: 10
-        bottomPadding: 10
-        // Qt hides a password field's name (with its text): its description carries the label.
-        Accessible.passwordEdit: echoMode === TextInput.Password
-        Accessible.name: group.label
-        Accessible.description: echoMode === TextInput.Password ? group.label + " " + group.placeholder : group.placeholder
-        onTextEdited: group.edited(text)
+        implicitHeight: field.implicitHeight
+        radius: 10
+        color: Theme.surfaceFill
+        border.color: Theme.strokeSubtle
+        border.width: 1
 
-        background: Rectangle {
-            radius: 10
-            color: Theme.surfaceFill
-            border.color: Theme.strokeSubtle
-            border.width: 1
+        Text {
+            anchors.fill: field
+            anchors.leftMargin: field.leftPadding
+            anchors.rightMargin: field.rightPadding
+            verticalAlignment: Text.AlignVCenter
+            visible: field.text.length === 0 && !field.preeditText
+            text: group.placeholder
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
+            font: field.font
+            color: Qt.alpha("white", 0.3)
+            Accessible.ignored: true
         }
+
+        TextInput {
+            id: field
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
+            text: group.text
+            echoMode: group.echoMode
+            passwordCharacter: group.passwordCharacter
+            inputMethodHints: group.inputMethodHints
+            activeFocusOnTab: true
+            selectByMouse: true
+            clip: true
+            color: "white"
+            selectionColor: Qt.alpha(Theme.neonCyan, 0.4)
+            selectedTextColor: "white"
+            font.pixelSize: 15
+            leftPadding: 12
+            rightPadding: 12
+            topPadding: 10
+            bottomPadding: 10
+            Accessible.name: group.label
+            Accessible.description: group.placeholder
+            onTextEdited: group.edited(text)
+        }
+
+        FocusRing { control: field; radius: 10 }
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Cantorella.Design
 
 // A button drawn as its coloured title only, no background.
 AbstractButton {
@@ -9,6 +10,8 @@ AbstractButton {
     property int weight: Font.Normal
 
     Accessible.name: text
+
+    FocusRing { inset: -4; radius: 6 }
 
     contentItem: Text {
         text: button.text

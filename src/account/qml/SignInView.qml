@@ -170,6 +170,8 @@ Item {
                     Accessible.name: text
                     onClicked: vm.submit()
 
+                    FocusRing { radius: 12 }
+
                     background: Rectangle {
                         radius: 12
                         gradient: Gradient {

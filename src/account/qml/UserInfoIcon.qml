@@ -18,12 +18,13 @@ AbstractButton {
     implicitWidth: 26
     implicitHeight: 26
     padding: 0
-    focusPolicy: Qt.NoFocus
     Accessible.name: "账户信息"
 
     onClicked: popover.visible ? popover.close() : popover.open()
     // A session that ends (here or in the settings window) takes the popover with it.
     onVisibleChanged: if (!visible) popover.close()
+
+    FocusRing {}
 
     background: Rectangle {
         radius: width / 2

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Cantorella.Account
+import Cantorella.Design
 
 // The account popover: the signed-in e-mail, backup to and restore from the server with the
 // status of the last command, and sign-out. Non-modal; Escape or a press outside closes it. It
@@ -36,7 +37,14 @@ Popup {
                          windowWidth - windowMargin - placement.anchorX - width))
     y: placement.above ? -height - gap : (parent ? parent.height : 0) + gap
 
-    onAboutToShow: placement.update()
+    onAboutToShow: {
+        placement.update()
+        focusReturn.capture(parent ? parent.Window.window : null)
+    }
+    onOpened: focusReturn.enter(backupButton.enabled ? backupButton : signOutButton)
+    onClosed: focusReturn.restore()
+
+    FocusReturn { id: focusReturn }
 
     // Where the parent is in the window, read each time the popover opens.
     QtObject {
@@ -125,6 +133,7 @@ Popup {
             spacing: 6
 
             UserInfoButton {
+                id: backupButton
                 objectName: "userInfo.backup"
                 text: "备份到服务器"
                 enabled: popup.backupCoordinator !== null && !popup.busy
@@ -175,6 +184,7 @@ Popup {
         }
 
         UserInfoButton {
+            id: signOutButton
             objectName: "userInfo.signOut"
             text: "退出登录"
             // Closed first: the popover is gone before the sign-out request is on its way.

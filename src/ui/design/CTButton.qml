@@ -53,6 +53,8 @@ T.Button {
         NumberAnimation { duration: Motion.press.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
     }
 
+    FocusRing {}
+
     // The label hugs its icon and text and sits centred in a button made wider than it.
     contentItem: Item {
         implicitWidth: label.implicitWidth

@@ -43,6 +43,8 @@ Item {
             radius: 8
             color: Qt.alpha("white", 0.06)
 
+            FocusRing { control: field; radius: 8 }
+
             RowLayout {
                 id: bar
                 anchors.fill: parent
@@ -82,6 +84,7 @@ Item {
                         color: Qt.alpha("white", 0.45)
                     }
                     onClicked: field.clear()
+                    FocusRing { inset: -3 }
                 }
             }
         }

@@ -24,6 +24,7 @@ Item {
             spacing: 12
 
             Text {
+                Accessible.ignored: true
                 Layout.alignment: Qt.AlignHCenter
                 text: root.emoji
                 textFormat: Text.PlainText
@@ -31,6 +32,8 @@ Item {
                 font.family: "Noto Color Emoji"
             }
             Text {
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 objectName: "emptyState.message"
                 Layout.fillWidth: true
                 Layout.leftMargin: 16

@@ -47,6 +47,7 @@ Rectangle {
                 Accessible.selected: checked
                 Accessible.focusable: true
                 Accessible.onPressAction: choose()
+                FocusRing { radius: 5 }
                 TapHandler {
                     id: tap
                     onTapped: segment.choose()

@@ -29,7 +29,14 @@ Popup {
     padding: 20
     closePolicy: Popup.CloseOnEscape
     visible: controller.isOpen
-    onClosed: controller.dismiss()
+    onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    onOpened: focusReturn.enter(copyButton)
+    onClosed: {
+        controller.dismiss()
+        focusReturn.restore()
+    }
+
+    FocusReturn { id: focusReturn }
 
     Overlay.modal: Rectangle { color: Qt.alpha("black", 0.4) }
 
@@ -76,6 +83,7 @@ Popup {
                 ToolTip.visible: hovered
                 ToolTip.text: "关闭"
                 onClicked: sheet.controller.dismiss()
+                FocusRing { inset: -3 }
             }
         }
 
@@ -94,6 +102,7 @@ Popup {
             Layout.topMargin: 4
             spacing: 10
             CTButton {
+                id: copyButton
                 objectName: "shareSheet.copy"
                 tone: CT.NeonCyan
                 text: "复制图片"

@@ -58,4 +58,6 @@ AbstractButton {
     }
 
     onClicked: ctl.toggle()
+
+    FocusRing { inset: -4; radius: 6 }
 }

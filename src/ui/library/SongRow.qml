@@ -24,6 +24,11 @@ Item {
     TapHandler {
         onTapped: root.tapped()
     }
+    // The keyboard picks the row as a tap does.
+    activeFocusOnTab: true
+    Keys.onSpacePressed: root.tapped()
+    Keys.onReturnPressed: root.tapped()
+    FocusRing { inset: 2; radius: 8 }
 
     RowLayout {
         id: row
@@ -108,6 +113,7 @@ Item {
                     color: heart.on ? Theme.neonPink : Qt.alpha("white", 0.4)
                 }
                 onClicked: root.heartClicked()
+                FocusRing { inset: -3; radius: 6 }
             }
         }
     }

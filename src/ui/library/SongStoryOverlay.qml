@@ -32,7 +32,14 @@ Popup {
     visible: model.shown
     // The flag clears as the close begins (Escape reports itself handled at once).
     onAboutToHide: model.dismiss()
-    onClosed: _animateExit = false
+    onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    onOpened: focusReturn.enter(card)
+    onClosed: {
+        _animateExit = false
+        focusReturn.restore()
+    }
+
+    FocusReturn { id: focusReturn }
 
     function dismissAnimated() {
         _animateExit = true
@@ -93,6 +100,16 @@ Popup {
             anchors.centerIn: parent
             Accessible.role: Accessible.Grouping
             Accessible.name: model.titleEN
+            // Takes the focus as the story opens (a screen reader reads its title); the arrow and
+            // page keys scroll the story.
+            Keys.onUpPressed: flick.scrollBy(-40)
+            Keys.onDownPressed: flick.scrollBy(40)
+            Keys.onPressed: (event) => {
+                if (event.key === Qt.Key_PageUp || event.key === Qt.Key_PageDown) {
+                    flick.scrollBy((event.key === Qt.Key_PageUp ? -1 : 1) * (flick.height - 40))
+                    event.accepted = true
+                }
+            }
 
             // Presses inside the card stay in the card.
             MouseArea { anchors.fill: parent; onWheel: (wheel) => wheel.accepted = false }
@@ -119,6 +136,10 @@ Popup {
                 boundsBehavior: Flickable.StopAtBounds
                 contentWidth: width
                 contentHeight: content.implicitHeight + 40
+
+                function scrollBy(dy) {
+                    contentY = Math.max(0, Math.min(contentHeight - height, contentY + dy))
+                }
 
                 StoryContent {
                     id: content

@@ -43,6 +43,8 @@ AbstractButton {
         shown: button.visible && windowGate.active
     }
 
+    FocusRing {}
+
     contentItem: RowLayout {
         spacing: 5
         opacity: model.glowOpacity

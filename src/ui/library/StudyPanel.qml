@@ -89,6 +89,9 @@ FocusScope {
             Layout.fillHeight: true
             clip: true
             initialItem: root.tabComponent(ctl.selectedTab)
+            // Holds the focus when the control that had it went with its tab: named after the
+            // tab shown, so that a screen reader does not announce an unnamed pane.
+            Accessible.name: ctl.tabTitles[ctl.selectedTab] || ""
 
             // Reduced motion: a plain fade, animated only when a selection switches to Now.
             readonly property int duration: root.reduceMotion && !ctl.switchedBySelection ? 0 : ctl.switchDuration

@@ -18,6 +18,11 @@ Popup {
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
     padding: 20
     width: 240
+    onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    onOpened: focusReturn.enter(confirm)
+    onClosed: focusReturn.restore()
+
+    FocusReturn { id: focusReturn }
 
     background: Rectangle {
         color: Qt.rgba(10 / 255, 5 / 255, 26 / 255, 1)
@@ -72,6 +77,7 @@ Popup {
                 verticalAlignment: Text.AlignVCenter
             }
             onClicked: popup.confirmed()
+            FocusRing { radius: 6 }
         }
     }
 }

@@ -29,7 +29,7 @@ Item {
     // The story button floats 72 points above the panel's bottom edge, which is above the offset
     // slider: the lyrics area ends above the button's top, so no lyric line scrolls under it.
     readonly property real storyButtonClearance: storyButtonHost.item
-        ? Math.max(0, storyButtonHost.anchors.bottomMargin + storyButtonHost.height
+        ? Math.max(0, storyButtonHost.aboveBottom + storyButtonHost.height
                       - offsetSlider.height - offsetSlider.Layout.bottomMargin)
         : 0
 
@@ -189,6 +189,29 @@ Item {
             onRetryLyricsRequested: root.retryLyricsRequested()
         }
 
+        // The story button's place in the keyboard's order, after the lyrics and before the
+        // slider: a slot of no height on the slider's top edge, drawn above the slider. The
+        // button hangs from it to its place 72 points above the panel's bottom edge.
+        Item {
+            Layout.fillWidth: true
+            Layout.preferredHeight: 0
+            z: 1
+
+            Loader {
+                id: storyButtonHost
+                objectName: "compactPanel.storyButton"
+                readonly property real aboveBottom: 72
+                anchors {
+                    right: parent.right
+                    bottom: parent.bottom
+                    rightMargin: 16
+                    bottomMargin: aboveBottom - offsetSlider.height - offsetSlider.Layout.bottomMargin
+                }
+                active: ctl.hasTrack && root.storyButton !== null
+                sourceComponent: root.storyButton
+            }
+        }
+
         OffsetSliderView {
             id: offsetSlider
             objectName: "compactPanel.offsetSlider"
@@ -197,13 +220,5 @@ Item {
             vm: root.vm
             clocks: root.clocks
         }
-    }
-
-    Loader {
-        id: storyButtonHost
-        objectName: "compactPanel.storyButton"
-        anchors { right: parent.right; bottom: parent.bottom; rightMargin: 16; bottomMargin: 72 }
-        active: ctl.hasTrack && root.storyButton !== null
-        sourceComponent: root.storyButton
     }
 }

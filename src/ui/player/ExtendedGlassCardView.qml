@@ -36,6 +36,8 @@ Item {
     implicitHeight: column.implicitHeight
     Accessible.role: Accessible.Grouping
     Accessible.name: card ? card.en : ""
+    // The card of the line playing says so, as that lyric line does.
+    Accessible.description: isActive ? "正在播放" : ""
 
     ExtendedGlassCardController {
         id: ctl
@@ -104,6 +106,7 @@ Item {
                 Layout.alignment: Qt.AlignHCenter
                 Layout.maximumWidth: column.width
                 text: visible ? root.card.song.title + " - " + root.card.song.artist : ""
+                activeFocusOnTab: visible && root.hasSongLabelAction
                 onClicked: if (root.hasSongLabelAction) root.songLabelTapped()
             }
             RelativeTimeLabel {
@@ -127,5 +130,6 @@ Item {
         Accessible.name: text
         Accessible.ignored: !visible
         TapHandler { onTapped: parent.clicked() }
+        FocusRing { inset: -3; radius: 4 }
     }
 }

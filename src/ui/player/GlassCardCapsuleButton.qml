@@ -29,6 +29,8 @@ AbstractButton {
     ToolTip.visible: hovered && help !== ""
     ToolTip.text: help
 
+    FocusRing {}
+
     contentItem: ToggleIcon {
         on: control.iconOn
         nameOff: control.iconName

@@ -17,6 +17,8 @@ Item {
         opacity: root.reduceMotion ? 0.75 : Motion.breathe(root.elapsed, 5, 0.55, 0.4)
 
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
@@ -26,6 +28,8 @@ Item {
             color: "white"
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap

@@ -63,6 +63,8 @@ Item {
             palette.dark: Theme.neonCyan
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.alignment: Qt.AlignHCenter
             text: "正在获取歌词…"
             font.pixelSize: 12
@@ -83,6 +85,8 @@ Item {
             color: Theme.textTertiary
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "lyricsArea.failureTitle"
             Layout.alignment: Qt.AlignHCenter
             text: root.controller.failureTitle
@@ -91,6 +95,8 @@ Item {
             color: Theme.textSecondary
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "lyricsArea.failureDetail"
             Layout.fillWidth: true
             Layout.leftMargin: 8

@@ -21,6 +21,8 @@ Item {
             color: Theme.textSecondary
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.alignment: Qt.AlignHCenter
             text: "暂不支持该歌曲"
             font.pixelSize: 17
@@ -28,6 +30,8 @@ Item {
             color: Theme.textSecondary
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "notTargetLanguage.detail"
             Layout.alignment: Qt.AlignHCenter
             Layout.maximumWidth: root.width

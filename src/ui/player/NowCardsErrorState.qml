@@ -19,12 +19,15 @@ Item {
         spacing: 10
 
         Text {
+            Accessible.ignored: true
             Layout.alignment: Qt.AlignHCenter
             text: "⚠️"
             font.family: "Noto Color Emoji"
             font.pixelSize: 22
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.alignment: Qt.AlignHCenter
             text: "金句生成失败"
             font.pixelSize: 14
@@ -32,6 +35,8 @@ Item {
             color: "white"
         }
         TextEdit {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "nowCardsError.detail"
             Layout.fillWidth: true
             Layout.leftMargin: 16

@@ -18,6 +18,8 @@ Item {
             palette.dark: Theme.neonCyan
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.alignment: Qt.AlignHCenter
             text: "正在生成学习卡片…"
             font.pixelSize: 13

@@ -11,12 +11,15 @@ Item {
         spacing: 12
 
         Text {
+            Accessible.ignored: true
             Layout.alignment: Qt.AlignHCenter
             text: "✨"
             font.family: "Noto Color Emoji"
             font.pixelSize: 22
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap

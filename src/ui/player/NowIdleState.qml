@@ -10,6 +10,7 @@ Item {
         spacing: 16
 
         Text {
+            Accessible.ignored: true
             Layout.alignment: Qt.AlignHCenter
             text: "🎵"
             font.family: "Noto Color Emoji"
@@ -17,6 +18,8 @@ Item {
             opacity: 0.6
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             Layout.leftMargin: 32
             Layout.rightMargin: 32

@@ -49,6 +49,7 @@ ColumnLayout {
             }
             Accessible.name: "重置"
             onClicked: ctl.reset()
+            FocusRing { inset: -4; radius: 6 }
         }
         Text {
             objectName: "offsetSlider.value"
@@ -106,6 +107,7 @@ ColumnLayout {
             color: "white"
             border.color: root.tint
             border.width: 2
+            FocusRing { control: slider; inset: -4 }
         }
     }
 }

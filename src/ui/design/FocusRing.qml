@@ -1,0 +1,96 @@
+import QtQuick
+import Cantorella.Design
+
+// The keyboard focus indicator every focusable control draws: a white ring between two hairlines
+// of the background ink. Whatever lies around it (the dark inks, a bright gradient fill, a tinted
+// glass card), one of the two tones stands at least 3:1 against it. It follows the control's
+// outline (`radius`), inside its bounds by default (controls and lists clip) or around it with a
+// negative `inset`. A button, tab or slider shows it for focus the keyboard gave (Tab, Shift+Tab,
+// a shortcut, focus handed back by a closing popup), never after a click; a text field shows it
+// whenever it takes the typing, a click included (where the caret is matters to the keyboard
+// user too). It appears and goes at once, so Reduce Motion has nothing to reduce. While shown it
+// scrolls its control into the nearest scrolling view. It also makes the keys press what it
+// rings: Return and Enter press a control with a `clicked` signal (Controls take Space only), and
+// Space presses a plain item that declares one.
+Item {
+    id: ring
+
+    // The control whose focus it shows; the item it surrounds is its parent.
+    property Item control: parent
+    property real radius: height / 2
+    property real inset: 0
+    // Controls say how their focus came (`visualFocus`); text inputs and plain items (which a
+    // click does not focus) show any focus.
+    readonly property bool shown: !!control && control.activeFocus
+                                  && (control.visualFocus === undefined || control.visualFocus)
+
+    anchors.fill: parent
+    anchors.margins: inset
+    visible: shown
+    z: 100
+    enabled: false
+    Accessible.ignored: true
+
+    onShownChanged: if (shown) Qt.callLater(ring.revealControl)
+
+    Component.onCompleted: {
+        if (!control || typeof control.clicked !== "function")
+            return
+        const press = (event) => {
+            event.accepted = true
+            control.clicked()
+        }
+        control.Keys.returnPressed.connect(press)
+        control.Keys.enterPressed.connect(press)
+        // A button takes Space itself (pressed look, click on release).
+        if (control.down === undefined)
+            control.Keys.spacePressed.connect(press)
+    }
+
+    // Brings the control inside the viewport of the closest Flickable above it, by the least
+    // scroll; a control already inside stays where it is.
+    function revealControl() {
+        if (!shown || !control)
+            return
+        for (let p = control.parent; p; p = p.parent) {
+            if (p.contentItem !== undefined && p.contentY !== undefined && p.contentHeight !== undefined
+                    && p.flickableDirection !== undefined) {
+                const top = control.mapToItem(p.contentItem, 0, 0).y
+                const bottom = top + control.height
+                const margin = 12
+                let y = p.contentY
+                if (top - margin < y)
+                    y = top - margin
+                else if (bottom + margin > y + p.height)
+                    y = bottom + margin - p.height
+                const maxY = Math.max(0, p.contentHeight - p.height + p.originY)
+                p.contentY = Math.max(p.originY, Math.min(maxY, y))
+                return
+            }
+        }
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        radius: ring.radius
+        color: "transparent"
+        border.width: 1
+        border.color: Theme.backgroundInk
+    }
+    Rectangle {
+        anchors.fill: parent
+        anchors.margins: 1
+        radius: Math.max(0, ring.radius - 1)
+        color: "transparent"
+        border.width: 2
+        border.color: "white"
+    }
+    Rectangle {
+        anchors.fill: parent
+        anchors.margins: 3
+        radius: Math.max(0, ring.radius - 3)
+        color: "transparent"
+        border.width: 1
+        border.color: Theme.backgroundInk
+    }
+}

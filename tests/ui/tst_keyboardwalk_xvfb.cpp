@@ -1,0 +1,514 @@
+// The real main window driven by the keyboard alone, on the OpenGL renderer (xvfb-run, xcb): Tab
+// and Shift+Tab walk every control of the sign-in view, the player (lyrics panel, study panel),
+// the story overlay, the share sheet, the account popover and the settings window in reading
+// order; each focus is announced to assistive technologies on the control itself, with its name
+// and role; the focused control draws its focus ring (the window's pixels change there, the ring's
+// white stands at least 3:1 against what surrounds it) and a click draws none; Space and Return
+// press the focused control; Escape closes the topmost popup and hands the focus back to the
+// control that opened it. Screenshots of each view with a focused control, at 800 × 950 and
+// 680 × 800, go to build/screenshots/keyboard/.
+
+#include "PrivateSessionBus.h"
+#include "ShellFixture.h"
+
+#include "app/AppState.h"
+#include "app/ApplicationShell.h"
+#include "core/store/CardStore.h"
+#include "session/player/PlayerViewModel.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QPointer>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+const QString screenshots = QStringLiteral(CANTORELLA_BINARY_DIR "/screenshots/keyboard");
+
+// What the focused item is called: its object name, else the QML type it is made from.
+QString focusedName(QQuickWindow *window)
+{
+    QQuickItem *item = window->activeFocusItem();
+    if (!item)
+        return QString();
+    return item->objectName().isEmpty() ? QString::fromLatin1(item->metaObject()->className()) : item->objectName();
+}
+
+// The objects of the focus events sent to assistive technologies, latest last: the AT-SPI bridge
+// turns each into the "focus:" event a screen reader announces.
+QList<QPointer<QObject>> &focusEvents()
+{
+    static QList<QPointer<QObject>> events;
+    return events;
+}
+
+void recordFocusEvent(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::Focus)
+        focusEvents() << event->object();
+}
+
+// Roles a user acts on.
+bool isControlRole(QAccessible::Role role)
+{
+    switch (role) {
+    case QAccessible::Button: case QAccessible::CheckBox: case QAccessible::RadioButton:
+    case QAccessible::PageTab: case QAccessible::Slider: case QAccessible::EditableText:
+    case QAccessible::Link: case QAccessible::ListItem:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What is wrong with the announcement of the focused control ("" when the latest focus event is
+// the control's own, with a name and a control's role, or the role given).
+QString announcementFault(QQuickWindow *window, QAccessible::Role role = QAccessible::NoRole)
+{
+    QQuickItem *focused = window->activeFocusItem();
+    if (!QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == focused; }, 2000)) {
+        QObject *last = focusEvents().isEmpty() ? nullptr : focusEvents().constLast().data();
+        return QStringLiteral("focus announced on %1, not on the control")
+            .arg(last ? QString::fromLatin1(last->metaObject()->className()) + u' ' + last->objectName() : QStringLiteral("nothing"));
+    }
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(focused);
+    if (!iface || !(isControlRole(iface->role()) || iface->role() == role) || iface->text(QAccessible::Name).isEmpty())
+        return QStringLiteral("announced without a name or a control's role");
+    return QString();
+}
+
+bool isRing(const QQuickItem *item)
+{
+    return QByteArray(item->metaObject()->className()).startsWith("FocusRing");
+}
+
+QQuickItem *ringBelow(QQuickItem *item, int depth = 0)
+{
+    for (QQuickItem *child : item->childItems()) {
+        if (isRing(child))
+            return child;
+        if (depth < 3) {
+            if (QQuickItem *found = ringBelow(child, depth + 1))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+// The focus ring that draws `control`'s focus: inside it (a handle's, a background's) or beside it.
+QQuickItem *ringOf(QQuickItem *control)
+{
+    if (QQuickItem *ring = ringBelow(control))
+        return ring;
+    if (QQuickItem *parent = control->parentItem()) {
+        for (QQuickItem *child : parent->childItems()) {
+            if (isRing(child) && child->property("control").value<QQuickItem *>() == control)
+                return child;
+        }
+    }
+    return nullptr;
+}
+
+double luminance(QRgb c)
+{
+    auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The ring's white band and the pixels just outside it, halfway along its top edge, in device
+// pixels (the grab is at the device pixel ratio).
+struct RingSample
+{
+    QRgb band;
+    QRgb outside;
+};
+
+RingSample sampleRing(const QImage &image, QQuickItem *ring, qreal dpr)
+{
+    const QRectF r = ring->mapRectToScene(QRectF(0, 0, ring->width(), ring->height()));
+    const int x = int((r.left() + r.width() / 2) * dpr);
+    const QRgb band = image.pixel(x, int((r.top() + 2) * dpr));
+    const QRgb outside = image.pixel(x, std::max(0, int((r.top() - 2) * dpr)));
+    return {band, outside};
+}
+
+// How many pixels of `area` (scene coordinates) differ between the two pictures.
+int changedPixels(const QImage &a, const QImage &b, QRectF area, qreal dpr)
+{
+    const QRect px = QRectF(area.topLeft() * dpr, area.size() * dpr).toAlignedRect().intersected(a.rect());
+    int changed = 0;
+    for (int y = px.top(); y <= px.bottom(); ++y) {
+        for (int x = px.left(); x <= px.right(); ++x)
+            changed += a.pixel(x, y) != b.pixel(x, y);
+    }
+    return changed;
+}
+
+bool saveShot(QQuickWindow *window, const QString &name)
+{
+    QDir().mkpath(screenshots);
+    return window->grabWindow().save(
+        QDir(screenshots).filePath(QStringLiteral("%1-%2x%3.png").arg(name).arg(window->width()).arg(window->height())));
+}
+
+} // namespace
+
+class TestKeyboardWalk : public QObject
+{
+    Q_OBJECT
+
+    // Presses Tab (or Shift+Tab) `count` times and returns the names focused after each press,
+    // checking on the way that each focused control draws its ring, within its bounds' pixels.
+    QStringList walk(QQuickWindow *window, int count, bool backwards = false)
+    {
+        QStringList names;
+        for (int i = 0; i < count; ++i) {
+            const QString before = focusedName(window);
+            QTest::keyClick(window, Qt::Key_Tab, backwards ? Qt::ShiftModifier : Qt::NoModifier);
+            if (!QTest::qWaitFor([&] { return focusedName(window) != before; }, 5000))
+                break;
+            names << focusedName(window);
+            if (const QString fault = announcementFault(window); !fault.isEmpty())
+                m_faults << names.last() + QStringLiteral(": ") + fault;
+            QQuickItem *ring = ringOf(window->activeFocusItem());
+            if (!ring) {
+                m_faults << names.last() + QStringLiteral(": no focus ring");
+                continue;
+            }
+            if (!QTest::qWaitFor([&] { return ring->isVisible(); }, 2000))
+                m_faults << names.last() + QStringLiteral(": focus ring not shown");
+        }
+        return names;
+    }
+
+    // The focused control's ring is drawn: its pixels differ from the same place once focus has
+    // moved on, and its band stands at least 3:1 against the pixels around it (white, or greyed
+    // with a dimmed card).
+    void checkRingDrawn(QQuickWindow *window)
+    {
+        QQuickItem *control = window->activeFocusItem();
+        QVERIFY(control);
+        QQuickItem *ring = ringOf(control);
+        QVERIFY2(ring && ring->isVisible(), qPrintable(focusedName(window)));
+        const qreal dpr = window->effectiveDevicePixelRatio();
+        const QRectF area = ring->mapRectToScene(QRectF(-2, -2, ring->width() + 4, ring->height() + 4));
+        QTest::qWait(50); // a frame with the ring
+        const QImage focused = window->grabWindow();
+        const RingSample sample = sampleRing(focused, ring, dpr);
+        QVERIFY2(contrast(sample.band, sample.outside) >= 3.0,
+                 qPrintable(focusedName(window) + QStringLiteral(" contrast %1").arg(contrast(sample.band, sample.outside))));
+        // Tab moves on (or, the window's one control, lets go): the ring goes, the pixels there
+        // change; Shift+Tab comes back.
+        const QString name = focusedName(window);
+        QTest::keyClick(window, Qt::Key_Tab);
+        const bool alone = !QTest::qWaitFor([&] { return window->activeFocusItem() != control; }, 1000);
+        if (alone)
+            control->setFocus(false);
+        QTRY_VERIFY(!ring->isVisible());
+        QTest::qWait(50);
+        const QImage unfocused = window->grabWindow();
+        const int perimeter = int(2 * (ring->width() + ring->height()));
+        QVERIFY2(changedPixels(focused, unfocused, area, dpr) >= perimeter,
+                 qPrintable(name + QStringLiteral(": %1 pixels changed").arg(changedPixels(focused, unfocused, area, dpr))));
+        if (alone)
+            control->forceActiveFocus(Qt::TabFocusReason);
+        else
+            QTest::keyClick(window, Qt::Key_Tab, Qt::ShiftModifier);
+        QTRY_COMPARE(window->activeFocusItem(), control);
+        QTRY_VERIFY(ring->isVisible());
+    }
+
+    // Tabs until `name` has the focus (at most `limit` presses).
+    bool tabTo(QQuickWindow *window, const QString &name, int limit = 60)
+    {
+        for (int i = 0; i < limit && focusedName(window) != name; ++i) {
+            const QString before = focusedName(window);
+            QTest::keyClick(window, Qt::Key_Tab);
+            QTest::qWaitFor([&] { return focusedName(window) != before; }, 2000);
+        }
+        return focusedName(window) == name;
+    }
+
+    void shootBothSizes(QQuickWindow *window, const QString &name)
+    {
+        for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
+            window->resize(size);
+            QTRY_COMPARE(window->size(), size);
+            QTest::qWait(200); // the layout settles
+            // The focused control back in view in the new layout, as the next Tab would bring it.
+            if (QQuickItem *ring = window->activeFocusItem() ? ringOf(window->activeFocusItem()) : nullptr)
+                QMetaObject::invokeMethod(ring, "revealControl");
+            QTest::qWait(200); // a frame renders
+            QVERIFY(saveShot(window, name));
+        }
+        window->resize(800, 950);
+        QTRY_COMPARE(window->size(), QSize(800, 950));
+    }
+
+    QStringList m_faults;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
+        // As with a screen reader running: the accessibility bus is up, so the window sends its
+        // focus events (which come to the test).
+        QVERIFY2(QTest::qWaitFor([] { return QAccessible::isActive(); }, 10000), "no accessibility bus");
+        // A still window: the ambient animations would change pixels between two pictures.
+        qputenv("CANTORELLA_REDUCE_MOTION", "1");
+    }
+
+    void init()
+    {
+        m_faults.clear();
+        focusEvents().clear();
+    }
+
+    void signIn()
+    {
+        ShellFixture fx;
+        fx.startAuth();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = shell.mainWindow();
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("signIn.submit")));
+
+        // Reading order, round and back.
+        const QStringList order{QStringLiteral("signIn.email"), QStringLiteral("signIn.password"),
+                                QStringLiteral("signIn.submit"), QStringLiteral("signIn.modeSwitch")};
+        QCOMPARE(walk(window, 5), order + QStringList{order.first()});
+        QCOMPARE(walk(window, 4, true), (QStringList{order.at(3), order.at(2), order.at(1), order.at(0)}));
+        QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
+
+        // The ring on a text field and on each kind of button.
+        for (int i = 0; i < order.size(); ++i) {
+            QVERIFY(tabTo(window, order.at(i)));
+            checkRingDrawn(window);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QVERIFY(tabTo(window, QStringLiteral("signIn.submit")));
+        shootBothSizes(window, QStringLiteral("signin-submit"));
+        QVERIFY(tabTo(window, QStringLiteral("signIn.password")));
+        shootBothSizes(window, QStringLiteral("signin-password"));
+
+        // Return presses the focused button only: the mode switch changes the heading.
+        QVERIFY(tabTo(window, QStringLiteral("signIn.modeSwitch")));
+        QQuickItem *heading = visibleItem(window->contentItem(), QStringLiteral("signIn.heading"));
+        const QString signInHeading = heading->property("text").toString();
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(heading->property("text").toString() != signInHeading);
+        QCOMPARE(focusedName(window), QStringLiteral("signIn.modeSwitch"));
+
+        // A click focuses a button without a ring.
+        QVERIFY(tabTo(window, QStringLiteral("signIn.email")));
+        QQuickItem *modeSwitch = visibleItem(window->contentItem(), QStringLiteral("signIn.modeSwitch"));
+        QTest::mouseClick(window, Qt::LeftButton, {},
+                          modeSwitch->mapToScene(QPointF(modeSwitch->width() / 2, modeSwitch->height() / 2)).toPoint());
+        QTRY_VERIFY(heading->property("text").toString() == signInHeading);
+        QTRY_COMPARE(window->activeFocusItem(), modeSwitch);
+        QVERIFY(!ringOf(modeSwitch)->isVisible());
+    }
+
+    void player()
+    {
+        ShellFixture fx;
+        fx.signedInWithDemoSong();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        PlayerViewModel *vm = shell.appState()->viewModel();
+        QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value() && !vm->lyricLines().isEmpty(),
+                                 10000);
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("storyButton")));
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
+
+        // The lyrics panel top to bottom, then the study panel's tabs, its song heart and the
+        // first card's buttons.
+        const QStringList head{QStringLiteral("userInfoIcon"),      QStringLiteral("storyButton"),
+                               QStringLiteral("offsetSlider.slider"), QStringLiteral("segment.Now"),
+                               QStringLiteral("segment.History"),   QStringLiteral("segment.Favorites"),
+                               QStringLiteral("segment.Mastered"),  QStringLiteral("studyPanel.songFavorite"),
+                               QStringLiteral("glassCard.share"),   QStringLiteral("glassCard.heart"),
+                               QStringLiteral("glassCard.mastered")};
+        const QStringList forward = walk(window, 80);
+        QVERIFY2(forward.mid(0, head.size()) == head, qPrintable(forward.join(u' ')));
+        // Every card's buttons, and round to the account button again.
+        const int round = int(forward.indexOf(head.first(), 1));
+        QVERIFY2(round > 0, qPrintable(forward.join(u' ')));
+        const int cards = int(forward.mid(0, round).count(QStringLiteral("glassCard.mastered")));
+        QVERIFY2(cards >= 2, qPrintable(forward.join(u' ')));
+        QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
+        // Shift+Tab walks the same way back.
+        QVERIFY(tabTo(window, QStringLiteral("segment.History")));
+        QCOMPARE(walk(window, 4, true), (QStringList{QStringLiteral("segment.Now"), QStringLiteral("offsetSlider.slider"),
+                                                    QStringLiteral("storyButton"), QStringLiteral("userInfoIcon")}));
+
+        for (const QString &name : {QStringLiteral("userInfoIcon"), QStringLiteral("storyButton"),
+                                    QStringLiteral("offsetSlider.slider"), QStringLiteral("segment.History"),
+                                    QStringLiteral("studyPanel.songFavorite"), QStringLiteral("glassCard.share"),
+                                    QStringLiteral("glassCard.mastered")}) {
+            QVERIFY(tabTo(window, name));
+            checkRingDrawn(window);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QVERIFY(tabTo(window, QStringLiteral("segment.History")));
+        shootBothSizes(window, QStringLiteral("player-tab"));
+        QVERIFY(tabTo(window, QStringLiteral("glassCard.mastered")));
+        shootBothSizes(window, QStringLiteral("player-card"));
+        QVERIFY(tabTo(window, QStringLiteral("offsetSlider.slider")));
+        shootBothSizes(window, QStringLiteral("player-slider"));
+        QVERIFY(tabTo(window, QStringLiteral("userInfoIcon")));
+        shootBothSizes(window, QStringLiteral("player-account-button"));
+        QVERIFY(tabTo(window, QStringLiteral("storyButton")));
+        shootBothSizes(window, QStringLiteral("player-story-button"));
+
+        // Space presses the focused control only: the song's heart.
+        CardStore *store = shell.appState()->cardStore();
+        SongRecord *song = store->record(QStringLiteral("traditional|amazing grace"));
+        QVERIFY(song);
+        const bool favourite = song->isFavorite();
+        QVERIFY(tabTo(window, QStringLiteral("studyPanel.songFavorite")));
+        QTest::keyClick(window, Qt::Key_Space);
+        QTRY_COMPARE(song->isFavorite(), !favourite);
+        QCOMPARE(focusedName(window), QStringLiteral("studyPanel.songFavorite"));
+
+        // Return on a tab shows that tab.
+        QObject *tabs = visibleItem(window->contentItem(), QStringLiteral("studyPanel"))->property("controller").value<QObject *>();
+        QVERIFY(tabTo(window, QStringLiteral("segment.History")));
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_COMPARE(tabs->property("selectedTab").toInt(), 1);
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.search")));
+        QVERIFY(tabTo(window, QStringLiteral("history.search")));
+        shootBothSizes(window, QStringLiteral("history-search"));
+        // The song's row comes next; Return picks it, as a tap does: the Now tab shows it, locked.
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTRY_VERIFY(focusedName(window).startsWith(QStringLiteral("SongRow")));
+        QVERIFY(ringOf(window->activeFocusItem())->isVisible());
+        shootBothSizes(window, QStringLiteral("history-row"));
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_COMPARE(tabs->property("selectedTab").toInt(), 0);
+        QTRY_VERIFY(tabs->property("lockedSong").value<QObject *>());
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("now.returnChip")));
+        QVERIFY(tabTo(window, QStringLiteral("now.returnChip")));
+        QTest::keyClick(window, Qt::Key_Space);
+        QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
+
+        // The story: Return opens it, Tab reaches its button, Escape closes it and the story
+        // button has the focus (and its ring) again.
+        QVERIFY(tabTo(window, QStringLiteral("storyButton")));
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(vm->isStoryModalOpen());
+        // The story takes the focus, announced by its title; its button is the one Tab stop.
+        QTRY_COMPARE(focusedName(window), QStringLiteral("storyOverlay.card"));
+        QCOMPARE(announcementFault(window, QAccessible::Grouping), QString());
+        QCOMPARE(walk(window, 1), QStringList{QStringLiteral("storyOverlay.dismiss")});
+        QTest::qWait(400); // the overlay's entrance
+        shootBothSizes(window, QStringLiteral("story"));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!vm->isStoryModalOpen());
+        QTRY_COMPARE(focusedName(window), QStringLiteral("storyButton"));
+        QTRY_VERIFY(ringOf(window->activeFocusItem())->isVisible());
+
+        // The share sheet from a card's share button: its controls in order, round.
+        QObject *sheet = window->findChild<QObject *>(QStringLiteral("shareSheet"));
+        QVERIFY(tabTo(window, QStringLiteral("glassCard.share")));
+        QQuickItem *opener = window->activeFocusItem();
+        QTest::keyClick(window, Qt::Key_Space);
+        QTRY_VERIFY(sheet->property("opened").toBool());
+        // The sheet's first action takes the focus, announced and ringed.
+        QTRY_COMPARE(focusedName(window), QStringLiteral("shareSheet.copy"));
+        QCOMPARE(announcementFault(window), QString());
+        QCOMPARE(walk(window, 5), (QStringList{QStringLiteral("shareSheet.save"), QStringLiteral("shareSheet.share"),
+                                               QStringLiteral("shareSheet.close"), QStringLiteral("shareSheet.copy"),
+                                               QStringLiteral("shareSheet.save")}));
+        QVERIFY(tabTo(window, QStringLiteral("shareSheet.copy")));
+        checkRingDrawn(window);
+        shootBothSizes(window, QStringLiteral("share"));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!sheet->property("visible").toBool());
+        QTRY_COMPARE(window->activeFocusItem(), opener);
+
+        // The account popover: Space opens it, Tab reaches its commands, Escape closes it.
+        QObject *popover = window->findChild<QObject *>(QStringLiteral("userInfoPopover"));
+        QVERIFY(tabTo(window, QStringLiteral("userInfoIcon")));
+        QTest::keyClick(window, Qt::Key_Space);
+        QTRY_VERIFY(popover->property("opened").toBool());
+        QTRY_COMPARE(focusedName(window), QStringLiteral("userInfo.backup"));
+        QCOMPARE(announcementFault(window), QString());
+        QCOMPARE(walk(window, 3), (QStringList{QStringLiteral("userInfo.restore"), QStringLiteral("userInfo.signOut"),
+                                               QStringLiteral("userInfo.backup")}));
+        QVERIFY(tabTo(window, QStringLiteral("userInfo.backup"), 5));
+        shootBothSizes(window, QStringLiteral("account"));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!popover->property("visible").toBool());
+        QTRY_COMPARE(focusedName(window), QStringLiteral("userInfoIcon"));
+        QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
+
+        // The settings window: its command takes the focus ring too.
+        QQuickWindow *settings = shell.settingsWindow();
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(settings->isVisible());
+        QTRY_COMPARE(QGuiApplication::focusWindow(), settings);
+        QVERIFY(tabTo(settings, QStringLiteral("settings.signOut"), 5));
+        checkRingDrawn(settings);
+        QDir().mkpath(screenshots);
+        QVERIFY(settings->grabWindow().save(QDir(screenshots).filePath(QStringLiteral("settings.png"))));
+        QTest::keyClick(settings, Qt::Key_Escape);
+        QTRY_VERIFY(!settings->isVisible());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    ApplicationShell::prepareProcess();
+    // A session bus of the test's own with an accessibility bus on it, before the application
+    // looks for one; the accessibility bus ends with the session bus.
+    int result = 1;
+    {
+        PrivateSessionBus bus;
+        if (!bus.isRunning())
+            return 1;
+        bus.exportToEnvironment();
+        QProcess launcher;
+        launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
+        QDBusConnection probe = bus.connect(QStringLiteral("a11yProbe"));
+        if (!launcher.waitForStarted(5000)
+            || !QTest::qWaitFor([&] { return probe.interface()->isServiceRegistered(QStringLiteral("org.a11y.Bus")); }, 10000))
+            return 1;
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        {
+            QApplication app(argc, argv);
+            QAccessible::installUpdateHandler(&recordFocusEvent);
+            TestKeyboardWalk test;
+            result = QTest::qExec(&test, argc, argv);
+        }
+        // The launcher leaves when its session bus does; stopped here if it has not.
+        launcher.terminate();
+        if (!launcher.waitForFinished(5000))
+            launcher.kill();
+    }
+    return result;
+}
+
+#include "tst_keyboardwalk_xvfb.moc"
