@@ -16,8 +16,9 @@ constexpr int contourPoints = 4 * (cornerSegments + 1) + 4 * (edgeSegments - 1);
 // top-left corner's end; every contour has the same count, so neighbours join point by point.
 void contour(qreal w, qreal h, qreal radius, qreal inset, std::array<QPointF, contourPoints> &out)
 {
-    const qreal r = std::max<qreal>(0, radius - inset);
     const QRectF box(inset, inset, std::max<qreal>(0, w - 2 * inset), std::max<qreal>(0, h - 2 * inset));
+    // A radius past half the shorter side makes a capsule, as a Rectangle's does.
+    const qreal r = std::clamp<qreal>(radius - inset, 0, std::min(box.width(), box.height()) / 2);
     // Corner centres and start angles: top-right, bottom-right, bottom-left, top-left.
     const QPointF centres[4] = {{box.right() - r, box.top() + r}, {box.right() - r, box.bottom() - r},
                                 {box.left() + r, box.bottom() - r}, {box.left() + r, box.top() + r}};
