@@ -19,6 +19,8 @@ PACKAGES=(
     # spoken demo songs
     xvfb xauth libgl1-mesa-dri libegl-mesa0 dbus-daemon dbus-bin at-spi2-core gnome-keyring
     mpv mpv-mpris playerctl sox libsox-fmt-base espeak-ng
+    # the measuring scripts give the program's window the input focus (measure-memory.sh)
+    xdotool
     # the server: HTTP in and out, PostgreSQL, passwords and tokens, language detection
     libcpp-httplib-dev libcurl4-openssl-dev libpqxx-dev libsodium-dev libjwt-dev libcld2-dev
     # a real PostgreSQL for the server's tests; wrk and nginx for its load benchmark

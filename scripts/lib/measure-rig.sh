@@ -87,16 +87,22 @@ wait_for_line() {
     return 1
 }
 
-# Starts the server with the demo songs and, given a folder, its .lrc files; sets SERVER to its
-# address. Then signs EMAIL in and leaves the session in the keyring.
+# Starts the server with the demo songs and, given a folder, its .lrc files, with any further
+# server options after it; sets SERVER to its address and SERVER_PID. Then signs the measuring
+# account in and leaves the session in the keyring. Called again (after the last server was
+# ended), it starts another server on the same data, so the session in the keyring stays good.
 rig_start_server() {
-    local lyrics="${1:-}"
+    local lyrics="${1:-}" log
+    shift || true
+    RIG_SERVERS=$((${RIG_SERVERS:-0} + 1))
+    log="$SCRATCH/server-$RIG_SERVERS.log"
     CANTORELLA_ANON_KEY="$ANON_KEY" "$BACKEND" --listen 127.0.0.1:0 --data "$SCRATCH/server" --seed "$ROOT/demo/songs" --no-online \
-        ${lyrics:+--lyrics-dir "$lyrics"} >"$SCRATCH/server.log" 2>&1 &
-    STARTED+=($!)
-    SERVER="$(wait_for_line "$SCRATCH/server.log" ' seed: ' 10 >/dev/null \
-        && sed -n 's/.* listening on \(http[^ ]*\)$/\1/p' "$SCRATCH/server.log")" \
-        || die "the server did not start: $(cat "$SCRATCH/server.log")"
+        ${lyrics:+--lyrics-dir "$lyrics"} "$@" >"$log" 2>&1 &
+    SERVER_PID=$!
+    STARTED+=("$SERVER_PID")
+    SERVER="$(wait_for_line "$log" ' seed: ' 10 >/dev/null \
+        && sed -n 's/.* listening on \(http[^ ]*\)$/\1/p' "$log")" \
+        || die "the server did not start: $(cat "$log")"
     export CANTORELLA_API_BASE_URL="$SERVER" CANTORELLA_AUTH_BASE_URL="$SERVER"
     "$STORE_SESSION" measure@example.com >"$SCRATCH/store-session.log" 2>&1 \
         || die "could not store a session: $(cat "$SCRATCH/store-session.log")"

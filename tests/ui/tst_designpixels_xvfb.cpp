@@ -1,6 +1,6 @@
 // Pixels that only a real OpenGL renderer draws (run under xvfb-run with the xcb platform): the
-// mesh background's shader, its drift, the particles' discs, and a gated-off window that swaps
-// no frame.
+// mesh background's shader, its drift, the particles' discs, the gradient ring's mesh, and a
+// gated-off window that swaps no frame.
 
 #include "ui/design/FrameClock.h"
 #include "ui/design/ParticleCanvas.h"
@@ -48,6 +48,21 @@ Rectangle {
 }
 )";
 
+const QByteArray ringQml = R"(
+import QtQuick
+import Cantorella.Design
+Rectangle {
+    color: "black"
+    GradientRing {
+        objectName: "ring"
+        x: 100; y: 100; width: 400; height: 200
+        radius: 16
+        borderWidth: 2
+        startColor: "#ff0000"; middleColor: "#00ff00"; endColor: "#0000ff"
+    }
+}
+)";
+
 const QSize windowSize(800, 950);
 
 bool isInk(QColor c)
@@ -73,6 +88,8 @@ private slots:
     void meshIsDrawnAndDrifts();
     void particlesAreDrawnAsThePainterDrawsThem();
     void gatedOffWindowSwapsNoFrame();
+    void gradientRingIsTheBorderOnly_data();
+    void gradientRingIsTheBorderOnly();
 };
 
 void DesignPixelsTest::meshIsDrawnAndDrifts()
@@ -171,6 +188,46 @@ void DesignPixelsTest::gatedOffWindowSwapsNoFrame()
     swaps.clear();
     QTest::qWait(1000);
     QCOMPARE(swaps.count(), 0);
+}
+
+// The ring (400 × 200 at 100, 100, radius 16, 2 px) in pure red → green → blue: each pixel is
+// "start", "middle", "end" or "ink" (black: nothing drawn). The colour runs along the item's
+// normalised diagonal, so the line from its bottom-left to its top-right corner is the middle.
+void DesignPixelsTest::gradientRingIsTheBorderOnly_data()
+{
+    QTest::addColumn<double>("borderWidth");
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("top edge, near the start") << 2.0 << QPoint(130, 100) << "start";
+    QTest::newRow("inner row of the top edge") << 2.0 << QPoint(130, 101) << "start";
+    QTest::newRow("left edge, low") << 2.0 << QPoint(100, 270) << "middle";
+    QTest::newRow("top edge, near the right") << 2.0 << QPoint(480, 100) << "middle";
+    QTest::newRow("bottom edge, near the end") << 2.0 << QPoint(470, 299) << "end";
+    QTest::newRow("right edge, low") << 2.0 << QPoint(499, 280) << "end";
+    QTest::newRow("inside the border") << 2.0 << QPoint(300, 200) << "ink";
+    QTest::newRow("just inside the top edge") << 2.0 << QPoint(300, 104) << "ink";
+    QTest::newRow("just outside the top edge") << 2.0 << QPoint(300, 97) << "ink";
+    QTest::newRow("outside the rounded corner") << 2.0 << QPoint(101, 101) << "ink";
+    QTest::newRow("no border") << 0.0 << QPoint(130, 100) << "ink";
+}
+
+void DesignPixelsTest::gradientRingIsTheBorderOnly()
+{
+    QFETCH(double, borderWidth);
+    QFETCH(QPoint, at);
+    QFETCH(QString, expected);
+    Scene scene;
+    QVERIFY(scene.load(ringQml, windowSize));
+    scene.find(QStringLiteral("ring"))->setProperty("borderWidth", borderWidth);
+    const QColor c = scene.window->grabWindow().pixelColor(at);
+    const auto is = [&c](int r, int g, int b) {
+        return std::abs(c.red() - r) <= 48 && std::abs(c.green() - g) <= 48 && std::abs(c.blue() - b) <= 48;
+    };
+    const bool matches = expected == QLatin1String("start")    ? is(255, 0, 0)
+                         : expected == QLatin1String("middle") ? is(0, 255, 0) || is(40, 215, 0) || is(0, 215, 40)
+                         : expected == QLatin1String("end")    ? is(0, 0, 255)
+                                                               : is(0, 0, 0);
+    QVERIFY2(matches, qPrintable(c.name()));
 }
 
 QTEST_MAIN(DesignPixelsTest)

@@ -1,8 +1,11 @@
-// The glass card's looks table, its time chip and pronunciation texts, and the extended card's
-// store actions: the mastered toggle reads the flag at the tap, a failed write toasts, the slot's
-// time replaces the card's (0 is a time) and a tap lights the card by hand.
+// The glass card's looks table, its time chip and pronunciation texts, the offscreen textures a
+// card keeps, and the extended card's store actions: the mastered toggle reads the flag at the
+// tap, a failed write toasts, the slot's time replaces the card's (0 is a time) and a tap lights
+// the card by hand.
 
 #include "tst_nowfixture.h"
+
+#include "DesignTestSupport.h"
 
 #include "ui/player/ExtendedGlassCardController.h"
 #include "ui/player/GlassCardLooks.h"
@@ -18,6 +21,8 @@ class TestGlassCard : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { designtest::configureApplication(); }
+
     void looks_data()
     {
         QTest::addColumn<bool>("active");
@@ -88,6 +93,40 @@ private slots:
         hint.kind = PronunciationKind::weak_form;
         hint.ipa.reset();
         QCOMPARE(GlassCardRules::pronunciationText(hint), QStringLiteral("[弱读] t 不发音"));
+    }
+
+    // A card's offscreen textures (layers, effect sources) are memory the renderer keeps for as
+    // long as the card is shown, the size of the card: only the desaturation of a mastered card
+    // that is not lit has one.
+    void offscreenTextures_data()
+    {
+        QTest::addColumn<bool>("learned");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<int>("textures");
+        QTest::newRow("plain") << false << false << 0;
+        QTest::newRow("lit") << false << true << 0;
+        QTest::newRow("mastered") << true << false << 1;
+        QTest::newRow("mastered and lit") << true << true << 0;
+    }
+    void offscreenTextures()
+    {
+        QFETCH(bool, learned);
+        QFETCH(bool, active);
+        designtest::Scene scene;
+        QVERIFY(scene.load("import QtQuick\nimport Cantorella.Player\nGlassCardView { en: \"hello\"; cn: \"你好\" }\n",
+                           {400, 300}, {{QStringLiteral("learned"), learned}, {QStringLiteral("isActive"), active}}));
+        int textures = 0;
+        // An effect source that is not shown (the glows' cache, off) renders nothing.
+        const std::function<void(QQuickItem *)> count = [&](QQuickItem *item) {
+            if (!item->isVisible())
+                return;
+            const auto *layer = item->property("layer").value<QObject *>();
+            textures += (layer && layer->property("enabled").toBool()) || item->inherits("QQuickShaderEffectSource");
+            for (QQuickItem *child : item->childItems())
+                count(child);
+        };
+        count(scene.root);
+        QTEST(textures, "textures");
     }
 
     void extendedCardTexts()

@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sqlite3.h>
+
 // The study library's lists, filter and controllers against a real store, without QML.
 class TstLibraryModels : public QObject
 {
@@ -265,6 +267,50 @@ private slots:
         auto check = tester(&mastered);
         mastered.setCardStore(w.store.get());
         QCOMPARE(mastered.summary(), summary);
+    }
+
+    // A first visit: the list hands out cards whose rows are not read yet. The summary counts
+    // their songs without reading one (a card read is "SELECT … FROM cards WHERE id = ?1"), by
+    // each card's own stored key, whatever the size of the list.
+    void masteredSummaryReadsNoCard_data()
+    {
+        QTest::addColumn<int>("songs");
+        QTest::newRow("2 songs") << 2;
+        QTest::newRow("40 songs") << 40;
+    }
+
+    void masteredSummaryReadsNoCard()
+    {
+        QFETCH(int, songs);
+        LibraryWorld w;
+        for (int i = 0; i < songs; ++i) {
+            SongRecord *song = w.add(QStringLiteral("S%1").arg(i), "Artist", 3);
+            w.master(song->cards().at(0));
+            w.master(song->cards().at(1));
+        }
+        w.add("Unmastered", "Artist", 2);
+        // A card filed under a key of its own counts as a song of its own.
+        w.store->record(LibraryWorld::keyOf("S0", "Artist"))->cards().at(0)->setSongKey(QStringLiteral("elsewhere"));
+        w.store->context().save();
+
+        CardStore firstVisit(w.files.container, &w.wall);
+        int cardReads = 0;
+        sqlite3_trace_v2(
+            firstVisit.context().database().handle(), SQLITE_TRACE_STMT,
+            [](unsigned, void *reads, void *, void *sql) {
+                if (QByteArrayView(static_cast<const char *>(sql)).contains("FROM cards WHERE id = "))
+                    ++*static_cast<int *>(reads);
+                return 0;
+            },
+            &cardReads);
+        MasteredCardsModel mastered;
+        mastered.setCardStore(&firstVisit);
+        QCOMPARE(mastered.summary(), QStringLiteral("已掌握 %1 张卡片，来自 %2 首歌曲").arg(2 * songs).arg(songs + 1));
+        QCOMPARE(cardReads, 0);
+        // The count would see a read: showing a card reads its row.
+        QVERIFY(!mastered.cardAt(0)->en().isEmpty());
+        QCOMPARE(cardReads, 1);
+        sqlite3_trace_v2(firstVisit.context().database().handle(), 0, nullptr, nullptr);
     }
 
     void unmaster_data()

@@ -59,6 +59,9 @@ public:
     enum class CardFetch { All, FavoritesByFavoritedAtDesc, MasteredByMasteredAtDesc };
     // The two sorted lists return faults for the cards not held yet (Deferred contexts only).
     QList<LearnedCard *> fetchCards(CardFetch fetch);
+    // The number of distinct song keys (each card's own) among the mastered cards, as stored,
+    // from an index: no card is read or made.
+    int countMasteredSongKeys();
     // The object with this identifier, or null when there is none (any more).
     StoredModel *resolve(const PersistentIdentifier &id);
 

@@ -267,6 +267,15 @@ QList<LearnedCard *> ModelContext::fetchCards(CardFetch fetch)
     return out;
 }
 
+int ModelContext::countMasteredSongKeys()
+{
+    if (inUnitOfWork())
+        flush();
+    // Answered from the index cards_mastered_song_keys alone.
+    SqliteStatement st = m_db.statement("SELECT COUNT(DISTINCT song_key) FROM cards WHERE is_mastered = 1");
+    return st.step() ? int(st.int64(0)) : 0;
+}
+
 StoredModel *ModelContext::resolve(const PersistentIdentifier &id)
 {
     if (id.isTemporary()) {

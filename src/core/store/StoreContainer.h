@@ -20,7 +20,7 @@ class StoreContainer : public std::enable_shared_from_this<StoreContainer>
 {
 public:
     // The schema version this program writes (PRAGMA user_version).
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
 
     // "default-" + userId + "-en.store". A user id is only accepted when it is non-empty, at
     // most 128 characters, and made of ASCII letters, digits, '-' and '_'; anything else throws

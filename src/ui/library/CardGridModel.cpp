@@ -1,9 +1,10 @@
 #include "ui/library/CardGridModel.h"
 
 #include "core/store/LearnedCard.h"
+#include "core/store/ModelContext.h"
 #include "ui/library/LibraryRules.h"
 
-#include <QSet>
+#include <utility>
 
 CardGridModel::CardGridModel(QObject *parent)
     : StoredListModel(parent)
@@ -74,15 +75,21 @@ QList<StoredModel *> FavoriteCardsModel::fetchObjects(CardStore &store)
 
 QList<StoredModel *> MasteredCardsModel::fetchObjects(CardStore &store)
 {
-    return upcast(store.masteredCards());
+    // The list hands out faults; reading each card's song key would read every row. The count
+    // is one query on an index instead, in the list's read so that both see the same state.
+    ModelContext &context = store.context();
+    return context.read([&] {
+        const QList<LearnedCard *> cards = store.masteredCards();
+        m_fetchedSongCount = context.countMasteredSongKeys();
+        return upcast(cards);
+    });
 }
 
 void MasteredCardsModel::objectsReplaced()
 {
-    QSet<QString> keys;
-    for (StoredModel *object : storedObjects())
-        keys.insert(static_cast<LearnedCard *>(object)->songKey());
-    m_songCount = int(keys.size());
+    // A failed fetch leaves the list empty: no songs either.
+    const int fetched = std::exchange(m_fetchedSongCount, 0);
+    m_songCount = count() > 0 ? fetched : 0;
 }
 
 QString MasteredCardsModel::summary() const

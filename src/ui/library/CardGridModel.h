@@ -71,7 +71,7 @@ class MasteredCardsModel : public CardGridModel
 public:
     using CardGridModel::CardGridModel;
 
-    // Distinct song keys among the cards (the cards' own keys, not their songs).
+    // Distinct song keys among the cards (the cards' own keys, not their songs), as stored.
     int songCount() const { return m_songCount; }
     // "已掌握 N 张卡片，来自 M 首歌曲".
     QString summary() const;
@@ -91,6 +91,7 @@ protected:
 
 private:
     int m_songCount = 0;
+    int m_fetchedSongCount = 0; // counted by the last fetch, taken by objectsReplaced()
     QPointer<LearnedCard> m_selected;
     QMetaObject::Connection m_selectedReleased;
 };

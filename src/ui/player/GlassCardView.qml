@@ -127,27 +127,16 @@ Item {
             radius: 16
         }
 
-        // The diagonal cyan → violet → pink border, masked to a ring inside the edge.
-        Rectangle {
-            id: ring
+        // The diagonal cyan → violet → pink border inside the edge: a mesh with vertex colours,
+        // so a card keeps no offscreen texture for it.
+        GradientRing {
             anchors.fill: parent
             radius: 16
-            color: "transparent"
-            border.width: card.shownBorderWidth
-            border.color: "white"
-            visible: false
-        }
-        LinearGradient {
-            anchors.fill: parent
-            source: ring
+            borderWidth: card.shownBorderWidth
             opacity: card.shownBorderOpacity
-            start: Qt.point(0, 0)
-            end: Qt.point(width, height)
-            gradient: Gradient {
-                GradientStop { position: 0; color: Theme.neonCyan }
-                GradientStop { position: 0.5; color: Theme.neonViolet }
-                GradientStop { position: 1; color: Theme.neonPink }
-            }
+            startColor: Theme.neonCyan
+            middleColor: Theme.neonViolet
+            endColor: Theme.neonPink
         }
 
         ColumnLayout {
