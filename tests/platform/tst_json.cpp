@@ -144,7 +144,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("integer") << QByteArray("-42") << "int:-42";
         QTest::newRow("largest int64") << QByteArray("9223372036854775807") << "int:9223372036854775807";
-        QTest::newRow("2^63 is a float") << QByteArray("9223372036854775808") << "float:9.223372036854776e+18";
+        QTest::newRow("2^63 is a float") << QByteArray("9223372036854775808") << "float:9223372036854776000";
         QTest::newRow("fraction") << QByteArray("0.1") << "float:0.1";
         QTest::newRow("shortest round trip at the low end")
             << QByteArray("-2.2250738585072014e-308") << "float:-2.2250738585072014e-308";
