@@ -142,6 +142,11 @@ QCoro::Task<void> landed(QPointer<CardStore> store, QCoro::Task<void> write)
         co_await store->externalChangesTakenIn();
 }
 
+QCoro::Task<void> nothingToDo()
+{
+    co_return;
+}
+
 // An object that stands for no stored row: the write fails as one whose row is gone.
 QCoro::Task<void> noRow(PersistentIdentifier id)
 {
@@ -164,6 +169,24 @@ QCoro::Task<void> CardStore::setMasteredInBackground(LearnedCard *card, bool mas
     if (card->rowId() <= 0 || card->isDeleted())
         return noRow(card->id());
     return landed(this, backgroundWriter()->setMastered(card->id(), mastered));
+}
+
+QCoro::Task<void> CardStore::migrateStudyPanelInBackground()
+{
+    if (QSettings().value(QLatin1String(migrationFlagKey), false).toBool())
+        return nothingToDo();
+    return migrated(this, backgroundWriter()->migrateStudyPanel());
+}
+
+QCoro::Task<void> CardStore::migrated(QPointer<CardStore> self, QCoro::Task<void> migration)
+{
+    co_await std::move(migration);
+    // Only after the save succeeded: a failed run leaves the flag unset and runs again.
+    QSettings settings;
+    settings.setValue(QLatin1String(migrationFlagKey), true);
+    settings.sync();
+    if (self)
+        co_await self->externalChangesTakenIn();
 }
 
 QCoro::Task<void> CardStore::report(QPointer<CardStore> self, QCoro::Task<void> write, QPointer<QObject> context,
@@ -276,20 +299,7 @@ void CardStore::migrateStudyPanelIfNeeded()
     QSettings settings;
     if (settings.value(QLatin1String(migrationFlagKey), false).toBool())
         return;
-    transaction([&] {
-        const QDateTime at = now();
-        for (LearnedCard *card : m_context->fetchCards(ModelContext::CardFetch::All)) {
-            if (card->learned() && !card->isMastered()) {
-                card->setIsMastered(true);
-                if (!card->masteredAt().isValid())
-                    card->setMasteredAt(at);
-            }
-        }
-        for (SongRecord *song : m_context->fetchSongs(ModelContext::SongFetch::All)) {
-            if (song->playCount() == 0)
-                song->setPlayCount(1);
-        }
-    });
+    transaction([&] { SongOperations::migrateStudyPanel(*m_context, now()); });
     // Only after the save succeeded: a failed run leaves the flag unset and runs again.
     settings.setValue(QLatin1String(migrationFlagKey), true);
     settings.sync();

@@ -124,6 +124,9 @@ public:
     // Once per application: learned-but-unmastered cards become mastered (keeping a stored
     // masteredAt), songs with no plays get one; the flag is set only after that is saved.
     void migrateStudyPanelIfNeeded();
+    // The same on the background writer (the study panel's, so that it never waits on a lock):
+    // ends once the changes have landed here, or with the store's error.
+    QCoro::Task<void> migrateStudyPanelInBackground();
 
     // ---- further operations ----
     void recordPlay(const QString &key, const QString &title, const QString &artist);
@@ -168,6 +171,7 @@ private:
     void announceMerged();
     void announceMergedKeys();
     QDateTime now() const;
+    static QCoro::Task<void> migrated(QPointer<CardStore> self, QCoro::Task<void> migration);
     static QCoro::Task<void> report(QPointer<CardStore> self, QCoro::Task<void> write, QPointer<QObject> context,
                                     std::function<void()> then);
 

@@ -240,6 +240,11 @@ public:
         });
     }
 
+    void migrateStudyPanel()
+    {
+        job([&](ModelContext &ctx) { ctx.perform([&] { SongOperations::migrateStudyPanel(ctx, now()); }); });
+    }
+
     void replaceLibrary(const LibrarySource &source)
     {
         job([&](ModelContext &ctx) { ctx.perform([&] { ctx.replaceAllRows(source); }); });
@@ -388,6 +393,11 @@ QCoro::Task<void> CardStoreActor::setMastered(PersistentIdentifier card, bool ma
 {
     Q_ASSERT(card.entity == PersistentIdentifier::Entity::Card);
     return m_executor.run([core = m_core, card, mastered] { core->setMastered(card, mastered); });
+}
+
+QCoro::Task<void> CardStoreActor::migrateStudyPanel()
+{
+    return m_executor.run([core = m_core] { core->migrateStudyPanel(); });
 }
 
 QCoro::Task<void> CardStoreActor::barrier()

@@ -83,6 +83,9 @@ public:
     // cardNotFound carrying the row's identifier, and changes nothing.
     QCoro::Task<void> toggleFavorite(PersistentIdentifier row);
     QCoro::Task<void> setMastered(PersistentIdentifier card, bool mastered);
+    // The study panel's one-time migration (SongOperations::migrateStudyPanel) as one operation;
+    // the caller keeps the flag that it ran.
+    QCoro::Task<void> migrateStudyPanel();
     // CardStore::replaceLibrary on the actor's thread: the whole library replaced in one
     // transaction, `source` run there too. The window's CardStore takes the new library in
     // from the commit notice, which reaches its thread before this task resumes.
