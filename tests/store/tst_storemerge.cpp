@@ -111,12 +111,12 @@ private slots:
         case Commit::EmptyLibrary: await(actor.replaceLibrary(library("none", 0))); break;
         }
 
-        // With no time at all, each slice takes in one song.
+        // With no time at all, each slice takes in at most one song.
         QVERIFY(window.hasExternalChangesPending());
         int slices = 1;
         while (!window.mergeExternalChangesFor(0ns))
             ++slices;
-        QCOMPARE(slices, keys);
+        QVERIFY2(slices >= keys, qPrintable(QString::number(slices)));
         QVERIFY(!window.hasExternalChangesPending());
         QCOMPARE(window.takeMergedKeys().size(), keys);
 

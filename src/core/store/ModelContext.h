@@ -5,6 +5,7 @@
 #include "core/store/SongRecord.h"
 #include "core/store/StoreContainer.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
 #include <QObject>
@@ -179,20 +180,30 @@ private:
     void dispose(StoredModel *object);
     void forget(StoredModel *object); // a row another connection deleted
     void loadCards(SongRecord *song);
-    // A batch of other contexts' commits being taken in. The indexes hold row ids, not
-    // pointers: between two slices an object may be released, and its row id then no longer
-    // resolves.
+    // A batch of other contexts' commits being taken in. It starts by sorting the changed keys
+    // and, for a batch of more than a few, indexing the held objects (by song key, by song row),
+    // a slice at a time like the rest; an index entry is dropped once used, so that what is left
+    // at the end is small. The indexes hold row ids, not pointers: between two slices an object
+    // may be released, and its row id then no longer resolves.
     struct MergeJob
     {
-        std::vector<QString> keys; // still to take in; those of held songs last (taken first)
+        std::vector<QString> incoming;    // changed keys not sorted yet
+        std::vector<qint64> songsToIndex; // held rows not indexed yet
+        std::vector<qint64> cardsToIndex;
+        std::vector<QString> keys; // sorted, to take in; those of held songs last (taken first)
+        std::vector<QString> heldKeys;
+        bool indexed = false;
         QMultiHash<QString, qint64> songRowsByKey;
         QMultiHash<qint64, qint64> cardRowsBySongRow;
         // Held songs whose rows were gone, and new rows read in their place (see refreshSongKey).
         qsizetype forgottenSongs = 0;
         qsizetype replacementSongs = 0;
     };
+    static constexpr size_t mergeIndexFrom = 16; // changed songs; fewer are looked up by scanning
     bool startMergeJob();
+    bool prepareMergeJob(const QElapsedTimer &clock, std::chrono::nanoseconds budget);
     bool mergeSlice(std::chrono::nanoseconds budget);
+    QList<SongRecord *> heldSongsWithKey(const QString &key) const;
     void refreshSongKey(const QString &key);
     void refreshCardsOfSong(qint64 songRowId, SongRecord *song);
     QList<LearnedCard *> heldCardsOfSongRow(qint64 songRowId) const;

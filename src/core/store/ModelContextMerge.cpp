@@ -16,7 +16,7 @@ using namespace StoreRows;
 
 bool ModelContext::hasExternalChangesPending()
 {
-    if (m_merge && !m_merge->keys.empty())
+    if (m_merge)
         return true;
     QMutexLocker lock(&m_inboxMutex);
     return !m_inbox.isEmpty();
@@ -39,23 +39,55 @@ bool ModelContext::startMergeJob()
     if (keys.isEmpty())
         return false;
     auto job = std::make_unique<MergeJob>();
-    job->songRowsByKey.reserve(m_songs.size());
-    for (SongRecord *song : std::as_const(m_songs)) {
-        if (song->m_state == ModelState::Persisted)
-            job->songRowsByKey.insert(song->m_v.key, song->m_rowId);
-    }
-    std::vector<QString> held;
-    job->keys.reserve(size_t(keys.size()));
-    for (const QString &key : std::as_const(keys))
-        (job->songRowsByKey.contains(key) ? held : job->keys).push_back(key);
-    job->keys.insert(job->keys.end(), std::make_move_iterator(held.begin()), std::make_move_iterator(held.end()));
-    job->cardRowsBySongRow.reserve(m_cards.size());
-    for (LearnedCard *card : std::as_const(m_cards)) {
-        const qint64 songRow = card->m_song ? card->m_song->m_rowId : card->m_songRowId;
-        if (songRow > 0)
-            job->cardRowsBySongRow.insert(songRow, card->m_rowId);
+    job->incoming.assign(keys.cbegin(), keys.cend());
+    job->indexed = job->incoming.size() >= mergeIndexFrom;
+    if (job->indexed) {
+        const QList<qint64> songs = m_songs.keys();
+        const QList<qint64> cards = m_cards.keys();
+        job->songsToIndex.assign(songs.cbegin(), songs.cend());
+        job->cardsToIndex.assign(cards.cbegin(), cards.cend());
+        job->songRowsByKey.reserve(songs.size());
+        job->cardRowsBySongRow.reserve(cards.size());
     }
     m_merge = std::move(job);
+    return true;
+}
+
+bool ModelContext::prepareMergeJob(const QElapsedTimer &clock, std::chrono::nanoseconds budget)
+{
+    MergeJob &job = *m_merge;
+    qsizetype steps = 0;
+    const auto spent = [&] { return ++steps % 64 == 0 && clock.nsecsElapsed() >= budget.count(); };
+    while (!job.songsToIndex.empty()) {
+        const qint64 row = job.songsToIndex.back();
+        job.songsToIndex.pop_back();
+        if (SongRecord *song = m_songs.value(row); song && song->m_state == ModelState::Persisted)
+            job.songRowsByKey.insert(song->m_v.key, row);
+        if (spent())
+            return false;
+    }
+    while (!job.cardsToIndex.empty()) {
+        const qint64 row = job.cardsToIndex.back();
+        job.cardsToIndex.pop_back();
+        if (LearnedCard *card = m_cards.value(row)) {
+            const qint64 songRow = card->m_song ? card->m_song->m_rowId : card->m_songRowId;
+            if (songRow > 0)
+                job.cardRowsBySongRow.insert(songRow, row);
+        }
+        if (spent())
+            return false;
+    }
+    while (!job.incoming.empty()) {
+        QString key = std::move(job.incoming.back());
+        job.incoming.pop_back();
+        const bool held = job.indexed ? job.songRowsByKey.contains(key) : !heldSongsWithKey(key).isEmpty();
+        (held ? job.heldKeys : job.keys).push_back(std::move(key));
+        if (spent())
+            return false;
+    }
+    job.keys.insert(job.keys.end(), std::make_move_iterator(job.heldKeys.begin()),
+                    std::make_move_iterator(job.heldKeys.end()));
+    job.heldKeys.clear();
     return true;
 }
 
@@ -71,10 +103,10 @@ bool ModelContext::mergeSlice(std::chrono::nanoseconds budget)
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if ((!m_merge || m_merge->keys.empty()) && !startMergeJob()) {
-            m_merge.reset();
+        if (!m_merge && !startMergeJob())
             return true;
-        }
+        if (!prepareMergeJob(clock, budget))
+            return false;
         while (!m_merge->keys.empty()) {
             // Taken off only once read: a failed read leaves the key for the next merge.
             refreshSongKey(m_merge->keys.back());
@@ -83,6 +115,7 @@ bool ModelContext::mergeSlice(std::chrono::nanoseconds budget)
             if (clock.nsecsElapsed() >= budget.count() && !m_merge->keys.empty())
                 return false;
         }
+        m_merge.reset();
     }
 }
 
@@ -106,11 +139,12 @@ void ModelContext::refreshSongKey(const QString &key)
 
     // Songs held under this key whose row is gone (or was replaced by a new row).
     QList<SongRecord *> gone;
-    for (qint64 row : m_merge->songRowsByKey.values(key)) {
-        SongRecord *song = m_songs.value(row);
-        if (song && song->m_v.key == key && song->m_rowId != rowId && song->m_state == ModelState::Persisted)
+    for (SongRecord *song : heldSongsWithKey(key)) {
+        if (song->m_rowId != rowId)
             gone.append(song);
     }
+    if (m_merge->indexed)
+        m_merge->songRowsByKey.remove(key);
     for (SongRecord *song : std::as_const(gone))
         forget(song);
     m_merge->forgottenSongs += gone.size();
@@ -134,13 +168,33 @@ void ModelContext::refreshSongKey(const QString &key)
     refreshCardsOfSong(rowId, song);
 }
 
+QList<SongRecord *> ModelContext::heldSongsWithKey(const QString &key) const
+{
+    QList<SongRecord *> songs;
+    const auto matches = [&key](const SongRecord *song) {
+        return song->m_v.key == key && song->m_state == ModelState::Persisted;
+    };
+    if (m_merge && m_merge->indexed) {
+        for (qint64 row : m_merge->songRowsByKey.values(key)) {
+            if (SongRecord *song = m_songs.value(row); song && matches(song))
+                songs.append(song);
+        }
+    } else {
+        for (SongRecord *song : std::as_const(m_songs)) {
+            if (matches(song))
+                songs.append(song);
+        }
+    }
+    return songs;
+}
+
 QList<LearnedCard *> ModelContext::heldCardsOfSongRow(qint64 songRowId) const
 {
     QList<LearnedCard *> cards;
     const auto cardOfSong = [songRowId](const LearnedCard *card) {
         return (card->m_song ? card->m_song->m_rowId : card->m_songRowId) == songRowId;
     };
-    if (m_merge) {
+    if (m_merge && m_merge->indexed) {
         for (qint64 row : m_merge->cardRowsBySongRow.values(songRowId)) {
             if (LearnedCard *card = m_cards.value(row); card && cardOfSong(card))
                 cards.append(card);
@@ -195,6 +249,8 @@ void ModelContext::refreshCardsOfSong(qint64 songRowId, SongRecord *song)
     }
     for (LearnedCard *card : std::as_const(gone))
         forget(card);
+    if (m_merge && m_merge->indexed)
+        m_merge->cardRowsBySongRow.remove(songRowId);
 }
 
 void ModelContext::forget(StoredModel *object)
@@ -212,6 +268,8 @@ void ModelContext::forget(StoredModel *object)
         if (song->m_rowId > 0) {
             for (LearnedCard *card : heldCardsOfSongRow(song->m_rowId))
                 forget(card);
+            if (m_merge && m_merge->indexed)
+                m_merge->cardRowsBySongRow.remove(song->m_rowId);
         }
     } else {
         auto *card = static_cast<LearnedCard *>(object);
