@@ -3,8 +3,8 @@
 //
 // The work is linear in the number of changed songs: one pass over the held objects builds
 // indexes of them (by song key, by song row), and each changed key then costs two indexed reads.
-// It can be done in slices (mergeExternalChangesFor), so that the window's thread takes in a
-// whole replaced library without a long pause.
+// All of it, the indexing included, can be done in slices (mergeExternalChangesFor), so that the
+// window's thread takes in a whole replaced library without a long pause.
 
 #include "core/store/ModelContext.h"
 #include "core/store/StoreRows.h"
@@ -110,6 +110,8 @@ bool ModelContext::mergeSlice(std::chrono::nanoseconds budget)
         while (!m_merge->keys.empty()) {
             // Taken off only once read: a failed read leaves the key for the next merge.
             refreshSongKey(m_merge->keys.back());
+            if (m_merge->indexed)
+                m_merge->songRowsByKey.remove(m_merge->keys.back());
             m_mergedKeys.insert(m_merge->keys.back());
             m_merge->keys.pop_back();
             if (clock.nsecsElapsed() >= budget.count() && !m_merge->keys.empty())
@@ -143,8 +145,6 @@ void ModelContext::refreshSongKey(const QString &key)
         if (song->m_rowId != rowId)
             gone.append(song);
     }
-    if (m_merge->indexed)
-        m_merge->songRowsByKey.remove(key);
     for (SongRecord *song : std::as_const(gone))
         forget(song);
     m_merge->forgottenSongs += gone.size();
