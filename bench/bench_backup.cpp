@@ -4,6 +4,7 @@
 // before it) per byte of document.
 
 #include "BenchLibrary.h"
+#include "BenchMemory.h"
 
 #include "account/BackupService.h"
 #include "core/store/CardStore.h"
@@ -14,7 +15,6 @@
 #include <benchmark/benchmark.h>
 #include <qcoro/qcorotask.h>
 
-#include <malloc.h>
 
 namespace {
 
@@ -37,33 +37,10 @@ BackupLibrary &library()
     return instance;
 }
 
-// kB from /proc/self/status ("VmRSS", "VmHWM").
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').first().toLongLong();
-    }
-    return 0;
-}
-
-// Freed memory goes back to the system, then the peak resident set starts again from the
-// current one (Linux: clear_refs 5). Returns that resident set, in kB.
-qint64 startMeasuring()
-{
-    malloc_trim(0);
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-    return statusKiB("VmRSS:");
-}
 
 void report(benchmark::State &state, qint64 documentBytes, qint64 baselineKiB)
 {
-    const qint64 peakKiB = statusKiB("VmHWM:");
+    const qint64 peakKiB = BenchMemory::statusKiB("VmHWM:");
     state.counters["document_bytes"] = double(documentBytes);
     state.counters["peak_per_size"] = documentBytes > 0 ? double(peakKiB - baselineKiB) * 1024 / documentBytes : 0;
 }
@@ -73,7 +50,7 @@ void exportLibrary(benchmark::State &state)
     CardStore store(library().container);
     BackupService service(&store, QStringLiteral("en"));
     qint64 size = 0;
-    const qint64 baseline = startMeasuring();
+    const qint64 baseline = BenchMemory::startMeasuring();
     for (auto _ : state) {
         const QByteArray document = QCoro::waitFor(service.exportBackup());
         size = document.size();
@@ -95,7 +72,7 @@ void restoreLibrary(benchmark::State &state)
     CardStore store(container);
     BackupService service(&store, QStringLiteral("en"));
     QCoro::waitFor(service.importBackup(document)); // every round replaces a whole library
-    const qint64 baseline = startMeasuring(); // the document is held already
+    const qint64 baseline = BenchMemory::startMeasuring(); // the document is held already
     for (auto _ : state)
         QCoro::waitFor(service.importBackup(document));
     report(state, document.size(), baseline);

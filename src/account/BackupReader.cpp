@@ -3,12 +3,12 @@
 #include "account/BackupDates.h"
 #include "account/BackupError.h"
 #include "core/PronunciationHintText.h"
+#include "platform/JsonNumberText.h"
 
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include <exception>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -148,22 +148,23 @@ public:
         m_boolean = b;
         return value(Token::Boolean);
     }
-    bool Int(int i) { return integer(i); }
-    bool Uint(unsigned u) { return integer(u); }
-    bool Int64(int64_t i) { return integer(i); }
-    bool Uint64(uint64_t u)
+    // Numbers come as text (see JsonNumberText): the parser's own conversion is never used, and
+    // these five are never called.
+    bool Int(int) { return fail(BackupError::Kind::corrupt); }
+    bool Uint(unsigned) { return fail(BackupError::Kind::corrupt); }
+    bool Int64(int64_t) { return fail(BackupError::Kind::corrupt); }
+    bool Uint64(uint64_t) { return fail(BackupError::Kind::corrupt); }
+    bool Double(double) { return fail(BackupError::Kind::corrupt); }
+    bool RawNumber(const char *text, SizeType length, bool)
     {
-        if (u <= uint64_t(std::numeric_limits<qint64>::max()))
-            return integer(qint64(u));
-        m_float = double(u); // fine for a float member, too large for an integer one
+        const std::optional<JsonNumberText::Number> number = JsonNumberText::read({text, length});
+        if (!number)
+            return fail(BackupError::Kind::corrupt);
+        if (number->integer)
+            return integer(*number->integer);
+        m_float = number->value; // fine for a float member, not for an integer one
         return value(Token::Float);
     }
-    bool Double(double d)
-    {
-        m_float = d;
-        return value(Token::Float);
-    }
-    bool RawNumber(const char *, SizeType, bool) { return fail(BackupError::Kind::corrupt); }
     bool String(const char *text, SizeType length, bool)
     {
         m_string = {text, length};
@@ -522,7 +523,7 @@ void read(QByteArrayView document, QByteArrayView backupNamespace, LibraryWriter
     rapidjson::MemoryStream stream(document.data(), size_t(document.size()));
     rapidjson::Reader reader;
     constexpr unsigned flags =
-        rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag;
+        rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
     const rapidjson::ParseResult result = reader.Parse<flags>(stream, handler);
     if (handler.writerError())
         std::rethrow_exception(handler.writerError());

@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QSaveFile>
 
 BackupFileError::BackupFileError(QString message)
@@ -22,8 +23,7 @@ BackupService::BackupService(CardStore *cardStore, const QString &backupNamespac
     : m_cardStore(cardStore)
     , m_namespace(backupNamespace.toLower())
     , m_clock(clock ? clock : WallClock::system())
-    , m_actor(actor ? std::move(actor)
-                    : std::make_shared<CardStoreActor>(cardStore->context().container().shared_from_this(), m_clock))
+    , m_actor(actor ? std::move(actor) : cardStore->backgroundWriter())
 {
 }
 
@@ -64,10 +64,14 @@ QCoro::Task<void> BackupService::importBackup(QByteArray document)
     // Nothing of the service is touched after the wait: the document and the namespace travel
     // with the job, and the actor lives as long as this task holds it.
     const std::shared_ptr<CardStoreActor> actor = m_actor;
+    const QPointer<CardStore> window(m_cardStore);
     LibrarySource source = [document = std::move(document), ns = m_namespace.toUtf8()](LibraryWriter &out) {
         BackupReader::read(document, ns, out);
     };
     co_await actor->replaceLibrary(std::move(source));
+    // Done once the window has taken the new library in: its lists show it when this returns.
+    if (window)
+        co_await window->externalChangesTakenIn();
 }
 
 QCoro::Task<void> BackupService::importBackupFrom(QString path)

@@ -35,7 +35,8 @@ class BackupService
 {
 public:
     // `backupNamespace` is kept lower-cased; the application uses "en". `actor` is the
-    // background door onto the same store as `cardStore`; without one the service makes its own.
+    // background door onto the same store as `cardStore`; without one the service uses the
+    // store's background writer, so that the window's writes queue behind a restore.
     BackupService(CardStore *cardStore, const QString &backupNamespace, WallClock *clock = nullptr,
                   std::shared_ptr<CardStoreActor> actor = {});
     ~BackupService();
@@ -54,7 +55,9 @@ public:
     // Replaces the whole library with the songs the document files under the namespace. A
     // document that cannot be read throws BackupError; a store failure throws the store's
     // error. Either way the library is left as it was (one transaction). Operations handed to
-    // the actor earlier land before it. The service may be destroyed while this runs.
+    // the actor earlier land before it, later ones after it. On success it ends once the
+    // window's CardStore has taken the new library in (a slice per turn of the event loop). The
+    // service may be destroyed while this runs.
     QCoro::Task<void> importBackup(QByteArray document);
     // The document read from a file first; a read failure throws BackupFileError.
     QCoro::Task<void> importBackupFrom(QString path);

@@ -19,6 +19,7 @@
 #include "diagnostics/RenderLoopProbe.h"
 #include "session/LocalCardsRepository.h"
 #include "session/LocalLyricsRepository.h"
+#include "session/CantorellaError.h"
 #include "session/SessionCoordinator.h"
 #include "session/ToastCenter.h"
 #include "session/nowplaying/MprisNowPlayingSource.h"
@@ -238,6 +239,13 @@ void AppState::setup(const QString &userId)
         graph->lyrics = std::make_shared<LocalLyricsRepository>(lyricsClient, m_continuousClock);
         graph->cards = std::make_shared<LocalCardsRepository>(graph->cardStore.get(), graph->llm);
         graph->cardStoreActor = std::make_shared<CardStoreActor>(graph->container, m_wallClock);
+        // The window's writes queue on the pipeline's actor, behind a restore.
+        graph->cardStore->setBackgroundWriter(graph->cardStoreActor);
+        QPointer<ToastCenter> toasts(m_toastCenter);
+        connect(graph->cardStore.get(), &CardStore::backgroundWriteFailed, this, [toasts](std::exception_ptr error) {
+            if (toasts)
+                toasts->show(QStringLiteral("操作失败：") + localizedDescription(error), 1.5);
+        });
         graph->backupService = std::make_unique<BackupService>(graph->cardStore.get(), QStringLiteral("en"),
                                                                m_wallClock, graph->cardStoreActor);
         graph->coordinator = std::make_unique<SessionCoordinator>(

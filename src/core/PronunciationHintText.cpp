@@ -20,11 +20,13 @@ public:
 
     bool Null() { return scalar(Value::Null); }
     bool Bool(bool) { return scalar(Value::Other); }
-    bool Int(int) { return scalar(Value::Other); }
-    bool Uint(unsigned) { return scalar(Value::Other); }
-    bool Int64(int64_t) { return scalar(Value::Other); }
-    bool Uint64(uint64_t) { return scalar(Value::Other); }
-    bool Double(double) { return scalar(Value::Other); }
+    // Numbers come as text and are never converted (no member of a hint is a number); the
+    // first five are never called.
+    bool Int(int) { return false; }
+    bool Uint(unsigned) { return false; }
+    bool Int64(int64_t) { return false; }
+    bool Uint64(uint64_t) { return false; }
+    bool Double(double) { return false; }
     bool RawNumber(const char *, SizeType, bool) { return scalar(Value::Other); }
     bool String(const char *text, SizeType length, bool)
     {
@@ -142,8 +144,9 @@ std::optional<Utf8Hint> decodeUtf8(QUtf8StringView text)
     HintHandler handler;
     rapidjson::MemoryStream stream(text.data(), size_t(text.size()));
     rapidjson::Reader reader;
+    // Numbers as text: RapidJSON's own conversion reads past a table on some long numbers.
     constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag
-        | rapidjson::kParseFullPrecisionFlag;
+        | rapidjson::kParseNumbersAsStringsFlag;
     if (reader.Parse<flags>(stream, handler).IsError() || stream.Tell() != size_t(text.size()))
         return std::nullopt;
     if (!handler.kind || !handler.tip)

@@ -45,13 +45,15 @@ Exchange::Exchange(const Request &request, qint64 maximumAnswerSize, QObject *pa
     m_head = m_method + ' ' + target + " HTTP/1.1\r\nHost: " + hostHeader(m_url) + "\r\n";
     for (const auto &header : request.headers) {
         const QByteArray name = header.first.toLower();
-        if (name == "host" || name == "content-length" || name == "connection" || name == "transfer-encoding")
-            continue; // framing is ours
+        if (name == "host" || name == "content-length" || name == "connection" || name == "transfer-encoding"
+            || name == "accept-encoding")
+            continue; // framing and content coding are ours
         m_head += header.first + ": " + header.second + "\r\n";
     }
     if (m_body)
         m_head += "Content-Length: " + QByteArray::number(m_body->size()) + "\r\n";
-    m_head += "Connection: close\r\n\r\n";
+    // The body is read as sent: a compressed answer would reach the readers as bytes they cannot read.
+    m_head += "Accept-Encoding: identity\r\nConnection: close\r\n\r\n";
 }
 
 Exchange::~Exchange()

@@ -45,6 +45,9 @@ public:
     const std::optional<TransportError> &failure() const { return m_failure; }
     // The connection closed before a single byte of an answer came.
     bool closedWithoutAnswer() const { return m_closedWithoutAnswer; }
+    // Whether the exchange ran on a connection kept open from an earlier one. Never: each
+    // exchange opens its own connection and closes it at the end.
+    bool reusedConnection() const { return false; }
     Response takeResponse() { return std::move(m_response); }
 
 signals:

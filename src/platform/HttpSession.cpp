@@ -100,6 +100,17 @@ const char *toString(TransportError::Kind kind)
     return "transport error";
 }
 
+bool isIdempotent(const QByteArray &method)
+{
+    static const QByteArrayList idempotent{"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"};
+    return idempotent.contains(method);
+}
+
+bool maySendAgainAfterEarlyClose(const QByteArray &method, bool reusedConnection)
+{
+    return reusedConnection && isIdempotent(method);
+}
+
 } // namespace Http
 
 namespace {
@@ -156,7 +167,7 @@ QCoro::Task<Http::Response> HttpSession::send(Http::Request request, Cancellatio
     const QMetaObject::Connection cancelled = token.onCancelled(&context, [&end] { end(Ending::cancelled); });
 
     // A connection that closes before the first byte of an answer is tried once more on a new
-    // one, as the platform's own client does; a second such close is the failure.
+    // one when Http::maySendAgainAfterEarlyClose allows it; a second such close is the failure.
     for (int attempt = 1;; ++attempt) {
         auto *current = new Http::Exchange(request, request.maximumAnswerSize);
         exchange = current;
@@ -168,7 +179,8 @@ QCoro::Task<Http::Response> HttpSession::send(Http::Request request, Cancellatio
         // Deleted later: this may run inside the exchange's own signal.
         current->deleteLater();
         if (ending != Ending::none || current->outcome() != Http::Exchange::Outcome::failed
-            || !current->closedWithoutAnswer() || attempt == 2) {
+            || !current->closedWithoutAnswer() || attempt == 2
+            || !Http::maySendAgainAfterEarlyClose(request.method, current->reusedConnection())) {
             break;
         }
     }

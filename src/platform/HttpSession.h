@@ -91,6 +91,16 @@ private:
 
 const char *toString(TransportError::Kind kind);
 
+// RFC 9110's idempotent methods: sending one twice has the effect of sending it once.
+bool isIdempotent(const QByteArray &method);
+
+// Whether a request whose connection closed before a single byte of an answer came may be sent
+// once more. Only a connection kept open from an earlier exchange can have been closed by the
+// server as the request went out, without the server acting on it; on a new connection the close
+// may come after the server acted. And even then, only a request whose repetition does no harm is
+// sent again: a sign-up or an upload reaches the server once.
+bool maySendAgainAfterEarlyClose(const QByteArray &method, bool reusedConnection);
+
 } // namespace Http
 
 // Sends HTTP/1.1 requests, each on a connection of its own (Http::Exchange), over TCP or TLS
@@ -103,7 +113,8 @@ const char *toString(TransportError::Kind kind);
 // chunk of a chunked body): a body cut short, however the connection ended, is a lost
 // connection. A time-out is told apart from a cancellation: both limits are our own timers.
 // Redirects are never followed: a 3xx is an answer like any other, so the request, with its
-// credentials, never goes to another address than the one it was made for.
+// credentials, never goes to another address than the one it was made for. Every request says
+// "Accept-Encoding: identity": the body is read as sent, never compressed.
 class HttpSession
 {
 public:

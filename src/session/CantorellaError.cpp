@@ -3,6 +3,7 @@
 #include "backend/RemoteCardsError.h"
 #include "backend/RemoteLyricsError.h"
 #include "core/SongStoryError.h"
+#include "core/store/CardStoreActor.h"
 
 CantorellaError::CantorellaError(Kind kind, QString message)
     : m_kind(kind)
@@ -36,6 +37,12 @@ QString localizedDescription(const std::exception &error)
         return lyrics->errorDescription();
     if (auto story = dynamic_cast<const RemoteSongStoryError *>(&error))
         return story->description();
+    if (auto store = dynamic_cast<const CardStoreActorError *>(&error)) {
+        // A write of the window that found its row gone: a restore replaced the library, or the
+        // song was removed, after the tap.
+        return store->kind() == CardStoreActorError::Kind::RecordNotFound ? QStringLiteral("这首歌已不在学习库中")
+                                                                          : QStringLiteral("这张卡片已不在学习库中");
+    }
     if (auto player = dynamic_cast<const CantorellaError *>(&error))
         return player->kind() == CantorellaError::Kind::unknown ? player->message() : player->description();
     return QString::fromUtf8(error.what());

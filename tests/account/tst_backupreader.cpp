@@ -12,6 +12,9 @@ Q_DECLARE_METATYPE(std::optional<BackupError::Kind>)
 
 namespace {
 
+// Found by libFuzzer against the parser's full-precision conversion: a wild read in StrtodDiyFp.
+const QByteArray fuzzFoundNumber = "1.235780139914780167801801614800000000000000071e-370";
+
 // Either kind: the document has more than one fault.
 const std::optional<BackupError::Kind> anyKind;
 
@@ -115,6 +118,16 @@ private slots:
         QTest::newRow("playCount 1e2") << withReplaced("\"playCount\": 7", "\"playCount\": 1e2")
                                        << std::optional(corrupt);
         QTest::newRow("offset 1e400") << withReplaced("\"offset\": 0.25", "\"offset\": 1e400") << std::optional(corrupt);
+        // Numbers whose conversion in the JSON parser reads outside its table of powers of ten.
+        QTest::newRow("offset found by fuzzing")
+            << withReplaced("\"offset\": 0.25", "\"offset\": " + fuzzFoundNumber) << std::optional(corrupt);
+        QTest::newRow("line time of 40 nines e308")
+            << withReplaced("12.5", QByteArray(40, '9') + "e308") << std::optional(corrupt);
+        QTest::newRow("line time of 90 zeros")
+            << withReplaced("12.5", "0." + QByteArray(90, '0') + "1e-10") << std::optional(corrupt);
+        QTest::newRow("a long number in an unknown member")
+            << withReplaced("\"offset\": 0.25", "\"offset\": 0.25, \"x\": [" + fuzzFoundNumber + "]")
+            << std::optional(corrupt);
     }
 
     void unreadableDocumentsChangeNothing()
@@ -151,6 +164,8 @@ private slots:
         QTest::newRow("zone -05:30") << withReplaced("2024-04-30T12:00:00Z", "2024-04-30T06:30:00-05:30")
                                      << baseDescription;
         QTest::newRow("whole-number line time") << withReplaced("12.5", "10") << baseDescription;
+        QTest::newRow("line time in 17 digits and an exponent")
+            << withReplaced("12.5", "1.2500000000000000e1") << baseDescription;
         QTest::newRow("optionals null")
             << withReplaced("\"language\": \"en\"", "\"language\": null,\"storyArticle\": null, \"offset\": null",
                             withReplaced("\"masteredAt\": \"2024-04-02T08:00:00Z\"", "\"masteredAt\": null"))

@@ -288,6 +288,77 @@ private slots:
         }
     }
 
+    // Sending a request again after its connection closed without an answer: only an idempotent
+    // one, and only after a close on a connection kept from an earlier exchange.
+    void sendAgainAfterEarlyClose_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<bool>("reused");
+        QTest::addColumn<bool>("again");
+        for (const char *method : {"GET", "HEAD", "PUT", "DELETE", "OPTIONS", "POST", "PATCH", "get", "CONNECT"}) {
+            const bool idempotent = QByteArrayList{"GET", "HEAD", "PUT", "DELETE", "OPTIONS"}.contains(method);
+            QTest::addRow("%s, reused connection", method) << QByteArray(method) << true << idempotent;
+            QTest::addRow("%s, new connection", method) << QByteArray(method) << false << false;
+        }
+    }
+
+    void sendAgainAfterEarlyClose()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(bool, reused);
+        QFETCH(bool, again);
+        QCOMPARE(Http::maySendAgainAfterEarlyClose(method, reused), again);
+    }
+
+    // Every exchange has a connection of its own, so a close before the answer's first byte is the
+    // failure for every method: the server sees the request once (a sign-up or upload is never
+    // made twice). A close after answer bytes came is a cut answer, also sent once.
+    void earlyCloseSendsOnce_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<Reply>("reply");
+        for (const char *method : {"GET", "PUT", "POST", "DELETE"}) {
+            QTest::addRow("%s, closed before the answer", method) << QByteArray(method) << Reply::closeWithoutAnswer();
+            QTest::addRow("%s, closed mid-body", method)
+                << QByteArray(method) << Reply::closeMidBody(200, QByteArray(100, ' '), 10);
+        }
+    }
+
+    void earlyCloseSendsOnce()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(Reply, reply);
+        server->setReply("/x", reply);
+        Http::Request request = get(urlFor("/x"), 2s);
+        request.method = method;
+        if (method != "GET")
+            request.body = R"({"email":"a@b.c"})";
+        HttpSession session;
+        try {
+            TaskRunner::run(session.send(request));
+            QFAIL("expected a transport error");
+        } catch (const Http::TransportError &error) {
+            QCOMPARE(error.kind(), Kind::networkConnectionLost);
+        }
+        // A second copy would have been sent and ended before send() gave up.
+        QCOMPARE(server->count("/x"), 1);
+    }
+
+    // The answer is never compressed, whatever the caller asked for.
+    void asksForIdentityEncoding()
+    {
+        server->setReply("/x", Reply::json(200, QJsonObject{}));
+        HttpSession::Configuration configuration;
+        configuration.defaultHeaders = {qMakePair(QByteArray("Accept-Encoding"), QByteArray("gzip"))};
+        HttpSession session(configuration);
+        for (const QByteArray method : {"GET", "POST"}) {
+            Http::Request request = get(urlFor("/x"));
+            request.method = method;
+            TaskRunner::run(session.send(request));
+            QCOMPARE(server->lastRequest("/x").header("accept-encoding"), std::optional<QByteArray>("identity"));
+        }
+    }
+
     void refusedPort()
     {
         HttpSession session;

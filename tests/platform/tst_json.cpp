@@ -1,3 +1,4 @@
+#include "platform/JsonNumberText.h"
 #include "platform/StrictJson.h"
 
 #include <QtTest>
@@ -134,6 +135,36 @@ private slots:
         QByteArray text = "{\"k\":" + QByteArray(depth, '[') + QByteArray(depth, ']') + "}";
         const JsonReader reader(StrictJson::parseObject(text));
         QCOMPARE(reader.requireArray(u"k").size(), 1);
+    }
+
+    // Number texts as the readers of untrusted documents convert them: "int:", "float:" or "refused".
+    void numberText_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("integer") << QByteArray("-42") << "int:-42";
+        QTest::newRow("largest int64") << QByteArray("9223372036854775807") << "int:9223372036854775807";
+        QTest::newRow("2^63 is a float") << QByteArray("9223372036854775808") << "float:9223372036854776000";
+        QTest::newRow("fraction") << QByteArray("0.1") << "float:0.1";
+        QTest::newRow("shortest round trip at the low end")
+            << QByteArray("-2.2250738585072014e-308") << "float:-2.2250738585072014e-308";
+        QTest::newRow("40 characters") << "1." + QByteArray(37, '0') + "1" << "float:1";
+        QTest::newRow("41 characters") << "1." + QByteArray(38, '0') + "1" << "refused";
+        QTest::newRow("overflow") << QByteArray("1e309") << "refused";
+        QTest::newRow("found by fuzzing") << QByteArray("1.235780139914780167801801614800000000000000071e-370")
+                                          << "refused";
+        QTest::newRow("40 nines e308") << QByteArray(40, '9') + "e308" << "refused";
+    }
+
+    void numberText()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, expected);
+        const auto number = JsonNumberText::read(std::string_view(text.constData(), size_t(text.size())));
+        const QString got = !number          ? QStringLiteral("refused")
+            : number->integer ? QStringLiteral("int:%1").arg(*number->integer)
+                              : QStringLiteral("float:") + QString::number(number->value, 'g', QLocale::FloatingPointShortest);
+        QCOMPARE(got, expected);
     }
 };
 

@@ -46,9 +46,7 @@ public:
             Complete,          // status line, headers and the whole body
             NeverAnswer,       // read the request, send nothing, keep the connection open
             StallMidBody,      // headers (with the full Content-Length) and `partialBytes` of the body, then silence
-            // Read the request and close the connection without a byte. Qt's HTTP client then
-            // sends the request once more on a new connection before it reports the failure,
-            // so the log holds it twice.
+            // Read the request and close the connection without a byte.
             CloseWithoutAnswer,
             CloseMidBody,      // headers and `partialBytes` of the body, then close the connection
             ResetMidBody,      // headers and `partialBytes` of the body, then a moment later reset the connection (RST)

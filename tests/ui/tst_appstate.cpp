@@ -8,6 +8,7 @@
 #include "account/BackupCoordinator.h"
 #include "app/AppState.h"
 #include "core/store/CardStore.h"
+#include "core/store/CardStoreActor.h"
 #include "core/store/SongRecord.h"
 #include "core/store/StoreContainer.h"
 #include "session/SessionCoordinator.h"
@@ -339,6 +340,27 @@ private slots:
         for (const LearnedCardVM &card : vm->cards())
             QVERIFY(card.learned);
         QCOMPARE(fx.server.count(QStringLiteral("/api/cards")), 1); // the restored cards are used
+    }
+
+    // A window's write that finds its song gone (the pipeline removed it after the tap) is not
+    // dropped: the application's toast says so.
+    void refusedWindowWriteShowsAToast()
+    {
+        ShellFixture fx;
+        serveDemoSong(fx.server);
+        fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
+        fx.startAuth();
+        AppState state(fx.dependencies());
+        QTRY_COMPARE(state.rootView(), RootView::Player);
+        state.rootViewShown(RootView::Player);
+        fx.sources->latest.send(demoSongTrack(3));
+        QTRY_COMPARE(state.viewModel()->cards().size(), 1);
+        CardStore *store = state.cardStore();
+        QTRY_VERIFY(store->record(demoKey));
+
+        [[maybe_unused]] QCoro::Task<void> removing = store->backgroundWriter()->deleteSong(demoKey);
+        store->requestToggleFavorite(store->record(demoKey)); // queued behind the removal
+        QTRY_COMPARE(state.toastCenter()->currentText(), QStringLiteral("操作失败：这首歌已不在学习库中"));
     }
 
     // The document's time is the injected wall clock's; the status shows the size the server

@@ -159,14 +159,16 @@ private slots:
         ctl.setProperty("toastCenter", QVariant::fromValue(&w.toasts));
         ctl.setProperty("cardLighting", QVariant::fromValue(&w.lighting));
 
+        // The writes run on the store's background writer and show once they have landed.
         ctl.toggleMastered();
-        QVERIFY(card->isMastered());
+        QTRY_VERIFY(card->isMastered());
         ctl.toggleMastered();
-        QVERIFY(!card->isMastered() && !card->learned());
+        QTRY_VERIFY(!card->isMastered() && !card->learned());
         QVERIFY(!w.toasts.hasCurrent());
 
         w.files.failWrites(QStringLiteral("UPDATE"), QStringLiteral("cards"), QStringLiteral("1"));
         ctl.toggleFavorite();
+        QTRY_VERIFY(w.toasts.hasCurrent());
         QVERIFY(w.toasts.currentText().startsWith(QStringLiteral("操作失败：")));
         QVERIFY(w.toasts.currentText().size() > 5);
         QVERIFY(!card->isFavorite());

@@ -178,8 +178,8 @@ private slots:
 
         // Un-favourited from its row: it stays, with its flag and date cleared in the store.
         favorites.toggleFavorite(b);
+        QTRY_VERIFY(!b->isFavorite()); // once the background write has landed
         QCOMPARE(titles(favorites), (QStringList{"B", "A"}));
-        QVERIFY(!b->isFavorite());
         QCOMPARE(w.files.count("SELECT COUNT(*) FROM songs WHERE favorited_at IS NOT NULL"), 1);
         // The next build of the tab no longer lists it.
         FavoriteSongsModel rebuilt;
@@ -336,12 +336,17 @@ private slots:
         mastered.setCardStore(w.store.get());
         QCOMPARE(phrases(mastered), (QStringList{"A 1", "A 0"}));
         QSignalSpy closed(&mastered, &MasteredCardsModel::selectedCardChanged);
+        QSignalSpy fetched(&mastered, &MasteredCardsModel::fetched);
+        QSignalSpy failed(w.store.get(), &CardStore::backgroundWriteFailed);
         mastered.setSelectedCard(first);
         if (storeFails)
             w.files.failWrites(QStringLiteral("UPDATE"), QStringLiteral("cards"), QStringLiteral("1"));
         mastered.unmasterSelected();
-        QCOMPARE(mastered.selectedCard(), nullptr);
+        QCOMPARE(mastered.selectedCard(), nullptr); // closed at once
         QCOMPARE(closed.size(), 2);
+        // Fetched again once the background write has landed or failed; a failure is announced.
+        QTRY_COMPARE(fetched.size(), 1);
+        QCOMPARE(failed.size(), storeFails ? 1 : 0);
         if (storeFails) {
             QCOMPARE(phrases(mastered), (QStringList{"A 1", "A 0"}));
             QVERIFY(first->isMastered());
@@ -377,11 +382,11 @@ private slots:
         QTRY_VERIFY(button.hasRecord());
 
         button.toggle();
-        QVERIFY(button.isFavorite());
+        QTRY_VERIFY(button.isFavorite()); // once the background write has landed
         QCOMPARE(button.accessibleName(), QStringLiteral("取消收藏整首歌曲 / Unfavorite this song"));
         QCOMPARE(button.helpText(), QStringLiteral("取消收藏整首歌曲"));
         button.toggle();
-        QVERIFY(!button.isFavorite());
+        QTRY_VERIFY(!button.isFavorite());
         QCOMPARE(w.files.count("SELECT COUNT(*) FROM songs WHERE favorited_at IS NOT NULL OR is_favorite = 1"), 0);
 
         // A toggle from elsewhere shows at once.

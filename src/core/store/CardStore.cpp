@@ -2,10 +2,13 @@
 
 #include "core/AppLog.h"
 
+#include "core/store/CardStoreActor.h"
 #include "core/store/SongOperations.h"
+#include "platform/Async.h"
 #include "platform/Clock.h"
 
 #include <QSettings>
+#include <QTimer>
 
 CardStoreError::CardStoreError(PersistentIdentifier id)
     : m_id(id)
@@ -18,6 +21,7 @@ CardStore::CardStore(std::shared_ptr<StoreContainer> container, WallClock *clock
     , m_context(std::make_unique<ModelContext>(std::move(container), ModelContext::Disposal::Deferred, true,
                                              StoreContainer::CommitSync::InBackground))
     , m_clock(clock ? clock : WallClock::system())
+    , m_merged(std::make_shared<AsyncSignal>())
 {
     // Called on the committing thread (under the context's lock, so never after the
     // notifier is cleared in the destructor); the merge itself runs here on our thread.
@@ -29,6 +33,7 @@ CardStore::CardStore(std::shared_ptr<StoreContainer> container, WallClock *clock
 CardStore::~CardStore()
 {
     m_context->setExternalChangeNotifier({});
+    m_merged->fire(); // waiters see the store gone
 }
 
 QDateTime CardStore::now() const
@@ -38,30 +43,176 @@ QDateTime CardStore::now() const
 
 void CardStore::mergeExternalChanges()
 {
-    if (m_context->inUnitOfWork())
-        return; // taken in when the open unit ends
-    announceMerged();
+    if (m_mergeBusy)
+        return; // the slices under way take these in too
+    m_mergeBusy = true;
+    mergeSlice();
+}
+
+void CardStore::mergeSlice()
+{
+    if (m_context->inUnitOfWork()) {
+        // Taken in when the open unit ends (announceMerged()).
+        m_mergeBusy = false;
+        return;
+    }
+    bool done = true;
+    try {
+        done = m_context->mergeExternalChangesFor(mergeSliceLength);
+    } catch (const std::exception &error) {
+        // There is no caller to take the error. The objects keep their last values; a fetch
+        // reads them again.
+        qCWarning(lcPersistence, "Refreshing after another connection's commit failed: %s", error.what());
+        m_context->abandonExternalChanges();
+    }
+    // The rest on a later turn, after the events waiting now (input, frames, timers); so is the
+    // announcement, whose receivers fetch their lists again.
+    QTimer::singleShot(0, this, done ? &CardStore::finishMerge : &CardStore::mergeSlice);
+}
+
+void CardStore::finishMerge()
+{
+    if (m_context->hasExternalChangesPending()) {
+        mergeSlice(); // more came in meanwhile
+        return;
+    }
+    m_mergeBusy = false;
+    announceMergedKeys();
 }
 
 void CardStore::announceMerged()
 {
     if (m_context->inUnitOfWork())
         return;
-    // Runs from a queued call or after our own unit of work has committed: a failed re-read
-    // must not escape (there is no caller to take it, or the caller's work already succeeded).
-    // The objects keep their last values and are refreshed by the next merge.
-    QSet<QString> keys;
+    // Runs after our own unit of work has committed: a failed re-read must not escape (the
+    // caller's work already succeeded). The objects keep their last values and are refreshed
+    // by the next merge.
     try {
-        keys = m_context->mergeExternalChanges();
+        m_context->mergeExternalChanges();
     } catch (const std::exception &error) {
         qCWarning(lcPersistence, "Refreshing after another connection's commit failed: %s", error.what());
-        return;
+        m_context->abandonExternalChanges();
     }
+    m_mergeBusy = false;
+    announceMergedKeys();
+}
+
+void CardStore::announceMergedKeys()
+{
+    const QSet<QString> keys = m_context->takeMergedKeys();
     if (!keys.isEmpty()) {
-        QStringList list(keys.begin(), keys.end());
-        list.sort();
+        const QStringList list(keys.begin(), keys.end());
         emit externalChangesMerged(list);
     }
+    m_merged->fire();
+}
+
+QCoro::Task<void> CardStore::externalChangesTakenIn()
+{
+    QPointer<CardStore> self(this);
+    const std::shared_ptr<AsyncSignal> merged = m_merged;
+    std::function<bool()> done = [self] {
+        return !self || (!self->m_mergeBusy && !self->m_context->hasExternalChangesPending());
+    };
+    co_await detail::waitUntil(merged.get(), done, CancellationToken());
+}
+
+// ---- the window's writes ------------------------------------------------------------
+
+std::shared_ptr<CardStoreActor> CardStore::backgroundWriter()
+{
+    if (!m_writer)
+        m_writer = std::make_shared<CardStoreActor>(m_context->container().shared_from_this(), m_clock);
+    return m_writer;
+}
+
+void CardStore::setBackgroundWriter(std::shared_ptr<CardStoreActor> writer)
+{
+    m_writer = std::move(writer);
+}
+
+namespace {
+
+// After the write: the commit notice reached the store before this resumes; wait until it is
+// taken in, so the caller sees the object changed.
+QCoro::Task<void> landed(QPointer<CardStore> store, QCoro::Task<void> write)
+{
+    co_await std::move(write);
+    if (store)
+        co_await store->externalChangesTakenIn();
+}
+
+QCoro::Task<void> nothingToDo()
+{
+    co_return;
+}
+
+// An object that stands for no stored row: the write fails as one whose row is gone.
+QCoro::Task<void> noRow(PersistentIdentifier id)
+{
+    throw id.entity == PersistentIdentifier::Entity::Song ? CardStoreActorError::recordNotFound(id.toString())
+                                                          : CardStoreActorError::cardNotFound(id.toString());
+    co_return;
+}
+
+} // namespace
+
+QCoro::Task<void> CardStore::toggleFavoriteInBackground(StoredModel *object)
+{
+    if (object->rowId() <= 0 || object->isDeleted())
+        return noRow(object->id());
+    return landed(this, backgroundWriter()->toggleFavorite(object->id()));
+}
+
+QCoro::Task<void> CardStore::setMasteredInBackground(LearnedCard *card, bool mastered)
+{
+    if (card->rowId() <= 0 || card->isDeleted())
+        return noRow(card->id());
+    return landed(this, backgroundWriter()->setMastered(card->id(), mastered));
+}
+
+QCoro::Task<void> CardStore::migrateStudyPanelInBackground()
+{
+    if (QSettings().value(QLatin1String(migrationFlagKey), false).toBool())
+        return nothingToDo();
+    return migrated(this, backgroundWriter()->migrateStudyPanel());
+}
+
+QCoro::Task<void> CardStore::migrated(QPointer<CardStore> self, QCoro::Task<void> migration)
+{
+    co_await std::move(migration);
+    // Only after the save succeeded: a failed run leaves the flag unset and runs again.
+    QSettings settings;
+    settings.setValue(QLatin1String(migrationFlagKey), true);
+    settings.sync();
+    if (self)
+        co_await self->externalChangesTakenIn();
+}
+
+QCoro::Task<void> CardStore::report(QPointer<CardStore> self, QCoro::Task<void> write, QPointer<QObject> context,
+                                     std::function<void()> then)
+{
+    std::exception_ptr failure;
+    try {
+        co_await std::move(write);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure && self)
+        emit self->backgroundWriteFailed(failure);
+    if (then && context)
+        then();
+}
+
+void CardStore::requestToggleFavorite(StoredModel *object)
+{
+    [[maybe_unused]] QCoro::Task<void> running = report(this, toggleFavoriteInBackground(object), nullptr, {});
+}
+
+void CardStore::requestSetMastered(LearnedCard *card, bool mastered, QObject *context, std::function<void()> then)
+{
+    [[maybe_unused]] QCoro::Task<void> running =
+        report(this, setMasteredInBackground(card, mastered), context, std::move(then));
 }
 
 // ---- queries ------------------------------------------------------------------------
@@ -148,20 +299,7 @@ void CardStore::migrateStudyPanelIfNeeded()
     QSettings settings;
     if (settings.value(QLatin1String(migrationFlagKey), false).toBool())
         return;
-    transaction([&] {
-        const QDateTime at = now();
-        for (LearnedCard *card : m_context->fetchCards(ModelContext::CardFetch::All)) {
-            if (card->learned() && !card->isMastered()) {
-                card->setIsMastered(true);
-                if (!card->masteredAt().isValid())
-                    card->setMasteredAt(at);
-            }
-        }
-        for (SongRecord *song : m_context->fetchSongs(ModelContext::SongFetch::All)) {
-            if (song->playCount() == 0)
-                song->setPlayCount(1);
-        }
-    });
+    transaction([&] { SongOperations::migrateStudyPanel(*m_context, now()); });
     // Only after the save succeeded: a failed run leaves the flag unset and runs again.
     settings.setValue(QLatin1String(migrationFlagKey), true);
     settings.sync();

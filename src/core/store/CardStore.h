@@ -6,12 +6,19 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
 #include <exception>
 #include <memory>
 #include <optional>
 
+class AsyncSignal;
+class CardStoreActor;
 class WallClock;
 
 // Raised by CardStore::markLearned when an identifier does not name a card.
@@ -42,7 +49,13 @@ private:
 //
 // When the background CardStoreActor commits, the objects of the songs it wrote are
 // refreshed from the file (properties with unsaved changes keep them) and
-// externalChangesMerged() names those songs, so lists can query again.
+// externalChangesMerged() names those songs, so lists can query again. That is done in slices
+// of a few milliseconds, one per turn of the event loop, so that taking in a whole restored
+// library never holds the window up.
+//
+// The window's own writes (a heart, "unmark mastered") go to the background writer instead of
+// this thread's connection: they queue behind whatever it runs, a restore included, so a tap
+// never waits on the store's lock.
 class CardStore : public QObject
 {
     Q_OBJECT
@@ -72,6 +85,29 @@ public:
     void markMastered(LearnedCard *card);   // renews masteredAt when already mastered
     void unmarkMastered(LearnedCard *card); // also clears learned
 
+    // ---- the window's writes, on the background writer ----
+    // The same changes as toggleFavorite() and markMastered() / unmarkMastered(), run by the
+    // background writer on the row the object stands for, after every operation handed to it
+    // before (a restore included). The task ends once the write has landed here: the object has
+    // changed and announced it. A row that is gone by then fails with CardStoreActorError and
+    // changes nothing; a failed write with StoreError. The store may be gone when it ends.
+    QCoro::Task<void> toggleFavoriteInBackground(StoredModel *object);
+    QCoro::Task<void> setMasteredInBackground(LearnedCard *card, bool mastered);
+    // The same, for a screen that does not wait: a failure is announced by backgroundWriteFailed().
+    // `then`, when given, runs once the write has landed or failed, unless `context` is gone.
+    void requestToggleFavorite(StoredModel *object);
+    void requestSetMastered(LearnedCard *card, bool mastered, QObject *context = nullptr,
+                            std::function<void()> then = {});
+    // The background writer: the one set, else one of this store's own, made on first use.
+    std::shared_ptr<CardStoreActor> backgroundWriter();
+    void setBackgroundWriter(std::shared_ptr<CardStoreActor> writer);
+
+    // Ends once every commit of another connection announced to this store before the call has
+    // been taken in and announced (externalChangesMerged()).
+    QCoro::Task<void> externalChangesTakenIn();
+    // Between the first and the last slice of taking in other connections' commits.
+    bool isTakingInExternalChanges() const { return m_mergeBusy; }
+
     // ---- bulk ----
     void deleteAllSongs();
     SongRecord *upsertSong(const QString &key, const QString &title, const QString &artist, const QString &lyrics,
@@ -88,6 +124,9 @@ public:
     // Once per application: learned-but-unmastered cards become mastered (keeping a stored
     // masteredAt), songs with no plays get one; the flag is set only after that is saved.
     void migrateStudyPanelIfNeeded();
+    // The same on the background writer (the study panel's, so that it never waits on a lock):
+    // ends once the changes have landed here, or with the store's error.
+    QCoro::Task<void> migrateStudyPanelInBackground();
 
     // ---- further operations ----
     void recordPlay(const QString &key, const QString &title, const QString &artist);
@@ -119,13 +158,31 @@ public:
     }
 
 signals:
+    // The keys in no particular order.
     void externalChangesMerged(const QStringList &songKeys);
+    // A write of requestToggleFavorite() / requestSetMastered() failed (the error as the task
+    // would have thrown it); nothing was changed.
+    void backgroundWriteFailed(std::exception_ptr error);
 
 private:
     void mergeExternalChanges();
+    void mergeSlice();
+    void finishMerge();
     void announceMerged();
+    void announceMergedKeys();
     QDateTime now() const;
+    static QCoro::Task<void> migrated(QPointer<CardStore> self, QCoro::Task<void> migration);
+    static QCoro::Task<void> report(QPointer<CardStore> self, QCoro::Task<void> write, QPointer<QObject> context,
+                                    std::function<void()> then);
+
+    // The window's thread takes in other connections' commits in slices of this length.
+    static constexpr std::chrono::milliseconds mergeSliceLength{8};
 
     std::unique_ptr<ModelContext> m_context;
     WallClock *m_clock;
+    std::shared_ptr<CardStoreActor> m_writer;
+    bool m_mergeBusy = false; // taking in other connections' commits, a slice per turn
+    std::shared_ptr<AsyncSignal> m_merged; // fired after each announcement, and when the store goes
 };
+
+Q_DECLARE_METATYPE(std::exception_ptr)

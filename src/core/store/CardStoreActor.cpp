@@ -211,6 +211,40 @@ public:
         });
     }
 
+    void toggleFavorite(const PersistentIdentifier &row)
+    {
+        job([&](ModelContext &ctx) {
+            ctx.perform([&] {
+                StoredModel *object = resolved(ctx, row);
+                if (auto *song = qobject_cast<SongRecord *>(object)) {
+                    song->setIsFavorite(!song->isFavorite());
+                    song->setFavoritedAt(song->isFavorite() ? now() : QDateTime());
+                } else {
+                    auto *card = static_cast<LearnedCard *>(object);
+                    card->setIsFavorite(!card->isFavorite());
+                    card->setFavoritedAt(card->isFavorite() ? now() : QDateTime());
+                }
+            });
+        });
+    }
+
+    void setMastered(const PersistentIdentifier &row, bool mastered)
+    {
+        job([&](ModelContext &ctx) {
+            ctx.perform([&] {
+                auto *card = static_cast<LearnedCard *>(resolved(ctx, row));
+                card->setIsMastered(mastered);
+                card->setLearned(mastered);
+                card->setMasteredAt(mastered ? now() : QDateTime());
+            });
+        });
+    }
+
+    void migrateStudyPanel()
+    {
+        job([&](ModelContext &ctx) { ctx.perform([&] { SongOperations::migrateStudyPanel(ctx, now()); }); });
+    }
+
     void replaceLibrary(const LibrarySource &source)
     {
         job([&](ModelContext &ctx) { ctx.perform([&] { ctx.replaceAllRows(source); }); });
@@ -243,6 +277,14 @@ private:
         if (!song)
             throw CardStoreActorError::recordNotFound(key);
         return song;
+    }
+
+    static StoredModel *resolved(ModelContext &ctx, const PersistentIdentifier &row)
+    {
+        if (StoredModel *object = row.isTemporary() ? nullptr : ctx.resolve(row))
+            return object;
+        throw row.entity == PersistentIdentifier::Entity::Song ? CardStoreActorError::recordNotFound(row.toString())
+                                                               : CardStoreActorError::cardNotFound(row.toString());
     }
 
     static LearnedCard *cardOf(SongRecord &song, const QString &cardId)
@@ -340,6 +382,22 @@ QCoro::Task<SongRecordSnapshot> CardStoreActor::toggleFavorite(QString cardId, Q
 QCoro::Task<SongRecordSnapshot> CardStoreActor::toggleMastered(QString cardId, QString songKey)
 {
     return m_executor.run([core = m_core, cardId, songKey] { return core->toggleMastered(cardId, songKey); });
+}
+
+QCoro::Task<void> CardStoreActor::toggleFavorite(PersistentIdentifier row)
+{
+    return m_executor.run([core = m_core, row] { core->toggleFavorite(row); });
+}
+
+QCoro::Task<void> CardStoreActor::setMastered(PersistentIdentifier card, bool mastered)
+{
+    Q_ASSERT(card.entity == PersistentIdentifier::Entity::Card);
+    return m_executor.run([core = m_core, card, mastered] { core->setMastered(card, mastered); });
+}
+
+QCoro::Task<void> CardStoreActor::migrateStudyPanel()
+{
+    return m_executor.run([core = m_core] { core->migrateStudyPanel(); });
 }
 
 QCoro::Task<void> CardStoreActor::barrier()

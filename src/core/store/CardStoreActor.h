@@ -3,6 +3,7 @@
 #include "core/GoldenCard.h"
 #include "core/store/LibraryRows.h"
 #include "core/store/Snapshots.h"
+#include "core/store/StoredModel.h"
 #include "platform/Async.h"
 
 #include <QHash>
@@ -75,6 +76,16 @@ public:
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString cardId, QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleMastered(QString cardId, QString songKey);
+    // The window's writes (CardStore's background writes). Each names the stored row the user
+    // acted on: toggles its favourite flag, or sets its mastered state (mastering renews
+    // masteredAt; unmastering also clears learned). A row that is gone by the time the write
+    // runs (the song was deleted, a restore replaced the library) fails with recordNotFound /
+    // cardNotFound carrying the row's identifier, and changes nothing.
+    QCoro::Task<void> toggleFavorite(PersistentIdentifier row);
+    QCoro::Task<void> setMastered(PersistentIdentifier card, bool mastered);
+    // The study panel's one-time migration (SongOperations::migrateStudyPanel) as one operation;
+    // the caller keeps the flag that it ran.
+    QCoro::Task<void> migrateStudyPanel();
     // CardStore::replaceLibrary on the actor's thread: the whole library replaced in one
     // transaction, `source` run there too. The window's CardStore takes the new library in
     // from the commit notice, which reaches its thread before this task resumes.

@@ -4,6 +4,7 @@
 #include "core/store/StoreRows.h"
 
 #include <QMutexLocker>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -69,7 +70,14 @@ bool ModelContext::hasChanges() const
 
 void ModelContext::adopt(StoredModel *object)
 {
-    object->setParent(&m_owner);
+    // Spread over many parents: releasing an object searches its parent's list of children, and
+    // one list of a whole library's objects would make releasing them all quadratic.
+    if (m_buckets.size() < ownerBuckets) {
+        m_buckets.push_back(new QObject(&m_owner));
+        object->setParent(m_buckets.back());
+    } else {
+        object->setParent(m_buckets[m_nextBucket++ % ownerBuckets]);
+    }
     object->m_context = this;
 }
 
@@ -186,22 +194,11 @@ void ModelContext::beginLevel(SqliteTransaction::Mode mode)
         m_levels.push_back(Level{0, m_nextSerial++, std::move(txn)});
         // Holding the write lock, take in what the other connections committed before it,
         // so this unit starts from their writes.
-        QSet<QString> keys;
         try {
-            {
-                QMutexLocker lock(&m_inboxMutex);
-                keys.swap(m_inbox);
-            }
-            for (const QString &key : std::as_const(keys))
-                refreshSongKey(key);
-            m_mergedKeys.unite(keys);
+            mergeSlice(std::chrono::nanoseconds::max());
         } catch (...) {
+            // Not refreshed: the keys stay queued for the next merge.
             m_levels.pop_back();
-            {
-                // Not refreshed: keep them for the next merge.
-                QMutexLocker lock(&m_inboxMutex);
-                m_inbox.unite(keys);
-            }
             discardUnsaved();
             throw;
         }
@@ -274,10 +271,31 @@ void ModelContext::dispose(StoredModel *object)
     }
     object->m_context = nullptr;
     object->m_pending = false;
-    if (m_disposal == Disposal::Deferred)
-        object->deleteLater();
-    else
+    if (m_disposal == Disposal::Immediate) {
         delete object;
+        return;
+    }
+    // Released with deleteLater(), at most a few thousand in one turn of the event loop: a
+    // restore releases a whole library's objects, and deleting them all in one turn would hold
+    // the window up. The rest wait for later turns.
+    if (m_releasedThisTurn < releasedPerTurn && m_released.empty()) {
+        object->deleteLater();
+        if (m_releasedThisTurn++ == 0)
+            QTimer::singleShot(0, &m_owner, [this] { releaseNextTurn(); });
+    } else {
+        m_released.push_back(object);
+    }
+}
+
+void ModelContext::releaseNextTurn()
+{
+    const size_t count = std::min(m_released.size(), releasedPerTurn);
+    for (size_t i = 0; i < count; ++i)
+        m_released[i]->deleteLater();
+    m_released.erase(m_released.begin(), m_released.begin() + qsizetype(count));
+    m_releasedThisTurn = count;
+    if (count > 0)
+        QTimer::singleShot(0, &m_owner, [this] { releaseNextTurn(); });
 }
 
 // ---- flush --------------------------------------------------------------------------
@@ -514,9 +532,12 @@ void ModelContext::reset()
     m_touched.clear();
     m_songs.clear();
     m_cards.clear();
-    const QList<QObject *> children = m_owner.children();
-    for (QObject *child : children) {
-        static_cast<StoredModel *>(child)->m_context = nullptr;
-        delete child;
+    m_released.clear(); // deleted below with the others
+    for (QObject *bucket : m_buckets) {
+        const QList<QObject *> children = bucket->children();
+        for (QObject *child : children) {
+            static_cast<StoredModel *>(child)->m_context = nullptr;
+            delete child;
+        }
     }
 }

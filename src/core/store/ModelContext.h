@@ -5,11 +5,13 @@
 #include "core/store/SongRecord.h"
 #include "core/store/StoreContainer.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -124,6 +126,17 @@ public:
     // Applies the queued commits of other contexts (see setExternalChangeNotifier) and
     // returns the song keys it refreshed. Deferred while a unit of work is open.
     QSet<QString> mergeExternalChanges();
+    // The same a slice at a time: takes in changed songs until `budget` has passed (at least
+    // one), and returns whether everything queued is taken in. The keys refreshed gather until
+    // takeMergedKeys(). Costs time linear in the number of changed songs, plus one pass over
+    // the held objects for each batch of commits.
+    bool mergeExternalChangesFor(std::chrono::nanoseconds budget);
+    QSet<QString> takeMergedKeys();
+    // Commits of other contexts queued or partly taken in.
+    bool hasExternalChangesPending();
+    // Drops what is queued or partly taken in (after a merge failed): the objects concerned keep
+    // their values until they are fetched again.
+    void abandonExternalChanges();
     // Called on the committing thread when another context has committed; the owner
     // hops to this context's thread and calls mergeExternalChanges().
     void setExternalChangeNotifier(std::function<void()> notifier);
@@ -170,8 +183,33 @@ private:
     void dispose(StoredModel *object);
     void forget(StoredModel *object); // a row another connection deleted
     void loadCards(SongRecord *song);
+    // A batch of other contexts' commits being taken in. It starts by sorting the changed keys
+    // and, for a batch of more than a few, indexing the held objects (by song key, by song row),
+    // a slice at a time like the rest; an index entry is dropped once used, so that what is left
+    // at the end is small. The indexes hold row ids, not pointers: between two slices an object
+    // may be released, and its row id then no longer resolves.
+    struct MergeJob
+    {
+        std::vector<QString> incoming;    // changed keys not sorted yet
+        std::vector<qint64> songsToIndex; // held rows not indexed yet
+        std::vector<qint64> cardsToIndex;
+        std::vector<QString> keys; // sorted, to take in; those of held songs last (taken first)
+        std::vector<QString> heldKeys;
+        bool indexed = false;
+        QMultiHash<QString, qint64> songRowsByKey;
+        QMultiHash<qint64, qint64> cardRowsBySongRow;
+        // Held songs whose rows were gone, and new rows read in their place (see refreshSongKey).
+        qsizetype forgottenSongs = 0;
+        qsizetype replacementSongs = 0;
+    };
+    static constexpr size_t mergeIndexFrom = 16; // changed songs; fewer are looked up by scanning
+    bool startMergeJob();
+    bool prepareMergeJob(const QElapsedTimer &clock, std::chrono::nanoseconds budget);
+    bool mergeSlice(std::chrono::nanoseconds budget);
+    QList<SongRecord *> heldSongsWithKey(const QString &key) const;
     void refreshSongKey(const QString &key);
     void refreshCardsOfSong(qint64 songRowId, SongRecord *song);
+    QList<LearnedCard *> heldCardsOfSongRow(qint64 songRowId) const;
 
     // Takes a stored row into an object, property by property: a property with an unsaved
     // change keeps it; any other that differs is set and announced. Texts are compared
@@ -207,11 +245,20 @@ private:
     void adopt(StoredModel *object);
     QString songKeyOf(LearnedCard *card) const;
 
+    void releaseNextTurn();
+
+    static constexpr size_t ownerBuckets = 256;
+    static constexpr size_t releasedPerTurn = 2000;
+
     std::shared_ptr<StoreContainer> m_container;
     SqliteDatabase m_db;
     StoreContainer::CommitSync m_commitSync;
     Disposal m_disposal;
-    QObject m_owner; // parent of every object this context holds
+    QObject m_owner; // parent of the buckets, which are the parents of every object this context holds
+    std::vector<QObject *> m_buckets;
+    size_t m_nextBucket = 0;
+    std::vector<StoredModel *> m_released; // disposed of, deleteLater() still to be called
+    size_t m_releasedThisTurn = 0;
 
     QHash<qint64, SongRecord *> m_songs;
     QHash<qint64, LearnedCard *> m_cards;
@@ -225,6 +272,7 @@ private:
     quint64 m_nextSerial = 2;
     QSet<QString> m_changedKeys; // songs written since the last durable commit
     QSet<QString> m_mergedKeys;  // songs refreshed from other contexts, not yet reported
+    std::unique_ptr<MergeJob> m_merge; // the batch of other contexts' commits being taken in
 
     int m_listenerId = 0;
     QMutex m_inboxMutex;

@@ -63,4 +63,19 @@ double roundLyricsOffset(double value)
     return std::round(steps) * 0.05;
 }
 
+void migrateStudyPanel(ModelContext &context, const QDateTime &now)
+{
+    for (LearnedCard *card : context.fetchCards(ModelContext::CardFetch::All)) {
+        if (card->learned() && !card->isMastered()) {
+            card->setIsMastered(true);
+            if (!card->masteredAt().isValid())
+                card->setMasteredAt(now);
+        }
+    }
+    for (SongRecord *song : context.fetchSongs(ModelContext::SongFetch::All)) {
+        if (song->playCount() == 0)
+            song->setPlayCount(1);
+    }
+}
+
 } // namespace SongOperations

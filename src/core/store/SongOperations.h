@@ -55,6 +55,10 @@ SongRecord *upsertSong(ModelContext &context, const QString &key, const QString 
 // Returns whether any card changed.
 bool retimeCards(SongRecord &song, const QHash<QString, std::optional<double>> &timestamps);
 
+// The study panel's one-time migration: learned-but-unmastered cards become mastered
+// (keeping a stored masteredAt, else `now`), songs with no plays get one.
+void migrateStudyPanel(ModelContext &context, const QDateTime &now);
+
 // Per-song offset: clamped to [-2, 2] s, on a grid of 0.05 s, halves away from zero. The
 // arithmetic is exactly steps = value / 0.05 (40 at or above 2.0), round, steps * 0.05,
 // so 3 steps give 0.15000000000000002.

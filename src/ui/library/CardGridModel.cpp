@@ -121,13 +121,12 @@ void MasteredCardsModel::setSelectedCard(LearnedCard *card)
 void MasteredCardsModel::unmasterSelected()
 {
     LearnedCard *card = m_selected;
-    if (card && cardStore() && !card->isDeleted()) {
-        try {
-            cardStore()->unmarkMastered(card);
-        } catch (...) {
-            // Dropped: the list is fetched again and shows the store's state.
-        }
-    }
-    reload();
     setSelectedCard(nullptr);
+    if (!card || !cardStore() || card->isDeleted()) {
+        reload();
+        return;
+    }
+    // On the store's background writer; the list is fetched again once the write has landed
+    // (or failed: the store announces that).
+    cardStore()->requestSetMastered(card, false, this, [this] { reload(); });
 }

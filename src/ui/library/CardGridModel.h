@@ -78,8 +78,9 @@ public:
     LearnedCard *selectedCard() const;
     void setSelectedCard(LearnedCard *card);
 
-    // The popover's button: takes the selected card out of the mastered set (a store failure is
-    // dropped), fetches the list again and closes the popover, whatever the outcome.
+    // The popover's button: closes the popover and takes the selected card out of the mastered
+    // set on the store's background writer; the list is fetched again once that has landed or
+    // failed (the store announces a failure).
     Q_INVOKABLE void unmasterSelected();
 
 signals:

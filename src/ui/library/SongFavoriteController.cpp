@@ -85,9 +85,7 @@ void SongFavoriteController::toggle()
 {
     if (!m_record || !m_store || m_record->isDeleted())
         return;
-    try {
-        m_store->toggleFavorite(m_record.data());
-    } catch (...) {
-        // The store rolled the flag back; the button shows the stored state.
-    }
+    // On the store's background writer; the button follows the record when the write lands, and
+    // a failure is announced by the store.
+    m_store->requestToggleFavorite(m_record.data());
 }

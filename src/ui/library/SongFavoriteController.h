@@ -37,7 +37,8 @@ public:
     QString accessibleName() const;
     QString helpText() const;
 
-    // Flips the song's favourite flag; without a record, or when the store fails, nothing changes.
+    // Flips the song's favourite flag on the store's background writer; without a record nothing
+    // happens, and a failed write changes nothing (the store announces it).
     Q_INVOKABLE void toggle();
 
 signals:

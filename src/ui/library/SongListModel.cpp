@@ -116,11 +116,9 @@ void SongListModel::toggleFavorite(SongRecord *song)
 {
     if (!song || !cardStore() || song->isDeleted())
         return;
-    try {
-        cardStore()->toggleFavorite(song);
-    } catch (...) {
-        // The store rolled the record back; the heart stays as it was.
-    }
+    // On the store's background writer; the heart follows the record when the write lands, and
+    // a failure is announced by the store.
+    cardStore()->requestToggleFavorite(song);
 }
 
 QList<StoredModel *> HistoryModel::fetchObjects(CardStore &store)

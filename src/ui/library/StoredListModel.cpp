@@ -13,7 +13,20 @@ void StoredListModel::setCardStore(CardStore *store)
 {
     if (m_store == store)
         return;
+    disconnect(m_mergeConnection);
     m_store = store;
+    if (store) {
+        // Another connection's commit deleted objects of this list (a restore replaced the
+        // library): fetch at once, so the list shows the store as it is when the merge is announced.
+        m_mergeConnection = connect(store, &CardStore::externalChangesMerged, this, [this] {
+            for (StoredModel *object : std::as_const(m_objects)) {
+                if (!object || object->isDeleted()) {
+                    reload();
+                    return;
+                }
+            }
+        });
+    }
     emit cardStoreChanged();
     if (m_complete)
         reload();
@@ -70,6 +83,10 @@ void StoredListModel::scheduleRefetch()
         this,
         [this] {
             m_refetchQueued = false;
+            // While the store takes in another connection's commit, the list is fetched once
+            // that is announced, not from a half-merged state.
+            if (m_store && m_store->isTakingInExternalChanges())
+                return;
             reload();
         },
         Qt::QueuedConnection);

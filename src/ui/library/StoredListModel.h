@@ -16,7 +16,9 @@
 //
 // A store error on fetch empties the list. An object of the list that the store deletes (a
 // restore, a removed song) is replaced by null at once and the whole list is fetched again
-// once per event-loop turn, so no delegate ever reads a released object.
+// once per event-loop turn, so no delegate ever reads a released object. When another
+// connection's commit deleted objects of the list, it is fetched again as soon as the store
+// announces the merge.
 class StoredListModel : public QAbstractListModel, public QQmlParserStatus
 {
     Q_OBJECT
@@ -73,6 +75,7 @@ private:
     void scheduleRefetch();
 
     QPointer<CardStore> m_store;
+    QMetaObject::Connection m_mergeConnection;
     QList<StoredModel *> m_objects;
     // Parent of this fetch's connections: replacing it drops them all at once.
     std::unique_ptr<QObject> m_watch;

@@ -7,7 +7,7 @@
 
 StudyPanelController::StudyPanelController(QObject *parent)
     : QObject(parent)
-    , m_migration([](CardStore &store) { store.migrateStudyPanelIfNeeded(); })
+    , m_migration([](CardStore &store) { return store.migrateStudyPanelInBackground(); })
 {
 }
 
@@ -136,16 +136,38 @@ void StudyPanelController::componentComplete()
     QTimer::singleShot(0, this, &StudyPanelController::runMigration);
 }
 
+namespace {
+
+QCoro::Task<void> runNow(std::function<void(CardStore &)> migration, CardStore *store)
+{
+    migration(*store);
+    co_return;
+}
+
+} // namespace
+
+void StudyPanelController::setMigration(std::function<void(CardStore &)> migration)
+{
+    m_migration = [migration = std::move(migration)](CardStore &store) { return runNow(migration, &store); };
+}
+
 void StudyPanelController::runMigration()
 {
     if (!m_store || !m_migration)
         return;
+    [[maybe_unused]] QCoro::Task<void> running = migrate(this, m_migration(*m_store));
+}
+
+QCoro::Task<void> StudyPanelController::migrate(QPointer<StudyPanelController> self, QCoro::Task<void> migration)
+{
+    bool failed = false;
     try {
-        m_migration(*m_store);
+        co_await std::move(migration);
     } catch (...) {
-        if (m_migrationError.isEmpty()) {
-            m_migrationError = QString::fromUtf8(migrationFailedText);
-            emit migrationErrorChanged();
-        }
+        failed = true;
+    }
+    if (failed && self && self->m_migrationError.isEmpty()) {
+        self->m_migrationError = QString::fromUtf8(migrationFailedText);
+        emit self->migrationErrorChanged();
     }
 }

@@ -61,9 +61,10 @@ public:
     QString migrationError() const { return m_migrationError; }
     QStringList tabTitles() const;
 
-    // The migration the panel runs each time it is shown (the store's by default).
-    void setMigration(std::function<void(CardStore &)> migration) { m_migration = std::move(migration); }
-    // Runs the migration; a failure shows the warning for the rest of the panel's life.
+    // The migration the panel runs each time it is shown: by default the store's, on its
+    // background writer; one set here runs at once.
+    void setMigration(std::function<void(CardStore &)> migration);
+    // Starts the migration; a failure shows the warning for the rest of the panel's life.
     void runMigration();
 
     // Locks the Now tab on the song, then shows it.
@@ -100,5 +101,6 @@ private:
     QMetaObject::Connection m_lockReleased;
     QString m_currentKey;
     QString m_migrationError;
-    std::function<void(CardStore &)> m_migration;
+    std::function<QCoro::Task<void>(CardStore &)> m_migration;
+    static QCoro::Task<void> migrate(QPointer<StudyPanelController> self, QCoro::Task<void> migration);
 };

@@ -118,32 +118,37 @@ QVariant ExtendedGlassCardController::culturalText() const
     return hint && !hint->isEmpty() ? QVariant(*hint) : QVariant();
 }
 
-template<class Write>
-void ExtendedGlassCardController::writeReportingFailure(Write write)
+namespace {
+
+// The write runs on the store's background writer; a failure becomes a toast.
+QCoro::Task<void> reportFailure(QPointer<ToastCenter> toasts, QCoro::Task<void> write)
 {
-    if (!m_card || !m_cardStore)
-        return;
+    std::exception_ptr failure;
     try {
-        write(*m_cardStore, m_card.data());
-    } catch (const std::exception &error) {
-        if (m_toastCenter)
-            m_toastCenter->show(QStringLiteral("操作失败：") + localizedDescription(error), toastSeconds);
+        co_await std::move(write);
+    } catch (...) {
+        failure = std::current_exception();
     }
+    if (failure && toasts)
+        toasts->show(QStringLiteral("操作失败：") + localizedDescription(failure), toastSeconds);
 }
+
+} // namespace
 
 void ExtendedGlassCardController::toggleMastered()
 {
-    writeReportingFailure([](CardStore &store, LearnedCard *card) {
-        if (card->isMastered())
-            store.unmarkMastered(card);
-        else
-            store.markMastered(card);
-    });
+    if (!m_card || !m_cardStore)
+        return;
+    [[maybe_unused]] QCoro::Task<void> running =
+        reportFailure(m_toastCenter, m_cardStore->setMasteredInBackground(m_card, !m_card->isMastered()));
 }
 
 void ExtendedGlassCardController::toggleFavorite()
 {
-    writeReportingFailure([](CardStore &store, LearnedCard *card) { store.toggleFavorite(card); });
+    if (!m_card || !m_cardStore)
+        return;
+    [[maybe_unused]] QCoro::Task<void> running =
+        reportFailure(m_toastCenter, m_cardStore->toggleFavoriteInBackground(m_card));
 }
 
 void ExtendedGlassCardController::select()

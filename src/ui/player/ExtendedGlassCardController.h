@@ -12,8 +12,8 @@
 #include <QtQml/qqmlregistration.h>
 
 // The logic behind one stored card on screen: the texts its glass card shows (time chip,
-// pronunciation line, culture row) and its actions, which write through the store and report a
-// failed write as a toast. Holds the card weakly: a card deleted in the store reads as none.
+// pronunciation line, culture row) and its actions, which write on the store's background writer
+// and report a failed write as a toast. Holds the card weakly: a card deleted in the store reads as none.
 class ExtendedGlassCardController : public QObject
 {
     Q_OBJECT
@@ -71,8 +71,6 @@ signals:
     void lookChanged();
 
 private:
-    template<class Write>
-    void writeReportingFailure(Write write);
     void traceRedraw() const;
 
     QPointer<LearnedCard> m_card;

@@ -546,11 +546,8 @@ void NowViewController::setActiveSlotId(const std::optional<QString> &id)
 void NowViewController::toggleSongFavorite()
 {
     SongRecord *song = displayedRecord();
-    if (!song || !m_cardStore)
+    if (!song || !m_cardStore || song->isDeleted())
         return;
-    try {
-        m_cardStore->toggleFavorite(song);
-    } catch (const std::exception &) {
-        // Dropped: the heart shows whatever the record holds.
-    }
+    // On the store's background writer; a failure is announced by the store.
+    m_cardStore->requestToggleFavorite(song);
 }

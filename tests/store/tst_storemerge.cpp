@@ -1,0 +1,160 @@
+// Taking in another connection's commits a slice at a time: whatever a commit did to the songs a
+// context holds, the context ends as a fresh fetch would find the store, however the work was cut
+// into slices; a library replaced under a context that held it is read back in the same slices.
+
+#include "StoreTestUtil.h"
+
+#include "core/store/CardStore.h"
+#include "core/store/CardStoreActor.h"
+#include "core/store/ModelContext.h"
+
+#include <QPointer>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int librarySize = 30;
+
+QByteArray keyOf(const char *prefix, int i)
+{
+    return QByteArray(prefix) + " " + QByteArray::number(i) + "|song";
+}
+
+// A library of `count` songs with two cards each, keys starting with `prefix`.
+LibrarySource library(const char *prefix, int count, const QByteArray &title = "Title")
+{
+    return [prefix, count, title](LibraryWriter &out) {
+        for (int i = 0; i < count; ++i) {
+            LibrarySongRow song;
+            song.key = keyOf(prefix, i);
+            song.title = title;
+            song.artist = "Artist";
+            song.lastPlayedAt = 1'700'000'000'000 + i;
+            for (int c = 0; c < 2; ++c) {
+                LibraryCardRow card;
+                card.en = "phrase " + QByteArray::number(c);
+                card.tag = "t";
+                card.isMastered = c == 0;
+                card.masteredAt = 1'700'000'000'000;
+                song.cards.push_back(card);
+            }
+            out.write(std::move(song));
+        }
+    };
+}
+
+// Title, key and card phrases of every song, in the list's order.
+QStringList describe(const QList<SongRecord *> &songs)
+{
+    QStringList out;
+    for (SongRecord *song : songs) {
+        QStringList cards;
+        for (LearnedCard *card : song->cards())
+            cards << card->en() + (card->isMastered() ? "*" : "");
+        out << song->key() + " " + song->title() + " [" + cards.join(",") + "]";
+    }
+    return out;
+}
+
+enum class Commit { ReplaceWithOtherKeys, ReplaceWithSameKeys, RetitleOne, DeleteOne, EmptyLibrary };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Commit)
+
+class TestStoreMerge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void slicedMergeEndsAsAFreshFetch_data()
+    {
+        QTest::addColumn<Commit>("commit");
+        QTest::addColumn<int>("keys");     // changed songs the commit names
+        QTest::addColumn<int>("released"); // songs held before that are released
+        QTest::newRow("a restore with other keys") << Commit::ReplaceWithOtherKeys << 2 * librarySize << librarySize;
+        QTest::newRow("a restore of the same keys") << Commit::ReplaceWithSameKeys << librarySize << librarySize;
+        QTest::newRow("one song retitled") << Commit::RetitleOne << 1 << 0;
+        QTest::newRow("one song deleted") << Commit::DeleteOne << 1 << 1;
+        QTest::newRow("an empty library restored") << Commit::EmptyLibrary << librarySize << librarySize;
+    }
+
+    void slicedMergeEndsAsAFreshFetch()
+    {
+        QFETCH(Commit, commit);
+        QFETCH(int, keys);
+        QFETCH(int, released);
+        TempStore temp;
+        CardStoreActor actor(temp.container);
+        await(actor.replaceLibrary(library("old", librarySize)));
+
+        // A window's context holding the library, its songs' cards loaded; it learns of the
+        // other connection's commits but takes them in only when told.
+        ModelContext window(temp.container, ModelContext::Disposal::Deferred, true);
+        window.setExternalChangeNotifier([] {});
+        QList<QPointer<SongRecord>> held;
+        for (SongRecord *song : window.fetchSongs(ModelContext::SongFetch::ByLastPlayedDesc)) {
+            song->cards();
+            held << song;
+        }
+        QCOMPARE(held.size(), librarySize);
+
+        switch (commit) {
+        case Commit::ReplaceWithOtherKeys: await(actor.replaceLibrary(library("new", librarySize))); break;
+        case Commit::ReplaceWithSameKeys: await(actor.replaceLibrary(library("old", librarySize, "Again"))); break;
+        case Commit::RetitleOne:
+            await(actor.saveStory(QString::fromUtf8(keyOf("old", 3)), "Retitled", "Artist", std::nullopt));
+            break;
+        case Commit::DeleteOne: await(actor.deleteSong(QString::fromUtf8(keyOf("old", 3)))); break;
+        case Commit::EmptyLibrary: await(actor.replaceLibrary(library("none", 0))); break;
+        }
+
+        // With no time at all, each slice takes in at most one song.
+        QVERIFY(window.hasExternalChangesPending());
+        int slices = 1;
+        while (!window.mergeExternalChangesFor(0ns))
+            ++slices;
+        QVERIFY2(slices >= keys, qPrintable(QString::number(slices)));
+        QVERIFY(!window.hasExternalChangesPending());
+        QCOMPARE(window.takeMergedKeys().size(), keys);
+
+        const auto gone = std::count_if(held.begin(), held.end(), [](const QPointer<SongRecord> &song) {
+            return !song || song->isDeleted();
+        });
+        QCOMPARE(int(gone), released);
+        ModelContext fresh(temp.container, ModelContext::Disposal::Immediate, false);
+        QCOMPARE(describe(window.fetchSongs(ModelContext::SongFetch::ByLastPlayedDesc)),
+                 describe(fresh.fetchSongs(ModelContext::SongFetch::ByLastPlayedDesc)));
+        QCOMPARE(window.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).size(),
+                 fresh.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).size());
+    }
+
+    // The window's store takes a replaced library in over turns of the event loop and announces
+    // it once, with every changed key; a waiter ends only then.
+    void storeAnnouncesOnceWhenAllIsTakenIn()
+    {
+        TempStore temp;
+        CardStore store(temp.container);
+        await(store.backgroundWriter()->replaceLibrary(library("old", librarySize)));
+        await(store.externalChangesTakenIn());
+        const QList<SongRecord *> before = store.allSongs();
+        QCOMPARE(before.size(), librarySize);
+
+        QSignalSpy merged(&store, &CardStore::externalChangesMerged);
+        await(store.backgroundWriter()->replaceLibrary(library("new", librarySize)));
+        await(store.externalChangesTakenIn());
+        QCOMPARE(merged.size(), 1);
+        QCOMPARE(merged.first().first().toStringList().size(), 2 * librarySize);
+        QVERIFY(!store.isTakingInExternalChanges());
+        for (SongRecord *song : before)
+            QVERIFY(song->isDeleted());
+        const QList<SongRecord *> after = store.allSongs();
+        QCOMPARE(after.size(), librarySize);
+        QVERIFY(after.first()->key().startsWith(QStringLiteral("new ")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreMerge)
+#include "tst_storemerge.moc"
