@@ -24,6 +24,8 @@ PACKAGES=(
     postgresql-15 wrk nginx-light
     # profiles the measuring scripts take on request (measure-cpu.sh -p, measure-memory.sh -H)
     linux-perf heaptrack
+    # records the window for measure-motion.sh, and scrolls it with the wheel
+    ffmpeg xdotool
 )
 
 missing=()
