@@ -137,28 +137,29 @@ sleep 3
 PROFILE="$(sed -n 's/.*Render profile: \([a-z]*\).*/\1/p' "$LOG" | head -n 1)"
 [ -z "$KEEP" ] || ffmpeg -nostdin -loglevel error -f x11grab -video_size 1280x1024 -i "$DISPLAY" -frames:v 1 -y "$OUT/screen.png"
 
-# Lyric and card scrolls as the song plays, from 0:25 on: until then the playing line is near
-# the top and the lyrics cannot scroll to it.
+# From 0:25 on: until then the playing line is near the top and the lyrics cannot scroll to it.
 playerctl --player=mpv position 25 || die "could not seek the demo song"
 sleep 1
+# The automatic return: the wheel scrolls the lyrics (they stop following), and 3 s later they
+# return. Only the scroll that starts 2.5 to 4.3 s into the recording counts (the wheel turns
+# at 0.3 s).
+xdotool mousemove "${WHEEL_AT[@]}"
+record wheel 6 800 950 0 0 &
+recording=$!
+sleep 0.3
+xdotool click --repeat 3 --delay 40 4
+wait "$recording" || die "ffmpeg could not record the screen"
+moves return wheel "${LYRICS_REGION[@]}"
+# Lyric and card scrolls as the song goes on.
 record player "$RECORD" 800 950 0 0
 moves lyrics player "${LYRICS_REGION[@]}"
 moves cards player "${CARDS_REGION[@]}"
-# The automatic return: the wheel scrolls the lyrics (not following any more), and 3 s later they
-# return; the lyric scrolls of the song go on meanwhile, so only the scroll that starts 2.5 to
-# 4 s after the wheel counts.
-xdotool mousemove "${WHEEL_AT[@]}"
-record wheel 6 800 950 0 0 &
-sleep 0.3
-xdotool click --repeat 3 --delay 40 4
-wait $! || die "ffmpeg could not record the screen"
-moves return wheel "${LYRICS_REGION[@]}"
 kill "$PLAYER" 2>/dev/null || true
 wait "$PLAYER" 2>/dev/null || true
 
 LYRIC_SCROLLS="$(scrolls lyrics)"
 CARD_SCROLLS="$(scrolls cards)"
-RETURN_SCROLLS="$(scrolls return 168 258 | awk '$3 >= 20' | head -n 1)"
+RETURN_SCROLLS="$(scrolls return 150 258 | awk '$3 >= 20' | head -n 1)"
 
 # ---- the plain window, the same distances in 0.4 s ----
 plain() { # plain WHAT DISTANCE
