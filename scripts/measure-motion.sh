@@ -147,7 +147,7 @@ xdotool mousemove "${WHEEL_AT[@]}"
 record wheel 6 800 950 0 0 &
 recording=$!
 sleep 0.3
-xdotool click --repeat 3 --delay 40 4
+xdotool click --repeat 3 --delay 40 5
 wait "$recording" || die "ffmpeg could not record the screen"
 moves return wheel "${LYRICS_REGION[@]}"
 # Lyric and card scrolls as the song goes on.
