@@ -14,7 +14,8 @@
 // animations', so a transition adds no frames of its own while they run. It holds the clock only
 // while it runs. Where a GPU draws (the clock's hardware profile), and without a clock (a view
 // hosted without the shell's clocks), it runs on Qt's animation timer instead, at the display's
-// rate; the profile in force at start() decides. With no duration it lands at 1 at once. The view maps `progress` onto its values (from + (to − from) × progress).
+// rate; the profile in force at start() decides. With no duration it lands at 1 at once. The
+// view maps `progress` onto its values (from + (to − from) × progress).
 // `ambientPace` steps it at the ambient animations' pace instead of the transitions' (fewer
 // frames for a change that need not read as motion, e.g. under Reduce Motion).
 class FrameTween : public QObject
