@@ -62,13 +62,20 @@ void FrameClock::hold(QObject *holder, Pace pace)
 ContinuousInstant FrameClock::nextDue() const
 {
     std::optional<ContinuousInstant> next;
+    std::optional<std::chrono::nanoseconds> shortest;
     for (const Pace pace : allPaces) {
         if (!isHeld(pace))
             continue;
         const ContinuousInstant due = m_lastDue[size_t(pace)] + interval(pace);
         if (!next || due < *next)
             next = due;
+        if (!shortest || interval(pace) < *shortest)
+            shortest = interval(pace);
     }
+    // One timeline in the software profile: a slower pace steps on the first tick at or after
+    // its due instant, never on a tick of its own while a faster pace is held.
+    if (pacesTransitions())
+        return m_lastTick + shortest.value_or(interval(Pace::Ambient));
     return next.value_or(m_lastTick + interval(Pace::Ambient));
 }
 
@@ -162,24 +169,17 @@ void FrameClock::stepDuePaces(ContinuousInstant now, ContinuousInstant due)
 {
     m_stepping = 0;
     if (pacesTransitions()) {
-        // One timeline for every pace. A late wake starts a fresh interval rather than catching
-        // up in a burst.
+        // A late wake starts a fresh interval rather than catching up in a burst.
         m_lastTick = due + (nextDue() - m_lastTick) <= now ? now : due;
-        for (const Pace pace : allPaces) {
-            if (isHeld(pace)) {
-                m_stepping |= bit(pace);
-                m_lastDue[size_t(pace)] = m_lastTick;
-            }
-        }
-        return;
+    } else {
+        m_lastTick = now;
     }
-    m_lastTick = now;
     for (const Pace pace : allPaces) {
         const ContinuousInstant paceDue = m_lastDue[size_t(pace)] + interval(pace);
         if (!isHeld(pace) || now < paceDue)
             continue;
         m_stepping |= bit(pace);
-        m_lastDue[size_t(pace)] = paceDue + interval(pace) <= now ? now : paceDue;
+        m_lastDue[size_t(pace)] = paceDue + interval(pace) <= now ? m_lastTick : paceDue;
     }
 }
 

@@ -21,11 +21,12 @@
 // how often each pace ticks depends on the render profile:
 //
 // - software (the default until the profile is known): each frame costs a whole window's pixels
-//   whatever moved, so the rate is the window's cost. Every holder steps on every tick, so one
-//   frame shows all their changes, and the clock ticks at the fastest pace held. Transitions are
-//   short and follow a line change: 30 ticks a second. The ambient animations drift a few pixels
-//   a second (and the lit words step a word at a time), which 10 a second shows as smoothly;
-//   they step 30 times a second while a transition runs.
+//   whatever moved, so the rate is the window's cost. The clock ticks at the fastest pace held
+//   and a slower pace steps on the first tick at or after its due instant, so its changes share
+//   a frame with the faster ones and add none. Transitions are short and follow a line change:
+//   30 ticks a second. The ambient animations drift a few pixels a second (and the lit words step
+//   a word at a time), which 10 a second shows as smoothly, also while a transition runs (their
+//   layers are not redrawn on every transition frame).
 // - hardware: frames are cheap. Transitions do not use the clock (FrameTween runs them at the
 //   display's rate); each ambient pace ticks at its own cap, the mesh field 20 times a second and
 //   the rest 30, and a tick steps only the holders whose pace is due (isDue).
@@ -66,8 +67,7 @@ public:
     void hold(QObject *holder, Pace pace = Pace::Transition);
     void release(QObject *holder);
     bool isRunning() const { return !m_holders.isEmpty(); }
-    // In a `ticked` handler: whether this tick steps the holder (its pace is due). Always true
-    // in the software profile, where every tick steps every holder.
+    // In a `ticked` handler: whether this tick steps the holder (its pace is due).
     bool isDue(QObject *holder) const;
 
     // Connects `step` to the ticks that step `holder` (those it isDue on), in holder's context.
@@ -123,7 +123,6 @@ private:
     CancellationToken m_token;
     RenderProfile m_profile = RenderProfile::Software;
     // Per pace: the instant its last step was due (or it started): its next is one interval on.
-    // In the software profile every held pace shares the last tick's instant.
     std::array<ContinuousInstant, paceCount> m_lastDue;
     ContinuousInstant m_lastTick;
     // The paces the running tick steps (bits by Pace).
