@@ -30,6 +30,8 @@ PACKAGES=(
     # packaging (scripts/package.sh, the packaging test): the icon's pixel sizes, the Debian
     # packages' dependencies and checks, desktop entry, metainfo and unit validators
     librsvg2-bin dpkg-dev lintian desktop-file-utils appstream systemd
+    # records the window for measure-motion.sh, and scrolls it with the wheel
+    ffmpeg xdotool
 )
 
 missing=()

@@ -78,23 +78,6 @@ cpu_ticks() {
     sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'
 }
 
-SERVER=""
-start_playback() {
-    [ -z "$SERVER" ] || return 0
-    sox -n -r 22050 -c 1 --comment "TITLE=Amazing Grace" --add-comment "ARTIST=Traditional" \
-        "$SCRATCH/grace.ogg" synth 82 sine 440 vol 0.3
-    # The harness signs in with the program's compiled-in anonymous key.
-    CANTORELLA_ANON_KEY=local-demo-anon-key "$BACKEND" --listen 127.0.0.1:0 --data "$SCRATCH/server" \
-        --seed "$ROOT/demo/songs" >"$SCRATCH/server.log" 2>&1 &
-    STARTED+=($!)
-    SERVER="$(wait_for_line "$SCRATCH/server.log" ' seed: ' 10 >/dev/null \
-        && sed -n 's/.* listening on \(http[^ ]*\)$/\1/p' "$SCRATCH/server.log")" \
-        || die "the server did not start: $(cat "$SCRATCH/server.log")"
-    mpv --no-config --script="$MPRIS_SCRIPT" --no-video --ao=null --no-terminal --loop-file=inf \
-        "$SCRATCH/grace.ogg" >/dev/null 2>&1 &
-    STARTED+=($!)
-}
-
 # The frames the harness's window has swapped so far (it logs "frames N" once a second).
 frames_swapped() {
     grep -E '^frames [0-9]+$' "$1" | tail -n 1 | awk '{ print $2 + 0 }'
@@ -113,7 +96,7 @@ measure() {
         bare-animated) args=(--bare "$BARE_QML" animated) ;;
     esac
     if [[ "$run" != bare-* ]]; then
-        start_playback
+        rig_start_demo_playback
         args+=(--server "$SERVER")
     fi
     CANTORELLA_REDUCE_MOTION="$reduce" "$HARNESS" "${args[@]}" >"$log" 2>&1 &

@@ -115,3 +115,24 @@ memory_kib() {
     pss="$(awk '/^Pss:/ { print $2 }' "/proc/$1/smaps_rollup")"
     echo "$rss $pss"
 }
+
+# For the CPU harness (which signs in by itself): starts the server with the demo songs, setting
+# SERVER to its address, and mpv (mpv-mpris) looping a sine tone tagged as the demo song "Amazing
+# Grace", so the harness finds its lyrics and cards. Once per run; later calls do nothing.
+SERVER=""
+rig_start_demo_playback() {
+    [ -z "$SERVER" ] || return 0
+    sox -n -r 22050 -c 1 --comment "TITLE=Amazing Grace" --add-comment "ARTIST=Traditional" \
+        "$SCRATCH/grace.ogg" synth 82 sine 440 vol 0.3
+    # The harness signs in with the program's compiled-in anonymous key.
+    CANTORELLA_ANON_KEY=local-demo-anon-key "$BACKEND" --listen 127.0.0.1:0 --data "$SCRATCH/server" \
+        --seed "$ROOT/demo/songs" >"$SCRATCH/server.log" 2>&1 &
+    STARTED+=($!)
+    SERVER="$(wait_for_line "$SCRATCH/server.log" ' seed: ' 10 >/dev/null \
+        && sed -n 's/.* listening on \(http[^ ]*\)$/\1/p' "$SCRATCH/server.log")" \
+        || die "the server did not start: $(cat "$SCRATCH/server.log")"
+    mpv --no-config --script="$MPRIS_SCRIPT" --no-video --ao=null --no-terminal --loop-file=inf \
+        "$SCRATCH/grace.ogg" >/dev/null 2>&1 &
+    STARTED+=($!)
+}
+

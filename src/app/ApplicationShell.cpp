@@ -4,6 +4,7 @@
 #include "core/AppLog.h"
 #include "platform/FontFilePages.h"
 #include "ui/design/FramePacer.h"
+#include "ui/design/RenderProfile.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -58,8 +59,8 @@ void ApplicationShell::prepareProcess()
     if (!qEnvironmentVariableIsSet("QT_DISTANCEFIELD_DEFAULT_BASEFONTSIZE"))
         qputenv("QT_DISTANCEFIELD_DEFAULT_BASEFONTSIZE", "32");
     // The window is drawn on the GUI thread (Qt Quick's "basic" render loop), not on a render
-    // thread of its own. It draws at most 15 frames a second (the frame clock), so a second
-    // thread gains it nothing, and that thread costs memory that grows with the songs: Qt keeps
+    // thread of its own. A second thread gains it little (where a software rasterizer draws, the
+    // frame clock paces its frames), and that thread costs memory that grows with the songs: Qt keeps
     // one FreeType library per thread that draws text, so every font face, its glyph outlines
     // and the font files' pages were held twice, and glibc gives the thread a heap of its own
     // that the frames' scratch memory scatters. Measured over 20 songs: 5 MiB less resident
@@ -101,11 +102,15 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
     }
     watchForFirstPlayerFrame(mainWindow());
     releaseFontPagesWhileDrawing(mainWindow());
-    // Paced with Reduce Motion too: the clock then runs only for the lit words and the card
-    // transitions, and each of their frames would otherwise cost a second one for the layers
-    // it re-rendered.
-    if (auto *frames = qobject_cast<FrameClock *>(m_appState->clocks()->frameClock()))
+    // What draws the first frame decides how the frame clock paces animations and whether the
+    // pacer holds frames (software rasterizer only). Paced with Reduce Motion too: the clock then
+    // runs only for the lit words and the card transitions, and each of their frames would
+    // otherwise cost a second one for the layers it re-rendered.
+    if (auto *frames = qobject_cast<FrameClock *>(m_appState->clocks()->frameClock())) {
+        auto *profile = new RenderProfileProbe(mainWindow(), this);
+        connect(profile, &RenderProfileProbe::decided, frames, &FrameClock::setRenderProfile);
         new FramePacer(mainWindow(), frames, this);
+    }
     connect(this, &ApplicationShell::firstPlayerFrameShown, this, mapLargeBlocksApart);
 }
 

@@ -14,6 +14,12 @@
 
 #include <QSignalSpy>
 
+namespace {
+// The software profile's intervals (the clock's default profile).
+constexpr auto transitionTick = FrameClock::interval(RenderProfile::Software, FrameClock::Pace::Transition);
+constexpr auto ambientTick = FrameClock::interval(RenderProfile::Software, FrameClock::Pace::Ambient);
+} // namespace
+
 using namespace designtest;
 using namespace std::chrono_literals;
 
@@ -105,7 +111,7 @@ private:
     void advanceFrames(int frames)
     {
         for (int i = 0; i < frames; ++i) {
-            m_clock->advance(FrameClock::ambientInterval);
+            m_clock->advance(ambientTick);
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
         }
@@ -149,10 +155,10 @@ void DesignAnimationTest::frameClockRunsWhileAnyHolderHolds()
     frameClock.hold(&b);
     clock.advance(std::chrono::seconds(2));
     QTRY_COMPARE(ticks.count(), 1);
-    clock.advance(FrameClock::transitionInterval / 2);
+    clock.advance(transitionTick / 2);
     QTest::qWait(20);
     QCOMPARE(ticks.count(), 1);
-    clock.advance(FrameClock::transitionInterval - FrameClock::transitionInterval / 2);
+    clock.advance(transitionTick - transitionTick / 2);
     QTRY_COMPARE(ticks.count(), 2);
     frameClock.release(&b);
 }
@@ -162,10 +168,10 @@ void DesignAnimationTest::frameClockTicksAtTheFastestPaceHeld_data()
     using Pace = FrameClock::Pace;
     QTest::addColumn<QList<Pace>>("paces"); // one holder each, held in this order
     QTest::addColumn<std::chrono::nanoseconds>("interval");
-    QTest::newRow("ambient") << QList<Pace>{Pace::Ambient} << FrameClock::ambientInterval;
-    QTest::newRow("transition") << QList<Pace>{Pace::Transition} << FrameClock::transitionInterval;
-    QTest::newRow("both") << QList<Pace>{Pace::Ambient, Pace::Transition} << FrameClock::transitionInterval;
-    QTest::newRow("two ambient") << QList<Pace>{Pace::Ambient, Pace::Ambient} << FrameClock::ambientInterval;
+    QTest::newRow("ambient") << QList<Pace>{Pace::Ambient} << ambientTick;
+    QTest::newRow("transition") << QList<Pace>{Pace::Transition} << transitionTick;
+    QTest::newRow("both") << QList<Pace>{Pace::Ambient, Pace::Transition} << transitionTick;
+    QTest::newRow("two ambient") << QList<Pace>{Pace::Ambient, Pace::Ambient} << ambientTick;
 }
 
 void DesignAnimationTest::frameClockTicksAtTheFastestPaceHeld()
@@ -199,7 +205,7 @@ void DesignAnimationTest::aFasterPaceTakesEffectAtOnce()
     QSignalSpy ticks(&frameClock, &FrameClock::ticked);
     frameClock.hold(&ambient, FrameClock::Pace::Ambient);
     QTRY_COMPARE(clock.pendingSleepers(), 1);
-    clock.advance(FrameClock::ambientInterval);
+    clock.advance(ambientTick);
     QTRY_COMPARE(ticks.count(), 1);
 
     // A transition starting 20 ms after a tick gets its first step one short interval after that
@@ -207,27 +213,27 @@ void DesignAnimationTest::aFasterPaceTakesEffectAtOnce()
     clock.advance(20ms);
     frameClock.hold(&transition);
     QTRY_COMPARE(clock.pendingSleepers(), 1); // the slow sleep was given up
-    clock.advance(FrameClock::transitionInterval - 20ms);
+    clock.advance(transitionTick - 20ms);
     QTRY_COMPARE(ticks.count(), 2);
-    clock.advance(FrameClock::transitionInterval);
+    clock.advance(transitionTick);
     QTRY_COMPARE(ticks.count(), 3);
 
     // Once it ends, the next tick still comes at the short interval, then the ambient pace.
     frameClock.release(&transition);
-    clock.advance(FrameClock::transitionInterval);
+    clock.advance(transitionTick);
     QTRY_COMPARE(ticks.count(), 4);
-    clock.advance(FrameClock::transitionInterval);
+    clock.advance(transitionTick);
     QTest::qWait(5);
     QCOMPARE(ticks.count(), 4);
-    clock.advance(FrameClock::ambientInterval - FrameClock::transitionInterval);
+    clock.advance(ambientTick - transitionTick);
     QTRY_COMPARE(ticks.count(), 5);
 
     // A transition started by a call the tick runs (atNextTick): the tick still reaches its
     // handlers, and the next one comes a short interval after it.
     frameClock.atNextTick(&transition, [&frameClock, &transition] { frameClock.hold(&transition); });
-    clock.advance(FrameClock::ambientInterval);
+    clock.advance(ambientTick);
     QTRY_COMPARE(ticks.count(), 6);
-    clock.advance(FrameClock::transitionInterval);
+    clock.advance(transitionTick);
     QTRY_COMPARE(ticks.count(), 7);
 }
 

@@ -12,6 +12,12 @@
 #include <QSignalSpy>
 #include <QTest>
 
+namespace {
+// The software profile's intervals (the clock's default profile).
+constexpr auto transitionTick = FrameClock::interval(RenderProfile::Software, FrameClock::Pace::Transition);
+constexpr auto ambientTick = FrameClock::interval(RenderProfile::Software, FrameClock::Pace::Ambient);
+} // namespace
+
 using namespace std::chrono_literals;
 
 class FrameTweenTest : public QObject
@@ -30,7 +36,7 @@ private slots:
 private:
     // Moves the clock one tick at a time, letting each woken sleeper run.
     static void advanceTicks(ManualContinuousClock &clock, int ticks,
-                             std::chrono::nanoseconds interval = FrameClock::transitionInterval)
+                             std::chrono::nanoseconds interval = transitionTick)
     {
         for (int i = 0; i < ticks; ++i) {
             clock.advance(interval);
@@ -49,12 +55,14 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve_data()
     QTest::addColumn<bool>("running");
 
     const QEasingCurve inOut = MotionCurve(MotionCurve::Shape::easeInOut, 1).easing();
-    // 15 ticks a second: tick n is at n × 1/15 s.
+    // 30 ticks a second: tick n is at n × 1/30 s (a hair later: intervals are rounded up).
     QTest::newRow("ease-in-out, before the first tick") << 0.25 << false << 0 << 0.0 << true;
-    QTest::newRow("ease-in-out, second tick") << 0.25 << false << 2 << inOut.valueForProgress(2.0 / 15 / 0.25) << true;
-    QTest::newRow("ease-in-out, last tick lands") << 0.25 << false << 4 << 1.0 << false;
-    QTest::newRow("linear 2 s, a second in") << 2.0 << true << 15 << 0.5 << true;
-    QTest::newRow("linear 2 s, done") << 2.0 << true << 30 << 1.0 << false;
+    QTest::newRow("ease-in-out, second tick") << 0.25 << false << 2 << inOut.valueForProgress(2.0 / 30 / 0.25) << true;
+    QTest::newRow("ease-in-out, seventh tick still on its way") << 0.25 << false << 7 << inOut.valueForProgress(7.0 / 30 / 0.25) << true;
+    QTest::newRow("ease-in-out, eighth tick lands") << 0.25 << false << 8 << 1.0 << false;
+    QTest::newRow("0.4 s scroll: twelve steps, the last lands") << 0.4 << false << 12 << 1.0 << false;
+    QTest::newRow("linear 2 s, a second in") << 2.0 << true << 30 << 0.5 << true;
+    QTest::newRow("linear 2 s, done") << 2.0 << true << 60 << 1.0 << false;
     QTest::newRow("no duration lands at once") << 0.0 << false << 0 << 1.0 << false;
 }
 
@@ -73,7 +81,7 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve()
     tween.start(seconds, linear);
     advanceTicks(clock, ticks);
     // Half a tick later nothing moves: steps come only with ticks.
-    clock.advance(FrameClock::transitionInterval / 2);
+    clock.advance(transitionTick / 2);
     QCoreApplication::processEvents();
     QVERIFY2(qAbs(tween.progress() - progress) < 1e-6, qPrintable(QString::number(tween.progress())));
     QCOMPARE(tween.isRunning(), running);
@@ -90,21 +98,21 @@ void FrameTweenTest::atTheAmbientPaceItStepsLess()
     QSignalSpy steps(&tween, &FrameTween::progressChanged);
     tween.start(0.25);
     // A transition-paced tick would have come by now; an ambient one has not.
-    advanceTicks(clock, 1, FrameClock::transitionInterval);
+    advanceTicks(clock, 1, transitionTick);
     QCOMPARE(tween.progress(), 0.0);
     // 100 ms in: the first step.
-    advanceTicks(clock, 1, FrameClock::ambientInterval - FrameClock::transitionInterval);
+    advanceTicks(clock, 1, ambientTick - transitionTick);
     QVERIFY(tween.progress() > 0.0);
     QCOMPARE(steps.count(), 2); // its start and one step
     // Back to the transition pace while running: the next step comes one short interval on.
     tween.setAmbientPace(false);
-    advanceTicks(clock, 1, FrameClock::transitionInterval);
+    advanceTicks(clock, 1, transitionTick);
     QCOMPARE(steps.count(), 3);
-    // 233 ms, then 300 ms: the quarter second lands.
-    advanceTicks(clock, 1, FrameClock::transitionInterval);
-    QCOMPARE(steps.count(), 4);
+    // 167, 200 and 233 ms, then 267 ms: the quarter second lands.
+    advanceTicks(clock, 3, transitionTick);
+    QCOMPARE(steps.count(), 6);
     QVERIFY(tween.progress() < 1.0);
-    advanceTicks(clock, 1, FrameClock::transitionInterval);
+    advanceTicks(clock, 1, transitionTick);
     QCOMPARE(tween.progress(), 1.0);
     QVERIFY(!tween.isRunning());
 }
@@ -125,9 +133,9 @@ void FrameTweenTest::holdsTheClockOnlyWhileRunning()
     a.start(0.25);
     b.start(1.0);
     QCOMPARE(clock.pendingSleepers(), 1); // one timer for the ambient animation and both tweens
-    advanceTicks(clock, 4);
-    QCOMPARE(ticks.count(), 4);
-    QCOMPARE(aSteps.count(), 1 + 4); // its start, then one step a tick
+    advanceTicks(clock, 8);
+    QCOMPARE(ticks.count(), 8);
+    QCOMPARE(aSteps.count(), 1 + 8); // its start, then one step a tick
     QVERIFY(!a.isRunning());
 
     b.stop();
@@ -207,7 +215,7 @@ void FrameTweenTest::periodicChangesWaitForTheNextTick()
     frameClock.atNextTick(gone.get(), [&] { calls << QStringLiteral("gone"); });
     gone.reset();
     QCOMPARE(calls.size(), 1); // nothing between ticks
-    clock.advance(FrameClock::transitionInterval);
+    clock.advance(transitionTick);
     QTRY_COMPARE(calls, (QStringList{QStringLiteral("still"), QStringLiteral("second"), QStringLiteral("tick")}));
 
     // A clock that stops runs what waits at once.

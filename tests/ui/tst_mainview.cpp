@@ -22,6 +22,7 @@ private slots:
     void cleanup();
     void activeLineIsCentred();
     void wheelStopsFollowingUntilThreeSecondsLater();
+    void rowsBelowAGrowingLineMoveSmoothly();
     void clickCopiesThePlayingLine();
     void retryAsksTheHost();
     void columnsShareTheWidth_data();
@@ -132,6 +133,48 @@ void TestMainView::wheelStopsFollowingUntilThreeSecondsLater()
     QTRY_VERIFY(!button->isVisible());
     g->advance(500ms); // the scroll's frames
     QTRY_VERIFY2(qAbs(activeRowCentreOffset()) <= 1.0, qPrintable(QString::number(activeRowCentreOffset())));
+}
+
+// The playing line is set larger: when the next line starts, the rows below it move by the
+// difference over a scroll's time, in steps, not in one frame; the rows then show their words'
+// heights. At the top of the song, where the list does not scroll.
+void TestMainView::rowsBelowAGrowingLineMoveSmoothly()
+{
+    QList<SyncedLine> lines = PlayerGraph::lines(40);
+    lines[1].text = QStringLiteral("Line 1 is much longer than the others and wraps onto more rows, more so when set larger");
+    g->startSong(lines, 1.0);
+    QVERIFY(loadMainView());
+    g->advance(600ms);
+    QTRY_VERIFY(row(2));
+    QQuickItem *playing = row(0);
+    QQuickItem *next = row(1);
+    QQuickItem *below = row(2);
+    // Where the column places the row now (it lays out before a frame; the test draws none).
+    const auto belowY = [below] {
+        QMetaObject::invokeMethod(below->parentItem(), "forceLayout");
+        return below->y();
+    };
+    const double smallHeight = next->implicitHeight();
+    // From the last step before the line grew on.
+    QList<double> ys{belowY()};
+    for (int i = 0; i < 40 && next->implicitHeight() == smallHeight; ++i) {
+        ys = {belowY()};
+        g->advance(50ms);
+    }
+    QVERIFY2(next->implicitHeight() > smallHeight, "the playing line is set larger");
+    for (int i = 0; i < 12; ++i) {
+        ys << belowY();
+        g->advance(50ms);
+    }
+    ys << belowY();
+    QCOMPARE(playing->height(), playing->implicitHeight());
+    QCOMPARE(next->height(), next->implicitHeight());
+    const double moved = ys.last() - ys.first();
+    QVERIFY2(qAbs(moved) >= 2, qPrintable(QString::number(moved)));
+    double largestStep = 0;
+    for (qsizetype i = 1; i < ys.size(); ++i)
+        largestStep = std::max(largestStep, qAbs(ys[i] - ys[i - 1]));
+    QVERIFY2(largestStep <= 0.6 * qAbs(moved), qPrintable(QStringLiteral("%1 of %2").arg(largestStep).arg(moved)));
 }
 
 void TestMainView::clickCopiesThePlayingLine()

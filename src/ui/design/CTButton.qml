@@ -19,12 +19,12 @@ T.Button {
     // floats over text readable (the faint fills let the text beneath show through).
     property color backing: "transparent"
     // When above 0, a change of look (primary or tone) fades the fill and the label's colour over
-    // this many ms, ease-in-out; at once with Reduce Motion.
+    // this many ms, ease-in-out, with Reduce Motion too (a fade moves nothing).
     property int lookDuration: 0
 
     readonly property int look: primary ? CT.Primary : CT.Secondary
     readonly property color labelColor: CT.labelColor(look, tone)
-    readonly property bool _animatesLook: lookDuration > 0 && !reduceMotion
+    readonly property bool _animatesLook: lookDuration > 0
     property color _shownLabelColor: labelColor
     Behavior on _shownLabelColor {
         enabled: control._animatesLook

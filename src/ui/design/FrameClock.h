@@ -2,6 +2,7 @@
 
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
+#include "ui/design/RenderProfile.h"
 
 #include <QObject>
 #include <QPointer>
@@ -10,21 +11,29 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 
 // The one source of frames for every ambient animation (particles, mesh, word rows, hue echoes,
 // glows) and for the transitions paced by FrameTween (card looks, list scrolls), and only while
-// some holder wants frames. With no holder there is no timer and no tick. Every animation steps
-// on the same ticks, so one frame shows all their changes. On a software renderer each frame
-// costs a whole window's pixels whatever moved, so the rate is the window's cost. A holder says
-// its pace: transitions move tens of pixels in a quarter of a second and need 15 ticks a second
-// to read as motion; the ambient animations drift a few pixels a second (and the lit words step
-// a word at a time), which 10 a second shows as smoothly. The clock ticks at the fastest pace
-// held, so an ambient animation steps 15 times a second while a transition runs. Both stay
-// within every animation's cap (20 for the mesh field, 30 for the rest). Intervals are rounded
-// up so that a tick is never early. Driven by an injected ContinuousClock, so tests move time by
-// hand. The application shell makes one and hands it down; there is no global instance.
+// some holder wants frames. With no holder there is no timer and no tick. A holder says its pace;
+// how often each pace ticks depends on the render profile:
+//
+// - software (the default until the profile is known): each frame costs a whole window's pixels
+//   whatever moved, so the rate is the window's cost. The clock ticks at the fastest pace held
+//   and a slower pace steps on the first tick at or after its due instant, so its changes share
+//   a frame with the faster ones and add none. Transitions are short and follow a line change:
+//   30 ticks a second. The ambient animations drift a few pixels a second (and the lit words step
+//   a word at a time), which 10 a second shows as smoothly, also while a transition runs (their
+//   layers are not redrawn on every transition frame).
+// - hardware: frames are cheap. Transitions do not use the clock (FrameTween runs them at the
+//   display's rate); each ambient pace ticks at its own cap, the mesh field 20 times a second and
+//   the rest 30, and a tick steps only the holders whose pace is due (isDue).
+//
+// Intervals are rounded up so that a tick is never early. Driven by an injected ContinuousClock,
+// so tests move time by hand. The application shell makes one and hands it down; there is no
+// global instance.
 class FrameClock : public QObject
 {
     Q_OBJECT
@@ -33,9 +42,18 @@ class FrameClock : public QObject
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
 
 public:
-    enum class Pace { Transition, Ambient };
-    static constexpr std::chrono::nanoseconds transitionInterval{66'666'667};
-    static constexpr std::chrono::nanoseconds ambientInterval{100'000'000};
+    // Mesh: the mesh field's drift; Ambient: every other ambient animation.
+    enum class Pace { Transition, Ambient, Mesh };
+    static constexpr int paceCount = 3;
+    static constexpr std::chrono::nanoseconds interval(RenderProfile profile, Pace pace)
+    {
+        using std::chrono::nanoseconds;
+        if (pace == Pace::Transition)
+            return nanoseconds(33'333'334);
+        if (profile == RenderProfile::Software)
+            return nanoseconds(100'000'000);
+        return pace == Pace::Mesh ? nanoseconds(50'000'000) : nanoseconds(33'333'334);
+    }
 
     explicit FrameClock(ContinuousClock *clock, QObject *parent = nullptr);
     ~FrameClock() override;
@@ -49,6 +67,23 @@ public:
     void hold(QObject *holder, Pace pace = Pace::Transition);
     void release(QObject *holder);
     bool isRunning() const { return !m_holders.isEmpty(); }
+    // In a `ticked` handler: whether this tick steps the holder (its pace is due).
+    bool isDue(QObject *holder) const;
+
+    // Connects `step` to the ticks that step `holder` (those it isDue on), in holder's context.
+    QMetaObject::Connection connectSteps(QObject *holder, std::function<void(double now)> step)
+    {
+        return connect(this, &FrameClock::ticked, holder, [this, holder, step = std::move(step)](double now) {
+            if (isDue(holder))
+                step(now);
+        });
+    }
+
+    RenderProfile renderProfile() const { return m_profile; }
+    // Set once the window's first frame shows what draws it; ticks follow the new pace at once.
+    void setRenderProfile(RenderProfile profile);
+    // Whether transitions step on this clock (software) or at the display's rate (hardware).
+    bool pacesTransitions() const { return m_profile == RenderProfile::Software; }
 
     // A view's own periodic change (a position sample, a list tick) made while the clock runs
     // would cost a frame of its own between two ticks: it runs on the next tick instead, just
@@ -68,10 +103,15 @@ public:
 signals:
     void ticked(double now);
     void runningChanged();
+    void renderProfileChanged();
 
 private:
-    // The time between two ticks at the pace now held (the ambient one when none is held).
-    std::chrono::nanoseconds interval() const;
+    std::chrono::nanoseconds interval(Pace pace) const { return interval(m_profile, pace); }
+    // When the next tick is due: the earliest pace held's next step.
+    ContinuousInstant nextDue() const;
+    bool isHeld(Pace pace) const;
+    // Marks the paces this tick steps and moves their due instants on.
+    void stepDuePaces(ContinuousInstant now, ContinuousInstant due);
     QCoro::Task<void> run(CancellationToken token, ContinuousInstant first);
     void startOrStop(bool wasRunning);
     void rearm();
@@ -81,8 +121,12 @@ private:
     QHash<QObject *, Pace> m_holders;
     QHash<QObject *, QMetaObject::Connection> m_watch;
     CancellationToken m_token;
-    // The instant the last tick was due (or the clock started): the next is one interval on.
-    ContinuousInstant m_lastDue;
+    RenderProfile m_profile = RenderProfile::Software;
+    // Per pace: the instant its last step was due (or it started): its next is one interval on.
+    std::array<ContinuousInstant, paceCount> m_lastDue;
+    ContinuousInstant m_lastTick;
+    // The paces the running tick steps (bits by Pace).
+    unsigned m_stepping = 0;
     // A tick's pending calls and `ticked` handlers are running.
     bool m_ticking = false;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> m_pending;

@@ -12,11 +12,13 @@ FramePacer::FramePacer(QWindow *window, FrameClock *clock, QObject *parent)
         m_framedThisTick = false;
         releaseHeld();
     });
-    connect(clock, &FrameClock::runningChanged, this, [this] {
+    const auto clockChanged = [this] {
         m_framedThisTick = false;
-        if (m_clock && !m_clock->isRunning())
+        if (m_clock && (!m_clock->isRunning() || !m_clock->pacesTransitions()))
             releaseHeld();
-    });
+    };
+    connect(clock, &FrameClock::runningChanged, this, clockChanged);
+    connect(clock, &FrameClock::renderProfileChanged, this, clockChanged);
 }
 
 FramePacer::~FramePacer()
@@ -62,7 +64,7 @@ bool FramePacer::eventFilter(QObject *watched, QEvent *event)
     }
     // A window off screen draws nothing (its next exposure draws it whole): not paced.
     if (watched != m_window || event->type() != QEvent::UpdateRequest || !m_clock
-        || !m_clock->isRunning() || !m_window->isExposed() || userIsInteracting())
+        || !m_clock->isRunning() || !m_clock->pacesTransitions() || !m_window->isExposed() || userIsInteracting())
         return false;
     if (!m_framedThisTick) {
         m_framedThisTick = true;

@@ -9,15 +9,17 @@
 #include <chrono>
 #include <optional>
 
-// Paces a window's frames by the shared frame clock: while the clock runs, the window renders at
-// most one frame per tick. Every animation steps on the ticks, so the tick's frame shows all
-// their changes; a request for a frame that comes after it (a live layer re-rendered in a frame
-// asks for one more frame once that frame is done; a view that changes between two ticks) is
-// held and drawn with the next tick's frame instead, at most one tick late. On a software
-// renderer each such frame costs a whole window's pixels. While the clock is still, requests go
-// through as they come; a request held when the clock stops goes through then. Input to the
-// window (a press, a drag, the wheel, a key) lifts the pacing for a moment: a list the user drags
-// or flicks, and what answers a click, move at the display's rate, not the clock's.
+// Paces a window's frames by the shared frame clock in the software render profile: while the
+// clock runs, the window renders at most one frame per tick. Every animation steps on the ticks,
+// so the tick's frame shows all their changes; a request for a frame that comes after it (a live
+// layer re-rendered in a frame asks for one more frame once that frame is done; a view that
+// changes between two ticks) is held and drawn with the next tick's frame instead, at most one
+// tick late. On a software renderer each such frame costs a whole window's pixels. While the
+// clock is still, requests go through as they come; a request held when the clock stops goes
+// through then. Input to the window (a press, a drag, the wheel, a key) lifts the pacing for a
+// moment: a list the user drags or flicks, and what answers a click, move at the display's rate,
+// not the clock's. In the hardware profile it holds nothing: every frame is drawn as it is asked
+// for.
 class FramePacer : public QObject
 {
     Q_OBJECT

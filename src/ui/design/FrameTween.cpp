@@ -41,7 +41,7 @@ void FrameTween::setAmbientPace(bool ambient)
     if (m_ambientPace == ambient)
         return;
     m_ambientPace = ambient;
-    if (m_running && m_clock)
+    if (m_running && m_paced && m_clock)
         m_clock->hold(this, pace());
     emit ambientPaceChanged();
 }
@@ -55,13 +55,14 @@ void FrameTween::start(double seconds, bool linear)
         emit progressChanged();
         return;
     }
-    m_start = m_clock ? m_clock->now() : 0.0;
+    m_paced = m_clock && m_clock->pacesTransitions();
+    m_start = m_paced ? m_clock->now() : 0.0;
     m_seconds = seconds;
     m_curve = MotionCurve(linear ? MotionCurve::Shape::linear : MotionCurve::Shape::easeInOut, seconds).easing();
     m_progress = 0.0;
     emit progressChanged();
     setRunning(true);
-    if (m_clock) {
+    if (m_paced) {
         m_tick = connect(m_clock, &FrameClock::ticked, this, &FrameTween::onTick);
         m_clock->hold(this, pace());
     } else {
@@ -76,7 +77,7 @@ void FrameTween::stop()
     if (!m_running)
         return;
     disconnect(m_tick);
-    if (m_clock)
+    if (m_clock && m_paced)
         m_clock->release(this);
     m_unpaced.stop();
     setRunning(false);

@@ -8,13 +8,14 @@
 #include <QVariantAnimation>
 #include <QtQml/qqmlregistration.h>
 
-// A transition paced by the shared frame clock instead of Qt Quick's animation timer: after
-// start(), `progress` goes from 0 to 1 along the curve over the given seconds, one step per
-// clock tick. Its frames therefore come at most at the clock's rate and on the same ticks as
-// the ambient animations', so a transition adds no frames of its own while they run. It holds
-// the clock only while it runs. Without a clock it runs on Qt Quick's animation timer instead
-// (a view hosted without the shell's clocks keeps its transitions); with no duration it lands
-// at 1 at once. The view maps `progress` onto its values (from + (to − from) × progress).
+// A transition paced by the shared frame clock where a software rasterizer draws: after start(),
+// `progress` goes from 0 to 1 along the curve over the given seconds, one step per clock tick.
+// Its frames therefore come at most at the clock's rate and on the same ticks as the ambient
+// animations', so a transition adds no frames of its own while they run. It holds the clock only
+// while it runs. Where a GPU draws (the clock's hardware profile), and without a clock (a view
+// hosted without the shell's clocks), it runs on Qt's animation timer instead, at the display's
+// rate; the profile in force at start() decides. With no duration it lands at 1 at once. The
+// view maps `progress` onto its values (from + (to − from) × progress).
 // `ambientPace` steps it at the ambient animations' pace instead of the transitions' (fewer
 // frames for a change that need not read as motion, e.g. under Reduce Motion).
 class FrameTween : public QObject
@@ -59,6 +60,8 @@ private:
     double m_progress = 1.0;
     bool m_running = false;
     bool m_ambientPace = false;
+    // This run steps on the frame clock's ticks.
+    bool m_paced = false;
     double m_start = 0;
     double m_seconds = 0;
     QEasingCurve m_curve;

@@ -42,6 +42,17 @@ void GradientCapsule::paintCapsule(QPainter *painter, const QRectF &rect, const 
     painter->drawRoundedRect(rect, r, r);
 }
 
+// A capsule squeezed below a pixel (its row closing) has no pixels: Qt Quick would paint it into a
+// null image, with warnings.
+QSGNode *GradientCapsule::updatePaintNode(QSGNode *old, UpdatePaintNodeData *data)
+{
+    if (width() < 1 || height() < 1) {
+        delete old;
+        return nullptr;
+    }
+    return QQuickPaintedItem::updatePaintNode(old, data);
+}
+
 void GradientCapsule::paint(QPainter *painter)
 {
     paintCapsule(painter, boundingRect(), m_start, m_end);

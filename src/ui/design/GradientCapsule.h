@@ -24,6 +24,9 @@ public:
     void paint(QPainter *painter) override;
     static void paintCapsule(QPainter *painter, const QRectF &rect, const QColor &start, const QColor &end);
 
+protected:
+    QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *data) override;
+
 signals:
     void colorsChanged();
 

@@ -121,9 +121,9 @@ void MeshDrift::resubscribe()
     if (!m_clock)
         return;
     if (m_animating) {
-        m_tickConnection = connect(m_clock, &FrameClock::ticked, this, &MeshDrift::onTick);
+        m_tickConnection = m_clock->connectSteps(this, [this](double now) { onTick(now); });
         m_lastTick = -1e300;
-        m_clock->hold(this, FrameClock::Pace::Ambient);
+        m_clock->hold(this, FrameClock::Pace::Mesh);
         onTick(m_clock->now()); // the first animated frame comes at once
     } else {
         m_clock->release(this);

@@ -173,7 +173,7 @@ void ParticleCanvas::resubscribe()
         return;
     disconnect(m_tickConnection);
     if (m_animating && m_clock) {
-        m_tickConnection = connect(m_clock, &FrameClock::ticked, this, &ParticleCanvas::showTime);
+        m_tickConnection = m_clock->connectSteps(this, [this](double now) { showTime(now); });
         m_clock->hold(this, FrameClock::Pace::Ambient);
         showTime(m_clock->now());
     } else {

@@ -28,19 +28,14 @@ AbstractButton {
     ToolTip.text: model.helpText
     onClicked: model.press()
 
-    // The glow breathes only while the window is in front, as the panel's ambient motion does:
-    // in a window without focus each breath would cost the whole window a frame 30 times a
-    // second. Without it the ready look holds still at full opacity.
-    AnimationActivityView {
-        id: windowGate
-        isPlaying: true
-    }
+    // The glow breathes on the frame clock at the ambient pace, also while the window is not in
+    // front; a hidden or minimised window draws none of its frames.
     StoryButtonModel {
         id: model
         vm: button.vm
         frameClock: button.frameClock
         reduceMotion: button.reduceMotion
-        shown: button.visible && windowGate.active
+        shown: button.visible
     }
 
     FocusRing {}

@@ -111,7 +111,7 @@ void StoryButtonModel::refresh()
     if (glowing != m_glowing) {
         m_glowing = glowing;
         if (glowing) {
-            m_tickConnection = connect(m_clock, &FrameClock::ticked, this, &StoryButtonModel::onTick);
+            m_tickConnection = m_clock->connectSteps(this, [this](double now) { onTick(now); });
             m_clock->hold(this, FrameClock::Pace::Ambient);
             onTick(m_clock->now());
         } else {

@@ -101,7 +101,7 @@ void CompactLyricsPanelController::setBreathing(bool breathing)
         if (breathing) {
             if (!m_frameConnection)
                 m_frameConnection =
-                    connect(m_frameClock, &FrameClock::ticked, this, &CompactLyricsPanelController::updateBreath);
+                    m_frameClock->connectSteps(this, [this](double) { updateBreath(); });
             m_frameClock->hold(this, FrameClock::Pace::Ambient);
         } else {
             disconnect(m_frameConnection);

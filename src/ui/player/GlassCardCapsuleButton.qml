@@ -9,11 +9,11 @@ AbstractButton {
 
     property string iconName: ""
     property color iconColor: "white"
-    // A second look (the filled heart): the two cross-fade with the fill and stroke over 0.2 s.
+    // A second look (the filled heart): the two cross-fade with the fill and stroke over 0.2 s,
+    // with Reduce Motion too (a fade moves nothing).
     property bool iconOn: false
     property string iconNameOn: iconName
     property color iconColorOn: iconColor
-    property bool reduceMotion: SystemMotion.reduceMotion
     property color fill: "transparent"
     property color stroke: "transparent"
     property string help: ""
@@ -38,7 +38,7 @@ AbstractButton {
         colorOff: control.iconColor
         colorOn: control.iconColorOn
         size: 13
-        reduceMotion: control.reduceMotion
+        reduceMotion: false
     }
     background: Rectangle {
         radius: height / 2
@@ -46,11 +46,9 @@ AbstractButton {
         border.width: 1
         border.color: control.stroke
         Behavior on color {
-            enabled: !control.reduceMotion
             ColorAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
         Behavior on border.color {
-            enabled: !control.reduceMotion
             ColorAnimation { duration: 200; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
         }
     }

@@ -281,7 +281,6 @@ Item {
                     iconNameOn: "heart.fill"
                     iconColor: Qt.rgba(1, 1, 1, 0.5)
                     iconColorOn: Theme.neonPink
-                    reduceMotion: card.reduceMotion
                     fill: on ? Qt.alpha(Theme.neonPink, 0.12) : Qt.rgba(1, 1, 1, 0.04)
                     stroke: on ? Qt.alpha(Theme.neonPink, 0.45) : Qt.rgba(1, 1, 1, 0.18)
                     help: on ? "取消收藏例句" : "收藏例句"

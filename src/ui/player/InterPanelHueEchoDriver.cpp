@@ -58,7 +58,7 @@ void InterPanelHueEchoDriver::resubscribe()
     disconnect(m_tick);
     m_tick = {};
     if (m_animating && m_clock) {
-        m_tick = connect(m_clock, &FrameClock::ticked, this, &InterPanelHueEchoDriver::onTick);
+        m_tick = m_clock->connectSteps(this, [this](double) { onTick(); });
         m_clock->hold(this, FrameClock::Pace::Ambient);
     } else {
         if (m_clock)

@@ -40,8 +40,21 @@ Item {
         const row = repeater.itemAt(index)
         if (!row)
             return
-        const rowY = row.mapToItem(flick.contentItem, 0, 0).y
-        const target = ctl.scrollTarget(rowY, row.height, flick.height, flick.contentHeight)
+        // Where the row will be once every row has eased to its words' height.
+        let lagAbove = 0
+        for (let i = 0; i < index; ++i) {
+            const above = repeater.itemAt(i)
+            if (above)
+                lagAbove += above.heightLag
+        }
+        let lagAll = lagAbove
+        for (let i = index; i < repeater.count; ++i) {
+            const below = repeater.itemAt(i)
+            if (below)
+                lagAll += below.heightLag
+        }
+        const rowY = row.mapToItem(flick.contentItem, 0, 0).y - lagAbove
+        const target = ctl.scrollTarget(rowY, row.implicitHeight, flick.height, flick.contentHeight - lagAll)
         scroll.stop()
         if (animated) {
             scroll.from = flick.contentY
@@ -80,6 +93,8 @@ Item {
                     width: lines.width
                     isCompact: root.isCompact
                     litPieces: ctl.activeLitPieces
+                    frameClock: root.clocks.frameClock
+                    reduceMotion: root.reduceMotion
                     onLineClicked: (index) => ctl.copyLine(index)
                 }
             }

@@ -414,7 +414,7 @@ void LyricsViewController::updateFrameClockHold()
     const bool playing = m_vm && m_vm->track() && m_vm->track()->isPlaying;
     if (m_completed && playing && m_activeLineIndex) {
         if (!m_frameConnection)
-            m_frameConnection = connect(m_frameClock, &FrameClock::ticked, this, &LyricsViewController::updateLitWords);
+            m_frameConnection = m_frameClock->connectSteps(this, [this](double) { updateLitWords(); });
         m_frameClock->hold(this, FrameClock::Pace::Ambient);
     } else {
         disconnect(m_frameConnection);
