@@ -19,8 +19,6 @@ PACKAGES=(
     # spoken demo songs
     xvfb xauth libgl1-mesa-dri libegl-mesa0 dbus-daemon dbus-bin at-spi2-core gnome-keyring
     mpv mpv-mpris playerctl sox libsox-fmt-base espeak-ng
-    # the measuring scripts give the program's window the input focus (measure-memory.sh)
-    xdotool
     # the server: HTTP in and out, PostgreSQL, passwords and tokens, language detection
     libcpp-httplib-dev libcurl4-openssl-dev libpqxx-dev libsodium-dev libjwt-dev libcld2-dev
     # a real PostgreSQL for the server's tests; wrk and nginx for its load benchmark
@@ -30,7 +28,8 @@ PACKAGES=(
     # packaging (scripts/package.sh, the packaging test): the icon's pixel sizes, the Debian
     # packages' dependencies and checks, desktop entry, metainfo and unit validators
     librsvg2-bin dpkg-dev lintian desktop-file-utils appstream systemd
-    # records the window for measure-motion.sh, and scrolls it with the wheel
+    # the measuring scripts: measure-motion.sh records the window and scrolls it with the wheel;
+    # measure-memory.sh gives the window the input focus
     ffmpeg xdotool
 )
 
