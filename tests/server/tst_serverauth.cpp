@@ -138,6 +138,30 @@ private slots:
         QVERIFY(TaskRunner::run(device.resendConfirmation(ServerClients::uniqueEmail()))); // says nothing about accounts
     }
 
+    // Someone signs up first with another person's address: the owner's own sign-up still gets
+    // a link of its own, that link activates the owner's password, and nobody else's works after.
+    void confirmationCannotBeTakenOver()
+    {
+        const QString email = ServerClients::uniqueEmail();
+        AuthService &attacker = confirming->newDevice();
+        QCOMPARE(TaskRunner::run(attacker.signUp(email, QStringLiteral("attacker-1"))), false);
+        const QString attackersLink = lastLink(confirming->server.log());
+        AuthService &owner = confirming->newDevice();
+        QCOMPARE(TaskRunner::run(owner.signUp(email, QStringLiteral("owner-1"))), false); // not "already registered"
+        QVERIFY(lastLink(confirming->server.log()) != attackersLink);
+        QVERIFY(TaskRunner::run(owner.resendConfirmation(email))); // the link again: the latest sign-up's
+        const QString ownersLink = lastLink(confirming->server.log());
+        const QString origin = confirming->server.baseUrl().toString();
+        QCOMPARE(confirming->send("GET", ownersLink.mid(origin.size())).status, 200);
+        QCOMPARE(confirming->send("GET", attackersLink.mid(origin.size())).status, 400); // void now
+
+        QCOMPARE(authFailure(owner.signIn(email, QStringLiteral("owner-1"))), std::optional<AuthError>());
+        QCOMPARE(authFailure(confirming->newDevice().signIn(email, QStringLiteral("attacker-1"))),
+                 std::optional(AuthError::invalidCredentials()));
+        QCOMPARE(authFailure(confirming->newDevice().signUp(email, QStringLiteral("attacker-2"))),
+                 std::optional(AuthError::emailExists()));
+    }
+
     void refreshRotatesAndReuseRevokes()
     {
         clients->signUpNew();
