@@ -156,9 +156,6 @@ private slots:
         }
         const auto bob = newUser("bob@example.org");
         QVERIFY(bob.id != created->id);
-        m_store->confirmUser(created->id);
-        QVERIFY(m_store->userById(created->id)->confirmed);
-        QVERIFY(!m_store->userById(bob.id)->confirmed);
         QVERIFY(!m_store->userByEmail("nobody@example.org"));
         QVERIFY(!m_store->userById("no-such-id"));
     }
@@ -208,7 +205,7 @@ private slots:
         QVERIFY(!m_store->signIn("no-such-sign-in"));
     }
 
-    void oneTimeTokens_data()
+    void confirmationLinks_data()
     {
         QTest::addColumn<qint64>("expiresAt");
         QTest::addColumn<qint64>("takenAt");
@@ -219,16 +216,18 @@ private slots:
         QTest::newRow("long expired") << qint64(5000) << qint64(90000) << false;
     }
 
-    void oneTimeTokens()
+    void confirmationLinks()
     {
         QFETCH(qint64, expiresAt);
         QFETCH(qint64, takenAt);
         QFETCH(bool, valid);
-        const auto user = newUser("ann@example.org");
-        m_store->putOneTimeToken(hashOf("link"), user.id, expiresAt);
-        QCOMPARE(m_store->takeOneTimeToken(hashOf("link"), takenAt), valid ? std::optional(user.id) : std::nullopt);
-        QVERIFY(!m_store->takeOneTimeToken(hashOf("link"), 0)); // used up either way
-        QVERIFY(!m_store->takeOneTimeToken(hashOf("other"), 0));
+        const SignUpRequest request{"ann@example.org", "$argon2id$a", 500, hashOf("link"), expiresAt, std::nullopt};
+        const auto user = m_store->signUp({}, request).user;
+        const auto confirmed = m_store->confirmSignUp(hashOf("link"), takenAt);
+        QCOMPARE(confirmed ? std::optional(confirmed->id) : std::nullopt, valid ? std::optional(user.id) : std::nullopt);
+        QCOMPARE(m_store->userByEmail("ann@example.org")->confirmed, valid);
+        QVERIFY(!m_store->confirmSignUp(hashOf("link"), 0)); // used up either way
+        QVERIFY(!m_store->confirmSignUp(hashOf("other"), 0));
     }
 
     void countHit()
@@ -321,14 +320,6 @@ private slots:
         }
     }
 
-    void expiredLinkConfirmsNothing()
-    {
-        SignUpRequest request{"ann@example.org", "$argon2id$a", 500, hashOf("link"), 1000, std::nullopt};
-        QVERIFY(m_store->signUp({}, request).outcome == SignUpOutcome::Outcome::Created);
-        QVERIFY(!m_store->confirmSignUp(hashOf("link"), 1000));
-        QVERIFY(!m_store->userByEmail("ann@example.org")->confirmed);
-    }
-
     // A password grant counts its hits and starts the sign-in in one write.
     void countedSignIns()
     {
@@ -379,8 +370,11 @@ private slots:
         const auto idle = m_store->createSignIn(ann.id, hashOf("idle"), 0);
         m_store->countHit("ended", 0, 60);
         m_store->countHit("live", 5 * day, 3600);
-        m_store->putOneTimeToken(hashOf("expired"), ann.id, 10);
-        m_store->putOneTimeToken(hashOf("live"), ann.id, 6 * day);
+        const auto waiting = [&](const char *email, const char *link, qint64 expiresAt) {
+            m_store->signUp({}, SignUpRequest{email, "$argon2id$w", 0, hashOf(link), expiresAt, std::nullopt});
+        };
+        waiting("expired@example.org", "expired", 10);
+        waiting("live@example.org", "live", 6 * day);
         m_store->putCached("track", "gone", "x", 0, 100);
         m_store->putCached("track", "kept", "x", 0, std::nullopt);
         QCOMPARE(m_store->refreshTokenRows(), 7);
@@ -404,8 +398,8 @@ private slots:
         QVERIFY(!m_store->signIn(idle.id));
         QCOMPARE(m_store->hits("ended", 0), 0);
         QCOMPARE(m_store->hits("live", 5 * day), 1);
-        QVERIFY(!m_store->takeOneTimeToken(hashOf("expired"), 0)); // gone, not merely expired
-        QCOMPARE(m_store->takeOneTimeToken(hashOf("live"), now), std::optional(ann.id));
+        QVERIFY(!m_store->confirmSignUp(hashOf("expired"), 0)); // gone, not merely expired
+        QVERIFY(m_store->confirmSignUp(hashOf("live"), now));
         QVERIFY(m_store->cached("track", "kept", now));
         // A token used lately still revokes its chain when it comes back; the current one rotates.
         QVERIFY(m_store->rotateRefreshToken(hashOf("t3"), hashOf("t4"), now).outcome == Outcome::Rotated);
@@ -578,7 +572,7 @@ private slots:
             const auto user = newUser(QStringLiteral("user%1@example.org").arg(round));
             const auto token = hashOf(QString::number(round));
             const auto signIn = m_store->createSignIn(user.id, token, 10);
-            m_store->putOneTimeToken(token, user.id, 100);
+            m_store->signUp({}, SignUpRequest{user.email, "$argon2id$p", 1, token, 100, std::nullopt}); // pending
             const auto email = QStringLiteral("new%1@example.org").arg(round);
             std::array<std::atomic<int>, 4> outcomes{};
             const std::map<QString, std::function<bool(int)>> races{
@@ -590,7 +584,7 @@ private slots:
                      return outcome == Outcome::Rotated;
                  }},
                 {"claim", [&](int i) { return m_store->tryClaim(email, QString::number(i), 1, 100); }},
-                {"take", [&](int) { return bool(m_store->takeOneTimeToken(token, 50)); }},
+                {"take", [&](int) { return bool(m_store->confirmSignUp(token, 50)); }},
             };
             QCOMPARE(raceCount(kThreads, races.at(race)), 1);
             if (race == "register")

@@ -149,13 +149,13 @@ public:
                                                  bool confirmed, qint64 now) = 0;
     virtual std::optional<UserRecord> userByEmail(const QString &email) = 0;
     virtual std::optional<UserRecord> userById(const QString &userId) = 0;
-    virtual void confirmUser(const QString &userId) = 0;
 
     // A sign-up in one write: adds the hits (nothing else happens when one is over its limit),
     // then creates the account or, for an address still waiting for its confirmation, adds a
     // pending sign-up with its own link and password.
     virtual SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) = 0;
-    // Takes a confirmation link (single use, live until its expiry): the account is confirmed
+    // Takes a confirmation link (stored hashed; single use, live until its expiry, used up
+    // either way): the account is confirmed
     // with the password of the sign-up that made the link, and every other link of the account
     // is used up. Answers the account, or nothing for an unknown or expired link.
     virtual std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) = 0;
@@ -177,10 +177,6 @@ public:
     virtual void revokeSignIn(const QString &signInId, qint64 now) = 0;
     virtual std::optional<SignInRecord> signIn(const QString &signInId) = 0;
 
-    // Single-use tokens with an expiry (e-mail confirmation links), stored hashed.
-    virtual void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) = 0;
-    // The user of a token that exists and has not expired; the token is used up either way.
-    virtual std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) = 0;
 
     // Fixed-window counters for abuse limits and quotas: adds one to `key` in the window that
     // starts at `windowStart` and answers the count after adding. Old windows may be dropped.

@@ -154,11 +154,6 @@ public:
         return userWhere("id", str(userId));
     }
 
-    void confirmUser(const QString &userId) override
-    {
-        execute("UPDATE users SET confirmed = true WHERE id = $1", str(userId));
-    }
-
     SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) override
     {
         return m_pool.run([&](pqxx::connection &connection) {
@@ -327,23 +322,6 @@ public:
                 return std::nullopt;
             return SignInRecord{qstr(result[0][0]), qstr(result[0][1]), result[0][2].as<bool>()};
         });
-    }
-
-    void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) override
-    {
-        execute("INSERT INTO one_time_tokens (token_hash, user_id, expires_at) VALUES ($1, $2, $3)"
-                " ON CONFLICT (token_hash) DO UPDATE SET user_id = EXCLUDED.user_id, expires_at = EXCLUDED.expires_at",
-                bytes(tokenHash), str(userId), static_cast<long long>(expiresAt));
-    }
-
-    std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) override
-    {
-        // DELETE … RETURNING: of two concurrent takes only one gets the row.
-        const auto result = execute("DELETE FROM one_time_tokens WHERE token_hash = $1 RETURNING user_id, expires_at > $2",
-                                    bytes(tokenHash), static_cast<long long>(now));
-        if (result.empty() || !result[0][1].as<bool>())
-            return std::nullopt;
-        return qstr(result[0][0]);
     }
 
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override

@@ -314,13 +314,6 @@ std::optional<UserRecord> SqliteServerStore::userById(const QString &userId)
     });
 }
 
-void SqliteServerStore::confirmUser(const QString &userId)
-{
-    write("confirmUser", [&](SqliteDatabase &connection) {
-        connection.statement("UPDATE users SET confirmed = 1 WHERE id = ?").bind(1, userId).run();
-    });
-}
-
 SignInRecord SqliteServerStore::createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now)
 {
     return write("createSignIn",
@@ -392,30 +385,6 @@ std::optional<SignInRecord> SqliteServerStore::signIn(const QString &signInId)
         if (!query.step())
             return std::nullopt;
         return SignInRecord{query.text(0), query.text(1), query.boolean(2)};
-    });
-}
-
-void SqliteServerStore::putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt)
-{
-    write("putOneTimeToken", [&](SqliteDatabase &connection) {
-        connection.statement("INSERT OR REPLACE INTO one_time_tokens(hash, user_id, expires_at) VALUES(?, ?, ?)")
-            .bind(1, hashText(tokenHash)).bind(2, userId).bind(3, expiresAt).run();
-    });
-}
-
-std::optional<QString> SqliteServerStore::takeOneTimeToken(const QByteArray &tokenHash, qint64 now)
-{
-    return write("takeOneTimeToken", [&](SqliteDatabase &connection) -> std::optional<QString> {
-        SqliteStatement take =
-            connection.statement("DELETE FROM one_time_tokens WHERE hash = ? RETURNING user_id, expires_at");
-        take.bind(1, hashText(tokenHash));
-        if (!take.step())
-            return std::nullopt;
-        const QString userId = take.text(0);
-        const bool live = take.int64(1) > now;
-        while (take.step()) {
-        }
-        return live ? std::optional(userId) : std::nullopt;
     });
 }
 

@@ -36,7 +36,6 @@ public:
                                          qint64 now) override;
     std::optional<UserRecord> userByEmail(const QString &email) override;
     std::optional<UserRecord> userById(const QString &userId) override;
-    void confirmUser(const QString &userId) override;
     SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) override;
     std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) override;
     bool addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt) override;
@@ -47,8 +46,6 @@ public:
                                        const RateHit &perSignIn) override;
     void revokeSignIn(const QString &signInId, qint64 now) override;
     std::optional<SignInRecord> signIn(const QString &signInId) override;
-    void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) override;
-    std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) override;
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override;
     qint64 hits(const QString &key, qint64 windowStart) override;
     void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt) override;
