@@ -10,8 +10,8 @@
 #   bench/server/store-load.sh [-c CLIENTS] [-d SECONDS] [-s sqlite|postgresql|both]
 #   CANTORELLA_SERVER=/other/cantorella-server bench/server/store-load.sh   (another build, for A/B)
 #
-# Needs a build (./scripts/build.sh, or CANTORELLA_BUILD_DIR), python3, sqlite3, and for PostgreSQL
-# postgresql-15 and psql. As root, PostgreSQL runs as the system user cantorella-pgtest (created
+# Needs a build (./scripts/build.sh, or CANTORELLA_BUILD_DIR), python3, and for PostgreSQL
+# postgresql-15 (with psql). As root, PostgreSQL runs as the system user cantorella-pgtest (created
 # when missing, as the tests do).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -89,7 +89,8 @@ start_postgres() {
 
 refresh_rows() { # refresh_rows STORE
     if [ "$1" = sqlite ]; then
-        sqlite3 "$SCRATCH/sqlite/cantorella.sqlite" 'SELECT count(*) FROM refresh_tokens'
+        python3 -c 'import sqlite3, sys; print(sqlite3.connect(sys.argv[1]).execute("SELECT count(*) FROM refresh_tokens").fetchone()[0])' \
+            "$SCRATCH/sqlite/cantorella.sqlite"
     else
         psql -h 127.0.0.1 -p "$PG_PORT" -U postgres -d bench -tAc 'SELECT count(*) FROM refresh_tokens'
     fi
