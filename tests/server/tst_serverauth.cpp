@@ -188,6 +188,31 @@ private slots:
                  400);
     }
 
+    // Refreshes of one sign-in past their hourly limit: 429, and the presented token stays
+    // current (nothing rotated, the sign-in is not ended).
+    void tooManyRefreshesAnswer429()
+    {
+        ServerClients limited(QStringList{QStringLiteral("--refreshes-per-hour"), QStringLiteral("2")});
+        QCOMPARE(limited.start(), QString());
+        limited.signUpNew();
+        QString token = limited.auth->session()->refreshToken;
+        const QList<std::pair<QByteArray, QByteArray>> apikey{{"apikey", limited.server.anonKey().toUtf8()}};
+        const auto refresh = [&] {
+            return limited.send("POST", "/auth/v1/token?grant_type=refresh_token",
+                                QByteArrayLiteral("{\"refresh_token\":\"") + token.toUtf8() + "\"}", apikey);
+        };
+        for (int i = 0; i < 2; ++i) {
+            const auto rotated = refresh();
+            QCOMPARE(rotated.status, 200);
+            token = QJsonDocument::fromJson(rotated.body)["refresh_token"].toString();
+        }
+        const auto refused = refresh();
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(QJsonDocument::fromJson(refused.body)["error"].toString(), QStringLiteral("over_request_rate_limit"));
+        QCOMPARE(refresh().status, 429); // not a reuse: the sign-in lives on
+        QCOMPARE(limited.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", limited.bearer()}}).status, 404);
+    }
+
     void signOutEndsTheTokenAtOnce()
     {
         clients->signUpNew();
