@@ -155,9 +155,9 @@ public:
     // pending sign-up with its own link and password.
     virtual SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) = 0;
     // Takes a confirmation link (stored hashed; single use, live until its expiry, used up
-    // either way): the account is confirmed
-    // with the password of the sign-up that made the link, and every other link of the account
-    // is used up. Answers the account, or nothing for an unknown or expired link.
+    // either way): the account is confirmed with the password of the sign-up that made the
+    // link, and every other link of the account is used up. Answers the account, or nothing for
+    // an unknown or expired link.
     virtual std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) = 0;
     // A new link for the account's latest pending sign-up (its password), for a resend.
     // Nothing when the account has no pending sign-up (confirmed, or unknown).
@@ -176,7 +176,6 @@ public:
                                                qint64 now, const RateHit &perSignIn = {}) = 0;
     virtual void revokeSignIn(const QString &signInId, qint64 now) = 0;
     virtual std::optional<SignInRecord> signIn(const QString &signInId) = 0;
-
 
     // Fixed-window counters for abuse limits and quotas: adds one to `key` in the window that
     // starts at `windowStart` and answers the count after adding. Old windows may be dropped.
