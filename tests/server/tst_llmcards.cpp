@@ -208,7 +208,7 @@ private slots:
         model.reset();
         auto withoutModel = services();
         QCOMPARE(phrasesOf(withoutModel->cards(requestBody("Seeded"), "u").body), QStringList{"I once was lost"});
-        QCOMPARE(withoutModel->cards(requestBody("New song"), "u").status, 503);
+        QCOMPARE(withoutModel->cards(requestBody("New song"), "u").status, 502);
     }
 
     void limits_data()

@@ -83,10 +83,11 @@ private slots:
         elapsed.start();
         const auto failure = clientFailure<RemoteCardsError>(cards(*withoutModel).fetchCards(lyrics, track("New"), std::nullopt));
         QVERIFY(failure);
-        QCOMPARE(failure->errorDescription(), QStringLiteral("服务器暂时不可用 (503)。"));
+        // The generation failed; the server is not down (a 503 would say it is).
+        QCOMPARE(failure->errorDescription(), QStringLiteral("AI 生成卡片失败,请稍后再试。"));
         QVERIFY(elapsed.elapsed() < 5000);
         QCOMPARE(clientFailure<RemoteSongStoryError>(stories(*withoutModel).fetchStory("k", "New", "Traditional")),
-                 RemoteSongStoryError::server(503));
+                 RemoteSongStoryError::server(502));
     }
 
     void cardsAndStory()

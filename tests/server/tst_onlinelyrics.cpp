@@ -181,21 +181,21 @@ private slots:
             << Scripted{200, record("Night Song", "The Owls", 215, QJsonValue::Null, QJsonValue::Null, true), {}}
             << emptySearch << 215.0 << 404 << QString() << 1 << "track-miss";
         QTest::newRow("404") << notFound << emptySearch << 215.0 << 404 << QString() << 1 << "track-miss";
-        QTest::newRow("500") << Scripted{500, "oops", {}} << emptySearch << 215.0 << 404 << QString() << 0 << "";
-        QTest::newRow("429") << Scripted{429, "{\"message\":\"slow down\"}", {}} << emptySearch << 215.0 << 404
+        QTest::newRow("500") << Scripted{500, "oops", {}} << emptySearch << 215.0 << 502 << QString() << 0 << "";
+        QTest::newRow("429") << Scripted{429, "{\"message\":\"slow down\"}", {}} << emptySearch << 215.0 << 502
                              << QString() << 0 << "";
-        QTest::newRow("search fails after get said 404") << notFound << Scripted{503, "", {}} << 215.0 << 404
+        QTest::newRow("search fails after get said 404") << notFound << Scripted{503, "", {}} << 215.0 << 502
                                                          << QString() << 1 << "";
-        QTest::newRow("slow past the limit") << Scripted{200, "{}", "slow"} << emptySearch << 215.0 << 404
+        QTest::newRow("slow past the limit") << Scripted{200, "{}", "slow"} << emptySearch << 215.0 << 502
                                              << QString() << 0 << "";
-        QTest::newRow("50 MB answer") << Scripted{200, "", "huge"} << emptySearch << 215.0 << 404 << QString() << 0
+        QTest::newRow("50 MB answer") << Scripted{200, "", "huge"} << emptySearch << 215.0 << 502 << QString() << 0
                                       << "";
-        QTest::newRow("redirect to another host") << Scripted{302, "", "redirect"} << emptySearch << 215.0 << 404
+        QTest::newRow("redirect to another host") << Scripted{302, "", "redirect"} << emptySearch << 215.0 << 502
                                                   << QString() << 0 << "";
         QTest::newRow("invalid JSON") << Scripted{200, "{\"syncedLyrics\": \"[00:01.00]x", {}} << emptySearch
-                                      << 215.0 << 404 << QString() << 0 << "";
+                                      << 215.0 << 502 << QString() << 0 << "";
         QTest::newRow("invalid UTF-8") << Scripted{200, "{\"syncedLyrics\":\"[00:01.00]\xff\xfe words\"}", {}}
-                                       << emptySearch << 215.0 << 404 << QString() << 0 << "";
+                                       << emptySearch << 215.0 << 502 << QString() << 0 << "";
     }
 
     // Each answer arrives within the lookup's budget, and only a definite answer of the

@@ -138,6 +138,30 @@ private slots:
         QVERIFY(TaskRunner::run(device.resendConfirmation(ServerClients::uniqueEmail()))); // says nothing about accounts
     }
 
+    // Someone signs up first with another person's address: the owner's own sign-up still gets
+    // a link of its own, that link activates the owner's password, and nobody else's works after.
+    void confirmationCannotBeTakenOver()
+    {
+        const QString email = ServerClients::uniqueEmail();
+        AuthService &attacker = confirming->newDevice();
+        QCOMPARE(TaskRunner::run(attacker.signUp(email, QStringLiteral("attacker-1"))), false);
+        const QString attackersLink = lastLink(confirming->server.log());
+        AuthService &owner = confirming->newDevice();
+        QCOMPARE(TaskRunner::run(owner.signUp(email, QStringLiteral("owner-1"))), false); // not "already registered"
+        QVERIFY(lastLink(confirming->server.log()) != attackersLink);
+        QVERIFY(TaskRunner::run(owner.resendConfirmation(email))); // the link again: the latest sign-up's
+        const QString ownersLink = lastLink(confirming->server.log());
+        const QString origin = confirming->server.baseUrl().toString();
+        QCOMPARE(confirming->send("GET", ownersLink.mid(origin.size())).status, 200);
+        QCOMPARE(confirming->send("GET", attackersLink.mid(origin.size())).status, 400); // void now
+
+        QCOMPARE(authFailure(owner.signIn(email, QStringLiteral("owner-1"))), std::optional<AuthError>());
+        QCOMPARE(authFailure(confirming->newDevice().signIn(email, QStringLiteral("attacker-1"))),
+                 std::optional(AuthError::invalidCredentials()));
+        QCOMPARE(authFailure(confirming->newDevice().signUp(email, QStringLiteral("attacker-2"))),
+                 std::optional(AuthError::emailExists()));
+    }
+
     void refreshRotatesAndReuseRevokes()
     {
         clients->signUpNew();
@@ -162,6 +186,31 @@ private slots:
         QCOMPARE(clients->send("POST", "/auth/v1/token?grant_type=refresh_token", current,
                                {{"apikey", clients->server.anonKey().toUtf8()}}).status,
                  400);
+    }
+
+    // Refreshes of one sign-in past their hourly limit: 429, and the presented token stays
+    // current (nothing rotated, the sign-in is not ended).
+    void tooManyRefreshesAnswer429()
+    {
+        ServerClients limited(QStringList{QStringLiteral("--refreshes-per-hour"), QStringLiteral("2")});
+        QCOMPARE(limited.start(), QString());
+        limited.signUpNew();
+        QString token = limited.auth->session()->refreshToken;
+        const QList<std::pair<QByteArray, QByteArray>> apikey{{"apikey", limited.server.anonKey().toUtf8()}};
+        const auto refresh = [&] {
+            return limited.send("POST", "/auth/v1/token?grant_type=refresh_token",
+                                QByteArrayLiteral("{\"refresh_token\":\"") + token.toUtf8() + "\"}", apikey);
+        };
+        for (int i = 0; i < 2; ++i) {
+            const auto rotated = refresh();
+            QCOMPARE(rotated.status, 200);
+            token = QJsonDocument::fromJson(rotated.body)["refresh_token"].toString();
+        }
+        const auto refused = refresh();
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(QJsonDocument::fromJson(refused.body)["error"].toString(), QStringLiteral("over_request_rate_limit"));
+        QCOMPARE(refresh().status, 429); // not a reuse: the sign-in lives on
+        QCOMPARE(limited.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", limited.bearer()}}).status, 404);
     }
 
     void signOutEndsTheTokenAtOnce()

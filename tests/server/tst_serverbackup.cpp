@@ -46,6 +46,29 @@ private slots:
         QCOMPARE(clients->start(), QString());
     }
 
+    // Quotas: only the namespaces the server keeps, and all of an account's backups together
+    // under its total. Steps "PUT|GET NAMESPACE SIZE STATUS".
+    void quotas()
+    {
+        ServerClients limited(QStringList{"--backup-namespaces", "en,fr", "--max-account-backup-bytes", "5000",
+                                          "--max-backup-bytes", "4000"});
+        QCOMPARE(limited.start(), QString());
+        limited.signUpNew();
+        const QStringList steps{"PUT en 3000 200", "PUT fr 2500 413", "PUT fr 2000 200", "PUT en 3500 413",
+                                "PUT en 2900 200", "PUT de 10 400", "GET de 0 400", "GET fr 0 200"};
+        for (const QString &step : steps) {
+            const QStringList words = step.split(' ');
+            const auto answer = limited.send(words[0].toLatin1(), "/api/backup?namespace=" + words[1],
+                                             words[0] == "PUT" ? document(words[2].toInt(), 'q') : QByteArray(),
+                                             {{"Authorization", limited.bearer()}});
+            QVERIFY2(answer.status == words[3].toInt(), qPrintable(step + " answered " + QString::number(answer.status)));
+        }
+        // What the program sees past the account's total: its "too large" error.
+        QCOMPARE(backupFailure(RemoteBackupProvider(&limited.api, limited.server.baseUrl(), limited.auth.get())
+                                   .upload(document(3500, 'q'))),
+                 std::optional(BackupSyncError::tooLarge()));
+    }
+
     void uploadThenDownload_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -105,7 +105,9 @@ private slots:
         const QString help = ServerConfig::helpText();
         for (const char *text : {"--listen", "CANTORELLA_SERVER_LISTEN", "--data", "--database", "--seed",
                                  "--require-confirmation", "--smtp-url", "--smtp-from", "--threads", "--max-backup-bytes",
-                                 "CANTORELLA_ANON_KEY", "CANTORELLA_JWT_KEY", "CANTORELLA_SMTP_PASSWORD"})
+                                 "CANTORELLA_ANON_KEY", "CANTORELLA_JWT_KEY", "CANTORELLA_SMTP_PASSWORD",
+                                 "--backup-namespaces", "--max-account-backup-bytes", "--write-queue", "--write-wait-ms",
+                                 "--refreshes-per-hour", "--prune-minutes"})
             QVERIFY2(help.contains(QLatin1String(text)), text);
     }
 
@@ -144,6 +146,45 @@ private slots:
         } catch (const ConfigError &error) {
             QVERIFY2(!ownerOnly && QString::fromUtf8(error.what()).contains(QLatin1String("chmod 600")), error.what());
         }
+    }
+
+    // Processes on one PostgreSQL must share their keys: none is generated, a missing one is named.
+    void sharedDatabaseNeedsBothKeys_data()
+    {
+        QTest::addColumn<QStringList>("given"); // variables set (a _FILE one names a private file)
+        QTest::addColumn<QStringList>("missing");
+        QTest::newRow("neither") << QStringList() << QStringList{"CANTORELLA_ANON_KEY", "CANTORELLA_JWT_KEY"};
+        QTest::newRow("the anonymous key only") << QStringList{"CANTORELLA_ANON_KEY"} << QStringList{"CANTORELLA_JWT_KEY"};
+        QTest::newRow("the token key only, from a file") << QStringList{"CANTORELLA_JWT_KEY_FILE"}
+                                                        << QStringList{"CANTORELLA_ANON_KEY"};
+        QTest::newRow("both") << QStringList{"CANTORELLA_ANON_KEY_FILE", "CANTORELLA_JWT_KEY"} << QStringList();
+    }
+
+    void sharedDatabaseNeedsBothKeys()
+    {
+        QFETCH(QStringList, given);
+        QFETCH(QStringList, missing);
+        const QString key = dir.filePath(QStringLiteral("shared-key"));
+        writeFile(key, "a-shared-key-of-more-than-32-characters\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        for (const char *name : {"CANTORELLA_ANON_KEY", "CANTORELLA_JWT_KEY", "CANTORELLA_ANON_KEY_FILE", "CANTORELLA_JWT_KEY_FILE"})
+            qunsetenv(name);
+        for (const QString &name : given)
+            qputenv(name.toLatin1().constData(), name.endsWith(QLatin1String("_FILE")) ? key.toUtf8()
+                                                                                   : QByteArray("a-shared-key-of-more-than-32-characters"));
+        const QString data = dir.filePath(QStringLiteral("shared-%1").arg(QTest::currentDataTag()));
+        try {
+            const server::Secrets secrets = server::Secrets::load(data, true);
+            QVERIFY(missing.isEmpty());
+            QCOMPARE(secrets.tokenKey, std::string("a-shared-key-of-more-than-32-characters"));
+        } catch (const ConfigError &error) {
+            const QString message = QString::fromUtf8(error.what());
+            QVERIFY2(!missing.isEmpty() && message.contains(QLatin1String("postgresql")), error.what());
+            for (const QString &name : missing)
+                QVERIFY2(message.contains(name), error.what());
+        }
+        QVERIFY(!QFile::exists(QDir(data).filePath(QStringLiteral("token-key")))); // nothing generated
+        for (const QString &name : given)
+            qunsetenv(name.toLatin1().constData());
     }
 };
 

@@ -76,7 +76,7 @@ private slots:
         } else {
             // Not a studied language, so nothing is seeded; the server has no model to write any.
             QCOMPARE(clientFailure<RemoteCardsError>(cards().fetchCards(song.lyrics, track(title, artist), std::nullopt)),
-                     std::optional(RemoteCardsError::server(503)));
+                     std::optional(RemoteCardsError::upstream(SSEEvent::ErrorCategory::upstreamError)));
         }
 
         const SongStory story = TaskRunner::run(stories().fetchStory(song.songKey(), title, artist));
@@ -87,12 +87,13 @@ private slots:
     {
         QCOMPARE(clientFailure<RemoteLyricsError>(lyrics().fetch(QStringLiteral("No Such Song"), QStringLiteral("Nobody"), 0, QString())),
                  std::optional(RemoteLyricsError::notFound()));
-        // No language model configured: a song the cache lacks is 503 at once.
+        // No language model configured: a song the cache lacks fails at once, as a failed
+        // generation ("AI 生成卡片失败…"), not as a server that is down.
         QCOMPARE(clientFailure<RemoteCardsError>(cards().fetchCards(QStringLiteral("[00:01.00]la"), track("No Such Song", "Nobody"), std::nullopt)),
-                 std::optional(RemoteCardsError::server(503)));
+                 std::optional(RemoteCardsError::upstream(SSEEvent::ErrorCategory::upstreamError)));
         QCOMPARE(clientFailure<RemoteSongStoryError>(stories().fetchStory(QStringLiteral("nobody|no such song"), QStringLiteral("No Such Song"),
                                                                       QStringLiteral("Nobody"))),
-                 std::optional(RemoteSongStoryError::server(503)));
+                 std::optional(RemoteSongStoryError::server(502)));
     }
 
     void signedOutGets401()

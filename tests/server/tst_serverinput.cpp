@@ -37,12 +37,6 @@ QByteArray base64Url(const QByteArray &bytes)
     return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-}
-
 } // namespace
 
 class TestServerInput : public QObject
@@ -115,7 +109,7 @@ private slots:
         QFETCH(int, status);
 
         const AuthSession session = *clients->auth->session();
-        const QByteArray tokenKey = readFile(QDir(clients->server.dataFolder()).filePath(QStringLiteral("token-key")));
+        const QByteArray tokenKey = clients->server.tokenKey().toUtf8();
         const server::AccessClaims claims = *server::AccessTokens(tokenKey.toStdString(), 3600)
                                                  .verify(session.accessToken.toStdString(), QDateTime::currentSecsSinceEpoch());
         Headers headers;

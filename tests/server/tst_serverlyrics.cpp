@@ -105,9 +105,11 @@ private slots:
                                  << LyricsSource::lrclib << none << 2;
         QTest::newRow("nowhere, remembered") << "Nothing Here" << "Nobody" << E(RemoteLyricsError::notFound())
                                              << QString() << LyricsSource::lrclib << none << 0;
-        QTest::newRow("online database down") << "Down" << "The Owls" << E(RemoteLyricsError::notFound()) << QString()
+        // A failed lookup is not "no lyrics": 502, which the program shows as its retryable
+        // "服务器暂时不可用，请稍后重试。" state and asks about again next time.
+        QTest::newRow("online database down") << "Down" << "The Owls" << E(RemoteLyricsError::server(502)) << QString()
                                               << LyricsSource::lrclib << none << 1;
-        QTest::newRow("down again: asked again") << "Down" << "The Owls" << E(RemoteLyricsError::notFound())
+        QTest::newRow("down again: asked again") << "Down" << "The Owls" << E(RemoteLyricsError::server(502))
                                                  << QString() << LyricsSource::lrclib << none << 1;
     }
 

@@ -156,9 +156,6 @@ private slots:
         }
         const auto bob = newUser("bob@example.org");
         QVERIFY(bob.id != created->id);
-        m_store->confirmUser(created->id);
-        QVERIFY(m_store->userById(created->id)->confirmed);
-        QVERIFY(!m_store->userById(bob.id)->confirmed);
         QVERIFY(!m_store->userByEmail("nobody@example.org"));
         QVERIFY(!m_store->userById("no-such-id"));
     }
@@ -208,7 +205,7 @@ private slots:
         QVERIFY(!m_store->signIn("no-such-sign-in"));
     }
 
-    void oneTimeTokens_data()
+    void confirmationLinks_data()
     {
         QTest::addColumn<qint64>("expiresAt");
         QTest::addColumn<qint64>("takenAt");
@@ -219,16 +216,18 @@ private slots:
         QTest::newRow("long expired") << qint64(5000) << qint64(90000) << false;
     }
 
-    void oneTimeTokens()
+    void confirmationLinks()
     {
         QFETCH(qint64, expiresAt);
         QFETCH(qint64, takenAt);
         QFETCH(bool, valid);
-        const auto user = newUser("ann@example.org");
-        m_store->putOneTimeToken(hashOf("link"), user.id, expiresAt);
-        QCOMPARE(m_store->takeOneTimeToken(hashOf("link"), takenAt), valid ? std::optional(user.id) : std::nullopt);
-        QVERIFY(!m_store->takeOneTimeToken(hashOf("link"), 0)); // used up either way
-        QVERIFY(!m_store->takeOneTimeToken(hashOf("other"), 0));
+        const SignUpRequest request{"ann@example.org", "$argon2id$a", 500, hashOf("link"), expiresAt, std::nullopt};
+        const auto user = m_store->signUp({}, request).user;
+        const auto confirmed = m_store->confirmSignUp(hashOf("link"), takenAt);
+        QCOMPARE(confirmed ? std::optional(confirmed->id) : std::nullopt, valid ? std::optional(user.id) : std::nullopt);
+        QCOMPARE(m_store->userByEmail("ann@example.org")->confirmed, valid);
+        QVERIFY(!m_store->confirmSignUp(hashOf("link"), 0)); // used up either way
+        QVERIFY(!m_store->confirmSignUp(hashOf("other"), 0));
     }
 
     void countHit()
@@ -239,6 +238,187 @@ private slots:
         QCOMPARE(m_store->countHit("signin:ann", 60, 60), 3);
         QCOMPARE(m_store->countHit("signin:ann", 120, 60), 1); // the next window starts over
         QCOMPARE(m_store->countHit("signin:ann", 120, 60), 2);
+    }
+
+    // Sign-ups in one write each. Steps: "signup NAME confirmed|link LIMIT OUTCOME" (NAME's
+    // password, with or without a link of its own), "confirm NAME ok|none", "resend NAME yes|no"
+    // (a new link, named NAME, for the latest pending sign-up), then the account's state
+    // "account none|waiting|confirmed-by NAME".
+    void signUps_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("no confirmation: an account and its first sign-in")
+            << QStringList{"signup a confirmed 9 Created", "account confirmed-by a", "signup b confirmed 9 Taken",
+                           "account confirmed-by a"};
+        QTest::newRow("a link activates its own sign-up's password")
+            << QStringList{"signup a link 9 Created", "account waiting", "confirm a ok", "account confirmed-by a"};
+        QTest::newRow("a second sign-up of a waiting address gets its own link; the first is void after")
+            << QStringList{"signup attacker link 9 Created", "signup owner link 9 Pending", "confirm owner ok",
+                           "account confirmed-by owner", "confirm attacker none", "account confirmed-by owner"};
+        QTest::newRow("the first link still works, and voids the second")
+            << QStringList{"signup a link 9 Created", "signup b link 9 Pending", "confirm a ok", "confirm b none",
+                           "account confirmed-by a"};
+        QTest::newRow("a confirmed address is taken") << QStringList{"signup a link 9 Created", "confirm a ok",
+                                                                     "signup b link 9 Taken", "account confirmed-by a"};
+        QTest::newRow("a resend links the latest sign-up")
+            << QStringList{"signup attacker link 9 Created", "signup owner link 9 Pending", "resend again yes",
+                           "confirm again ok", "account confirmed-by owner", "resend later no"};
+        QTest::newRow("over the limit nothing is created")
+            << QStringList{"signup a link 1 Created", "signup b link 1 Limited", "confirm b none", "account waiting"};
+        QTest::newRow("limited before the first") << QStringList{"signup a confirmed 0 Limited", "account none"};
+    }
+
+    void signUps()
+    {
+        QFETCH(QStringList, steps);
+        const QString email = QStringLiteral("ann@example.org");
+        const QMap<QString, SignUpOutcome::Outcome> outcomes{
+            {"Created", SignUpOutcome::Outcome::Created}, {"Pending", SignUpOutcome::Outcome::Pending},
+            {"Taken", SignUpOutcome::Outcome::Taken}, {"Limited", SignUpOutcome::Outcome::Limited}};
+        const auto password = [](const QString &name) { return QByteArray("$argon2id$" + name.toUtf8()); };
+        QMap<QString, QString> linkOwner; // link name → whose password it carries (by name)
+        for (const auto &step : steps) {
+            const auto words = step.split(' ');
+            if (words[0] == "signup") {
+                SignUpRequest request{email, password(words[1]), 500, std::nullopt, 0, std::nullopt};
+                if (words[2] == "link") {
+                    request.linkHash = hashOf("link-" + words[1]);
+                    request.linkExpiresAt = 10000;
+                } else {
+                    request.refreshTokenHash = hashOf("refresh-" + words[1]);
+                }
+                const SignUpOutcome outcome =
+                    m_store->signUp({RateHit{"signup:127.0.0.1", 480, 60, words[3].toLongLong()}}, request);
+                QVERIFY2(outcome.outcome == outcomes.value(words[4]), qPrintable(step));
+                const bool created = outcome.outcome == SignUpOutcome::Outcome::Created
+                    || outcome.outcome == SignUpOutcome::Outcome::Pending;
+                QCOMPARE(outcome.user.email, created ? email : QString());
+                // A sign-in comes with a new confirmed account only, and its refresh token works.
+                QCOMPARE(bool(outcome.signIn), created && words[2] == "confirmed");
+                if (outcome.signIn)
+                    QVERIFY(m_store->rotateRefreshToken(hashOf("refresh-" + words[1]), hashOf("next"), 600).outcome
+                            == Outcome::Rotated);
+            } else if (words[0] == "confirm") {
+                const auto confirmed = m_store->confirmSignUp(hashOf("link-" + words[1]), 900);
+                QVERIFY2(bool(confirmed) == (words[2] == "ok"), qPrintable(step));
+                if (confirmed)
+                    QCOMPARE(confirmed->passwordHash, password(linkOwner.value(words[1], words[1])));
+            } else if (words[0] == "resend") {
+                const auto user = m_store->userByEmail(email);
+                QVERIFY(user);
+                QCOMPARE(m_store->addLinkForLatestSignUp(user->id, hashOf("link-" + words[1]), 10000), words[2] == "yes");
+                linkOwner.insert(words[1], QStringLiteral("owner"));
+            } else {
+                const auto user = m_store->userByEmail(email);
+                QVERIFY2(bool(user) == (words[1] != "none"), qPrintable(step));
+                if (!user)
+                    continue;
+                QCOMPARE(user->confirmed, words[1] == "confirmed-by");
+                if (user->confirmed)
+                    QCOMPARE(user->passwordHash, password(words[2]));
+            }
+        }
+    }
+
+    // A password grant counts its hits and starts the sign-in in one write.
+    void countedSignIns()
+    {
+        const auto user = newUser("ann@example.org");
+        const std::vector<RateHit> hits{{"signin-email:ann", 60, 60, 3}, {"signin-address:127.0.0.1", 60, 60, 3}};
+        QVERIFY(m_store->countSignIn(hits, user.id, hashOf("r1"), 70));
+        QVERIFY(!m_store->countSignIn(hits, QString(), hashOf("r2"), 70)); // a wrong password: counted only
+        const auto third = m_store->countSignIn(hits, user.id, hashOf("r3"), 70);
+        QVERIFY(third);
+        QCOMPARE(third->userId, user.id);
+        QCOMPARE(m_store->hits("signin-email:ann", 60), 3);
+        QVERIFY(!m_store->countSignIn(hits, user.id, hashOf("r4"), 70)); // the fourth is over
+        QVERIFY(m_store->rotateRefreshToken(hashOf("r4"), hashOf("x"), 80).outcome == Outcome::Unknown);
+        QCOMPARE(m_store->hits("signin-email:ann", 120), 0); // the next window is empty
+        QVERIFY(m_store->countSignIn({{"signin-email:ann", 120, 60, 3}}, user.id, hashOf("r5"), 130));
+    }
+
+    void refreshesPerSignInAreLimited()
+    {
+        const auto user = newUser("ann@example.org");
+        m_store->createSignIn(user.id, hashOf("t0"), 100);
+        const RateHit perHour{"refresh:", 3600, 3600, 2};
+        QVERIFY(m_store->rotateRefreshToken(hashOf("t0"), hashOf("t1"), 3700, perHour).outcome == Outcome::Rotated);
+        QVERIFY(m_store->rotateRefreshToken(hashOf("t1"), hashOf("t2"), 3800, perHour).outcome == Outcome::Rotated);
+        const auto limited = m_store->rotateRefreshToken(hashOf("t2"), hashOf("t3"), 3900, perHour);
+        QVERIFY(limited.outcome == Outcome::Limited);
+        QCOMPARE(limited.userId, user.id);
+        // Nothing changed: t2 is still current, and rotates in the next hour.
+        QVERIFY(m_store->rotateRefreshToken(hashOf("t2"), hashOf("t3"), 7300, RateHit{"refresh:", 7200, 3600, 2}).outcome
+                == Outcome::Rotated);
+        QVERIFY(!m_store->signIn(limited.signInId)->revoked);
+    }
+
+    // What pruning deletes and what it must keep; several processes pruning at once is harmless.
+    void prune()
+    {
+        const qint64 day = 24 * 3600;
+        const auto ann = newUser("ann@example.org");
+        // A chain rotated long ago and lately: t0, t1 used long ago, t2 used lately, t3 current.
+        const auto chain = m_store->createSignIn(ann.id, hashOf("t0"), 0);
+        m_store->rotateRefreshToken(hashOf("t0"), hashOf("t1"), 10);
+        m_store->rotateRefreshToken(hashOf("t1"), hashOf("t2"), 5 * day);
+        m_store->rotateRefreshToken(hashOf("t2"), hashOf("t3"), 5 * day + 10);
+        const auto loggedOutLongAgo = m_store->createSignIn(ann.id, hashOf("old"), 0);
+        m_store->revokeSignIn(loggedOutLongAgo.id, 100);
+        const auto loggedOutLately = m_store->createSignIn(ann.id, hashOf("late"), 5 * day);
+        m_store->revokeSignIn(loggedOutLately.id, 5 * day);
+        const auto idle = m_store->createSignIn(ann.id, hashOf("idle"), 0);
+        m_store->countHit("ended", 0, 60);
+        m_store->countHit("live", 5 * day, 3600);
+        const auto waiting = [&](const char *email, const char *link, qint64 expiresAt) {
+            m_store->signUp({}, SignUpRequest{email, "$argon2id$w", 0, hashOf(link), expiresAt, std::nullopt});
+        };
+        waiting("expired@example.org", "expired", 10);
+        waiting("live@example.org", "live", 6 * day);
+        m_store->putCached("track", "gone", "x", 0, 100);
+        m_store->putCached("track", "kept", "x", 0, std::nullopt);
+        QCOMPARE(m_store->refreshTokenRows(), 7);
+
+        const qint64 now = 5 * day + 60;
+        const PruneAges ages{day, day, 4 * day};
+        std::atomic<int> failures = 0;
+        raceCount(4, [&](int) {
+            try {
+                m_store->prune(now, ages);
+            } catch (const server::StoreError &error) {
+                qWarning("%s", error.what());
+                ++failures;
+            }
+            return true;
+        });
+        QCOMPARE(failures.load(), 0);
+        QCOMPARE(m_store->refreshTokenRows(), 3); // t2, t3 and the lately revoked sign-in's
+        QVERIFY(!m_store->signIn(loggedOutLongAgo.id));
+        QVERIFY(m_store->signIn(loggedOutLately.id));
+        QVERIFY(!m_store->signIn(idle.id));
+        QCOMPARE(m_store->hits("ended", 0), 0);
+        QCOMPARE(m_store->hits("live", 5 * day), 1);
+        QVERIFY(!m_store->confirmSignUp(hashOf("expired"), 0)); // gone, not merely expired
+        QVERIFY(m_store->confirmSignUp(hashOf("live"), now));
+        QVERIFY(m_store->cached("track", "kept", now));
+        // A token used lately still revokes its chain when it comes back; the current one rotates.
+        QVERIFY(m_store->rotateRefreshToken(hashOf("t3"), hashOf("t4"), now).outcome == Outcome::Rotated);
+        QVERIFY(m_store->rotateRefreshToken(hashOf("t2"), hashOf("x"), now).outcome == Outcome::Reused);
+        QVERIFY(m_store->signIn(chain.id)->revoked);
+        QVERIFY(m_store->rotateRefreshToken(hashOf("t0"), hashOf("y"), now).outcome == Outcome::Unknown);
+    }
+
+    void backupBytes()
+    {
+        const auto ann = newUser("ann@example.org");
+        const auto bob = newUser("bob@example.org");
+        QCOMPARE(m_store->backupBytes(ann.id, "en"), 0);
+        m_store->putBackup(ann.id, "en", pattern(3000, 1), 1);
+        m_store->putBackup(ann.id, "fr", pattern(2 * 1024 * 1024 + 5, 1), 1);
+        m_store->putBackup(bob.id, "de", pattern(700, 1), 1);
+        QCOMPARE(m_store->backupBytes(ann.id, "en"), 2 * 1024 * 1024 + 5);
+        QCOMPARE(m_store->backupBytes(ann.id, "fr"), 3000);
+        QCOMPARE(m_store->backupBytes(ann.id, "xx"), 2 * 1024 * 1024 + 3005);
     }
 
     void cache_data()
@@ -392,7 +572,7 @@ private slots:
             const auto user = newUser(QStringLiteral("user%1@example.org").arg(round));
             const auto token = hashOf(QString::number(round));
             const auto signIn = m_store->createSignIn(user.id, token, 10);
-            m_store->putOneTimeToken(token, user.id, 100);
+            m_store->signUp({}, SignUpRequest{user.email, "$argon2id$p", 1, token, 100, std::nullopt}); // pending
             const auto email = QStringLiteral("new%1@example.org").arg(round);
             std::array<std::atomic<int>, 4> outcomes{};
             const std::map<QString, std::function<bool(int)>> races{
@@ -404,7 +584,7 @@ private slots:
                      return outcome == Outcome::Rotated;
                  }},
                 {"claim", [&](int i) { return m_store->tryClaim(email, QString::number(i), 1, 100); }},
-                {"take", [&](int) { return bool(m_store->takeOneTimeToken(token, 50)); }},
+                {"take", [&](int) { return bool(m_store->confirmSignUp(token, 50)); }},
             };
             QCOMPARE(raceCount(kThreads, races.at(race)), 1);
             if (race == "register")

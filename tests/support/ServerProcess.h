@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QUuid>
 
 #include <csignal>
 #include <memory>
@@ -47,11 +48,17 @@ public:
     {
         m_process = std::make_unique<QProcess>();
         m_process->setProcessChannelMode(QProcess::MergedChannels);
-        if (!m_options.anonKey.isEmpty()) {
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("CANTORELLA_ANON_KEY"), m_options.anonKey);
-            m_process->setProcessEnvironment(environment);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // On PostgreSQL the server generates no keys: it needs both given.
+        if (!m_options.databaseUrl.isEmpty()) {
+            if (m_options.anonKey.isEmpty() && !environment.contains(QStringLiteral("CANTORELLA_ANON_KEY")))
+                m_options.anonKey = QStringLiteral("test-anon-key-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+            if (!environment.contains(QStringLiteral("CANTORELLA_JWT_KEY")))
+                environment.insert(QStringLiteral("CANTORELLA_JWT_KEY"), m_tokenKey);
         }
+        if (!m_options.anonKey.isEmpty())
+            environment.insert(QStringLiteral("CANTORELLA_ANON_KEY"), m_options.anonKey);
+        m_process->setProcessEnvironment(environment);
         QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--data"),
                               m_options.dataFolder, QStringLiteral("--seed"), demoSongsFolder()};
         if (!m_options.databaseUrl.isEmpty())
@@ -114,7 +121,17 @@ public:
     {
         if (!m_options.anonKey.isEmpty())
             return m_options.anonKey;
+        if (!m_options.databaseUrl.isEmpty() && qEnvironmentVariableIsSet("CANTORELLA_ANON_KEY"))
+            return qEnvironmentVariable("CANTORELLA_ANON_KEY");
         QFile file(QDir(m_options.dataFolder).filePath(QStringLiteral("anon-key")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().trimmed()) : QString();
+    }
+    // The key the server signs access tokens with.
+    QString tokenKey() const
+    {
+        if (!m_options.databaseUrl.isEmpty())
+            return qEnvironmentVariableIsSet("CANTORELLA_JWT_KEY") ? qEnvironmentVariable("CANTORELLA_JWT_KEY") : m_tokenKey;
+        QFile file(QDir(m_options.dataFolder).filePath(QStringLiteral("token-key")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().trimmed()) : QString();
     }
     // Everything the server logged so far.
@@ -136,4 +153,6 @@ private:
     std::unique_ptr<QProcess> m_process;
     QByteArray m_log;
     QUrl m_baseUrl;
+    // Kept across restarts, so that tokens stay valid.
+    const QString m_tokenKey = QStringLiteral("test-token-key-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
 };

@@ -13,6 +13,7 @@
 #include "server/llm/GenerationRoutes.h"
 #include "server/lyrics/TrackRoutes.h"
 #include "server/seed/DemoSeed.h"
+#include "server/store/Pruner.h"
 #include "server/store/StoreFactory.h"
 
 #include <QDateTime>
@@ -80,8 +81,10 @@ int runServer(const QStringList &arguments)
 
     try {
         const ServerConfig config = ServerConfig::load(arguments);
-        const Secrets secrets = Secrets::load(config.dataFolder);
-        const std::unique_ptr<ServerStore> store = openServerStore(config.databaseUrl, config.dataFolder);
+        const Secrets secrets = Secrets::load(config.dataFolder, !config.databaseUrl.isEmpty());
+        const std::unique_ptr<ServerStore> store = openServerStore(
+            config.databaseUrl, config.dataFolder,
+            SqliteWriteOptions{std::size_t(config.writeQueue), std::chrono::milliseconds(config.writeWaitMs)});
         const AccessTokens tokens(secrets.tokenKey, config.accessTokenSeconds);
         const std::unique_ptr<Mailer> mailer = makeMailer(config, secrets);
         ServerContext context{*store, config, secrets, tokens, *mailer,
@@ -114,6 +117,7 @@ int runServer(const QStringList &arguments)
             const int songs = importDemoSongs(*store, config.seedFolder, context.now());
             logLine(QStringLiteral("seed: %1 demo songs from %2").arg(songs).arg(config.seedFolder));
         }
+        const Pruner pruner(*store, std::chrono::minutes(config.pruneMinutes), context.now, logLine);
         watchForStop(service);
         const bool served = service.serve();
         logLine(served ? QStringLiteral("stopped") : QStringLiteral("the listening socket failed"));

@@ -78,6 +78,19 @@ bool overLimit(ServerContext &context, const QString &key, int limit, qint64 win
     return context.store.countHit(key, windowStart, windowSeconds) > limit;
 }
 
+RateHit rateHit(const QString &key, int limit, qint64 windowSeconds, qint64 now)
+{
+    return RateHit{key, now - now % windowSeconds, windowSeconds, limit};
+}
+
+// A read: true when a counter has used up its window already. The hit itself is added with the
+// request's one write, so a request refused here costs no write and no password hash.
+bool usedUp(ServerContext &context, const std::vector<RateHit> &hits)
+{
+    return std::any_of(hits.begin(), hits.end(),
+                       [&](const RateHit &hit) { return context.store.hits(hit.key, hit.windowStart) >= hit.limit; });
+}
+
 QString addressKey(const char *what, ServerContext &context, const Request &request)
 {
     return QString::fromLatin1(what) + QLatin1Char(':') + QString::fromStdString(context.clientAddress(request));
@@ -106,21 +119,12 @@ void sendTokenReply(ServerContext &context, Response &response, const UserRecord
                    }));
 }
 
-// Starts a sign-in for the user and answers the token reply.
-void sendNewSession(ServerContext &context, Response &response, const UserRecord &user)
+// Mails the link of a confirmation token already stored.
+bool sendConfirmationLink(ServerContext &context, const QString &email, const std::string &token)
 {
-    const std::string refreshToken = randomToken(32);
-    const SignInRecord signIn = context.store.createSignIn(user.id, tokenHash(refreshToken), context.now());
-    sendTokenReply(context, response, user, signIn.id, refreshToken);
-}
-
-bool sendConfirmationLink(ServerContext &context, const UserRecord &user)
-{
-    const std::string token = randomToken(32);
-    context.store.putOneTimeToken(tokenHash(token), user.id, context.now() + confirmationLinkSeconds);
     const QString link = context.publicOrigin + QStringLiteral("/auth/v1/verify?type=signup&token=")
         + QString::fromStdString(token);
-    return context.mailer.sendConfirmation(user.email, link);
+    return context.mailer.sendConfirmation(email, link);
 }
 
 struct Credentials
@@ -140,8 +144,13 @@ std::optional<Credentials> readCredentials(const JsonReader &body)
 
 void signUp(ServerContext &context, const Request &request, Response &response)
 {
-    if (overLimit(context, addressKey("signup-address", context, request), context.config.signUpsPerMinute, 60))
-        return sendMsgError(response, 429, "over_request_rate_limit", QStringLiteral("Too many sign-ups, try again later"));
+    const qint64 now = context.now();
+    const std::vector<RateHit> hits{rateHit(addressKey("signup-address", context, request), context.config.signUpsPerMinute, 60, now)};
+    const auto limited = [&] {
+        sendMsgError(response, 429, "over_request_rate_limit", QStringLiteral("Too many sign-ups, try again later"));
+    };
+    if (usedUp(context, hits))
+        return limited();
     const auto body = http::readJsonObject(request, response);
     if (!body)
         return;
@@ -155,16 +164,31 @@ void signUp(ServerContext &context, const Request &request, Response &response)
         || credentials->password.toUtf8().size() > maximumPasswordBytes)
         return sendMsgError(response, 400, "weak_password", QStringLiteral("Password should be 6 to 1024 characters"));
 
-    const bool confirmed = !context.config.requireConfirmation;
-    const std::optional<UserRecord> user =
-        context.store.createUser(email, Passwords::hash(credentials->password), confirmed, context.now());
-    if (!user)
+    // Everything but the one write happens before it: the hash, the tokens.
+    SignUpRequest signUp{email, Passwords::hash(credentials->password), now, std::nullopt, 0, std::nullopt};
+    const std::string secret = randomToken(32); // the link's token, or the first refresh token
+    if (context.config.requireConfirmation) {
+        signUp.linkHash = tokenHash(secret);
+        signUp.linkExpiresAt = now + confirmationLinkSeconds;
+    } else {
+        signUp.refreshTokenHash = tokenHash(secret);
+    }
+    const SignUpOutcome outcome = context.store.signUp(hits, signUp);
+    switch (outcome.outcome) {
+    case SignUpOutcome::Outcome::Limited:
+        return limited();
+    case SignUpOutcome::Outcome::Taken:
         return sendMsgError(response, 422, "user_already_exists", QStringLiteral("User already registered"));
-    if (confirmed)
-        return sendNewSession(context, response, *user);
-    sendConfirmationLink(context, *user);
+    case SignUpOutcome::Outcome::Created:
+    case SignUpOutcome::Outcome::Pending:
+        break;
+    }
+    if (outcome.signIn)
+        return sendTokenReply(context, response, outcome.user, outcome.signIn->id, secret);
+    // Each sign-up of an address still waiting gets a link of its own, which activates its password.
+    sendConfirmationLink(context, email, secret);
     // No tokens: the client waits for the confirmation.
-    http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) { writeUser(writer, *user); }));
+    http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) { writeUser(writer, outcome.user); }));
 }
 
 void passwordGrant(ServerContext &context, const Request &request, Response &response)
@@ -176,20 +200,34 @@ void passwordGrant(ServerContext &context, const Request &request, Response &res
     if (!credentials)
         return sendGrantError(response, 400, "invalid_request", QStringLiteral("email and password are required strings"));
     const QString email = normalisedEmail(credentials->email);
-    const bool tooMany = overLimit(context, emailKey("signin-email", email), context.config.signInsPerMinute, 60);
-    if (overLimit(context, addressKey("signin-address", context, request), context.config.signInsPerMinute, 60) || tooMany)
-        return sendGrantError(response, 429, "over_request_rate_limit", QStringLiteral("Too many sign-in attempts, try again later"));
+    const qint64 now = context.now();
+    const int limit = context.config.signInsPerMinute;
+    const std::vector<RateHit> hits{rateHit(emailKey("signin-email", email), limit, 60, now),
+                                    rateHit(addressKey("signin-address", context, request), limit, 60, now)};
+    const auto limited = [&] {
+        sendGrantError(response, 429, "over_request_rate_limit", QStringLiteral("Too many sign-in attempts, try again later"));
+    };
+    if (usedUp(context, hits))
+        return limited();
 
+    // The password is checked before the write; the attempt is counted in it, right or wrong.
     const std::optional<UserRecord> user = isValidEmail(email) ? context.store.userByEmail(email) : std::nullopt;
-    if (!user || credentials->password.toUtf8().size() > maximumPasswordBytes) {
+    bool verified = false;
+    if (!user || credentials->password.toUtf8().size() > maximumPasswordBytes)
         Passwords::verifyNothing(credentials->password);
+    else
+        verified = Passwords::verify(user->passwordHash, credentials->password);
+    const bool grant = verified && user->confirmed;
+    const std::string refreshToken = randomToken(32);
+    const std::optional<SignInRecord> signIn =
+        context.store.countSignIn(hits, grant ? user->id : QString(), tokenHash(refreshToken), now);
+    if (grant && !signIn)
+        return limited();
+    if (!verified)
         return sendGrantError(response, 400, "invalid_grant", QStringLiteral("Invalid login credentials"));
-    }
-    if (!Passwords::verify(user->passwordHash, credentials->password))
-        return sendGrantError(response, 400, "invalid_grant", QStringLiteral("Invalid login credentials"));
-    if (!user->confirmed)
+    if (!grant)
         return sendGrantError(response, 400, "invalid_grant", QStringLiteral("Email not confirmed"));
-    sendNewSession(context, response, *user);
+    sendTokenReply(context, response, *user, signIn->id, refreshToken);
 }
 
 void refreshGrant(ServerContext &context, const Request &request, Response &response)
@@ -202,7 +240,12 @@ void refreshGrant(ServerContext &context, const Request &request, Response &resp
         return sendGrantError(response, 400, "invalid_request", QStringLiteral("refresh_token is required"));
     const std::string newToken = randomToken(32);
     const qint64 now = context.now();
-    const RefreshRotation rotation = context.store.rotateRefreshToken(tokenHash(presented->toStdString()), tokenHash(newToken), now);
+    // Generous: the application refreshes about once an hour, and a refused refresh signs it out.
+    const RateHit perSignIn = rateHit(QStringLiteral("refresh:"), context.config.refreshesPerHour, 3600, now);
+    const RefreshRotation rotation =
+        context.store.rotateRefreshToken(tokenHash(presented->toStdString()), tokenHash(newToken), now, perSignIn);
+    if (rotation.outcome == RefreshRotation::Outcome::Limited)
+        return sendGrantError(response, 429, "over_request_rate_limit", QStringLiteral("Too many refreshes, try again later"));
     if (rotation.outcome == RefreshRotation::Outcome::Reused) {
         // The store revoked the sign-in; its access tokens must stop working here at once too.
         if (context.signIns)
@@ -232,9 +275,12 @@ void resend(ServerContext &context, const Request &request, Response &response)
         || overLimit(context, addressKey("resend-address", context, request), context.config.signUpsPerMinute, 60))
         return sendMsgError(response, 429, "over_email_send_rate_limit", QStringLiteral("Too many e-mails, try again later"));
     // The same answer whether or not the address has an account waiting.
+    // A new link for the address's latest pending sign-up (its password).
     const std::optional<UserRecord> user = context.store.userByEmail(email);
-    if (user && !user->confirmed)
-        sendConfirmationLink(context, *user);
+    const std::string secret = randomToken(32);
+    if (user && !user->confirmed
+        && context.store.addLinkForLatestSignUp(user->id, tokenHash(secret), context.now() + confirmationLinkSeconds))
+        sendConfirmationLink(context, email, secret);
     http::sendJson(response, 200, "{}");
 }
 
@@ -252,12 +298,10 @@ void logout(ServerContext &context, const Request &request, Response &response)
 void verifyLink(ServerContext &context, const Request &request, Response &response)
 {
     const std::string token = http::queryValue(request, "token").value_or(std::string());
-    const std::optional<QString> userId =
-        token.empty() || token.size() > 256 ? std::nullopt : context.store.takeOneTimeToken(tokenHash(token), context.now());
-    if (userId)
-        context.store.confirmUser(*userId);
-    response.status = userId ? 200 : 400;
-    const QString text = userId ? QStringLiteral("邮箱已确认，现在可以回到 Cantorella 登录了。")
+    const std::optional<UserRecord> confirmed =
+        token.empty() || token.size() > 256 ? std::nullopt : context.store.confirmSignUp(tokenHash(token), context.now());
+    response.status = confirmed ? 200 : 400;
+    const QString text = confirmed ? QStringLiteral("邮箱已确认，现在可以回到 Cantorella 登录了。")
                                 : QStringLiteral("链接无效或已过期，请在 Cantorella 里重新发送确认邮件。");
     response.set_content(QStringLiteral("<!doctype html><meta charset=\"utf-8\"><title>Cantorella</title><p>%1</p>\n")
                              .arg(text)

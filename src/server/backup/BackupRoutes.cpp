@@ -16,8 +16,8 @@ namespace {
 using Request = httplib::Request;
 using Response = httplib::Response;
 
-// Namespaces are short lower-case names ("en").
-std::optional<QString> namespaceOf(const Request &request, Response &response)
+// Namespaces are short lower-case names ("en"), one of the few the server keeps.
+std::optional<QString> namespaceOf(const ServerContext &context, const Request &request, Response &response)
 {
     const std::string value = http::queryValue(request, "namespace").value_or(std::string());
     const bool valid = !value.empty() && value.size() <= 16
@@ -26,7 +26,19 @@ std::optional<QString> namespaceOf(const Request &request, Response &response)
         http::sendError(response, 400, {{"error", QStringLiteral("namespace is required")}});
         return std::nullopt;
     }
+    if (!context.config.backupNamespaceList().contains(QString::fromStdString(value))) {
+        http::sendError(response, 400, {{"error", QStringLiteral("this namespace is not kept here")}});
+        return std::nullopt;
+    }
     return QString::fromStdString(value);
+}
+
+// What the account may still store under `space`: the account's quota less its other backups.
+std::size_t roomFor(ServerContext &context, const QString &userId, const QString &space)
+{
+    const auto others = std::size_t(std::max<qint64>(0, context.store.backupBytes(userId, space)));
+    const std::size_t quota = context.config.maxAccountBackupBytes;
+    return std::min(context.config.maxBackupBytes, quota > others ? quota - others : 0);
 }
 
 void upload(ServerContext &context, const Request &request, Response &response, const httplib::ContentReader &reader)
@@ -34,7 +46,7 @@ void upload(ServerContext &context, const Request &request, Response &response, 
     // Checked before a byte of the body is read: a stranger's upload costs nothing. The unread
     // body makes the connection unusable afterwards.
     const std::optional<QString> user = context.authenticate(request);
-    const std::optional<QString> space = user ? namespaceOf(request, response) : std::nullopt;
+    const std::optional<QString> space = user ? namespaceOf(context, request, response) : std::nullopt;
     if (!user)
         http::sendUnauthorized(response);
     if (!space) {
@@ -42,7 +54,7 @@ void upload(ServerContext &context, const Request &request, Response &response, 
         return;
     }
 
-    const std::size_t limit = context.config.maxBackupBytes;
+    const std::size_t limit = roomFor(context, *user, *space);
     const std::optional<std::size_t> declared = http::contentLength(request);
     if (declared && *declared > limit + http::drainBytes) {
         response.set_header("Connection", "close");
@@ -71,6 +83,9 @@ void upload(ServerContext &context, const Request &request, Response &response, 
         return http::sendError(response, 400, {{"error", QStringLiteral("the upload was cut short")}});
     if (document.empty())
         return http::sendError(response, 400, {{"error", QStringLiteral("the backup is empty")}});
+    // Another namespace of the account may have grown meanwhile.
+    if (document.size() > roomFor(context, *user, *space))
+        return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
 
     const qint64 storedAt = context.now();
     context.store.putBackup(*user, *space, document, storedAt);
@@ -88,7 +103,7 @@ void download(ServerContext &context, const Request &request, Response &response
     const std::optional<QString> user = context.authenticate(request);
     if (!user)
         return http::sendUnauthorized(response);
-    const std::optional<QString> space = namespaceOf(request, response);
+    const std::optional<QString> space = namespaceOf(context, request, response);
     if (!space)
         return;
     std::optional<StoredBackup> stored = context.store.backup(*user, *space);

@@ -18,8 +18,10 @@ struct Secrets
 
     // VARIABLE, else the file named by VARIABLE_FILE, else (for the anonymous and signing keys)
     // the file "anon-key" / "token-key" in the data folder, created with a random value when
-    // missing. A file readable by others is refused. Throws ConfigError.
-    static Secrets load(const QString &dataFolder);
+    // missing. A file readable by others is refused. With `shared` (several processes on one
+    // database) nothing is generated: both keys must be given, or ConfigError says so. Throws
+    // ConfigError.
+    static Secrets load(const QString &dataFolder, bool shared = false);
 };
 
 // `bytes` random bytes, base64url without padding.

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QTextStream>
 
+#include <algorithm>
 #include <functional>
 
 namespace server {
@@ -89,6 +90,18 @@ const std::vector<Key> &keys()
         NUMBER_KEY("signins-per-minute", signInsPerMinute, 1, 1000000, "password sign-ins per e-mail and per client address"),
         NUMBER_KEY("signups-per-minute", signUpsPerMinute, 1, 1000000, "sign-ups per client address"),
         NUMBER_KEY("resends-per-hour", resendsPerHour, 1, 1000000, "confirmation e-mails per address"),
+        NUMBER_KEY("refreshes-per-hour", refreshesPerHour, 2, 1000000,
+                   "token refreshes per sign-in (past it 429; the application refreshes about once an hour)"),
+        TEXT_KEY("backup-namespaces", backupNamespaces,
+                 "the backup namespaces kept, comma-separated lower-case names (the application sends en); others 400"),
+        NUMBER_KEY("max-account-backup-bytes", maxAccountBackupBytes, 1, 1LL << 40,
+                   "all backups of one account together; past it 413"),
+        NUMBER_KEY("write-queue", writeQueue, 1, 100000,
+                   "SQLite: writes of this process waiting for their turn at most; past it 503 with Retry-After"),
+        NUMBER_KEY("write-wait-ms", writeWaitMs, 1, 600000,
+                   "SQLite: longest wait of a write for its turn; past it 503 with Retry-After"),
+        NUMBER_KEY("prune-minutes", pruneMinutes, 1, 24 * 60,
+                   "minutes between deletions of used refresh tokens, old sign-ins and ended rate windows"),
         SWITCH_KEY("trust-proxy", trustProxy, "client address from X-Forwarded-For (only behind your own proxy)"),
         TEXT_KEY("llm-url", llmUrl, "chat-completions API base of the language model, e.g. http://127.0.0.1:11434/v1"),
         TEXT_KEY("llm-model", llmModel, "the model's name as that API knows it"),
@@ -205,11 +218,27 @@ ServerConfig ServerConfig::load(const QStringList &arguments)
     if (!config.databaseUrl.isEmpty() && !config.databaseUrl.startsWith(QLatin1String("postgresql://"))
         && !config.databaseUrl.startsWith(QLatin1String("postgres://")))
         fail(QStringLiteral("database needs a postgresql:// URL"));
+    const QStringList namespaces = config.backupNamespaceList();
+    const bool namespacesValid = !namespaces.isEmpty() && std::all_of(namespaces.begin(), namespaces.end(), [](const QString &name) {
+        return !name.isEmpty() && name.size() <= 16
+            && std::all_of(name.begin(), name.end(), [](QChar c) { return c >= u'a' && c <= u'z'; });
+    });
+    if (!namespacesValid)
+        fail(QStringLiteral("backup-namespaces needs comma-separated names of 1 to 16 letters a-z, not \"%1\"")
+                 .arg(config.backupNamespaces));
     if (!config.llmUrl.isEmpty() && config.llmModel.isEmpty())
         fail(QStringLiteral("llm-url needs llm-model as well"));
     if (!config.smtpUrl.isEmpty() && config.smtpFrom.isEmpty())
         fail(QStringLiteral("smtp-url needs smtp-from as well"));
     return config;
+}
+
+QStringList ServerConfig::backupNamespaceList() const
+{
+    QStringList names;
+    for (const QString &name : backupNamespaces.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        names.append(name.trimmed());
+    return names;
 }
 
 QString ServerConfig::helpText()
@@ -230,7 +259,8 @@ QString ServerConfig::helpText()
     }
     text += QStringLiteral(
         "\nSecrets, never flags (flags show in ps): each from its variable, or from the file named by\n"
-        "VARIABLE_FILE (mode 0600); the first two are generated into the data folder when absent.\n"
+        "VARIABLE_FILE (mode 0600); the first two are generated into the data folder when absent,\n"
+        "except with --database postgresql://…, where both must be given (every process needs the same).\n"
         "  CANTORELLA_ANON_KEY      the key every sign-in request carries as its apikey header\n"
         "  CANTORELLA_JWT_KEY       the key access tokens are signed with\n"
         "  CANTORELLA_SMTP_PASSWORD the SMTP password\n"

@@ -43,6 +43,12 @@ struct ServerConfig
     int signInsPerMinute = 10;  // password sign-ins per e-mail address and per client address
     int signUpsPerMinute = 10;  // sign-ups per client address
     int resendsPerHour = 5;     // confirmation e-mails per address
+    int refreshesPerHour = 120; // token refreshes per sign-in (the application refreshes about once an hour)
+    QString backupNamespaces = QStringLiteral("en"); // the backup namespaces kept, comma-separated
+    std::size_t maxAccountBackupBytes = 64u * 1024 * 1024; // all of one account's backups together
+    int writeQueue = 256;       // SQLite: writers of this process waiting for their turn at most
+    int writeWaitMs = 10000;    // SQLite: longest wait for a write's turn (then 503)
+    int pruneMinutes = 10;      // how often this process deletes used tokens, old sign-ins, ended windows
     bool trustProxy = false;    // take the client address from X-Forwarded-For (behind a proxy only)
     // The language model that writes cards and stories (its key: CANTORELLA_LLM_KEY[_FILE]).
     QString llmUrl;             // chat-completions API base ("/chat/completions" appended); empty: none
@@ -63,6 +69,9 @@ struct ServerConfig
     static ServerConfig load(const QStringList &arguments);
     // The --help text: every key with its variable and default.
     static QString helpText();
+
+    // The backup namespaces, parsed.
+    QStringList backupNamespaceList() const;
 
     QString listenAddress() const { return listenHost + QLatin1Char(':') + QString::number(listenPort); }
 };

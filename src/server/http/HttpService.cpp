@@ -3,6 +3,7 @@
 #include "server/config/ServerConfig.h"
 #include "server/http/Log.h"
 #include "server/http/Replies.h"
+#include "server/store/ServerStore.h"
 
 #include <chrono>
 #include <string>
@@ -95,6 +96,10 @@ HttpService::HttpService(const ServerConfig &config)
         QString what = QStringLiteral("unknown error");
         try {
             std::rethrow_exception(error);
+        } catch (const StoreBusyError &busy) {
+            // Overload, not a fault: nothing was written; the client may ask again shortly.
+            response.set_header("Retry-After", std::to_string(busy.retryAfterSeconds()));
+            return http::sendError(response, 503, {{"error", QStringLiteral("busy, try again shortly")}});
         } catch (const std::exception &e) {
             what = QString::fromUtf8(e.what());
         } catch (...) {

@@ -20,7 +20,7 @@ public:
     // The LRC text given to the model; longer lyrics are refused with 413.
     static constexpr std::size_t maxLyricsBytes = 64 * 1024;
 
-    // `model` may be null: then only cached songs answer, every other one 503.
+    // `model` may be null: then only cached songs answer, every other one 502 (upstream_error).
     ContentServices(ServerStore &store, LanguageModel *model, Prompts prompts, GenerationSettings settings,
                     Generator::NowSeconds now = {});
     virtual ~ContentServices() = default;

@@ -64,7 +64,7 @@ std::unique_ptr<ContentServices> makeContentServices(const ServerConfig &config,
     settings.storyBudget = std::chrono::milliseconds(config.llmStoryBudgetMs);
     if (config.llmUrl.isEmpty()) {
         logLine(QStringLiteral("no language model configured (llm-url): only cached cards and stories are answered, "
-                               "other songs get 503"));
+                               "other songs get 502"));
         return std::make_unique<ContentServices>(store, nullptr, Prompts(), settings);
     }
     Prompts prompts = Prompts::load(config.llmPrompts.isEmpty() ? Prompts::defaultFolder()

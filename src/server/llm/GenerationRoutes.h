@@ -12,7 +12,7 @@ struct ServerContext;
 
 // POST /api/cards and POST /api/story for signed-in users, answered by `services`: cached
 // answers (the seeded demo songs among them) at once, new songs written by the language model,
-// 503 for new songs when no model is configured. A body that is not UTF-8 is refused (400).
+// 502 (upstream_error) for new songs when no model is configured. A body that is not UTF-8 is refused (400).
 void registerGenerationRoutes(http::Router &router, ServerContext &context, ContentServices &services);
 
 // The cards and story services the configuration asks for: a chat-completions model over

@@ -84,8 +84,10 @@ Reply Generator::serve(const GenerationTask &task, const QString &userId)
     const auto deadline = Clock::now() + task.budget;
     if (auto cached = cachedReply(task, m_now()))
         return *cached;
+    // Not a server outage: the client says the generation failed, not that the server is down
+    // (a 503 would), and a retry is up to the user.
     if (!m_model)
-        return plainFailure(503, "no language model is configured");
+        return upstreamFailure("upstream_error", "no language model is configured");
 
     const QString claimKey = QStringLiteral("generate:") + task.kind + QLatin1Char(':') + task.cacheKey;
     const QString owner = QUuid::createUuid().toString(QUuid::WithoutBraces);

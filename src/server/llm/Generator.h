@@ -53,7 +53,7 @@ struct GenerationTask
 
 // Answers a content request from the cache, or generates it with the model:
 // - a cached answer (curated under seedKey, or generated under cacheKey) is returned at once;
-// - without a model: 503;
+// - without a model: 502 {"error", "category": "upstream_error"};
 // - one generation per cache key across every server process (a store claim); requests that
 //   find the claim taken wait for its result in the cache, within their own budget;
 // - at most maxConcurrentCalls model calls in this process and dailyQuota new generations per

@@ -103,8 +103,11 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
         }
     }
     if (m_online && !m_store.cached(missKind, key, now)) {
-        if (const auto found = online(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key))
-            return Answer{200, trackBody(found->lyrics, found->source, key, found->language)};
+        const Online result = online(trimmedTitle, trimmedArtist, std::isfinite(duration) ? duration : 0.0, key);
+        if (result.found)
+            return Answer{200, trackBody(result.found->lyrics, result.found->source, key, result.found->language)};
+        if (result.failed)
+            return Answer{502, errorBody(QStringLiteral("the online lyrics database did not answer; try again later"))};
     }
     return Answer{404, errorBody(QStringLiteral("no lyrics for this song"))};
 }
@@ -132,11 +135,11 @@ std::optional<TrackService::Found> TrackService::fromCache(const std::string &st
 
 // One online lookup per song at a time in this process: the first request asks, the others
 // wait for its result.
-std::optional<TrackService::Found> TrackService::online(const QString &title, const QString &artist, double duration,
-                                                        const QString &key)
+TrackService::Online TrackService::online(const QString &title, const QString &artist, double duration,
+                                          const QString &key)
 {
-    std::promise<std::optional<Found>> promise;
-    std::shared_future<std::optional<Found>> flight;
+    std::promise<Online> promise;
+    std::shared_future<Online> flight;
     {
         std::lock_guard lock(m_flightsMutex);
         const auto running = m_flights.constFind(key);
@@ -149,12 +152,12 @@ std::optional<TrackService::Found> TrackService::online(const QString &title, co
     if (flight.valid())
         return flight.get();
 
-    std::optional<Found> found;
+    Online found;
     try {
         found = askOnline(title, artist, duration, key);
     } catch (...) {
-        // The waiters get nothing; this request reports the failure.
-        promise.set_value(std::nullopt);
+        // The waiters get a failure; this request reports it.
+        promise.set_value(Online{std::nullopt, true});
         std::lock_guard lock(m_flightsMutex);
         m_flights.remove(key);
         throw;
@@ -165,24 +168,24 @@ std::optional<TrackService::Found> TrackService::online(const QString &title, co
     return found;
 }
 
-std::optional<TrackService::Found> TrackService::askOnline(const QString &title, const QString &artist,
-                                                           double duration, const QString &key)
+TrackService::Online TrackService::askOnline(const QString &title, const QString &artist, double duration,
+                                             const QString &key)
 {
     const LrclibClient::Lookup lookup = m_online->find(title, artist, duration, m_options.onlineBudget);
     switch (lookup.outcome) {
     case LrclibClient::Lookup::Outcome::Found: {
         Found found{lookup.lyrics, QStringLiteral("lrclib"), detectLyricsLanguage(lookup.lyrics)};
         remember(trackKind, key, trackBody(found.lyrics, found.source, key, found.language).toStdString(), std::nullopt);
-        return found;
+        return Online{found, false};
     }
     case LrclibClient::Lookup::Outcome::NotFound:
         remember(missKind, key, std::string(), m_now() + m_options.missLifetime.count());
-        return std::nullopt;
+        return Online{};
     case LrclibClient::Lookup::Outcome::Failed:
         m_log(QStringLiteral("lyrics: online lookup failed (%1); not remembered").arg(lookup.problem));
-        return std::nullopt;
+        return Online{std::nullopt, true};
     }
-    return std::nullopt;
+    return Online{};
 }
 
 // Lyrics already in hand are answered even when the database cannot keep them; the next

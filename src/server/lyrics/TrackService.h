@@ -29,7 +29,8 @@ namespace server {
 // 3. in the online database, unless it is switched off or it said "not found" for this song
 //    within the last missLifetime (kind "track-miss"): source "lrclib", stored in the cache.
 // Nothing found answers 404. A failed online lookup (network, time-out, 429, 5xx, malformed
-// answer) answers 404 too but is not remembered, so the next request asks again. Requests for
+// answer) answers 502 (the client shows its "try again later" state, not "no lyrics") and is
+// not remembered, so the next request asks again. Requests for
 // one song that arrive while its online lookup runs wait for that lookup instead of starting
 // their own.
 //
@@ -75,8 +76,14 @@ private:
     QByteArray keepAnswer(const QString &key, const std::string &stored, const QString &fileText, const Found &found,
                           qint64 now);
     std::optional<Found> fromCache(const std::string &stored);
-    std::optional<Found> online(const QString &title, const QString &artist, double duration, const QString &key);
-    std::optional<Found> askOnline(const QString &title, const QString &artist, double duration,
+    // What an online lookup gave: lyrics, a definite "not found" (nothing), or a failure.
+    struct Online
+    {
+        std::optional<Found> found;
+        bool failed = false;
+    };
+    Online online(const QString &title, const QString &artist, double duration, const QString &key);
+    Online askOnline(const QString &title, const QString &artist, double duration,
                                    const QString &key);
     void remember(const QString &kind, const QString &key, const std::string &value,
                   std::optional<qint64> expiresAt);
@@ -103,7 +110,7 @@ private:
     BoundedCache<QString, std::shared_ptr<const KeptAnswer>> m_answers; // by song key
 
     std::mutex m_flightsMutex;
-    QHash<QString, std::shared_future<std::optional<Found>>> m_flights;
+    QHash<QString, std::shared_future<Online>> m_flights;
 };
 
 } // namespace server

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace server {
 
@@ -20,6 +21,22 @@ class StoreError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// The database is too busy to take a write now (the process's write queue is full, or the write
+// could not start in time): nothing was written, and the same request may succeed a little later.
+// Answered 503 with Retry-After, never 500.
+class StoreBusyError : public StoreError
+{
+public:
+    StoreBusyError(const std::string &what, int retryAfterSeconds)
+        : StoreError(what), m_retryAfterSeconds(retryAfterSeconds)
+    {
+    }
+    int retryAfterSeconds() const { return m_retryAfterSeconds; }
+
+private:
+    int m_retryAfterSeconds;
 };
 
 struct UserRecord
@@ -39,6 +56,16 @@ struct SignInRecord
     bool revoked = false;
 };
 
+// One fixed-window abuse counter to add a hit to: `key` in the window [windowStart,
+// windowStart + windowSeconds). The hit is over its limit when the count after adding exceeds `limit`.
+struct RateHit
+{
+    QString key;
+    qint64 windowStart = 0;
+    qint64 windowSeconds = 60;
+    qint64 limit = 0;
+};
+
 struct RefreshRotation
 {
     enum class Outcome {
@@ -46,10 +73,55 @@ struct RefreshRotation
         Reused,  // the presented token was already rotated: the whole sign-in is now revoked
         Revoked, // the sign-in was revoked before (logout, reuse)
         Unknown, // no such token
+        Limited, // the sign-in refreshed too often in this window: nothing changed, the token stays current
     };
     Outcome outcome = Outcome::Unknown;
     QString signInId;
     QString userId;
+};
+
+// A sign-up with its password hash made beforehand (hashing never runs inside a transaction).
+struct SignUpRequest
+{
+    QString email;
+    QByteArray passwordHash;
+    qint64 now = 0;
+    // With a link, the sign-up waits for it: the link's token hash (stored hashed) and expiry.
+    // Opening that link (confirmSignUp) activates this sign-up's password.
+    std::optional<QByteArray> linkHash;
+    qint64 linkExpiresAt = 0;
+    // Without a link: the sign-in the new account starts with (its first refresh token's hash).
+    std::optional<QByteArray> refreshTokenHash;
+};
+
+struct SignUpOutcome
+{
+    enum class Outcome {
+        Created, // a new account, confirmed (no link) or waiting for its link
+        Pending, // the address waits for a confirmation: one more pending sign-up with its own link
+        Taken,   // the address belongs to a confirmed account (or waits while no link was given)
+        Limited, // a counter went over its limit: nothing was created
+    };
+    Outcome outcome = Outcome::Taken;
+    UserRecord user; // Created and Pending
+    std::optional<SignInRecord> signIn; // Created with a refresh token hash
+};
+
+// What one pruning pass deleted.
+struct PruneReport
+{
+    qint64 refreshTokens = 0; // used tokens of rotated chains (and those of deleted sign-ins)
+    qint64 signIns = 0;       // revoked or idle sign-ins
+    qint64 counters = 0;      // ended rate-limit windows
+    qint64 other = 0;         // expired links, claims and cache entries
+};
+
+// How long pruned things are kept (seconds).
+struct PruneAges
+{
+    qint64 usedRefreshToken = 24 * 3600; // a reused token is still recognised (and revokes) for this long
+    qint64 revokedSignIn = 24 * 3600;
+    qint64 idleSignIn = 90 * 24 * 3600;  // a sign-in not refreshed for this long is over
 };
 
 struct StoredBackup
@@ -77,29 +149,47 @@ public:
                                                  bool confirmed, qint64 now) = 0;
     virtual std::optional<UserRecord> userByEmail(const QString &email) = 0;
     virtual std::optional<UserRecord> userById(const QString &userId) = 0;
-    virtual void confirmUser(const QString &userId) = 0;
+
+    // A sign-up in one write: adds the hits (nothing else happens when one is over its limit),
+    // then creates the account or, for an address still waiting for its confirmation, adds a
+    // pending sign-up with its own link and password.
+    virtual SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) = 0;
+    // Takes a confirmation link (stored hashed; single use, live until its expiry, used up
+    // either way): the account is confirmed with the password of the sign-up that made the
+    // link, and every other link of the account is used up. Answers the account, or nothing for
+    // an unknown or expired link.
+    virtual std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) = 0;
+    // A new link for the account's latest pending sign-up (its password), for a resend.
+    // Nothing when the account has no pending sign-up (confirmed, or unknown).
+    virtual bool addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt) = 0;
 
     // Sign-ins. Refresh tokens are stored only as hashes; each is single-use.
     virtual SignInRecord createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now) = 0;
+    // Adds the hits and, when none is over its limit and a user is given, creates the sign-in:
+    // one write for a password grant, whether the password was right or not. Nothing when a hit
+    // is over its limit (or no user was given).
+    virtual std::optional<SignInRecord> countSignIn(const std::vector<RateHit> &hits, const QString &userId,
+                                                    const QByteArray &refreshTokenHash, qint64 now) = 0;
+    // `perSignIn` (when its limit is above 0) is the sign-in's refresh counter; its key is made
+    // from the sign-in. Over the limit: Limited, nothing changed.
     virtual RefreshRotation rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash,
-                                               qint64 now) = 0;
+                                               qint64 now, const RateHit &perSignIn = {}) = 0;
     virtual void revokeSignIn(const QString &signInId, qint64 now) = 0;
     virtual std::optional<SignInRecord> signIn(const QString &signInId) = 0;
-
-    // Single-use tokens with an expiry (e-mail confirmation links), stored hashed.
-    virtual void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) = 0;
-    // The user of a token that exists and has not expired; the token is used up either way.
-    virtual std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) = 0;
 
     // Fixed-window counters for abuse limits and quotas: adds one to `key` in the window that
     // starts at `windowStart` and answers the count after adding. Old windows may be dropped.
     virtual qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) = 0;
+    // The count of `key` in the window that starts at `windowStart`, without adding (a read).
+    virtual qint64 hits(const QString &key, qint64 windowStart) = 0;
 
     // Backups: one document per user and namespace, replaced atomically (the previous one stays
     // byte-identical until the new one is committed).
     virtual void putBackup(const QString &userId, const QString &ns, const std::string &document,
                            qint64 storedAt) = 0;
     virtual std::optional<StoredBackup> backup(const QString &userId, const QString &ns) = 0;
+    // The bytes of the user's stored backups, all namespaces but `except` (for the account quota).
+    virtual qint64 backupBytes(const QString &userId, const QString &except) = 0;
 
     // Cache of looked-up or generated content, by kind ("track", "track-miss", "cards", "story")
     // and key. An entry past its expiry (when it has one) is absent.
@@ -111,6 +201,13 @@ public:
     // is free, already held by `owner`, or its previous claim expired.
     virtual bool tryClaim(const QString &key, const QString &owner, qint64 now, qint64 expiresAt) = 0;
     virtual void releaseClaim(const QString &key, const QString &owner) = 0;
+
+    // Deletes what no request needs any more: used refresh tokens older than the ages, revoked
+    // and idle sign-ins, ended counter windows, expired links, claims and cache entries. Any
+    // number of processes may prune at once; each statement is idempotent.
+    virtual PruneReport prune(qint64 now, const PruneAges &ages = {}) = 0;
+    // Rows of the refresh-token table (for the operator's figures and tests).
+    virtual qint64 refreshTokenRows() = 0;
 };
 
 } // namespace server

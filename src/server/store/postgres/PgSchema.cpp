@@ -21,7 +21,7 @@ constexpr long long kMigrationLockKey = 0x43616e746f72656cLL;
 // bytes come back exactly as stored. A backup is a header row plus its document in chunks of at
 // most a few MiB, so that neither writing nor reading one holds the whole document twice more in
 // this process; the header row is written first and serialises concurrent uploads of one backup.
-const std::array<const char *, 1> kSteps = {
+const std::array<const char *, 2> kSteps = {
     R"sql(
 CREATE TABLE users (
     id text PRIMARY KEY,
@@ -85,6 +85,14 @@ CREATE TABLE claims (
     owner text NOT NULL,
     expires_at bigint NOT NULL
 );
+)sql",
+    // A confirmation link carries the password of the sign-up that sent it; seq orders an
+    // account's pending sign-ups. Pruning finds ended windows and old tokens by time.
+    R"sql(
+ALTER TABLE one_time_tokens ADD COLUMN password_hash bytea, ADD COLUMN seq bigserial;
+CREATE INDEX one_time_tokens_user ON one_time_tokens (user_id);
+CREATE INDEX counters_expires ON counters (expires_at);
+CREATE INDEX refresh_tokens_used ON refresh_tokens (created_at) WHERE used_at IS NOT NULL;
 )sql",
 };
 

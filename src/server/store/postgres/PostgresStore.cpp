@@ -154,27 +154,117 @@ public:
         return userWhere("id", str(userId));
     }
 
-    void confirmUser(const QString &userId) override
+    SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) override
     {
-        execute("UPDATE users SET confirmed = true WHERE id = $1", str(userId));
+        return m_pool.run([&](pqxx::connection &connection) {
+            pqxx::work tx(connection);
+            SignUpOutcome result;
+            if (!addHits(tx, hits)) {
+                tx.commit();
+                result.outcome = SignUpOutcome::Outcome::Limited;
+                return result;
+            }
+            const auto id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            const bool confirmed = !request.linkHash;
+            // A concurrent sign-up for the same address waits here for the other's commit.
+            auto inserted = tx.exec_params(std::string("INSERT INTO users (") + kUserColumns
+                                               + ") VALUES ($1, $2, $3, $4, $5) ON CONFLICT (email) DO NOTHING RETURNING "
+                                               + kUserColumns,
+                                           str(id), str(request.email), bytes(request.passwordHash), confirmed,
+                                           static_cast<long long>(request.now));
+            if (!inserted.empty()) {
+                result.user = userFrom(inserted[0]);
+                result.outcome = SignUpOutcome::Outcome::Created;
+                if (request.refreshTokenHash && confirmed)
+                    result.signIn = insertSignIn(tx, result.user.id, *request.refreshTokenHash, request.now);
+            } else {
+                const auto existing = tx.exec_params(std::string("SELECT ") + kUserColumns
+                                                         + " FROM users WHERE email = $1 FOR UPDATE",
+                                                     str(request.email));
+                if (existing.empty() || existing[0]["confirmed"].as<bool>() || !request.linkHash) {
+                    tx.commit();
+                    result.outcome = SignUpOutcome::Outcome::Taken;
+                    return result;
+                }
+                result.user = userFrom(existing[0]);
+                result.user.passwordHash = request.passwordHash;
+                // Follows the latest sign-up; signs nobody in while unconfirmed.
+                tx.exec_params("UPDATE users SET password_hash = $2 WHERE id = $1", str(result.user.id),
+                               bytes(request.passwordHash));
+                result.outcome = SignUpOutcome::Outcome::Pending;
+            }
+            if (request.linkHash) {
+                tx.exec_params("INSERT INTO one_time_tokens (token_hash, user_id, expires_at, password_hash)"
+                               " VALUES ($1, $2, $3, $4)",
+                               bytes(*request.linkHash), str(result.user.id),
+                               static_cast<long long>(request.linkExpiresAt), bytes(request.passwordHash));
+            }
+            tx.commit();
+            return result;
+        });
+    }
+
+    std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<UserRecord> {
+            pqxx::work tx(connection);
+            const auto taken = tx.exec_params("DELETE FROM one_time_tokens WHERE token_hash = $1"
+                                              " RETURNING user_id, expires_at > $2, password_hash",
+                                              bytes(linkHash), static_cast<long long>(now));
+            if (taken.empty() || !taken[0][1].as<bool>()) {
+                tx.commit();
+                return std::nullopt;
+            }
+            const std::string userId = taken[0][0].as<std::string>();
+            const auto confirmed = taken[0][2].is_null()
+                ? tx.exec_params(std::string("UPDATE users SET confirmed = true WHERE id = $1 RETURNING ") + kUserColumns,
+                                 userId)
+                : tx.exec_params(std::string("UPDATE users SET confirmed = true, password_hash = $2 WHERE id = $1 RETURNING ")
+                                     + kUserColumns,
+                                 userId, bytes(qBytes(taken[0][2])));
+            // No other pending sign-up's password can be activated any more.
+            tx.exec_params("DELETE FROM one_time_tokens WHERE user_id = $1", userId);
+            tx.commit();
+            if (confirmed.empty())
+                return std::nullopt;
+            return userFrom(confirmed[0]);
+        });
+    }
+
+    bool addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt) override
+    {
+        return !execute("INSERT INTO one_time_tokens (token_hash, user_id, expires_at, password_hash)"
+                        " SELECT $1, t.user_id, $2, t.password_hash FROM one_time_tokens t JOIN users u ON u.id = t.user_id"
+                        " WHERE t.user_id = $3 AND NOT u.confirmed ORDER BY t.seq DESC LIMIT 1 RETURNING user_id",
+                        bytes(linkHash), static_cast<long long>(expiresAt), str(userId))
+                    .empty();
     }
 
     SignInRecord createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now) override
     {
-        SignInRecord record{QUuid::createUuid().toString(QUuid::WithoutBraces), userId, false};
-        m_pool.run([&](pqxx::connection &connection) {
+        return m_pool.run([&](pqxx::connection &connection) {
             pqxx::work tx(connection);
-            tx.exec_params("INSERT INTO sign_ins (id, user_id, created_at) VALUES ($1, $2, $3)", str(record.id),
-                           str(userId), static_cast<long long>(now));
-            tx.exec_params("INSERT INTO refresh_tokens (token_hash, sign_in_id, created_at) VALUES ($1, $2, $3)",
-                           bytes(refreshTokenHash), str(record.id), static_cast<long long>(now));
+            SignInRecord record = insertSignIn(tx, userId, refreshTokenHash, now);
             tx.commit();
+            return record;
         });
-        return record;
+    }
+
+    std::optional<SignInRecord> countSignIn(const std::vector<RateHit> &hits, const QString &userId,
+                                            const QByteArray &refreshTokenHash, qint64 now) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<SignInRecord> {
+            pqxx::work tx(connection);
+            std::optional<SignInRecord> record;
+            if (addHits(tx, hits) && !userId.isEmpty())
+                record = insertSignIn(tx, userId, refreshTokenHash, now);
+            tx.commit();
+            return record;
+        });
     }
 
     RefreshRotation rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash,
-                                       qint64 now) override
+                                       qint64 now, const RateHit &perSignIn) override
     {
         return m_pool.run([&](pqxx::connection &connection) {
             pqxx::work tx(connection);
@@ -199,6 +289,10 @@ public:
                 tx.exec_params("UPDATE sign_ins SET revoked_at = $2 WHERE id = $1", str(rotation.signInId),
                                static_cast<long long>(now));
                 rotation.outcome = RefreshRotation::Outcome::Reused;
+            } else if (perSignIn.limit > 0
+                       && !addHits(tx, {RateHit{perSignIn.key + rotation.signInId, perSignIn.windowStart,
+                                                perSignIn.windowSeconds, perSignIn.limit}})) {
+                rotation.outcome = RefreshRotation::Outcome::Limited;
             } else {
                 tx.exec_params("UPDATE refresh_tokens SET used_at = $2 WHERE token_hash = $1", bytes(presentedHash),
                                static_cast<long long>(now));
@@ -230,23 +324,6 @@ public:
         });
     }
 
-    void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) override
-    {
-        execute("INSERT INTO one_time_tokens (token_hash, user_id, expires_at) VALUES ($1, $2, $3)"
-                " ON CONFLICT (token_hash) DO UPDATE SET user_id = EXCLUDED.user_id, expires_at = EXCLUDED.expires_at",
-                bytes(tokenHash), str(userId), static_cast<long long>(expiresAt));
-    }
-
-    std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) override
-    {
-        // DELETE … RETURNING: of two concurrent takes only one gets the row.
-        const auto result = execute("DELETE FROM one_time_tokens WHERE token_hash = $1 RETURNING user_id, expires_at > $2",
-                                    bytes(tokenHash), static_cast<long long>(now));
-        if (result.empty() || !result[0][1].as<bool>())
-            return std::nullopt;
-        return qstr(result[0][0]);
-    }
-
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override
     {
         return m_pool.run([&](pqxx::connection &connection) {
@@ -259,6 +336,16 @@ public:
                 str(key), static_cast<long long>(windowStart), static_cast<long long>(windowStart + windowSeconds));
             tx.commit();
             return static_cast<qint64>(row[0].as<long long>());
+        });
+    }
+
+    qint64 hits(const QString &key, qint64 windowStart) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) {
+            pqxx::read_transaction tx(connection);
+            const auto row = tx.exec_params("SELECT hits FROM counters WHERE key = $1 AND window_start = $2", str(key),
+                                            static_cast<long long>(windowStart));
+            return row.empty() ? qint64(0) : static_cast<qint64>(row[0][0].as<long long>());
         });
     }
 
@@ -316,6 +403,17 @@ public:
         });
     }
 
+    qint64 backupBytes(const QString &userId, const QString &except) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) {
+            pqxx::read_transaction tx(connection);
+            return static_cast<qint64>(
+                tx.exec_params1("SELECT coalesce(sum(size_bytes), 0) FROM backups WHERE user_id = $1 AND namespace <> $2",
+                                str(userId), str(except))[0]
+                    .as<long long>());
+        });
+    }
+
     void putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
                    std::optional<qint64> expiresAt) override
     {
@@ -356,7 +454,68 @@ public:
         execute("DELETE FROM claims WHERE key = $1 AND owner = $2", str(key), str(owner));
     }
 
+    PruneReport prune(qint64 now, const PruneAges &ages) override
+    {
+        // Each statement in a transaction of its own: no long lock, and another process pruning
+        // at the same moment deletes what this one has not (or nothing).
+        PruneReport report;
+        report.signIns = affected("DELETE FROM sign_ins WHERE revoked_at < $1", now - ages.revokedSignIn)
+            + affected("DELETE FROM sign_ins s WHERE NOT EXISTS (SELECT 1 FROM refresh_tokens r"
+                       " WHERE r.sign_in_id = s.id AND r.created_at >= $1)",
+                       now - ages.idleSignIn);
+        report.refreshTokens =
+            affected("DELETE FROM refresh_tokens WHERE used_at IS NOT NULL AND created_at < $1", now - ages.usedRefreshToken);
+        report.counters = affected("DELETE FROM counters WHERE expires_at <= $1", now);
+        report.other = affected("DELETE FROM one_time_tokens WHERE expires_at <= $1", now)
+            + affected("DELETE FROM claims WHERE expires_at <= $1", now)
+            + affected("DELETE FROM content_cache WHERE expires_at <= $1", now);
+        return report;
+    }
+
+    qint64 refreshTokenRows() override
+    {
+        return m_pool.run([](pqxx::connection &connection) {
+            pqxx::read_transaction tx(connection);
+            return static_cast<qint64>(tx.exec1("SELECT count(*) FROM refresh_tokens")[0].as<long long>());
+        });
+    }
+
 private:
+    // Adds one to each counter; true when none is then over its limit.
+    static bool addHits(pqxx::work &tx, const std::vector<RateHit> &hits)
+    {
+        bool within = true;
+        for (const RateHit &hit : hits) {
+            const auto row = tx.exec_params1(
+                "INSERT INTO counters (key, window_start, expires_at, hits) VALUES ($1, $2, $3, 1)"
+                " ON CONFLICT (key, window_start) DO UPDATE SET hits = counters.hits + 1 RETURNING hits",
+                str(hit.key), static_cast<long long>(hit.windowStart),
+                static_cast<long long>(hit.windowStart + hit.windowSeconds));
+            within = within && row[0].as<long long>() <= hit.limit;
+        }
+        return within;
+    }
+
+    static SignInRecord insertSignIn(pqxx::work &tx, const QString &userId, const QByteArray &refreshTokenHash, qint64 now)
+    {
+        SignInRecord record{QUuid::createUuid().toString(QUuid::WithoutBraces), userId, false};
+        tx.exec_params("INSERT INTO sign_ins (id, user_id, created_at) VALUES ($1, $2, $3)", str(record.id), str(userId),
+                       static_cast<long long>(now));
+        tx.exec_params("INSERT INTO refresh_tokens (token_hash, sign_in_id, created_at) VALUES ($1, $2, $3)",
+                       bytes(refreshTokenHash), str(record.id), static_cast<long long>(now));
+        return record;
+    }
+
+    qint64 affected(const char *sql, qint64 time)
+    {
+        return m_pool.run([&](pqxx::connection &connection) {
+            pqxx::work tx(connection);
+            const auto result = tx.exec_params(sql, static_cast<long long>(time));
+            tx.commit();
+            return static_cast<qint64>(result.affected_rows());
+        });
+    }
+
     // One statement in a transaction of its own; its rows, if it returns any.
     template<typename... Args>
     pqxx::result execute(const std::string &sql, const Args &...args)

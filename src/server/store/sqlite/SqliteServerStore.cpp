@@ -43,7 +43,13 @@ CREATE TABLE IF NOT EXISTS content_cache(
     kind TEXT NOT NULL, key TEXT NOT NULL, value BLOB NOT NULL, stored_at INTEGER NOT NULL,
     expires_at INTEGER, PRIMARY KEY(kind, key));
 CREATE TABLE IF NOT EXISTS claims(key TEXT PRIMARY KEY, owner TEXT NOT NULL, expires_at INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS sign_ins_by_revoked ON sign_ins(revoked_at) WHERE revoked = 1;
 )";
+
+// Columns added after the first release (ALTER TABLE has no IF NOT EXISTS): a confirmation
+// link carries the password of the sign-up that sent it.
+const char *const linkPasswordColumn = "ALTER TABLE one_time_tokens ADD COLUMN password_hash TEXT";
+const char *const linksByUser = "CREATE INDEX IF NOT EXISTS one_time_tokens_by_user ON one_time_tokens(user_id)";
 
 QString hashText(const QByteArray &hash)
 {
@@ -55,6 +61,59 @@ UserRecord userFrom(const SqliteStatement &row)
     return UserRecord{row.text(0), row.text(1), row.text(2).toLatin1(), row.boolean(3), row.int64(4)};
 }
 
+bool hasColumn(SqliteDatabase &connection, const char *table, const QString &column)
+{
+    SqliteStatement info = connection.statement(table);
+    while (info.step()) {
+        if (info.text(1) == column)
+            return true;
+    }
+    return false;
+}
+
+// Adds one to each counter; true when none is then over its limit.
+bool addHits(SqliteDatabase &connection, const std::vector<RateHit> &hits)
+{
+    bool within = true;
+    for (const RateHit &hit : hits) {
+        SqliteStatement add = connection.statement(
+            "INSERT INTO counters(key, window_start, window_end, hits) VALUES(?, ?, ?, 1) "
+            "ON CONFLICT(key, window_start) DO UPDATE SET hits = hits + 1 RETURNING hits");
+        add.bind(1, hit.key).bind(2, hit.windowStart).bind(3, hit.windowStart + hit.windowSeconds);
+        const qint64 count = add.step() ? add.int64(0) : 1;
+        while (add.step()) {
+        }
+        within = within && count <= hit.limit;
+    }
+    return within;
+}
+
+SignInRecord insertSignIn(SqliteDatabase &connection, const QString &userId, const QByteArray &refreshTokenHash,
+                          qint64 now)
+{
+    SignInRecord signIn{QUuid::createUuid().toString(QUuid::WithoutBraces), userId, false};
+    connection.statement("INSERT INTO sign_ins(id, user_id, created_at) VALUES(?, ?, ?)")
+        .bind(1, signIn.id).bind(2, userId).bind(3, now).run();
+    connection.statement("INSERT INTO refresh_tokens(hash, sign_in_id, created_at) VALUES(?, ?, ?)")
+        .bind(1, hashText(refreshTokenHash)).bind(2, signIn.id).bind(3, now).run();
+    return signIn;
+}
+
+std::optional<UserRecord> userWhereEmail(SqliteDatabase &connection, const QString &email)
+{
+    SqliteStatement query =
+        connection.statement("SELECT id, email, password_hash, confirmed, created_at FROM users WHERE email = ?");
+    query.bind(1, email);
+    return query.step() ? std::optional(userFrom(query)) : std::nullopt;
+}
+
+// Runs a DELETE whose one parameter is a time; answers the rows it deleted.
+qint64 deleted(SqliteDatabase &connection, const char *sql, qint64 time)
+{
+    connection.statement(sql).bind(1, time).run();
+    return connection.changes();
+}
+
 SqliteDatabase::Options connectionOptions()
 {
     SqliteDatabase::Options options;
@@ -64,15 +123,16 @@ SqliteDatabase::Options connectionOptions()
 
 } // namespace
 
-SqliteServerStore::SqliteServerStore(QString path)
+SqliteServerStore::SqliteServerStore(QString path, SqliteWriteOptions writes)
     : m_path(std::move(path))
+    , m_writes(writes.queueCapacity, writes.maxWait)
     , m_generation(nextGeneration++)
 {
-    guarded("open", [this] {
-        SqliteDatabase &connection = db();
-        SqliteTransaction transaction(connection);
+    write("open", [](SqliteDatabase &connection) {
         connection.exec(QString::fromLatin1(schema));
-        transaction.commit();
+        if (!hasColumn(connection, "PRAGMA table_info(one_time_tokens)", QStringLiteral("password_hash")))
+            connection.exec(QString::fromLatin1(linkPasswordColumn));
+        connection.exec(QString::fromLatin1(linksByUser));
         return 0;
     });
 }
@@ -96,8 +156,29 @@ auto SqliteServerStore::guarded(const char *what, Work &&work) -> decltype(work(
     try {
         return work();
     } catch (const ::StoreError &error) {
+        // Another process held the write lock past the busy time-out: a try again, not a fault.
+        if (error.isBusy())
+            throw StoreBusyError(std::string("SQLite ") + what + ": the database is locked", m_writes.retryAfterSeconds());
         throw server::StoreError(std::string("SQLite ") + what + ": " + error.what());
     }
+}
+
+template<class Work>
+auto SqliteServerStore::write(const char *what, Work &&work) -> decltype(work(std::declval<SqliteDatabase &>()))
+{
+    const WriteQueue::Turn turn(m_writes);
+    return guarded(what, [&] {
+        SqliteDatabase &connection = db();
+        SqliteTransaction transaction(connection);
+        if constexpr (std::is_void_v<decltype(work(connection))>) {
+            work(connection);
+            transaction.commit();
+        } else {
+            auto result = work(connection);
+            transaction.commit();
+            return result;
+        }
+    });
 }
 
 bool SqliteServerStore::ping()
@@ -113,16 +194,103 @@ bool SqliteServerStore::ping()
 std::optional<UserRecord> SqliteServerStore::createUser(const QString &email, const QByteArray &passwordHash,
                                                         bool confirmed, qint64 now)
 {
-    return guarded("createUser", [&]() -> std::optional<UserRecord> {
+    return write("createUser", [&](SqliteDatabase &connection) -> std::optional<UserRecord> {
         UserRecord user{QUuid::createUuid().toString(QUuid::WithoutBraces), email, passwordHash, confirmed, now};
-        SqliteStatement insert = db().statement(
+        SqliteStatement insert = connection.statement(
             "INSERT INTO users(id, email, password_hash, confirmed, created_at) VALUES(?, ?, ?, ?, ?) "
             "ON CONFLICT(email) DO NOTHING");
         insert.bind(1, user.id).bind(2, email).bind(3, QString::fromLatin1(passwordHash)).bind(4, confirmed).bind(5, now);
         insert.run();
-        if (db().changes() == 0)
+        if (connection.changes() == 0)
             return std::nullopt;
         return user;
+    });
+}
+
+SignUpOutcome SqliteServerStore::signUp(const std::vector<RateHit> &hits, const SignUpRequest &request)
+{
+    return write("signUp", [&](SqliteDatabase &connection) {
+        SignUpOutcome result;
+        if (!addHits(connection, hits)) {
+            result.outcome = SignUpOutcome::Outcome::Limited;
+            return result;
+        }
+        const std::optional<UserRecord> existing = userWhereEmail(connection, request.email);
+        if (existing && (existing->confirmed || !request.linkHash)) {
+            result.outcome = SignUpOutcome::Outcome::Taken;
+            return result;
+        }
+        const QString hash = QString::fromLatin1(request.passwordHash);
+        if (existing) {
+            // The account's own password hash follows the latest sign-up; it signs nobody in
+            // while unconfirmed (it only tells "not confirmed" from "wrong password").
+            connection.statement("UPDATE users SET password_hash = ? WHERE id = ?").bind(1, hash).bind(2, existing->id).run();
+            result.user = *existing;
+            result.user.passwordHash = request.passwordHash;
+            result.outcome = SignUpOutcome::Outcome::Pending;
+        } else {
+            result.user = UserRecord{QUuid::createUuid().toString(QUuid::WithoutBraces), request.email,
+                                     request.passwordHash, !request.linkHash, request.now};
+            connection.statement("INSERT INTO users(id, email, password_hash, confirmed, created_at) VALUES(?, ?, ?, ?, ?)")
+                .bind(1, result.user.id).bind(2, request.email).bind(3, hash).bind(4, result.user.confirmed)
+                .bind(5, request.now).run();
+            result.outcome = SignUpOutcome::Outcome::Created;
+            if (request.refreshTokenHash && result.user.confirmed)
+                result.signIn = insertSignIn(connection, result.user.id, *request.refreshTokenHash, request.now);
+        }
+        if (request.linkHash) {
+            connection.statement("INSERT OR REPLACE INTO one_time_tokens(hash, user_id, expires_at, password_hash) "
+                                 "VALUES(?, ?, ?, ?)")
+                .bind(1, hashText(*request.linkHash)).bind(2, result.user.id).bind(3, request.linkExpiresAt)
+                .bind(4, hash).run();
+        }
+        return result;
+    });
+}
+
+std::optional<UserRecord> SqliteServerStore::confirmSignUp(const QByteArray &linkHash, qint64 now)
+{
+    return write("confirmSignUp", [&](SqliteDatabase &connection) -> std::optional<UserRecord> {
+        QString userId;
+        std::optional<QString> password;
+        {
+            SqliteStatement take = connection.statement(
+                "DELETE FROM one_time_tokens WHERE hash = ? RETURNING user_id, expires_at, password_hash");
+            take.bind(1, hashText(linkHash));
+            if (!take.step())
+                return std::nullopt;
+            userId = take.text(0);
+            const bool live = take.int64(1) > now;
+            password = take.optionalText(2);
+            while (take.step()) {
+            }
+            if (!live)
+                return std::nullopt;
+        }
+        if (password) {
+            connection.statement("UPDATE users SET confirmed = 1, password_hash = ? WHERE id = ?")
+                .bind(1, *password).bind(2, userId).run();
+        } else {
+            connection.statement("UPDATE users SET confirmed = 1 WHERE id = ?").bind(1, userId).run();
+        }
+        // No other pending sign-up's password can be activated any more.
+        connection.statement("DELETE FROM one_time_tokens WHERE user_id = ?").bind(1, userId).run();
+        SqliteStatement query =
+            connection.statement("SELECT id, email, password_hash, confirmed, created_at FROM users WHERE id = ?");
+        query.bind(1, userId);
+        return query.step() ? std::optional(userFrom(query)) : std::nullopt;
+    });
+}
+
+bool SqliteServerStore::addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt)
+{
+    return write("addLinkForLatestSignUp", [&](SqliteDatabase &connection) {
+        connection.statement(
+                "INSERT INTO one_time_tokens(hash, user_id, expires_at, password_hash) "
+                "SELECT ?, t.user_id, ?, t.password_hash FROM one_time_tokens t JOIN users u ON u.id = t.user_id "
+                "WHERE t.user_id = ? AND u.confirmed = 0 ORDER BY t.rowid DESC LIMIT 1")
+            .bind(1, hashText(linkHash)).bind(2, expiresAt).bind(3, userId).run();
+        return connection.changes() > 0;
     });
 }
 
@@ -146,35 +314,26 @@ std::optional<UserRecord> SqliteServerStore::userById(const QString &userId)
     });
 }
 
-void SqliteServerStore::confirmUser(const QString &userId)
-{
-    guarded("confirmUser", [&] {
-        SqliteStatement update = db().statement("UPDATE users SET confirmed = 1 WHERE id = ?");
-        update.bind(1, userId).run();
-        return 0;
-    });
-}
-
 SignInRecord SqliteServerStore::createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now)
 {
-    return guarded("createSignIn", [&] {
-        SqliteDatabase &connection = db();
-        SqliteTransaction transaction(connection);
-        SignInRecord signIn{QUuid::createUuid().toString(QUuid::WithoutBraces), userId, false};
-        connection.statement("INSERT INTO sign_ins(id, user_id, created_at) VALUES(?, ?, ?)")
-            .bind(1, signIn.id).bind(2, userId).bind(3, now).run();
-        connection.statement("INSERT INTO refresh_tokens(hash, sign_in_id, created_at) VALUES(?, ?, ?)")
-            .bind(1, hashText(refreshTokenHash)).bind(2, signIn.id).bind(3, now).run();
-        transaction.commit();
-        return signIn;
+    return write("createSignIn",
+                 [&](SqliteDatabase &connection) { return insertSignIn(connection, userId, refreshTokenHash, now); });
+}
+
+std::optional<SignInRecord> SqliteServerStore::countSignIn(const std::vector<RateHit> &hits, const QString &userId,
+                                                           const QByteArray &refreshTokenHash, qint64 now)
+{
+    return write("countSignIn", [&](SqliteDatabase &connection) -> std::optional<SignInRecord> {
+        if (!addHits(connection, hits) || userId.isEmpty())
+            return std::nullopt;
+        return insertSignIn(connection, userId, refreshTokenHash, now);
     });
 }
 
-RefreshRotation SqliteServerStore::rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash, qint64 now)
+RefreshRotation SqliteServerStore::rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash,
+                                                      qint64 now, const RateHit &perSignIn)
 {
-    return guarded("rotateRefreshToken", [&] {
-        SqliteDatabase &connection = db();
-        SqliteTransaction transaction(connection);
+    return write("rotateRefreshToken", [&](SqliteDatabase &connection) {
         RefreshRotation rotation;
         bool used = false;
         bool revoked = false;
@@ -196,23 +355,25 @@ RefreshRotation SqliteServerStore::rotateRefreshToken(const QByteArray &presente
             connection.statement("UPDATE sign_ins SET revoked = 1, revoked_at = ? WHERE id = ?")
                 .bind(1, now).bind(2, rotation.signInId).run();
             rotation.outcome = RefreshRotation::Outcome::Reused;
+        } else if (perSignIn.limit > 0
+                   && !addHits(connection, {RateHit{perSignIn.key + rotation.signInId, perSignIn.windowStart,
+                                                    perSignIn.windowSeconds, perSignIn.limit}})) {
+            rotation.outcome = RefreshRotation::Outcome::Limited;
         } else {
             connection.statement("UPDATE refresh_tokens SET used = 1 WHERE hash = ?").bind(1, hashText(presentedHash)).run();
             connection.statement("INSERT INTO refresh_tokens(hash, sign_in_id, created_at) VALUES(?, ?, ?)")
                 .bind(1, hashText(newHash)).bind(2, rotation.signInId).bind(3, now).run();
             rotation.outcome = RefreshRotation::Outcome::Rotated;
         }
-        transaction.commit();
         return rotation;
     });
 }
 
 void SqliteServerStore::revokeSignIn(const QString &signInId, qint64 now)
 {
-    guarded("revokeSignIn", [&] {
-        db().statement("UPDATE sign_ins SET revoked = 1, revoked_at = ? WHERE id = ? AND revoked = 0")
+    write("revokeSignIn", [&](SqliteDatabase &connection) {
+        connection.statement("UPDATE sign_ins SET revoked = 1, revoked_at = ? WHERE id = ? AND revoked = 0")
             .bind(1, now).bind(2, signInId).run();
-        return 0;
     });
 }
 
@@ -227,38 +388,9 @@ std::optional<SignInRecord> SqliteServerStore::signIn(const QString &signInId)
     });
 }
 
-void SqliteServerStore::putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt)
-{
-    guarded("putOneTimeToken", [&] {
-        db().statement("INSERT OR REPLACE INTO one_time_tokens(hash, user_id, expires_at) VALUES(?, ?, ?)")
-            .bind(1, hashText(tokenHash)).bind(2, userId).bind(3, expiresAt).run();
-        return 0;
-    });
-}
-
-std::optional<QString> SqliteServerStore::takeOneTimeToken(const QByteArray &tokenHash, qint64 now)
-{
-    return guarded("takeOneTimeToken", [&]() -> std::optional<QString> {
-        SqliteStatement take =
-            db().statement("DELETE FROM one_time_tokens WHERE hash = ? RETURNING user_id, expires_at");
-        take.bind(1, hashText(tokenHash));
-        if (!take.step())
-            return std::nullopt;
-        const QString userId = take.text(0);
-        const bool live = take.int64(1) > now;
-        while (take.step()) {
-        }
-        return live ? std::optional(userId) : std::nullopt;
-    });
-}
-
 qint64 SqliteServerStore::countHit(const QString &key, qint64 windowStart, qint64 windowSeconds)
 {
-    return guarded("countHit", [&] {
-        SqliteDatabase &connection = db();
-        SqliteTransaction transaction(connection);
-        // Windows that ended are of no use any more.
-        connection.statement("DELETE FROM counters WHERE window_end <= ?").bind(1, windowStart).run();
+    return write("countHit", [&](SqliteDatabase &connection) {
         SqliteStatement hit = connection.statement(
             "INSERT INTO counters(key, window_start, window_end, hits) VALUES(?, ?, ?, 1) "
             "ON CONFLICT(key, window_start) DO UPDATE SET hits = hits + 1 RETURNING hits");
@@ -266,19 +398,25 @@ qint64 SqliteServerStore::countHit(const QString &key, qint64 windowStart, qint6
         const qint64 hits = hit.step() ? hit.int64(0) : 1;
         while (hit.step()) {
         }
-        transaction.commit();
         return hits;
+    });
+}
+
+qint64 SqliteServerStore::hits(const QString &key, qint64 windowStart)
+{
+    return guarded("hits", [&] {
+        SqliteStatement query = db().statement("SELECT hits FROM counters WHERE key = ? AND window_start = ?");
+        query.bind(1, key).bind(2, windowStart);
+        return query.step() ? query.int64(0) : qint64(0);
     });
 }
 
 void SqliteServerStore::putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt)
 {
-    guarded("putBackup", [&] {
+    write("putBackup", [&](SqliteDatabase &connection) {
         // One transaction: the old document stays until the new one commits. The row gets a
         // zero blob of the right size (kept compact: it is the record's last column) that is then
         // filled in place, so SQLite never builds a second copy of a large document in memory.
-        SqliteDatabase &connection = db();
-        SqliteTransaction transaction(connection);
         connection.statement("INSERT INTO backups(user_id, namespace, stored_at, document) VALUES(?, ?, ?, zeroblob(?)) "
                              "ON CONFLICT(user_id, namespace) DO UPDATE SET stored_at = excluded.stored_at, "
                              "document = excluded.document")
@@ -303,8 +441,6 @@ void SqliteServerStore::putBackup(const QString &userId, const QString &ns, cons
         sqlite3_blob_close(blob);
         if (rc != SQLITE_OK)
             throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob write"));
-        transaction.commit();
-        return 0;
     });
 }
 
@@ -340,14 +476,24 @@ std::optional<StoredBackup> SqliteServerStore::backup(const QString &userId, con
     });
 }
 
+qint64 SqliteServerStore::backupBytes(const QString &userId, const QString &except)
+{
+    return guarded("backupBytes", [&] {
+        // length() of a blob reads the record's header, not the document.
+        SqliteStatement query = db().statement(
+            "SELECT coalesce(sum(length(document)), 0) FROM backups WHERE user_id = ? AND namespace <> ?");
+        query.bind(1, userId).bind(2, except);
+        return query.step() ? query.int64(0) : qint64(0);
+    });
+}
+
 void SqliteServerStore::putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
                                   std::optional<qint64> expiresAt)
 {
-    guarded("putCached", [&] {
-        db().statement("INSERT OR REPLACE INTO content_cache(kind, key, value, stored_at, expires_at) VALUES(?, ?, ?, ?, ?)")
+    write("putCached", [&](SqliteDatabase &connection) {
+        connection.statement("INSERT OR REPLACE INTO content_cache(kind, key, value, stored_at, expires_at) VALUES(?, ?, ?, ?, ?)")
             .bind(1, kind).bind(2, key).bindUtf8(3, QByteArrayView(value.data(), qsizetype(value.size())))
             .bind(4, now).bind(5, expiresAt).run();
-        return 0;
     });
 }
 
@@ -366,20 +512,55 @@ std::optional<CachedEntry> SqliteServerStore::cached(const QString &kind, const 
 
 bool SqliteServerStore::tryClaim(const QString &key, const QString &owner, qint64 now, qint64 expiresAt)
 {
-    return guarded("tryClaim", [&] {
-        db().statement("INSERT INTO claims(key, owner, expires_at) VALUES(?, ?, ?) ON CONFLICT(key) DO UPDATE SET "
-                       "owner = excluded.owner, expires_at = excluded.expires_at "
-                       "WHERE claims.owner = excluded.owner OR claims.expires_at <= ?")
+    return write("tryClaim", [&](SqliteDatabase &connection) {
+        connection.statement("INSERT INTO claims(key, owner, expires_at) VALUES(?, ?, ?) ON CONFLICT(key) DO UPDATE SET "
+                             "owner = excluded.owner, expires_at = excluded.expires_at "
+                             "WHERE claims.owner = excluded.owner OR claims.expires_at <= ?")
             .bind(1, key).bind(2, owner).bind(3, expiresAt).bind(4, now).run();
-        return db().changes() > 0;
+        return connection.changes() > 0;
     });
 }
 
 void SqliteServerStore::releaseClaim(const QString &key, const QString &owner)
 {
-    guarded("releaseClaim", [&] {
-        db().statement("DELETE FROM claims WHERE key = ? AND owner = ?").bind(1, key).bind(2, owner).run();
-        return 0;
+    write("releaseClaim", [&](SqliteDatabase &connection) {
+        connection.statement("DELETE FROM claims WHERE key = ? AND owner = ?").bind(1, key).bind(2, owner).run();
+    });
+}
+
+PruneReport SqliteServerStore::prune(qint64 now, const PruneAges &ages)
+{
+    // One short write per table, each in its turn: requests queue behind one of them at a time.
+    PruneReport report;
+    report.signIns = write("prune", [&](SqliteDatabase &connection) {
+        const qint64 revoked = deleted(connection, "DELETE FROM sign_ins WHERE revoked = 1 AND revoked_at < ?1",
+                                       now - ages.revokedSignIn);
+        // Idle: no refresh token of the sign-in was issued since the cut-off.
+        return revoked + deleted(connection,
+                                 "DELETE FROM sign_ins WHERE NOT EXISTS (SELECT 1 FROM refresh_tokens r "
+                                 "WHERE r.sign_in_id = sign_ins.id AND r.created_at >= ?1)",
+                                 now - ages.idleSignIn);
+    });
+    report.refreshTokens = write("prune", [&](SqliteDatabase &connection) {
+        return deleted(connection, "DELETE FROM refresh_tokens WHERE used = 1 AND created_at < ?1",
+                       now - ages.usedRefreshToken);
+    });
+    report.counters = write("prune", [&](SqliteDatabase &connection) {
+        return deleted(connection, "DELETE FROM counters WHERE window_end <= ?1", now);
+    });
+    report.other = write("prune", [&](SqliteDatabase &connection) {
+        return deleted(connection, "DELETE FROM one_time_tokens WHERE expires_at <= ?1", now)
+            + deleted(connection, "DELETE FROM claims WHERE expires_at <= ?1", now)
+            + deleted(connection, "DELETE FROM content_cache WHERE expires_at IS NOT NULL AND expires_at <= ?1", now);
+    });
+    return report;
+}
+
+qint64 SqliteServerStore::refreshTokenRows()
+{
+    return guarded("refreshTokenRows", [&] {
+        SqliteStatement query = db().statement("SELECT count(*) FROM refresh_tokens");
+        return query.step() ? query.int64(0) : qint64(0);
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/store/ServerStore.h"
+#include "server/store/sqlite/WriteQueue.h"
 
 #include <QString>
 
@@ -10,14 +11,24 @@ class SqliteDatabase;
 
 namespace server {
 
+// How the process's writers line up (see WriteQueue).
+struct SqliteWriteOptions
+{
+    std::size_t queueCapacity = 256;
+    std::chrono::milliseconds maxWait{10000};
+};
+
 // The embedded store: one SQLite file in write-ahead-log mode, one connection per request
 // thread (opened on the thread's first call), every method one IMMEDIATE transaction where it
-// writes. Several processes may share the file; SQLite's locks keep them consistent.
+// writes. The writers of this process take turns in one WriteQueue before they begin, so the
+// file's write lock goes to them in arrival order; nothing slow (password hashing, network
+// calls) runs inside a write. Several processes may share the file; SQLite's locks keep them
+// consistent, and a write that cannot get the lock in time (SQLITE_BUSY) is a StoreBusyError.
 class SqliteServerStore final : public ServerStore
 {
 public:
     // Opens (creating when missing) the file and its tables. Throws StoreError.
-    explicit SqliteServerStore(QString path);
+    explicit SqliteServerStore(QString path, SqliteWriteOptions writes = {});
     ~SqliteServerStore() override;
 
     bool ping() override;
@@ -25,29 +36,40 @@ public:
                                          qint64 now) override;
     std::optional<UserRecord> userByEmail(const QString &email) override;
     std::optional<UserRecord> userById(const QString &userId) override;
-    void confirmUser(const QString &userId) override;
+    SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) override;
+    std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) override;
+    bool addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt) override;
     SignInRecord createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now) override;
-    RefreshRotation rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash, qint64 now) override;
+    std::optional<SignInRecord> countSignIn(const std::vector<RateHit> &hits, const QString &userId,
+                                            const QByteArray &refreshTokenHash, qint64 now) override;
+    RefreshRotation rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash, qint64 now,
+                                       const RateHit &perSignIn) override;
     void revokeSignIn(const QString &signInId, qint64 now) override;
     std::optional<SignInRecord> signIn(const QString &signInId) override;
-    void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) override;
-    std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) override;
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override;
+    qint64 hits(const QString &key, qint64 windowStart) override;
     void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt) override;
     std::optional<StoredBackup> backup(const QString &userId, const QString &ns) override;
+    qint64 backupBytes(const QString &userId, const QString &except) override;
     void putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
                    std::optional<qint64> expiresAt) override;
     std::optional<CachedEntry> cached(const QString &kind, const QString &key, qint64 now) override;
     bool tryClaim(const QString &key, const QString &owner, qint64 now, qint64 expiresAt) override;
     void releaseClaim(const QString &key, const QString &owner) override;
+    PruneReport prune(qint64 now, const PruneAges &ages) override;
+    qint64 refreshTokenRows() override;
 
 private:
     // This thread's connection to the file.
     SqliteDatabase &db();
     template<class Work>
     auto guarded(const char *what, Work &&work) -> decltype(work());
+    // `work` inside one IMMEDIATE transaction, after this process's earlier writers.
+    template<class Work>
+    auto write(const char *what, Work &&work) -> decltype(work(std::declval<SqliteDatabase &>()));
 
     QString m_path;
+    WriteQueue m_writes;
     quint64 m_generation; // tells this store's thread connections from those of an earlier store
 };
 
