@@ -8,13 +8,14 @@
 
 #include <QDateTime>
 
+#include <cstring>
 #include <memory>
 
 namespace server {
 namespace {
 
-using Request = httplib::Request;
-using Response = httplib::Response;
+using Request = http::Request;
+using Response = http::Reply;
 
 // Namespaces are short lower-case names ("en").
 std::optional<QString> namespaceOf(const Request &request, Response &response)
@@ -29,7 +30,7 @@ std::optional<QString> namespaceOf(const Request &request, Response &response)
     return QString::fromStdString(value);
 }
 
-void upload(ServerContext &context, const Request &request, Response &response, const httplib::ContentReader &reader)
+void upload(ServerContext &context, const Request &request, Response &response, const http::BodyReader &reader)
 {
     // Checked before a byte of the body is read: a stranger's upload costs nothing. The unread
     // body makes the connection unusable afterwards.
@@ -38,14 +39,14 @@ void upload(ServerContext &context, const Request &request, Response &response, 
     if (!user)
         http::sendUnauthorized(response);
     if (!space) {
-        response.set_header("Connection", "close");
+        response.close = true;
         return;
     }
 
     const std::size_t limit = context.config.maxBackupBytes;
     const std::optional<std::size_t> declared = http::contentLength(request);
     if (declared && *declared > limit + http::drainBytes) {
-        response.set_header("Connection", "close");
+        response.close = true;
         return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
     }
     std::string document;
@@ -64,7 +65,7 @@ void upload(ServerContext &context, const Request &request, Response &response, 
         return true;
     });
     if (received > limit) {
-        response.set_header("Connection", "close");
+        response.close = true;
         return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
     }
     if (!complete)
@@ -98,11 +99,12 @@ void download(ServerContext &context, const Request &request, Response &response
     auto document = std::make_shared<std::string>(std::move(stored->document));
     response.status = 200;
     const std::size_t size = document->size();
-    response.set_content_provider(size, "application/json",
-                                  [document](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
-                                      const std::size_t piece = std::min<std::size_t>(length, 1 << 20);
-                                      return sink.write(document->data() + offset, piece);
-                                  });
+    response.setStream(size, "application/json", [document, offset = std::size_t(0)](char *buffer, std::size_t capacity) mutable {
+        const std::size_t piece = std::min(capacity, document->size() - offset);
+        std::memcpy(buffer, document->data() + offset, piece);
+        offset += piece;
+        return piece;
+    });
 }
 
 } // namespace
@@ -110,7 +112,7 @@ void download(ServerContext &context, const Request &request, Response &response
 void registerBackupRoutes(http::Router &router, ServerContext &context)
 {
     router.put("/api/backup", context.config.maxBackupBytes,
-               [&context](const Request &request, Response &response, const httplib::ContentReader &reader) {
+               [&context](const Request &request, Response &response, const http::BodyReader &reader) {
                    upload(context, request, response, reader);
                });
     router.get("/api/backup", [&context](const Request &request, Response &response) { download(context, request, response); });

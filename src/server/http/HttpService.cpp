@@ -20,6 +20,8 @@ constexpr int listenBacklog = 1024;
 // The start of the request the current thread is answering (a thread answers one at a time).
 thread_local Clock::time_point requestStart;
 
+http::Request toRequest(const httplib::Request &request);
+
 // The route and the names of its query parameters ("/api/backup?namespace"), never a value.
 void appendLoggedTarget(std::string &line, const http::Router &router, const httplib::Request &request)
 {
@@ -30,7 +32,7 @@ void appendLoggedTarget(std::string &line, const http::Router &router, const htt
     }
     line += request.path;
     char separator = '?';
-    for (const std::string &name : http::queryNames(request)) {
+    for (const std::string &name : http::queryNames(toRequest(request))) {
         // Names of our own routes' parameters only; anything else is client text.
         const bool known = name == "namespace" || name == "grant_type" || name == "type" || name == "token";
         line += separator;
@@ -39,10 +41,42 @@ void appendLoggedTarget(std::string &line, const http::Router &router, const htt
     }
 }
 
+http::Request toRequest(const httplib::Request &request)
+{
+    http::Request converted;
+    converted.method = request.method;
+    converted.target = request.target;
+    converted.path = request.path;
+    converted.headers.reserve(request.headers.size());
+    for (const auto &[name, value] : request.headers)
+        converted.headers.push_back({name, value});
+    converted.body = request.body;
+    converted.remoteAddress = request.remote_addr;
+    return converted;
+}
+
+void toResponse(http::Reply &reply, httplib::Response &response)
+{
+    response.status = reply.status;
+    for (const http::Header &header : reply.headers)
+        response.set_header(header.name, header.value);
+    if (reply.close)
+        response.set_header("Connection", "close");
+    if (reply.source) {
+        response.set_content_provider(reply.streamedSize, reply.contentType,
+                                      [source = std::move(reply.source)](std::size_t, std::size_t length, httplib::DataSink &sink) {
+                                          std::string buffer(std::min<std::size_t>(length, 1 << 20), '\0');
+                                          const std::size_t filled = source(buffer.data(), buffer.size());
+                                          return filled > 0 && sink.write(buffer.data(), filled);
+                                      });
+    } else if (!reply.body.empty() || !reply.contentType.empty()) {
+        response.set_content(std::move(reply.body), reply.contentType);
+    }
+}
+
 } // namespace
 
 HttpService::HttpService(const ServerConfig &config)
-    : m_router(m_server)
 {
     const auto threads = std::size_t(config.threads);
     m_server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -59,36 +93,68 @@ HttpService::HttpService(const ServerConfig &config)
 
     m_server.set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
         requestStart = Clock::now();
-        const std::optional<http::Router::Limit> limit = m_router.limit(request.method, request.path);
+        const http::Router::Route *limit = m_router.find(request.method, request.path);
         if (!limit) {
             // Answered here, so that no body of an unknown route is ever read.
             if (request.has_header("Content-Length") || request.has_header("Transfer-Encoding"))
                 response.set_header("Connection", "close");
             const bool knownPath = m_router.knows(request.path);
-            http::sendError(response, knownPath ? 405 : 404,
+            http::Reply reply;
+            http::sendError(reply, knownPath ? 405 : 404,
                             {{"error", QString::fromLatin1(knownPath ? "method not allowed" : "not found")}});
+            toResponse(reply, response);
             return httplib::Server::HandlerResponse::Handled;
         }
         // Streamed routes judge their bodies themselves (see BackupRoutes).
         if (limit->streamed)
             return httplib::Server::HandlerResponse::Unhandled;
         const bool chunked = request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
-        const std::optional<std::size_t> length = http::contentLength(request);
+        const std::optional<std::size_t> length = http::contentLength(toRequest(request));
         if (length && *length > limit->maxBodyBytes) {
             // The body stays unread; the connection cannot be reused after it.
-            response.set_header("Connection", "close");
-            http::sendError(response, 413, {{"error", QStringLiteral("request body too large")}});
+            http::Reply reply;
+            reply.close = true;
+            http::sendError(reply, 413, {{"error", QStringLiteral("request body too large")}});
+            toResponse(reply, response);
             return httplib::Server::HandlerResponse::Handled;
         }
         // Without a length or chunks the HTTP library would read a body until the client hangs up
         // (a POST sent as `curl -X POST` waited out the read time-out): refused at once instead.
         const bool bodyMethod = request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
         if (!length && (chunked || request.has_header("Content-Length") || bodyMethod)) {
-            response.set_header("Connection", "close");
-            http::sendError(response, 411, {{"error", QStringLiteral("a valid Content-Length is required")}});
+            http::Reply reply;
+            reply.close = true;
+            http::sendError(reply, 411, {{"error", QStringLiteral("a valid Content-Length is required")}});
+            toResponse(reply, response);
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    const auto dispatch = [this](const httplib::Request &request, httplib::Response &response) {
+        // The pre-routing handler answered every method and path without a route already.
+        const http::Router::Route *route = m_router.find(request.method, request.path);
+        http::Reply reply;
+        if (!route || !route->handler)
+            reply.status = 404;
+        else
+            route->handler(toRequest(request), reply);
+        toResponse(reply, response);
+    };
+    m_server.Get(".*", dispatch);
+    m_server.Post(".*", dispatch);
+    m_server.Put(".*", [this](const httplib::Request &request, httplib::Response &response, const httplib::ContentReader &reader) {
+        const http::Router::Route *route = m_router.find(request.method, request.path);
+        http::Reply reply;
+        if (!route || !route->streamedHandler) {
+            reply.status = 404;
+        } else {
+            const http::BodyReader bodyReader = [&reader](const http::BodyConsumer &consume) {
+                return reader([&consume](const char *data, std::size_t size) { return consume(data, size); });
+            };
+            route->streamedHandler(toRequest(request), reply, bodyReader);
+        }
+        toResponse(reply, response);
     });
 
     m_server.set_exception_handler([](const httplib::Request &request, httplib::Response &response, std::exception_ptr error) {
@@ -101,7 +167,9 @@ HttpService::HttpService(const ServerConfig &config)
         }
         logLine(QStringLiteral("error: %1 %2 failed: %3").arg(QString::fromStdString(request.method),
                                                              QString::fromStdString(request.path), what));
-        http::sendError(response, 500, {{"error", QStringLiteral("internal error")}});
+        http::Reply reply;
+        http::sendError(reply, 500, {{"error", QStringLiteral("internal error")}});
+        toResponse(reply, response);
     });
 
     m_server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
@@ -110,7 +178,9 @@ HttpService::HttpService(const ServerConfig &config)
                 : response.status == 405              ? "method not allowed"
                 : response.status == 413              ? "request body too large"
                                                       : "bad request";
-            http::sendError(response, response.status, {{"error", QString::fromLatin1(text)}});
+            http::Reply reply;
+            http::sendError(reply, response.status, {{"error", QString::fromLatin1(text)}});
+            toResponse(reply, response);
         }
     });
 
