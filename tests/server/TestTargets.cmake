@@ -1,5 +1,9 @@
-# The server's tests link the server library and may start the server executable.
-target_link_libraries(${_target} PRIVATE cantorella_server)
+# The server's tests link the server library and may start the server executable. The fakes on
+# the far side of outgoing calls (LoopbackHttp.h) are cpp-httplib servers.
+if(NOT TARGET PkgConfig::CANTORELLA_TEST_HTTPLIB)
+    pkg_check_modules(CANTORELLA_TEST_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+endif()
+target_link_libraries(${_target} PRIVATE cantorella_server PkgConfig::CANTORELLA_TEST_HTTPLIB)
 if(TARGET cantorella-server)
     target_compile_definitions(${_target} PRIVATE
         CANTORELLA_SERVER_BINARY="$<TARGET_FILE:cantorella-server>")

@@ -100,7 +100,7 @@ int runServer(const QStringList &arguments)
         const QString origin = QStringLiteral("http://%1:%2").arg(host).arg(port);
         context.publicOrigin = config.publicUrl.isEmpty() ? origin : config.publicUrl;
         logLine(QStringLiteral("listening on %1").arg(origin));
-        logLine(QStringLiteral("cantorella-server %1; store: %2; %3 request threads")
+        logLine(QStringLiteral("cantorella-server %1; store: %2; %3 worker threads")
                     .arg(QStringLiteral(CANTORELLA_VERSION),
                          config.databaseUrl.isEmpty() ? QStringLiteral("SQLite in ") + config.dataFolder
                                                       : QStringLiteral("PostgreSQL"))

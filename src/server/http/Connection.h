@@ -1,0 +1,148 @@
+#pragma once
+
+#include "server/http/Message.h"
+#include "server/http/Router.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/buffer_body.hpp>
+#include <boost/beast/http/parser.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace server::http {
+
+class Connection;
+class WorkerPool;
+struct BodyPipe;
+
+// Every open connection, and those waiting for a request in the order they began to wait (the
+// first to be closed when the server is full). Shared by the I/O threads.
+class ConnectionTable
+{
+public:
+    using Entry = std::list<std::weak_ptr<Connection>>::iterator;
+
+    Entry add(const std::shared_ptr<Connection> &connection);
+    void remove(Entry entry);
+    // The connection waits for a request / no longer does (its place is kept in the connection,
+    // under this table's lock).
+    void markIdle(const std::shared_ptr<Connection> &connection);
+    void markBusy(Connection &connection);
+    std::size_t size() const;
+    // The connection that has waited longest, taken off the idle list; none when none waits.
+    std::shared_ptr<Connection> takeOldestIdle();
+    std::vector<std::shared_ptr<Connection>> all() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::list<std::weak_ptr<Connection>> m_all;
+    std::list<std::weak_ptr<Connection>> m_idle;
+    std::size_t m_count = 0;
+};
+
+struct TransportSettings
+{
+    std::chrono::milliseconds headerTimeout{10000};
+    std::chrono::milliseconds keepAliveTimeout{5000};
+    std::chrono::milliseconds writeTimeout{30000};
+    std::size_t keepAliveMax = 1000;
+    std::size_t maxConnections = 10000;
+};
+
+// What the connections of one server share.
+struct Transport
+{
+    const Router &router;
+    WorkerPool &pool;
+    ConnectionTable &table;
+    TransportSettings settings;
+    std::atomic<bool> stopping{false};
+};
+
+// One HTTP/1.1 connection, driven by completion handlers on its strand: it costs no thread while
+// it waits. Request heads are parsed strictly (anything ambiguous is a 400 and the end of the
+// connection); the handler runs on the worker pool; an answer that leaves a body unread ends the
+// connection, and nothing after it is parsed.
+class Connection : public std::enable_shared_from_this<Connection>
+{
+public:
+    Connection(boost::asio::ip::tcp::socket socket, Transport &transport);
+    ~Connection();
+
+    void start();
+    // Closes the connection if it is waiting for a request, or with `orReadingHead` also while a
+    // request head arrives (never while a request is under way). Any thread.
+    void closeIfIdle(bool orReadingHead);
+
+private:
+    friend class ConnectionTable;
+    using Clock = std::chrono::steady_clock;
+    using Parser = boost::beast::http::request_parser<boost::beast::http::buffer_body>;
+    enum class State { Waiting, Head, Body, Busy, Closed };
+
+    void waitForRequest();
+    void readHead();
+    void onHead(boost::beast::error_code error);
+    void readWholeBody();
+    void readBodyPiece(std::function<void(boost::beast::error_code, std::size_t)> done);
+    void dispatch();
+    void runHandler(Request request, const Router::Route *route);
+    bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
+    void deliverPiece(const std::shared_ptr<BodyPipe> &pipe);
+    void answerNow(int status, const char *error, bool close, std::vector<Header> headers = {});
+    void send(Reply reply);
+    void sendMore();
+    void afterAnswer(boost::beast::error_code error);
+    void discardAndClose();
+    void discardMore();
+    void closeNow();
+    void setBodyDeadline();
+    void continueIfExpected(std::function<void()> next);
+
+    boost::beast::tcp_stream m_stream;
+    boost::asio::steady_timer m_idleTimer;
+    boost::beast::flat_buffer m_buffer;
+    std::optional<Parser> m_parser;
+    Transport &m_transport;
+    ConnectionTable::Entry m_entry;
+    ConnectionTable::Entry m_idleEntry; // valid while m_idle (both under the table's lock)
+    bool m_idle = false;
+    State m_state = State::Waiting;
+    std::size_t m_served = 0;
+    std::string m_remote;
+    Clock::time_point m_headDeadline;
+
+    // The request under way.
+    Request m_request;
+    std::string m_method;     // of the request under way, for its log line
+    std::string m_target;
+    std::string m_malformed;  // why the request could not be parsed; empty when it could
+    const Router::Route *m_route = nullptr;
+    Clock::time_point m_started;
+    std::unique_ptr<char[]> m_piece; // the body's next bytes (read pieces, discarded bytes)
+    std::size_t m_bodyReceived = 0;
+    Clock::duration m_bodyWaited{}; // time spent waiting for the body's bytes
+    bool m_continueSent = false;
+
+    // The answer under way.
+    std::string m_out;
+    Reply m_reply;
+    std::size_t m_left = 0;   // bytes of a streamed body still to send
+    std::size_t m_sent = 0;   // body bytes sent
+    bool m_closeAfter = false;
+    std::size_t m_discarded = 0;
+    Clock::time_point m_discardUntil;
+};
+
+} // namespace server::http
