@@ -1,5 +1,6 @@
 #include "server/backup/BackupRoutes.h"
 
+#include "server/backup/SpoolFile.h"
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
 #include "server/http/ServerContext.h"
@@ -8,7 +9,6 @@
 
 #include <QDateTime>
 
-#include <cstring>
 #include <memory>
 
 namespace server {
@@ -43,39 +43,38 @@ void upload(ServerContext &context, const Request &request, Response &response, 
         return;
     }
 
+    // A body over the limit is refused before (by its length) or as soon as it passes the
+    // limit (chunked); the connection ends with the answer and the rest is never parsed.
     const std::size_t limit = context.config.maxBackupBytes;
     const std::optional<std::size_t> declared = http::contentLength(request);
-    if (declared && *declared > limit + http::drainBytes) {
+    if (declared && *declared > limit) {
         response.close = true;
         return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
     }
-    std::string document;
-    if (declared && *declared <= limit)
-        document.reserve(*declared);
-    // A body over the limit is never kept. A client reads the answer only once it has sent its
-    // body, so a body up to drainBytes past the limit is read and dropped to let it see the 413.
-    std::size_t received = 0;
+    // Written to the spool as it arrives, then into the store in pieces: never whole in memory.
+    SpoolFile spool(context.config.dataFolder.toStdString());
+    bool tooLarge = false;
     const bool complete = reader([&](const char *data, std::size_t length) {
-        received += length;
-        if (received > limit) {
-            std::string().swap(document);
-            return received <= limit + http::drainBytes;
-        }
-        document.append(data, length);
+        tooLarge = spool.size() + length > limit;
+        if (tooLarge)
+            return false;
+        spool.append(data, length);
         return true;
     });
-    if (received > limit) {
+    if (!complete) {
         response.close = true;
-        return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
-    }
-    if (!complete)
+        if (tooLarge)
+            return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
         return http::sendError(response, 400, {{"error", QStringLiteral("the upload was cut short")}});
-    if (document.empty())
+    }
+    if (spool.size() == 0)
         return http::sendError(response, 400, {{"error", QStringLiteral("the backup is empty")}});
 
     const qint64 storedAt = context.now();
-    context.store.putBackup(*user, *space, document, storedAt);
-    const auto size = qint64(document.size());
+    context.store.writeBackup(*user, *space, spool.size(), [&spool](std::size_t offset, char *buffer, std::size_t capacity) {
+        return spool.readAt(offset, buffer, capacity);
+    }, storedAt);
+    const auto size = qint64(spool.size());
     http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) {
                        writer.beginObject()
                            .member("storedAt", QDateTime::fromSecsSinceEpoch(storedAt, Qt::UTC).toString(Qt::ISODate))
@@ -92,16 +91,18 @@ void download(ServerContext &context, const Request &request, Response &response
     const std::optional<QString> space = namespaceOf(request, response);
     if (!space)
         return;
-    std::optional<StoredBackup> stored = context.store.backup(*user, *space);
+    // Copied from the store in one snapshot (its transaction over at once), then sent from the
+    // spool at the client's pace, in pieces.
+    auto spool = std::make_shared<SpoolFile>(context.config.dataFolder.toStdString());
+    const std::optional<BackupInfo> stored =
+        context.store.readBackup(*user, *space, [&spool](std::size_t offset, const char *data, std::size_t size) {
+            spool->writeAt(offset, data, size);
+        });
     if (!stored)
         return http::sendError(response, 404, {{"error", QStringLiteral("no backup")}});
-    // Sent from the one copy read from the database, in pieces, never copied again.
-    auto document = std::make_shared<std::string>(std::move(stored->document));
     response.status = 200;
-    const std::size_t size = document->size();
-    response.setStream(size, "application/json", [document, offset = std::size_t(0)](char *buffer, std::size_t capacity) mutable {
-        const std::size_t piece = std::min(capacity, document->size() - offset);
-        std::memcpy(buffer, document->data() + offset, piece);
+    response.setStream(stored->sizeBytes, "application/json", [spool, offset = std::size_t(0)](char *buffer, std::size_t capacity) mutable {
+        const std::size_t piece = spool->readAt(offset, buffer, capacity);
         offset += piece;
         return piece;
     });

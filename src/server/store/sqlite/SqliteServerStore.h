@@ -33,8 +33,9 @@ public:
     void putOneTimeToken(const QByteArray &tokenHash, const QString &userId, qint64 expiresAt) override;
     std::optional<QString> takeOneTimeToken(const QByteArray &tokenHash, qint64 now) override;
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override;
-    void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt) override;
-    std::optional<StoredBackup> backup(const QString &userId, const QString &ns) override;
+    void writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
+                     qint64 storedAt) override;
+    std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) override;
     void putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
                    std::optional<qint64> expiresAt) override;
     std::optional<CachedEntry> cached(const QString &kind, const QString &key, qint64 now) override;
