@@ -13,8 +13,9 @@ endif()
 # The application's clients against the real server run once more with PostgreSQL as its store
 # (a cluster of the test's own, see PgFixture.h).
 file(STRINGS "${_src}" _uses_server_clients REGEX "#include \"ServerClients.h\"")
-# Tests that choose their own PostgreSQL (several processes on one database) run once.
-if(_uses_server_clients AND NOT _name MATCHES "^tst_(multiprocess|llmprocesses)$")
+# Tests that choose their own PostgreSQL (several processes on one database) run once, and so does
+# the test of the HTTP layer (it does not depend on the store).
+if(_uses_server_clients AND NOT _name MATCHES "^tst_(multiprocess|llmprocesses|serverhostile)$")
     add_test(NAME ${_test}_postgresql COMMAND ${_program})
     set_tests_properties(${_test}_postgresql PROPERTIES LABELS server TIMEOUT 300
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CANTORELLA_TEST_DATABASE=postgresql")
