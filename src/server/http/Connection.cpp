@@ -32,6 +32,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t headerLimit = 32 * 1024;
 // Bodies are read, and streamed answers sent, in pieces of this size.
 constexpr std::size_t pieceSize = 64 * 1024;
+// A streamed body goes to its handler in pieces of up to this size: what has arrived once the
+// socket has no more, or this much (each piece handed over costs two thread wake-ups).
+constexpr std::size_t streamPieceSize = 1024 * 1024;
 // A body must arrive at this rate at least (bytes a second), after a grace of the header time-out.
 constexpr std::size_t minimumBodyRate = 4096;
 // After an answer that ends the connection, what the client still sends is read and dropped
@@ -195,6 +198,8 @@ Connection::Connection(tcp::socket socket, Transport &transport)
     if (!error)
         m_remote = peer.address().to_string();
     m_stream.socket().set_option(tcp::no_delay(true), error);
+    // Writes the worker tries itself must never wait (see send()).
+    m_stream.socket().non_blocking(true, error);
 }
 
 Connection::~Connection()
@@ -417,8 +422,9 @@ void Connection::runHandler(Request request, const Router::Route *route)
         reply = Reply();
         sendError(reply, 500, {{"error", QStringLiteral("internal error")}});
     }
-    net::post(m_stream.get_executor(),
-              [self = shared_from_this(), reply = std::move(reply)]() mutable { self->send(std::move(reply)); });
+    // Sent from this thread: the connection is Busy, so nothing else acts on it, and the answer
+    // leaves without waiting for an I/O thread to wake (the write's completion runs on the strand).
+    send(std::move(reply), true);
 }
 
 // On the handler's worker thread: hands the body to `consume` piece by piece, waiting for each.
@@ -449,13 +455,32 @@ void Connection::deliverPiece(const std::shared_ptr<BodyPipe> &pipe)
 {
     if (m_parser->is_done())
         return pipe->hand(BodyPipe::State::Ready, nullptr, 0, true);
-    continueIfExpected([self = shared_from_this(), pipe] {
-        self->readBodyPiece([self, pipe](beast::error_code error, std::size_t got) {
-            if (error)
-                return pipe->hand(BodyPipe::State::Failed);
-            pipe->hand(BodyPipe::State::Ready, self->m_piece.get(), got, self->m_parser->is_done());
-        });
-    });
+    continueIfExpected([self = shared_from_this(), pipe] { self->fillPiece(pipe, 0); });
+}
+
+void Connection::fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled)
+{
+    if (!m_streamPiece)
+        m_streamPiece = std::make_unique<char[]>(streamPieceSize);
+    beast::error_code ignored;
+    const bool moreWaiting = m_buffer.size() > 0 || m_stream.socket().available(ignored) > 0;
+    if (m_parser->is_done() || filled == streamPieceSize || (filled > 0 && !moreWaiting))
+        return pipe->hand(BodyPipe::State::Ready, m_streamPiece.get(), filled, m_parser->is_done());
+    auto &body = m_parser->get().body();
+    body.data = m_streamPiece.get() + filled;
+    body.size = streamPieceSize - filled;
+    body.more = true;
+    setBodyDeadline();
+    const Clock::time_point waitStart = Clock::now();
+    bhttp::async_read_some(m_stream, m_buffer, *m_parser,
+                           [self = shared_from_this(), pipe, filled, waitStart](beast::error_code error, std::size_t) {
+                               self->m_bodyWaited += Clock::now() - waitStart;
+                               if (error && error != bhttp::error::need_buffer)
+                                   return pipe->hand(BodyPipe::State::Failed);
+                               const std::size_t got = streamPieceSize - filled - self->m_parser->get().body().size;
+                               self->m_bodyReceived += got;
+                               self->fillPiece(pipe, filled + got);
+                           });
 }
 
 void Connection::answerNow(int status, const char *error, bool close, std::vector<Header> headers)
@@ -467,7 +492,7 @@ void Connection::answerNow(int status, const char *error, bool close, std::vecto
     send(std::move(reply));
 }
 
-void Connection::send(Reply reply)
+void Connection::send(Reply reply, bool fromWorker)
 {
     if (m_state == State::Closed)
         return;
@@ -520,12 +545,25 @@ void Connection::send(Reply reply)
         m_left = size;
         m_reply = std::move(reply);
     }
+    std::size_t written = 0;
+    if (fromWorker && m_left == 0) {
+        // A whole answer usually fits the socket's buffer: the worker sends it and goes on to
+        // wait for the next request itself, so no I/O thread has to wake for this answer.
+        beast::error_code error;
+        while (written < m_out.size() && !error)
+            written += m_stream.socket().write_some(net::buffer(m_out.data() + written, m_out.size() - written), error);
+        if (!error)
+            return afterAnswer({});
+        if (error != net::error::would_block && error != net::error::try_again)
+            return afterAnswer(error);
+    }
     m_stream.expires_after(m_transport.settings.writeTimeout);
-    net::async_write(m_stream, net::buffer(m_out), [self = shared_from_this()](beast::error_code error, std::size_t) {
-        if (error)
-            return self->afterAnswer(error);
-        self->sendMore();
-    });
+    net::async_write(m_stream, net::buffer(m_out.data() + written, m_out.size() - written),
+                     [self = shared_from_this()](beast::error_code error, std::size_t) {
+                         if (error)
+                             return self->afterAnswer(error);
+                         self->sendMore();
+                     });
 }
 
 void Connection::sendMore()
@@ -558,6 +596,7 @@ void Connection::afterAnswer(beast::error_code error)
         logRequestLine(accessLine(m_transport.router, m_method, m_target, status, Clock::now() - m_started, m_sent));
     m_reply = Reply();
     m_piece.reset();
+    m_streamPiece.reset();
     if (m_out.capacity() > 4096)
         std::string().swap(m_out);
     if (error)

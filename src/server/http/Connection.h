@@ -100,8 +100,9 @@ private:
     void runHandler(Request request, const Router::Route *route);
     bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
     void deliverPiece(const std::shared_ptr<BodyPipe> &pipe);
+    void fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled);
     void answerNow(int status, const char *error, bool close, std::vector<Header> headers = {});
-    void send(Reply reply);
+    void send(Reply reply, bool fromWorker = false);
     void sendMore();
     void afterAnswer(boost::beast::error_code error);
     void discardAndClose();
@@ -118,7 +119,9 @@ private:
     ConnectionTable::Entry m_entry;
     ConnectionTable::Entry m_idleEntry; // valid while m_idle (both under the table's lock)
     bool m_idle = false;
-    State m_state = State::Waiting;
+    // Written on the strand, and by the handler's worker while the connection is Busy (when
+    // nothing else acts on it); read by closeIfIdle()'s check.
+    std::atomic<State> m_state{State::Waiting};
     std::size_t m_served = 0;
     std::string m_remote;
     Clock::time_point m_headDeadline;
@@ -131,6 +134,7 @@ private:
     const Router::Route *m_route = nullptr;
     Clock::time_point m_started;
     std::unique_ptr<char[]> m_piece; // the body's next bytes (read pieces, discarded bytes)
+    std::unique_ptr<char[]> m_streamPiece; // a streamed body's next bytes on their way to the handler
     std::size_t m_bodyReceived = 0;
     Clock::duration m_bodyWaited{}; // time spent waiting for the body's bytes
     bool m_continueSent = false;

@@ -8,7 +8,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 
 #include <QString>
 
@@ -29,9 +29,10 @@ constexpr std::size_t queuedPerWorker = 4;
 // When the process is out of descriptors, accepting pauses this long (the backlog keeps the rest).
 constexpr auto acceptPause = std::chrono::milliseconds(50);
 
+// One per core: on a busy machine a server with fewer runnable threads gets less of it.
 std::size_t ioThreadCount()
 {
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
 }
 
 } // namespace
@@ -39,11 +40,23 @@ std::size_t ioThreadCount()
 struct HttpService::Private
 {
     explicit Private(const ServerConfig &config)
-        : acceptor(net::make_strand(io))
+        : contexts(makeContexts())
+        , acceptor(*contexts.front())
         , acceptPauseTimer(acceptor.get_executor())
         , pool(std::size_t(config.threads), std::size_t(config.threads) * queuedPerWorker)
         , transport{router, pool, table, settingsOf(config)}
     {
+    }
+
+    // One event loop per I/O thread, each connection on one of them for its whole life: its
+    // handlers never run on two threads, and a thread waits in its own epoll (no hand-off of
+    // events between the threads of one loop).
+    static std::vector<std::unique_ptr<net::io_context>> makeContexts()
+    {
+        std::vector<std::unique_ptr<net::io_context>> made;
+        for (std::size_t i = 0; i < ioThreadCount(); ++i)
+            made.push_back(std::make_unique<net::io_context>(1));
+        return made;
     }
 
     static http::TransportSettings settingsOf(const ServerConfig &config)
@@ -59,7 +72,8 @@ struct HttpService::Private
 
     void accept()
     {
-        acceptor.async_accept(net::make_strand(io), [this](boost::system::error_code error, tcp::socket socket) {
+        net::io_context &next = *contexts[nextContext++ % contexts.size()];
+        acceptor.async_accept(next, [this](boost::system::error_code error, tcp::socket socket) {
             if (!acceptor.is_open() || error == net::error::operation_aborted)
                 return;
             if (error) {
@@ -94,7 +108,10 @@ struct HttpService::Private
         std::make_shared<http::Connection>(std::move(socket), transport)->start();
     }
 
-    net::io_context io{int(ioThreadCount())};
+    std::vector<std::unique_ptr<net::io_context>> contexts;
+    // Keeps each loop running while it has no connection, until stop().
+    std::vector<net::executor_work_guard<net::io_context::executor_type>> running;
+    std::size_t nextContext = 0;
     tcp::acceptor acceptor;
     net::steady_timer acceptPauseTimer;
     http::Router router;
@@ -119,7 +136,7 @@ http::Router &HttpService::router()
 int HttpService::bind(const std::string &host, int port)
 {
     boost::system::error_code error;
-    tcp::resolver resolver(d->io);
+    tcp::resolver resolver(*d->contexts.front());
     const auto endpoints = resolver.resolve(host, std::to_string(port), tcp::resolver::numeric_service, error);
     if (error || endpoints.empty())
         return -1;
@@ -142,11 +159,13 @@ bool HttpService::serve()
 {
     if (!d->acceptor.is_open())
         return false;
+    for (const auto &context : d->contexts)
+        d->running.push_back(net::make_work_guard(*context));
     net::post(d->acceptor.get_executor(), [this] { d->accept(); });
     std::vector<std::thread> threads;
-    for (std::size_t i = 1; i < ioThreadCount(); ++i)
-        threads.emplace_back([this] { d->io.run(); });
-    d->io.run();
+    for (std::size_t i = 1; i < d->contexts.size(); ++i)
+        threads.emplace_back([this, i] { d->contexts[i]->run(); });
+    d->contexts.front()->run();
     for (std::thread &thread : threads)
         thread.join();
     return true;
@@ -159,6 +178,7 @@ void HttpService::stop()
         boost::system::error_code ignored;
         d->acceptor.close(ignored);
         d->acceptPauseTimer.cancel();
+        d->running.clear();
         for (const std::shared_ptr<http::Connection> &connection : d->table.all())
             connection->closeIfIdle(true);
     });

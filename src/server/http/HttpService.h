@@ -9,9 +9,10 @@ namespace server {
 
 struct ServerConfig;
 
-// The HTTP side of the server: an event-driven HTTP/1.1 server (Boost.Beast on Boost.Asio) on a
-// few I/O threads that never block, with the route handlers on a bounded worker pool (a full
-// pool answers 503 with Retry-After at once). Request heads within the header time-out, bodies
+// The HTTP side of the server: an event-driven HTTP/1.1 server (Boost.Beast on Boost.Asio) with
+// one event loop per core on I/O threads that never block, and the route handlers on a bounded
+// worker pool (a full pool answers 503 with Retry-After at once; the worker sends a short answer
+// itself). Request heads within the header time-out, bodies
 // at a minimum rate, idle kept-alive connections closed after their time-out, at most
 // max-connections open (the longest idle closed first to make room). One access-log line per
 // request ("GET /api/backup?namespace 200 3ms 1234B": the route, query names without values).
