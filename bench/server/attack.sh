@@ -27,26 +27,12 @@ while getopts "d:r:" option; do
         *) echo "usage: $0 [-d SECONDS] [-r ROUNDS]" >&2; exit 2 ;;
     esac
 done
-for tool in wrk nginx curl python3; do
-    command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin" command -v "$tool" >/dev/null \
-        || { echo "$0: $tool is missing" >&2; exit 2; }
-done
-[ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
-NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx)"
+source "$ROOT/bench/server/common.sh"
+bench_setup
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 [ "$(ulimit -n)" = unlimited ] || [ "$(ulimit -n)" -ge 20000 ] \
     || { echo "$0: needs ulimit -n of 20000 or more (hard limit $(ulimit -Hn))" >&2; exit 2; }
 
-SCRATCH="$(mktemp -d)"
-chmod 0755 "$SCRATCH"
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
-source "$ROOT/bench/server/common.sh"
 HOLD="$ROOT/bench/server/hold.py"
 SLOW_COUNT=5000
 IDLE_COUNT=10000
@@ -64,6 +50,7 @@ hold() {
     rm -f "$SCRATCH/ready"
     python3 "$HOLD" "$1" "$2" "$3" "$((DURATION + 60))" "$SCRATCH/ready" >"$SCRATCH/hold.out" &
     HOLD_PID=$!
+    PIDS+=("$HOLD_PID")
     local i
     for ((i = 0; i < 600; i++)); do
         [ -f "$SCRATCH/ready" ] && return 0

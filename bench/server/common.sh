@@ -1,5 +1,28 @@
-# Helpers shared by the server's load scripts (sourced, not run). The caller sets ROOT, SERVER,
-# SCRATCH, DURATION and an array PIDS of processes to end on exit.
+# Helpers shared by the server's load scripts (sourced, not run). The caller sets ROOT, SERVER
+# and DURATION, then calls bench_setup.
+
+# Checks the tools and the build; makes SCRATCH (removed on exit) and PIDS (processes ended on
+# exit); sets NGINX.
+bench_setup() {
+    local tool
+    for tool in wrk nginx curl python3; do
+        command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin" command -v "$tool" >/dev/null \
+            || { echo "$0: $tool is missing" >&2; exit 2; }
+    done
+    [ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
+    NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx)"
+    SCRATCH="$(mktemp -d)"
+    chmod 0755 "$SCRATCH"
+    PIDS=()
+    trap bench_cleanup EXIT
+}
+
+bench_cleanup() {
+    local pid
+    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$SCRATCH"
+}
 
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 

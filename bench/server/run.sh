@@ -21,24 +21,10 @@ while getopts "d:" option; do
         *) echo "usage: $0 [-d SECONDS]" >&2; exit 2 ;;
     esac
 done
-for tool in wrk nginx curl python3; do
-    command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin" command -v "$tool" >/dev/null \
-        || { echo "$0: $tool is missing" >&2; exit 2; }
-done
-[ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
-NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx)"
-
-SCRATCH="$(mktemp -d)"
-chmod 0755 "$SCRATCH"
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
-
 source "$ROOT/bench/server/common.sh"
+bench_setup
+
+
 
 # ---- the server and nginx, side by side ----------------------------------------------------------
 # 20,000 LRC files in 100 folders, ~1.3 KB each: half tagged [ti:]/[ar:], half named "Artist - Title.lrc".

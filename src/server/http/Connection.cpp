@@ -229,8 +229,10 @@ void Connection::waitForRequest()
     if (m_transport.stopping)
         return closeNow();
     m_state = State::Waiting;
-    if (m_buffer.size() > 0) // pipelined: the next request is here already
+    if (m_buffer.size() > 0) { // pipelined: the next request is here already
+        m_headDeadline = Clock::now() + m_transport.settings.headerTimeout;
         return readHead();
+    }
     m_parser.reset();
     m_buffer.shrink_to_fit();
     m_transport.table.markIdle(shared_from_this());
@@ -502,7 +504,9 @@ void Connection::send(Reply reply, bool fromWorker)
     m_closeAfter = reply.close || bodyUnread || !m_parser->keep_alive() || m_served >= m_transport.settings.keepAliveMax
         || m_transport.stopping;
 
-    const bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304;
+    // No route answers HEAD; its refusal says how long the body would be but sends none.
+    const bool headOnly = m_malformed.empty() && m_method == "HEAD";
+    const bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304 || headOnly;
     const std::size_t size = reply.source ? reply.streamedSize : reply.body.size();
     std::string &out = m_out;
     out.clear();
@@ -517,7 +521,7 @@ void Connection::send(Reply reply, bool fromWorker)
         out += reply.contentType;
         out += "\r\n";
     }
-    if (!bodiless) {
+    if (!bodiless || headOnly) {
         out += "Content-Length: ";
         out += std::to_string(size);
         out += "\r\n";

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -18,6 +19,11 @@ std::atomic<quint64> nextGeneration{1};
 
 // A backup document is read and written in pieces of this size.
 constexpr std::size_t backupPiece = 256 * 1024;
+
+// Backup writes of this process, one at a time: a large one holds the database's write lock for
+// a while, and uploads arriving together would otherwise wait on that lock and give up after
+// the busy time-out; here they queue for as long as it takes.
+std::mutex backupWrites;
 
 // Every thread's connections, by store generation; closed when the thread ends.
 thread_local std::unordered_map<quint64, std::unique_ptr<SqliteDatabase>> threadConnections;
@@ -278,6 +284,7 @@ qint64 SqliteServerStore::countHit(const QString &key, qint64 windowStart, qint6
 void SqliteServerStore::writeBackup(const QString &userId, const QString &ns, std::size_t size,
                                     const BackupSource &source, qint64 storedAt)
 {
+    const std::lock_guard oneAtATime(backupWrites);
     guarded("putBackup", [&] {
         // One transaction: the old document stays until the new one commits. The row gets a
         // zero blob of the right size (kept compact: it is the record's last column) that is then
