@@ -101,6 +101,8 @@ async def main():
     least_open = count
     while loop.time() < deadline and not stop.is_set():
         await asyncio.sleep(0.2)
+        if stop.is_set():
+            break
         if not ready and counts.open >= count * 0.99:
             ready = True
             with open(ready_file, "w") as f:

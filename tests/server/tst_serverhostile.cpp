@@ -246,6 +246,51 @@ private slots:
         QCOMPARE(busy.send("GET", "/healthz").status, 200);
     }
 
+    // At the connection limit a new client is still served: the connection idle longest makes
+    // room, the others stay.
+    void fullServerClosesTheLongestIdle()
+    {
+        constexpr int limit = 20;
+        ServerClients full(QStringList{QStringLiteral("--max-connections"), QString::number(limit),
+                                       QStringLiteral("--keep-alive-timeout"), QStringLiteral("300")});
+        QCOMPARE(full.start(), QString());
+        const quint16 fullPort = quint16(full.server.baseUrl().port());
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < limit; ++i) { // one after the other: the first is idle longest
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, fullPort);
+            QVERIFY(idle.back()->waitForConnected(5000));
+            idle.back()->write("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
+            QByteArray answer;
+            QDeadlineTimer deadline(10000);
+            while (!answer.contains("{\"status\":\"ok\"}") && !deadline.hasExpired()) {
+                idle.back()->waitForReadyRead(100);
+                answer += idle.back()->readAll();
+            }
+            QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+        }
+        const Exchange newcomer = exchange(fullPort, "GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        QCOMPARE(statuses(newcomer.received), QList<int>{200});
+        // The first connection, unless a busy machine held the server's side of it past the
+        // answer (idle time starts when the server has sent, not when the client has read).
+        const auto closedOnes = [&idle] {
+            QByteArray states;
+            for (const auto &socket : idle) {
+                socket->waitForReadyRead(0);
+                states += socket->state() == QAbstractSocket::ConnectedState ? 'o' : 'x';
+            }
+            return states;
+        };
+        QByteArray states = closedOnes();
+        QDeadlineTimer deadline(10000);
+        while (!states.contains('x') && !deadline.hasExpired()) {
+            idle.front()->waitForDisconnected(100);
+            states = closedOnes();
+        }
+        QCOMPARE(states.count('x'), 1);
+        QVERIFY2(states.indexOf('x') < limit / 2, states.constData());
+    }
+
     // What reaches the log of a request line is printable, bounded and one line per request,
     // whatever the client sends as its method.
     void requestLinesReachTheLogTamed()

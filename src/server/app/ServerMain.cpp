@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <cstdio>
 #include <thread>
@@ -76,6 +77,10 @@ int runServer(const QStringList &arguments)
     const sigset_t stopSet = stopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Buffers of 128 KiB and more (pieces of backups on their way) are mapped and unmapped, never
+    // kept in the allocator's arenas: without this the threshold rises after the first such free
+    // and every worker thread's arena keeps its pieces after the transfers end.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     ::umask(077); // the database and generated keys are for this user only
 
     try {
