@@ -32,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t headerLimit = 32 * 1024;
 // Bodies are read, and streamed answers sent, in pieces of this size.
 constexpr std::size_t pieceSize = 64 * 1024;
+// What one read of a request head asks for.
+constexpr std::size_t readSize = 4096;
 // A streamed body goes to its handler in pieces of up to this size: what has arrived once the
 // socket has no more, or this much (each piece handed over costs two thread wake-ups).
 constexpr std::size_t streamPieceSize = 1024 * 1024;
@@ -260,7 +262,27 @@ void Connection::readHead()
     m_parser->header_limit(headerLimit);
     m_parser->body_limit(std::numeric_limits<std::uint64_t>::max()); // routes judge their bodies
     m_malformed.clear();
-    // The whole head within the header time-out, however slowly its bytes come.
+    // What has arrived is parsed at once: a whole head (the usual case) needs no read operation
+    // and no timer. The parser takes the same bytes again with more until the head is whole.
+    beast::error_code error;
+    for (;;) {
+        if (m_buffer.size() > 0) {
+            m_buffer.consume(m_parser->put(m_buffer.data(), error));
+            if (error == bhttp::error::need_more)
+                error = {};
+            if (error || m_parser->is_header_done())
+                return onHead(error);
+        }
+        if (m_buffer.size() >= headerLimit)
+            break;
+        const std::size_t got = m_stream.socket().read_some(m_buffer.prepare(readSize), error);
+        if (error == net::error::would_block || error == net::error::try_again)
+            break;
+        if (error)
+            return onHead(error);
+        m_buffer.commit(got);
+    }
+    // The rest, and the whole head within the header time-out however slowly its bytes come.
     m_stream.expires_at(m_headDeadline);
     bhttp::async_read_header(m_stream, m_buffer, *m_parser,
                              [self = shared_from_this()](beast::error_code error, std::size_t) { self->onHead(error); });
@@ -316,7 +338,7 @@ void Connection::onHead(beast::error_code error)
     if (!hasBody)
         return dispatch();
     m_state = State::Body;
-    m_request.body.reserve(std::size_t(*length));
+    m_request.body.resize(std::size_t(*length));
     continueIfExpected([self = shared_from_this()] { self->readWholeBody(); });
 }
 
@@ -346,44 +368,37 @@ void Connection::setBodyDeadline()
     m_stream.expires_after(allowed > m_bodyWaited ? allowed - m_bodyWaited : Clock::duration::zero());
 }
 
-void Connection::readBodyPiece(std::function<void(beast::error_code, std::size_t)> done)
+// Straight into the request's body (its length is known and within the limit): what has
+// arrived at once, the rest as it comes.
+void Connection::readWholeBody()
 {
-    if (!m_piece)
-        m_piece = std::make_unique<char[]>(pieceSize);
     auto &body = m_parser->get().body();
-    body.data = m_piece.get();
-    body.size = pieceSize;
+    body.data = m_request.body.data() + m_bodyReceived;
+    body.size = m_request.body.size() - m_bodyReceived;
     body.more = true;
+    if (m_buffer.size() > 0) {
+        beast::error_code error;
+        m_buffer.consume(m_parser->put(m_buffer.data(), error));
+        if (error == bhttp::error::need_buffer || error == bhttp::error::need_more)
+            error = {};
+        if (error)
+            return closeNow();
+        m_bodyReceived = m_request.body.size() - body.size;
+        if (m_parser->is_done())
+            return dispatch();
+    }
     setBodyDeadline();
     const Clock::time_point waitStart = Clock::now();
     bhttp::async_read_some(m_stream, m_buffer, *m_parser,
-                           [self = shared_from_this(), done = std::move(done), waitStart](beast::error_code error,
-                                                                                         std::size_t) mutable {
+                           [self = shared_from_this(), waitStart](beast::error_code error, std::size_t) {
                                self->m_bodyWaited += Clock::now() - waitStart;
-                               if (error == bhttp::error::need_buffer)
-                                   error = {};
-                               const std::size_t got = pieceSize - self->m_parser->get().body().size;
-                               self->m_bodyReceived += got;
-                               if (!error && got == 0 && !self->m_parser->is_done())
-                                   return self->readBodyPiece(std::move(done));
-                               done(error, got);
+                               if (error && error != bhttp::error::need_buffer)
+                                   return self->closeNow(); // cut short, too slow: nothing to answer
+                               self->m_bodyReceived = self->m_request.body.size() - self->m_parser->get().body().size;
+                               if (self->m_parser->is_done())
+                                   return self->dispatch();
+                               self->readWholeBody();
                            });
-}
-
-void Connection::readWholeBody()
-{
-    readBodyPiece([self = shared_from_this()](beast::error_code error, std::size_t got) {
-        if (error)
-            return self->closeNow(); // cut short, too slow, or a bad chunk: no request to answer
-        if (self->m_request.body.size() + got > self->m_route->maxBodyBytes)
-            return self->answerNow(413, "request body too large", true);
-        self->m_request.body.append(self->m_piece.get(), got);
-        if (self->m_parser->is_done()) {
-            self->m_piece.reset();
-            return self->dispatch();
-        }
-        self->readWholeBody();
-    });
 }
 
 void Connection::dispatch()

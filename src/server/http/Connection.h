@@ -95,7 +95,6 @@ private:
     void readHead();
     void onHead(boost::beast::error_code error);
     void readWholeBody();
-    void readBodyPiece(std::function<void(boost::beast::error_code, std::size_t)> done);
     void dispatch();
     void runHandler(Request request, const Router::Route *route);
     bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
