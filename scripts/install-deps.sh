@@ -19,8 +19,9 @@ PACKAGES=(
     # spoken demo songs
     xvfb xauth libgl1-mesa-dri libegl-mesa0 dbus-daemon dbus-bin at-spi2-core gnome-keyring
     mpv mpv-mpris playerctl sox libsox-fmt-base espeak-ng
-    # the server: HTTP in and out, PostgreSQL, passwords and tokens, language detection
-    libcpp-httplib-dev libcurl4-openssl-dev libpqxx-dev libsodium-dev libjwt-dev libcld2-dev
+    # the server: HTTP in (Boost.Beast), HTTP out, PostgreSQL, passwords and tokens, language
+    # detection; cpp-httplib for the fakes of the server's tests
+    libboost-dev libcpp-httplib-dev libcurl4-openssl-dev libpqxx-dev libsodium-dev libjwt-dev libcld2-dev
     # a real PostgreSQL for the server's tests; wrk and nginx for its load benchmark
     postgresql-15 wrk nginx-light
     # profiles the measuring scripts take on request (measure-cpu.sh -p, measure-memory.sh -H)

@@ -21,70 +21,10 @@ while getopts "d:" option; do
         *) echo "usage: $0 [-d SECONDS]" >&2; exit 2 ;;
     esac
 done
-for tool in wrk nginx curl python3; do
-    command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin" command -v "$tool" >/dev/null \
-        || { echo "$0: $tool is missing" >&2; exit 2; }
-done
-[ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
-NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx)"
+source "$ROOT/bench/server/common.sh"
+bench_setup
 
-SCRATCH="$(mktemp -d)"
-chmod 0755 "$SCRATCH"
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-
-# start_server NAME [FLAG…]: starts a server with its own data folder; sets PORT and SERVER_PID.
-start_server() {
-    local name="$1" i
-    shift
-    mkdir -p "$SCRATCH/$name"
-    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" --seed "$ROOT/demo/songs" --no-online \
-        --signins-per-minute 1000000 --signups-per-minute 1000000 "$@" 2>"$SCRATCH/$name.log" &
-    SERVER_PID=$!
-    PIDS+=("$SERVER_PID")
-    for ((i = 0; i < 100; i++)); do
-        grep -q ' seed: ' "$SCRATCH/$name.log" 2>/dev/null && break
-        sleep 0.1
-    done
-    PORT="$(sed -n 's/.* listening on http:\/\/127\.0\.0\.1:\([0-9]*\)$/\1/p' "$SCRATCH/$name.log")"
-    [ -n "$PORT" ] || { echo "$0: the server did not start: $(cat "$SCRATCH/$name.log")" >&2; exit 1; }
-}
-
-# sign_up BASE ANONKEY EMAIL: prints the access token.
-sign_up() {
-    curl -sf -H "apikey: $2" -H 'Content-Type: application/json' \
-        -d "{\"email\":\"$3\",\"password\":\"bench-password\"}" "$1/auth/v1/signup" \
-        | python3 -c 'import json, sys; print(json.load(sys.stdin)["access_token"])'
-}
-
-# wrk_run NAME CONNECTIONS URL [LUA]: one line "NAME  req/s  p50  p99".
-wrk_run() {
-    local name="$1" connections="$2" url="$3" script="${4:-}" out
-    out="$(wrk -t4 -c"$connections" -d"${DURATION}s" --latency ${script:+-s "$script"} "$url")"
-    local rps p50 p99 errors
-    rps="$(awk '/^Requests\/sec:/ { print $2 }' <<<"$out")"
-    p50="$(awk '$1 == "50%" { print $2 }' <<<"$out")"
-    p99="$(awk '$1 == "99%" { print $2 }' <<<"$out")"
-    errors="$(awk '/Non-2xx|Socket errors/ { $1 = $1; print }' <<<"$out" | tr '\n' ' ')"
-    printf '%-34s %10s req/s   p50 %-9s p99 %-9s %s\n' "$name" "$rps" "$p50" "$p99" "$errors"
-}
-
-post_script() { # post_script FILE BEARER APIKEY BODY
-    cat >"$1" <<LUA
-wrk.method = "POST"
-wrk.headers["Content-Type"] = "application/json"
-wrk.headers["Authorization"] = "Bearer $2"
-wrk.headers["apikey"] = "$3"
-wrk.body = [[$4]]
-LUA
-}
 
 # ---- the server and nginx, side by side ----------------------------------------------------------
 # 20,000 LRC files in 100 folders, ~1.3 KB each: half tagged [ti:]/[ar:], half named "Artist - Title.lrc".
@@ -144,17 +84,17 @@ PIDS+=($!)
 for ((i = 0; i < 50; i++)); do curl -sf "http://127.0.0.1:$NGINX_PORT/healthz" >/dev/null && break; sleep 0.1; done
 
 echo "== 64 connections, ${DURATION} s each (wrk -t4), $(nproc) cores shared with whatever else runs"
-wrk_run "cantorella-server GET /healthz" 64 "$BASE/healthz"
-wrk_run "nginx GET /healthz (file)" 64 "http://127.0.0.1:$NGINX_PORT/healthz"
-wrk_run "cantorella-server POST /api/track" 64 "$BASE/api/track" "$SCRATCH/track.lua"
-wrk_run "nginx GET /track (same JSON)" 64 "http://127.0.0.1:$NGINX_PORT/track"
-wrk_run "cantorella-server POST /api/track (LRC)" 64 "$BASE/api/track" "$SCRATCH/folder.lua"
-wrk_run "nginx GET /folder-track (same JSON)" 64 "http://127.0.0.1:$NGINX_PORT/folder-track"
+wrk_run "cantorella-server GET /healthz" 4 64 "$BASE/healthz"
+wrk_run "nginx GET /healthz (file)" 4 64 "http://127.0.0.1:$NGINX_PORT/healthz"
+wrk_run "cantorella-server POST /api/track" 4 64 "$BASE/api/track" "$SCRATCH/track.lua"
+wrk_run "nginx GET /track (same JSON)" 4 64 "http://127.0.0.1:$NGINX_PORT/track"
+wrk_run "cantorella-server POST /api/track (LRC)" 4 64 "$BASE/api/track" "$SCRATCH/folder.lua"
+wrk_run "nginx GET /folder-track (same JSON)" 4 64 "http://127.0.0.1:$NGINX_PORT/folder-track"
 echo "== $(grep -o 'lyrics folder: .*' "$SCRATCH/load.log")"
 
 echo "== password sign-ins (argon2id, interactive limits: ~0.1 s and 64 MiB each, one per core at a time)"
 post_script "$SCRATCH/signin.lua" "" "$ANON" '{"email":"bench@example.com","password":"bench-password"}'
-wrk_run "POST /auth/v1/token (password)" 16 "$BASE/auth/v1/token?grant_type=password" "$SCRATCH/signin.lua"
+wrk_run "POST /auth/v1/token (password)" 4 16 "$BASE/auth/v1/token?grant_type=password" "$SCRATCH/signin.lua"
 
 # ---- 50 MB backup on a fresh process, for its peak memory ------------------------------------------
 start_server backup

@@ -17,7 +17,7 @@ void registerAllRoutes(http::Router &router, ServerContext &context)
 {
     // For load balancers and monitors: 200 while the database answers.
     auto health = std::make_shared<HealthCheck>([&context] { return context.store.ping(); });
-    router.get("/healthz", [health](const httplib::Request &, httplib::Response &response) {
+    router.get("/healthz", [health](const http::Request &, http::Reply &response) {
         if (health->healthy())
             http::sendJson(response, 200, R"({"status":"ok"})");
         else

@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <cstdio>
 #include <thread>
@@ -77,6 +78,10 @@ int runServer(const QStringList &arguments)
     const sigset_t stopSet = stopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Buffers of 128 KiB and more (pieces of backups on their way) are mapped and unmapped, never
+    // kept in the allocator's arenas: without this the threshold rises after the first such free
+    // and every worker thread's arena keeps its pieces after the transfers end.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     ::umask(077); // the database and generated keys are for this user only
 
     try {
@@ -103,7 +108,7 @@ int runServer(const QStringList &arguments)
         const QString origin = QStringLiteral("http://%1:%2").arg(host).arg(port);
         context.publicOrigin = config.publicUrl.isEmpty() ? origin : config.publicUrl;
         logLine(QStringLiteral("listening on %1").arg(origin));
-        logLine(QStringLiteral("cantorella-server %1; store: %2; %3 request threads")
+        logLine(QStringLiteral("cantorella-server %1; store: %2; %3 worker threads")
                     .arg(QStringLiteral(CANTORELLA_VERSION),
                          config.databaseUrl.isEmpty() ? QStringLiteral("SQLite in ") + config.dataFolder
                                                       : QStringLiteral("PostgreSQL"))

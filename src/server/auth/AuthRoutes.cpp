@@ -27,8 +27,8 @@ constexpr int minimumPasswordLength = 6;
 constexpr int maximumPasswordBytes = 1024;
 constexpr qint64 confirmationLinkSeconds = 24 * 3600;
 
-using Request = httplib::Request;
-using Response = httplib::Response;
+using Request = http::Request;
+using Response = http::Reply;
 
 QString normalisedEmail(const QString &email)
 {
@@ -303,7 +303,7 @@ void verifyLink(ServerContext &context, const Request &request, Response &respon
     response.status = confirmed ? 200 : 400;
     const QString text = confirmed ? QStringLiteral("邮箱已确认，现在可以回到 Cantorella 登录了。")
                                 : QStringLiteral("链接无效或已过期，请在 Cantorella 里重新发送确认邮件。");
-    response.set_content(QStringLiteral("<!doctype html><meta charset=\"utf-8\"><title>Cantorella</title><p>%1</p>\n")
+    response.setContent(QStringLiteral("<!doctype html><meta charset=\"utf-8\"><title>Cantorella</title><p>%1</p>\n")
                              .arg(text)
                              .toStdString(),
                          "text/html; charset=utf-8");
@@ -311,7 +311,7 @@ void verifyLink(ServerContext &context, const Request &request, Response &respon
 
 bool hasAnonKey(const ServerContext &context, const Request &request)
 {
-    const std::string key = request.get_header_value("apikey");
+    const std::string key = request.header("apikey");
     const std::string &expected = context.secrets.anonKey;
     return key.size() == expected.size() && sodium_memcmp(key.data(), expected.data(), key.size()) == 0;
 }

@@ -1,5 +1,6 @@
 #include "server/backup/BackupRoutes.h"
 
+#include "server/backup/SpoolFile.h"
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
 #include "server/http/ServerContext.h"
@@ -13,8 +14,8 @@
 namespace server {
 namespace {
 
-using Request = httplib::Request;
-using Response = httplib::Response;
+using Request = http::Request;
+using Response = http::Reply;
 
 // Namespaces are short lower-case names ("en"), one of the few the server keeps.
 std::optional<QString> namespaceOf(const ServerContext &context, const Request &request, Response &response)
@@ -41,7 +42,7 @@ std::size_t roomFor(ServerContext &context, const QString &userId, const QString
     return std::min(context.config.maxBackupBytes, quota > others ? quota - others : 0);
 }
 
-void upload(ServerContext &context, const Request &request, Response &response, const httplib::ContentReader &reader)
+void upload(ServerContext &context, const Request &request, Response &response, const http::BodyReader &reader)
 {
     // Checked before a byte of the body is read: a stranger's upload costs nothing. The unread
     // body makes the connection unusable afterwards.
@@ -50,46 +51,46 @@ void upload(ServerContext &context, const Request &request, Response &response, 
     if (!user)
         http::sendUnauthorized(response);
     if (!space) {
-        response.set_header("Connection", "close");
+        response.close = true;
         return;
     }
 
+    // A body over the limit (the backup size limit, or what is left of the account's quota) is
+    // refused before (by its length) or as soon as it passes the limit (chunked); the connection
+    // ends with the answer and the rest is never parsed.
     const std::size_t limit = roomFor(context, *user, *space);
     const std::optional<std::size_t> declared = http::contentLength(request);
-    if (declared && *declared > limit + http::drainBytes) {
-        response.set_header("Connection", "close");
+    if (declared && *declared > limit) {
+        response.close = true;
         return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
     }
-    std::string document;
-    if (declared && *declared <= limit)
-        document.reserve(*declared);
-    // A body over the limit is never kept. A client reads the answer only once it has sent its
-    // body, so a body up to drainBytes past the limit is read and dropped to let it see the 413.
-    std::size_t received = 0;
+    // Written to the spool as it arrives, then into the store in pieces: never whole in memory.
+    SpoolFile spool(context.config.dataFolder.toStdString());
+    bool tooLarge = false;
     const bool complete = reader([&](const char *data, std::size_t length) {
-        received += length;
-        if (received > limit) {
-            std::string().swap(document);
-            return received <= limit + http::drainBytes;
-        }
-        document.append(data, length);
+        tooLarge = spool.size() + length > limit;
+        if (tooLarge)
+            return false;
+        spool.append(data, length);
         return true;
     });
-    if (received > limit) {
-        response.set_header("Connection", "close");
-        return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
-    }
-    if (!complete)
+    if (!complete) {
+        response.close = true;
+        if (tooLarge)
+            return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
         return http::sendError(response, 400, {{"error", QStringLiteral("the upload was cut short")}});
-    if (document.empty())
+    }
+    if (spool.size() == 0)
         return http::sendError(response, 400, {{"error", QStringLiteral("the backup is empty")}});
-    // Another namespace of the account may have grown meanwhile.
-    if (document.size() > roomFor(context, *user, *space))
+    // Another namespace of the account may have grown meanwhile: the bytes received count.
+    if (spool.size() > roomFor(context, *user, *space))
         return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
 
     const qint64 storedAt = context.now();
-    context.store.putBackup(*user, *space, document, storedAt);
-    const auto size = qint64(document.size());
+    context.store.writeBackup(*user, *space, spool.size(), [&spool](std::size_t offset, char *buffer, std::size_t capacity) {
+        return spool.readAt(offset, buffer, capacity);
+    }, storedAt);
+    const auto size = qint64(spool.size());
     http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) {
                        writer.beginObject()
                            .member("storedAt", QDateTime::fromSecsSinceEpoch(storedAt, Qt::UTC).toString(Qt::ISODate))
@@ -106,18 +107,21 @@ void download(ServerContext &context, const Request &request, Response &response
     const std::optional<QString> space = namespaceOf(context, request, response);
     if (!space)
         return;
-    std::optional<StoredBackup> stored = context.store.backup(*user, *space);
+    // Copied from the store in one snapshot (its transaction over at once), then sent from the
+    // spool at the client's pace, in pieces.
+    auto spool = std::make_shared<SpoolFile>(context.config.dataFolder.toStdString());
+    const std::optional<BackupInfo> stored =
+        context.store.readBackup(*user, *space, [&spool](std::size_t offset, const char *data, std::size_t size) {
+            spool->writeAt(offset, data, size);
+        });
     if (!stored)
         return http::sendError(response, 404, {{"error", QStringLiteral("no backup")}});
-    // Sent from the one copy read from the database, in pieces, never copied again.
-    auto document = std::make_shared<std::string>(std::move(stored->document));
     response.status = 200;
-    const std::size_t size = document->size();
-    response.set_content_provider(size, "application/json",
-                                  [document](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
-                                      const std::size_t piece = std::min<std::size_t>(length, 1 << 20);
-                                      return sink.write(document->data() + offset, piece);
-                                  });
+    response.setStream(stored->sizeBytes, "application/json", [spool, offset = std::size_t(0)](char *buffer, std::size_t capacity) mutable {
+        const std::size_t piece = spool->readAt(offset, buffer, capacity);
+        offset += piece;
+        return piece;
+    });
 }
 
 } // namespace
@@ -125,7 +129,7 @@ void download(ServerContext &context, const Request &request, Response &response
 void registerBackupRoutes(http::Router &router, ServerContext &context)
 {
     router.put("/api/backup", context.config.maxBackupBytes,
-               [&context](const Request &request, Response &response, const httplib::ContentReader &reader) {
+               [&context](const Request &request, Response &response, const http::BodyReader &reader) {
                    upload(context, request, response, reader);
                });
     router.get("/api/backup", [&context](const Request &request, Response &response) { download(context, request, response); });

@@ -33,10 +33,11 @@ struct ServerConfig
     QString smtpUrl;                  // smtp://host:port or smtps://…; empty: links go to the log
     QString smtpFrom;
     QString smtpUser;
-    int threads = 256;
+    int threads = 256;                // worker threads that run request handlers
     std::size_t maxBackupBytes = 64u * 1024 * 1024;
-    int readTimeoutSeconds = 30;
-    int writeTimeoutSeconds = 30;
+    int headerTimeoutSeconds = 10;    // a whole request head
+    int writeTimeoutSeconds = 30;     // each piece of an answer
+    int maxConnections = 10000;
     int keepAliveMaxCount = 1000;
     int keepAliveTimeoutSeconds = 5;
     int accessTokenSeconds = 3600;

@@ -1,163 +1,187 @@
 #include "server/http/HttpService.h"
 
 #include "server/config/ServerConfig.h"
+#include "server/http/Connection.h"
 #include "server/http/Log.h"
-#include "server/http/Replies.h"
-#include "server/store/ServerStore.h"
+#include "server/http/WorkerPool.h"
 
-#include <chrono>
-#include <string>
-#include <string_view>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 
-#include <sys/socket.h>
+#include <QString>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
 
 namespace server {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int listenBacklog = 1024;
+// Requests that may wait for a worker, per worker thread, before the server answers 503.
+constexpr std::size_t queuedPerWorker = 4;
+// When the process is out of descriptors, accepting pauses this long (the backlog keeps the rest).
+constexpr auto acceptPause = std::chrono::milliseconds(50);
 
-// The start of the request the current thread is answering (a thread answers one at a time).
-thread_local Clock::time_point requestStart;
-
-// The route and the names of its query parameters ("/api/backup?namespace"), never a value.
-void appendLoggedTarget(std::string &line, const http::Router &router, const httplib::Request &request)
+// One per core: on a busy machine a server with fewer runnable threads gets less of it.
+std::size_t ioThreadCount()
 {
-    // Only known routes are named: an unknown path is whatever the client sent.
-    if (!router.knows(request.path)) {
-        line += "(unknown path)";
-        return;
-    }
-    line += request.path;
-    char separator = '?';
-    for (const std::string &name : http::queryNames(request)) {
-        // Names of our own routes' parameters only; anything else is client text.
-        const bool known = name == "namespace" || name == "grant_type" || name == "type" || name == "token";
-        line += separator;
-        line += known ? std::string_view(name) : std::string_view("\xE2\x80\xA6"); // "…"
-        separator = '&';
-    }
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 16);
 }
 
 } // namespace
 
-HttpService::HttpService(const ServerConfig &config)
-    : m_router(m_server)
+struct HttpService::Private
 {
-    const auto threads = std::size_t(config.threads);
-    m_server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    m_server.set_read_timeout(config.readTimeoutSeconds, 0);
-    m_server.set_write_timeout(config.writeTimeoutSeconds, 0);
-    m_server.set_keep_alive_max_count(std::size_t(config.keepAliveMaxCount));
-    m_server.set_keep_alive_timeout(config.keepAliveTimeoutSeconds);
-    m_server.set_tcp_nodelay(true);
-    // The library's own options for the listening socket, and its descriptor for bind() below.
-    m_server.set_socket_options([this](socket_t socket) {
-        httplib::default_socket_options(socket);
-        m_listening = socket;
-    });
+    explicit Private(const ServerConfig &config)
+        : contexts(makeContexts())
+        , acceptor(*contexts.front())
+        , acceptPauseTimer(acceptor.get_executor())
+        , pool(std::size_t(config.threads), std::size_t(config.threads) * queuedPerWorker)
+        , transport{router, pool, table, settingsOf(config)}
+    {
+    }
 
-    m_server.set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
-        requestStart = Clock::now();
-        const std::optional<http::Router::Limit> limit = m_router.limit(request.method, request.path);
-        if (!limit) {
-            // Answered here, so that no body of an unknown route is ever read.
-            if (request.has_header("Content-Length") || request.has_header("Transfer-Encoding"))
-                response.set_header("Connection", "close");
-            const bool knownPath = m_router.knows(request.path);
-            http::sendError(response, knownPath ? 405 : 404,
-                            {{"error", QString::fromLatin1(knownPath ? "method not allowed" : "not found")}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        // Streamed routes judge their bodies themselves (see BackupRoutes).
-        if (limit->streamed)
-            return httplib::Server::HandlerResponse::Unhandled;
-        const bool chunked = request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
-        const std::optional<std::size_t> length = http::contentLength(request);
-        if (length && *length > limit->maxBodyBytes) {
-            // The body stays unread; the connection cannot be reused after it.
-            response.set_header("Connection", "close");
-            http::sendError(response, 413, {{"error", QStringLiteral("request body too large")}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        // Without a length or chunks the HTTP library would read a body until the client hangs up
-        // (a POST sent as `curl -X POST` waited out the read time-out): refused at once instead.
-        const bool bodyMethod = request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
-        if (!length && (chunked || request.has_header("Content-Length") || bodyMethod)) {
-            response.set_header("Connection", "close");
-            http::sendError(response, 411, {{"error", QStringLiteral("a valid Content-Length is required")}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+    // One event loop per I/O thread, each connection on one of them for its whole life: its
+    // handlers never run on two threads, and a thread waits in its own epoll (no hand-off of
+    // events between the threads of one loop).
+    static std::vector<std::unique_ptr<net::io_context>> makeContexts()
+    {
+        std::vector<std::unique_ptr<net::io_context>> made;
+        for (std::size_t i = 0; i < ioThreadCount(); ++i)
+            made.push_back(std::make_unique<net::io_context>(1));
+        return made;
+    }
 
-    m_server.set_exception_handler([](const httplib::Request &request, httplib::Response &response, std::exception_ptr error) {
-        QString what = QStringLiteral("unknown error");
-        try {
-            std::rethrow_exception(error);
-        } catch (const StoreBusyError &busy) {
-            // Overload, not a fault: nothing was written; the client may ask again shortly.
-            response.set_header("Retry-After", std::to_string(busy.retryAfterSeconds()));
-            return http::sendError(response, 503, {{"error", QStringLiteral("busy, try again shortly")}});
-        } catch (const std::exception &e) {
-            what = QString::fromUtf8(e.what());
-        } catch (...) {
-        }
-        logLine(QStringLiteral("error: %1 %2 failed: %3").arg(QString::fromStdString(request.method),
-                                                             QString::fromStdString(request.path), what));
-        http::sendError(response, 500, {{"error", QStringLiteral("internal error")}});
-    });
+    static http::TransportSettings settingsOf(const ServerConfig &config)
+    {
+        http::TransportSettings settings;
+        settings.headerTimeout = std::chrono::seconds(config.headerTimeoutSeconds);
+        settings.keepAliveTimeout = std::chrono::seconds(config.keepAliveTimeoutSeconds);
+        settings.writeTimeout = std::chrono::seconds(config.writeTimeoutSeconds);
+        settings.keepAliveMax = std::size_t(config.keepAliveMaxCount);
+        settings.maxConnections = std::size_t(config.maxConnections);
+        return settings;
+    }
 
-    m_server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
-        if (response.body.empty()) {
-            const char *text = response.status == 404 ? "not found"
-                : response.status == 405              ? "method not allowed"
-                : response.status == 413              ? "request body too large"
-                                                      : "bad request";
-            http::sendError(response, response.status, {{"error", QString::fromLatin1(text)}});
-        }
-    });
+    void accept()
+    {
+        net::io_context &next = *contexts[nextContext++ % contexts.size()];
+        acceptor.async_accept(next, [this](boost::system::error_code error, tcp::socket socket) {
+            if (!acceptor.is_open() || error == net::error::operation_aborted)
+                return;
+            if (error) {
+                // Out of descriptors or memory: the connections waiting in the backlog stay there.
+                if (!pausedOnce)
+                    logLine(QStringLiteral("accepting paused: %1").arg(QString::fromStdString(error.message())));
+                pausedOnce = true;
+                acceptPauseTimer.expires_after(acceptPause);
+                acceptPauseTimer.async_wait([this](boost::system::error_code waitError) {
+                    if (!waitError)
+                        accept();
+                });
+                return;
+            }
+            admit(std::move(socket));
+            accept();
+        });
+    }
 
-    m_server.set_logger([this](const httplib::Request &request, const httplib::Response &response) {
-        const auto elapsed = requestStart == Clock::time_point() ? Clock::duration::zero() : Clock::now() - requestStart;
-        requestStart = Clock::time_point();
-        const std::size_t bytes = response.body.empty() ? response.content_length_ : response.body.size();
-        // "GET /api/backup?namespace 200 3ms 1234B"
-        std::string line;
-        line.reserve(96);
-        line += request.method;
-        line += ' ';
-        appendLoggedTarget(line, m_router, request);
-        line += ' ';
-        line += std::to_string(response.status);
-        line += ' ';
-        line += std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-        line += "ms ";
-        line += std::to_string(bytes);
-        line += 'B';
-        logRequestLine(line);
-    });
+    void admit(tcp::socket socket)
+    {
+        if (transport.stopping)
+            return;
+        if (table.size() >= transport.settings.maxConnections) {
+            // Full: the connection that has waited longest for a request makes room; when every
+            // connection is busy, the new one is refused.
+            const std::shared_ptr<http::Connection> oldest = table.takeOldestIdle();
+            if (!oldest)
+                return;
+            oldest->closeIfIdle(false);
+        }
+        std::make_shared<http::Connection>(std::move(socket), transport)->start();
+    }
+
+    std::vector<std::unique_ptr<net::io_context>> contexts;
+    // Keeps each loop running while it has no connection, until stop().
+    std::vector<net::executor_work_guard<net::io_context::executor_type>> running;
+    std::size_t nextContext = 0;
+    tcp::acceptor acceptor;
+    net::steady_timer acceptPauseTimer;
+    http::Router router;
+    http::ConnectionTable table;
+    http::WorkerPool pool;
+    http::Transport transport;
+    bool pausedOnce = false;
+};
+
+HttpService::HttpService(const ServerConfig &config)
+    : d(std::make_unique<Private>(config))
+{
+}
+
+HttpService::~HttpService() = default;
+
+http::Router &HttpService::router()
+{
+    return d->router;
 }
 
 int HttpService::bind(const std::string &host, int port)
 {
-    const int bound = port == 0 ? m_server.bind_to_any_port(host) : (m_server.bind_to_port(host, port) ? port : -1);
-    // The library listens with a backlog of 5 (fixed when it was built): a burst of new
-    // connections (clients opening their pools, kept-alive connections renewed at their
-    // request limit) overflows it, and each dropped connection attempt waits a second for its
-    // retransmit. Listening again on the socket only changes the backlog (the system caps it
-    // at net.core.somaxconn).
-    if (bound > 0 && m_listening != INVALID_SOCKET)
-        ::listen(m_listening, listenBacklog);
-    return bound;
+    boost::system::error_code error;
+    tcp::resolver resolver(*d->contexts.front());
+    const auto endpoints = resolver.resolve(host, std::to_string(port), tcp::resolver::numeric_service, error);
+    if (error || endpoints.empty())
+        return -1;
+    const tcp::endpoint endpoint = endpoints.begin()->endpoint();
+    d->acceptor.open(endpoint.protocol(), error);
+    if (!error)
+        d->acceptor.set_option(net::socket_base::reuse_address(true), error);
+    if (!error)
+        d->acceptor.bind(endpoint, error);
+    if (!error)
+        d->acceptor.listen(listenBacklog, error);
+    if (error) {
+        d->acceptor.close(error);
+        return -1;
+    }
+    return d->acceptor.local_endpoint(error).port();
 }
 
 bool HttpService::serve()
 {
-    // Routes check their own limits; this bounds what the library would read for any of them.
-    m_server.set_payload_max_length(m_router.largestLimit() + http::drainBytes);
-    return m_server.listen_after_bind();
+    if (!d->acceptor.is_open())
+        return false;
+    for (const auto &context : d->contexts)
+        d->running.push_back(net::make_work_guard(*context));
+    net::post(d->acceptor.get_executor(), [this] { d->accept(); });
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < d->contexts.size(); ++i)
+        threads.emplace_back([this, i] { d->contexts[i]->run(); });
+    d->contexts.front()->run();
+    for (std::thread &thread : threads)
+        thread.join();
+    return true;
+}
+
+void HttpService::stop()
+{
+    net::post(d->acceptor.get_executor(), [this] {
+        d->transport.stopping = true;
+        boost::system::error_code ignored;
+        d->acceptor.close(ignored);
+        d->acceptPauseTimer.cancel();
+        d->running.clear();
+        for (const std::shared_ptr<http::Connection> &connection : d->table.all())
+            connection->closeIfIdle(true);
+    });
 }
 
 } // namespace server

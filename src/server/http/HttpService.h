@@ -1,9 +1,6 @@
 #pragma once
 
-#include "server/http/ConnectionStream.h"
 #include "server/http/Router.h"
-
-#include <httplib.h>
 
 #include <memory>
 #include <string>
@@ -12,28 +9,35 @@ namespace server {
 
 struct ServerConfig;
 
-// The HTTP side of the server: a cpp-httplib server with the configured thread pool, time-outs
-// and keep-alive limits, body limits checked before reading, and one access-log line per
+// The HTTP side of the server: an event-driven HTTP/1.1 server (Boost.Beast on Boost.Asio) with
+// one event loop per core on I/O threads that never block, and the route handlers on a bounded
+// worker pool (a full pool answers 503 with Retry-After at once; the worker sends a short answer
+// itself). Request heads within the header time-out, bodies
+// at a minimum rate, idle kept-alive connections closed after their time-out, at most
+// max-connections open (the longest idle closed first to make room). One access-log line per
 // request ("GET /api/backup?namespace 200 3ms 1234B": the route, query names without values).
 class HttpService
 {
 public:
     explicit HttpService(const ServerConfig &config);
+    ~HttpService();
+    HttpService(const HttpService &) = delete;
+    HttpService &operator=(const HttpService &) = delete;
 
-    http::Router &router() { return m_router; }
+    http::Router &router();
 
     // Binds the listening socket; answers the port (the real one when 0 was asked), or -1.
     // Routes may still be added until serve().
     int bind(const std::string &host, int port);
     // Serves until stop(); false when it could not serve at all.
     bool serve();
-    // Stops accepting; requests in flight finish, then serve() returns. Any thread.
-    void stop() { m_server.stopServing(); }
+    // Stops accepting and closes the connections waiting for a request; requests in flight
+    // finish, then serve() returns. Any thread.
+    void stop();
 
 private:
-    http::ConnectionServer m_server;
-    http::Router m_router;
-    socket_t m_listening = INVALID_SOCKET;
+    struct Private;
+    std::unique_ptr<Private> d;
 };
 
 } // namespace server

@@ -7,13 +7,13 @@
 
 namespace server::http {
 
-void sendJson(httplib::Response &response, int status, const QByteArray &body)
+void sendJson(Reply &response, int status, const QByteArray &body)
 {
     response.status = status;
-    response.set_content(body.constData(), size_t(body.size()), "application/json");
+    response.setContent(std::string(body.constData(), std::size_t(body.size())), "application/json");
 }
 
-void sendError(httplib::Response &response, int status,
+void sendError(Reply &response, int status,
                std::initializer_list<std::pair<const char *, QString>> members)
 {
     sendJson(response, status, JsonWriter::toBytes([&members](JsonWriter &writer) {
@@ -24,7 +24,7 @@ void sendError(httplib::Response &response, int status,
              }));
 }
 
-void sendUnauthorized(httplib::Response &response)
+void sendUnauthorized(Reply &response)
 {
     sendError(response, 401, {{"error", QStringLiteral("unauthorized")}});
 }
@@ -52,7 +52,7 @@ std::string percentDecoded(const std::string &text)
 
 // Calls visit(name, value) for each parameter of the target's query.
 template<class Visit>
-void forEachQueryItem(const httplib::Request &request, Visit visit)
+void forEachQueryItem(const Request &request, Visit visit)
 {
     const std::size_t question = request.target.find('?');
     if (question == std::string::npos)
@@ -75,7 +75,7 @@ void forEachQueryItem(const httplib::Request &request, Visit visit)
 
 } // namespace
 
-std::optional<std::string> queryValue(const httplib::Request &request, const std::string &name)
+std::optional<std::string> queryValue(const Request &request, const std::string &name)
 {
     std::optional<std::string> found;
     forEachQueryItem(request, [&](const std::string &key, const std::string &value) {
@@ -87,7 +87,7 @@ std::optional<std::string> queryValue(const httplib::Request &request, const std
     return found;
 }
 
-std::vector<std::string> queryNames(const httplib::Request &request)
+std::vector<std::string> queryNames(const Request &request)
 {
     std::vector<std::string> names;
     forEachQueryItem(request, [&](const std::string &key, const std::string &) {
@@ -97,11 +97,11 @@ std::vector<std::string> queryNames(const httplib::Request &request)
     return names;
 }
 
-std::optional<std::size_t> contentLength(const httplib::Request &request)
+std::optional<std::size_t> contentLength(const Request &request)
 {
-    if (!request.has_header("Content-Length"))
+    if (!request.hasHeader("Content-Length"))
         return std::nullopt;
-    const std::string text = request.get_header_value("Content-Length");
+    const std::string text = request.header("Content-Length");
     if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     return std::size_t(std::stoull(text));
@@ -146,7 +146,7 @@ bool isValidUtf8(const char *data, std::size_t size)
     return true;
 }
 
-std::optional<JsonReader> readJsonObject(const httplib::Request &request, httplib::Response &response)
+std::optional<JsonReader> readJsonObject(const Request &request, Reply &response)
 {
     if (!isValidUtf8(request.body.data(), request.body.size())) {
         sendError(response, 400, {{"error", QStringLiteral("the body is not valid UTF-8")}});

@@ -4,7 +4,7 @@
 //
 //   void registerThingRoutes(http::Router &router, ServerContext &context)
 //   {
-//       router.post("/api/thing", 64 * 1024, [&context](const httplib::Request &request, httplib::Response &response) {
+//       router.post("/api/thing", 64 * 1024, [&context](const http::Request &request, http::Reply &response) {
 //           const auto user = context.authenticate(request);
 //           if (!user)
 //               return http::sendUnauthorized(response);
@@ -16,60 +16,49 @@
 //       });
 //   }
 //
-// and calls it from registerAllRoutes() in app/Routes.cpp. Every handler runs on one of the pool's
-// threads; it may block (database, outgoing calls) without holding up other requests. A body
+// and calls it from registerAllRoutes() in app/Routes.cpp. Every handler runs on one of the worker
+// pool's threads; it may block (database, outgoing calls) without holding up other requests. A body
 // over the route's limit is refused with 413 from its Content-Length before a byte of it is
 // read; a body without a Content-Length (chunked) is refused with 411 except on streamed routes,
 // which count the bytes themselves. Handlers that throw answer 500 (logged without the body).
 
-#include <httplib.h>
+#include "server/http/Message.h"
 
 #include <cstddef>
-#include <functional>
 #include <map>
-#include <optional>
 #include <string>
-#include <unordered_map>
+#include <utility>
 
 namespace server::http {
-
-using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
-using StreamedHandler = std::function<void(const httplib::Request &, httplib::Response &, const httplib::ContentReader &)>;
 
 class Router
 {
 public:
-    explicit Router(httplib::Server &server) : m_server(server) {}
-
     void get(const std::string &path, Handler handler);
     // A body of at most maxBodyBytes, read whole into request.body before the handler runs.
     void post(const std::string &path, std::size_t maxBodyBytes, Handler handler);
     // The handler reads the body itself (or not at all), at most maxBodyBytes by Content-Length.
     void put(const std::string &path, std::size_t maxBodyBytes, StreamedHandler handler);
 
-    struct Limit
+    struct Route
     {
         std::size_t maxBodyBytes = 0;
         bool streamed = false;
+        Handler handler;           // when not streamed
+        StreamedHandler streamedHandler; // when streamed
     };
-    // The body limit of a registered method and path; nothing for an unknown route.
-    std::optional<Limit> limit(const std::string &method, const std::string &path) const;
+    // The route of a method and path; nothing for an unknown one.
+    const Route *find(const std::string &method, const std::string &path) const;
     bool knows(const std::string &path) const;
     // The largest limit of any route (the server's overall payload limit).
     std::size_t largestLimit() const { return m_largest; }
 
 private:
-    using Handlers = std::unordered_map<std::string, Handler>; // by path; filled before serving
-    static std::string pattern(const std::string &path);
-    void remember(const std::string &method, const std::string &path, Limit limit);
-    void add(Handlers &handlers, const std::string &path, Handler handler,
-             httplib::Server &(httplib::Server::*registerWith)(const std::string &, httplib::Server::Handler));
+    void add(const std::string &method, const std::string &path, Route route);
 
-    httplib::Server &m_server;
-    std::map<std::pair<std::string, std::string>, Limit> m_limits;
+    std::map<std::pair<std::string, std::string>, Route, std::less<>> m_routes; // by (method, path)
+    std::map<std::string, int, std::less<>> m_paths; // routes per path
     std::size_t m_largest = 0;
-    Handlers m_get;
-    Handlers m_post;
 };
 
 } // namespace server::http

@@ -5,16 +5,16 @@
 
 namespace server {
 
-std::optional<std::string> bearerToken(const httplib::Request &request)
+std::optional<std::string> bearerToken(const http::Request &request)
 {
-    const std::string header = request.get_header_value("Authorization");
+    const std::string header = request.header("Authorization");
     static const std::string prefix = "Bearer ";
     if (header.size() <= prefix.size() || header.compare(0, prefix.size(), prefix) != 0)
         return std::nullopt;
     return header.substr(prefix.size());
 }
 
-std::optional<QString> ServerContext::authenticate(const httplib::Request &request) const
+std::optional<QString> ServerContext::authenticate(const http::Request &request) const
 {
     const std::optional<std::string> token = bearerToken(request);
     if (!token)
@@ -40,17 +40,17 @@ void ServerContext::revokeSignIn(const QString &signInId) const
         signIns->forget(signInId);
 }
 
-std::string ServerContext::clientAddress(const httplib::Request &request) const
+std::string ServerContext::clientAddress(const http::Request &request) const
 {
     if (config.trustProxy) {
-        const std::string forwarded = request.get_header_value("X-Forwarded-For");
+        const std::string forwarded = request.header("X-Forwarded-For");
         const std::size_t comma = forwarded.rfind(',');
         std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
         const auto first = last.find_first_not_of(' ');
         if (first != std::string::npos)
             return last.substr(first, last.find_last_not_of(' ') - first + 1);
     }
-    return request.remote_addr;
+    return request.remoteAddress;
 }
 
 } // namespace server

@@ -2,9 +2,8 @@
 
 #include "server/config/Secrets.h"
 #include "server/config/ServerConfig.h"
+#include "server/http/Message.h"
 #include "server/store/ServerStore.h"
-
-#include <httplib.h>
 
 #include <QString>
 
@@ -38,16 +37,16 @@ struct ServerContext
     // The user named by "Authorization: Bearer <access token>" when the token is ours, not
     // expired, and its sign-in is not revoked (checked in the database, whose answer `signIns`
     // keeps for half a second: a logout on any process holds on all within that).
-    std::optional<QString> authenticate(const httplib::Request &request) const;
+    std::optional<QString> authenticate(const http::Request &request) const;
     // Ends a sign-in: no token of it works any longer (see authenticate()).
     void revokeSignIn(const QString &signInId) const;
 
     // The client's address for abuse limits: the peer, or with trust-proxy the address the
     // proxy appended last to X-Forwarded-For.
-    std::string clientAddress(const httplib::Request &request) const;
+    std::string clientAddress(const http::Request &request) const;
 };
 
 // The bearer token of an "Authorization" header, or nothing.
-std::optional<std::string> bearerToken(const httplib::Request &request);
+std::optional<std::string> bearerToken(const http::Request &request);
 
 } // namespace server

@@ -40,7 +40,7 @@ private:
 void registerGenerationRoutes(http::Router &router, ServerContext &context, ContentServices &services)
 {
     const auto route = [&context, &services](Reply (ContentServices::*serve)(const std::string &, const QString &)) {
-        return [&context, &services, serve](const httplib::Request &request, httplib::Response &response) {
+        return [&context, &services, serve](const http::Request &request, http::Reply &response) {
             const std::optional<QString> user = context.authenticate(request);
             if (!user)
                 return http::sendUnauthorized(response);

@@ -42,8 +42,8 @@ LyricsLookup::LyricsLookup(const ServerConfig &config, ServerStore &store, std::
 
 void registerTrackRoutes(http::Router &router, ServerContext &context, TrackService &tracks)
 {
-    router.post("/api/track", trackBodyLimit, [&context, &tracks](const httplib::Request &request,
-                                                                  httplib::Response &response) {
+    router.post("/api/track", trackBodyLimit, [&context, &tracks](const http::Request &request,
+                                                                  http::Reply &response) {
         if (!context.authenticate(request))
             return http::sendUnauthorized(response);
         const auto body = http::readJsonObject(request, response);

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+
+#include <algorithm>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -130,6 +133,18 @@ struct StoredBackup
     qint64 storedAt = 0;
 };
 
+struct BackupInfo
+{
+    std::size_t sizeBytes = 0;
+    qint64 storedAt = 0;
+};
+
+// A backup travels in pieces, never whole. A source fills `buffer` with up to `capacity` of the
+// bytes from `offset` on and answers how many (0: no more); a sink takes `size` bytes that belong
+// at `offset`. Both by offset: a transaction retried after a lost connection starts over.
+using BackupSource = std::function<std::size_t(std::size_t offset, char *buffer, std::size_t capacity)>;
+using BackupSink = std::function<void(std::size_t offset, const char *data, std::size_t size)>;
+
 struct CachedEntry
 {
     std::string value;
@@ -184,10 +199,36 @@ public:
     virtual qint64 hits(const QString &key, qint64 windowStart) = 0;
 
     // Backups: one document per user and namespace, replaced atomically (the previous one stays
-    // byte-identical until the new one is committed).
-    virtual void putBackup(const QString &userId, const QString &ns, const std::string &document,
-                           qint64 storedAt) = 0;
-    virtual std::optional<StoredBackup> backup(const QString &userId, const QString &ns) = 0;
+    // byte-identical until the new one is committed). writeBackup stores the `size` bytes that
+    // `source` gives (StoreError, and nothing replaced, when it gives fewer); readBackup hands the
+    // document to `sink` in pieces, all from one snapshot, and answers its size and time, or
+    // nothing when there is none. Neither holds the whole document in memory.
+    virtual void writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
+                             qint64 storedAt) = 0;
+    virtual std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) = 0;
+
+    // The same for a document in memory.
+    void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt)
+    {
+        writeBackup(userId, ns, document.size(), [&document](std::size_t offset, char *buffer, std::size_t capacity) {
+            const std::size_t piece = offset < document.size() ? std::min(capacity, document.size() - offset) : 0;
+            std::copy_n(document.data() + offset, piece, buffer);
+            return piece;
+        }, storedAt);
+    }
+    std::optional<StoredBackup> backup(const QString &userId, const QString &ns)
+    {
+        StoredBackup stored;
+        const std::optional<BackupInfo> info =
+            readBackup(userId, ns, [&stored](std::size_t offset, const char *data, std::size_t size) {
+                stored.document.resize(offset);
+                stored.document.append(data, size);
+            });
+        if (!info)
+            return std::nullopt;
+        stored.storedAt = info->storedAt;
+        return stored;
+    }
     // The bytes of the user's stored backups, all namespaces but `except` (for the account quota).
     virtual qint64 backupBytes(const QString &userId, const QString &except) = 0;
 

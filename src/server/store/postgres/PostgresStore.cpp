@@ -21,8 +21,9 @@ namespace {
 // Connections one process opens at most; request threads beyond that wait for one to come back.
 // Sized so that several processes stay well under PostgreSQL's default of 100 connections.
 constexpr int kMaxConnections = 16;
-// A backup document travels in pieces of this size (see the schema).
-constexpr std::size_t kChunkBytes = 4 * 1024 * 1024;
+// A backup document travels in pieces of this size (see the schema). Documents stored before in
+// larger pieces read the same: a reader follows the header's chunk count, not this size.
+constexpr std::size_t kChunkBytes = 1024 * 1024;
 
 std::string str(const QString &text)
 {
@@ -349,9 +350,11 @@ public:
         });
     }
 
-    void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt) override
+    void writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
+                     qint64 storedAt) override
     {
-        const auto chunks = (document.size() + kChunkBytes - 1) / kChunkBytes;
+        const auto chunks = (size + kChunkBytes - 1) / kChunkBytes;
+        std::vector<char> piece(std::min(size, kChunkBytes));
         m_pool.run([&](pqxx::connection &connection) {
             pqxx::work tx(connection);
             // The header first: its row lock makes a concurrent upload of the same backup wait
@@ -360,22 +363,28 @@ public:
                            " VALUES ($1, $2, $3, $4, $5) ON CONFLICT (user_id, namespace) DO UPDATE SET"
                            " size_bytes = EXCLUDED.size_bytes, chunk_count = EXCLUDED.chunk_count,"
                            " stored_at = EXCLUDED.stored_at",
-                           str(userId), str(ns), static_cast<long long>(document.size()), static_cast<int>(chunks),
+                           str(userId), str(ns), static_cast<long long>(size), static_cast<int>(chunks),
                            static_cast<long long>(storedAt));
             tx.exec_params("DELETE FROM backup_chunks WHERE user_id = $1 AND namespace = $2", str(userId), str(ns));
             for (std::size_t seq = 0; seq < chunks; ++seq) {
-                const auto offset = seq * kChunkBytes;
-                const auto size = std::min(kChunkBytes, document.size() - offset);
+                const auto length = std::min(kChunkBytes, size - seq * kChunkBytes);
+                std::size_t filled = 0;
+                while (filled < length) {
+                    const std::size_t got = source(seq * kChunkBytes + filled, piece.data() + filled, length - filled);
+                    if (got == 0)
+                        throw StoreError("PostgreSQL: the backup document ended early");
+                    filled += got;
+                }
                 tx.exec_params("INSERT INTO backup_chunks (user_id, namespace, seq, data) VALUES ($1, $2, $3, $4)",
-                               str(userId), str(ns), static_cast<int>(seq), bytes(document.data() + offset, size));
+                               str(userId), str(ns), static_cast<int>(seq), bytes(piece.data(), length));
             }
             tx.commit();
         });
     }
 
-    std::optional<StoredBackup> backup(const QString &userId, const QString &ns) override
+    std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) override
     {
-        return m_pool.run([&](pqxx::connection &connection) -> std::optional<StoredBackup> {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<BackupInfo> {
             // One snapshot for the header and every chunk, however many uploads commit meanwhile.
             pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> tx(connection);
             const auto header = tx.exec_params(
@@ -385,9 +394,10 @@ public:
                 return std::nullopt;
             const auto size = header[0][0].as<long long>();
             const auto chunks = header[0][1].as<int>();
-            StoredBackup stored;
+            BackupInfo stored;
             stored.storedAt = header[0][2].as<long long>();
-            stored.document.reserve(std::size_t(size));
+            stored.sizeBytes = std::size_t(size);
+            std::size_t handed = 0;
             for (int seq = 0; seq < chunks; ++seq) {
                 const auto chunk = tx.exec_params(
                     "SELECT data FROM backup_chunks WHERE user_id = $1 AND namespace = $2 AND seq = $3", str(userId),
@@ -395,9 +405,10 @@ public:
                 if (chunk.empty())
                     break;
                 const pqxx::binarystring data(chunk[0][0]);
-                stored.document.append(data.get(), data.size());
+                sink(handed, data.get(), data.size());
+                handed += data.size();
             }
-            if (stored.document.size() != std::size_t(size))
+            if (handed != std::size_t(size))
                 throw StoreError("PostgreSQL: a stored backup is incomplete");
             return stored;
         });

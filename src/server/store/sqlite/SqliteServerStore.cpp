@@ -9,11 +9,15 @@
 
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace server {
 namespace {
 
 std::atomic<quint64> nextGeneration{1};
+
+// A backup document is read and written in pieces of this size.
+constexpr std::size_t backupPiece = 256 * 1024;
 
 // Every thread's connections, by store generation; closed when the thread ends.
 thread_local std::unordered_map<quint64, std::unique_ptr<SqliteDatabase>> threadConnections;
@@ -411,16 +415,20 @@ qint64 SqliteServerStore::hits(const QString &key, qint64 windowStart)
     });
 }
 
-void SqliteServerStore::putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt)
+void SqliteServerStore::writeBackup(const QString &userId, const QString &ns, std::size_t size,
+                                    const BackupSource &source, qint64 storedAt)
 {
+    // In the write queue like every other write: a large document holds the write lock for a
+    // while, and uploads arriving together take their turns in order. `source` reads what has
+    // already arrived (the spool file), never the network, so a turn lasts no longer than the copy.
     write("putBackup", [&](SqliteDatabase &connection) {
         // One transaction: the old document stays until the new one commits. The row gets a
         // zero blob of the right size (kept compact: it is the record's last column) that is then
-        // filled in place, so SQLite never builds a second copy of a large document in memory.
+        // filled in place piece by piece, so the document is never in memory whole.
         connection.statement("INSERT INTO backups(user_id, namespace, stored_at, document) VALUES(?, ?, ?, zeroblob(?)) "
                              "ON CONFLICT(user_id, namespace) DO UPDATE SET stored_at = excluded.stored_at, "
                              "document = excluded.document")
-            .bind(1, userId).bind(2, ns).bind(3, storedAt).bind(4, qint64(document.size())).run();
+            .bind(1, userId).bind(2, ns).bind(3, storedAt).bind(4, qint64(size)).run();
         qint64 rowId = 0;
         {
             SqliteStatement query = connection.statement("SELECT rowid FROM backups WHERE user_id = ? AND namespace = ?");
@@ -433,24 +441,35 @@ void SqliteServerStore::putBackup(const QString &userId, const QString &ns, cons
         int rc = sqlite3_blob_open(connection.handle(), "main", "backups", "document", rowId, 1, &blob);
         if (rc != SQLITE_OK)
             throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob open"));
-        constexpr std::size_t piece = 1 << 20;
-        for (std::size_t offset = 0; rc == SQLITE_OK && offset < document.size(); offset += piece) {
-            const int length = int(std::min(piece, document.size() - offset));
-            rc = sqlite3_blob_write(blob, document.data() + offset, length, int(offset));
+        std::vector<char> piece(std::min(size, backupPiece));
+        std::size_t offset = 0;
+        try {
+            while (rc == SQLITE_OK && offset < size) {
+                const std::size_t length = source(offset, piece.data(), std::min(piece.size(), size - offset));
+                if (length == 0)
+                    break;
+                rc = sqlite3_blob_write(blob, piece.data(), int(length), int(offset));
+                offset += length;
+            }
+        } catch (...) {
+            sqlite3_blob_close(blob);
+            throw;
         }
         sqlite3_blob_close(blob);
         if (rc != SQLITE_OK)
             throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob write"));
+        if (offset != size)
+            throw server::StoreError("SQLite putBackup: the document ended early");
     });
 }
 
-std::optional<StoredBackup> SqliteServerStore::backup(const QString &userId, const QString &ns)
+std::optional<BackupInfo> SqliteServerStore::readBackup(const QString &userId, const QString &ns, const BackupSink &sink)
 {
-    return guarded("backup", [&]() -> std::optional<StoredBackup> {
+    return guarded("backup", [&]() -> std::optional<BackupInfo> {
         SqliteDatabase &connection = db();
         SqliteTransaction transaction(connection, SqliteTransaction::Mode::Deferred);
         qint64 rowId = 0;
-        StoredBackup stored;
+        BackupInfo stored;
         {
             SqliteStatement query =
                 connection.statement("SELECT rowid, stored_at FROM backups WHERE user_id = ? AND namespace = ?");
@@ -460,14 +479,24 @@ std::optional<StoredBackup> SqliteServerStore::backup(const QString &userId, con
             rowId = query.int64(0);
             stored.storedAt = query.int64(1);
         }
-        // Read straight into the answer's string: a large document is in memory once.
         sqlite3_blob *blob = nullptr;
         int rc = sqlite3_blob_open(connection.handle(), "main", "backups", "document", rowId, 0, &blob);
         if (rc != SQLITE_OK)
             throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob open"));
         const int size = sqlite3_blob_bytes(blob);
-        stored.document.resize(std::size_t(size));
-        rc = size > 0 ? sqlite3_blob_read(blob, stored.document.data(), size, 0) : SQLITE_OK;
+        stored.sizeBytes = std::size_t(size);
+        std::vector<char> piece(std::min(std::size_t(size), backupPiece));
+        try {
+            for (int offset = 0; rc == SQLITE_OK && offset < size; offset += int(piece.size())) {
+                const int length = std::min(int(piece.size()), size - offset);
+                rc = sqlite3_blob_read(blob, piece.data(), length, offset);
+                if (rc == SQLITE_OK)
+                    sink(std::size_t(offset), piece.data(), std::size_t(length));
+            }
+        } catch (...) {
+            sqlite3_blob_close(blob);
+            throw;
+        }
         sqlite3_blob_close(blob);
         if (rc != SQLITE_OK)
             throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob read"));

@@ -48,8 +48,9 @@ public:
     std::optional<SignInRecord> signIn(const QString &signInId) override;
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override;
     qint64 hits(const QString &key, qint64 windowStart) override;
-    void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt) override;
-    std::optional<StoredBackup> backup(const QString &userId, const QString &ns) override;
+    void writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
+                     qint64 storedAt) override;
+    std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) override;
     qint64 backupBytes(const QString &userId, const QString &except) override;
     void putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
                    std::optional<qint64> expiresAt) override;

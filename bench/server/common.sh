@@ -1,0 +1,80 @@
+# Helpers shared by the server's load scripts (sourced, not run). The caller sets ROOT, SERVER
+# and DURATION, then calls bench_setup.
+
+# Checks the tools and the build; makes SCRATCH (removed on exit) and PIDS (processes ended on
+# exit); sets NGINX.
+bench_setup() {
+    local tool
+    for tool in wrk nginx curl python3; do
+        command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin" command -v "$tool" >/dev/null \
+            || { echo "$0: $tool is missing" >&2; exit 2; }
+    done
+    [ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
+    NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx)"
+    SCRATCH="$(mktemp -d)"
+    chmod 0755 "$SCRATCH"
+    PIDS=()
+    trap bench_cleanup EXIT
+}
+
+bench_cleanup() {
+    local pid
+    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$SCRATCH"
+}
+
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# start_server NAME [FLAG…]: starts a server with its own data folder; sets PORT and SERVER_PID.
+start_server() {
+    local name="$1" i
+    shift
+    mkdir -p "$SCRATCH/$name"
+    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" --seed "$ROOT/demo/songs" --no-online \
+        --signins-per-minute 1000000 --signups-per-minute 1000000 "$@" 2>"$SCRATCH/$name.log" &
+    SERVER_PID=$!
+    PIDS+=("$SERVER_PID")
+    for ((i = 0; i < 100; i++)); do
+        grep -q ' seed: ' "$SCRATCH/$name.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    PORT="$(sed -n 's/.* listening on http:\/\/127\.0\.0\.1:\([0-9]*\)$/\1/p' "$SCRATCH/$name.log")"
+    [ -n "$PORT" ] || { echo "$0: the server did not start: $(cat "$SCRATCH/$name.log")" >&2; exit 1; }
+}
+
+# sign_up BASE ANONKEY EMAIL: prints the access token.
+sign_up() {
+    curl -sf -H "apikey: $2" -H 'Content-Type: application/json' \
+        -d "{\"email\":\"$3\",\"password\":\"bench-password\"}" "$1/auth/v1/signup" \
+        | python3 -c 'import json, sys; print(json.load(sys.stdin)["access_token"])'
+}
+
+# wrk_run NAME THREADS CONNECTIONS URL [LUA]: one line "NAME  req/s  p50  p99"; sets RPS and P99_MS.
+wrk_run() {
+    local name="$1" threads="$2" connections="$3" url="$4" script="${5:-}" out
+    out="$(wrk -t"$threads" -c"$connections" -d"${DURATION}s" --latency ${script:+-s "$script"} "$url")"
+    local p50 p99 errors
+    RPS="$(awk '/^Requests\/sec:/ { print $2 }' <<<"$out")"
+    p50="$(awk '$1 == "50%" { print $2 }' <<<"$out")"
+    p99="$(awk '$1 == "99%" { print $2 }' <<<"$out")"
+    P99_MS="$(to_ms "$p99")"
+    errors="$(awk '/Non-2xx|Socket errors/ { $1 = $1; print }' <<<"$out" | tr '\n' ' ')"
+    printf '%-40s %10s req/s   p50 %-9s p99 %-9s %s\n' "$name" "$RPS" "$p50" "$p99" "$errors"
+}
+
+# to_ms 1.23ms|456.00us|1.2s: the time in milliseconds.
+to_ms() {
+    awk -v t="$1" 'BEGIN { v = t + 0; if (t ~ /us$/) v /= 1000; else if (t ~ /ms$/) v += 0; else if (t ~ /s$/) v *= 1000; printf "%.2f", v }'
+}
+
+# post_script FILE BEARER APIKEY BODY: a wrk script that POSTs BODY as JSON.
+post_script() {
+    cat >"$1" <<LUA
+wrk.method = "POST"
+wrk.headers["Content-Type"] = "application/json"
+wrk.headers["Authorization"] = "Bearer $2"
+wrk.headers["apikey"] = "$3"
+wrk.body = [[$4]]
+LUA
+}

@@ -1,0 +1,79 @@
+#include "server/backup/SpoolFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace server {
+namespace {
+
+[[noreturn]] void fail(const char *what)
+{
+    throw std::runtime_error(std::string("spool file: ") + what + ": " + std::strerror(errno));
+}
+
+int openUnnamed(const std::string &folder)
+{
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without unnamed files: a named one, unlinked at once.
+        std::string path = folder + "/.spool-XXXXXX";
+        fd = ::mkostemp(path.data(), O_CLOEXEC);
+        if (fd >= 0)
+            ::unlink(path.c_str());
+    }
+    return fd;
+}
+
+} // namespace
+
+SpoolFile::SpoolFile(const std::string &folder)
+{
+    m_fd = openUnnamed(folder);
+    if (m_fd < 0) { // e.g. no data folder with PostgreSQL: the system's temporary folder
+        const char *temporary = std::getenv("TMPDIR");
+        m_fd = openUnnamed(temporary && *temporary ? temporary : "/tmp");
+    }
+    if (m_fd < 0)
+        fail("cannot create");
+}
+
+SpoolFile::~SpoolFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void SpoolFile::writeAt(std::size_t offset, const char *data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t written = ::pwrite(m_fd, data + done, size - done, off_t(offset + done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            fail("cannot write");
+        done += std::size_t(written);
+    }
+    m_size = std::max(m_size, offset + size);
+}
+
+std::size_t SpoolFile::readAt(std::size_t offset, char *buffer, std::size_t capacity) const
+{
+    if (offset >= m_size)
+        return 0;
+    capacity = std::min(capacity, m_size - offset);
+    for (;;) {
+        const ssize_t got = ::pread(m_fd, buffer, capacity, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        return got > 0 ? std::size_t(got) : 0;
+    }
+}
+
+} // namespace server

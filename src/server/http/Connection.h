@@ -1,0 +1,126 @@
+#pragma once
+
+#include "server/http/ConnectionTable.h"
+#include "server/http/Message.h"
+#include "server/http/Router.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/buffer_body.hpp>
+#include <boost/beast/http/parser.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace server::http {
+
+class Connection;
+class WorkerPool;
+struct BodyPipe;
+
+struct TransportSettings
+{
+    std::chrono::milliseconds headerTimeout{10000};
+    std::chrono::milliseconds keepAliveTimeout{5000};
+    std::chrono::milliseconds writeTimeout{30000};
+    std::size_t keepAliveMax = 1000;
+    std::size_t maxConnections = 10000;
+};
+
+// What the connections of one server share.
+struct Transport
+{
+    const Router &router;
+    WorkerPool &pool;
+    ConnectionTable &table;
+    TransportSettings settings;
+    std::atomic<bool> stopping{false};
+};
+
+// One HTTP/1.1 connection, driven by completion handlers on its strand: it costs no thread while
+// it waits. Request heads are parsed strictly (anything ambiguous is a 400 and the end of the
+// connection); the handler runs on the worker pool; an answer that leaves a body unread ends the
+// connection, and nothing after it is parsed.
+class Connection : public std::enable_shared_from_this<Connection>
+{
+public:
+    Connection(boost::asio::ip::tcp::socket socket, Transport &transport);
+    ~Connection();
+
+    void start();
+    // Closes the connection if it is waiting for a request, or with `orReadingHead` also while a
+    // request head arrives (never while a request is under way). Any thread.
+    void closeIfIdle(bool orReadingHead);
+
+private:
+    friend class ConnectionTable;
+    using Clock = std::chrono::steady_clock;
+    using Parser = boost::beast::http::request_parser<boost::beast::http::buffer_body>;
+    enum class State { Waiting, Head, Body, Busy, Closed };
+
+    void waitForRequest();
+    void readHead();
+    void onHead(boost::beast::error_code error);
+    void readWholeBody();
+    void dispatch();
+    void runHandler(Request request, const Router::Route *route);
+    bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
+    void deliverPiece(const std::shared_ptr<BodyPipe> &pipe);
+    void fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled);
+    void answerNow(int status, const char *error, bool close, std::vector<Header> headers = {});
+    void send(Reply reply, bool fromWorker = false);
+    void sendMore();
+    void afterAnswer(boost::beast::error_code error);
+    void discardAndClose();
+    void discardMore();
+    void closeNow();
+    void setBodyDeadline();
+    void continueIfExpected(std::function<void()> next);
+
+    boost::beast::tcp_stream m_stream;
+    boost::asio::steady_timer m_idleTimer;
+    boost::beast::flat_buffer m_buffer;
+    std::optional<Parser> m_parser;
+    Transport &m_transport;
+    ConnectionTable::Entry m_entry;
+    ConnectionTable::Entry m_idleEntry; // valid while m_idle (both under the table's lock)
+    bool m_idle = false;
+    // Written on the strand, and by the handler's worker while the connection is Busy (when
+    // nothing else acts on it); read by closeIfIdle()'s check.
+    std::atomic<State> m_state{State::Waiting};
+    std::size_t m_served = 0;
+    std::string m_remote;
+    Clock::time_point m_headDeadline;
+
+    // The request under way.
+    Request m_request;
+    std::string m_method;     // of the request under way, for its log line
+    std::string m_target;
+    std::string m_malformed;  // why the request could not be parsed; empty when it could
+    const Router::Route *m_route = nullptr;
+    Clock::time_point m_started;
+    std::unique_ptr<char[]> m_piece; // the body's next bytes (read pieces, discarded bytes)
+    std::unique_ptr<char[]> m_streamPiece; // a streamed body's next bytes on their way to the handler
+    std::size_t m_bodyReceived = 0;
+    Clock::duration m_bodyWaited{}; // time spent waiting for the body's bytes
+    bool m_continueSent = false;
+
+    // The answer under way.
+    std::string m_out;
+    Reply m_reply;
+    std::size_t m_left = 0;   // bytes of a streamed body still to send
+    std::size_t m_sent = 0;   // body bytes sent
+    bool m_closeAfter = false;
+    std::size_t m_discarded = 0;
+    Clock::time_point m_discardUntil;
+};
+
+} // namespace server::http

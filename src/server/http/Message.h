@@ -1,0 +1,78 @@
+#pragma once
+
+// The server's own request and reply: what a route handler sees of HTTP. The transport
+// (http/HttpService) fills a Request from the wire and writes a Reply back; handlers never see
+// the library underneath, so the transport can change without touching them.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace server::http {
+
+struct Header
+{
+    std::string name;
+    std::string value;
+};
+
+// True when the two header names are the same, ignoring ASCII case.
+bool sameName(std::string_view a, std::string_view b);
+
+struct Request
+{
+    std::string method;        // "GET", "POST", …
+    std::string target;        // as sent: the path and the query ("/api/backup?namespace=en")
+    std::string path;          // the target up to '?'
+    std::vector<Header> headers;
+    std::string body;          // the whole body of a route with a body limit; empty on streamed routes
+    std::string remoteAddress; // the peer's numeric address
+
+    // The first header of that name (any case); empty when absent.
+    std::string header(std::string_view name) const;
+    bool hasHeader(std::string_view name) const;
+};
+
+// Hands the body of a streamed route to `consume` piece by piece as it arrives. `consume`
+// answers false to stop reading. Answers true when the whole body was read, false when it was
+// stopped, cut short or late. Called at most once per request.
+using BodyConsumer = std::function<bool(const char *data, std::size_t size)>;
+using BodyReader = std::function<bool(const BodyConsumer &consume)>;
+
+// A body sent from somewhere other than memory: fills `buffer` with up to `capacity` of the next
+// bytes and answers how many (0 only at the end or on failure; the transport then closes).
+using BodySource = std::function<std::size_t(char *buffer, std::size_t capacity)>;
+
+struct Reply
+{
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::vector<Header> headers; // more headers; Content-Type and Content-Length are the transport's
+    bool close = false;          // end the connection after this answer
+
+    // A body of `size` bytes read from `source` while it is sent (body stays empty).
+    std::size_t streamedSize = 0;
+    BodySource source;
+
+    void setContent(std::string content, std::string type)
+    {
+        body = std::move(content);
+        contentType = std::move(type);
+    }
+    void setHeader(std::string name, std::string value) { headers.push_back({std::move(name), std::move(value)}); }
+    void setStream(std::size_t size, std::string type, BodySource from)
+    {
+        streamedSize = size;
+        contentType = std::move(type);
+        source = std::move(from);
+    }
+};
+
+using Handler = std::function<void(const Request &, Reply &)>;
+using StreamedHandler = std::function<void(const Request &, Reply &, const BodyReader &)>;
+
+} // namespace server::http
