@@ -1,5 +1,6 @@
 // End to end on a private session bus: mpv with mpv-mpris plays generated, tagged audio; the
 // real nowplaying-reader, MprisNowPlayingSource and NowPlayingMonitor follow it.
+#include "ChildProcess.h"
 #include "PrivateSessionBus.h"
 #include "session/nowplaying/MprisNowPlayingSource.h"
 #include "session/nowplaying/NowPlayingMonitor.h"
@@ -72,6 +73,7 @@ private:
     bool makeTrack(const QString &name, const QString &title, int seconds)
     {
         QProcess sox;
+        ChildProcess::diesWithTest(sox);
         sox.start(QStringLiteral("sox"),
                   {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
                    QStringLiteral("1"), QStringLiteral("--comment"), QStringLiteral("TITLE=") + title,
@@ -92,6 +94,7 @@ private:
                           + options + QStringList{m_files.filePath(file)});
         mpv->setStandardOutputFile(QProcess::nullDevice());
         mpv->setStandardErrorFile(QProcess::nullDevice());
+        ChildProcess::diesWithTest(*mpv);
         mpv->start();
         m_players.append(mpv);
         return mpv;

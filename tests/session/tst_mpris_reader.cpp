@@ -1,6 +1,7 @@
 // nowplaying-reader as a black box, against stand-in MPRIS players on a private bus: which
 // player it chooses, how it turns MPRIS values (µs, artist lists, Rate while paused, nonsense)
 // into its JSON, and that a player that never answers does not hold it up.
+#include "ChildProcess.h"
 #include "MprisTestPlayer.h"
 #include "PrivateSessionBus.h"
 
@@ -118,6 +119,7 @@ private:
         reader.setProcessEnvironment(environment);
         QElapsedTimer clock;
         clock.start();
+        ChildProcess::diesWithTest(reader);
         reader.start(readerPath, arguments);
         if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 8000))
             return QJsonValue(QStringLiteral("reader did not finish"));
@@ -306,6 +308,7 @@ private Q_SLOTS:
     void badWatchIsRefused()
     {
         QProcess reader;
+        ChildProcess::diesWithTest(reader);
         reader.start(readerPath, {QStringLiteral("--watch"), QStringLiteral("soon")});
         QVERIFY(reader.waitForFinished(5000));
         QCOMPARE(reader.exitCode(), 2);
@@ -318,6 +321,7 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
         reader.setProcessEnvironment(environment);
+        ChildProcess::diesWithTest(reader);
         reader.start(readerPath, {});
         QVERIFY(reader.waitForFinished(5000));
         QCOMPARE(reader.exitCode(), 0);
