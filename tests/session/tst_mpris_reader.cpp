@@ -110,6 +110,20 @@ private:
     std::unique_ptr<PrivateSessionBus> m_bus;
     int m_connections = 0;
 
+    // What starting the reader costs on this machine at the moment, twice over (the machine may
+    // be busier a moment later): the time of a run that ends as soon as it has read its
+    // arguments. Bounds on a run's time add it.
+    qint64 startingCost()
+    {
+        QProcess reader;
+        ChildProcess::diesWithTest(reader);
+        QElapsedTimer clock;
+        clock.start();
+        reader.start(readerPath, {QStringLiteral("--watch"), QStringLiteral("soon")});
+        reader.waitForFinished(60000);
+        return 2 * clock.elapsed();
+    }
+
     // Runs the reader while this thread's event loop keeps the stand-in players answering.
     QJsonValue runReader(qint64 *milliseconds = nullptr, const QStringList &arguments = {})
     {
@@ -121,7 +135,7 @@ private:
         clock.start();
         ChildProcess::diesWithTest(reader);
         reader.start(readerPath, arguments);
-        if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 8000))
+        if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 60000))
             return QJsonValue(QStringLiteral("reader did not finish"));
         if (milliseconds)
             *milliseconds = clock.elapsed();
@@ -230,7 +244,8 @@ private Q_SLOTS:
         qint64 took = 0;
         const QJsonValue result = runReader(&took);
         const double after = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-        QVERIFY2(took < 4000, qPrintable(QString::number(took))); // well inside the source's 5 s watchdog
+        // Well inside the source's 5 s watchdog, besides what starting a process costs right now.
+        QVERIFY2(took < 4000 + startingCost(), qPrintable(QString::number(took)));
         if (chosen.isEmpty()) {
             QVERIFY2(result.isNull(), qPrintable(QJsonDocument(QJsonObject{{"result", result}}).toJson()));
             return;
@@ -289,7 +304,7 @@ private Q_SLOTS:
         if (std::isnan(jump)) {
             QVERIFY(watch.value("e").isNull() && watch.value("to").isNull());
             QVERIFY2(watch.value("held").toInt() > 5, qPrintable(QString::number(watch.value("held").toInt())));
-            QVERIFY2(took >= 400 && took < 2500, qPrintable(QString::number(took)));
+            QVERIFY2(took >= 400 && took < 2500 + startingCost(), qPrintable(QString::number(took)));
             return;
         }
         const double moved = watch.value("e").toDouble() - result.value("e").toDouble();
