@@ -5,6 +5,7 @@
 // measured from 1.5 s after it, a pause, a resume measured from 1.5 s after it. The figures are
 // held to their goals on a quiet machine only: on a busy one (more runnable work than cores, or
 // this test itself sampling late) they are reported, and the monitor is only held to following.
+#include "BusyMachine.h"
 #include "MprisTestPlayer.h"
 #include "PrivateSessionBus.h"
 #include "session/nowplaying/MprisNowPlayingSource.h"
@@ -18,7 +19,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -85,15 +85,6 @@ struct Rig
 ContinuousInstant now()
 {
     return ContinuousClock::system()->now();
-}
-
-// The load average of the last minute per core; 0 when unknown.
-double loadPerCore()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    return file.readLine().split(' ').value(0).toDouble() / std::max(1u, std::thread::hardware_concurrency());
 }
 
 } // namespace
@@ -217,9 +208,8 @@ private Q_SLOTS:
                   qPrintable(rig->name), rig->seekSeenMs, rig->pauseSeenMs, rig->resumeSeenMs,
                   rig->paused.worst());
         }
-        const double load = loadPerCore();
-        const bool quiet = load < 1 && m_lateness.p90() <= 5 && m_lateness.worst() <= 50;
-        qInfo("load %.2f a core; sampling late by %s: %s", load, qPrintable(m_lateness.text()),
+        const bool quiet = !BusyMachine::tooBusyForFigures(m_lateness.errorsMs);
+        qInfo("load %.2f a core; sampling late by %s: %s", BusyMachine::loadPerCore(), qPrintable(m_lateness.text()),
               quiet ? "goals checked" : "too busy for the goals, following checked");
         for (const auto &rig : m_rigs) {
             const QByteArray name = rig->name.toUtf8();
