@@ -1,6 +1,7 @@
 // nowplaying-reader as a black box, against stand-in MPRIS players on a private bus: which
 // player it chooses, how it turns MPRIS values (µs, artist lists, Rate while paused, nonsense)
 // into its JSON, and that a player that never answers does not hold it up.
+#include "BusyMachine.h"
 #include "ChildProcess.h"
 #include "MprisTestPlayer.h"
 #include "PrivateSessionBus.h"
@@ -311,7 +312,10 @@ private Q_SLOTS:
         }
         const double moved = watch.value("e").toDouble() - result.value("e").toDouble();
         const double to = watch.value("to").toDouble();
-        QVERIFY2(to > from && to - from < 0.05, qPrintable(QString::number(to - from, 'f', 4)));
+        // The two reads around the move follow each other closely: a few ms apart, unless the
+        // machine is too busy to run either process on time.
+        const double bracket = BusyMachine::loadPerCore() >= 1 ? 1.0 : 0.05;
+        QVERIFY2(to > from && to - from < bracket, qPrintable(QString::number(to - from, 'f', 4)));
         if (jump > 0) {
             QVERIFY(watch.value("held").toInt() > 0);
             QVERIFY2(std::abs(moved - jump) < 1e-6, qPrintable(QString::number(moved, 'f', 6)));
