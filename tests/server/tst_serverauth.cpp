@@ -125,24 +125,35 @@ private slots:
         QStringList arguments{QStringLiteral("--signins-per-minute"), QStringLiteral("4")};
         if (!forwardedFor.isEmpty())
             arguments << QStringLiteral("--trust-proxy");
-        ServerClients limited(arguments);
-        QCOMPARE(limited.start(), QString());
-        const QString email = limited.signUpNew();
+        // The limits count per minute of the clock: attempts that a new minute splits (a busy
+        // machine spreads them out) are made again, on a fresh server.
+        std::unique_ptr<ServerClients> limited;
+        QString email;
         QList<int> statuses;
-        for (int attempt = 1; attempt <= 5; ++attempt) {
-            QList<std::pair<QByteArray, QByteArray>> headers{{"apikey", limited.server.anonKey().toUtf8()}};
-            if (!forwardedFor.isEmpty())
-                headers.append({"X-Forwarded-For", forwardedFor.arg(attempt).toUtf8()});
-            const QString address = manyEmails ? ServerClients::uniqueEmail() : email;
-            statuses << limited.send("POST", "/auth/v1/token?grant_type=password",
-                                     (R"({"email":")" + address + R"(","password":"wrong-password"})").toUtf8(), headers)
-                            .status;
+        std::optional<AuthError> failure; // of a sixth attempt through the application's client
+        const bool throughClient = !manyEmails && forwardedFor.isEmpty();
+        for (qint64 minute = -1; minute != QDateTime::currentSecsSinceEpoch() / 60;) {
+            limited = std::make_unique<ServerClients>(arguments);
+            QCOMPARE(limited->start(), QString());
+            email = limited->signUpNew();
+            minute = QDateTime::currentSecsSinceEpoch() / 60;
+            statuses.clear();
+            for (int attempt = 1; attempt <= 5; ++attempt) {
+                QList<std::pair<QByteArray, QByteArray>> headers{{"apikey", limited->server.anonKey().toUtf8()}};
+                if (!forwardedFor.isEmpty())
+                    headers.append({"X-Forwarded-For", forwardedFor.arg(attempt).toUtf8()});
+                const QString address = manyEmails ? ServerClients::uniqueEmail() : email;
+                statuses << limited->send("POST", "/auth/v1/token?grant_type=password",
+                                          (R"({"email":")" + address + R"(","password":"wrong-password"})").toUtf8(), headers)
+                                .status;
+            }
+            if (throughClient)
+                failure = authFailure(limited->newDevice().signIn(email, QStringLiteral("wrong-password")));
         }
         QCOMPARE(statuses, (QList<int>{400, 400, 400, 400, refused ? 429 : 400}));
-        if (manyEmails || !forwardedFor.isEmpty())
+        if (!throughClient)
             return;
         // The application tells the refusal from a wrong password.
-        const std::optional<AuthError> failure = authFailure(limited.newDevice().signIn(email, QStringLiteral("wrong-password")));
         QCOMPARE(failure, std::optional(AuthError::server(429)));
         QCOMPARE(failure->errorDescription(), QStringLiteral("服务器暂时不可用（429）。"));
     }
