@@ -8,6 +8,7 @@
 
 #include "account/BackupCoordinator.h"
 #include "account/BackupService.h"
+#include "core/store/CardStoreActor.h"
 
 #include <QPointer>
 #include <QtTest>
@@ -20,7 +21,9 @@ struct Rig
 {
     TempStore temp;
     CardStore store{temp.container};
-    BackupService service{&store, QStringLiteral("en")};
+    // The background store the restore runs on, which holds objects of its own.
+    std::shared_ptr<CardStoreActor> actor = std::make_shared<CardStoreActor>(temp.container);
+    BackupService service{&store, QStringLiteral("en"), nullptr, actor};
     std::shared_ptr<FakeBackupProvider> provider = std::make_shared<FakeBackupProvider>();
     BackupCoordinator coordinator{&service, provider};
 
@@ -166,22 +169,29 @@ private slots:
         QCOMPARE(songs.first()->cards().size(), 2);
     }
 
-    // After a failed restore the held objects are the library's, as before, and still work.
+    // After a failed restore the held objects, the window's and the background store's, are the
+    // library's, as before, and still work.
     void heldObjectsAfterFailedRestore()
     {
         Rig rig;
         SongRecord *song = rig.store.record(QStringLiteral("old|one"));
         LearnedCard *card = song->cards().first();
+        const std::optional<SongRecordSnapshot> before = TaskRunner::run(rig.actor->snapshot(QStringLiteral("old|one")));
+        QVERIFY(before && before->isFavorite);
         QCOMPARE(rig.restore(withReplaced("\"hard\"", "\"extreme\"")), BackupCoordinator::Status::RestoreFailed);
         rig.temp.failWrites(QStringLiteral("INSERT"), QStringLiteral("songs"), QStringLiteral("NEW.key = 'bo|min'"));
         QCOMPARE(rig.restore(baseDocument), BackupCoordinator::Status::RestoreFailed);
 
+        QCOMPARE(TaskRunner::run(rig.actor->snapshot(QStringLiteral("old|one"))), before);
         QVERIFY(!song->isDeleted() && !card->isDeleted());
         QCOMPARE(rig.store.record(QStringLiteral("old|one")), song);
         QCOMPARE(song->cards().first(), card);
         QVERIFY(card->isMastered());
         rig.store.unmarkMastered(card);
         QCOMPARE(rig.temp.count(QStringLiteral("SELECT count(*) FROM cards WHERE is_mastered = 1")), 0);
+
+        QVERIFY(!TaskRunner::run(rig.actor->toggleFavorite(QStringLiteral("old|one"))).isFavorite);
+        QCOMPARE(rig.temp.count(QStringLiteral("SELECT count(*) FROM songs WHERE is_favorite = 1")), 0);
     }
 };
 

@@ -2,6 +2,7 @@
 // the file variant, and a round trip of a generated library through export and restore.
 
 #include "BackupTestUtil.h"
+#include "ChildProcess.h"
 
 #include "account/BackupService.h"
 #include "account/BackupWriter.h"
@@ -129,6 +130,7 @@ QString expectedBuild(QString *commit)
     if (!QStringLiteral(CANTORELLA_TEST_BUILD_OVERRIDE).isEmpty())
         return QStringLiteral(CANTORELLA_TEST_BUILD_OVERRIDE);
     QProcess git;
+    ChildProcess::diesWithTest(git);
     git.start(QStringLiteral("git"), {QStringLiteral("-C"), QStringLiteral(CANTORELLA_TEST_SOURCE_DIR),
                                       QStringLiteral("rev-parse"), QStringLiteral("HEAD")});
     if (git.waitForFinished(10000) && git.exitStatus() == QProcess::NormalExit && git.exitCode() == 0)

@@ -47,6 +47,8 @@ private slots:
             << QStringList{"twelve"} << false;
         QTest::newRow("near but after the time")
             << OptionalTime(29.5) << Lines{{30, "thirty"}, {40, "forty"}} << "thirty" << QStringList() << false;
+        QTest::newRow("exactly the tolerance before its line")
+            << OptionalTime(29.25) << Lines{{20, "twenty"}, {30, "thirty"}} << "thirty" << QStringList{"twenty"} << false;
         QTest::newRow("all later than the tolerance")
             << OptionalTime(5) << Lines{{10, "a"}, {20, "b"}} << example << QStringList() << true;
         QTest::newRow("empty previous line is dropped")

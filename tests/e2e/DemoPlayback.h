@@ -4,6 +4,7 @@
 // mpv with mpv-mpris playing them on the test's session bus, driven and read through playerctl.
 // Every process is started here and ended here, by its own handle.
 
+#include "ChildProcess.h"
 #include "ServerProcess.h"
 
 #include <QFile>
@@ -104,6 +105,7 @@ public:
     bool makeSong(const QString &file, const QString &title, const QString &artist, int seconds)
     {
         QProcess sox;
+        ChildProcess::diesWithTest(sox);
         sox.start(QStringLiteral("sox"),
                   {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
                    QStringLiteral("1"), QStringLiteral("--comment"), QStringLiteral("TITLE=") + title,
@@ -123,6 +125,7 @@ public:
                             m_files.filePath(file)});
         m_mpv.setStandardOutputFile(QProcess::nullDevice());
         m_mpv.setStandardErrorFile(QProcess::nullDevice());
+        ChildProcess::diesWithTest(m_mpv);
         m_mpv.start();
         return m_mpv.waitForStarted(5000);
     }

@@ -6,6 +6,7 @@
 // executable and scripts/run.sh end cleanly on SIGINT, and screenshots of every screen go to
 // build/screenshots/shell/.
 
+#include "ChildProcess.h"
 #include "DemoApp.h"
 #include "ShellFixture.h"
 #include "WindowDriver.h"
@@ -19,6 +20,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -267,6 +269,7 @@ private slots:
         env.insert(QStringLiteral("CANTORELLA_AUTH_BASE_URL"), m_base.toString());
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::MergedChannels);
+        ChildProcess::diesWithTest(app);
         app.start(appPath, {});
         QVERIFY(app.waitForStarted(5000));
         QByteArray log;
@@ -288,6 +291,7 @@ private slots:
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         script.setProcessEnvironment(env);
         script.setProcessChannelMode(QProcess::MergedChannels);
+        ChildProcess::diesWithTest(script);
         script.start(QStringLiteral("bash"), {runScript});
         QVERIFY(script.waitForFinished(10000));
         QVERIFY(script.exitCode() != 0);
@@ -308,6 +312,8 @@ private slots:
         script.start(QStringLiteral("setsid"), {QStringLiteral("bash"), runScript});
         QVERIFY(script.waitForStarted(5000));
         const qint64 group = script.processId();
+        // The script's children are in its group, not ours: a failed check below ends them too.
+        const auto endGroup = qScopeGuard([group] { ::kill(-pid_t(group), SIGKILL); });
         QByteArray log;
         // Installing, building and making the demo songs come first (once, then cached). The
         // application writes its log to a file and the script says where.

@@ -1,5 +1,7 @@
 // End to end on a private session bus: mpv with mpv-mpris plays generated, tagged audio; the
 // real nowplaying-reader, MprisNowPlayingSource and NowPlayingMonitor follow it.
+#include "BusyMachine.h"
+#include "ChildProcess.h"
 #include "PrivateSessionBus.h"
 #include "session/nowplaying/MprisNowPlayingSource.h"
 #include "session/nowplaying/NowPlayingMonitor.h"
@@ -72,6 +74,7 @@ private:
     bool makeTrack(const QString &name, const QString &title, int seconds)
     {
         QProcess sox;
+        ChildProcess::diesWithTest(sox);
         sox.start(QStringLiteral("sox"),
                   {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
                    QStringLiteral("1"), QStringLiteral("--comment"), QStringLiteral("TITLE=") + title,
@@ -92,6 +95,7 @@ private:
                           + options + QStringList{m_files.filePath(file)});
         mpv->setStandardOutputFile(QProcess::nullDevice());
         mpv->setStandardErrorFile(QProcess::nullDevice());
+        ChildProcess::diesWithTest(*mpv);
         mpv->start();
         m_players.append(mpv);
         return mpv;
@@ -280,10 +284,13 @@ private Q_SLOTS:
         };
         ContinuousClock *clock = ContinuousClock::system();
         QList<Probe> probes;
+        QList<double> lateMs; // how much later than asked each wait came back
         QElapsedTimer run;
         run.start();
         while (run.elapsed() < 30000) {
+            const qint64 waitStarted = run.nsecsElapsed();
             QTest::qWait(100);
+            lateMs.append(double(run.nsecsElapsed() - waitStarted) / 1e6 - 100);
             const auto anchor = monitor->anchor();
             QVERIFY(anchor);
             const ContinuousInstant before = clock->now();
@@ -335,6 +342,12 @@ private Q_SLOTS:
               "by median %.1f ms, worst %.1f ms; the line drifts %.0f ppm)",
               QTest::currentDataTag(), static_cast<long long>(probes.size()), reported[0], reported[1], reported[2],
               stepped[0], stepped[1], stepped[2], lagging[0], lagging[2], slope * 1e6);
+        if (BusyMachine::tooBusyForFigures(lateMs)) {
+            // mpv itself stalls on a busy machine: the figures are reported, following is checked.
+            qInfo("load %.2f a core: too busy for the goals", BusyMachine::loadPerCore());
+            QVERIFY2(stepped[0] <= 500.0, qPrintable(QString::number(stepped[0])));
+            return;
+        }
         QVERIFY2(stepped[0] <= 15.0 && stepped[1] <= 35.0 && stepped[2] <= 60.0,
                  qPrintable(QStringLiteral("vs step line %1 / %2 / %3")
                                 .arg(stepped[0])

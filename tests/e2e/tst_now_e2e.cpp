@@ -4,6 +4,7 @@
 // lit row is the slot at it, centred; mastering a card on screen reaches the store file; a seek
 // into the last 6 s shows the wrap-up counting it; the French demo song shows the not-target state.
 
+#include "BusyMachine.h"
 #include "DemoAccount.h"
 #include "DemoPlayback.h"
 #include "PrivateSessionBus.h"
@@ -118,17 +119,26 @@ private slots:
         while (position - startedAt < 20 || checks < 12) {
             QTest::qWait(500);
             // mpv's position, read between two readings of the view model's: the read takes as long
-            // as playerctl needs to start and ask, which load stretches.
-            const double earliest = vm.currentElapsed();
-            position = demo::Playback::position();
-            const double latest = vm.currentElapsed();
+            // as playerctl needs to start and ask, which load stretches. An mpv starved of the CPU
+            // falls behind the view model's extrapolation until the monitor reads it again.
+            // Its report and the reader's timing of it lag too: on a busy machine by up to a second.
+            double earliest = 0;
+            double latest = 0;
+            const double slack = BusyMachine::loadPerCore() >= 1 ? 1.0 : 0.0;
+            const auto followsMpv = [&] {
+                earliest = vm.currentElapsed();
+                position = demo::Playback::position();
+                latest = vm.currentElapsed();
+                return position >= earliest - 0.2 - slack && position <= latest + 0.3 + slack;
+            };
+            QTRY_VERIFY2_WITH_TIMEOUT(followsMpv(),
+                                      qPrintable(QStringLiteral("mpv at %1, the view model between %2 and %3")
+                                                     .arg(position)
+                                                     .arg(earliest)
+                                                     .arg(latest)),
+                                      10000);
             QVERIFY2(position > 0, "playerctl read no position");
             QVERIFY2(position < 60, "the song's last seconds are for the wrap-up below");
-            QVERIFY2(position >= earliest - 0.2 && position <= latest + 0.3,
-                     qPrintable(QStringLiteral("mpv at %1, the view model between %2 and %3")
-                                    .arg(position)
-                                    .arg(earliest)
-                                    .arg(latest)));
             QTRY_VERIFY2_WITH_TIMEOUT(ctl->activeSlotIdText() == litSlot(),
                                       qPrintable(QStringLiteral("at %1: %2 lit, %3 due")
                                                      .arg(vm.displayedElapsed())

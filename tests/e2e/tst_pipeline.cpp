@@ -2,6 +2,7 @@
 // bus; the real reader, source, monitor, coordinator, clients, server and store carry it
 // into the view model and the store file.
 
+#include "ChildProcess.h"
 #include "PrivateSessionBus.h"
 #include "TaskRunner.h"
 
@@ -66,6 +67,7 @@ private slots:
 
         // The demo song, tagged as the seeded server knows it.
         QProcess sox;
+        ChildProcess::diesWithTest(sox);
         sox.start(QStringLiteral("sox"),
                   {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
                    QStringLiteral("1"), QStringLiteral("--comment"), QStringLiteral("TITLE=") + demoTitle,
@@ -137,6 +139,7 @@ private slots:
                             m_files.filePath(QStringLiteral("demo.ogg"))});
         m_mpv.setStandardOutputFile(QProcess::nullDevice());
         m_mpv.setStandardErrorFile(QProcess::nullDevice());
+        ChildProcess::diesWithTest(m_mpv);
         m_mpv.start();
         QVERIFY(m_mpv.waitForStarted(5000));
 

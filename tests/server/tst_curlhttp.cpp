@@ -144,6 +144,11 @@ private slots:
             calls.push_back(std::async(std::launch::async, [&http, this] {
                 OutboundRequest request;
                 request.url = m_fake.url("/ok");
+                // 32 connections at once overflow the fake's listen queue and thread pool: the
+                // last wait their turn (a dropped connect is tried again a second or more later),
+                // longer still on a busy machine. This is about the calls, not the fake's speed.
+                request.connectTimeoutMs = 60000;
+                request.totalTimeoutMs = 60000;
                 return http.send(request);
             }));
         }

@@ -70,6 +70,9 @@ private slots:
         QTest::newRow("blank") << " " << 1.0 << false;
         QTest::newRow("time of no line") << "my old friend" << 1.5 << false;
         QTest::newRow("time within a hundredth") << "I've come" << 2.501 << true;
+        QTest::newRow("time just inside the tolerance") << "I've come" << 2.504 << true;
+        QTest::newRow("time a hundredth after the line") << "I've come" << 2.51 << false;
+        QTest::newRow("time a hundredth before the line") << "I've come" << 2.49 << false;
         QTest::newRow("time before the first line") << "my old friend" << 0.0 << false;
     }
 

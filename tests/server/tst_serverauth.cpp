@@ -102,18 +102,60 @@ private slots:
         QCOMPARE(authFailure(clients->newDevice().signIn(email, QStringLiteral("secret-1"))), std::optional<AuthError>());
     }
 
+    // Password sign-ins are limited per e-mail and per client address; with --trust-proxy the
+    // client address is the last entry of X-Forwarded-For (the one the proxy appended: the
+    // entries before it are whatever the client sent).
+    void tooManySignInsAnswer429_data()
+    {
+        QTest::addColumn<bool>("manyEmails");       // each attempt names another e-mail
+        QTest::addColumn<QString>("forwardedFor");  // attempt %1's X-Forwarded-For, with --trust-proxy; empty: neither
+        QTest::addColumn<bool>("refused");          // the fifth attempt, with 4 a minute allowed
+        QTest::newRow("one client, one e-mail") << false << QString() << true;
+        QTest::newRow("one client, many e-mails") << true << QString() << true;
+        QTest::newRow("many clients, one e-mail") << false << "10.0.0.%1" << true;
+        QTest::newRow("many clients, many e-mails") << true << "10.0.0.%1" << false;
+        QTest::newRow("one client behind a proxy, first entries its own") << true << "198.51.100.%1, 10.0.0.7" << true;
+    }
+
     void tooManySignInsAnswer429()
     {
-        ServerClients limited(QStringList{QStringLiteral("--signins-per-minute"), QStringLiteral("4")});
-        QCOMPARE(limited.start(), QString());
-        const QString email = limited.signUpNew();
-        AuthService &device = limited.newDevice();
-        QList<std::optional<AuthError>> failures;
-        for (int i = 0; i < 5; ++i)
-            failures << authFailure(device.signIn(email, QStringLiteral("wrong-password")));
-        QCOMPARE(failures.first(), std::optional(AuthError::invalidCredentials()));
-        QCOMPARE(failures.last(), std::optional(AuthError::server(429)));
-        QCOMPARE(failures.last()->errorDescription(), QStringLiteral("服务器暂时不可用（429）。"));
+        QFETCH(bool, manyEmails);
+        QFETCH(QString, forwardedFor);
+        QFETCH(bool, refused);
+        QStringList arguments{QStringLiteral("--signins-per-minute"), QStringLiteral("4")};
+        if (!forwardedFor.isEmpty())
+            arguments << QStringLiteral("--trust-proxy");
+        // The limits count per minute of the clock: attempts that a new minute splits (a busy
+        // machine spreads them out) are made again, on a fresh server.
+        std::unique_ptr<ServerClients> limited;
+        QString email;
+        QList<int> statuses;
+        std::optional<AuthError> failure; // of a sixth attempt through the application's client
+        const bool throughClient = !manyEmails && forwardedFor.isEmpty();
+        for (qint64 minute = -1; minute != QDateTime::currentSecsSinceEpoch() / 60;) {
+            limited = std::make_unique<ServerClients>(arguments);
+            QCOMPARE(limited->start(), QString());
+            email = limited->signUpNew();
+            minute = QDateTime::currentSecsSinceEpoch() / 60;
+            statuses.clear();
+            for (int attempt = 1; attempt <= 5; ++attempt) {
+                QList<std::pair<QByteArray, QByteArray>> headers{{"apikey", limited->server.anonKey().toUtf8()}};
+                if (!forwardedFor.isEmpty())
+                    headers.append({"X-Forwarded-For", forwardedFor.arg(attempt).toUtf8()});
+                const QString address = manyEmails ? ServerClients::uniqueEmail() : email;
+                statuses << limited->send("POST", "/auth/v1/token?grant_type=password",
+                                          (R"({"email":")" + address + R"(","password":"wrong-password"})").toUtf8(), headers)
+                                .status;
+            }
+            if (throughClient)
+                failure = authFailure(limited->newDevice().signIn(email, QStringLiteral("wrong-password")));
+        }
+        QCOMPARE(statuses, (QList<int>{400, 400, 400, 400, refused ? 429 : 400}));
+        if (!throughClient)
+            return;
+        // The application tells the refusal from a wrong password.
+        QCOMPARE(failure, std::optional(AuthError::server(429)));
+        QCOMPARE(failure->errorDescription(), QStringLiteral("服务器暂时不可用（429）。"));
     }
 
     void confirmationByLink()

@@ -1,6 +1,7 @@
 // The server's per-process memories: each serves only what is still true (a changed cache entry
-// or LRC file, a database that stopped answering) and stays within its bounds. (Kept token
-// claims that expire: tst_serverauth.)
+// or LRC file, a database that stopped answering, a token past its expiry) and stays within its
+// bounds.
+#include "server/auth/AccessTokens.h"
 #include "server/auth/SignInCheck.h"
 #include "server/content/BoundedCache.h"
 #include "server/http/HealthCheck.h"
@@ -90,10 +91,55 @@ private slots:
             QVERIFY(cache.size() <= std::size_t(maxEntries));
             QVERIFY(cache.bytes() <= std::size_t(maxBytes));
         }
-        if (2 * entryBytes <= maxBytes)
-            QCOMPARE(cache.find(inserts - 1), std::optional<int>(inserts - 1));
-        else
+        if (2 * entryBytes > maxBytes) {
             QCOMPARE(cache.size(), std::size_t(0));
+            return;
+        }
+        QCOMPARE(cache.find(inserts - 1), std::optional<int>(inserts - 1));
+
+        // An entry is still found after a full generation came after it (it is in the previous
+        // one then), and found again after another (the lookup moved it back into the current).
+        BoundedCache<int, int> fresh{std::size_t(maxEntries), std::size_t(maxBytes)};
+        const int generation = std::min(std::max(1, maxEntries / 2), maxBytes / 2 / entryBytes);
+        fresh.insert(-1, -1, std::size_t(entryBytes));
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < generation; ++i)
+                fresh.insert(round * generation + i, i, std::size_t(entryBytes));
+            QCOMPARE(fresh.find(-1), std::optional<int>(-1));
+        }
+    }
+
+    // Verified tokens' claims are kept, but a token stops working at its expiry second, kept
+    // or not.
+    void keptTokenClaimsExpire_data()
+    {
+        QTest::addColumn<int>("verifiedAt"); // seconds after the issue, 0: not verified before
+        QTest::addColumn<int>("askedAt");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("a second before the expiry") << 0 << 59 << true;
+        QTest::newRow("at the expiry second") << 0 << 60 << false;
+        QTest::newRow("kept, a second before the expiry") << 1 << 59 << true;
+        QTest::newRow("kept, at the expiry second") << 1 << 60 << false;
+        QTest::newRow("kept, long after") << 59 << 7200 << false;
+    }
+
+    void keptTokenClaimsExpire()
+    {
+        QFETCH(int, verifiedAt);
+        QFETCH(int, askedAt);
+        QFETCH(bool, valid);
+        const qint64 issuedAt = 1800000000;
+        const AccessTokens tokens(std::string(40, 'k'), 60);
+        const AccessTokens::Issued issued = tokens.issue(QStringLiteral("user-1"), QStringLiteral("sign-in-1"), issuedAt);
+        QCOMPARE(issued.expiresAt, issuedAt + 60);
+        if (verifiedAt > 0)
+            QVERIFY(tokens.verify(issued.token, issuedAt + verifiedAt));
+        const std::optional<AccessClaims> claims = tokens.verify(issued.token, issuedAt + askedAt);
+        QCOMPARE(claims.has_value(), valid);
+        // Past its expiry the token still names its sign-in (a logout with an expired token).
+        const std::optional<AccessClaims> expired = tokens.verify(issued.token, issuedAt + askedAt, true);
+        QVERIFY(expired);
+        QCOMPARE(expired->signInId, QStringLiteral("sign-in-1"));
     }
 
     void healthCheckReusesOnlySuccess()

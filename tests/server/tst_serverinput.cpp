@@ -60,7 +60,8 @@ private slots:
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("credential"); // "apikey", "bearer", "wrong apikey", "forged", "expired", "alg none", "none"
+        // "apikey", "bearer", "wrong apikey", "apikey, last character changed", "forged", "expired", "alg none", "none"
+        QTest::addColumn<QString>("credential");
         QTest::addColumn<int>("status");
 
         const QByteArray signUp = R"({"email":"bad@example.com","password":"secret-1"})";
@@ -76,6 +77,8 @@ private slots:
                                                  << QByteArray(R"({"email":"bad@example.com","password":"12345"})") << "apikey" << 400;
         QTest::newRow("sign-up: no apikey") << QByteArray("POST") << "/auth/v1/signup" << signUp << "none" << 401;
         QTest::newRow("sign-up: wrong apikey") << QByteArray("POST") << "/auth/v1/signup" << signUp << "wrong apikey" << 401;
+        QTest::newRow("sign-up: wrong apikey of the right length") << QByteArray("POST") << "/auth/v1/signup" << signUp
+                                                                   << "apikey, last character changed" << 401;
         QTest::newRow("sign-in: not JSON") << QByteArray("POST") << "/auth/v1/token?grant_type=password" << QByteArray("{") << "apikey" << 400;
         QTest::newRow("sign-in: unknown grant") << QByteArray("POST") << "/auth/v1/token?grant_type=magic" << signUp << "apikey" << 400;
         QTest::newRow("refresh: wrong type") << QByteArray("POST") << "/auth/v1/token?grant_type=refresh_token"
@@ -107,6 +110,9 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, credential);
         QFETCH(int, status);
+        // An address of this row's own: a row that wrongly stores an account fails alone.
+        const QByteArray email = ServerClients::uniqueEmail(QStringLiteral("bad")).toUtf8();
+        body.replace("bad@example.com", email);
 
         const AuthSession session = *clients->auth->session();
         const QByteArray tokenKey = clients->server.tokenKey().toUtf8();
@@ -117,6 +123,8 @@ private slots:
             headers << std::pair{QByteArray("apikey"), anonKey};
         else if (credential == u"wrong apikey")
             headers << std::pair{QByteArray("apikey"), anonKey + "x"};
+        else if (credential == u"apikey, last character changed")
+            headers << std::pair{QByteArray("apikey"), anonKey.chopped(1) + (anonKey.endsWith('A') ? "B" : "A")};
         else if (credential != u"none")
             headers << std::pair{QByteArray("apikey"), anonKey};
         QByteArray token;
@@ -141,7 +149,7 @@ private slots:
         // Nothing was stored: the address of the refused sign-ups is still free, the backup still absent.
         RemoteBackupProvider backups(&clients->api, clients->server.baseUrl(), clients->auth.get());
         QCOMPARE(TaskRunner::run(backups.download()), std::optional<QByteArray>());
-        QCOMPARE(clients->send("POST", "/auth/v1/token?grant_type=password", R"({"email":"bad@example.com","password":"secret-1"})",
+        QCOMPARE(clients->send("POST", "/auth/v1/token?grant_type=password", R"({"email":")" + email + R"(","password":"secret-1"})",
                                {{"apikey", anonKey}}).status,
                  400);
     }

@@ -2,7 +2,10 @@
 // source following stand-in players whose true position is known: one exact, one that moves its
 // position in 260 ms steps, one with ±25 ms of jitter. The three play side by side, each on a
 // private bus of its own, through one script: 30 s of steady play measured from 2 s on, a seek
-// measured from 1.5 s after it, a pause, a resume measured from 1.5 s after it.
+// measured from 1.5 s after it, a pause, a resume measured from 1.5 s after it. The figures are
+// held to their goals on a quiet machine only: on a busy one (more runnable work than cores, or
+// this test itself sampling late) they are reported, and the monitor is only held to following.
+#include "BusyMachine.h"
 #include "MprisTestPlayer.h"
 #include "PrivateSessionBus.h"
 #include "session/nowplaying/MprisNowPlayingSource.h"
@@ -93,6 +96,7 @@ class TestMprisAccuracy : public QObject
 private:
     QTemporaryDir m_scripts;
     std::vector<std::unique_ptr<Rig>> m_rigs;
+    Figures m_lateness; // how much later than asked each sampling turn came back, ms
 
     // The reader asks the session bus of its environment; a script per bus points it there.
     QString readerFor(const PrivateSessionBus &bus, const QString &name)
@@ -114,7 +118,9 @@ private:
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < span.count()) {
+            const qint64 turnStarted = clock.nsecsElapsed();
             MprisTestPlayer::serveFor(sampleEvery);
+            m_lateness.errorsMs.append(double(clock.nsecsElapsed() - turnStarted) / 1e6 - double(sampleEvery.count()));
             const ContinuousInstant at = now();
             for (const auto &rig : m_rigs) {
                 const double error = rig->errorMs(at);
@@ -133,7 +139,7 @@ private:
         for (const auto &rig : m_rigs)
             change(*rig->player);
         const qint64 started = clock.elapsed();
-        while (clock.elapsed() - started < 2000) {
+        while (clock.elapsed() - started < 30000) { // returns once every monitor shows the change
             bool all = true;
             for (const auto &rig : m_rigs) {
                 if ((*rig).*seenMs < 0 && rig->follows(now()))
@@ -202,16 +208,26 @@ private Q_SLOTS:
                   qPrintable(rig->name), rig->seekSeenMs, rig->pauseSeenMs, rig->resumeSeenMs,
                   rig->paused.worst());
         }
+        const bool quiet = !BusyMachine::tooBusyForFigures(m_lateness.errorsMs);
+        qInfo("load %.2f a core; sampling late by %s: %s", BusyMachine::loadPerCore(), qPrintable(m_lateness.text()),
+              quiet ? "goals checked" : "too busy for the goals, following checked");
         for (const auto &rig : m_rigs) {
             const QByteArray name = rig->name.toUtf8();
+            for (qint64 seen : {rig->seekSeenMs, rig->pauseSeenMs, rig->resumeSeenMs})
+                QVERIFY2(seen >= 0, name + " a change was never seen");
+            // Paused, every kind answers the true position, to the microsecond the bus carries.
+            QVERIFY2(!rig->paused.errorsMs.isEmpty() && rig->paused.worst() <= 0.001,
+                     name + " paused: " + rig->paused.text().toUtf8());
+            if (!quiet) {
+                for (const Figures *figures : {&rig->steady, &rig->afterSeek, &rig->afterResume})
+                    QVERIFY2(figures->median() <= 250, name + ": " + figures->text().toUtf8());
+                continue;
+            }
             QVERIFY2(rig->steady.meetsGoal(), name + " steady: " + rig->steady.text().toUtf8());
             QVERIFY2(rig->afterSeek.meetsGoal(), name + " after seek: " + rig->afterSeek.text().toUtf8());
             QVERIFY2(rig->afterResume.meetsGoal(), name + " after resume: " + rig->afterResume.text().toUtf8());
             for (qint64 seen : {rig->seekSeenMs, rig->pauseSeenMs, rig->resumeSeenMs})
-                QVERIFY2(seen >= 0 && seen <= 100, name + " change seen after " + QByteArray::number(seen) + " ms");
-            // Paused, every kind answers the true position, to the microsecond the bus carries.
-            QVERIFY2(!rig->paused.errorsMs.isEmpty() && rig->paused.worst() <= 0.001,
-                     name + " paused: " + rig->paused.text().toUtf8());
+                QVERIFY2(seen <= 100, name + " change seen after " + QByteArray::number(seen) + " ms");
         }
     }
 

@@ -1,6 +1,8 @@
 // nowplaying-reader as a black box, against stand-in MPRIS players on a private bus: which
 // player it chooses, how it turns MPRIS values (µs, artist lists, Rate while paused, nonsense)
 // into its JSON, and that a player that never answers does not hold it up.
+#include "BusyMachine.h"
+#include "ChildProcess.h"
 #include "MprisTestPlayer.h"
 #include "PrivateSessionBus.h"
 
@@ -109,6 +111,20 @@ private:
     std::unique_ptr<PrivateSessionBus> m_bus;
     int m_connections = 0;
 
+    // What starting the reader costs on this machine at the moment, twice over (the machine may
+    // be busier a moment later): the time of a run that ends as soon as it has read its
+    // arguments. Bounds on a run's time add it.
+    qint64 startingCost()
+    {
+        QProcess reader;
+        ChildProcess::diesWithTest(reader);
+        QElapsedTimer clock;
+        clock.start();
+        reader.start(readerPath, {QStringLiteral("--watch"), QStringLiteral("soon")});
+        reader.waitForFinished(60000);
+        return 2 * clock.elapsed();
+    }
+
     // Runs the reader while this thread's event loop keeps the stand-in players answering.
     QJsonValue runReader(qint64 *milliseconds = nullptr, const QStringList &arguments = {})
     {
@@ -118,8 +134,9 @@ private:
         reader.setProcessEnvironment(environment);
         QElapsedTimer clock;
         clock.start();
+        ChildProcess::diesWithTest(reader);
         reader.start(readerPath, arguments);
-        if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 8000))
+        if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 60000))
             return QJsonValue(QStringLiteral("reader did not finish"));
         if (milliseconds)
             *milliseconds = clock.elapsed();
@@ -228,7 +245,8 @@ private Q_SLOTS:
         qint64 took = 0;
         const QJsonValue result = runReader(&took);
         const double after = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-        QVERIFY2(took < 4000, qPrintable(QString::number(took))); // well inside the source's 5 s watchdog
+        // Well inside the source's 5 s watchdog, besides what starting a process costs right now.
+        QVERIFY2(took < 4000 + startingCost(), qPrintable(QString::number(took)));
         if (chosen.isEmpty()) {
             QVERIFY2(result.isNull(), qPrintable(QJsonDocument(QJsonObject{{"result", result}}).toJson()));
             return;
@@ -283,16 +301,21 @@ private Q_SLOTS:
         QVERIFY2(!watch.isEmpty(), qPrintable(QJsonDocument(result).toJson(QJsonDocument::Compact)));
         const double from = watch.value("from").toDouble();
         const double ts = result.value("ts").toDouble();
-        QVERIFY(from >= ts - 0.01);
+        // The first read's time is the middle of its round trip; "from" is when it (nothing held)
+        // or a later read was asked.
+        QVERIFY(watch.value("held").toInt() > 0 ? from >= ts : from <= ts);
         if (std::isnan(jump)) {
             QVERIFY(watch.value("e").isNull() && watch.value("to").isNull());
             QVERIFY2(watch.value("held").toInt() > 5, qPrintable(QString::number(watch.value("held").toInt())));
-            QVERIFY2(took >= 400 && took < 2500, qPrintable(QString::number(took)));
+            QVERIFY2(took >= 400 && took < 2500 + startingCost(), qPrintable(QString::number(took)));
             return;
         }
         const double moved = watch.value("e").toDouble() - result.value("e").toDouble();
         const double to = watch.value("to").toDouble();
-        QVERIFY2(to > from && to - from < 0.05, qPrintable(QString::number(to - from, 'f', 4)));
+        // The two reads around the move follow each other closely: a few ms apart, unless the
+        // machine is too busy to run either process on time.
+        const double bracket = BusyMachine::loadPerCore() >= 1 ? 1.0 : 0.05;
+        QVERIFY2(to > from && to - from < bracket, qPrintable(QString::number(to - from, 'f', 4)));
         if (jump > 0) {
             QVERIFY(watch.value("held").toInt() > 0);
             QVERIFY2(std::abs(moved - jump) < 1e-6, qPrintable(QString::number(moved, 'f', 6)));
@@ -306,6 +329,7 @@ private Q_SLOTS:
     void badWatchIsRefused()
     {
         QProcess reader;
+        ChildProcess::diesWithTest(reader);
         reader.start(readerPath, {QStringLiteral("--watch"), QStringLiteral("soon")});
         QVERIFY(reader.waitForFinished(5000));
         QCOMPARE(reader.exitCode(), 2);
@@ -318,6 +342,7 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
         reader.setProcessEnvironment(environment);
+        ChildProcess::diesWithTest(reader);
         reader.start(readerPath, {});
         QVERIFY(reader.waitForFinished(5000));
         QCOMPARE(reader.exitCode(), 0);

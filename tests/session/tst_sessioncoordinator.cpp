@@ -279,7 +279,8 @@ private slots:
         if (holdsSave)
             lock.exec(QStringLiteral("ROLLBACK"));
 
-        QTRY_VERIFY_WITH_TIMEOUT(rig.vm.cards().size() == 1 && rig.idle() && rig.vm.currentStory().has_value(),
+        // B's screen (the coordinator may have moved on to B before the view model shows it).
+        QTRY_VERIFY_WITH_TIMEOUT(showsB() && rig.vm.cards().size() == 1 && rig.idle() && rig.vm.currentStory().has_value(),
                                  storeBoundWait);
         QCOMPARE(ids(rig.vm.cards()), QStringList{"B's card"});
         QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("B's story"));

@@ -3,6 +3,8 @@
 // Crash safety: the test executable started again as a child process that works on a store
 // until it is killed with SIGKILL at a random moment.
 
+#include "ChildProcess.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -25,6 +27,7 @@ struct Outcome
 inline Outcome runUntilKilled(const QStringList &arguments, int minDelayMs, int maxDelayMs)
 {
     QProcess child;
+    ChildProcess::diesWithTest(child);
     child.start(QCoreApplication::applicationFilePath(), arguments);
     if (!child.waitForStarted())
         return {{}, QStringLiteral("the child did not start")};

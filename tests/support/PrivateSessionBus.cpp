@@ -1,5 +1,7 @@
 #include "PrivateSessionBus.h"
 
+#include "ChildProcess.h"
+
 #include <QDeadlineTimer>
 
 PrivateSessionBus::PrivateSessionBus()
@@ -8,6 +10,7 @@ PrivateSessionBus::PrivateSessionBus()
     m_daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--print-address"), QStringLiteral("--nofork")});
     // The daemon warns that it cannot raise its file limit when not root; not our concern.
     m_daemon.setStandardErrorFile(QProcess::nullDevice());
+    ChildProcess::diesWithTest(m_daemon);
     m_daemon.start(QIODevice::ReadOnly);
     if (!m_daemon.waitForStarted(5000))
         return;

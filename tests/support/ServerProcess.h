@@ -4,6 +4,8 @@
 // with a data folder of its own (kept across restart() so accounts and backups survive), the
 // demo songs seeded. The port comes from its first log line.
 
+#include "ChildProcess.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -66,6 +68,7 @@ public:
         // Tests never reach the internet: online lyrics only from a fake the test names.
         if (!m_options.arguments.contains(QStringLiteral("--lrclib-url")))
             arguments << QStringLiteral("--no-online");
+        ChildProcess::diesWithTest(*m_process);
         m_process->start(m_options.executable, arguments + m_options.arguments);
         if (!m_process->waitForStarted(5000))
             return QStringLiteral("cannot start %1").arg(m_options.executable);

@@ -173,6 +173,7 @@ void DesignRulesTest::hue_data()
     QTest::newRow("p = 0.33: cyan") << 4.62 << 190.0;
     QTest::newRow("p = 0.66: violet") << 9.24 << 275.0;
     QTest::newRow("half of the first third") << 2.31 << 252.5;
+    QTest::newRow("half of the last third") << 11.62 << 295.0;
     QTest::newRow("negative time wraps") << -7.0 << MeshGradientPalette::hueAt(7.0);
     QTest::newRow("not a number") << notANumber << 315.0;
 }
@@ -336,6 +337,7 @@ void DesignRulesTest::relativeTime_data()
     QTest::newRow("future") << now.addSecs(300) << now << "刚刚";
     QTest::newRow("3600 s") << now.addSecs(-3600) << now << "60分钟前";
     QTest::newRow("3601 s") << now.addSecs(-3601) << now << "1小时前";
+    QTest::newRow("at 00:00 today") << at(2024, 3, 15, 0, 0) << now << "8小时前";
     QTest::newRow("20 min over midnight") << at(2024, 3, 14, 23, 50) << at(2024, 3, 15, 0, 10) << "20分钟前";
     QTest::newRow("5 h but yesterday") << at(2024, 3, 14, 22, 0) << at(2024, 3, 15, 3, 0) << "昨天";
     QTest::newRow("23:59 yesterday") << at(2024, 3, 14, 23, 59) << now << "昨天";

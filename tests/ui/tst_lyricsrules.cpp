@@ -135,9 +135,16 @@ void TestLyricsRules::sliderClampsAndFlashes()
     QCOMPARE(slider.valueText(), QStringLiteral("+0.00 s"));
     QVERIFY(!slider.atBoundary());
 
+    // "重置" announces what it changed: the screen reads the value and the button's visibility
+    // from the signals, never by asking again.
+    slider.setValue(0.5);
+    QSignalSpy valueChanged(&slider, &OffsetSliderController::valueChanged);
+    QSignalSpy showsResetChanged(&slider, &OffsetSliderController::showsResetChanged);
     slider.reset();
     QVERIFY(!slider.showsReset());
     QCOMPARE(g.vm.effectiveOffset(), g.vm.globalOffset());
+    QVERIFY(!valueChanged.isEmpty());
+    QVERIFY(!showsResetChanged.isEmpty());
 }
 
 void TestLyricsRules::sliderWithoutTrackChangesNothing()

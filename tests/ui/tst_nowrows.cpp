@@ -44,6 +44,18 @@ private slots:
         model.setSlots(key, slotList, NowViewRules::cardsById(cards));
         QCOMPARE(resets.size(), 2);
         QCOMPARE(model.rowCount(), 3);
+        // The same slots, each over a new card object (the library restored under the list):
+        // reset, and the rows read the new cards; then back.
+        const QList<LearnedCard *> restored = NowViewRules::liveCards(w.storeSong(QStringLiteral("Restored"), {10, 20, 30}));
+        QHash<QString, LearnedCard *> restoredById;
+        for (qsizetype i = 0; i < cards.size(); ++i)
+            restoredById.insert(cards.at(i)->cardId(), restored.at(i));
+        model.setSlots(key, slotList, restoredById);
+        QCOMPARE(resets.size(), 3);
+        QCOMPARE(model.rows().at(2).card, restored.at(2));
+        model.setSlots(key, slotList, NowViewRules::cardsById(cards));
+        QCOMPARE(resets.size(), 4);
+        QCOMPARE(model.rows().at(2).card, cards.at(2));
 
         CardSlotRowsModel::Playback playback;
         playback.activeSlotId = slotList.at(0).slotId;

@@ -235,6 +235,14 @@ private slots:
         QVERIFY(l.hero.lineCount() <= ShareCardLayout::heroMaxLines);
         QVERIFY(l.hero.truncated);
         QVERIFY(l.hero.layout->text().endsWith(QStringLiteral("…")));
+
+        // A phrase that is not in the hero gets a chip; one wider than the column stays inside it.
+        ShareCardContent longPhrase = sharefixture::overfullCard();
+        longPhrase.phrase = QStringLiteral("a phrase far wider than any column ").repeated(6).trimmed();
+        const ShareCardLayout withChip = ShareCardLayout::compute(longPhrase);
+        QVERIFY(withChip.hasPhraseChip);
+        QVERIFY(withChip.phraseChip.rect.left() >= withChip.column.left());
+        QVERIFY(withChip.phraseChip.rect.right() <= withChip.column.right());
     }
 
     // Two of the demo songs' cards, as the Now tab builds them: long hints that make the card
