@@ -160,6 +160,13 @@ public:
 signals:
     // The keys in no particular order.
     void externalChangesMerged(const QStringList &songKeys);
+    // The store lets go of an object it handed out: deleted (here or by another connection's
+    // commit) or forgotten. It is still alive and is released on a later turn; a list holding
+    // it drops it now. Lists listen here rather than to each object they hold.
+    void objectReleased(StoredModel *object);
+    // The lastPlayedAt of a song the store handed out changed (played here, by the background
+    // writer, or set on the object).
+    void songLastPlayedAtChanged(SongRecord *song);
     // A write of requestToggleFavorite() / requestSetMastered() failed (the error as the task
     // would have thrown it); nothing was changed.
     void backgroundWriteFailed(std::exception_ptr error);
