@@ -17,7 +17,7 @@ void StoredListModel::setCardStore(CardStore *store)
     disconnect(m_releaseConnection);
     m_store = store;
     if (store) {
-        m_releaseConnection = connect(store, &CardStore::objectReleased, this, [this](StoredModel *object) {
+        m_releaseConnection = connect(store, &CardStore::objectReleased, this, [this](const StoredModel *object) {
             if (const int index = indexOfObject(object); index >= 0)
                 objectReleased(index);
         });
