@@ -144,11 +144,16 @@ private slots:
         QCOMPARE(playing(), (QList<bool>{false, false}));
     }
 
-    void songPlayedAgainRedrawsItsLastPlayedText()
+    // The list holds no connection to each song, yet a song played again redraws its row's "last
+    // played" text (seen from that moment, without a fetch), whether set on the record or played by
+    // another connection; a song another connection deletes reads null at once and leaves when the
+    // list is fetched again, once, at the merge's announcement.
+    void rowsFollowTheirSongs()
     {
         LibraryWorld w;
         SongRecord *a = w.add("A");
         w.add("B");
+        w.add("C");
         w.wall.advance(std::chrono::minutes(30));
         HistoryModel history;
         auto check = tester(&history);
@@ -160,16 +165,42 @@ private slots:
                 out << history.index(row).data(SongListModel::LastPlayedTextRole).toString();
             return out;
         };
-        QCOMPARE(texts(), (QStringList{"30分钟前", "31分钟前"}));
+        QCOMPARE(texts(), (QStringList{"30分钟前", "31分钟前", "32分钟前"}));
+        const int fetches = history.fetchCount();
 
         QSignalSpy changed(&history, &QAbstractItemModel::dataChanged);
+        const auto redrawn = [&](int row) {
+            QCOMPARE(changed.size(), 1);
+            QCOMPARE(changed.first().at(0).toModelIndex().row(), row);
+            QCOMPARE(changed.first().at(2).value<QList<int>>(), QList<int>{SongListModel::LastPlayedTextRole});
+            changed.clear();
+        };
         w.wall.advance(std::chrono::minutes(10));
         a->setLastPlayedAt(w.wall.now());
-        QCOMPARE(changed.size(), 1);
-        QCOMPARE(changed.first().at(0).toModelIndex().row(), 1);
-        QCOMPARE(changed.first().at(2).value<QList<int>>(), QList<int>{SongListModel::LastPlayedTextRole});
+        redrawn(2);
         // The replayed row is seen from the moment it changed; the others from the fetch.
-        QCOMPARE(texts(), (QStringList{"30分钟前", "刚刚"}));
+        QCOMPARE(texts(), (QStringList{"30分钟前", "31分钟前", "刚刚"}));
+
+        w.wall.advance(std::chrono::minutes(1));
+        CardStoreActor actor(w.files.container, &w.wall);
+        await(actor.recordPlay(LibraryWorld::keyOf("B", "Artist"), "B", "Artist").then([](auto) {}));
+        QTRY_VERIFY(!changed.isEmpty());
+        redrawn(1);
+        QCOMPARE(texts(), (QStringList{"30分钟前", "刚刚", "刚刚"}));
+        QCOMPARE(history.fetchCount(), fetches);
+
+        QSignalSpy reset(&history, &QAbstractItemModel::modelReset);
+        connect(&history, &QAbstractItemModel::dataChanged, &history, [&](const QModelIndex &row) {
+            QCOMPARE(reset.size(), 0);
+            QCOMPARE(row.data(SongListModel::SongRole).value<SongRecord *>(), nullptr);
+        });
+        await(actor.deleteSong(LibraryWorld::keyOf("C", "Artist")));
+        QTRY_COMPARE(history.fetchCount(), fetches + 1);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex().row(), 0);
+        QCOMPARE(titles(history), (QStringList{"B", "A"}));
+        LibraryWorld::releaseDeleted();
+        QCOMPARE(history.fetchCount(), fetches + 1);
     }
 
     void favoriteSongs()

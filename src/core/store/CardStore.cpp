@@ -28,11 +28,19 @@ CardStore::CardStore(std::shared_ptr<StoreContainer> container, WallClock *clock
     m_context->setExternalChangeNotifier([this] {
         QMetaObject::invokeMethod(this, &CardStore::mergeExternalChanges, Qt::QueuedConnection);
     });
+    ModelContext::Observer observer;
+    observer.released = [this](StoredModel *object) { emit objectReleased(object); };
+    observer.changed = [this](StoredModel *object, int field) {
+        if (field == SongRecord::LastPlayedAt && object->id().entity == PersistentIdentifier::Entity::Song)
+            emit songLastPlayedAtChanged(static_cast<SongRecord *>(object));
+    };
+    m_context->setObserver(std::move(observer));
 }
 
 CardStore::~CardStore()
 {
     m_context->setExternalChangeNotifier({});
+    m_context->setObserver({}); // the objects die with the context, after this object's signals
     m_merged->fire(); // waiters see the store gone
 }
 

@@ -160,6 +160,14 @@ public:
 signals:
     // The keys in no particular order.
     void externalChangesMerged(const QStringList &songKeys);
+    // The store lets go of an object it handed out: deleted (here or by another connection's
+    // commit) or forgotten. Emitted from inside the store's work (a commit, a merge slice), so
+    // that a list shows null in its place at once: a receiver drops the object and starts no
+    // operation of the store. The object is still alive and is released on a later turn.
+    void objectReleased(const StoredModel *object);
+    // The lastPlayedAt of a song the store handed out changed (played here, by the background
+    // writer, or set on the object).
+    void songLastPlayedAtChanged(SongRecord *song);
     // A write of requestToggleFavorite() / requestSetMastered() failed (the error as the task
     // would have thrown it); nothing was changed.
     void backgroundWriteFailed(std::exception_ptr error);

@@ -271,6 +271,8 @@ void ModelContext::dispose(StoredModel *object)
     }
     object->m_context = nullptr;
     object->m_pending = false;
+    if (m_observer.released)
+        m_observer.released(object);
     if (m_disposal == Disposal::Immediate) {
         delete object;
         return;
@@ -536,8 +538,11 @@ void ModelContext::reset()
     for (QObject *bucket : m_buckets) {
         const QList<QObject *> children = bucket->children();
         for (QObject *child : children) {
-            static_cast<StoredModel *>(child)->m_context = nullptr;
-            delete child;
+            auto *object = static_cast<StoredModel *>(child);
+            object->m_context = nullptr;
+            if (m_observer.released)
+                m_observer.released(object);
+            delete object;
         }
     }
 }

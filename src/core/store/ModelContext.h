@@ -144,6 +144,18 @@ public:
     // Forgets every object (discarding unsaved changes) and releases them.
     void reset();
 
+    // Told, on this context's thread, of what happens to the objects it holds, so that a screen
+    // holding thousands of them needs no connection to each. `released`: the context lets go of
+    // the object (deleted here or by another connection, or forgotten); it is still alive, and
+    // goes on a later turn (at once on reset()). `changed`: a stored property of the object changed
+    // and has been announced; `field` is its bit (SongRecord::Field, LearnedCard::Field).
+    struct Observer
+    {
+        std::function<void(StoredModel *)> released;
+        std::function<void(StoredModel *, int field)> changed;
+    };
+    void setObserver(Observer observer) { m_observer = std::move(observer); }
+
 private:
     friend class StoredModel;
     friend class SongRecord;
@@ -172,6 +184,11 @@ private:
     void rollbackLevel() noexcept;
 
     void noteChange(StoredModel *object);
+    void noteAnnounced(StoredModel *object, int field)
+    {
+        if (m_observer.changed)
+            m_observer.changed(object, field);
+    }
     void noteDeletedRow(StoredModel *object);
     void flush();
     void flushSong(SongRecord *song);
@@ -278,4 +295,5 @@ private:
     QMutex m_inboxMutex;
     QSet<QString> m_inbox;
     std::function<void()> m_notifier;
+    Observer m_observer;
 };

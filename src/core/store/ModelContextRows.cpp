@@ -17,6 +17,7 @@ void ModelContext::takeText(M *model, QString &field, const SqliteStatement &row
         return;
     field = stored.toString();
     emit(model->*changed)();
+    model->announced(column - 1);
 }
 
 template<class M>
@@ -36,6 +37,7 @@ void ModelContext::takeOptionalText(M *model, std::optional<QString> &field, con
         field = stored.toString();
     }
     emit(model->*changed)();
+    model->announced(column - 1);
 }
 
 template<class M, class T>
@@ -45,6 +47,7 @@ void ModelContext::takeValue(M *model, T &field, const T &stored, int column, vo
         return;
     field = stored;
     emit(model->*changed)();
+    model->announced(column - 1);
 }
 
 using StoreRows::dateAt;

@@ -42,3 +42,9 @@ void StoredModel::willChange()
     if (m_context)
         m_context->noteChange(this);
 }
+
+void StoredModel::announced(int bit)
+{
+    if (m_context)
+        m_context->noteAnnounced(this, bit);
+}

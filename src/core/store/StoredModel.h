@@ -72,7 +72,10 @@ protected:
         field = value;
         m_dirty |= 1u << bit;
         emit(static_cast<Self *>(this)->*changed)();
+        announced(bit);
     }
+    // Tells the context's observer that property `bit` changed (see ModelContext::Observer).
+    void announced(int bit);
 
     bool isDirty(int bit) const { return m_dirty & (1u << bit); }
     void markDirty(int bit) { m_dirty |= 1u << bit; }

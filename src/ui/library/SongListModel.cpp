@@ -9,9 +9,28 @@
 SongListModel::SongListModel(QObject *parent)
     : StoredListModel(parent)
 {
+    connect(this, &StoredListModel::cardStoreChanged, this, &SongListModel::watchPlays);
 }
 
 SongListModel::~SongListModel() = default;
+
+void SongListModel::watchPlays()
+{
+    // A song played again redraws its row's "last played" text, seen from that moment.
+    disconnect(m_playedConnection);
+    if (CardStore *store = cardStore())
+        m_playedConnection = connect(store, &CardStore::songLastPlayedAtChanged, this, &SongListModel::songPlayed);
+}
+
+void SongListModel::songPlayed(SongRecord *song)
+{
+    const int i = indexOfObject(song);
+    if (i < 0)
+        return;
+    m_replayedAt.insert(song->key(), (m_wallClock ? m_wallClock : WallClock::system())->now());
+    const QModelIndex at = index(rowOfObject(i));
+    emit dataChanged(at, at, {LastPlayedTextRole});
+}
 
 ClockHandle *SongListModel::clocks() const
 {
@@ -34,19 +53,6 @@ void SongListModel::objectsReplaced()
     m_replayedAt.clear();
     m_rowOfKey.clear();
     m_rowOfKeyBuilt = false;
-    // A song played again redraws its row's "last played" text, seen from that moment.
-    m_songWatch = std::make_unique<QObject>();
-    const QList<StoredModel *> &songs = storedObjects();
-    for (int i = 0; i < songs.size(); ++i) {
-        auto *song = static_cast<SongRecord *>(songs.at(i));
-        if (!song)
-            continue;
-        connect(song, &SongRecord::lastPlayedAtChanged, m_songWatch.get(), [this, song, i] {
-            m_replayedAt.insert(song->key(), (m_wallClock ? m_wallClock : WallClock::system())->now());
-            const QModelIndex at = index(rowOfObject(i));
-            emit dataChanged(at, at, {LastPlayedTextRole});
-        });
-    }
 }
 
 int SongListModel::rowCount(const QModelIndex &parent) const

@@ -6,8 +6,6 @@
 #include <QDateTime>
 #include <QHash>
 
-#include <memory>
-
 class SongRecord;
 class WallClock;
 
@@ -54,6 +52,8 @@ protected:
 
 private:
     int rowOfKey(const QString &key);
+    void watchPlays();
+    void songPlayed(SongRecord *song);
 
     QString m_currentKey;
     QPointer<ClockHandle> m_clocks;
@@ -61,8 +61,7 @@ private:
     QDateTime m_fetchedAt;
     // Songs played again since the fetch, by key: their text is seen from that moment instead.
     QHash<QString, QDateTime> m_replayedAt;
-    // Parent of the connections to this fetch's songs.
-    std::unique_ptr<QObject> m_songWatch;
+    QMetaObject::Connection m_playedConnection;
     // Song key → row, made on the first change of the playing song after a fetch.
     QHash<QString, int> m_rowOfKey;
     bool m_rowOfKeyBuilt = false;

@@ -14,12 +14,17 @@ void StoredListModel::setCardStore(CardStore *store)
     if (m_store == store)
         return;
     disconnect(m_mergeConnection);
+    disconnect(m_releaseConnection);
     m_store = store;
     if (store) {
+        m_releaseConnection = connect(store, &CardStore::objectReleased, this, [this](const StoredModel *object) {
+            if (const int index = indexOfObject(object); index >= 0)
+                objectReleased(index);
+        });
         // Another connection's commit deleted objects of this list (a restore replaced the
         // library): fetch at once, so the list shows the store as it is when the merge is announced.
         m_mergeConnection = connect(store, &CardStore::externalChangesMerged, this, [this] {
-            for (StoredModel *object : std::as_const(m_objects)) {
+            for (const QPointer<StoredModel> &object : std::as_const(m_objects)) {
                 if (!object || object->isDeleted()) {
                     reload();
                     return;
@@ -51,13 +56,12 @@ void StoredListModel::reload()
     }
     ++m_fetches;
     const int before = count();
+    // A refetch already queued would only repeat this one.
+    m_refetchQueued = false;
     beginResetModel();
-    m_objects = std::move(result);
-    m_watch = std::make_unique<QObject>();
-    for (int i = 0; i < m_objects.size(); ++i) {
-        QObject::connect(m_objects.at(i), &QObject::destroyed, m_watch.get(),
-                         [this, i] { objectReleased(i); });
-    }
+    m_objects = QList<QPointer<StoredModel>>(result.begin(), result.end());
+    m_indexOf.clear();
+    m_indexBuilt = false;
     objectsReplaced();
     endResetModel();
     if (before != count())
@@ -65,9 +69,27 @@ void StoredListModel::reload()
     emit fetched();
 }
 
+int StoredListModel::indexOfObject(const StoredModel *object) const
+{
+    if (!object)
+        return -1;
+    if (!m_indexBuilt) {
+        m_indexOf.reserve(m_objects.size());
+        for (int i = 0; i < m_objects.size(); ++i) {
+            if (const StoredModel *held = m_objects.at(i).data())
+                m_indexOf.insert(held, i);
+        }
+        m_indexBuilt = true;
+    }
+    const int index = m_indexOf.value(object, -1);
+    return index >= 0 && m_objects.at(index).data() == object ? index : -1;
+}
+
 void StoredListModel::objectReleased(int index)
 {
-    // The object is going away: no delegate may read it any more.
+    // The object is going away: no delegate may read it any more. Its address may be reused by
+    // a later object, so it leaves the map too.
+    m_indexOf.remove(m_objects.at(index).data());
     m_objects[index] = nullptr;
     const QModelIndex row = this->index(rowOfObject(index));
     emit dataChanged(row, row);
@@ -82,6 +104,8 @@ void StoredListModel::scheduleRefetch()
     QMetaObject::invokeMethod(
         this,
         [this] {
+            if (!m_refetchQueued)
+                return; // fetched meanwhile
             m_refetchQueued = false;
             // While the store takes in another connection's commit, the list is fetched once
             // that is announced, not from a half-merged state.

@@ -3,22 +3,26 @@
 #include "core/store/CardStore.h"
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QPointer>
 #include <QQmlParserStatus>
 #include <QtQml/qqmlregistration.h>
-
-#include <memory>
 
 // Base of the library's lists: the stored objects one store query returned, in its order. The
 // list is fetched when the view is complete (or, from C++, when the store is set) and on
 // reload(); it holds the live objects, so a delegate binding to their properties redraws when
 // they change, while which objects the list holds changes only when it is fetched again.
 //
-// A store error on fetch empties the list. An object of the list that the store deletes (a
+// A store error on fetch empties the list. An object of the list that the store lets go of (a
 // restore, a removed song) is replaced by null at once and the whole list is fetched again
 // once per event-loop turn, so no delegate ever reads a released object. When another
 // connection's commit deleted objects of the list, it is fetched again as soon as the store
 // announces the merge.
+//
+// A fetch makes no connection per object (a library holds tens of thousands, and connecting and
+// disconnecting them would hold the window up): the store names the objects it lets go of or
+// that changed, and indexOfObject() maps them to rows. The objects are held through QPointer, so
+// one released by a path the store does not announce still reads as null.
 class StoredListModel : public QAbstractListModel, public QQmlParserStatus
 {
     Q_OBJECT
@@ -60,9 +64,11 @@ protected:
 
     StoredModel *objectAt(int index) const
     {
-        return index >= 0 && index < m_objects.size() ? m_objects.at(index) : nullptr;
+        return index >= 0 && index < m_objects.size() ? m_objects.at(index).data() : nullptr;
     }
-    const QList<StoredModel *> &storedObjects() const { return m_objects; }
+    // The index of `object` in the list, or -1; the map behind it is made on the first call
+    // after a fetch.
+    int indexOfObject(const StoredModel *object) const;
 
     template<class T>
     static QList<StoredModel *> upcast(const QList<T *> &list)
@@ -76,9 +82,12 @@ private:
 
     QPointer<CardStore> m_store;
     QMetaObject::Connection m_mergeConnection;
-    QList<StoredModel *> m_objects;
-    // Parent of this fetch's connections: replacing it drops them all at once.
-    std::unique_ptr<QObject> m_watch;
+    QMetaObject::Connection m_releaseConnection;
+    QList<QPointer<StoredModel>> m_objects;
+    // Object → index in m_objects, made on demand (an entry may name an object since released:
+    // it is checked against m_objects).
+    mutable QHash<const StoredModel *, int> m_indexOf;
+    mutable bool m_indexBuilt = false;
     bool m_complete = true;
     bool m_refetchQueued = false;
     int m_fetches = 0;
