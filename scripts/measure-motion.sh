@@ -189,15 +189,7 @@ summarise lyrics plain "$PLAIN_LYRICS"
 summarise return player "$RETURN_SCROLLS"
 summarise return plain "$PLAIN_RETURN"
 
-status=0
-check() { # check DESCRIPTION AWK-CONDITION
-    if awk "BEGIN { exit !($2) }"; then
-        printf 'met:    %s\n' "$1"
-    else
-        printf 'MISSED: %s\n' "$1"
-        status=1
-    fi
-}
+status=0 # check() (the rig) sets it to 1 when a goal is missed
 for what in cards lyrics return; do
     f="${FRAMES[$what player]:-}" l="${LARGEST[$what player]:-}"
     pf="${FRAMES[$what plain]:-}" pl="${LARGEST[$what plain]:-}"

@@ -1,5 +1,5 @@
-# Shared by scripts/measure-cpu.sh, measure-memory.sh and measure-startup.sh (sourced, not run): the rig
-# they measure the application in. Headless under xvfb-run, on a session bus of its own
+# Shared by scripts/measure-cpu.sh, measure-memory.sh, measure-motion.sh and measure-startup.sh
+# (sourced, not run): the rig they measure the application in. Headless under xvfb-run, on a session bus of its own
 # (dbus-run-session) with a throw-away unlocked keyring, the local server (cantorella-server)
 # on 127.0.0.1 and an account whose session waits in the keyring, so the application starts
 # signed in exactly as it does on a desktop.
@@ -9,6 +9,15 @@
 
 # die MESSAGE: says it under the measuring script's name and exits 2 (the rig could not run).
 die() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; exit 2; }
+# A goal: prints "met:" or "MISSED:" and its description; a missed goal sets the caller's status to 1.
+check() { # check DESCRIPTION AWK-CONDITION
+    if awk "BEGIN { exit !($2) }"; then
+        printf 'met:    %s\n' "$1"
+    else
+        printf 'MISSED: %s\n' "$1"
+        status=1
+    fi
+}
 
 BUILD="$ROOT/build"
 # CANTORELLA_MEASURE_APP: another build of the program to measure (e.g. a copy of an earlier one).
