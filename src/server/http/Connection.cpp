@@ -3,6 +3,7 @@
 #include "server/http/AccessLog.h"
 #include "server/http/Log.h"
 #include "server/http/Replies.h"
+#include "server/http/StrictHead.h"
 #include "server/http/WorkerPool.h"
 #include "server/store/ServerStore.h"
 
@@ -45,54 +46,6 @@ constexpr std::size_t minimumBodyRate = 4096;
 // within `discardWait`, at most drainBytes and `discardLimit` in all.
 constexpr auto discardWait = std::chrono::seconds(2);
 constexpr auto discardLimit = std::chrono::seconds(30);
-
-bool isParseError(const beast::error_code &error)
-{
-    return error.category() == bhttp::make_error_code(bhttp::error::bad_method).category()
-        && error != bhttp::error::end_of_stream && error != bhttp::error::partial_message;
-}
-
-std::string_view view(beast::string_view text)
-{
-    return std::string_view(text.data(), text.size());
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-// What the parser lets through but a strict reading refuses: a body framed two ways (a
-// Transfer-Encoding beside a Content-Length, in either order), a transfer coding other than
-// chunked alone, a repeated Transfer-Encoding, a version other than 1.0 and 1.1. Empty when
-// the head is sound.
-const char *headProblem(const bhttp::request_parser<bhttp::buffer_body>::value_type &head)
-{
-    if (head.version() != 10 && head.version() != 11)
-        return "unsupported version";
-    int codings = 0;
-    bool length = false;
-    for (const auto &field : head) {
-        if (field.name() == bhttp::field::transfer_encoding) {
-            ++codings;
-            if (!sameName(trimmed(view(field.value())), "chunked"))
-                return "unknown transfer coding";
-        } else if (field.name() == bhttp::field::content_length) {
-            length = true;
-        }
-    }
-    if (codings > 1)
-        return "repeated transfer coding";
-    if (codings > 0 && length)
-        return "content length with transfer coding";
-    if (codings > 0 && head.version() == 10)
-        return "transfer coding in HTTP/1.0";
-    return nullptr;
-}
 
 } // namespace
 

@@ -1,0 +1,27 @@
+#pragma once
+
+// The strict reading of a request head, on top of what Beast's parser already refuses (bad
+// chunk sizes, whitespace before a colon, differing Content-Lengths).
+
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/message.hpp>
+
+#include <string_view>
+
+namespace server::http {
+
+// A parse error worth a 400 (not a hang-up or a head cut short by the peer closing).
+bool isParseError(const boost::beast::error_code &error);
+
+std::string_view view(boost::beast::string_view text);
+// Without the spaces and tabs around it.
+std::string_view trimmed(std::string_view text);
+
+// What the parser lets through but a strict reading refuses: a body framed two ways (a
+// Transfer-Encoding beside a Content-Length, in either order), a transfer coding other than
+// chunked alone, a repeated Transfer-Encoding, a version other than 1.0 and 1.1. Null when
+// the head is sound.
+const char *headProblem(const boost::beast::http::request_header<> &head);
+
+} // namespace server::http
