@@ -1,7 +1,7 @@
-# End-to-end tests that show real windows run on a virtual X display (OpenGL through llvmpipe),
-# so that screenshots show what a person sees.
+# End-to-end tests that show real windows run on a virtual X display of their own (OpenGL through
+# llvmpipe), so that screenshots show what a person sees.
 if(_name MATCHES "_xvfb$")
-    set(_command xvfb-run -a -s "-screen 0 1280x1024x24" "${_program}")
+    set(_command "${CMAKE_CURRENT_SOURCE_DIR}/support/on-own-display.sh" 1280x1024x24 "${_program}")
     set(_environment "QT_QPA_PLATFORM=xcb")
 endif()
 # The demo stage starts the real server.

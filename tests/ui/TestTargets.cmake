@@ -7,9 +7,9 @@ target_include_directories(${_target} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/ui")
 file(GLOB _ui_helpers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h")
 target_sources(${_target} PRIVATE ${_ui_helpers})
 
-# Pixel tests need the OpenGL renderer (offscreen draws no shader): a virtual X display.
+# Pixel tests need the OpenGL renderer (offscreen draws no shader): a virtual X display of its own.
 if(_name MATCHES "_xvfb$")
-    set(_command xvfb-run -a -s "-screen 0 1280x1024x24" "${_program}")
+    set(_command "${CMAKE_CURRENT_SOURCE_DIR}/support/on-own-display.sh" 1280x1024x24 "${_program}")
     set(_environment "QT_QPA_PLATFORM=xcb")
 endif()
 # The library screens (study library, song story, sharing), which the shell links too.
