@@ -100,7 +100,7 @@ class TestLibraryRealUse : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
+        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run on an X display (support/on-own-display.sh)");
         const QString failed = m_stage.start();
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }

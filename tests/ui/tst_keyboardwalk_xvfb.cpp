@@ -266,7 +266,7 @@ class TestKeyboardWalk : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under xvfb-run -a");
+        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run on an X display (support/on-own-display.sh)");
         // As with a screen reader running: the accessibility bus is up, so the window sends its
         // focus events (which come to the test).
         QVERIFY2(QTest::qWaitFor([] { return QAccessible::isActive(); }, 10000), "no accessibility bus");
