@@ -8,6 +8,10 @@
 # file before its server takes it; two runs started together can pick the same number, and the
 # loser's program then fails with "could not connect to display".)
 # The display takes only clients that show a cookie made for this run; it listens on no TCP port.
+# It never resets: by default Xvfb resets when its last client leaves, and a program that connects
+# during the reset is refused. Tests start helpers that connect and leave first (the accessibility
+# bus's launcher sets a property on the root window), so the test's own connection could come just
+# then.
 set -euo pipefail
 [[ $# -ge 2 ]] || { echo "usage: $0 WIDTHxHEIGHTxDEPTH COMMAND [ARG...]" >&2; exit 2; }
 screen="$1"
@@ -30,7 +34,7 @@ cookie="$(mcookie)"
 xauth -q -f "$scratch/server-auth" add :0 . "$cookie" 2>/dev/null
 
 exec {number_fd}>"$scratch/display-number"
-Xvfb -displayfd "$number_fd" -nolisten tcp -auth "$scratch/server-auth" -screen 0 "$screen" \
+Xvfb -displayfd "$number_fd" -noreset -nolisten tcp -auth "$scratch/server-auth" -screen 0 "$screen" \
     >"$scratch/xvfb.log" 2>&1 &
 server_pid=$!
 exec {number_fd}>&-
