@@ -6,7 +6,8 @@ set -euo pipefail
 PACKAGES=(
     # build
     cmake ninja-build ccache g++ pkg-config
-    qt6-base-dev qt6-base-private-dev qt6-declarative-dev qt6-shadertools-dev qt6-httpserver-dev qt6-5compat-dev qt6-svg-dev
+    qt6-base-dev qt6-base-private-dev qt6-declarative-dev qt6-shadertools-dev qt6-httpserver-dev
+    qt6-5compat-dev qt6-svg-dev
     qcoro-qt6-dev qtkeychain-qt6-dev libsqlite3-dev libbenchmark-dev rapidjson-dev
     # run time (recommendations that the build does not pull in)
     libsecret-1-0 libqt6sql6-sqlite
