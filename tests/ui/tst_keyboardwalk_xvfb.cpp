@@ -240,7 +240,8 @@ class TestKeyboardWalk : public QObject
         for (int i = 0; i < limit && focusedName(window) != name; ++i) {
             const QString before = focusedName(window);
             QTest::keyClick(window, Qt::Key_Tab);
-            QTest::qWaitFor([&] { return focusedName(window) != before; }, 2000);
+            // The press may leave the focus where it is (the same control again): press on.
+            (void)QTest::qWaitFor([&] { return focusedName(window) != before; }, 2000);
         }
         return focusedName(window) == name;
     }
