@@ -12,8 +12,10 @@
 // for the input focus, as a window a person looks at has it (without focus the animation gate
 // stays closed), and every change of QWindow::isActive goes to standard output as
 // "window active: true|false". Once a second it writes "frames N", the frames the shown window
-// has swapped so far.
+// has swapped so far. Diagnostics (ChangeTrace.h): CANTORELLA_HARNESS_TRACE=1 writes what changed
+// before each frame; CANTORELLA_HARNESS_HIDE=NAME,… hides items (or turns their layer off).
 
+#include "ChangeTrace.h"
 #include "DemoAccount.h"
 
 #include "app/ApplicationShell.h"
@@ -64,6 +66,10 @@ void focus(QWindow *window)
         });
         QObject::connect(quick, &QObject::destroyed, [frames] { delete frames; });
         report->start(1000);
+        if (qEnvironmentVariableIsSet("CANTORELLA_HARNESS_TRACE"))
+            ChangeTrace::install(quick);
+        if (qEnvironmentVariableIsSet("CANTORELLA_HARNESS_HIDE"))
+            ChangeTrace::hide(quick, qEnvironmentVariable("CANTORELLA_HARNESS_HIDE").split(QLatin1Char(',')));
     }
 }
 
