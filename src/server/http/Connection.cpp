@@ -121,7 +121,12 @@ void Connection::waitForRequest()
     m_state = State::Waiting;
     if (m_buffer.size() > 0) { // pipelined: the next request is here already
         m_headDeadline = Clock::now() + m_transport.settings.headerTimeout;
-        return readHead();
+        // Read once this request's call chain has unwound: an answer given on the I/O thread
+        // would otherwise nest one call deeper for each request a client pipelines.
+        return net::post(m_stream.get_executor(), [self = shared_from_this()] {
+            if (self->m_state == State::Waiting)
+                self->readHead();
+        });
     }
     m_parser.reset();
     m_buffer.shrink_to_fit();
@@ -292,6 +297,8 @@ void Connection::readWholeBody()
 void Connection::dispatch()
 {
     m_state = State::Busy;
+    if (m_route->quick && answerQuickly())
+        return;
     auto self = shared_from_this();
     // Keeps the I/O threads running while the handler works (no operation of this connection is
     // pending meanwhile).
@@ -301,6 +308,21 @@ void Connection::dispatch()
         [self, route, work, request = std::move(m_request)]() mutable { self->runHandler(std::move(request), route); });
     if (!queued)
         answerNow(503, "the server is busy, try again shortly", !m_parser->is_done(), {{"Retry-After", "1"}});
+}
+
+// On the I/O thread: the route's answer from memory, when it has one. A request answered here
+// is logged and kept alive like any other; it needs no worker, so a full pool does not refuse it.
+bool Connection::answerQuickly()
+{
+    Reply reply;
+    try {
+        if (!m_route->quick(m_request, reply))
+            return false;
+    } catch (...) {
+        return false; // the handler on the worker answers, and reports a fault as it always does
+    }
+    send(std::move(reply), true);
+    return true;
 }
 
 void Connection::runHandler(Request request, const Router::Route *route)
@@ -403,7 +425,7 @@ void Connection::answerNow(int status, const char *error, bool close, std::vecto
     send(std::move(reply));
 }
 
-void Connection::send(Reply reply, bool fromWorker)
+void Connection::send(Reply reply, bool writeNow)
 {
     if (m_state == State::Closed)
         return;
@@ -459,9 +481,9 @@ void Connection::send(Reply reply, bool fromWorker)
         m_reply = std::move(reply);
     }
     std::size_t written = 0;
-    if (fromWorker && m_left == 0) {
-        // A whole answer usually fits the socket's buffer: the worker sends it and goes on to
-        // wait for the next request itself, so no I/O thread has to wake for this answer.
+    if (writeNow && m_left == 0) {
+        // A whole answer usually fits the socket's buffer: it is sent at once, and a worker that
+        // sends it goes on to wait for the next request itself, so no I/O thread has to wake.
         beast::error_code error;
         while (written < m_out.size() && !error)
             written += m_stream.socket().write_some(net::buffer(m_out.data() + written, m_out.size() - written), error);

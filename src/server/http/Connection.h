@@ -47,7 +47,8 @@ struct Transport
 
 // One HTTP/1.1 connection, driven by completion handlers on its strand: it costs no thread while
 // it waits. Request heads are parsed strictly (anything ambiguous is a 400 and the end of the
-// connection); the handler runs on the worker pool; an answer that leaves a body unread ends the
+// connection); the handler runs on the worker pool, unless the route's quick handler answers
+// from memory on the I/O thread; an answer that leaves a body unread ends the
 // connection, and nothing after it is parsed.
 class Connection : public std::enable_shared_from_this<Connection>
 {
@@ -71,12 +72,14 @@ private:
     void onHead(boost::beast::error_code error);
     void readWholeBody();
     void dispatch();
+    bool answerQuickly();
     void runHandler(Request request, const Router::Route *route);
     bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
     void deliverPiece(const std::shared_ptr<BodyPipe> &pipe);
     void fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled);
     void answerNow(int status, const char *error, bool close, std::vector<Header> headers = {});
-    void send(Reply reply, bool fromWorker = false);
+    // `writeNow`: write what fits at once, from this thread (a worker's, or the I/O thread's).
+    void send(Reply reply, bool writeNow = false);
     void sendMore();
     void afterAnswer(boost::beast::error_code error);
     void discardAndClose();
