@@ -26,7 +26,7 @@ void registerAllRoutes(http::Router &router, ServerContext &context)
             else
                 http::sendError(response, 503, {{"error", QStringLiteral("the database does not answer")}});
         },
-        [health](const http::Request &, http::Reply &response) {
+        [health](const http::Request &, http::Reply &response, http::Handler &) {
             if (!health->knownHealthy())
                 return false;
             http::sendJson(response, 200, healthy);

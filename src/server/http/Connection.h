@@ -72,8 +72,9 @@ private:
     void onHead(boost::beast::error_code error);
     void readWholeBody();
     void dispatch();
-    bool answerQuickly();
-    void runHandler(Request request, const Router::Route *route);
+    bool answerQuickly(Handler &rest);
+    // On a worker: the route's handler, or `rest` when the quick handler left it.
+    void runHandler(Request request, const Router::Route *route, const Handler &rest);
     bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
     void deliverPiece(const std::shared_ptr<BodyPipe> &pipe);
     void fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled);
@@ -100,6 +101,7 @@ private:
     // nothing else acts on it); read by closeIfIdle()'s check.
     std::atomic<State> m_state{State::Waiting};
     std::size_t m_served = 0;
+    std::size_t m_quickMisses = 0; // quick handlers that declined, in a row
     std::string m_remote;
     Clock::time_point m_headDeadline;
 

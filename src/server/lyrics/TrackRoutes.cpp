@@ -53,19 +53,24 @@ void registerTrackRoutes(http::Router &router, ServerContext &context, TrackServ
             const TrackService::Answer answer = tracks.answer(*body);
             http::sendJson(response, answer.status, answer.body);
         },
-        // A song this process answered from the cache within this second, for a sign-in it saw
-        // active within the last moment: everything else goes to the handler.
-        [&context, &tracks](const http::Request &request, http::Reply &response) {
+        // For a sign-in this process saw active within the kept time: a song it answered from
+        // the cache within this second, and a body that is no JSON object. The rest of a signed-in
+        // request goes to a worker with its body read; everything else to the handler.
+        [&context, &tracks](const http::Request &request, http::Reply &response, http::Handler &rest) {
             if (!context.authenticateFromMemory(request))
                 return false;
-            const auto body = http::readJsonObject(request, response);
+            std::optional<JsonReader> body = http::readJsonObject(request, response);
             if (!body)
-                return false;
-            const std::optional<TrackService::Answer> answer = tracks.answerFromMemory(*body);
-            if (!answer)
-                return false;
-            http::sendJson(response, answer->status, answer->body);
-            return true;
+                return true;
+            if (const std::optional<TrackService::Answer> answer = tracks.answerFromMemory(*body)) {
+                http::sendJson(response, answer->status, answer->body);
+                return true;
+            }
+            rest = [&tracks, body = std::move(*body)](const http::Request &, http::Reply &response) {
+                const TrackService::Answer answer = tracks.answer(body);
+                http::sendJson(response, answer.status, answer.body);
+            };
+            return false;
         });
 }
 
