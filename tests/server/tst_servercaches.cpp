@@ -149,10 +149,13 @@ private slots:
         bool answers = true;
         HealthCheck check([&] { ++pings; return answers; }, 1s);
         const HealthCheck::Clock::time_point start{1000s};
+        QVERIFY(!check.knownHealthy(start)); // nothing checked yet: an answer needs a ping
         QVERIFY(check.healthy(start));
         QVERIFY(check.healthy(start + 500ms));
+        QVERIFY(check.knownHealthy(start + 999ms));
         QCOMPARE(pings, 1);
         answers = false;
+        QVERIFY(!check.knownHealthy(start + 1001ms));
         QVERIFY(!check.healthy(start + 1001ms)); // a success a second old stands no more
         QVERIFY(!check.healthy(start + 1002ms)); // a failure stands for nothing
         QCOMPARE(pings, 3);
@@ -196,6 +199,8 @@ private slots:
             store->revokeSignIn(signIn.id, 2);
         if (revocation == "here")
             check.forget(signIn.id);
+        // The answer without the database is the kept one, never a guess.
+        QCOMPARE(check.knownActive(signIn.id, user->id, start + std::chrono::milliseconds(askAfterMs)), active);
         QCOMPARE(check.active(signIn.id, user->id, start + std::chrono::milliseconds(askAfterMs)), active);
     }
 
@@ -228,7 +233,17 @@ private slots:
             const TrackService::Answer answer = service.answer(JsonReader(QJsonObject{{"title", title}, {"artist", "The Owls"}}));
             return QJsonDocument::fromJson(answer.body).object();
         };
+        // What the I/O thread may answer without the database or the folder: the cache's answer
+        // as answer() gave it this second, nothing else.
+        const auto fromMemory = [&service](const QString &title) -> std::optional<QJsonObject> {
+            const std::optional<TrackService::Answer> answer
+                = service.answerFromMemory(JsonReader(QJsonObject{{"title", title}, {"artist", "The Owls"}}));
+            if (!answer)
+                return std::nullopt;
+            return QJsonDocument::fromJson(answer->body).object();
+        };
         QCOMPARE(ask("Night Song").value("language").toString(), "en");
+        QCOMPARE(fromMemory("Night Song"), std::nullopt); // the file is looked at every time
 
         const QString replacement = change == Change::ReplacedByRename ? path + ".new" : path;
         write(replacement, french);
@@ -252,8 +267,13 @@ private slots:
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import");
         store->putCached("track", dayKey, entry(dayKey, "[00:01.00]Second import"), 2, std::nullopt);
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]First import"); // confirmed this second
+        QCOMPARE(fromMemory("Day Song")->value("lyrics").toString(), "[00:01.00]First import");
+        QCOMPARE(fromMemory("Night Song")->value("lyrics").toString(), "[00:01.00]Online");
+        QCOMPARE(fromMemory(" "), std::nullopt); // refused by answer()
         ++now;
+        QCOMPARE(fromMemory("Day Song"), std::nullopt); // not confirmed this second
         QCOMPARE(ask("Day Song").value("lyrics").toString(), "[00:01.00]Second import");
+        QCOMPARE(fromMemory("Day Song")->value("lyrics").toString(), "[00:01.00]Second import");
     }
 };
 

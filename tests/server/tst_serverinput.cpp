@@ -259,6 +259,74 @@ private slots:
         }
     }
 
+    // An answer given from memory on the I/O thread is the worker's answer, byte for byte, with
+    // the same log line. Of each three requests sent in one packet the first goes to a worker
+    // (it checks the sign-in, the cache or the database); the two after it are answered from
+    // what the first left in memory when they come within its moment (they usually do): a body
+    // that is no JSON object, a cached song, the health check.
+    void answersFromMemoryAreTheWorkers()
+    {
+        ServerClients fresh; // a log of its own: no line of another test arrives late in it
+        QCOMPARE(fresh.start(), QString());
+        fresh.signUpNew();
+        const QByteArray song = R"({"title":"Amazing Grace","artist":"Traditional","duration":82})";
+        const QByteArray track = "POST /api/track HTTP/1.1\r\nHost: x\r\nAuthorization: " + fresh.bearer()
+            + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(song.size()) + "\r\n\r\n" + song;
+        const QByteArray notJson = "POST /api/track HTTP/1.1\r\nHost: x\r\nAuthorization: " + fresh.bearer()
+            + "\r\nContent-Type: application/json\r\nContent-Length: 5\r\n\r\n[1,2]";
+        const QByteArray health = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(fresh.server.baseUrl().port()));
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(notJson.repeated(3) + track.repeated(3) + health.repeated(3));
+
+        // Whole answers (head and Content-Length body) as they arrive.
+        QByteArrayList answers;
+        QByteArray received;
+        QDeadlineTimer deadline(20000);
+        while (answers.size() < 9 && !deadline.hasExpired()) {
+            socket.waitForReadyRead(50);
+            received += socket.readAll();
+            const qsizetype headEnd = received.indexOf("\r\n\r\n");
+            const qsizetype lengthAt = received.indexOf("Content-Length: ");
+            if (headEnd < 0 || lengthAt < 0 || lengthAt > headEnd)
+                continue;
+            const qsizetype size = headEnd + 4 + received.mid(lengthAt + 16, headEnd).split('\r').first().toLongLong();
+            if (received.size() >= size) {
+                answers << received.left(size);
+                received.remove(0, size);
+            }
+        }
+        QCOMPARE(answers.size(), 9);
+        QVERIFY2(answers.at(0).startsWith("HTTP/1.1 400"), answers.at(0).constData());
+        QVERIFY2(answers.at(3).startsWith("HTTP/1.1 200") && answers.at(3).contains("\"songKey\""), answers.at(3).constData());
+        QVERIFY2(answers.at(6).startsWith("HTTP/1.1 200") && answers.at(6).contains("\"status\":\"ok\""), answers.at(6).constData());
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(answers.at(i), answers.at(i - i % 3));
+
+        // The log lines alike, but for the time taken.
+        const auto lines = [&]() {
+            QByteArrayList found;
+            for (QByteArray line : fresh.server.log().split('\n')) {
+                if (!line.contains(" POST /api/track ") && !line.contains(" GET /healthz "))
+                    continue;
+                line = line.mid(line.indexOf(' ') + 1); // after the time stamp
+                QList<QByteArray> words = line.split(' ');
+                if (words.size() == 5 && words.at(3).endsWith("ms"))
+                    words[3] = "ms";
+                found << words.join(' ');
+            }
+            return found;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 9, 10000);
+        const QByteArrayList written = lines();
+        QVERIFY2(written.at(0).startsWith("POST /api/track 400 ms "), written.at(0).constData());
+        QVERIFY2(written.at(3).startsWith("POST /api/track 200 ms "), written.at(3).constData());
+        QVERIFY2(written.at(6).startsWith("GET /healthz 200 ms "), written.at(6).constData());
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(written.at(i), written.at(i - i % 3));
+    }
+
     // A connection kept alive between requests ends with the stop, not after its idle time-out.
     void idleConnectionsDoNotHoldTheStop()
     {

@@ -17,12 +17,21 @@ void registerAllRoutes(http::Router &router, ServerContext &context)
 {
     // For load balancers and monitors: 200 while the database answers.
     auto health = std::make_shared<HealthCheck>([&context] { return context.store.ping(); });
-    router.get("/healthz", [health](const http::Request &, http::Reply &response) {
-        if (health->healthy())
-            http::sendJson(response, 200, R"({"status":"ok"})");
-        else
-            http::sendError(response, 503, {{"error", QStringLiteral("the database does not answer")}});
-    });
+    static const QByteArray healthy = R"({"status":"ok"})";
+    router.get(
+        "/healthz",
+        [health](const http::Request &, http::Reply &response) {
+            if (health->healthy())
+                http::sendJson(response, 200, healthy);
+            else
+                http::sendError(response, 503, {{"error", QStringLiteral("the database does not answer")}});
+        },
+        [health](const http::Request &, http::Reply &response, http::Handler &) {
+            if (!health->knownHealthy())
+                return false;
+            http::sendJson(response, 200, healthy);
+            return true;
+        });
     registerAuthRoutes(router, context);
     registerBackupRoutes(router, context);
     if (context.generation)

@@ -13,10 +13,15 @@ SignInCheck::SignInCheck(ServerStore &store, Clock::duration reuse, std::size_t 
 {
 }
 
+bool SignInCheck::knownActive(const QString &signInId, const QString &userId, Clock::time_point now)
+{
+    const std::optional<Confirmed> kept = m_confirmed.find(signInId);
+    return kept && kept->userId == userId && now >= kept->at && now - kept->at < m_reuse;
+}
+
 bool SignInCheck::active(const QString &signInId, const QString &userId, Clock::time_point now)
 {
-    if (const std::optional<Confirmed> kept = m_confirmed.find(signInId);
-        kept && kept->userId == userId && now >= kept->at && now - kept->at < m_reuse)
+    if (knownActive(signInId, userId, now))
         return true;
     const std::optional<SignInRecord> signIn = m_store.signIn(signInId);
     if (!signIn || signIn->revoked) {

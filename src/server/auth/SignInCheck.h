@@ -25,6 +25,9 @@ public:
                          std::size_t maxEntries = 65536);
 
     bool active(const QString &signInId, const QString &userId, Clock::time_point now = Clock::now());
+    // True when a kept "active" answer stands for the sign-in and user (active() would not ask the
+    // database); false when active() would ask. Never blocks on the database.
+    bool knownActive(const QString &signInId, const QString &userId, Clock::time_point now = Clock::now());
     // The sign-in was revoked here: no kept answer may stand for it any longer.
     void forget(const QString &signInId);
 

@@ -46,6 +46,8 @@ constexpr std::size_t minimumBodyRate = 4096;
 // within `discardWait`, at most drainBytes and `discardLimit` in all.
 constexpr auto discardWait = std::chrono::seconds(2);
 constexpr auto discardLimit = std::chrono::seconds(30);
+// See dispatch().
+constexpr std::size_t quickRetryEvery = 16;
 
 } // namespace
 
@@ -121,7 +123,12 @@ void Connection::waitForRequest()
     m_state = State::Waiting;
     if (m_buffer.size() > 0) { // pipelined: the next request is here already
         m_headDeadline = Clock::now() + m_transport.settings.headerTimeout;
-        return readHead();
+        // Read once this request's call chain has unwound: an answer given on the I/O thread
+        // would otherwise nest one call deeper for each request a client pipelines.
+        return net::post(m_stream.get_executor(), [self = shared_from_this()] {
+            if (self->m_state == State::Waiting)
+                self->readHead();
+        });
     }
     m_parser.reset();
     m_buffer.shrink_to_fit();
@@ -292,18 +299,46 @@ void Connection::readWholeBody()
 void Connection::dispatch()
 {
     m_state = State::Busy;
+    Handler rest;
+    // A client whose requests all need a worker (a song from the LRC folder) would pay for a
+    // quick attempt on each; after two misses in a row only one request in quickRetryEvery tries.
+    if (m_route->quick && (m_quickMisses < 2 || m_served % quickRetryEvery == 0)) {
+        if (answerQuickly(rest)) {
+            m_quickMisses = 0;
+            return;
+        }
+        ++m_quickMisses;
+    }
     auto self = shared_from_this();
     // Keeps the I/O threads running while the handler works (no operation of this connection is
     // pending meanwhile).
     auto work = net::make_work_guard(m_stream.get_executor());
     const Router::Route *route = m_route;
     const bool queued = m_transport.pool.trySubmit(
-        [self, route, work, request = std::move(m_request)]() mutable { self->runHandler(std::move(request), route); });
+        [self, route, work, request = std::move(m_request), rest = std::move(rest)]() mutable {
+            self->runHandler(std::move(request), route, rest);
+        });
     if (!queued)
         answerNow(503, "the server is busy, try again shortly", !m_parser->is_done(), {{"Retry-After", "1"}});
 }
 
-void Connection::runHandler(Request request, const Router::Route *route)
+// On the I/O thread: the route's answer from memory, when it has one. A request answered here
+// is logged and kept alive like any other; it needs no worker, so a full pool does not refuse it.
+bool Connection::answerQuickly(Handler &rest)
+{
+    Reply reply;
+    try {
+        if (!m_route->quick(m_request, reply, rest))
+            return false;
+    } catch (...) {
+        rest = nullptr;
+        return false; // the handler on the worker answers, and reports a fault as it always does
+    }
+    send(std::move(reply), true);
+    return true;
+}
+
+void Connection::runHandler(Request request, const Router::Route *route, const Handler &rest)
 {
     Reply reply;
     try {
@@ -312,7 +347,7 @@ void Connection::runHandler(Request request, const Router::Route *route)
             const BodyReader reader = [this, pipe](const BodyConsumer &consume) { return pullBody(pipe, consume); };
             route->streamedHandler(request, reply, reader);
         } else {
-            route->handler(request, reply);
+            (rest ? rest : route->handler)(request, reply);
         }
     } catch (...) {
         QString what = QStringLiteral("unknown error");
@@ -403,7 +438,7 @@ void Connection::answerNow(int status, const char *error, bool close, std::vecto
     send(std::move(reply));
 }
 
-void Connection::send(Reply reply, bool fromWorker)
+void Connection::send(Reply reply, bool writeNow)
 {
     if (m_state == State::Closed)
         return;
@@ -459,9 +494,9 @@ void Connection::send(Reply reply, bool fromWorker)
         m_reply = std::move(reply);
     }
     std::size_t written = 0;
-    if (fromWorker && m_left == 0) {
-        // A whole answer usually fits the socket's buffer: the worker sends it and goes on to
-        // wait for the next request itself, so no I/O thread has to wake for this answer.
+    if (writeNow && m_left == 0) {
+        // A whole answer usually fits the socket's buffer: it is sent at once, and a worker that
+        // sends it goes on to wait for the next request itself, so no I/O thread has to wake.
         beast::error_code error;
         while (written < m_out.size() && !error)
             written += m_stream.socket().write_some(net::buffer(m_out.data() + written, m_out.size() - written), error);

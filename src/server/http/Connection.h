@@ -47,7 +47,8 @@ struct Transport
 
 // One HTTP/1.1 connection, driven by completion handlers on its strand: it costs no thread while
 // it waits. Request heads are parsed strictly (anything ambiguous is a 400 and the end of the
-// connection); the handler runs on the worker pool; an answer that leaves a body unread ends the
+// connection); the handler runs on the worker pool, unless the route's quick handler answers
+// from memory on the I/O thread; an answer that leaves a body unread ends the
 // connection, and nothing after it is parsed.
 class Connection : public std::enable_shared_from_this<Connection>
 {
@@ -71,12 +72,15 @@ private:
     void onHead(boost::beast::error_code error);
     void readWholeBody();
     void dispatch();
-    void runHandler(Request request, const Router::Route *route);
+    bool answerQuickly(Handler &rest);
+    // On a worker: the route's handler, or `rest` when the quick handler left it.
+    void runHandler(Request request, const Router::Route *route, const Handler &rest);
     bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
     void deliverPiece(const std::shared_ptr<BodyPipe> &pipe);
     void fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled);
     void answerNow(int status, const char *error, bool close, std::vector<Header> headers = {});
-    void send(Reply reply, bool fromWorker = false);
+    // `writeNow`: write what fits at once, from this thread (a worker's, or the I/O thread's).
+    void send(Reply reply, bool writeNow = false);
     void sendMore();
     void afterAnswer(boost::beast::error_code error);
     void discardAndClose();
@@ -97,6 +101,7 @@ private:
     // nothing else acts on it); read by closeIfIdle()'s check.
     std::atomic<State> m_state{State::Waiting};
     std::size_t m_served = 0;
+    std::size_t m_quickMisses = 0; // quick handlers that declined, in a row
     std::string m_remote;
     Clock::time_point m_headDeadline;
 

@@ -23,9 +23,7 @@ public:
 
     bool healthy(Clock::time_point now = Clock::now())
     {
-        const Clock::rep last = m_lastSuccess.load(std::memory_order_relaxed);
-        if (last != never && now - Clock::time_point(Clock::duration(last)) < m_reuse
-            && now >= Clock::time_point(Clock::duration(last)))
+        if (knownHealthy(now))
             return true;
         if (!m_ping()) {
             m_lastSuccess.store(never, std::memory_order_relaxed);
@@ -33,6 +31,15 @@ public:
         }
         m_lastSuccess.store(now.time_since_epoch().count(), std::memory_order_relaxed);
         return true;
+    }
+
+    // True when a successful check still stands, so that healthy() would answer without asking
+    // the database; false when it would ask.
+    bool knownHealthy(Clock::time_point now = Clock::now()) const
+    {
+        const Clock::rep last = m_lastSuccess.load(std::memory_order_relaxed);
+        return last != never && now - Clock::time_point(Clock::duration(last)) < m_reuse
+            && now >= Clock::time_point(Clock::duration(last));
     }
 
 private:

@@ -73,6 +73,14 @@ struct Reply
 };
 
 using Handler = std::function<void(const Request &, Reply &)>;
+// Answers a request from what the process already holds in memory, on the I/O thread that read
+// it: true when it answered. It never blocks (no database, no disk, no password hash, no outgoing
+// call) and changes nothing; false when it cannot answer so, and then the route's handler runs on
+// the worker pool as always (whatever was put in the reply is dropped), or `rest` when the quick
+// handler set it: the remainder of the handler's work, with what the quick handler found out
+// (a body it parsed), so that a request that needs the worker is not read twice. Its answer,
+// or that of `rest`, must be the one the handler would give.
+using QuickHandler = std::function<bool(const Request &, Reply &, Handler &rest)>;
 using StreamedHandler = std::function<void(const Request &, Reply &, const BodyReader &)>;
 
 } // namespace server::http

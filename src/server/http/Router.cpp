@@ -9,19 +9,19 @@ void Router::add(const std::string &method, const std::string &path, Route route
     ++m_paths[path];
 }
 
-void Router::get(const std::string &path, Handler handler)
+void Router::get(const std::string &path, Handler handler, QuickHandler quick)
 {
-    add("GET", path, Route{0, false, std::move(handler), {}});
+    add("GET", path, Route{0, false, std::move(handler), {}, std::move(quick)});
 }
 
-void Router::post(const std::string &path, std::size_t maxBodyBytes, Handler handler)
+void Router::post(const std::string &path, std::size_t maxBodyBytes, Handler handler, QuickHandler quick)
 {
-    add("POST", path, Route{maxBodyBytes, false, std::move(handler), {}});
+    add("POST", path, Route{maxBodyBytes, false, std::move(handler), {}, std::move(quick)});
 }
 
 void Router::put(const std::string &path, std::size_t maxBodyBytes, StreamedHandler handler)
 {
-    add("PUT", path, Route{maxBodyBytes, true, {}, std::move(handler)});
+    add("PUT", path, Route{maxBodyBytes, true, {}, std::move(handler), {}});
 }
 
 const Router::Route *Router::find(const std::string &method, const std::string &path) const

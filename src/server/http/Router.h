@@ -17,7 +17,9 @@
 //   }
 //
 // and calls it from registerAllRoutes() in app/Routes.cpp. Every handler runs on one of the worker
-// pool's threads; it may block (database, outgoing calls) without holding up other requests. A body
+// pool's threads; it may block (database, outgoing calls) without holding up other requests. A
+// route may also give a quick handler, which answers from memory on the I/O thread when it can
+// and so spares the request the hand-off to a worker and back (see QuickHandler). A body
 // over the route's limit is refused with 413 from its Content-Length before a byte of it is
 // read; a body without a Content-Length (chunked) is refused with 411 except on streamed routes,
 // which count the bytes themselves. Handlers that throw answer 500 (logged without the body).
@@ -34,9 +36,10 @@ namespace server::http {
 class Router
 {
 public:
-    void get(const std::string &path, Handler handler);
+    // `quick`, when given, is tried first on the I/O thread (see QuickHandler).
+    void get(const std::string &path, Handler handler, QuickHandler quick = {});
     // A body of at most maxBodyBytes, read whole into request.body before the handler runs.
-    void post(const std::string &path, std::size_t maxBodyBytes, Handler handler);
+    void post(const std::string &path, std::size_t maxBodyBytes, Handler handler, QuickHandler quick = {});
     // The handler reads the body itself (or not at all), at most maxBodyBytes by Content-Length.
     void put(const std::string &path, std::size_t maxBodyBytes, StreamedHandler handler);
 
@@ -46,6 +49,7 @@ public:
         bool streamed = false;
         Handler handler;           // when not streamed
         StreamedHandler streamedHandler; // when streamed
+        QuickHandler quick;        // may be empty
     };
     // The route of a method and path; nothing for an unknown one.
     const Route *find(const std::string &method, const std::string &path) const;

@@ -14,12 +14,32 @@ std::optional<std::string> bearerToken(const http::Request &request)
     return header.substr(prefix.size());
 }
 
-std::optional<QString> ServerContext::authenticate(const http::Request &request) const
+namespace {
+
+// The claims of the request's bearer token, when it is ours and not expired.
+std::optional<AccessClaims> claimsOf(const ServerContext &context, const http::Request &request)
 {
     const std::optional<std::string> token = bearerToken(request);
     if (!token)
         return std::nullopt;
-    const std::optional<AccessClaims> claims = tokens.verify(*token, now());
+    return context.tokens.verify(*token, context.now());
+}
+
+} // namespace
+
+std::optional<QString> ServerContext::authenticateFromMemory(const http::Request &request) const
+{
+    if (!signIns)
+        return std::nullopt;
+    const std::optional<AccessClaims> claims = claimsOf(*this, request);
+    if (!claims || !signIns->knownActive(claims->signInId, claims->userId))
+        return std::nullopt;
+    return claims->userId;
+}
+
+std::optional<QString> ServerContext::authenticate(const http::Request &request) const
+{
+    const std::optional<AccessClaims> claims = claimsOf(*this, request);
     if (!claims)
         return std::nullopt;
     if (signIns) {

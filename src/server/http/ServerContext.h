@@ -38,6 +38,9 @@ struct ServerContext
     // expired, and its sign-in is not revoked (checked in the database, whose answer `signIns`
     // keeps for half a second: a logout on any process holds on all within that).
     std::optional<QString> authenticate(const http::Request &request) const;
+    // The same user when authenticate() would find it without asking the database (its sign-in
+    // was confirmed active within the kept answer's time); nothing otherwise, whatever the reason.
+    std::optional<QString> authenticateFromMemory(const http::Request &request) const;
     // Ends a sign-in: no token of it works any longer (see authenticate()).
     void revokeSignIn(const QString &signInId) const;
 

@@ -60,7 +60,7 @@ TrackService::TrackService(ServerStore &store, const LrcFolderIndex *folder, con
 {
 }
 
-TrackService::Answer TrackService::answer(const JsonReader &body)
+std::optional<TrackService::Answer> TrackService::read(const JsonReader &body, Song &song)
 {
     const std::optional<QString> title = body.lenientString(u"title");
     const std::optional<QString> artist = body.lenientString(u"artist");
@@ -68,16 +68,40 @@ TrackService::Answer TrackService::answer(const JsonReader &body)
         if (problem)
             return Answer{400, errorBody(*problem)};
     }
-    const double duration = body.lenientNumber(u"duration").value_or(0.0);
-    const QString trimmedTitle = Text::trimmed(*title);
-    const QString trimmedArtist = Text::trimmed(*artist);
-    const QString key = songKeyOf(trimmedTitle, trimmedArtist);
+    song.duration = body.lenientNumber(u"duration").value_or(0.0);
+    song.title = Text::trimmed(*title);
+    song.artist = Text::trimmed(*artist);
+    song.key = songKeyOf(song.title, song.artist);
+    return std::nullopt;
+}
+
+std::optional<TrackService::Answer> TrackService::answerFromMemory(const JsonReader &body)
+{
+    Song song;
+    if (read(body, song))
+        return std::nullopt;
+    const std::optional<std::shared_ptr<const KeptAnswer>> kept = m_answers.find(song.key);
+    if (kept && (*kept)->confirmedAt.load(std::memory_order_relaxed) == m_now() && !(*kept)->stored.empty())
+        return Answer{200, (*kept)->body};
+    return std::nullopt;
+}
+
+TrackService::Answer TrackService::answer(const JsonReader &body)
+{
+    Song song;
+    if (std::optional<Answer> refused = read(body, song))
+        return *refused;
+    const double duration = song.duration;
+    const QString &trimmedTitle = song.title;
+    const QString &trimmedArtist = song.artist;
+    const QString &key = song.key;
 
     const qint64 now = m_now();
     const std::optional<std::shared_ptr<const KeptAnswer>> kept = m_answers.find(key);
     // Cache entries are only ever added, or replaced by an import: what the cache held for a
     // song within this second (its entry, or none for an answer from the folder) still stands.
-    // The folder's file is looked at on every request.
+    // The folder's file is looked at on every request. (answerFromMemory() answers the first
+    // case alike.)
     if (kept && (*kept)->confirmedAt.load(std::memory_order_relaxed) == now) {
         if (!(*kept)->stored.empty())
             return Answer{200, (*kept)->body};

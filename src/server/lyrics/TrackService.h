@@ -64,8 +64,22 @@ public:
     // Title and artist must be strings, non-empty after trimming, at most 256 characters each
     // before trimming (400 otherwise). Throws StoreError when the database fails.
     Answer answer(const JsonReader &body);
+    // The answer when it is a kept answer from the cache confirmed within the current second, as
+    // answer() would give it; nothing otherwise (answer() then decides). Never blocks: no
+    // database, no file.
+    std::optional<Answer> answerFromMemory(const JsonReader &body);
 
 private:
+    struct Song
+    {
+        QString title;  // trimmed
+        QString artist; // trimmed
+        QString key;
+        double duration = 0;
+    };
+    // Reads the song a request asks for into `song`; the 400 answer when it cannot.
+    static std::optional<Answer> read(const JsonReader &body, Song &song);
+
     struct Found
     {
         QString lyrics;
