@@ -327,12 +327,20 @@ private Q_SLOTS:
             MprisTestPlayer::serveFor(std::chrono::milliseconds(50));
         source->stop();
         QCOMPARE(m_newClients, 1 + MprisNowPlayingSource::settlingReads); // each reader joins the bus
-        QCOMPARE(stream.pending(), 1);
+        // A busy machine stretches each read's round trip, and the instant its position is timed by
+        // with it, beyond the few milliseconds a settling read may differ by unpublished: then a
+        // settling read may send a sample too.
+        const bool busy = BusyMachine::loadPerCore() >= 1;
+        if (busy)
+            QVERIFY2(stream.pending() >= 1 && stream.pending() <= 1 + MprisNowPlayingSource::settlingReads,
+                     QByteArray::number(stream.pending()).constData());
+        else
+            QCOMPARE(stream.pending(), 1);
         const auto sample = nextValue(stream, 0);
         QVERIFY(sample && *sample && (*sample)->isPlaying);
         const double error = (*sample)->elapsed - player.truePosition(*(*sample)->sampleHostTime);
         // The read is timed by the middle of its round trip, which a busy machine stretches.
-        const double bound = BusyMachine::loadPerCore() >= 1 ? 0.25 : 0.002;
+        const double bound = busy ? 0.25 : 0.002;
         QVERIFY2(std::abs(error) < bound, qPrintable(QString::number(error * 1000, 'f', 3)));
     }
 
