@@ -75,6 +75,9 @@ void ApplicationShell::prepareProcess()
     // was 2–7 MiB lower without it, with the same CPU time. The window's pipelines are rebuilt
     // after each song change (RenderMemoryTrim), so the difference would come back every song.
     QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
+    if (const auto threads = RenderProfileProbe::softwareRasterizerThreads(
+            qEnvironmentVariableIsSet("LP_NUM_THREADS"), qgetenv(RenderProfileProbe::overrideVariable)))
+        qputenv("LP_NUM_THREADS", *threads);
     QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
     QCoreApplication::setApplicationName(QStringLiteral("Cantorella"));
     // The desktop entry's name (packaging/app.cantorella.Cantorella.desktop): on Wayland the window's

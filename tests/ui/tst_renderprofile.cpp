@@ -23,6 +23,8 @@ class RenderProfileTest : public QObject
 private slots:
     void decision_data();
     void decision();
+    void rasterizerThreads_data();
+    void rasterizerThreads();
     void stepsPerPace_data();
     void stepsPerPace();
     void hardwareTransitionsLeaveTheClock();
@@ -55,6 +57,27 @@ void RenderProfileTest::decision()
     QFETCH(QByteArray, forced);
     QFETCH(RenderProfile, profile);
     QCOMPARE(RenderProfileProbe::decide(api, renderer, forced).profile, profile);
+}
+
+void RenderProfileTest::rasterizerThreads_data()
+{
+    QTest::addColumn<bool>("chosen");
+    QTest::addColumn<QByteArray>("forced");
+    QTest::addColumn<QByteArray>("threads"); // empty: LP_NUM_THREADS is left alone
+
+    QTest::newRow("undecided") << false << QByteArray() << QByteArray("2");
+    QTest::newRow("forced software") << false << QByteArray("software") << QByteArray("2");
+    QTest::newRow("forced hardware keeps every thread") << false << QByteArray(" Hardware\n") << QByteArray();
+    QTest::newRow("an unknown override") << false << QByteArray("fast") << QByteArray("2");
+    QTest::newRow("the variable already set still chooses") << true << QByteArray() << QByteArray();
+}
+
+void RenderProfileTest::rasterizerThreads()
+{
+    QFETCH(bool, chosen);
+    QFETCH(QByteArray, forced);
+    QFETCH(QByteArray, threads);
+    QCOMPARE(RenderProfileProbe::softwareRasterizerThreads(chosen, forced).value_or(QByteArray()), threads);
 }
 
 void RenderProfileTest::stepsPerPace_data()

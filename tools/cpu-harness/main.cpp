@@ -33,6 +33,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -113,7 +114,13 @@ int runBare(const QString &file)
 int main(int argc, char *argv[])
 {
     const bool renderLoopChosen = qEnvironmentVariableIsSet("QSG_RENDER_LOOP");
+    const bool rasterizerThreadsChosen = qEnvironmentVariableIsSet("LP_NUM_THREADS");
     ApplicationShell::prepareProcess();
+    // The plain window also keeps Mesa's own number of rasterizer threads. Mesa reads it when
+    // the application connects to the display, so before the application is made.
+    const bool bare = std::any_of(argv + 1, argv + argc, [](const char *arg) { return qstrncmp(arg, "--bare", 6) == 0; });
+    if (bare && !rasterizerThreadsChosen)
+        qunsetenv("LP_NUM_THREADS");
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Shows the player for CPU measurements."));

@@ -35,6 +35,13 @@ RenderProfileProbe::Decision RenderProfileProbe::decide(QSGRendererInterface::Gr
     return {RenderProfile::Hardware, QStringLiteral("graphics API %1").arg(int(api))};
 }
 
+std::optional<QByteArray> RenderProfileProbe::softwareRasterizerThreads(bool threadsChosen, const QByteArray &forced)
+{
+    if (threadsChosen || forcedProfile(forced) == RenderProfile::Hardware)
+        return std::nullopt;
+    return QByteArrayLiteral("2");
+}
+
 RenderProfileProbe::RenderProfileProbe(QQuickWindow *window, QObject *parent)
     : QObject(parent), m_window(window)
 {

@@ -41,6 +41,16 @@ public:
     // The override variable's value read as a profile; none when empty or unknown.
     static std::optional<RenderProfile> forcedProfile(const QByteArray &forced);
 
+    // Mesa's software rasterizer (llvmpipe) splits each frame among as many threads as the
+    // machine has cores, and waking and joining them costs more than this window's pixels at
+    // the software profile's paced rates: with two, a song playing in the animated window took
+    // a fifth less CPU time and a 0.4 s scroll still drew 12 frames. The value for
+    // LP_NUM_THREADS, decided before the display is opened (Mesa reads it then, before any
+    // frame could tell the profile); none where the variable is already set (it still chooses)
+    // or the hardware profile is forced (which asks for the display's rate). Other drivers do
+    // not read it.
+    static std::optional<QByteArray> softwareRasterizerThreads(bool threadsChosen, const QByteArray &forced);
+
     explicit RenderProfileProbe(QQuickWindow *window, QObject *parent = nullptr);
 
     bool isDecided() const { return m_decided; }
