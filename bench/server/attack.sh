@@ -70,40 +70,12 @@ TOKEN="$(sign_up "$BASE" "$ANON" bench@example.com)"
 TRACK_BODY='{"title":"Amazing Grace","artist":"Traditional","duration":82,"targetLanguage":"en"}'
 post_script "$SCRATCH/track.lua" "$TOKEN" "$ANON" "$TRACK_BODY"
 
+save_answers "$TOKEN" "track=$TRACK_BODY"
 mkdir -p "$SCRATCH/www/dav" "$SCRATCH/nginx-body"
-curl -sf "$BASE/healthz" >"$SCRATCH/www/healthz"
-curl -sf -H "Authorization: Bearer $TOKEN" -H 'Content-Type: application/json' -d "$TRACK_BODY" \
-    "$BASE/api/track" >"$SCRATCH/www/track"
 python3 -c 'import sys; sys.stdout.write("{\"library\":\"" + "x" * (64 * 1024 * 1024 - 16) + "\"}")' >"$SCRATCH/www/backup"
 chmod -R a+rwX "$SCRATCH/www" "$SCRATCH/nginx-body"
-NGINX_PORT="$(free_port)"
-cat >"$SCRATCH/nginx.conf" <<CONF
-worker_processes auto;
-worker_rlimit_nofile 20000;
-daemon off;
-pid $SCRATCH/nginx.pid;
-error_log $SCRATCH/nginx-error.log;
-user $(id -un);
-events { worker_connections 20000; }
-http {
-    access_log off;
-    default_type application/json;
-    keepalive_requests 1000;
-    keepalive_timeout 300s;
-    client_max_body_size 70m;
-    client_body_temp_path $SCRATCH/nginx-body;
-    server {
-        listen 127.0.0.1:$NGINX_PORT backlog=1024;
-        root $SCRATCH/www;
-        location /dav/ { dav_methods PUT; }
-    }
-}
-CONF
-"$NGINX" -c "$SCRATCH/nginx.conf" -p "$SCRATCH" &
-NGINX_PID=$!
-PIDS+=("$NGINX_PID")
-for ((i = 0; i < 50; i++)); do curl -sf "http://127.0.0.1:$NGINX_PORT/healthz" >/dev/null && break; sleep 0.1; done
-NGINX_BASE="http://127.0.0.1:$NGINX_PORT"
+start_nginx 20000 "access_log off; keepalive_timeout 300s; client_max_body_size 70m; client_body_temp_path $SCRATCH/nginx-body;" \
+    "location /dav/ { dav_methods PUT; }"
 
 # A fresh server for the backups' peak memory, with one account per transfer and a backup each.
 start_server backup

@@ -1,16 +1,19 @@
 # Helpers shared by the server's load scripts (sourced, not run). The caller sets ROOT, SERVER
 # and DURATION, then calls bench_setup.
 
-# Checks the tools and the build; makes SCRATCH (removed on exit) and PIDS (processes ended on
-# exit); sets NGINX.
+# bench_setup [TOOL…]: checks the tools (by default wrk, nginx, curl and python3) and the build;
+# makes SCRATCH (removed on exit) and PIDS (processes ended on exit); sets NGINX when nginx is one
+# of the tools. A caller that starts more than processes names its own clean-up in BENCH_AT_EXIT
+# (run at exit, after the processes have ended and before SCRATCH goes).
 bench_setup() {
-    local tool
-    for tool in wrk nginx curl python3; do
+    local tool tools=("$@")
+    [ ${#tools[@]} -gt 0 ] || tools=(wrk nginx curl python3)
+    for tool in "${tools[@]}"; do
         command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin" command -v "$tool" >/dev/null \
             || { echo "$0: $tool is missing" >&2; exit 2; }
     done
     [ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
-    NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx)"
+    NGINX="$(PATH="$PATH:/usr/sbin" command -v nginx || true)"
     SCRATCH="$(mktemp -d)"
     chmod 0755 "$SCRATCH"
     PIDS=()
@@ -21,26 +24,84 @@ bench_cleanup() {
     local pid
     for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
     for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    [ -z "${BENCH_AT_EXIT:-}" ] || $BENCH_AT_EXIT
     rm -rf "$SCRATCH"
 }
 
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
-# start_server NAME [FLAG…]: starts a server with its own data folder; sets PORT and SERVER_PID.
+# start_server NAME [FLAG…]: starts a server with its own data folder, seeded with the demo songs
+# (SEED=no: empty); waits until it is listening (and seeded); sets PORT and SERVER_PID.
 start_server() {
-    local name="$1" i
+    local name="$1" ready=' seed: ' seed=(--seed "$ROOT/demo/songs") i
     shift
+    [ "${SEED:-yes}" = yes ] || { ready=' listening on '; seed=(); }
     mkdir -p "$SCRATCH/$name"
-    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" --seed "$ROOT/demo/songs" --no-online \
+    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" "${seed[@]}" --no-online \
         --signins-per-minute 1000000 --signups-per-minute 1000000 "$@" 2>"$SCRATCH/$name.log" &
     SERVER_PID=$!
     PIDS+=("$SERVER_PID")
-    for ((i = 0; i < 100; i++)); do
-        grep -q ' seed: ' "$SCRATCH/$name.log" 2>/dev/null && break
+    for ((i = 0; i < 300; i++)); do
+        grep -q "$ready" "$SCRATCH/$name.log" 2>/dev/null && break
+        kill -0 "$SERVER_PID" 2>/dev/null || break
         sleep 0.1
     done
     PORT="$(sed -n 's/.* listening on http:\/\/127\.0\.0\.1:\([0-9]*\)$/\1/p' "$SCRATCH/$name.log")"
     [ -n "$PORT" ] || { echo "$0: the server did not start: $(cat "$SCRATCH/$name.log")" >&2; exit 1; }
+}
+
+stop_server() {
+    kill -TERM "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+}
+
+# start_nginx CONNECTIONS [HTTP_DIRECTIVES [SERVER_DIRECTIVES]]: nginx serving $SCRATCH/www (JSON by
+# default) on a free port, CONNECTIONS per worker, keep-alive as cantorella-server's (1,000
+# requests, and nginx's own default); waits until it answers /healthz. Sets NGINX_PORT, NGINX_PID
+# and NGINX_BASE.
+start_nginx() {
+    local connections="$1" http="${2:-}" server="${3:-}" limit="" backlog="" i
+    # Beyond the usual 1,024 open files the workers need a limit of their own, and the listening
+    # socket a longer queue of connections not yet accepted.
+    [ "$connections" -le 1024 ] || { limit="worker_rlimit_nofile $connections;"; backlog=" backlog=1024"; }
+    NGINX_PORT="$(free_port)"
+    cat >"$SCRATCH/nginx.conf" <<CONF
+worker_processes auto;
+$limit
+daemon off;
+pid $SCRATCH/nginx.pid;
+error_log $SCRATCH/nginx-error.log;
+user $(id -un);
+events { worker_connections $connections; }
+http {
+    default_type application/json;
+    keepalive_requests 1000;
+    $http
+    server {
+        listen 127.0.0.1:$NGINX_PORT$backlog;
+        root $SCRATCH/www;
+        $server
+    }
+}
+CONF
+    "$NGINX" -c "$SCRATCH/nginx.conf" -p "$SCRATCH" &
+    NGINX_PID=$!
+    PIDS+=("$NGINX_PID")
+    NGINX_BASE="http://127.0.0.1:$NGINX_PORT"
+    for ((i = 0; i < 50; i++)); do curl -sf "$NGINX_BASE/healthz" >/dev/null && break; sleep 0.1; done
+}
+
+# save_answers TOKEN NAME=BODY…: the answers of the server at BASE nginx serves beside it: GET /healthz into
+# $SCRATCH/www/healthz, and for each NAME the POST /api/track of BODY into $SCRATCH/www/NAME.
+save_answers() {
+    local token="$1" pair
+    shift
+    mkdir -p "$SCRATCH/www"
+    curl -sf "$BASE/healthz" >"$SCRATCH/www/healthz"
+    for pair in "$@"; do
+        curl -sf -H "Authorization: Bearer $token" -H 'Content-Type: application/json' -d "${pair#*=}" \
+            "$BASE/api/track" >"$SCRATCH/www/${pair%%=*}"
+    done
 }
 
 # sign_up BASE ANONKEY EMAIL: prints the access token.

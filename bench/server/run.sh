@@ -24,8 +24,6 @@ done
 source "$ROOT/bench/server/common.sh"
 bench_setup
 
-
-
 # ---- the server and nginx, side by side ----------------------------------------------------------
 # 20,000 LRC files in 100 folders, ~1.3 KB each: half tagged [ti:]/[ar:], half named "Artist - Title.lrc".
 python3 - "$SCRATCH/lrc" 20000 <<'PY'
@@ -54,42 +52,17 @@ post_script "$SCRATCH/track.lua" "$TOKEN" "$ANON" "$TRACK_BODY"
 FOLDER_BODY='{"title":"Song 12345","artist":"Artist 381","duration":150,"targetLanguage":"en"}'
 post_script "$SCRATCH/folder.lua" "$TOKEN" "$ANON" "$FOLDER_BODY"
 
-mkdir -p "$SCRATCH/www"
-curl -sf "$BASE/healthz" >"$SCRATCH/www/healthz"
-curl -sf -H "Authorization: Bearer $TOKEN" -H 'Content-Type: application/json' -d "$TRACK_BODY" \
-    "$BASE/api/track" >"$SCRATCH/www/track"
-curl -sf -H "Authorization: Bearer $TOKEN" -H 'Content-Type: application/json' -d "$FOLDER_BODY" \
-    "$BASE/api/track" >"$SCRATCH/www/folder-track"
+save_answers "$TOKEN" "track=$TRACK_BODY" "folder-track=$FOLDER_BODY"
 chmod -R a+rX "$SCRATCH/www"
-NGINX_PORT="$(free_port)"
-cat >"$SCRATCH/nginx.conf" <<CONF
-worker_processes auto;
-daemon off;
-pid $SCRATCH/nginx.pid;
-error_log $SCRATCH/nginx-error.log;
-user $(id -un);
-events { worker_connections 1024; }
-http {
-    access_log $SCRATCH/nginx-access.log;
-    default_type application/json;
-    keepalive_requests 1000; # as cantorella-server (and nginx's own default)
-    server {
-        listen 127.0.0.1:$NGINX_PORT;
-        root $SCRATCH/www;
-    }
-}
-CONF
-"$NGINX" -c "$SCRATCH/nginx.conf" -p "$SCRATCH" &
-PIDS+=($!)
-for ((i = 0; i < 50; i++)); do curl -sf "http://127.0.0.1:$NGINX_PORT/healthz" >/dev/null && break; sleep 0.1; done
+start_nginx 1024 "access_log $SCRATCH/nginx-access.log;"
 
 echo "== 64 connections, ${DURATION} s each (wrk -t4), $(nproc) cores shared with whatever else runs"
 wrk_run "cantorella-server GET /healthz" 4 64 "$BASE/healthz"
-wrk_run "nginx GET /healthz (file)" 4 64 "http://127.0.0.1:$NGINX_PORT/healthz"
+wrk_run "nginx GET /healthz (file)" 4 64 "$NGINX_BASE/healthz"
 wrk_run "cantorella-server POST /api/track" 4 64 "$BASE/api/track" "$SCRATCH/track.lua"
-wrk_run "nginx GET /track (same JSON)" 4 64 "http://127.0.0.1:$NGINX_PORT/track"
+wrk_run "nginx GET /track (same JSON)" 4 64 "$NGINX_BASE/track"
 wrk_run "cantorella-server POST /api/track (LRC)" 4 64 "$BASE/api/track" "$SCRATCH/folder.lua"
-wrk_run "nginx GET /folder-track (same JSON)" 4 64 "http://127.0.0.1:$NGINX_PORT/folder-track"
+wrk_run "nginx GET /folder-track (same JSON)" 4 64 "$NGINX_BASE/folder-track"
 echo "== $(grep -o 'lyrics folder: .*' "$SCRATCH/load.log")"
 
 echo "== password sign-ins (argon2id, interactive limits: ~0.1 s and 64 MiB each, one per core at a time)"

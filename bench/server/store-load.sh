@@ -28,46 +28,18 @@ while getopts "c:d:s:" option; do
         *) echo "usage: $0 [-c CLIENTS] [-d SECONDS] [-s sqlite|postgresql|both]" >&2; exit 2 ;;
     esac
 done
-[ -x "$SERVER" ] || { echo "$0: build cantorella-server first ($SERVER)" >&2; exit 2; }
+source "$ROOT/bench/server/common.sh"
+BENCH_AT_EXIT=stop_postgres
+bench_setup python3
 LOAD="$ROOT/bench/server/store-load.py"
 PG_BIN=/usr/lib/postgresql/15/bin
-
-SCRATCH="$(mktemp -d)"
-chmod 0755 "$SCRATCH"
-PIDS=()
 PG_DATA=""
 AS_PG=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+# The server's stores start empty (no demo songs).
+SEED=no
+
+stop_postgres() {
     [ -z "$PG_DATA" ] || "${AS_PG[@]}" "$PG_BIN/pg_ctl" -D "$PG_DATA" -m fast -w stop >/dev/null 2>&1 || true
-    rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-
-# start_server NAME [FLAG…]: sets BASE and SERVER_PID.
-start_server() {
-    local name="$1" i port
-    shift
-    mkdir -p "$SCRATCH/$name"
-    "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" --no-online \
-        --signins-per-minute 1000000 --signups-per-minute 1000000 "$@" 2>"$SCRATCH/$name.log" &
-    SERVER_PID=$!
-    PIDS+=("$SERVER_PID")
-    for ((i = 0; i < 300; i++)); do
-        grep -q ' listening on ' "$SCRATCH/$name.log" 2>/dev/null && break
-        sleep 0.1
-    done
-    port="$(sed -n 's/.* listening on http:\/\/127\.0\.0\.1:\([0-9]*\)$/\1/p' "$SCRATCH/$name.log")"
-    [ -n "$port" ] || { echo "$0: the server did not start: $(cat "$SCRATCH/$name.log")" >&2; exit 1; }
-    BASE="http://127.0.0.1:$port"
-}
-
-stop_server() {
-    kill -TERM "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
 }
 
 start_postgres() {
@@ -108,6 +80,7 @@ run_store() { # run_store sqlite|postgresql
         start_server sqlite
         anon="$(cat "$SCRATCH/sqlite/anon-key")"
     fi
+    BASE="http://127.0.0.1:$PORT"
     echo "== $store ($SERVER; $(nproc) cores shared with whatever else runs)"
     python3 "$LOAD" "$BASE" "$anon" signups "$CLIENTS" "$DURATION"
     python3 "$LOAD" "$BASE" "$anon" backups "$CLIENTS" 5 3
