@@ -36,6 +36,18 @@ Exchange exchange(quint16 port, const QByteArray &bytes, int waitMs = 10000)
     return result;
 }
 
+// Reads from `socket` until what came contains `marker` (or `waitMs` passes); answers what came.
+QByteArray readUntil(QTcpSocket &socket, const QByteArray &marker, int waitMs = 10000)
+{
+    QByteArray received = socket.readAll();
+    QDeadlineTimer deadline(waitMs);
+    while (!received.contains(marker) && !deadline.hasExpired()) {
+        socket.waitForReadyRead(100);
+        received += socket.readAll();
+    }
+    return received;
+}
+
 // The status codes of every answer in `received`, in order.
 QList<int> statuses(const QByteArray &received)
 {
@@ -138,12 +150,8 @@ private slots:
         const QByteArray hidden = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
         socket.write("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(hidden.size() * 2)
                      + "\r\n\r\n");
-        QByteArray received;
+        QByteArray received = readUntil(socket, "\r\n\r\n");
         QDeadlineTimer deadline(10000);
-        while (!received.contains("\r\n\r\n") && !deadline.hasExpired()) {
-            socket.waitForReadyRead(100);
-            received += socket.readAll();
-        }
         QCOMPARE(statuses(received), QList<int>{401});
         socket.write(hidden + hidden);
         while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
@@ -222,9 +230,7 @@ private slots:
             upload.write("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: " + busy.bearer()
                          + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body.left(3));
             if (upload.waitForReadyRead(1000)) {
-                refused = upload.readAll();
-                while (!refused.contains("\r\n\r\n") && upload.waitForReadyRead(1000))
-                    refused += upload.readAll();
+                refused = readUntil(upload, "\r\n\r\n");
                 uploads.pop_back();
             }
         }
@@ -235,12 +241,7 @@ private slots:
         for (const auto &upload : uploads)
             upload->write(body.mid(3));
         for (const auto &upload : uploads) {
-            QByteArray answer;
-            QDeadlineTimer uploaded(20000);
-            while (!answer.contains("sizeBytes") && !uploaded.hasExpired()) {
-                upload->waitForReadyRead(100);
-                answer += upload->readAll();
-            }
+            const QByteArray answer = readUntil(*upload, "sizeBytes", 20000);
             QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
         }
         QCOMPARE(busy.send("GET", "/healthz").status, 200);
@@ -261,12 +262,7 @@ private slots:
             idle.back()->connectToHost(QHostAddress::LocalHost, fullPort);
             QVERIFY(idle.back()->waitForConnected(5000));
             idle.back()->write("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
-            QByteArray answer;
-            QDeadlineTimer deadline(10000);
-            while (!answer.contains("{\"status\":\"ok\"}") && !deadline.hasExpired()) {
-                idle.back()->waitForReadyRead(100);
-                answer += idle.back()->readAll();
-            }
+            const QByteArray answer = readUntil(*idle.back(), "{\"status\":\"ok\"}");
             QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
         }
         const Exchange newcomer = exchange(fullPort, "GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");

@@ -160,8 +160,8 @@ private slots:
         QVERIFY(!m_store->userById("no-such-id"));
     }
 
-    // Steps on one sign-in started with token "t0": "rotate OLD NEW OUTCOME", "logout",
-    // "signin live|revoked".
+    // Steps on one sign-in started with token "t0": "rotate OLD NEW OUTCOME [AT LIMIT]" (at 200,
+    // or at AT with at most LIMIT refreshes of the sign-in an hour), "logout", "signin live|revoked".
     void refreshRotation_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -177,6 +177,10 @@ private slots:
             << QStringList{"rotate t0 t1 Rotated", "logout", "rotate t0 x Revoked", "rotate t1 x Revoked"};
         QTest::newRow("an unknown token") << QStringList{"rotate nope t1 Unknown", "rotate t1 t2 Unknown",
                                                          "signin live"};
+        // Over the limit nothing changes: t2 is still current, and rotates in the next hour.
+        QTest::newRow("refreshes of a sign-in limited per hour")
+            << QStringList{"rotate t0 t1 Rotated 3700 2", "rotate t1 t2 Rotated 3800 2", "rotate t2 t3 Limited 3900 2",
+                           "rotate t2 t3 Rotated 7300 2", "signin live"};
     }
 
     void refreshRotation()
@@ -187,11 +191,14 @@ private slots:
         QCOMPARE(signIn.userId, user.id);
         QVERIFY(!signIn.revoked);
         const QMap<QString, Outcome> outcomes{{"Rotated", Outcome::Rotated}, {"Reused", Outcome::Reused},
-                                              {"Revoked", Outcome::Revoked}, {"Unknown", Outcome::Unknown}};
+                                              {"Revoked", Outcome::Revoked}, {"Unknown", Outcome::Unknown},
+                                              {"Limited", Outcome::Limited}};
         for (const auto &step : steps) {
             const auto words = step.split(' ');
             if (words[0] == "rotate") {
-                const auto rotation = m_store->rotateRefreshToken(hashOf(words[1]), hashOf(words[2]), 200);
+                const qint64 at = words.size() > 4 ? words[4].toLongLong() : 200;
+                const RateHit perHour = words.size() > 4 ? RateHit{"refresh:", at - at % 3600, 3600, words[5].toLongLong()} : RateHit{};
+                const auto rotation = m_store->rotateRefreshToken(hashOf(words[1]), hashOf(words[2]), at, perHour);
                 QVERIFY2(rotation.outcome == outcomes.value(words[3]), qPrintable(step));
                 const bool known = rotation.outcome != Outcome::Unknown;
                 QCOMPARE(rotation.signInId, known ? signIn.id : QString());
@@ -335,22 +342,6 @@ private slots:
         QVERIFY(m_store->rotateRefreshToken(hashOf("r4"), hashOf("x"), 80).outcome == Outcome::Unknown);
         QCOMPARE(m_store->hits("signin-email:ann", 120), 0); // the next window is empty
         QVERIFY(m_store->countSignIn({{"signin-email:ann", 120, 60, 3}}, user.id, hashOf("r5"), 130));
-    }
-
-    void refreshesPerSignInAreLimited()
-    {
-        const auto user = newUser("ann@example.org");
-        m_store->createSignIn(user.id, hashOf("t0"), 100);
-        const RateHit perHour{"refresh:", 3600, 3600, 2};
-        QVERIFY(m_store->rotateRefreshToken(hashOf("t0"), hashOf("t1"), 3700, perHour).outcome == Outcome::Rotated);
-        QVERIFY(m_store->rotateRefreshToken(hashOf("t1"), hashOf("t2"), 3800, perHour).outcome == Outcome::Rotated);
-        const auto limited = m_store->rotateRefreshToken(hashOf("t2"), hashOf("t3"), 3900, perHour);
-        QVERIFY(limited.outcome == Outcome::Limited);
-        QCOMPARE(limited.userId, user.id);
-        // Nothing changed: t2 is still current, and rotates in the next hour.
-        QVERIFY(m_store->rotateRefreshToken(hashOf("t2"), hashOf("t3"), 7300, RateHit{"refresh:", 7200, 3600, 2}).outcome
-                == Outcome::Rotated);
-        QVERIFY(!m_store->signIn(limited.signInId)->revoked);
     }
 
     // What pruning deletes and what it must keep; several processes pruning at once is harmless.
