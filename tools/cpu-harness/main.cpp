@@ -114,13 +114,21 @@ int runBare(const QString &file)
 int main(int argc, char *argv[])
 {
     const bool renderLoopChosen = qEnvironmentVariableIsSet("QSG_RENDER_LOOP");
-    const bool rasterizerThreadsChosen = qEnvironmentVariableIsSet("LP_NUM_THREADS");
+    // The plain window also keeps Qt's window buffers and Mesa's own number of rasterizer threads
+    // (Mesa reads it when the application connects to the display, so before the application is
+    // made), unless the caller chose them.
+    const char *const drawingChoices[] = {"LP_NUM_THREADS", "QSG_NO_DEPTH_BUFFER", "QSG_NO_STENCIL_BUFFER"};
+    QList<const char *> chosenByCaller;
+    for (const char *name : drawingChoices) {
+        if (qEnvironmentVariableIsSet(name))
+            chosenByCaller.append(name);
+    }
     ApplicationShell::prepareProcess();
-    // The plain window also keeps Mesa's own number of rasterizer threads. Mesa reads it when
-    // the application connects to the display, so before the application is made.
     const bool bare = std::any_of(argv + 1, argv + argc, [](const char *arg) { return qstrncmp(arg, "--bare", 6) == 0; });
-    if (bare && !rasterizerThreadsChosen)
-        qunsetenv("LP_NUM_THREADS");
+    for (const char *name : drawingChoices) {
+        if (bare && !chosenByCaller.contains(name))
+            qunsetenv(name);
+    }
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Shows the player for CPU measurements."));
