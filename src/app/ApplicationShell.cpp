@@ -49,17 +49,26 @@ void mapLargeBlocksApart()
 #endif
 }
 
+// Sets an environment variable the person running the program did not set, and notes it.
+void setUnlessChosen(QByteArrayList &set, const char *name, const QByteArray &value)
+{
+    if (qEnvironmentVariableIsSet(name))
+        return;
+    qputenv(name, value);
+    set.append(name);
+}
+
 } // namespace
 
-void ApplicationShell::prepareProcess()
+QByteArrayList ApplicationShell::prepareProcess()
 {
+    QByteArrayList set;
     // Text drawn as distance fields keeps every glyph it ever drew in textures that are never
     // trimmed, each glyph rendered at this base size whatever size it is shown at (Qt's default
     // 54 px: about 4.6 KB a glyph; 32 px, Qt's own "low" quality level: about 2.1 KB), and the
     // study cards bring new Chinese characters with every song. The texts drawn this way are at
     // most 34 px, so 32 px keeps their edges. Read once, when the first such cache is made.
-    if (!qEnvironmentVariableIsSet("QT_DISTANCEFIELD_DEFAULT_BASEFONTSIZE"))
-        qputenv("QT_DISTANCEFIELD_DEFAULT_BASEFONTSIZE", "32");
+    setUnlessChosen(set, "QT_DISTANCEFIELD_DEFAULT_BASEFONTSIZE", "32");
     // The window is drawn on the GUI thread (Qt Quick's "basic" render loop), not on a render
     // thread of its own. A second thread gains it little (where a software rasterizer draws, the
     // frame clock paces its frames), and that thread costs memory that grows with the songs: Qt keeps
@@ -67,8 +76,7 @@ void ApplicationShell::prepareProcess()
     // and the font files' pages were held twice, and glibc gives the thread a heap of its own
     // that the frames' scratch memory scatters. Measured over 20 songs: 5 MiB less resident
     // memory at every song, the same CPU time, the same start-up. QSG_RENDER_LOOP still chooses.
-    if (!qEnvironmentVariableIsSet("QSG_RENDER_LOOP"))
-        qputenv("QSG_RENDER_LOOP", "basic");
+    setUnlessChosen(set, "QSG_RENDER_LOOP", "basic");
     // Qt's own disk cache of linked shader programs stays off. Mesa's software rasterizer holds
     // a program loaded from such a binary in more memory than one linked from its source (which
     // Mesa's own shader cache speeds up): over 20 songs with cards, the largest resident memory
@@ -80,13 +88,11 @@ void ApplicationShell::prepareProcess()
     // are all upright rectangles, which a scissor cuts (only a clip turned by a rotation needs
     // the stencil). Where a software rasterizer draws, the two buffers took 6 MiB of resident
     // memory beside the window's own pixels and saved no CPU time. Either variable still chooses.
-    for (const char *name : {"QSG_NO_DEPTH_BUFFER", "QSG_NO_STENCIL_BUFFER"}) {
-        if (!qEnvironmentVariableIsSet(name))
-            qputenv(name, "1");
-    }
+    setUnlessChosen(set, "QSG_NO_DEPTH_BUFFER", "1");
+    setUnlessChosen(set, "QSG_NO_STENCIL_BUFFER", "1");
     if (const auto threads = RenderProfileProbe::softwareRasterizerThreads(
             qEnvironmentVariableIsSet("LP_NUM_THREADS"), qgetenv(RenderProfileProbe::overrideVariable)))
-        qputenv("LP_NUM_THREADS", *threads);
+        setUnlessChosen(set, "LP_NUM_THREADS", *threads);
     QCoreApplication::setOrganizationName(QStringLiteral("com.cantorella"));
     QCoreApplication::setApplicationName(QStringLiteral("Cantorella"));
     // The desktop entry's name (packaging/app.cantorella.Cantorella.desktop): on Wayland the window's
@@ -94,6 +100,7 @@ void ApplicationShell::prepareProcess()
     // application name, "Cantorella", which the entry names as StartupWMClass.
     QGuiApplication::setDesktopFileName(QStringLiteral("app.cantorella.Cantorella"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    return set;
 }
 
 ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *parent)

@@ -22,7 +22,8 @@ class ApplicationShell : public QObject
 {
     Q_OBJECT
 public:
-    static void prepareProcess();
+    // Returns the names of the environment variables it set (those the caller had not set).
+    static QByteArrayList prepareProcess();
 
     explicit ApplicationShell(AppStateDependencies dependencies = {}, QObject *parent = nullptr);
     ~ApplicationShell() override;

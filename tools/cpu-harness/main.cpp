@@ -113,21 +113,17 @@ int runBare(const QString &file)
 
 int main(int argc, char *argv[])
 {
-    const bool renderLoopChosen = qEnvironmentVariableIsSet("QSG_RENDER_LOOP");
-    // The plain window also keeps Qt's window buffers and Mesa's own number of rasterizer threads
-    // (Mesa reads it when the application connects to the display, so before the application is
-    // made), unless the caller chose them.
-    const char *const drawingChoices[] = {"LP_NUM_THREADS", "QSG_NO_DEPTH_BUFFER", "QSG_NO_STENCIL_BUFFER"};
-    QList<const char *> chosenByCaller;
-    for (const char *name : drawingChoices) {
-        if (qEnvironmentVariableIsSet(name))
-            chosenByCaller.append(name);
-    }
-    ApplicationShell::prepareProcess();
-    const bool bare = std::any_of(argv + 1, argv + argc, [](const char *arg) { return qstrncmp(arg, "--bare", 6) == 0; });
-    for (const char *name : drawingChoices) {
-        if (bare && !chosenByCaller.contains(name))
-            qunsetenv(name);
+    const QByteArrayList setByShell = ApplicationShell::prepareProcess();
+    if (std::any_of(argv + 1, argv + argc, [](const char *arg) { return qstrncmp(arg, "--bare", 6) == 0; })) {
+        // The plain window keeps Qt's own render loop (a render thread here): on the application's
+        // GUI-thread loop its 400 ms scroll draws 4 frames a second instead of the display's rate,
+        // and it would no longer be the plain window. It also keeps Qt's window buffers and Mesa's
+        // own number of rasterizer threads (Mesa reads it when the application connects to the
+        // display, so before the application is made). What the caller chose stays.
+        for (const char *name : {"QSG_RENDER_LOOP", "QSG_NO_DEPTH_BUFFER", "QSG_NO_STENCIL_BUFFER", "LP_NUM_THREADS"}) {
+            if (setByShell.contains(name))
+                qunsetenv(name);
+        }
     }
     QApplication app(argc, argv);
     QCommandLineParser parser;
@@ -141,11 +137,6 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
 
     if (parser.isSet(QStringLiteral("bare"))) {
-        // The plain window keeps Qt's own render loop (a render thread here), unless the caller
-        // chose one: on the application's GUI-thread loop its 400 ms scroll draws 4 frames a
-        // second instead of the display's rate, and it would no longer be the plain window.
-        if (!renderLoopChosen)
-            qunsetenv("QSG_RENDER_LOOP");
         return runBare(parser.value(QStringLiteral("bare")));
     }
 
