@@ -1,5 +1,6 @@
 #include "app/RenderMemoryTrim.h"
 
+#include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QtGui/private/qrhi_p.h>
@@ -39,6 +40,11 @@ RenderMemoryTrim::Actions RenderMemoryTrim::windowActions(QQuickWindow *window)
     actions.releaseWindowCaches = [target] {
         if (target)
             target->releaseResources();
+        // The script objects of the views that are gone, and the objects they own, are freed
+        // now rather than when the engine next runs short of room, so that their pages go back
+        // with the trim below.
+        if (QQmlEngine *engine = target ? qmlEngine(target.data()) : nullptr)
+            engine->collectGarbage();
         returnFreeHeapPages();
     };
     return actions;

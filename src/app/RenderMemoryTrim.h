@@ -22,7 +22,8 @@ class QQuickWindow;
 //   heap's free pages back. Runs on the thread that draws, right after the frame.
 // - After a song change, at the first frame that shows the new song's views: the window's
 //   cached graphics resources are released (pipelines of views that are gone, the renderer's
-//   pools; what is still shown is rebuilt at the next frame), then the free pages go back.
+//   pools; what is still shown is rebuilt at the next frame), the QML engine collects the
+//   garbage the old views left, then the free pages go back.
 //
 // The actions are injectable so that the scheduling can be tested without a renderer.
 class RenderMemoryTrim : public QObject

@@ -1,11 +1,14 @@
 // The render trim's schedule: a song change releases the window's caches once, at the first
 // frame after it, on the window's thread; other frames trim the pooled uploads at most once an
-// interval. And in a real window: after both, the next frame draws the same picture.
+// interval. And in a real window: the release frees what scripts no longer reach, and after
+// both the next frame draws the same picture.
 
 #include "app/RenderMemoryTrim.h"
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QJSValue>
+#include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -39,6 +42,7 @@ class RenderMemoryTrimTest : public QObject
 private slots:
     void schedule_data();
     void schedule();
+    void releaseCollectsScriptGarbage();
     void pictureSurvivesTrims();
 };
 
@@ -79,6 +83,26 @@ void RenderMemoryTrimTest::schedule()
     // Nothing more is pending.
     QCoreApplication::processEvents();
     QCOMPARE(counts.releases, releases);
+}
+
+void RenderMemoryTrimTest::releaseCollectsScriptGarbage()
+{
+    QQmlEngine engine;
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\nWindow { width: 100; height: 100 }", QUrl());
+    std::unique_ptr<QObject> root(component.create());
+    QVERIFY2(root, qPrintable(component.errorString()));
+    auto *window = qobject_cast<QQuickWindow *>(root.get());
+    QVERIFY(window);
+
+    // An object only a script held, as a view's that is gone: owned by the engine, unreachable.
+    QPointer<QObject> orphan = new QObject;
+    QQmlEngine::setObjectOwnership(orphan, QQmlEngine::JavaScriptOwnership);
+    { QJSValue wrapper = engine.newQObject(orphan); }
+
+    RenderMemoryTrim::windowActions(window).releaseWindowCaches();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(orphan.isNull());
 }
 
 void RenderMemoryTrimTest::pictureSurvivesTrims()
