@@ -38,13 +38,14 @@ RenderMemoryTrim::Actions RenderMemoryTrim::windowActions(QQuickWindow *window)
         returnFreeHeapPages();
     };
     actions.releaseWindowCaches = [target] {
-        if (target)
+        if (target) {
             target->releaseResources();
-        // The script objects of the views that are gone, and the objects they own, are freed
-        // now rather than when the engine next runs short of room, so that their pages go back
-        // with the trim below.
-        if (QQmlEngine *engine = target ? qmlEngine(target.data()) : nullptr)
-            engine->collectGarbage();
+            // The script objects of the views that are gone, and the objects they own, are
+            // freed now rather than when the engine next runs short of room, so that their
+            // pages go back with the trim below.
+            if (QQmlEngine *engine = qmlEngine(target.data()))
+                engine->collectGarbage();
+        }
         returnFreeHeapPages();
     };
     return actions;
