@@ -37,7 +37,9 @@ usage: $0 [-d SECONDS] [-w SECONDS] [-l FOLDER [-p]] [RUN...]
 Prints one line per run (CPU % of one core, frames a second) and the goals; exits 1 when a goal
 is missed. What a part of the window costs: CANTORELLA_HARNESS_HIDE=NAME,… hides the items of
 that objectName (cls:TYPE: of that type; nolayer:NAME: turns their layer off) in the measured
-windows; compare with runs without it, interleaved.
+windows; compare with runs without it, interleaved. What one frame costs: with
+CANTORELLA_HARNESS_REDRAW=1 the measured windows redraw continuously (as often as the frame
+pacer lets them), so CPU % ÷ frames a second is the cost of a frame with nothing changed.
 EOF
 }
 

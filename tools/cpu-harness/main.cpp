@@ -13,7 +13,8 @@
 // stays closed), and every change of QWindow::isActive goes to standard output as
 // "window active: true|false". Once a second it writes "frames N", the frames the shown window
 // has swapped so far. Diagnostics (ChangeTrace.h): CANTORELLA_HARNESS_TRACE=1 writes what changed
-// before each frame; CANTORELLA_HARNESS_HIDE=NAME,… hides items (or turns their layer off).
+// before each frame; CANTORELLA_HARNESS_HIDE=NAME,… hides items (or turns their layer off);
+// CANTORELLA_HARNESS_REDRAW=1 redraws the shown window continuously (what one frame costs).
 
 #include "ChangeTrace.h"
 #include "DemoAccount.h"
@@ -47,6 +48,15 @@ void announceReady()
     std::fflush(stdout);
 }
 
+// Asks for the next frame as soon as one is swapped, so the window draws as fast as its render
+// loop lets it: CPU time over frames is then what one frame of an unchanged window costs, with
+// little noise (a window at rest draws too few frames to tell).
+void redrawContinuously(QQuickWindow *window)
+{
+    QObject::connect(window, &QQuickWindow::frameSwapped, window, [window] { window->update(); }, Qt::QueuedConnection);
+    window->update();
+}
+
 // Asks for the input focus for `window` (Xvfb has no window manager: the request is granted
 // as it is made), reports each change of its active state and counts its frames.
 void focus(QWindow *window)
@@ -67,6 +77,8 @@ void focus(QWindow *window)
         });
         QObject::connect(quick, &QObject::destroyed, [frames] { delete frames; });
         report->start(1000);
+        if (qEnvironmentVariableIsSet("CANTORELLA_HARNESS_REDRAW"))
+            redrawContinuously(quick);
         if (qEnvironmentVariableIsSet("CANTORELLA_HARNESS_TRACE"))
             ChangeTrace::install(quick);
         if (qEnvironmentVariableIsSet("CANTORELLA_HARNESS_HIDE"))
