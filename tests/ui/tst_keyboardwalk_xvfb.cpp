@@ -18,6 +18,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QColor>
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QPointer>
@@ -131,12 +132,23 @@ double contrast(QRgb a, QRgb b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// The ring's white band and the pixels just outside it, halfway along its top edge, in device
-// pixels (the grab is at the device pixel ratio).
+// The ring's white band, its outer ink hairline and the pixels just outside it, halfway along its
+// top edge, in device pixels (the grab is at the device pixel ratio).
 struct RingSample
 {
     QRgb band;
+    QRgb hairline;
     QRgb outside;
+
+    // The ring stands out when one of its two tones does: the white band against what lies
+    // around it, or the ink hairline where that is bright (a gradient fill, a glow passing by).
+    double contrast() const { return std::max(::contrast(band, outside), ::contrast(hairline, outside)); }
+    QString describe() const
+    {
+        return QStringLiteral("contrast %1 (band %2, hairline %3, outside %4)")
+            .arg(contrast())
+            .arg(QColor(band).name(), QColor(hairline).name(), QColor(outside).name());
+    }
 };
 
 RingSample sampleRing(const QImage &image, QQuickItem *ring, qreal dpr)
@@ -144,8 +156,9 @@ RingSample sampleRing(const QImage &image, QQuickItem *ring, qreal dpr)
     const QRectF r = ring->mapRectToScene(QRectF(0, 0, ring->width(), ring->height()));
     const int x = int((r.left() + r.width() / 2) * dpr);
     const QRgb band = image.pixel(x, int((r.top() + 2) * dpr));
+    const QRgb hairline = image.pixel(x, int((r.top() + 0.5) * dpr));
     const QRgb outside = image.pixel(x, std::max(0, int((r.top() - 2) * dpr)));
-    return {band, outside};
+    return {band, hairline, outside};
 }
 
 // How many pixels of `area` (scene coordinates) differ between the two pictures.
@@ -211,8 +224,7 @@ class TestKeyboardWalk : public QObject
         QTest::qWait(50); // a frame with the ring
         const QImage focused = window->grabWindow();
         const RingSample sample = sampleRing(focused, ring, dpr);
-        QVERIFY2(contrast(sample.band, sample.outside) >= 3.0,
-                 qPrintable(focusedName(window) + QStringLiteral(" contrast %1").arg(contrast(sample.band, sample.outside))));
+        QVERIFY2(sample.contrast() >= 3.0, qPrintable(focusedName(window) + u' ' + sample.describe()));
         // Tab moves on (or, the window's one control, lets go): the ring goes, the pixels there
         // change; Shift+Tab comes back.
         const QString name = focusedName(window);
