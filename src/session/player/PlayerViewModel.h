@@ -8,6 +8,7 @@
 #include "session/CantorellaError.h"
 #include "session/player/DebouncedWrite.h"
 #include "session/player/OffsetPreferences.h"
+#include "session/player/PlayerViewModelDependencies.h"
 #include "session/player/LyricLineTiming.h"
 #include "session/nowplaying/NowPlayingTrack.h"
 
@@ -27,22 +28,7 @@
 #include <utility>
 
 class CardStoreActor;
-class QSettings;
 class SongRecord;
-
-// What a view model is built with besides its position clock. The defaults are the
-// application's own; tests pass their own.
-struct PlayerViewModelDependencies
-{
-    // The user signed in when the model is built; none gives the "unknown" preference keys.
-    std::optional<QString> userId;
-    // The user defaults. Null: a QSettings() owned by the model. Must outlive the model.
-    QSettings *settings = nullptr;
-    // Measures the half-second quiet before an offset or preference is written.
-    ContinuousClock *debounceClock = ContinuousClock::system();
-    // The fallback when the position clock runs backwards.
-    WallClock *wallClock = WallClock::system();
-};
 
 // The observable state of the player: the playing song's track, lyrics, cards, errors, loading
 // flags, language and story; the playback position and lyric offsets; the active line, words and
