@@ -16,6 +16,8 @@
 #                             lyrics database (needs the internet).
 #   ./scripts/run.sh --real   the application alone, on the compiled-in addresses and the
 #                             desktop's own session bus, keyring and players.
+#   ./scripts/run.sh --no-build  the demo on the build folder as it is: installs and builds nothing
+#                             (the build makes the demo songs too).
 #
 # Installing needs root (sudo is used when it is there); the application runs as the invoking user.
 set -euo pipefail
@@ -26,6 +28,9 @@ SERVER="$BUILD/src/server/cantorella-server"
 CONTENT="$ROOT/demo/songs"
 DEMO="$BUILD/demo"
 MPRIS_SCRIPT=/usr/lib/mpv-mpris/mpris.so
+BUILDS="${CANTORELLA_DEMO_BUILDS:-1}"
+# How long the server may take to listen and seed the demo songs before the demo gives up.
+SERVER_START_LIMIT=90
 
 say() { printf 'run.sh: %s\n' "$*"; }
 die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
@@ -36,63 +41,30 @@ require_display() {
     fi
 }
 
-# ---- demo audio -------------------------------------------------------------------------------
+# ---- stopping, always within a bound --------------------------------------------------------------
 
-# The value of a string or number member of a flat, one-member-a-line JSON object: json_value FILE KEY.
-json_value() {
-    sed -n -e "s/^[[:space:]]*\"$2\"[[:space:]]*:[[:space:]]*\"\(.*\)\"[[:space:]]*,\{0,1\}[[:space:]]*$/\1/p" \
-        -e "s/^[[:space:]]*\"$2\"[[:space:]]*:[[:space:]]*\([-0-9.eE+]*\)[[:space:]]*,\{0,1\}[[:space:]]*$/\1/p" "$1" | head -n 1
-}
-
-# "seconds<TAB>text" for every stamped lyric line with text, one per stamp, in time order.
-lrc_lines() {
-    awk '
-        /^\[[a-z]+:/ { next }                       # ID tags
-        {
-            line = $0; n = 0
-            while (match(line, /^\[[0-9]+:[0-9]+(\.[0-9]+)?\]/)) {
-                stamp = substr(line, 2, RLENGTH - 2)
-                split(stamp, part, ":")
-                times[++n] = part[1] * 60 + part[2]
-                line = substr(line, RLENGTH + 1)
-            }
-            gsub(/^[ \t]+|[ \t\r]+$/, "", line)
-            if (line == "") next
-            for (i = 1; i <= n; i++) printf "%.2f\t%s\n", times[i], line
-        }' "$1" | sort -n -k1,1
-}
-
-# Builds DIR/song.ogg for one demo song unless it is newer than its sources.
-make_song() {
-    local folder="$1" out="$2"
-    if [ -f "$out" ] && [ "$out" -nt "$folder/lyrics.lrc" ] && [ "$out" -nt "$folder/meta.json" ] \
-        && [ "$out" -nt "$0" ]; then
-        return
-    fi
-    local title artist album duration language work
-    title="$(json_value "$folder/meta.json" title)"
-    artist="$(json_value "$folder/meta.json" artist)"
-    album="$(json_value "$folder/meta.json" album)"
-    duration="$(json_value "$folder/meta.json" duration)"
-    language="$(json_value "$folder/meta.json" language)"
-    work="$(mktemp -d)"
-    sox -n -r 22050 -c 1 "$work/base.wav" trim 0 "$duration"
-    local inputs=(-v 1 "$work/base.wav") i=0 start text next gap
-    mapfile -t lines < <(lrc_lines "$folder/lyrics.lrc")
-    for ((i = 0; i < ${#lines[@]}; i++)); do
-        start="${lines[i]%%$'\t'*}"
-        text="${lines[i]#*$'\t'}"
-        if ((i + 1 < ${#lines[@]})); then next="${lines[i + 1]%%$'\t'*}"; else next="$duration"; fi
-        gap="$(awk -v a="$start" -v b="$next" 'BEGIN { g = b - a - 0.1; if (g < 0.3) g = 0.3; printf "%.2f", g }')"
-        printf '%s' "$text" | espeak-ng -v "${language:-en}" -s 150 --stdin -w "$work/say.wav"
-        # Each line: spoken, cut off before the next line starts, moved to its time stamp.
-        sox -V1 "$work/say.wav" -r 22050 -c 1 "$work/line$i.wav" trim 0 "$gap" pad "$start"
-        inputs+=(-v 1 "$work/line$i.wav")
+# Waits until process PID has ended, at most SECONDS seconds: ends_within PID SECONDS.
+ends_within() {
+    local pid="$1" deadline=$((SECONDS + $2))
+    while kill -0 "$pid" 2>/dev/null; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
     done
-    sox -m "${inputs[@]}" --comment "TITLE=$title" --add-comment "ARTIST=$artist" \
-        --add-comment "ALBUM=$album" "$out.tmp.ogg" trim 0 "$duration"
-    mv "$out.tmp.ogg" "$out"
-    rm -rf "$work"
+}
+
+# Asks each process to end (SIGTERM) and kills whichever has not within GRACE seconds (the server
+# lets requests in flight finish for up to 10 s): end_processes GRACE PID...
+end_processes() {
+    local grace="$1" pid
+    shift
+    for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "$@"; do
+        if ! ends_within "$pid" "$grace"; then
+            printf 'run.sh: pid %s did not end within %s s of SIGTERM; killing it\n' "$pid" "$grace" >&2
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
+        wait "$pid" 2>/dev/null || true
+    done
 }
 
 # ---- the demo, inside its own session bus --------------------------------------------------------
@@ -105,35 +77,37 @@ demo_session() {
     echo "$$" >"$DEMO/session.pid"
 
     stop_all() {
-        trap - INT TERM EXIT
-        for pid in "$app_pid" "$mpv_pid" "$server_pid"; do
-            [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null || true
-        done
-        for pid in "$app_pid" "$mpv_pid" "$server_pid"; do
-            [ -n "$pid" ] && wait "$pid" 2>/dev/null || true
-        done
+        trap - INT TERM EXIT ERR
+        local pids=() pid
+        for pid in "$app_pid" "$mpv_pid" "$server_pid"; do [ -n "$pid" ] && pids+=("$pid"); done
+        ((${#pids[@]} == 0)) || end_processes 15 "${pids[@]}"
         [ -n "$keyring_pid" ] && kill -TERM "$keyring_pid" 2>/dev/null || true
         rm -rf "$keyring" "$DEMO/session.pid"
     }
     trap 'stop_all; exit 130' INT
     trap 'stop_all; exit 143' TERM
     trap 'stop_all' EXIT
+    # A command that fails says so before the demo ends, instead of ending it without a word.
+    set -E
+    trap 'die "stopped: \"$BASH_COMMAND\" failed with status $? (line $LINENO)"' ERR
 
     # A keyring of its own, unlocked, that lives as long as this bus (never the user's own).
     printf 'demo' | XDG_RUNTIME_DIR="$keyring" XDG_DATA_HOME="$keyring" \
-        gnome-keyring-daemon --unlock --components=secrets >/dev/null
-    keyring_pid="$(dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        timeout --foreground 30 gnome-keyring-daemon --unlock --components=secrets >/dev/null
+    keyring_pid="$(timeout --foreground 10 dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
         org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets 2>/dev/null \
         | awk '/uint32/ { print $2 }')" || true
 
-    say "making the demo songs (speech at every lyric time stamp)…"
-    local songs=()
+    local songs=() folder audio
     for folder in "$CONTENT"/*/; do
         [ -f "$folder/meta.json" ] || continue
-        local name
-        name="$(basename "$folder")"
-        make_song "${folder%/}" "$DEMO/audio/$name.ogg"
-        songs+=("$DEMO/audio/$name.ogg")
+        audio="$DEMO/audio/$(basename "$folder").ogg"
+        if [ ! -f "$audio" ]; then
+            [ "$BUILDS" -eq 1 ] || die "$audio is missing: the build makes the demo songs (target cantorella_demo_songs)"
+            say "making the demo songs (speech at every lyric time stamp)…"
+            "$ROOT/scripts/lib/demo-songs.sh" "$CONTENT" "$DEMO/audio"
+        fi
+        songs+=("$audio")
     done
 
     mkdir -p "$DEMO/server/lyrics"
@@ -142,32 +116,40 @@ demo_session() {
         cp "$folder/lyrics.lrc" "$DEMO/server/lyrics/$(basename "$folder").lrc"
     done
     local online=(--no-online)
-    [ "${CANTORELLA_DEMO_ONLINE:-0}" -eq 1 ] && online=()
+    if [ "${CANTORELLA_DEMO_ONLINE:-0}" -eq 1 ]; then online=(); fi
 
-    # The server's first log line names the port it took.
+    # The server's first log line names the port it took; the seed line follows once the demo
+    # songs are in. A first start makes its keys and database, which on a busy machine (a build's
+    # writes still on their way to the disk) can take many seconds.
+    say "starting the server (log: $DEMO/logs/server.log)…"
     "$SERVER" --listen 127.0.0.1:0 --data "$DEMO/server" --seed "$CONTENT" --lyrics-dir "$DEMO/server/lyrics" \
         "${online[@]}" 2>"$DEMO/logs/server.log" &
     server_pid=$!
-    for _ in $(seq 100); do
-        url="$(sed -n 's/^[^ ]* listening on \(http[^ ]*\)$/\1/p' "$DEMO/logs/server.log")"
-        [ -n "$url" ] && grep -q ' seed: ' "$DEMO/logs/server.log" && break
-        kill -0 "$server_pid" 2>/dev/null || die "the server did not start (see $DEMO/logs/server.log)"
+    local deadline=$((SECONDS + SERVER_START_LIMIT))
+    until [ -n "$url" ] && grep -q ' seed: ' "$DEMO/logs/server.log"; do
+        kill -0 "$server_pid" 2>/dev/null \
+            || die "the server ended before it was ready; its log ends: $(tail -n 5 "$DEMO/logs/server.log")"
+        ((SECONDS < deadline)) \
+            || die "the server was not ready within $SERVER_START_LIMIT s; its log ends: $(tail -n 5 "$DEMO/logs/server.log")"
         sleep 0.1
+        url="$(sed -n 's/^[^ ]* listening on \(http[^ ]*\)$/\1/p' "$DEMO/logs/server.log")"
     done
-    [ -n "$url" ] || die "the server did not say where it listens (see $DEMO/logs/server.log)"
+    say "server on $url"
 
     # Audible where there is a sound server; silent (still playing, for MPRIS) where there is none.
+    say "starting the demo player (log: $DEMO/logs/mpv.log)…"
     mpv --no-config --script="$MPRIS_SCRIPT" --no-video --ao=pulse,alsa,null --loop-playlist=inf \
         --no-terminal "${songs[@]}" >"$DEMO/logs/mpv.log" 2>&1 &
     mpv_pid=$!
 
+    say "starting Cantorella (log: $DEMO/logs/cantorella.log)…"
     CANTORELLA_API_BASE_URL="$url" CANTORELLA_AUTH_BASE_URL="$url" \
         CANTORELLA_AUTH_ANON_KEY="$(cat "$DEMO/server/anon-key")" \
         XDG_DATA_HOME="$DEMO/data" XDG_CONFIG_HOME="$DEMO/config" \
         "$APP" >"$DEMO/logs/cantorella.log" 2>&1 &
     app_pid=$!
 
-    say "server on $url (log: $DEMO/logs/server.log), demo player mpv (pid $mpv_pid), Cantorella (pid $app_pid)"
+    say "running: server on $url, demo player mpv (pid $mpv_pid), Cantorella (pid $app_pid)"
     say "Cantorella's log: $DEMO/logs/cantorella.log"
     say "sign in: register any e-mail address with a password of 6 or more characters; it stays registered."
     say "Ctrl+C or closing the window ends the demo."
@@ -184,17 +166,22 @@ if [ "${1:-}" = "__demo-session" ]; then
 fi
 
 REAL=0
-export CANTORELLA_DEMO_ONLINE=0
+export CANTORELLA_DEMO_ONLINE=0 CANTORELLA_DEMO_BUILDS=1
 for argument in "$@"; do
     case "$argument" in
         --real) REAL=1 ;;
         --online) CANTORELLA_DEMO_ONLINE=1 ;;
-        *) die "unknown argument '$argument' (--online and --real are known)" ;;
+        --no-build) CANTORELLA_DEMO_BUILDS=0 ;;
+        *) die "unknown argument '$argument' (--online, --real and --no-build are known)" ;;
     esac
 done
 
 require_display
-"$ROOT/scripts/install-deps.sh"
+if [ "$CANTORELLA_DEMO_BUILDS" -eq 1 ]; then
+    "$ROOT/scripts/install-deps.sh"
+else
+    [ -x "$APP" ] && [ -x "$SERVER" ] || die "--no-build: $APP or $SERVER is missing; build first (scripts/build.sh)"
+fi
 
 # Root installs; the build and the window belong to the user who asked for them.
 if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
@@ -203,7 +190,9 @@ if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; 
         DBUS_SESSION_BUS_ADDRESS="${DBUS_SESSION_BUS_ADDRESS:-}" "$0" "$@"
 fi
 
-CANTORELLA_BUILD_DIR="$BUILD" "$ROOT/scripts/build.sh"
+if [ "$CANTORELLA_DEMO_BUILDS" -eq 1 ]; then
+    CANTORELLA_BUILD_DIR="$BUILD" "$ROOT/scripts/build.sh"
+fi
 
 if [ "$REAL" -eq 1 ]; then
     exec "$APP"
@@ -211,11 +200,11 @@ fi
 
 # Ctrl+C reaches every process of the demo at once; dbus-run-session ends at once, while the
 # demo's own shell still stops the application, the player and the server. Wait for it, so the
-# prompt comes back only when everything has ended.
+# prompt comes back only when everything has ended (it ends its processes within 15 s each).
 wait_for_demo_end() {
     local pid
     pid="$(cat "$DEMO/session.pid" 2>/dev/null)" || return 0
-    while [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+    [ -z "$pid" ] || ends_within "$pid" 60 || say "the demo's shell (pid $pid) has not ended within 60 s"
 }
 # A runtime folder of the demo's own (0700, as the desktop's is); a Wayland display named relative
 # to the desktop's runtime folder keeps its full path.

@@ -8,3 +8,7 @@ endif()
 if(TARGET cantorella-server)
     add_dependencies(${_target} cantorella-server)
 endif()
+# The run-script test starts the demo on what the build made, the demo songs included.
+if(TARGET cantorella_demo_songs)
+    add_dependencies(${_target} cantorella_demo_songs)
+endif()
