@@ -21,6 +21,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QUrlQuery>
 #include <QUuid>
 
 #include <memory>
@@ -106,6 +107,15 @@ struct ServerClients
         return answer;
     }
     QByteArray bearer() const { return ("Bearer " + auth->session()->accessToken).toUtf8(); }
+
+    // The confirmation form of an e-mail link, sent with `password` as a browser sends it.
+    Answer confirm(const QString &link, const QString &password)
+    {
+        const QString token = QUrlQuery(QUrl(link)).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
+        return send("POST", QStringLiteral("/auth/v1/verify"),
+                    "token=" + QUrl::toPercentEncoding(token) + "&password=" + QUrl::toPercentEncoding(password),
+                    {{"Content-Type", "application/x-www-form-urlencoded"}});
+    }
 };
 
 // The error of type Error a client call ends with, or nothing when it succeeds; any other

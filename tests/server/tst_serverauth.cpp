@@ -3,6 +3,9 @@
 #include "ServerClients.h"
 
 #include "backend/RemoteBackupProvider.h"
+#include "server/auth/ConfirmationPage.h"
+#include "server/http/Message.h"
+#include "server/store/StoreFactory.h"
 
 #include <QtTest>
 
@@ -48,7 +51,8 @@ private slots:
     {
         clients = std::make_unique<ServerClients>(QStringList{QStringLiteral("--signins-per-minute"), QStringLiteral("10000")});
         QCOMPARE(clients->start(), QString());
-        confirming = std::make_unique<ServerClients>(QStringList{QStringLiteral("--require-confirmation")});
+        confirming = std::make_unique<ServerClients>(QStringList{QStringLiteral("--require-confirmation"),
+                                                                  QStringLiteral("--signins-per-minute"), QStringLiteral("10000")});
         QCOMPARE(confirming->start(), QString());
     }
 
@@ -173,35 +177,149 @@ private slots:
         const QString second = lastLink(confirming->server.log());
         QVERIFY(!second.isEmpty() && second != first);
         const QString path = second.mid(confirming->server.baseUrl().toString().size());
-        QCOMPARE(confirming->send("GET", path).status, 200);
+        QCOMPARE(confirming->send("GET", path).status, 200); // the form, as often as it is fetched
+        QCOMPARE(confirming->confirm(second, QStringLiteral("secret-1")).status, 200);
         QCOMPARE(confirming->send("GET", path).status, 400); // used up
         QCOMPARE(authFailure(device.signIn(email, QStringLiteral("secret-1"))), std::optional<AuthError>());
         QVERIFY(device.session());
         QVERIFY(TaskRunner::run(device.resendConfirmation(ServerClients::uniqueEmail()))); // says nothing about accounts
     }
 
-    // Someone signs up first with another person's address: the owner's own sign-up still gets
-    // a link of its own, that link activates the owner's password, and nobody else's works after.
-    void confirmationCannotBeTakenOver()
+    // Someone signs up with another person's address before or after that person: the mails look
+    // alike, and whichever the owner opens asks for the password, so what the owner enters
+    // activates the owner's own sign-up. Fetching the link activates nothing (mail scanners do).
+    void confirmationAsksForThePassword_data()
     {
-        const QString email = ServerClients::uniqueEmail();
-        AuthService &attacker = confirming->newDevice();
-        QCOMPARE(TaskRunner::run(attacker.signUp(email, QStringLiteral("attacker-1"))), false);
-        const QString attackersLink = lastLink(confirming->server.log());
-        AuthService &owner = confirming->newDevice();
-        QCOMPARE(TaskRunner::run(owner.signUp(email, QStringLiteral("owner-1"))), false); // not "already registered"
-        QVERIFY(lastLink(confirming->server.log()) != attackersLink);
-        QVERIFY(TaskRunner::run(owner.resendConfirmation(email))); // the link again: the latest sign-up's
-        const QString ownersLink = lastLink(confirming->server.log());
-        const QString origin = confirming->server.baseUrl().toString();
-        QCOMPARE(confirming->send("GET", ownersLink.mid(origin.size())).status, 200);
-        QCOMPARE(confirming->send("GET", attackersLink.mid(origin.size())).status, 400); // void now
+        QTest::addColumn<bool>("attackerFirst");
+        QTest::addColumn<bool>("resend");      // the owner asks for the mail again, after both sign-ups
+        QTest::addColumn<int>("opened");       // the mail the owner opens: 0 the first, 1 the second, 2 the resent
+        QTest::addColumn<QStringList>("entered"); // into the form, in order; the last one is the owner's
+        QTest::newRow("the attacker's first mail") << true << false << 0 << QStringList{"owner-1"};
+        QTest::newRow("the newest mail, the attacker's") << false << false << 1 << QStringList{"owner-1"};
+        QTest::newRow("a resent mail, the attacker's sign-up the latest") << false << true << 2 << QStringList{"owner-1"};
+        QTest::newRow("the owner's own mail") << true << false << 1 << QStringList{"owner-1"};
+        QTest::newRow("a wrong password, then the owner's")
+            << true << false << 0 << QStringList{"wrong-pass", "  owner-1", "owner-1"};
+    }
 
-        QCOMPARE(authFailure(owner.signIn(email, QStringLiteral("owner-1"))), std::optional<AuthError>());
-        QCOMPARE(authFailure(confirming->newDevice().signIn(email, QStringLiteral("attacker-1"))),
-                 std::optional(AuthError::invalidCredentials()));
+    void confirmationAsksForThePassword()
+    {
+        QFETCH(bool, attackerFirst);
+        QFETCH(bool, resend);
+        QFETCH(int, opened);
+        QFETCH(QStringList, entered);
+        const QString email = ServerClients::uniqueEmail();
+        QStringList links;
+        for (const QString &who : attackerFirst ? QStringList{"attacker", "owner"} : QStringList{"owner", "attacker"}) {
+            QCOMPARE(TaskRunner::run(confirming->newDevice().signUp(email, who + "-1")), false); // not "registered"
+            links << lastLink(confirming->server.log());
+        }
+        if (resend) {
+            QVERIFY(TaskRunner::run(confirming->newDevice().resendConfirmation(email)));
+            links << lastLink(confirming->server.log());
+        }
+        QCOMPARE(QSet<QString>(links.begin(), links.end()).size(), links.size());
+        const QString link = links.at(opened);
+        const QString path = link.mid(confirming->server.baseUrl().toString().size());
+        const auto signIn = [&](const QString &password) {
+            return authFailure(confirming->newDevice().signIn(email, password));
+        };
+
+        const auto form = confirming->send("GET", path);
+        QCOMPARE(form.status, 200);
+        QVERIFY(form.body.contains("type=\"password\""));
+        QVERIFY(signIn("owner-1")); // fetching it activated nothing
+        for (const QString &password : entered) {
+            const auto answer = confirming->confirm(link, password);
+            const bool right = password == u"owner-1";
+            QCOMPARE(answer.status, right ? 200 : 400);
+            QCOMPARE(answer.body.contains(QStringLiteral("邮箱已确认").toUtf8()), right);
+            // A wrong password: the form again, saying so, and nothing activated.
+            QCOMPARE(answer.body.contains(QStringLiteral("密码不对").toUtf8()), !right);
+            QCOMPARE(answer.body.contains("type=\"password\""), !right);
+            if (!right)
+                QVERIFY(signIn("owner-1"));
+        }
+        QCOMPARE(signIn("owner-1"), std::optional<AuthError>());
+        QCOMPARE(signIn("attacker-1"), std::optional(AuthError::invalidCredentials()));
+        // Every link of the address is void now, this one too.
+        for (const QString &any : links) {
+            QCOMPARE(confirming->send("GET", any.mid(confirming->server.baseUrl().toString().size())).status, 400);
+            QCOMPARE(confirming->confirm(any, "owner-1").status, 400);
+        }
         QCOMPARE(authFailure(confirming->newDevice().signUp(email, QStringLiteral("attacker-2"))),
                  std::optional(AuthError::emailExists()));
+    }
+
+    // The form's attempts count with the address's password sign-ins: past the limit 429, and
+    // then not even the right password activates.
+    void confirmationAttemptsAreLimited()
+    {
+        std::unique_ptr<ServerClients> limited;
+        QList<int> statuses;
+        // Attempts that a new minute splits are made again, on a fresh server.
+        for (qint64 minute = -1; minute != QDateTime::currentSecsSinceEpoch() / 60;) {
+            limited = std::make_unique<ServerClients>(
+                QStringList{QStringLiteral("--require-confirmation"), QStringLiteral("--signins-per-minute"), QStringLiteral("2")});
+            QCOMPARE(limited->start(), QString());
+            const QString email = ServerClients::uniqueEmail();
+            QCOMPARE(TaskRunner::run(limited->auth->signUp(email, QStringLiteral("owner-1"))), false);
+            const QString link = lastLink(limited->server.log());
+            minute = QDateTime::currentSecsSinceEpoch() / 60;
+            statuses = {limited->confirm(link, "wrong-1").status, limited->confirm(link, "wrong-2").status,
+                        limited->confirm(link, "owner-1").status,
+                        limited->send("POST", "/auth/v1/token?grant_type=password",
+                                      (R"({"email":")" + email + R"(","password":"owner-1"})").toUtf8(),
+                                      {{"apikey", limited->server.anonKey().toUtf8()}})
+                            .status};
+        }
+        QCOMPARE(statuses, (QList<int>{400, 400, 429, 429}));
+    }
+
+    // The form as browsers send it: '+' for a space, UTF-8 percent-encoded, fields in any order.
+    void confirmationFormIsRead_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("plain") << QByteArray("token=abc&password=secret-1") << "abc" << "secret-1";
+        QTest::newRow("spaces, plus, ampersand, equals")
+            << QByteArray("token=abc&password=a+b%2Bc%26d%3De++") << "abc" << "a b+c&d=e  ";
+        QTest::newRow("non-ASCII") << QByteArray("password=%E5%AF%86%E7%A0%81%C3%A4&token=x") << "x" << "密码ä";
+        QTest::newRow("missing fields") << QByteArray("other=1") << "" << "";
+    }
+
+    void confirmationFormIsRead()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, token);
+        QFETCH(QString, password);
+        const auto answer = server::ConfirmationPage::read(body.toStdString());
+        QCOMPARE(QString::fromStdString(answer.token), token);
+        QCOMPARE(answer.password, password);
+    }
+
+    void confirmationPageEscapesWhatItShows()
+    {
+        server::http::Reply reply;
+        server::ConfirmationPage::send(reply, 400, server::ConfirmationPage::Kind::WrongPassword, "\"><b>&'x");
+        QVERIFY(reply.body.find("value=\"&quot;&gt;&lt;b&gt;&amp;'x\"") != std::string::npos);
+        QVERIFY(reply.body.find("<b>") == std::string::npos);
+        QVERIFY(reply.body.find("<script") == std::string::npos);
+        QCOMPARE(reply.contentType, std::string("text/html; charset=utf-8"));
+    }
+
+    // A server started over rate windows that have ended deletes them within seconds, not a
+    // whole --prune-minutes after its start.
+    void endedRateWindowsArePrunedSoonAfterStart()
+    {
+        ServerClients started(QStringList{QStringLiteral("--prune-minutes"), QStringLiteral("60")});
+        const auto store = server::openServerStore(started.server.databaseUrl(), started.server.dataFolder());
+        for (const char *key : {"signin-address:192.0.2.1", "signup-address:192.0.2.1"})
+            QCOMPARE(store->countHit(key, 60, 60), 1);
+        QCOMPARE(started.start(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(store->hits("signin-address:192.0.2.1", 60) + store->hits("signup-address:192.0.2.1", 60),
+                                  0, 30000);
     }
 
     void refreshRotatesAndReuseRevokes()

@@ -1,7 +1,7 @@
 // Confirmation e-mails over SMTP, against a mail server on loopback that answers as scripted:
-// a link that arrives confirms the account; a mail server that refuses, hangs up or is not there
-// leaves the sign-up answered (awaiting confirmation, the link can be sent again) and the log
-// naming neither the address nor the link.
+// a link that arrives, with the password entered in its form, confirms the account; a mail
+// server that refuses, hangs up or is not there leaves the sign-up answered (awaiting
+// confirmation, the link can be sent again) and the log naming neither the address nor the link.
 #include "ServerClients.h"
 
 #include <QTcpServer>
@@ -131,9 +131,11 @@ private slots:
 
         const QString message = mail.messages().constFirst();
         QVERIFY(message.contains(QStringLiteral("To: <%1>").arg(email)));
+        QVERIFY2(message.contains(QStringLiteral("输入你注册时设置的密码")), qPrintable(message)); // what the link asks
         const QString link = linkIn(message);
         QVERIFY2(!link.isEmpty(), qPrintable(message));
         QCOMPARE(clients.send("GET", link.mid(clients.server.baseUrl().toString().size())).status, 200);
+        QCOMPARE(clients.confirm(link, QStringLiteral("secret-1")).status, 200);
         TaskRunner::run(clients.auth->signIn(email, QStringLiteral("secret-1")));
         QVERIFY(clients.auth->session());
     }

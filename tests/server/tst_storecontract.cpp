@@ -230,11 +230,18 @@ private slots:
         QFETCH(bool, valid);
         const SignUpRequest request{"ann@example.org", "$argon2id$a", 500, hashOf("link"), expiresAt, std::nullopt};
         const auto user = m_store->signUp({}, request).user;
-        const auto confirmed = m_store->confirmSignUp(hashOf("link"), takenAt);
-        QCOMPARE(confirmed ? std::optional(confirmed->id) : std::nullopt, valid ? std::optional(user.id) : std::nullopt);
+        const auto pending = m_store->pendingSignUps(hashOf("link"), takenAt, 5);
+        QCOMPARE(pending ? std::optional(pending->user.id) : std::nullopt, valid ? std::optional(user.id) : std::nullopt);
+        const auto confirmation = m_store->confirmSignUp({}, hashOf("link"), "$argon2id$a", takenAt);
+        QCOMPARE(confirmation.outcome == Confirmation::Outcome::Confirmed, valid);
+        QCOMPARE(confirmation.user.id, valid ? user.id : QString());
         QCOMPARE(m_store->userByEmail("ann@example.org")->confirmed, valid);
-        QVERIFY(!m_store->confirmSignUp(hashOf("link"), 0)); // used up either way
-        QVERIFY(!m_store->confirmSignUp(hashOf("other"), 0));
+        QVERIFY(!m_store->pendingSignUps(hashOf("link"), takenAt, 5));
+        // A confirmation uses the link up; a refused one leaves it as it was.
+        QCOMPARE(bool(m_store->pendingSignUps(hashOf("link"), 0, 5)), !valid);
+        QCOMPARE(m_store->confirmSignUp({}, hashOf("link"), "$argon2id$a", 0).outcome == Confirmation::Outcome::Confirmed,
+                 !valid);
+        QVERIFY(!m_store->pendingSignUps(hashOf("other"), 0, 5));
     }
 
     void countHit()
@@ -247,31 +254,43 @@ private slots:
         QCOMPARE(m_store->countHit("signin:ann", 120, 60), 2);
     }
 
-    // Sign-ups in one write each. Steps: "signup NAME confirmed|link LIMIT OUTCOME" (NAME's
-    // password, with or without a link of its own), "confirm NAME ok|none", "resend NAME yes|no"
-    // (a new link, named NAME, for the latest pending sign-up), then the account's state
-    // "account none|waiting|confirmed-by NAME".
+    // Sign-ups and confirmations in one write each. Steps: "signup NAME confirmed|link LIMIT
+    // OUTCOME" (NAME's password, with or without a link of its own, named NAME), "resend NAME
+    // yes|no" (a new link named NAME), "pending LINK NAME,NAME…|none" (the pending sign-ups'
+    // passwords the link finds, newest first), "confirm LINK NAME ok|none|limited [LIMIT]"
+    // (the link with NAME's password, '-' for none; at most LIMIT attempts, default 99), then
+    // the account's state "account none|waiting|confirmed-by NAME".
     void signUps_data()
     {
         QTest::addColumn<QStringList>("steps");
         QTest::newRow("no confirmation: an account and its first sign-in")
             << QStringList{"signup a confirmed 9 Created", "account confirmed-by a", "signup b confirmed 9 Taken",
                            "account confirmed-by a"};
-        QTest::newRow("a link activates its own sign-up's password")
-            << QStringList{"signup a link 9 Created", "account waiting", "confirm a ok", "account confirmed-by a"};
-        QTest::newRow("a second sign-up of a waiting address gets its own link; the first is void after")
-            << QStringList{"signup attacker link 9 Created", "signup owner link 9 Pending", "confirm owner ok",
-                           "account confirmed-by owner", "confirm attacker none", "account confirmed-by owner"};
-        QTest::newRow("the first link still works, and voids the second")
-            << QStringList{"signup a link 9 Created", "signup b link 9 Pending", "confirm a ok", "confirm b none",
-                           "account confirmed-by a"};
-        QTest::newRow("a confirmed address is taken") << QStringList{"signup a link 9 Created", "confirm a ok",
+        QTest::newRow("a link with its own sign-up's password")
+            << QStringList{"signup a link 9 Created", "account waiting", "pending a a", "confirm a a ok",
+                           "account confirmed-by a", "pending a none"};
+        QTest::newRow("the first sign-up's link with the second's password; the first is void after")
+            << QStringList{"signup attacker link 9 Created", "signup owner link 9 Pending", "pending attacker owner,attacker",
+                           "confirm attacker owner ok", "account confirmed-by owner", "confirm owner attacker none",
+                           "confirm attacker attacker none", "account confirmed-by owner"};
+        QTest::newRow("the newest sign-up's link with the first's password")
+            << QStringList{"signup owner link 9 Created", "signup attacker link 9 Pending", "confirm attacker owner ok",
+                           "account confirmed-by owner", "pending owner none", "confirm owner attacker none"};
+        QTest::newRow("a resent link with the first sign-up's password")
+            << QStringList{"signup owner link 9 Created", "signup attacker link 9 Pending", "resend again yes",
+                           "pending again attacker,owner", "confirm again owner ok", "account confirmed-by owner",
+                           "resend later no"};
+        QTest::newRow("a link alone, or a password of no pending sign-up, activates nothing; the link stays")
+            << QStringList{"signup a link 9 Created", "confirm a - none", "confirm a stranger none", "account waiting",
+                           "pending a a", "confirm a a ok", "account confirmed-by a"};
+        QTest::newRow("attempts are counted right or wrong; over the limit nothing is confirmed")
+            << QStringList{"signup a link 9 Created", "confirm a - none 2", "confirm a stranger none 2",
+                           "confirm a a limited 2", "account waiting", "confirm a a ok", "account confirmed-by a"};
+        QTest::newRow("a confirmed address is taken") << QStringList{"signup a link 9 Created", "confirm a a ok",
                                                                      "signup b link 9 Taken", "account confirmed-by a"};
-        QTest::newRow("a resend links the latest sign-up")
-            << QStringList{"signup attacker link 9 Created", "signup owner link 9 Pending", "resend again yes",
-                           "confirm again ok", "account confirmed-by owner", "resend later no"};
         QTest::newRow("over the limit nothing is created")
-            << QStringList{"signup a link 1 Created", "signup b link 1 Limited", "confirm b none", "account waiting"};
+            << QStringList{"signup a link 1 Created", "signup b link 1 Limited", "pending b none", "confirm b b none",
+                           "confirm a b none", "account waiting"};
         QTest::newRow("limited before the first") << QStringList{"signup a confirmed 0 Limited", "account none"};
     }
 
@@ -282,8 +301,12 @@ private slots:
         const QMap<QString, SignUpOutcome::Outcome> outcomes{
             {"Created", SignUpOutcome::Outcome::Created}, {"Pending", SignUpOutcome::Outcome::Pending},
             {"Taken", SignUpOutcome::Outcome::Taken}, {"Limited", SignUpOutcome::Outcome::Limited}};
-        const auto password = [](const QString &name) { return QByteArray("$argon2id$" + name.toUtf8()); };
-        QMap<QString, QString> linkOwner; // link name → whose password it carries (by name)
+        const QMap<QString, Confirmation::Outcome> confirmations{{"ok", Confirmation::Outcome::Confirmed},
+                                                                 {"none", Confirmation::Outcome::Refused},
+                                                                 {"limited", Confirmation::Outcome::Limited}};
+        const auto password = [](const QString &name) {
+            return name == u"-" ? QByteArray() : QByteArray("$argon2id$" + name.toUtf8());
+        };
         for (const auto &step : steps) {
             const auto words = step.split(' ');
             if (words[0] == "signup") {
@@ -305,16 +328,26 @@ private slots:
                 if (outcome.signIn)
                     QVERIFY(m_store->rotateRefreshToken(hashOf("refresh-" + words[1]), hashOf("next"), 600).outcome
                             == Outcome::Rotated);
+            } else if (words[0] == "pending") {
+                const auto pending = m_store->pendingSignUps(hashOf("link-" + words[1]), 900, 5);
+                QStringList names;
+                for (const QByteArray &hash : pending ? pending->passwordHashes : std::vector<QByteArray>())
+                    names << QString::fromLatin1(hash.mid(QByteArray("$argon2id$").size()));
+                QCOMPARE(pending ? names.join(',') : QStringLiteral("none"), words[2]);
+                if (pending)
+                    QCOMPARE(pending->user.email, email);
             } else if (words[0] == "confirm") {
-                const auto confirmed = m_store->confirmSignUp(hashOf("link-" + words[1]), 900);
-                QVERIFY2(bool(confirmed) == (words[2] == "ok"), qPrintable(step));
-                if (confirmed)
-                    QCOMPARE(confirmed->passwordHash, password(linkOwner.value(words[1], words[1])));
+                const qint64 limit = words.size() > 4 ? words[4].toLongLong() : 99;
+                const auto confirmation = m_store->confirmSignUp({RateHit{"signin-email:ann", 840, 60, limit}},
+                                                                 hashOf("link-" + words[1]), password(words[2]), 900);
+                QVERIFY2(confirmation.outcome == confirmations.value(words[3]), qPrintable(step));
+                const bool confirmed = confirmation.outcome == Confirmation::Outcome::Confirmed;
+                QCOMPARE(confirmation.user.confirmed, confirmed);
+                QCOMPARE(confirmation.user.passwordHash, confirmed ? password(words[2]) : QByteArray());
             } else if (words[0] == "resend") {
                 const auto user = m_store->userByEmail(email);
                 QVERIFY(user);
                 QCOMPARE(m_store->addLinkForLatestSignUp(user->id, hashOf("link-" + words[1]), 10000), words[2] == "yes");
-                linkOwner.insert(words[1], QStringLiteral("owner"));
             } else {
                 const auto user = m_store->userByEmail(email);
                 QVERIFY2(bool(user) == (words[1] != "none"), qPrintable(step));
@@ -389,14 +422,55 @@ private slots:
         QVERIFY(!m_store->signIn(idle.id));
         QCOMPARE(m_store->hits("ended", 0), 0);
         QCOMPARE(m_store->hits("live", 5 * day), 1);
-        QVERIFY(!m_store->confirmSignUp(hashOf("expired"), 0)); // gone, not merely expired
-        QVERIFY(m_store->confirmSignUp(hashOf("live"), now));
+        QVERIFY(!m_store->pendingSignUps(hashOf("expired"), 0, 5)); // gone, not merely expired
+        QVERIFY(m_store->pendingSignUps(hashOf("live"), now, 5));
         QVERIFY(m_store->cached("track", "kept", now));
         // A token used lately still revokes its chain when it comes back; the current one rotates.
         QVERIFY(m_store->rotateRefreshToken(hashOf("t3"), hashOf("t4"), now).outcome == Outcome::Rotated);
         QVERIFY(m_store->rotateRefreshToken(hashOf("t2"), hashOf("x"), now).outcome == Outcome::Reused);
         QVERIFY(m_store->signIn(chain.id)->revoked);
         QVERIFY(m_store->rotateRefreshToken(hashOf("t0"), hashOf("y"), now).outcome == Outcome::Unknown);
+    }
+
+    // One sign-in pruned on day 5 (a used token kept a day, a revoked sign-in a day, an idle one
+    // four days): "kept" (its current token rotates), "revoked" (kept, revoked) or "gone".
+    void pruneOneSignIn_data()
+    {
+        QTest::addColumn<double>("startedDay");
+        QTest::addColumn<double>("refreshedDay"); // its one rotation; negative: never refreshed
+        QTest::addColumn<double>("revokedDay");   // negative: live
+        QTest::addColumn<QString>("after");
+        QTest::newRow("live, its unused token older than the used-token age") << 2.0 << -1.0 << -1.0 << "kept";
+        QTest::newRow("live, refreshed: the current token older than the used-token age") << 0.5 << 3.0 << -1.0 << "kept";
+        QTest::newRow("idle longer than the revoked age, shorter than the idle age") << 1.5 << -1.0 << -1.0 << "kept";
+        QTest::newRow("refreshed lately after a long idle spell") << 0.0 << 4.5 << -1.0 << "kept";
+        QTest::newRow("idle longer than the idle age") << 0.5 << -1.0 << -1.0 << "gone";
+        QTest::newRow("revoked lately") << 3.0 << -1.0 << 4.5 << "revoked";
+        QTest::newRow("revoked longer ago than the revoked age") << 3.0 << -1.0 << 3.5 << "gone";
+    }
+
+    void pruneOneSignIn()
+    {
+        QFETCH(double, startedDay);
+        QFETCH(double, refreshedDay);
+        QFETCH(double, revokedDay);
+        QFETCH(QString, after);
+        const qint64 day = 24 * 3600;
+        const auto at = [day](double days) { return qint64(days * double(day)); };
+        const auto signIn = m_store->createSignIn(newUser("ann@example.org").id, hashOf("t0"), at(startedDay));
+        QString current = "t0";
+        if (refreshedDay >= 0) {
+            QVERIFY(m_store->rotateRefreshToken(hashOf("t0"), hashOf("t1"), at(refreshedDay)).outcome == Outcome::Rotated);
+            current = "t1";
+        }
+        if (revokedDay >= 0)
+            m_store->revokeSignIn(signIn.id, at(revokedDay));
+        m_store->prune(at(5), PruneAges{day, day, 4 * day});
+        const auto kept = m_store->signIn(signIn.id);
+        QCOMPARE(kept ? (kept->revoked ? "revoked" : "kept") : "gone", after);
+        QCOMPARE(m_store->refreshTokenRows(), after == "gone" ? 0 : 1); // a used token goes after a day
+        if (after == "kept")
+            QVERIFY(m_store->rotateRefreshToken(hashOf(current), hashOf("next"), at(5)).outcome == Outcome::Rotated);
     }
 
     void backupBytes()
@@ -575,7 +649,10 @@ private slots:
                      return outcome == Outcome::Rotated;
                  }},
                 {"claim", [&](int i) { return m_store->tryClaim(email, QString::number(i), 1, 100); }},
-                {"take", [&](int) { return bool(m_store->confirmSignUp(token, 50)); }},
+                {"take",
+                 [&](int) {
+                     return m_store->confirmSignUp({}, token, "$argon2id$p", 50).outcome == Confirmation::Outcome::Confirmed;
+                 }},
             };
             QCOMPARE(raceCount(kThreads, races.at(race)), 1);
             if (race == "register")

@@ -118,6 +118,7 @@ public:
 
     QUrl baseUrl() const { return m_baseUrl; }
     QString dataFolder() const { return m_options.dataFolder; }
+    QString databaseUrl() const { return m_options.databaseUrl; }
     qint64 pid() const { return m_process ? m_process->processId() : 0; }
     // The anonymous key the server generated into its data folder.
     QString anonKey() const

@@ -1,6 +1,7 @@
 #include "server/auth/AuthRoutes.h"
 
 #include "server/auth/AccessTokens.h"
+#include "server/auth/ConfirmationPage.h"
 #include "server/auth/Mailer.h"
 #include "server/auth/Passwords.h"
 #include "server/auth/SignInCheck.h"
@@ -15,7 +16,6 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QUrlQuery>
 
 #include <sodium.h>
 
@@ -26,6 +26,9 @@ constexpr std::size_t authBodyLimit = 16 * 1024;
 constexpr int minimumPasswordLength = 6;
 constexpr int maximumPasswordBytes = 1024;
 constexpr qint64 confirmationLinkSeconds = 24 * 3600;
+// A confirmation tries the password on this many of the address's latest pending sign-ups at
+// most (each try is a password hash); an older one is signed up again.
+constexpr int pendingSignUpsTried = 5;
 
 using Request = http::Request;
 using Response = http::Reply;
@@ -185,7 +188,8 @@ void signUp(ServerContext &context, const Request &request, Response &response)
     }
     if (outcome.signIn)
         return sendTokenReply(context, response, outcome.user, outcome.signIn->id, secret);
-    // Each sign-up of an address still waiting gets a link of its own, which activates its password.
+    // Each sign-up of an address still waiting gets a link of its own; any of them opens the
+    // form that activates the sign-up whose password is entered there.
     sendConfirmationLink(context, email, secret);
     // No tokens: the client waits for the confirmation.
     http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) { writeUser(writer, outcome.user); }));
@@ -295,18 +299,64 @@ void logout(ServerContext &context, const Request &request, Response &response)
     response.status = 204;
 }
 
-void verifyLink(ServerContext &context, const Request &request, Response &response)
+// The e-mail link opens a form that asks for the password; opening it activates nothing (mail
+// scanners fetch links). The password entered activates the pending sign-up whose password it
+// is, whichever of the address's links was opened: so someone who signed up first, or after,
+// with another person's address cannot have that person activate their password.
+std::optional<PendingSignUps> pendingOfLink(ServerContext &context, const std::string &token, qint64 now)
 {
+    if (token.empty() || token.size() > 256)
+        return std::nullopt;
+    return context.store.pendingSignUps(tokenHash(token), now, pendingSignUpsTried);
+}
+
+void confirmationForm(ServerContext &context, const Request &request, Response &response)
+{
+    using ConfirmationPage::Kind;
     const std::string token = http::queryValue(request, "token").value_or(std::string());
-    const std::optional<UserRecord> confirmed =
-        token.empty() || token.size() > 256 ? std::nullopt : context.store.confirmSignUp(tokenHash(token), context.now());
-    response.status = confirmed ? 200 : 400;
-    const QString text = confirmed ? QStringLiteral("邮箱已确认，现在可以回到 Cantorella 登录了。")
-                                : QStringLiteral("链接无效或已过期，请在 Cantorella 里重新发送确认邮件。");
-    response.setContent(QStringLiteral("<!doctype html><meta charset=\"utf-8\"><title>Cantorella</title><p>%1</p>\n")
-                             .arg(text)
-                             .toStdString(),
-                         "text/html; charset=utf-8");
+    if (!pendingOfLink(context, token, context.now()))
+        return ConfirmationPage::send(response, 400, Kind::InvalidLink);
+    ConfirmationPage::send(response, 200, Kind::Form, token);
+}
+
+void confirmByPassword(ServerContext &context, const Request &request, Response &response)
+{
+    using ConfirmationPage::Kind;
+    const ConfirmationPage::Answer answer = ConfirmationPage::read(request.body);
+    const qint64 now = context.now();
+    const std::optional<PendingSignUps> pending = pendingOfLink(context, answer.token, now);
+    if (!pending)
+        return ConfirmationPage::send(response, 400, Kind::InvalidLink);
+    // Counted as password sign-ins of the address are, and with them: the form is no way
+    // around their limit.
+    const int limit = context.config.signInsPerMinute;
+    const std::vector<RateHit> hits{rateHit(emailKey("signin-email", pending->user.email), limit, 60, now),
+                                    rateHit(addressKey("signin-address", context, request), limit, 60, now)};
+    if (usedUp(context, hits))
+        return ConfirmationPage::send(response, 429, Kind::TooMany);
+    // The hashes are checked before the write, the newest sign-up's first; the attempt is
+    // counted in the write, right or wrong.
+    QByteArray matched;
+    if (answer.password.toUtf8().size() <= maximumPasswordBytes) {
+        for (const QByteArray &hash : pending->passwordHashes) {
+            if (Passwords::verify(hash, answer.password)) {
+                matched = hash;
+                break;
+            }
+        }
+    }
+    const Confirmation confirmation = context.store.confirmSignUp(hits, tokenHash(answer.token), matched, now);
+    switch (confirmation.outcome) {
+    case Confirmation::Outcome::Confirmed:
+        return ConfirmationPage::send(response, 200, Kind::Confirmed);
+    case Confirmation::Outcome::Limited:
+        return ConfirmationPage::send(response, 429, Kind::TooMany);
+    case Confirmation::Outcome::Refused:
+        break;
+    }
+    if (matched.isEmpty())
+        return ConfirmationPage::send(response, 400, Kind::WrongPassword, answer.token);
+    ConfirmationPage::send(response, 400, Kind::InvalidLink); // confirmed or expired meanwhile
 }
 
 bool hasAnonKey(const ServerContext &context, const Request &request)
@@ -316,7 +366,7 @@ bool hasAnonKey(const ServerContext &context, const Request &request)
     return key.size() == expected.size() && sodium_memcmp(key.data(), expected.data(), key.size()) == 0;
 }
 
-// Every call but the e-mail link must carry the anonymous key.
+// Every call but the e-mail link and its form must carry the anonymous key.
 http::Handler withAnonKey(ServerContext &context, void (*handler)(ServerContext &, const Request &, Response &))
 {
     return [&context, handler](const Request &request, Response &response) {
@@ -345,7 +395,11 @@ void registerAuthRoutes(http::Router &router, ServerContext &context)
     router.post("/auth/v1/token", authBodyLimit, withAnonKey(context, token));
     router.post("/auth/v1/resend", authBodyLimit, withAnonKey(context, resend));
     router.post("/auth/v1/logout", authBodyLimit, withAnonKey(context, logout));
-    router.get("/auth/v1/verify", [&context](const Request &request, Response &response) { verifyLink(context, request, response); });
+    // The e-mail link and its form: opened in a browser, without the anonymous key.
+    router.get("/auth/v1/verify",
+               [&context](const Request &request, Response &response) { confirmationForm(context, request, response); });
+    router.post("/auth/v1/verify", authBodyLimit,
+                [&context](const Request &request, Response &response) { confirmByPassword(context, request, response); });
 }
 
 } // namespace server

@@ -19,7 +19,8 @@ class LogMailer final : public Mailer
 public:
     bool sendConfirmation(const QString &, const QString &link) override
     {
-        logLine(QStringLiteral("mail: open this link to confirm the new account: %1").arg(link));
+        logLine(QStringLiteral("mail: open this link and enter the sign-up's password to confirm the new account: %1")
+                    .arg(link));
         return true;
     }
 };
@@ -45,7 +46,8 @@ public:
             + "\r\nTo: <" + to + ">\r\nFrom: <" + m_from + ">\r\nSubject: =?UTF-8?B?"
             + QByteArray("请确认你的 Cantorella 邮箱").toBase64().toStdString()
             + "?=\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n"
-            + "打开下面的链接确认邮箱，然后回到 Cantorella 登录：\r\n" + link.toStdString() + "\r\n";
+            + "打开下面的链接，输入你注册时设置的密码，确认邮箱，然后回到 Cantorella 登录：\r\n" + link.toStdString()
+            + "\r\n";
         Upload upload{message, 0};
 
         CURL *curl = curl_easy_init();

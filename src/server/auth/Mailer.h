@@ -9,7 +9,7 @@ namespace server {
 struct ServerConfig;
 struct Secrets;
 
-// Delivers the e-mail confirmation link of a new account.
+// Delivers the e-mail confirmation link of a new account (it opens a form that asks for the password).
 class Mailer
 {
 public:

@@ -90,7 +90,8 @@ struct SignUpRequest
     QByteArray passwordHash;
     qint64 now = 0;
     // With a link, the sign-up waits for it: the link's token hash (stored hashed) and expiry.
-    // Opening that link (confirmSignUp) activates this sign-up's password.
+    // The sign-up stays pending (its password one that confirmSignUp may activate) as long as
+    // a link that carries its password lives.
     std::optional<QByteArray> linkHash;
     qint64 linkExpiresAt = 0;
     // Without a link: the sign-in the new account starts with (its first refresh token's hash).
@@ -108,6 +109,24 @@ struct SignUpOutcome
     Outcome outcome = Outcome::Taken;
     UserRecord user; // Created and Pending
     std::optional<SignInRecord> signIn; // Created with a refresh token hash
+};
+
+// The sign-ups of an account that waits for its confirmation, as one of its live links finds them.
+struct PendingSignUps
+{
+    UserRecord user;
+    std::vector<QByteArray> passwordHashes; // one per pending sign-up, the newest first
+};
+
+struct Confirmation
+{
+    enum class Outcome {
+        Confirmed, // the account now has the given password, and no link of it works any more
+        Refused,   // no password given, or the link or that password's sign-up is no longer pending
+        Limited,   // a counter went over its limit: nothing but the hits was written
+    };
+    Outcome outcome = Outcome::Refused;
+    UserRecord user; // Confirmed
 };
 
 // What one pruning pass deleted.
@@ -169,11 +188,18 @@ public:
     // then creates the account or, for an address still waiting for its confirmation, adds a
     // pending sign-up with its own link and password.
     virtual SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) = 0;
-    // Takes a confirmation link (stored hashed; single use, live until its expiry, used up
-    // either way): the account is confirmed with the password of the sign-up that made the
-    // link, and every other link of the account is used up. Answers the account, or nothing for
-    // an unknown or expired link.
-    virtual std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) = 0;
+    // A read, for a link (stored hashed, live until its expiry) of an account still waiting: the
+    // account and the password hashes of its pending sign-ups (at most `limit`, the newest),
+    // whichever sign-up sent the link. Nothing for an unknown, expired or used-up link.
+    virtual std::optional<PendingSignUps> pendingSignUps(const QByteArray &linkHash, qint64 now, int limit) = 0;
+    // A confirmation in one write: adds the hits (nothing else happens when one is over its
+    // limit); then, when the link is still live and `passwordHash` is still a pending sign-up's
+    // of its account (the caller found it by the password, before the write), confirms the
+    // account with that password and uses up every link of the account, so that no other
+    // pending sign-up can be activated. An empty hash (a wrong password) only counts the hits.
+    // The link alone activates nothing, and a refused attempt leaves it live.
+    virtual Confirmation confirmSignUp(const std::vector<RateHit> &hits, const QByteArray &linkHash,
+                                       const QByteArray &passwordHash, qint64 now) = 0;
     // A new link for the account's latest pending sign-up (its password), for a resend.
     // Nothing when the account has no pending sign-up (confirmed, or unknown).
     virtual bool addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt) = 0;

@@ -205,30 +205,59 @@ public:
         });
     }
 
-    std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) override
+    std::optional<PendingSignUps> pendingSignUps(const QByteArray &linkHash, qint64 now, int limit) override
     {
-        return m_pool.run([&](pqxx::connection &connection) -> std::optional<UserRecord> {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<PendingSignUps> {
+            pqxx::read_transaction tx(connection);
+            const std::optional<UserRecord> user = pendingUserOfLink(tx, linkHash, now);
+            if (!user)
+                return std::nullopt;
+            PendingSignUps pending{*user, {}};
+            // A link made before links carried a password stands for the account's own.
+            const auto hashes = tx.exec_params(
+                "SELECT coalesce(t.password_hash, u.password_hash) AS pending FROM one_time_tokens t"
+                " JOIN users u ON u.id = t.user_id WHERE t.user_id = $1 AND t.expires_at > $2"
+                " GROUP BY pending ORDER BY max(t.seq) DESC LIMIT $3",
+                str(user->id), static_cast<long long>(now), limit);
+            for (const auto &row : hashes)
+                pending.passwordHashes.push_back(qBytes(row[0]));
+            return pending;
+        });
+    }
+
+    Confirmation confirmSignUp(const std::vector<RateHit> &hits, const QByteArray &linkHash,
+                               const QByteArray &passwordHash, qint64 now) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) {
             pqxx::work tx(connection);
-            const auto taken = tx.exec_params("DELETE FROM one_time_tokens WHERE token_hash = $1"
-                                              " RETURNING user_id, expires_at > $2, password_hash",
-                                              bytes(linkHash), static_cast<long long>(now));
-            if (taken.empty() || !taken[0][1].as<bool>()) {
+            Confirmation result;
+            if (!addHits(tx, hits)) {
                 tx.commit();
-                return std::nullopt;
+                result.outcome = Confirmation::Outcome::Limited;
+                return result;
             }
-            const std::string userId = taken[0][0].as<std::string>();
-            const auto confirmed = taken[0][2].is_null()
-                ? tx.exec_params(std::string("UPDATE users SET confirmed = true WHERE id = $1 RETURNING ") + kUserColumns,
-                                 userId)
-                : tx.exec_params(std::string("UPDATE users SET confirmed = true, password_hash = $2 WHERE id = $1 RETURNING ")
+            // The account's row is locked: of two confirmations at once, the second finds it confirmed.
+            const std::optional<UserRecord> user =
+                passwordHash.isEmpty() ? std::nullopt : pendingUserOfLink(tx, linkHash, now, " FOR UPDATE OF u");
+            const bool stillPending = user
+                && !tx.exec_params("SELECT 1 FROM one_time_tokens t JOIN users u ON u.id = t.user_id WHERE t.user_id = $1"
+                                   " AND t.expires_at > $2 AND coalesce(t.password_hash, u.password_hash) = $3 LIMIT 1",
+                                   str(user->id), static_cast<long long>(now), bytes(passwordHash))
+                        .empty();
+            const auto confirmed = stillPending
+                ? tx.exec_params(std::string("UPDATE users SET confirmed = true, password_hash = $2 WHERE id = $1"
+                                             " AND NOT confirmed RETURNING ")
                                      + kUserColumns,
-                                 userId, bytes(qBytes(taken[0][2])));
-            // No other pending sign-up's password can be activated any more.
-            tx.exec_params("DELETE FROM one_time_tokens WHERE user_id = $1", userId);
+                                 str(user->id), bytes(passwordHash))
+                : pqxx::result();
+            if (!confirmed.empty()) {
+                // No other pending sign-up's password can be activated any more.
+                tx.exec_params("DELETE FROM one_time_tokens WHERE user_id = $1", str(user->id));
+                result.outcome = Confirmation::Outcome::Confirmed;
+                result.user = userFrom(confirmed[0]);
+            }
             tx.commit();
-            if (confirmed.empty())
-                return std::nullopt;
-            return userFrom(confirmed[0]);
+            return result;
         });
     }
 
@@ -505,6 +534,20 @@ private:
             within = within && row[0].as<long long>() <= hit.limit;
         }
         return within;
+    }
+
+    // The account that waits for its confirmation, when `linkHash` is one of its live links.
+    static std::optional<UserRecord> pendingUserOfLink(pqxx::transaction_base &tx, const QByteArray &linkHash, qint64 now,
+                                                       const char *lock = "")
+    {
+        const auto row = tx.exec_params(std::string("SELECT u.id, u.email, u.password_hash, u.confirmed, u.created_at"
+                                                    " FROM one_time_tokens t JOIN users u ON u.id = t.user_id"
+                                                    " WHERE t.token_hash = $1 AND t.expires_at > $2 AND NOT u.confirmed")
+                                            + lock,
+                                        bytes(linkHash), static_cast<long long>(now));
+        if (row.empty())
+            return std::nullopt;
+        return userFrom(row[0]);
     }
 
     static SignInRecord insertSignIn(pqxx::work &tx, const QString &userId, const QByteArray &refreshTokenHash, qint64 now)

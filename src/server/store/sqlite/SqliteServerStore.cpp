@@ -111,6 +111,16 @@ std::optional<UserRecord> userWhereEmail(SqliteDatabase &connection, const QStri
     return query.step() ? std::optional(userFrom(query)) : std::nullopt;
 }
 
+// The account that waits for its confirmation, when `linkHash` is one of its live links.
+std::optional<UserRecord> pendingUserOfLink(SqliteDatabase &connection, const QByteArray &linkHash, qint64 now)
+{
+    SqliteStatement query = connection.statement(
+        "SELECT u.id, u.email, u.password_hash, u.confirmed, u.created_at FROM one_time_tokens t "
+        "JOIN users u ON u.id = t.user_id WHERE t.hash = ? AND t.expires_at > ? AND u.confirmed = 0");
+    query.bind(1, hashText(linkHash)).bind(2, now);
+    return query.step() ? std::optional(userFrom(query)) : std::nullopt;
+}
+
 // Runs a DELETE whose one parameter is a time; answers the rows it deleted.
 qint64 deleted(SqliteDatabase &connection, const char *sql, qint64 time)
 {
@@ -252,37 +262,58 @@ SignUpOutcome SqliteServerStore::signUp(const std::vector<RateHit> &hits, const 
     });
 }
 
-std::optional<UserRecord> SqliteServerStore::confirmSignUp(const QByteArray &linkHash, qint64 now)
+std::optional<PendingSignUps> SqliteServerStore::pendingSignUps(const QByteArray &linkHash, qint64 now, int limit)
 {
-    return write("confirmSignUp", [&](SqliteDatabase &connection) -> std::optional<UserRecord> {
-        QString userId;
-        std::optional<QString> password;
+    return guarded("pendingSignUps", [&]() -> std::optional<PendingSignUps> {
+        SqliteDatabase &connection = db();
+        SqliteTransaction snapshot(connection, SqliteTransaction::Mode::Deferred);
+        const std::optional<UserRecord> user = pendingUserOfLink(connection, linkHash, now);
+        if (!user)
+            return std::nullopt;
+        PendingSignUps pending{*user, {}};
+        // A link made before links carried a password stands for the account's own.
+        SqliteStatement query = connection.statement(
+            "SELECT coalesce(t.password_hash, u.password_hash) AS pending FROM one_time_tokens t "
+            "JOIN users u ON u.id = t.user_id WHERE t.user_id = ? AND t.expires_at > ? "
+            "GROUP BY pending ORDER BY max(t.rowid) DESC LIMIT ?");
+        query.bind(1, user->id).bind(2, now).bind(3, qint64(limit));
+        while (query.step())
+            pending.passwordHashes.push_back(query.text(0).toLatin1());
+        snapshot.commit();
+        return pending;
+    });
+}
+
+Confirmation SqliteServerStore::confirmSignUp(const std::vector<RateHit> &hits, const QByteArray &linkHash,
+                                              const QByteArray &passwordHash, qint64 now)
+{
+    return write("confirmSignUp", [&](SqliteDatabase &connection) {
+        Confirmation result;
+        if (!addHits(connection, hits)) {
+            result.outcome = Confirmation::Outcome::Limited;
+            return result;
+        }
+        const std::optional<UserRecord> user =
+            passwordHash.isEmpty() ? std::nullopt : pendingUserOfLink(connection, linkHash, now);
+        if (!user)
+            return result;
         {
-            SqliteStatement take = connection.statement(
-                "DELETE FROM one_time_tokens WHERE hash = ? RETURNING user_id, expires_at, password_hash");
-            take.bind(1, hashText(linkHash));
-            if (!take.step())
-                return std::nullopt;
-            userId = take.text(0);
-            const bool live = take.int64(1) > now;
-            password = take.optionalText(2);
-            while (take.step()) {
-            }
-            if (!live)
-                return std::nullopt;
+            SqliteStatement stillPending = connection.statement(
+                "SELECT 1 FROM one_time_tokens t JOIN users u ON u.id = t.user_id WHERE t.user_id = ? "
+                "AND t.expires_at > ? AND coalesce(t.password_hash, u.password_hash) = ? LIMIT 1");
+            stillPending.bind(1, user->id).bind(2, now).bind(3, hashText(passwordHash));
+            if (!stillPending.step())
+                return result;
         }
-        if (password) {
-            connection.statement("UPDATE users SET confirmed = 1, password_hash = ? WHERE id = ?")
-                .bind(1, *password).bind(2, userId).run();
-        } else {
-            connection.statement("UPDATE users SET confirmed = 1 WHERE id = ?").bind(1, userId).run();
-        }
+        connection.statement("UPDATE users SET confirmed = 1, password_hash = ? WHERE id = ?")
+            .bind(1, hashText(passwordHash)).bind(2, user->id).run();
         // No other pending sign-up's password can be activated any more.
-        connection.statement("DELETE FROM one_time_tokens WHERE user_id = ?").bind(1, userId).run();
-        SqliteStatement query =
-            connection.statement("SELECT id, email, password_hash, confirmed, created_at FROM users WHERE id = ?");
-        query.bind(1, userId);
-        return query.step() ? std::optional(userFrom(query)) : std::nullopt;
+        connection.statement("DELETE FROM one_time_tokens WHERE user_id = ?").bind(1, user->id).run();
+        result.outcome = Confirmation::Outcome::Confirmed;
+        result.user = *user;
+        result.user.confirmed = true;
+        result.user.passwordHash = passwordHash;
+        return result;
     });
 }
 

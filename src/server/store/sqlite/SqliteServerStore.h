@@ -37,7 +37,9 @@ public:
     std::optional<UserRecord> userByEmail(const QString &email) override;
     std::optional<UserRecord> userById(const QString &userId) override;
     SignUpOutcome signUp(const std::vector<RateHit> &hits, const SignUpRequest &request) override;
-    std::optional<UserRecord> confirmSignUp(const QByteArray &linkHash, qint64 now) override;
+    std::optional<PendingSignUps> pendingSignUps(const QByteArray &linkHash, qint64 now, int limit) override;
+    Confirmation confirmSignUp(const std::vector<RateHit> &hits, const QByteArray &linkHash,
+                               const QByteArray &passwordHash, qint64 now) override;
     bool addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt) override;
     SignInRecord createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now) override;
     std::optional<SignInRecord> countSignIn(const std::vector<RateHit> &hits, const QString &userId,
