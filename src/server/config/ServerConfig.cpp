@@ -75,7 +75,7 @@ const std::vector<Key> &keys()
         TEXT_KEY("data", dataFolder, "folder of the SQLite database and the generated keys"),
         TEXT_KEY("database", databaseUrl, "postgresql://… to keep everything in PostgreSQL instead of SQLite"),
         TEXT_KEY("seed", seedFolder, "folder of demo songs to import at start (idempotent)"),
-        SWITCH_KEY("require-confirmation", requireConfirmation, "sign-up waits until the e-mail link is opened"),
+        SWITCH_KEY("require-confirmation", requireConfirmation, "sign-up waits until its password is entered on the page the e-mail link opens"),
         TEXT_KEY("public-url", publicUrl, "origin the e-mail links point at (default: http://LISTEN)"),
         TEXT_KEY("smtp-url", smtpUrl, "smtp://HOST:PORT or smtps://HOST:PORT; empty: links go to the log"),
         TEXT_KEY("smtp-from", smtpFrom, "sender address of the e-mails"),
