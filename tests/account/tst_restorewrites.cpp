@@ -1,6 +1,8 @@
-// The window's writes (a heart, "unmark mastered") while a restore runs: they queue behind it on
-// the store's background writer without holding the window's thread, land after it, and one
-// whose row the restore replaced is refused and announced instead of being dropped.
+// The window's writes (a heart, "unmark mastered") on the store's background writer: a write's
+// task ends once the object shows it, also while the window takes in a large batch of other
+// changes; while a restore runs they queue behind it without holding the window's thread, land
+// after it, and one whose row the restore replaced is refused and announced instead of being
+// dropped.
 
 #include "BackupTestUtil.h"
 #include "TaskRunner.h"
@@ -8,13 +10,18 @@
 #include "account/BackupReader.h"
 #include "account/BackupService.h"
 #include "core/store/CardStoreActor.h"
+#include "core/store/ModelContext.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QThread>
 #include <QtTest>
+
+#include <atomic>
 
 namespace {
 
@@ -50,40 +57,93 @@ class TestRestoreWrites : public QObject
         }
     }
 
+    // Whether the object shows the write (each write changes the seeded state).
+    static bool shows(Write write, const Seeded &seeded)
+    {
+        if (!seeded.song || !seeded.card)
+            return false;
+        switch (write) {
+        case Write::SongFavorite: return !seeded.song->isFavorite() && !seeded.song->favoritedAt().isValid();
+        case Write::CardFavorite: return seeded.card->isFavorite() && seeded.card->favoritedAt().isValid();
+        case Write::Unmaster:
+            return !seeded.card->isMastered() && !seeded.card->learned() && !seeded.card->masteredAt().isValid();
+        }
+        return false;
+    }
+
+    // The write's task, and whether the object showed the write at the moment it ended.
+    static QCoro::Task<bool> endsShowing(CardStore *store, Write write, Seeded seeded)
+    {
+        switch (write) {
+        case Write::SongFavorite: co_await store->toggleFavoriteInBackground(seeded.song); break;
+        case Write::CardFavorite: co_await store->toggleFavoriteInBackground(seeded.card); break;
+        case Write::Unmaster: co_await store->setMasteredInBackground(seeded.card, false); break;
+        }
+        co_return shows(write, seeded);
+    }
+
+    // One commit of another connection adding `songs` songs the window does not hold.
+    static void addSongsElsewhere(const TempStore &temp, int songs)
+    {
+        ModelContext elsewhere(temp.container, ModelContext::Disposal::Immediate, false);
+        elsewhere.perform([&] {
+            for (int i = 0; i < songs; ++i) {
+                LibrarySongRow song;
+                song.key = "elsewhere " + QByteArray::number(i);
+                song.cards.emplace_back().en = "phrase";
+                elsewhere.insertRows(song);
+            }
+        });
+    }
+
 private slots:
     void writes_data()
     {
         QTest::addColumn<Write>("write");
-        QTest::newRow("song favourite") << Write::SongFavorite;
-        QTest::newRow("card favourite") << Write::CardFavorite;
-        QTest::newRow("unmark mastered") << Write::Unmaster;
+        // Songs another connection added just before, which the window is taking in.
+        QTest::addColumn<int>("batch");
+        QTest::newRow("song favourite") << Write::SongFavorite << 0;
+        QTest::newRow("card favourite") << Write::CardFavorite << 0;
+        QTest::newRow("unmark mastered") << Write::Unmaster << 0;
+        QTest::newRow("song favourite, the window taking in a batch") << Write::SongFavorite << 20'000;
+        QTest::newRow("card favourite, the window taking in a batch") << Write::CardFavorite << 20'000;
+        QTest::newRow("unmark mastered, the window taking in a batch") << Write::Unmaster << 20'000;
     }
 
-    // Without a restore the write lands, and the object shows it once the write's task ends.
+    // The write lands, and its task ends only once the object shows it: also when it lands while
+    // the window is taking a large batch of other changes in, a slice per turn.
     void writes()
     {
         QFETCH(Write, write);
+        QFETCH(int, batch);
         TempStore temp;
         CardStore store(temp.container);
         const Seeded seeded = seed(store);
         QSignalSpy failed(&store, &CardStore::backgroundWriteFailed);
-        switch (write) {
-        case Write::SongFavorite:
-            await(store.toggleFavoriteInBackground(seeded.song));
-            QVERIFY(!seeded.song->isFavorite());
-            QCOMPARE(temp.count("SELECT COUNT(*) FROM songs WHERE is_favorite = 1 OR favorited_at IS NOT NULL"), 0);
-            break;
-        case Write::CardFavorite:
-            await(store.toggleFavoriteInBackground(seeded.card));
-            QVERIFY(seeded.card->isFavorite() && seeded.card->favoritedAt().isValid());
-            break;
-        case Write::Unmaster:
-            await(store.setMasteredInBackground(seeded.card, false));
-            QVERIFY(!seeded.card->isMastered() && !seeded.card->learned() && !seeded.card->masteredAt().isValid());
-            QCOMPARE(temp.count("SELECT COUNT(*) FROM cards WHERE is_mastered = 1 OR learned = 1"), 0);
-            break;
+        if (batch > 0) {
+            addSongsElsewhere(temp, batch);
+            QCoreApplication::sendPostedEvents(&store, QEvent::MetaCall); // the first slice
+            QVERIFY(store.isTakingInExternalChanges());
         }
+        // Told of commits after the window (listeners are told in the order they came).
+        std::atomic<bool> committed = false;
+        ModelContext listener(temp.container, ModelContext::Disposal::Immediate, true);
+        listener.setExternalChangeNotifier([&committed] { committed = true; });
+
+        auto ending = TaskRunner::start(endsShowing(&store, write, seeded));
+        // The window's thread turns no further until the write has committed and the window has
+        // heard of it: the batch's remaining slices come after.
+        for (QDeadlineTimer deadline(30'000); !committed && !deadline.hasExpired();)
+            QThread::msleep(1);
+        QVERIFY(committed);
+        QCOMPARE(store.isTakingInExternalChanges(), batch > 0);
+        QVERIFY(TaskRunner::waitUntilDone(ending));
+        QVERIFY2(ending->take(), "the task ended before the object showed the write");
         QCOMPARE(failed.size(), 0);
+        QCOMPARE(temp.count("SELECT COUNT(*) FROM songs WHERE is_favorite = 1 OR favorited_at IS NOT NULL"),
+                 write == Write::SongFavorite ? 0 : 1);
+        QCOMPARE(temp.count("SELECT COUNT(*) FROM cards WHERE is_mastered = 1 OR learned = 1"),
+                 write == Write::Unmaster ? 0 : 1);
     }
 
     void writeQueuedBehindARestore_data() { writes_data(); }

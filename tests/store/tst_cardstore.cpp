@@ -336,6 +336,58 @@ private slots:
         QVERIFY(kept->isDeleted());
     }
 
+    void failedReplacementLeavesHeldObjectsWritable_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("the source fails at once") << "throw";
+        QTest::newRow("the source fails after writing the held song's key twice") << "k,k,throw";
+        QTest::newRow("the store refuses a card of the held song") << "other,k:boom";
+    }
+
+    // A replacement that fails while this context holds the replaced song and its cards: once it
+    // is rolled back, they are the library's objects again, and a write through them reaches
+    // their rows.
+    void failedReplacementLeavesHeldObjectsWritable()
+    {
+        QFETCH(QString, failure);
+        TempStore tmp;
+        CardStore store(tmp.container, &m_clock);
+        SongRecord *song = store.upsertSong(QStringLiteral("k"), QStringLiteral("T"), {}, {}, {},
+                                            {golden("a", "t"), golden("b", "t")});
+        const QList<LearnedCard *> cards = song->cards();
+        tmp.failWrites(QStringLiteral("INSERT"), QStringLiteral("cards"), QStringLiteral("NEW.en = 'boom'"));
+        // Each step writes the song with that key (with a card "boom" after ':') or throws.
+        const LibrarySource source = [&failure](LibraryWriter &out) {
+            for (const QString &step : failure.split(QLatin1Char(','))) {
+                if (step == QLatin1String("throw"))
+                    throw std::runtime_error("restore failed");
+                LibrarySongRow row;
+                row.key = step.section(QLatin1Char(':'), 0, 0).toUtf8();
+                LibraryCardRow card;
+                card.en = step.contains(QLatin1Char(':')) ? step.section(QLatin1Char(':'), 1).toUtf8() : "new";
+                card.tag = "t";
+                row.cards.push_back(card);
+                out.write(std::move(row));
+            }
+        };
+        QVERIFY_THROWS_EXCEPTION(std::exception, store.replaceLibrary(source));
+        tmp.stopFailing();
+
+        QVERIFY(!song->isDeleted());
+        QCOMPARE(song->modelContext(), &store.context());
+        QCOMPARE(store.record(QStringLiteral("k")), song);
+        QCOMPARE(song->cards(), cards);
+        song->setTitle(QStringLiteral("after"));
+        cards[1]->setCn(QStringLiteral("after"));
+        store.context().save();
+        store.toggleFavorite(song);
+        store.markMastered(cards[0]);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs")), 1);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM songs WHERE title = 'after' AND is_favorite = 1")), 1);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM cards WHERE en = 'a' AND is_mastered = 1")), 1);
+        QCOMPARE(tmp.count(QStringLiteral("SELECT count(*) FROM cards WHERE en = 'b' AND cn = 'after'")), 1);
+    }
+
     // A held object may be behind the file; saving it writes only what changed here, so
     // a write made meanwhile through another connection is kept.
     void savingWritesOnlyTheChangedColumns()

@@ -2,7 +2,8 @@
 // software backend: software; anything else: hardware), the environment forces either. Then each
 // profile's rates on a hand-driven clock: in the software profile the clock ticks at the fastest
 // pace held and the slower ones step on its ticks at their own rate; in the hardware one each
-// ambient pace steps at its own cap, and transitions leave the clock for Qt's animation timer.
+// ambient pace steps at its own cap, and transitions leave the clock for Qt's animation timer. A
+// pace woken late steps once and keeps its interval from there; a profile change re-arms the wait.
 
 #include "ui/design/FrameClock.h"
 #include "ui/design/FrameTween.h"
@@ -27,8 +28,39 @@ private slots:
     void rasterizerThreads();
     void stepsPerPace_data();
     void stepsPerPace();
+    void aLatePaceStepsOnceThenKeepsItsInterval_data();
+    void aLatePaceStepsOnceThenKeepsItsInterval();
+    void aProfileChangeRearmsTheWait_data();
+    void aProfileChangeRearmsTheWait();
     void hardwareTransitionsLeaveTheClock();
 };
+
+namespace {
+
+// Lets a sleep the clock has passed end (its wake-up is queued); a sleep not due yet stays.
+void settle()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// Moves the clock on by `interval` and says what is wrong with the holder's steps meanwhile:
+// nothing when exactly one came, at the end and not a nanosecond earlier.
+QString nextStepAfter(ManualContinuousClock &clock, std::chrono::nanoseconds interval, const QList<double> &steps)
+{
+    const qsizetype before = steps.size();
+    clock.advance(interval - 1ns);
+    settle();
+    if (steps.size() != before)
+        return QStringLiteral("%1 step(s) before the interval").arg(steps.size() - before);
+    clock.advance(1ns);
+    if (!QTest::qWaitFor([&] { return steps.size() > before; }, 10'000))
+        return QStringLiteral("no step at the interval");
+    settle();
+    return steps.size() == before + 1 ? QString() : QStringLiteral("%1 steps at once").arg(steps.size() - before);
+}
+
+} // namespace
 
 void RenderProfileTest::decision_data()
 {
@@ -135,6 +167,77 @@ void RenderProfileTest::stepsPerPace()
                 QVERIFY(stepTimes[fastest].contains(t));
         }
     }
+}
+
+void RenderProfileTest::aLatePaceStepsOnceThenKeepsItsInterval_data()
+{
+    QTest::addColumn<Pace>("pace");
+    QTest::addColumn<int>("late"); // whole intervals (and 3 ms) the first tick comes late by
+    QTest::newRow("hardware ambient, five intervals late") << Pace::Ambient << 5;
+    QTest::newRow("hardware mesh, three intervals late") << Pace::Mesh << 3;
+    QTest::newRow("hardware ambient, one interval late") << Pace::Ambient << 1;
+}
+
+// A pace whose tick comes several intervals late (the process was not scheduled) steps once, then
+// one interval after that tick, with no burst of steps to catch up.
+void RenderProfileTest::aLatePaceStepsOnceThenKeepsItsInterval()
+{
+    QFETCH(Pace, pace);
+    QFETCH(int, late);
+    const auto interval = FrameClock::interval(RenderProfile::Hardware, pace);
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    frameClock.setRenderProfile(RenderProfile::Hardware);
+    QObject holder;
+    QList<double> steps;
+    frameClock.connectSteps(&holder, [&steps](double now) { steps << now; });
+    frameClock.hold(&holder, pace);
+    QTRY_COMPARE(clock.pendingSleepers(), 1);
+
+    clock.advance(interval * (late + 1) + 3ms);
+    QTRY_VERIFY(!steps.isEmpty());
+    settle();
+    QCOMPARE(steps.size(), 1);
+    QCOMPARE(steps.first(), frameClock.now());
+    QCOMPARE(nextStepAfter(clock, interval, steps), QString());
+    QCOMPARE(nextStepAfter(clock, interval, steps), QString());
+}
+
+void RenderProfileTest::aProfileChangeRearmsTheWait_data()
+{
+    QTest::addColumn<RenderProfile>("from");
+    QTest::addColumn<Pace>("pace");
+    const auto sw = RenderProfile::Software;
+    const auto hw = RenderProfile::Hardware;
+    QTest::newRow("to hardware: ambient from 10 a second to 30") << sw << Pace::Ambient;
+    QTest::newRow("to hardware: mesh from 10 a second to 20") << sw << Pace::Mesh;
+    QTest::newRow("to software: ambient from 30 a second to 10") << hw << Pace::Ambient;
+    QTest::newRow("to software: mesh from 20 a second to 10") << hw << Pace::Mesh;
+}
+
+// The profile changes while the clock waits for its next tick: the wait starts over at the new
+// profile's interval, from the change.
+void RenderProfileTest::aProfileChangeRearmsTheWait()
+{
+    QFETCH(RenderProfile, from);
+    QFETCH(Pace, pace);
+    const RenderProfile to = from == RenderProfile::Software ? RenderProfile::Hardware : RenderProfile::Software;
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    frameClock.setRenderProfile(from);
+    QObject holder;
+    QList<double> steps;
+    frameClock.connectSteps(&holder, [&steps](double now) { steps << now; });
+    frameClock.hold(&holder, pace);
+    QTRY_COMPARE(clock.pendingSleepers(), 1);
+    QCOMPARE(nextStepAfter(clock, FrameClock::interval(from, pace), steps), QString());
+
+    clock.advance(10ms);
+    settle();
+    frameClock.setRenderProfile(to);
+    QTRY_COMPARE(clock.pendingSleepers(), 1); // the old wait given up
+    QCOMPARE(nextStepAfter(clock, FrameClock::interval(to, pace), steps), QString());
+    QCOMPARE(nextStepAfter(clock, FrameClock::interval(to, pace), steps), QString());
 }
 
 void RenderProfileTest::hardwareTransitionsLeaveTheClock()
