@@ -5,8 +5,11 @@
 
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/string.hpp>
+#include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/message.hpp>
+#include <boost/beast/http/parser.hpp>
 
+#include <string>
 #include <string_view>
 
 namespace server::http {
@@ -20,8 +23,16 @@ std::string_view trimmed(std::string_view text);
 
 // What the parser lets through but a strict reading refuses: a body framed two ways (a
 // Transfer-Encoding beside a Content-Length, in either order), a transfer coding other than
-// chunked alone, a repeated Transfer-Encoding, a version other than 1.0 and 1.1. Null when
-// the head is sound.
+// chunked alone, a repeated Transfer-Encoding, a version other than 1.0 and 1.1, an HTTP/1.1
+// request without a Host, two Hosts. Null when the head is sound.
 const char *headProblem(const boost::beast::http::request_header<> &head);
+
+// The target as a path and query: an absolute-form target ("http://host:8787/healthz?x") without
+// its scheme and authority ("/healthz?x"); any other as it is.
+std::string originForm(std::string_view target);
+
+// The parser refuses a chunk whose extensions hold a control character (a bare line feed inside
+// a quoted value would let a reader that ends lines there frame the body differently).
+void refuseLooseChunkExtensions(boost::beast::http::request_parser<boost::beast::http::buffer_body> &parser);
 
 } // namespace server::http
