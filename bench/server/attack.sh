@@ -142,10 +142,5 @@ for ((round = 1; round <= ROUNDS; round++)); do
     done
 
     echo "4. 64 connections (wrk -t4); goal ≥ 70 % of nginx's requests a second, p99 ≤ 5 ms"
-    wrk_run "   server GET /healthz" 4 64 "$BASE/healthz"; server_rps="$RPS"
-    wrk_run "   nginx GET /healthz (file)" 4 64 "$NGINX_BASE/healthz"
-    echo "   /healthz: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
-    wrk_run "   server POST /api/track (cached)" 4 64 "$BASE/api/track" "$SCRATCH/track.lua"; server_rps="$RPS"
-    wrk_run "   nginx GET /track (same JSON)" 4 64 "$NGINX_BASE/track"
-    echo "   /api/track: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
+    compare_cached "$SCRATCH/track.lua"
 done

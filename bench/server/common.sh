@@ -142,3 +142,18 @@ wrk.headers["apikey"] = "$3"
 wrk.body = [[$4]]
 LUA
 }
+
+# compare_cached TRACK_LUA: the server at BASE (GET /healthz, and the cached POST /api/track of
+# TRACK_LUA) beside nginx's files of the same answers (save_answers) at 64 connections (wrk -t4):
+# rates, p99 and the server's share of nginx's rate; the load average before each pair.
+compare_cached() {
+    local server_rps
+    echo "   load average $(cut -d' ' -f1-3 /proc/loadavg)"
+    wrk_run "   server GET /healthz" 4 64 "$BASE/healthz"; server_rps="$RPS"
+    wrk_run "   nginx GET /healthz (file)" 4 64 "$NGINX_BASE/healthz"
+    echo "   /healthz: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
+    echo "   load average $(cut -d' ' -f1-3 /proc/loadavg)"
+    wrk_run "   server POST /api/track (cached)" 4 64 "$BASE/api/track" "$1"; server_rps="$RPS"
+    wrk_run "   nginx GET /track (same JSON)" 4 64 "$NGINX_BASE/track"
+    echo "   /api/track: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
+}

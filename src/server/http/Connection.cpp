@@ -112,8 +112,8 @@ void Connection::closeIfWaiting()
     });
 }
 
-// Waits for the first byte of the next request without holding a buffer or a parser: a
-// connection kept alive between requests costs its socket and a few hundred bytes.
+// Waits for the first bytes of the next request without holding a parser or a buffer from the
+// heap: a connection kept alive between requests costs its socket and a few kilobytes.
 void Connection::waitForRequest()
 {
     if (m_transport.stopping)
@@ -138,12 +138,17 @@ void Connection::waitForRequest()
         if (!error && self->m_state == State::Waiting)
             self->closeNow();
     });
-    m_stream.socket().async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code error) {
+    // A read, not a wait for readability: the reactor registers a wait anew each time (a system
+    // call per request), a read it only queues. Into a small buffer of the connection's own, so a
+    // connection kept alive holds no buffer from the heap.
+    m_stream.socket().async_read_some(net::buffer(m_arrival), [self = shared_from_this()](beast::error_code error, std::size_t got) {
         self->m_idleTimer.cancel();
         if (error || self->m_state != State::Waiting)
             return self->closeNow();
         if (self->m_served > 0)
             self->m_headDeadline = Clock::now() + self->m_transport.settings.headerTimeout;
+        net::buffer_copy(self->m_buffer.prepare(got), net::buffer(self->m_arrival, got));
+        self->m_buffer.commit(got);
         self->readHead();
     });
 }

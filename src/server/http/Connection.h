@@ -12,6 +12,7 @@
 #include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/parser.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -106,6 +107,7 @@ private:
     std::string m_remote;
     Clock::time_point m_headDeadline;
     std::size_t m_emptyLines = 0; // bytes of empty lines skipped before the request line
+    std::array<char, 1024> m_arrival; // the first bytes of a request (most heads whole)
 
     // The request under way.
     Request m_request;
