@@ -17,33 +17,17 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
 SERVER="$BUILD/src/server/cantorella-server"
-DURATION=10
-ROUNDS=1
-while getopts "d:r:" option; do
-    case "$option" in
-        d) DURATION="$OPTARG" ;;
-        r) ROUNDS="$OPTARG" ;;
-        *) echo "usage: $0 [-d SECONDS] [-r ROUNDS]" >&2; exit 2 ;;
-    esac
-done
 source "$ROOT/bench/server/common.sh"
+bench_round_options "$@"
 bench_setup
-ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
-[ "$(ulimit -n)" = unlimited ] || [ "$(ulimit -n)" -ge 20000 ] \
-    || { echo "$0: needs ulimit -n of 20000 or more (hard limit $(ulimit -Hn))" >&2; exit 2; }
+bench_open_files 20000
 
 HEADS=10000
 PROBE_EVERY=0.02
 PROBES="$(awk -v d="$DURATION" -v e="$PROBE_EVERY" 'BEGIN { printf "%d", d / e }')"
 
 # The server with the default share per address (start_server lifts it for load clients).
-start_server shares --max-connections-per-address 256
-BASE="http://127.0.0.1:$PORT"
-ANON="$(cat "$SCRATCH/shares/anon-key")"
-TOKEN="$(sign_up "$BASE" "$ANON" bench@example.com)"
-TRACK_BODY='{"title":"Amazing Grace","artist":"Traditional","duration":82,"targetLanguage":"en"}'
-post_script "$SCRATCH/track.lua" "$TOKEN" "$ANON" "$TRACK_BODY"
-save_answers "$TOKEN" "track=$TRACK_BODY"
+start_track_server shares --max-connections-per-address 256
 chmod -R a+rX "$SCRATCH/www"
 start_nginx 20000 "access_log off;"
 
@@ -55,15 +39,9 @@ for ((round = 1; round <= ROUNDS; round++)); do
         "goal ≥ 99 % answered, p99 ≤ 50 ms"
     for target in server nginx; do
         if [ "$target" = server ]; then port="$PORT"; else port="$NGINX_PORT"; fi
-        rm -f "$SCRATCH/ready"
-        python3 "$ROOT/bench/server/hold.py" slow "$port" "$HEADS" "$((DURATION + 60))" "$SCRATCH/ready" >"$SCRATCH/hold.out" &
-        hold_pid=$!
-        PIDS+=("$hold_pid")
-        for ((i = 0; i < 600; i++)); do [ -f "$SCRATCH/ready" ] && break; sleep 0.1; done
-        [ -f "$SCRATCH/ready" ] || echo "   ($HEADS heads were not all opened after 60 s)"
+        hold slow "$port" "$HEADS"
         echo "   $target, load average $(cut -d' ' -f1-3 /proc/loadavg): $(python3 "$ROOT/bench/server/probe.py" "$port" 127.0.0.2 "$PROBES" "$PROBE_EVERY")"
-        kill -TERM "$hold_pid" 2>/dev/null || true
-        wait "$hold_pid" 2>/dev/null || true
+        unhold
         echo "   $(cat "$SCRATCH/hold.out")"
     done
 

@@ -28,10 +28,8 @@ private slots:
     void initTestCase()
     {
         clients = std::make_unique<ServerClients>();
-        QCOMPARE(clients->start(), QString());
+        QCOMPARE(clients->startWithBackup(R"({"kept":true})"), QString());
         port = quint16(clients->server.baseUrl().port());
-        clients->signUpNew();
-        QCOMPARE(clients->send("PUT", "/api/backup?namespace=en", R"({"kept":true})", {{"Authorization", clients->bearer()}}).status, 200);
     }
 
     QByteArray storedBackup()
