@@ -165,30 +165,14 @@ void Connection::readHead()
     parseHead();
 }
 
-// Empty lines before a request line are skipped (a client may end a body with one more), at
-// most the head's limit of them; false while the bytes that have arrived may still be one.
-bool Connection::skipEmptyLines()
-{
-    while (m_emptyLines < headerLimit) {
-        const auto *bytes = static_cast<const char *>(m_buffer.data().data());
-        const std::size_t size = m_buffer.size();
-        if (size == 0 || (size == 1 && bytes[0] == '\r'))
-            return false;
-        if (bytes[0] != '\r' || bytes[1] != '\n')
-            return true;
-        m_buffer.consume(2);
-        m_emptyLines += 2;
-    }
-    return true;
-}
-
 void Connection::parseHead()
 {
     // What has arrived is parsed at once: a whole head (the usual case) needs no read operation
     // and no timer. The parser takes the same bytes again with more until the head is whole.
     beast::error_code error;
     for (;;) {
-        if (m_buffer.size() > 0 && (m_parser->got_some() || skipEmptyLines()) && m_buffer.size() > 0) {
+        // Empty lines before a request line are skipped, at most the head's limit of them.
+        if ((m_parser->got_some() || skipEmptyLines(m_buffer, m_emptyLines, headerLimit)) && m_buffer.size() > 0) {
             m_buffer.consume(m_parser->put(m_buffer.data(), error));
             if (error == bhttp::error::need_more)
                 error = {};

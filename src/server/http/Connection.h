@@ -72,7 +72,6 @@ private:
     void waitForRequest();
     void readHead();
     void parseHead();
-    bool skipEmptyLines();
     void onHead(boost::beast::error_code error);
     void readWholeBody();
     void dispatch();

@@ -90,6 +90,21 @@ std::string originForm(std::string_view target)
     return (target[path] == '?' ? "/" : "") + std::string(target.substr(path));
 }
 
+bool skipEmptyLines(boost::beast::flat_buffer &buffer, std::size_t &skipped, std::size_t limit)
+{
+    while (skipped < limit) {
+        const auto *bytes = static_cast<const char *>(buffer.data().data());
+        const std::size_t size = buffer.size();
+        if (size == 0 || (size == 1 && bytes[0] == '\r'))
+            return false;
+        if (bytes[0] != '\r' || bytes[1] != '\n')
+            return true;
+        buffer.consume(2);
+        skipped += 2;
+    }
+    return true;
+}
+
 void refuseLooseChunkExtensions(bhttp::request_parser<bhttp::buffer_body> &parser)
 {
     parser.on_chunk_header(extensionCheck);
