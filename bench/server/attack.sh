@@ -18,22 +18,11 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
 SERVER="$BUILD/src/server/cantorella-server"
-DURATION=10
-ROUNDS=1
-while getopts "d:r:" option; do
-    case "$option" in
-        d) DURATION="$OPTARG" ;;
-        r) ROUNDS="$OPTARG" ;;
-        *) echo "usage: $0 [-d SECONDS] [-r ROUNDS]" >&2; exit 2 ;;
-    esac
-done
 source "$ROOT/bench/server/common.sh"
+bench_round_options "$@"
 bench_setup
-ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
-[ "$(ulimit -n)" = unlimited ] || [ "$(ulimit -n)" -ge 20000 ] \
-    || { echo "$0: needs ulimit -n of 20000 or more (hard limit $(ulimit -Hn))" >&2; exit 2; }
+bench_open_files 20000
 
-HOLD="$ROOT/bench/server/hold.py"
 SLOW_COUNT=5000
 IDLE_COUNT=10000
 BACKUPS=16
@@ -45,32 +34,11 @@ peak_kib() { local pid total=0; for pid in "$@"; do total=$((total + $(awk '/^Vm
 reset_peaks() { local pid; for pid in "$@"; do echo 5 >"/proc/$pid/clear_refs"; done; }
 nginx_pids() { echo "$NGINX_PID" $(pgrep -P "$NGINX_PID" || true); }
 
-# hold MODE PORT COUNT: starts hold.py for long enough and waits until its connections are open.
-hold() {
-    rm -f "$SCRATCH/ready"
-    python3 "$HOLD" "$1" "$2" "$3" "$((DURATION + 60))" "$SCRATCH/ready" >"$SCRATCH/hold.out" &
-    HOLD_PID=$!
-    PIDS+=("$HOLD_PID")
-    local i
-    for ((i = 0; i < 600; i++)); do
-        [ -f "$SCRATCH/ready" ] && return 0
-        sleep 0.1
-    done
-    echo "   ($1: $3 connections were not all open after 60 s)"
-}
-unhold() { kill -TERM "$HOLD_PID" 2>/dev/null || true; wait "$HOLD_PID" 2>/dev/null || true; }
 
 # ---- the servers ---------------------------------------------------------------------------------
 # Idle connections are kept for the whole run, and there is room for them and the normal client.
-start_server attack --keep-alive-timeout 300 --max-connections $((IDLE_COUNT + 100))
-BASE="http://127.0.0.1:$PORT"
+start_track_server attack --keep-alive-timeout 300 --max-connections $((IDLE_COUNT + 100))
 ATTACK_PID="$SERVER_PID"
-ANON="$(cat "$SCRATCH/attack/anon-key")"
-TOKEN="$(sign_up "$BASE" "$ANON" bench@example.com)"
-TRACK_BODY='{"title":"Amazing Grace","artist":"Traditional","duration":82,"targetLanguage":"en"}'
-post_script "$SCRATCH/track.lua" "$TOKEN" "$ANON" "$TRACK_BODY"
-
-save_answers "$TOKEN" "track=$TRACK_BODY"
 mkdir -p "$SCRATCH/www/dav" "$SCRATCH/nginx-body"
 python3 -c 'import sys; sys.stdout.write("{\"library\":\"" + "x" * (64 * 1024 * 1024 - 16) + "\"}")' >"$SCRATCH/www/backup"
 chmod -R a+rwX "$SCRATCH/www" "$SCRATCH/nginx-body"
@@ -142,10 +110,5 @@ for ((round = 1; round <= ROUNDS; round++)); do
     done
 
     echo "4. 64 connections (wrk -t4); goal ≥ 70 % of nginx's requests a second, p99 ≤ 5 ms"
-    wrk_run "   server GET /healthz" 4 64 "$BASE/healthz"; server_rps="$RPS"
-    wrk_run "   nginx GET /healthz (file)" 4 64 "$NGINX_BASE/healthz"
-    echo "   /healthz: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
-    wrk_run "   server POST /api/track (cached)" 4 64 "$BASE/api/track" "$SCRATCH/track.lua"; server_rps="$RPS"
-    wrk_run "   nginx GET /track (same JSON)" 4 64 "$NGINX_BASE/track"
-    echo "   /api/track: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
+    compare_cached "$SCRATCH/track.lua"
 done

@@ -1,5 +1,43 @@
 # Helpers shared by the server's load scripts (sourced, not run). The caller sets ROOT, SERVER
-# and DURATION, then calls bench_setup.
+# and DURATION (or calls bench_round_options), then calls bench_setup.
+
+# bench_round_options ARG…: -d SECONDS per run (DURATION, default 10) and -r ROUNDS (ROUNDS, default 1).
+bench_round_options() {
+    local option OPTIND=1
+    DURATION=10
+    ROUNDS=1
+    while getopts "d:r:" option; do
+        case "$option" in
+            d) DURATION="$OPTARG" ;;
+            r) ROUNDS="$OPTARG" ;;
+            *) echo "usage: $0 [-d SECONDS] [-r ROUNDS]" >&2; exit 2 ;;
+        esac
+    done
+}
+
+# bench_open_files COUNT: raises the open-files limit up to the hard limit; stops the script when
+# it stays below COUNT.
+bench_open_files() {
+    ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+    [ "$(ulimit -n)" = unlimited ] || [ "$(ulimit -n)" -ge "$1" ] \
+        || { echo "$0: needs ulimit -n of $1 or more (hard limit $(ulimit -Hn))" >&2; exit 2; }
+}
+
+# hold MODE PORT COUNT: starts bench/server/hold.py for long enough (HOLD_PID) and waits until its
+# connections are open; unhold ends it. Its line of counts is then in $SCRATCH/hold.out.
+hold() {
+    rm -f "$SCRATCH/ready"
+    python3 "$ROOT/bench/server/hold.py" "$1" "$2" "$3" "$((DURATION + 60))" "$SCRATCH/ready" >"$SCRATCH/hold.out" &
+    HOLD_PID=$!
+    PIDS+=("$HOLD_PID")
+    local i
+    for ((i = 0; i < 600; i++)); do
+        [ -f "$SCRATCH/ready" ] && return 0
+        sleep 0.1
+    done
+    echo "   ($1: $3 connections were not all open after 60 s)"
+}
+unhold() { kill -TERM "$HOLD_PID" 2>/dev/null || true; wait "$HOLD_PID" 2>/dev/null || true; }
 
 # bench_setup [TOOL…]: checks the tools (by default wrk, nginx, curl and python3) and the build;
 # makes SCRATCH (removed on exit) and PIDS (processes ended on exit); sets NGINX when nginx is one
@@ -31,14 +69,17 @@ bench_cleanup() {
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 # start_server NAME [FLAG…]: starts a server with its own data folder, seeded with the demo songs
-# (SEED=no: empty); waits until it is listening (and seeded); sets PORT and SERVER_PID.
+# (SEED=no: empty); waits until it is listening (and seeded); sets PORT and SERVER_PID. Every load
+# client runs on 127.0.0.1, so one address's share of the connections is the whole table unless
+# a FLAG says otherwise (the last of a flag given twice holds).
 start_server() {
     local name="$1" ready=' seed: ' seed=(--seed "$ROOT/demo/songs") i
     shift
     [ "${SEED:-yes}" = yes ] || { ready=' listening on '; seed=(); }
     mkdir -p "$SCRATCH/$name"
     "$SERVER" --listen 127.0.0.1:0 --data "$SCRATCH/$name" "${seed[@]}" --no-online \
-        --signins-per-minute 1000000 --signups-per-minute 1000000 "$@" 2>"$SCRATCH/$name.log" &
+        --signins-per-minute 1000000 --signups-per-minute 1000000 --max-connections-per-address 1000000 \
+        "$@" 2>"$SCRATCH/$name.log" &
     SERVER_PID=$!
     PIDS+=("$SERVER_PID")
     for ((i = 0; i < 300; i++)); do
@@ -104,6 +145,19 @@ save_answers() {
     done
 }
 
+# start_track_server NAME [FLAG…]: start_server, then BASE, an account signed up on it (ANON,
+# TOKEN), the wrk script $SCRATCH/track.lua asking for a seeded (cached) song, and nginx's copies of
+# the answers (save_answers: /healthz and /track).
+start_track_server() {
+    local body='{"title":"Amazing Grace","artist":"Traditional","duration":82,"targetLanguage":"en"}'
+    start_server "$@"
+    BASE="http://127.0.0.1:$PORT"
+    ANON="$(cat "$SCRATCH/$1/anon-key")"
+    TOKEN="$(sign_up "$BASE" "$ANON" bench@example.com)"
+    post_script "$SCRATCH/track.lua" "$TOKEN" "$ANON" "$body"
+    save_answers "$TOKEN" "track=$body"
+}
+
 # sign_up BASE ANONKEY EMAIL: prints the access token.
 sign_up() {
     curl -sf -H "apikey: $2" -H 'Content-Type: application/json' \
@@ -138,4 +192,19 @@ wrk.headers["Authorization"] = "Bearer $2"
 wrk.headers["apikey"] = "$3"
 wrk.body = [[$4]]
 LUA
+}
+
+# compare_cached TRACK_LUA: the server at BASE (GET /healthz, and the cached POST /api/track of
+# TRACK_LUA) beside nginx's files of the same answers (save_answers) at 64 connections (wrk -t4):
+# rates, p99 and the server's share of nginx's rate; the load average before each pair.
+compare_cached() {
+    local server_rps
+    echo "   load average $(cut -d' ' -f1-3 /proc/loadavg)"
+    wrk_run "   server GET /healthz" 4 64 "$BASE/healthz"; server_rps="$RPS"
+    wrk_run "   nginx GET /healthz (file)" 4 64 "$NGINX_BASE/healthz"
+    echo "   /healthz: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
+    echo "   load average $(cut -d' ' -f1-3 /proc/loadavg)"
+    wrk_run "   server POST /api/track (cached)" 4 64 "$BASE/api/track" "$1"; server_rps="$RPS"
+    wrk_run "   nginx GET /track (same JSON)" 4 64 "$NGINX_BASE/track"
+    echo "   /api/track: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
 }

@@ -59,6 +59,17 @@ struct ServerClients
         return problem;
     }
 
+    // Starts the server with an account signed up on this device that has `backup` stored; the
+    // error text, empty when all went well.
+    QString startWithBackup(const QByteArray &backup)
+    {
+        if (const QString problem = start(); !problem.isEmpty())
+            return problem;
+        signUpNew();
+        const int status = send("PUT", QStringLiteral("/api/backup?namespace=en"), backup, {{"Authorization", bearer()}}).status;
+        return status == 200 ? QString() : QStringLiteral("the backup was answered %1").arg(status);
+    }
+
     // A fresh AuthService with nothing stored, as on another machine.
     AuthService &newDevice(const QString &anonKey = QString())
     {

@@ -14,8 +14,8 @@ endif()
 # (a cluster of the test's own, see PgFixture.h).
 file(STRINGS "${_src}" _uses_server_clients REGEX "#include \"ServerClients.h\"")
 # Tests that choose their own PostgreSQL (several processes on one database) run once, and so does
-# the test of the HTTP layer (it does not depend on the store).
-if(_uses_server_clients AND NOT _name MATCHES "^tst_(multiprocess|llmprocesses|serverhostile)$")
+# the tests of the HTTP layer (they do not depend on the store).
+if(_uses_server_clients AND NOT _name MATCHES "^tst_(multiprocess|llmprocesses|serverhostile|servertransport)$")
     add_test(NAME ${_test}_postgresql COMMAND ${_program})
     set_tests_properties(${_test}_postgresql PROPERTIES LABELS server TIMEOUT 300
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CANTORELLA_TEST_DATABASE=postgresql")

@@ -119,6 +119,8 @@ private slots:
         QTest::newRow("many clients, one e-mail") << false << "10.0.0.%1" << true;
         QTest::newRow("many clients, many e-mails") << true << "10.0.0.%1" << false;
         QTest::newRow("one client behind a proxy, first entries its own") << true << "198.51.100.%1, 10.0.0.7" << true;
+        QTest::newRow("one client behind two proxies") << true << "198.51.100.%1, 203.0.113.%1, 10.0.0.7" << true;
+        QTest::newRow("many clients behind two proxies") << true << "10.0.0.7, 203.0.113.9, 198.51.100.%1" << false;
     }
 
     void tooManySignInsAnswer429()

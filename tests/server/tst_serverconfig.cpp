@@ -81,6 +81,8 @@ private slots:
         QTest::newRow("unknown flag") << QStringList{"--password", "x"} << "unknown option --password";
         QTest::newRow("secret as a flag") << QStringList{"--anon-key", "x"} << "unknown option --anon-key";
         QTest::newRow("no threads") << QStringList{"--threads", "0"} << "threads needs a whole number";
+        QTest::newRow("no connection per address") << QStringList{"--max-connections-per-address", "0"}
+                                                   << "max-connections-per-address needs a whole number";
         QTest::newRow("not a switch value") << QStringList{"--require-confirmation=maybe"} << "needs true or false";
         QTest::newRow("other database") << QStringList{"--database", "mysql://x"} << "postgresql://";
         QTest::newRow("SMTP without sender") << QStringList{"--smtp-url", "smtp://mail:25"} << "smtp-from";
@@ -107,7 +109,7 @@ private slots:
                                  "--require-confirmation", "--smtp-url", "--smtp-from", "--threads", "--max-backup-bytes",
                                  "CANTORELLA_ANON_KEY", "CANTORELLA_JWT_KEY", "CANTORELLA_SMTP_PASSWORD",
                                  "--backup-namespaces", "--max-account-backup-bytes", "--write-queue", "--write-wait-ms",
-                                 "--refreshes-per-hour", "--prune-minutes"})
+                                 "--refreshes-per-hour", "--prune-minutes", "--max-connections-per-address"})
             QVERIFY2(help.contains(QLatin1String(text)), text);
     }
 
@@ -146,6 +148,33 @@ private slots:
         } catch (const ConfigError &error) {
             QVERIFY2(!ownerOnly && QString::fromUtf8(error.what()).contains(QLatin1String("chmod 600")), error.what());
         }
+    }
+
+    // A secret's variable set to nothing is a slip, not "unset": the server names it and stops.
+    void emptySecretIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("token key") << QByteArray("CANTORELLA_JWT_KEY") << false;
+        QTest::newRow("token key, shared database") << QByteArray("CANTORELLA_JWT_KEY") << true;
+        QTest::newRow("anonymous key's file") << QByteArray("CANTORELLA_ANON_KEY_FILE") << false;
+        QTest::newRow("SMTP password") << QByteArray("CANTORELLA_SMTP_PASSWORD") << false;
+        QTest::newRow("language model key") << QByteArray("CANTORELLA_LLM_KEY") << false;
+    }
+
+    void emptySecretIsRefused()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(bool, shared);
+        qputenv(variable.constData(), QByteArray());
+        QString message;
+        try {
+            server::Secrets::load(dir.filePath(QStringLiteral("empty")), shared);
+        } catch (const ConfigError &error) {
+            message = QString::fromUtf8(error.what());
+        }
+        qunsetenv(variable.constData());
+        QVERIFY2(message.contains(QString::fromLatin1(variable + " is set but empty")), qPrintable(message));
     }
 
     // Processes on one PostgreSQL must share their keys: none is generated, a missing one is named.

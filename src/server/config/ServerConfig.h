@@ -38,6 +38,7 @@ struct ServerConfig
     int headerTimeoutSeconds = 10;    // a whole request head
     int writeTimeoutSeconds = 30;     // each piece of an answer
     int maxConnections = 10000;
+    int maxConnectionsPerAddress = 256; // from one socket peer (a proxy is one)
     int keepAliveMaxCount = 1000;
     int keepAliveTimeoutSeconds = 5;
     int accessTokenSeconds = 3600;

@@ -80,15 +80,13 @@ struct BodyPipe
 
 // ---- the connection ------------------------------------------------------------------------------
 
-Connection::Connection(tcp::socket socket, Transport &transport)
+Connection::Connection(tcp::socket socket, std::string remote, Transport &transport)
     : m_stream(std::move(socket))
     , m_idleTimer(m_stream.get_executor())
     , m_transport(transport)
+    , m_remote(std::move(remote))
 {
     beast::error_code error;
-    const tcp::endpoint peer = m_stream.socket().remote_endpoint(error);
-    if (!error)
-        m_remote = peer.address().to_string();
     m_stream.socket().set_option(tcp::no_delay(true), error);
     // Writes the worker tries itself must never wait (see send()).
     m_stream.socket().non_blocking(true, error);
@@ -96,31 +94,33 @@ Connection::Connection(tcp::socket socket, Transport &transport)
 
 Connection::~Connection()
 {
-    m_transport.table.remove(m_entry);
+    m_transport.table.remove(m_place);
 }
 
 void Connection::start()
 {
-    m_entry = m_transport.table.add(shared_from_this());
+    m_transport.table.add(shared_from_this(), m_place, m_remote);
     m_headDeadline = Clock::now() + m_transport.settings.headerTimeout;
     net::dispatch(m_stream.get_executor(), [self = shared_from_this()] { self->waitForRequest(); });
 }
 
-void Connection::closeIfIdle(bool orReadingHead)
+void Connection::closeIfWaiting()
 {
-    net::post(m_stream.get_executor(), [self = shared_from_this(), orReadingHead] {
-        if (self->m_state == State::Waiting || (orReadingHead && self->m_state == State::Head))
+    net::post(m_stream.get_executor(), [self = shared_from_this()] {
+        if (self->m_state == State::Waiting || self->m_state == State::Head)
             self->closeNow();
     });
 }
 
-// Waits for the first byte of the next request without holding a buffer or a parser: a
-// connection kept alive between requests costs its socket and a few hundred bytes.
+// Waits for the first bytes of the next request without holding a parser or a buffer from the
+// heap: a connection kept alive between requests costs its socket and a few kilobytes.
 void Connection::waitForRequest()
 {
     if (m_transport.stopping)
         return closeNow();
     m_state = State::Waiting;
+    // From now until its head is whole the connection may be closed to make room (see ConnectionTable).
+    m_transport.table.markWaiting(shared_from_this(), m_place);
     if (m_buffer.size() > 0) { // pipelined: the next request is here already
         m_headDeadline = Clock::now() + m_transport.settings.headerTimeout;
         // Read once this request's call chain has unwound: an answer given on the I/O thread
@@ -132,20 +132,23 @@ void Connection::waitForRequest()
     }
     m_parser.reset();
     m_buffer.shrink_to_fit();
-    m_transport.table.markIdle(shared_from_this());
     const Clock::duration wait = m_served == 0 ? m_headDeadline - Clock::now() : m_transport.settings.keepAliveTimeout;
     m_idleTimer.expires_after(wait);
     m_idleTimer.async_wait([self = shared_from_this()](beast::error_code error) {
         if (!error && self->m_state == State::Waiting)
             self->closeNow();
     });
-    m_stream.socket().async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code error) {
+    // A read, not a wait for readability: the reactor registers a wait anew each time (a system
+    // call per request), a read it only queues. Into a small buffer of the connection's own, so a
+    // connection kept alive holds no buffer from the heap.
+    m_stream.socket().async_read_some(net::buffer(m_arrival), [self = shared_from_this()](beast::error_code error, std::size_t got) {
         self->m_idleTimer.cancel();
-        self->m_transport.table.markBusy(*self);
         if (error || self->m_state != State::Waiting)
             return self->closeNow();
         if (self->m_served > 0)
             self->m_headDeadline = Clock::now() + self->m_transport.settings.headerTimeout;
+        net::buffer_copy(self->m_buffer.prepare(got), net::buffer(self->m_arrival, got));
+        self->m_buffer.commit(got);
         self->readHead();
     });
 }
@@ -156,12 +159,20 @@ void Connection::readHead()
     m_parser.emplace();
     m_parser->header_limit(headerLimit);
     m_parser->body_limit(std::numeric_limits<std::uint64_t>::max()); // routes judge their bodies
+    refuseLooseChunkExtensions(*m_parser);
     m_malformed.clear();
+    m_emptyLines = 0;
+    parseHead();
+}
+
+void Connection::parseHead()
+{
     // What has arrived is parsed at once: a whole head (the usual case) needs no read operation
     // and no timer. The parser takes the same bytes again with more until the head is whole.
     beast::error_code error;
     for (;;) {
-        if (m_buffer.size() > 0) {
+        // Empty lines before a request line are skipped, at most the head's limit of them.
+        if ((m_parser->got_some() || skipEmptyLines(m_buffer, m_emptyLines, headerLimit)) && m_buffer.size() > 0) {
             m_buffer.consume(m_parser->put(m_buffer.data(), error));
             if (error == bhttp::error::need_more)
                 error = {};
@@ -179,6 +190,14 @@ void Connection::readHead()
     }
     // The rest, and the whole head within the header time-out however slowly its bytes come.
     m_stream.expires_at(m_headDeadline);
+    if (!m_parser->got_some()) { // only empty lines so far: what comes next is looked at first
+        return m_stream.async_read_some(m_buffer.prepare(readSize), [self = shared_from_this()](beast::error_code error, std::size_t got) {
+            if (error)
+                return self->onHead(error);
+            self->m_buffer.commit(got);
+            self->parseHead();
+        });
+    }
     bhttp::async_read_header(m_stream, m_buffer, *m_parser,
                              [self = shared_from_this()](beast::error_code error, std::size_t) { self->onHead(error); });
 }
@@ -187,6 +206,7 @@ void Connection::onHead(beast::error_code error)
 {
     if (m_state == State::Closed)
         return;
+    m_transport.table.markBusy(m_place);
     if (error) {
         if (!isParseError(error)) // time-out, hang-up, reset: nothing to answer
             return closeNow();
@@ -202,7 +222,7 @@ void Connection::onHead(beast::error_code error)
 
     m_request = Request();
     m_request.method = std::string(view(head.method_string()));
-    m_request.target = std::string(view(head.target()));
+    m_request.target = originForm(view(head.target()));
     m_request.path = m_request.target.substr(0, m_request.target.find('?'));
     m_request.headers.reserve(std::size_t(std::distance(head.begin(), head.end())));
     for (const auto &field : head)
@@ -583,7 +603,7 @@ void Connection::closeNow()
     if (m_state == State::Closed)
         return;
     m_state = State::Closed;
-    m_transport.table.markBusy(*this);
+    m_transport.table.markBusy(m_place);
     m_idleTimer.cancel();
     beast::error_code ignored;
     m_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);

@@ -12,6 +12,7 @@
 #include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/parser.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -33,6 +34,7 @@ struct TransportSettings
     std::chrono::milliseconds writeTimeout{30000};
     std::size_t keepAliveMax = 1000;
     std::size_t maxConnections = 10000;
+    std::size_t maxConnectionsPerAddress = 256;
 };
 
 // What the connections of one server share.
@@ -53,22 +55,23 @@ struct Transport
 class Connection : public std::enable_shared_from_this<Connection>
 {
 public:
-    Connection(boost::asio::ip::tcp::socket socket, Transport &transport);
+    // `remote`: the peer's address.
+    Connection(boost::asio::ip::tcp::socket socket, std::string remote, Transport &transport);
     ~Connection();
 
     void start();
-    // Closes the connection if it is waiting for a request, or with `orReadingHead` also while a
-    // request head arrives (never while a request is under way). Any thread.
-    void closeIfIdle(bool orReadingHead);
+    // Closes the connection if it is waiting for a request or its head is still arriving (never
+    // while a request is under way). Any thread.
+    void closeIfWaiting();
 
 private:
-    friend class ConnectionTable;
     using Clock = std::chrono::steady_clock;
     using Parser = boost::beast::http::request_parser<boost::beast::http::buffer_body>;
     enum class State { Waiting, Head, Body, Busy, Closed };
 
     void waitForRequest();
     void readHead();
+    void parseHead();
     void onHead(boost::beast::error_code error);
     void readWholeBody();
     void dispatch();
@@ -94,16 +97,16 @@ private:
     boost::beast::flat_buffer m_buffer;
     std::optional<Parser> m_parser;
     Transport &m_transport;
-    ConnectionTable::Entry m_entry;
-    ConnectionTable::Entry m_idleEntry; // valid while m_idle (both under the table's lock)
-    bool m_idle = false;
+    ConnectionTable::Place m_place;
     // Written on the strand, and by the handler's worker while the connection is Busy (when
-    // nothing else acts on it); read by closeIfIdle()'s check.
+    // nothing else acts on it); read by closeIfWaiting()'s check.
     std::atomic<State> m_state{State::Waiting};
     std::size_t m_served = 0;
     std::size_t m_quickMisses = 0; // quick handlers that declined, in a row
     std::string m_remote;
     Clock::time_point m_headDeadline;
+    std::size_t m_emptyLines = 0; // bytes of empty lines skipped before the request line
+    std::array<char, 1024> m_arrival; // the first bytes of a request (most heads whole)
 
     // The request under way.
     Request m_request;

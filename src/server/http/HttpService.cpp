@@ -67,6 +67,7 @@ struct HttpService::Private
         settings.writeTimeout = std::chrono::seconds(config.writeTimeoutSeconds);
         settings.keepAliveMax = std::size_t(config.keepAliveMaxCount);
         settings.maxConnections = std::size_t(config.maxConnections);
+        settings.maxConnectionsPerAddress = std::size_t(config.maxConnectionsPerAddress);
         return settings;
     }
 
@@ -97,15 +98,19 @@ struct HttpService::Private
     {
         if (transport.stopping)
             return;
-        if (table.size() >= transport.settings.maxConnections) {
-            // Full: the connection that has waited longest for a request makes room; when every
-            // connection is busy, the new one is refused.
-            const std::shared_ptr<http::Connection> oldest = table.takeOldestIdle();
-            if (!oldest)
-                return;
-            oldest->closeIfIdle(false);
-        }
-        std::make_shared<http::Connection>(std::move(socket), transport)->start();
+        // Counted by the socket's peer, whatever a proxy says the client is.
+        boost::system::error_code error;
+        const tcp::endpoint peer = socket.remote_endpoint(error);
+        if (error)
+            return;
+        std::string address = peer.address().to_string();
+        const http::ConnectionTable::Admission admission
+            = table.admit(address, {transport.settings.maxConnections, transport.settings.maxConnectionsPerAddress});
+        if (admission.evicted)
+            admission.evicted->closeIfWaiting();
+        if (!admission.admitted)
+            return;
+        std::make_shared<http::Connection>(std::move(socket), std::move(address), transport)->start();
     }
 
     std::vector<std::unique_ptr<net::io_context>> contexts;
@@ -180,7 +185,7 @@ void HttpService::stop()
         d->acceptPauseTimer.cancel();
         d->running.clear();
         for (const std::shared_ptr<http::Connection> &connection : d->table.all())
-            connection->closeIfIdle(true);
+            connection->closeIfWaiting();
     });
 }
 

@@ -59,10 +59,14 @@ void registerTrackRoutes(http::Router &router, ServerContext &context, TrackServ
         [&context, &tracks](const http::Request &request, http::Reply &response, http::Handler &rest) {
             if (!context.authenticateFromMemory(request))
                 return false;
+            if (const std::optional<TrackService::Answer> answer = tracks.answerFromMemory(request.body)) {
+                http::sendJson(response, answer->status, answer->body);
+                return true;
+            }
             std::optional<JsonReader> body = http::readJsonObject(request, response);
             if (!body)
                 return true;
-            if (const std::optional<TrackService::Answer> answer = tracks.answerFromMemory(*body)) {
+            if (const std::optional<TrackService::Answer> answer = tracks.answerFromMemory(*body, request.body)) {
                 http::sendJson(response, answer->status, answer->body);
                 return true;
             }

@@ -56,7 +56,7 @@ std::optional<QString> refusal(const std::optional<QString> &value, const char *
 TrackService::TrackService(ServerStore &store, const LrcFolderIndex *folder, const LrclibClient *online,
                            std::function<qint64()> now, Options options, Log log)
     : m_store(store), m_folder(folder), m_online(online), m_now(std::move(now)), m_options(options),
-      m_log(std::move(log)), m_answers(keptAnswers, keptAnswerBytes)
+      m_log(std::move(log)), m_answers(keptAnswers, keptAnswerBytes), m_songKeys(keptAnswers, keptAnswers * 1024)
 {
 }
 
@@ -75,12 +75,24 @@ std::optional<TrackService::Answer> TrackService::read(const JsonReader &body, S
     return std::nullopt;
 }
 
-std::optional<TrackService::Answer> TrackService::answerFromMemory(const JsonReader &body)
+std::optional<TrackService::Answer> TrackService::answerFromMemory(const std::string &bodyBytes)
+{
+    const std::optional<QString> key = m_songKeys.find(bodyBytes);
+    return key ? keptAnswer(*key) : std::nullopt;
+}
+
+std::optional<TrackService::Answer> TrackService::answerFromMemory(const JsonReader &body, const std::string &bodyBytes)
 {
     Song song;
     if (read(body, song))
         return std::nullopt;
-    const std::optional<std::shared_ptr<const KeptAnswer>> kept = m_answers.find(song.key);
+    m_songKeys.insert(bodyBytes, song.key, bodyBytes.size() + std::size_t(song.key.size()) * 2);
+    return keptAnswer(song.key);
+}
+
+std::optional<TrackService::Answer> TrackService::keptAnswer(const QString &key)
+{
+    const std::optional<std::shared_ptr<const KeptAnswer>> kept = m_answers.find(key);
     if (kept && (*kept)->confirmedAt.load(std::memory_order_relaxed) == m_now() && !(*kept)->stored.empty())
         return Answer{200, (*kept)->body};
     return std::nullopt;

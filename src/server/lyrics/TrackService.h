@@ -66,8 +66,12 @@ public:
     Answer answer(const JsonReader &body);
     // The answer when it is a kept answer from the cache confirmed within the current second, as
     // answer() would give it; nothing otherwise (answer() then decides). Never blocks: no
-    // database, no file.
-    std::optional<Answer> answerFromMemory(const JsonReader &body);
+    // database, no file. `bodyBytes`: the body as it came, remembered with the song it names.
+    std::optional<Answer> answerFromMemory(const JsonReader &body, const std::string &bodyBytes);
+    // The same for a body whose bytes named a song before: a client asks for its song again with
+    // the same bytes, and reading them (JSON, character counts, the key) costs more than the rest
+    // of the answer. Nothing for bytes not seen (or forgotten).
+    std::optional<Answer> answerFromMemory(const std::string &bodyBytes);
 
 private:
     struct Song
@@ -122,6 +126,8 @@ private:
         mutable std::atomic<qint64> confirmedAt;
     };
     BoundedCache<QString, std::shared_ptr<const KeptAnswer>> m_answers; // by song key
+    BoundedCache<std::string, QString> m_songKeys; // by request body, of bodies that named a song
+    std::optional<Answer> keptAnswer(const QString &key);
 
     std::mutex m_flightsMutex;
     QHash<QString, std::shared_future<Online>> m_flights;
