@@ -1,5 +1,7 @@
 #include "server/backup/SpoolFile.h"
 
+#include "server/store/FileRead.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -71,15 +73,7 @@ void SpoolFile::writeAt(std::size_t offset, const char *data, std::size_t size)
 
 std::size_t SpoolFile::readAt(std::size_t offset, char *buffer, std::size_t capacity) const
 {
-    if (offset >= m_size)
-        return 0;
-    capacity = std::min(capacity, m_size - offset);
-    for (;;) {
-        const ssize_t got = ::pread(m_fd, buffer, capacity, off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        return got > 0 ? std::size_t(got) : 0;
-    }
+    return readFileAt(m_fd, m_size, offset, buffer, capacity);
 }
 
 } // namespace server

@@ -323,6 +323,8 @@ void Connection::runHandler(Request request, const Router::Route *route, const H
     net::post(m_stream.get_executor(), [self = shared_from_this(), intake = std::move(intake)]() mutable {
         self->m_intake = std::move(intake);
         self->m_state = State::Body;
+        if (self->m_parser->is_done()) // it came with the head
+            return self->readIntoIntake();
         self->continueIfExpected([self] { self->readIntoIntake(); });
     });
 }

@@ -1,5 +1,7 @@
 #include "server/store/sqlite/BackupFiles.h"
 
+#include "server/store/FileRead.h"
+
 #include <QUuid>
 
 #include <cerrno>
@@ -15,8 +17,9 @@
 namespace server {
 namespace {
 
-// A document is copied in pieces of this size.
+// A document is copied in pieces of this size, and sent to the disk every writeBehind bytes.
 constexpr std::size_t copyPiece = 256 * 1024;
+constexpr std::size_t writeBehind = 8 * 1024 * 1024;
 
 [[noreturn]] void fail(const std::string &what, int error)
 {
@@ -41,15 +44,7 @@ public:
 
     std::size_t readAt(std::size_t offset, char *buffer, std::size_t capacity) const override
     {
-        if (offset >= m_size)
-            return 0;
-        capacity = std::min(capacity, m_size - offset);
-        for (;;) {
-            const ssize_t got = ::pread(m_fd, buffer, capacity, off_t(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            return got > 0 ? std::size_t(got) : 0;
-        }
+        return readFileAt(m_fd, m_size, offset, buffer, capacity);
     }
 
 private:
@@ -110,6 +105,10 @@ void BackupFiles::NewFile::fill(std::size_t size, const BackupSource &source)
             done += std::size_t(written);
         }
         offset += length;
+        // The bytes go to the disk as they come, a few MiB at a time, so that the sync below has
+        // little left to write and the database's own syncs do not queue behind a whole document.
+        if (offset % writeBehind < length || offset == size)
+            ::sync_file_range(m_fd, off_t(offset - std::min(offset, writeBehind)), off_t(writeBehind), SYNC_FILE_RANGE_WRITE);
     }
     if (::fsync(m_fd) != 0)
         fail("cannot sync a document", errno);
