@@ -12,6 +12,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -562,7 +563,17 @@ private slots:
         std::condition_variable released;
         bool release = false;
         std::atomic<int> waiting = 0;
+        const auto releaseWriters = [&] {
+            {
+                const std::lock_guard lock(mutex);
+                release = true;
+            }
+            released.notify_all();
+        };
+        // Destroyed in reverse: the writers are released (whatever failed) before anything waits for them.
         std::vector<std::future<bool>> writes;
+        std::future<bool> others;
+        const auto releaseOnExit = qScopeGuard(releaseWriters);
         for (const UserRecord &user : users) {
             writes.push_back(std::async(std::launch::async, [&, id = user.id] {
                 return m_store->writeBackup(id, "en", 1000, [&](std::size_t, char *buffer, std::size_t capacity) {
@@ -575,16 +586,12 @@ private slots:
             }));
         }
         QTRY_VERIFY_WITH_TIMEOUT(waiting >= 4, 20000);
-        auto others = std::async(std::launch::async, [&] {
+        others = std::async(std::launch::async, [&] {
             const auto user = m_store->createUser("late@example.org", "hash", true, 5);
             return user && m_store->countSignIn({}, user->id, hashOf("late"), 6);
         });
         const bool through = others.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-        {
-            const std::lock_guard lock(mutex);
-            release = true;
-        }
-        released.notify_all();
+        releaseWriters();
         QVERIFY(through);
         QVERIFY(others.get());
         for (auto &write : writes)
