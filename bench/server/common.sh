@@ -208,3 +208,72 @@ compare_cached() {
     wrk_run "   nginx GET /track (same JSON)" 4 64 "$NGINX_BASE/track"
     echo "   /api/track: $(awk -v a="$server_rps" -v b="$RPS" 'BEGIN { printf "%.0f", 100 * a / b }') % of nginx"
 }
+
+# A throw-away PostgreSQL cluster (fsync and synchronous commit on, as the server's default) with
+# the database "bench", on a free port (PG_PORT); as root it runs as the system user
+# cantorella-pgtest (created when missing, as the tests do). A caller sets BENCH_AT_EXIT=stop_postgres.
+PG_BIN=/usr/lib/postgresql/15/bin
+PG_DATA=""
+AS_PG=()
+
+stop_postgres() {
+    [ -z "$PG_DATA" ] || "${AS_PG[@]}" "$PG_BIN/pg_ctl" -D "$PG_DATA" -m fast -w stop >/dev/null 2>&1 || true
+}
+
+start_postgres() {
+    if [ "$(id -u)" = 0 ]; then
+        id cantorella-pgtest >/dev/null 2>&1 \
+            || PATH="$PATH:/usr/sbin" useradd --system --no-create-home --shell /usr/sbin/nologin cantorella-pgtest
+        mkdir -p "$SCRATCH/pg"
+        chown cantorella-pgtest "$SCRATCH/pg"
+        AS_PG=(runuser -u cantorella-pgtest --)
+    fi
+    PG_DATA="$SCRATCH/pg/data"
+    "${AS_PG[@]}" "$PG_BIN/initdb" -D "$PG_DATA" -U postgres -A trust -E UTF8 --locale=C --no-instructions >/dev/null
+    PG_PORT="$(free_port)"
+    "${AS_PG[@]}" "$PG_BIN/pg_ctl" -D "$PG_DATA" -l "$SCRATCH/pg/server.log" -w -t 60 \
+        -o "-c listen_addresses=127.0.0.1 -c port=$PG_PORT -c unix_socket_directories=$SCRATCH/pg -c max_connections=100" \
+        start >/dev/null
+    psql -h 127.0.0.1 -p "$PG_PORT" -U postgres -qc 'CREATE DATABASE bench' >/dev/null
+}
+
+# start_store sqlite|postgresql [FLAG…]: start_server on that store (PostgreSQL: on the cluster of
+# start_postgres, started when not yet, with both keys given); sets BASE and ANON as well.
+start_store() {
+    local store="$1"
+    shift
+    if [ "$store" = postgresql ]; then
+        [ -n "$PG_DATA" ] || start_postgres
+        export CANTORELLA_ANON_KEY="bench-anon-key" CANTORELLA_JWT_KEY="bench-token-key-of-at-least-32-characters"
+        start_server postgresql --database "postgresql://postgres@127.0.0.1:$PG_PORT/bench" "$@"
+        ANON="$CANTORELLA_ANON_KEY"
+    else
+        unset CANTORELLA_ANON_KEY CANTORELLA_JWT_KEY
+        start_server sqlite "$@"
+        ANON="$(cat "$SCRATCH/sqlite/anon-key")"
+    fi
+    BASE="http://127.0.0.1:$PORT"
+}
+
+# store_options "$@": -c CLIENTS, -d SECONDS (DURATION), -s sqlite|postgresql|both (STORES), over
+# the caller's defaults.
+store_options() {
+    local option OPTIND=1
+    while getopts "c:d:s:" option; do
+        case "$option" in
+            c) CLIENTS="$OPTARG" ;;
+            d) DURATION="$OPTARG" ;;
+            s) STORES="$OPTARG" ;;
+            *) echo "usage: $0 [-c CLIENTS] [-d SECONDS] [-s sqlite|postgresql|both]" >&2; exit 2 ;;
+        esac
+    done
+    case "$STORES" in
+        both|sqlite|postgresql) ;;
+        *) echo "$0: -s takes sqlite, postgresql or both" >&2; exit 2 ;;
+    esac
+}
+
+# for_stores FUNCTION: FUNCTION sqlite and FUNCTION postgresql, or the one STORES names.
+for_stores() {
+    if [ "$STORES" = both ]; then "$1" sqlite; "$1" postgresql; else "$1" "$STORES"; fi
+}

@@ -20,44 +20,13 @@ SERVER="${CANTORELLA_SERVER:-$BUILD/src/server/cantorella-server}"
 CLIENTS=100
 DURATION=15
 STORES=both
-while getopts "c:d:s:" option; do
-    case "$option" in
-        c) CLIENTS="$OPTARG" ;;
-        d) DURATION="$OPTARG" ;;
-        s) STORES="$OPTARG" ;;
-        *) echo "usage: $0 [-c CLIENTS] [-d SECONDS] [-s sqlite|postgresql|both]" >&2; exit 2 ;;
-    esac
-done
 source "$ROOT/bench/server/common.sh"
+store_options "$@"
 BENCH_AT_EXIT=stop_postgres
 bench_setup python3
 LOAD="$ROOT/bench/server/store-load.py"
-PG_BIN=/usr/lib/postgresql/15/bin
-PG_DATA=""
-AS_PG=()
 # The server's stores start empty (no demo songs).
 SEED=no
-
-stop_postgres() {
-    [ -z "$PG_DATA" ] || "${AS_PG[@]}" "$PG_BIN/pg_ctl" -D "$PG_DATA" -m fast -w stop >/dev/null 2>&1 || true
-}
-
-start_postgres() {
-    if [ "$(id -u)" = 0 ]; then
-        id cantorella-pgtest >/dev/null 2>&1 \
-            || PATH="$PATH:/usr/sbin" useradd --system --no-create-home --shell /usr/sbin/nologin cantorella-pgtest
-        mkdir -p "$SCRATCH/pg"
-        chown cantorella-pgtest "$SCRATCH/pg"
-        AS_PG=(runuser -u cantorella-pgtest --)
-    fi
-    PG_DATA="$SCRATCH/pg/data"
-    "${AS_PG[@]}" "$PG_BIN/initdb" -D "$PG_DATA" -U postgres -A trust -E UTF8 --locale=C --no-instructions >/dev/null
-    PG_PORT="$(free_port)"
-    "${AS_PG[@]}" "$PG_BIN/pg_ctl" -D "$PG_DATA" -l "$SCRATCH/pg/server.log" -w -t 60 \
-        -o "-c listen_addresses=127.0.0.1 -c port=$PG_PORT -c unix_socket_directories=$SCRATCH/pg -c max_connections=100" \
-        start >/dev/null
-    psql -h 127.0.0.1 -p "$PG_PORT" -U postgres -qc 'CREATE DATABASE bench' >/dev/null
-}
 
 refresh_rows() { # refresh_rows STORE
     if [ "$1" = sqlite ]; then
@@ -69,31 +38,17 @@ refresh_rows() { # refresh_rows STORE
 }
 
 run_store() { # run_store sqlite|postgresql
-    local store="$1" anon rows_before
-    if [ "$store" = postgresql ]; then
-        start_postgres
-        export CANTORELLA_ANON_KEY="bench-anon-key" CANTORELLA_JWT_KEY="bench-token-key-of-at-least-32-characters"
-        start_server postgresql --database "postgresql://postgres@127.0.0.1:$PG_PORT/bench"
-        anon="$CANTORELLA_ANON_KEY"
-    else
-        unset CANTORELLA_ANON_KEY CANTORELLA_JWT_KEY
-        start_server sqlite
-        anon="$(cat "$SCRATCH/sqlite/anon-key")"
-    fi
-    BASE="http://127.0.0.1:$PORT"
+    local store="$1" rows_before
+    start_store "$store"
     echo "== $store ($SERVER; $(nproc) cores shared with whatever else runs)"
-    python3 "$LOAD" "$BASE" "$anon" signups "$CLIENTS" "$DURATION"
-    python3 "$LOAD" "$BASE" "$anon" backups "$CLIENTS" 5 3
+    python3 "$LOAD" "$BASE" "$ANON" signups "$CLIENTS" "$DURATION"
+    python3 "$LOAD" "$BASE" "$ANON" backups "$CLIENTS" 5 3
     rows_before="$(refresh_rows "$store")"
-    python3 "$LOAD" "$BASE" "$anon" refresh 10000
+    python3 "$LOAD" "$BASE" "$ANON" refresh 10000
     echo "refresh-token rows: $rows_before before the chain's sign-up, $(refresh_rows "$store") after its refreshes"
     echo "500 answers in the log: $(grep -c ' 500 ' "$SCRATCH/$store.log" || true);" \
         "\"database is locked\": $(grep -c 'database is locked' "$SCRATCH/$store.log" || true)"
     stop_server
 }
 
-case "$STORES" in
-    both) run_store sqlite; run_store postgresql ;;
-    sqlite|postgresql) run_store "$STORES" ;;
-    *) echo "$0: -s takes sqlite, postgresql or both" >&2; exit 2 ;;
-esac
+for_stores run_store

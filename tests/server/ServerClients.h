@@ -42,12 +42,20 @@ struct ServerClients
     HttpSession api{RemoteAPIConfig::sharedSessionConfiguration()};
     std::unique_ptr<AuthService> auth;
 
-    explicit ServerClients(QStringList arguments = {})
-        : server(ServerProcess::Options{QStringLiteral(CANTORELLA_SERVER_BINARY), databaseUrl(),
+    // `executable`: a program that runs the server (given its command line) some other way.
+    explicit ServerClients(QStringList arguments = {}, const QString &executable = {}, const QString &anonKey = {})
+        : server(ServerProcess::Options{executable.isEmpty() ? QStringLiteral(CANTORELLA_SERVER_BINARY) : executable,
+                                        databaseUrl(),
                                         // Every test signs up from 127.0.0.1.
                                         QStringList{QStringLiteral("--signups-per-minute"), QStringLiteral("10000")} + arguments,
-                                        QString()})
+                                        QString(), anonKey})
     {
+    }
+
+    static bool onPostgres()
+    {
+        return qEnvironmentVariable("CANTORELLA_TEST_DATABASE") == QLatin1String("postgresql")
+            || qEnvironmentVariableIsSet("CANTORELLA_TEST_DATABASE_URL");
     }
 
     // Starts the server and the sign-in client; the error text, empty when both are up.

@@ -3,9 +3,17 @@
 #include "ServerClients.h"
 
 #include "backend/RemoteBackupProvider.h"
+#include "platform/SqliteDatabase.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 Q_DECLARE_METATYPE(std::optional<BackupSyncError>)
 
@@ -29,6 +37,73 @@ QByteArray document(qsizetype size, char fill)
     return bytes + "\"}}";
 }
 
+// A raw connection to the server (what a hostile or stalled client does, no client rules).
+std::unique_ptr<QTcpSocket> connectTo(const ServerProcess &server)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, quint16(server.baseUrl().port()));
+    socket->waitForConnected(5000);
+    return socket;
+}
+
+QByteArray backupHead(const QByteArray &method, const QByteArray &space, const QByteArray &bearer, const QByteArray &more = {})
+{
+    return method + " /api/backup?namespace=" + space + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + bearer
+        + "\r\n" + more + "\r\n";
+}
+
+// Reads until what came contains `marker` (or `waitMs` passes); answers what came.
+QByteArray readUntil(QTcpSocket &socket, const QByteArray &marker, int waitMs = 20000)
+{
+    QByteArray received = socket.readAll();
+    const QDeadlineTimer deadline(waitMs);
+    while (!received.contains(marker) && !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
+        socket.waitForReadyRead(100);
+        received += socket.readAll();
+    }
+    return received + socket.readAll();
+}
+
+// Sends a chunked upload in pieces of 500 bytes, `total` in all, looking for an answer after
+// each: the status, and the bytes sent when it came.
+std::pair<int, qsizetype> chunkedUpload(const ServerProcess &server, const QByteArray &space, const QByteArray &bearer,
+                                        qsizetype total)
+{
+    const auto socket = connectTo(server);
+    socket->write(backupHead("PUT", space, bearer, "Transfer-Encoding: chunked\r\n") + "1\r\n{\r\n");
+    qsizetype sent = 1;
+    while (sent < total && socket->bytesAvailable() == 0) {
+        socket->write("1f4\r\n" + QByteArray(500, 'c') + "\r\n");
+        sent += 500;
+        socket->waitForBytesWritten(5000);
+        socket->waitForReadyRead(20);
+    }
+    if (socket->bytesAvailable() == 0)
+        socket->write("0\r\n\r\n");
+    const QByteArray answer = readUntil(*socket, "\r\n\r\n");
+    return {answer.mid(9, 3).toInt(), sent};
+}
+
+// As an older server left a data folder: every backup's document in its row.
+void intoRows(const QString &dataFolder)
+{
+    const QString path = QDir(dataFolder).filePath(QStringLiteral("cantorella.sqlite"));
+    SqliteDatabase database = SqliteDatabase::open(path);
+    SqliteStatement rows = database.statement("SELECT user_id, namespace, file FROM backups WHERE file IS NOT NULL");
+    QList<QStringList> found;
+    while (rows.step())
+        found.append({rows.text(0), rows.text(1), rows.text(2)});
+    for (const QStringList &row : found) {
+        QFile file(path + QStringLiteral("-backups/") + row[2]);
+        file.open(QIODevice::ReadOnly);
+        const QByteArray bytes = file.readAll();
+        database.statement("UPDATE backups SET document = CAST(? AS BLOB), file = NULL, size_bytes = NULL "
+                           "WHERE user_id = ? AND namespace = ?")
+            .bindUtf8(1, bytes).bind(2, row[0]).bind(3, row[1]).run();
+        file.remove();
+    }
+}
+
 } // namespace
 
 class TestServerBackup : public QObject
@@ -47,17 +122,38 @@ private slots:
     }
 
     // Quotas: only the namespaces the server keeps, and all of an account's backups together
-    // under its total. Steps "PUT|GET NAMESPACE SIZE STATUS".
+    // under its total. Steps "PUT|GET NAMESPACE SIZE STATUS"; "CHUNKED NAMESPACE SIZE STATUS" (the
+    // answer comes while the client still sends); "QUOTA BYTES" restarts the server with a new
+    // account total on the same data.
     void quotas()
     {
-        ServerClients limited(QStringList{"--backup-namespaces", "en,fr", "--max-account-backup-bytes", "5000",
-                                          "--max-backup-bytes", "4000"});
+        QTemporaryDir folder;
+        const QString config = folder.filePath(QStringLiteral("server.ini"));
+        const auto setQuota = [&config](const QByteArray &bytes) {
+            QFile file(config);
+            return file.open(QIODevice::WriteOnly) && file.write("max-account-backup-bytes = " + bytes + "\n") > 0;
+        };
+        QVERIFY(setQuota("5000"));
+        ServerClients limited(QStringList{"--backup-namespaces", "en,fr", "--max-backup-bytes", "4000", "--config", config});
         QCOMPARE(limited.start(), QString());
         limited.signUpNew();
         const QStringList steps{"PUT en 3000 200", "PUT fr 2500 413", "PUT fr 2000 200", "PUT en 3500 413",
-                                "PUT en 2900 200", "PUT de 10 400", "GET de 0 400", "GET fr 0 200"};
+                                "PUT en 2900 200", "PUT de 10 400", "GET de 0 400", "GET fr 0 200",
+                                "CHUNKED fr 20000 413", "CHUNKED en 2000 200", "QUOTA 1500", "PUT en 10 413",
+                                "PUT fr 10 413", "GET en 0 200"};
         for (const QString &step : steps) {
             const QStringList words = step.split(' ');
+            if (words[0] == "QUOTA") {
+                QVERIFY(setQuota(words[1].toLatin1()));
+                QCOMPARE(limited.server.restart(), QString());
+                continue;
+            }
+            if (words[0] == "CHUNKED") {
+                const auto [status, sent] = chunkedUpload(limited.server, words[1].toLatin1(), limited.bearer(), words[2].toInt());
+                QVERIFY2(status == words[3].toInt(), qPrintable(step + " answered " + QString::number(status)));
+                QVERIFY2(status == 200 || sent < words[2].toInt(), qPrintable(step + ": the answer waited for the whole body"));
+                continue;
+            }
             const auto answer = limited.send(words[0].toLatin1(), "/api/backup?namespace=" + words[1],
                                              words[0] == "PUT" ? document(words[2].toInt(), 'q') : QByteArray(),
                                              {{"Authorization", limited.bearer()}});
@@ -67,6 +163,154 @@ private slots:
         QCOMPARE(backupFailure(RemoteBackupProvider(&limited.api, limited.server.baseUrl(), limited.auth.get())
                                    .upload(document(3500, 'q'))),
                  std::optional(BackupSyncError::tooLarge()));
+    }
+
+    // Two uploads to two namespaces at once, each within the account's total alone but not
+    // together: one is stored, the other answered 413.
+    void quotaHoldsForUploadsAtOnce()
+    {
+        ServerClients limited(QStringList{"--backup-namespaces", "en,fr", "--max-account-backup-bytes", "64000"});
+        QCOMPARE(limited.start(), QString());
+        limited.signUpNew();
+        const QByteArray body = document(40000, 'r');
+        for (int round = 0; round < 3; ++round) {
+            std::vector<std::unique_ptr<QTcpSocket>> uploads;
+            // Both heads taken (each found room for itself) before either body comes.
+            for (const QByteArray space : {"en", "fr"}) {
+                uploads.push_back(connectTo(limited.server));
+                uploads.back()->write(backupHead("PUT", space, limited.bearer(),
+                                                 "Expect: 100-continue\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n"));
+                QVERIFY(readUntil(*uploads.back(), "\r\n\r\n").startsWith("HTTP/1.1 100 Continue"));
+            }
+            for (const auto &upload : uploads)
+                upload->write(body);
+            for (const auto &upload : uploads)
+                upload->waitForBytesWritten(5000);
+            QList<int> statuses;
+            for (const auto &upload : uploads)
+                statuses << readUntil(*upload, "\r\n\r\n").mid(9, 3).toInt();
+            std::sort(statuses.begin(), statuses.end());
+            QCOMPARE(statuses, (QList<int>{200, 413}));
+            for (const char *space : {"en", "fr"}) // room again for the next round
+                limited.send("PUT", QStringLiteral("/api/backup?namespace=") + space, "{}", {{"Authorization", limited.bearer()}});
+        }
+    }
+
+    // Uploads whose bodies trickle in hold no worker: with far more of them than workers and
+    // places in their queue, other clients still sign up, and every upload is stored once whole.
+    void slowUploadsHoldNoWorker()
+    {
+        ServerClients few(QStringList{"--threads", "2"}); // 2 workers, 8 places in their queue
+        QCOMPARE(few.start(), QString());
+        few.signUpNew();
+        const QByteArray body = document(1000, 's');
+        std::vector<std::unique_ptr<QTcpSocket>> uploads;
+        for (int i = 0; i < 16; ++i) { // each once the server has taken its head (100 Continue)
+            uploads.push_back(connectTo(few.server));
+            uploads.back()->write(backupHead("PUT", "en", few.bearer(),
+                                             "Expect: 100-continue\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n"));
+            const QByteArray interim = readUntil(*uploads.back(), "\r\n\r\n");
+            QVERIFY2(interim.startsWith("HTTP/1.1 100 Continue"), interim.constData());
+            uploads.back()->write(body.left(100));
+        }
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray signUp = "{\"email\":\"" + ServerClients::uniqueEmail().toUtf8() + "\",\"password\":\"secret-1\"}";
+            QCOMPARE(few.send("POST", "/auth/v1/signup", signUp, {{"apikey", few.server.anonKey().toUtf8()}}).status, 200);
+        }
+        for (const auto &upload : uploads)
+            upload->write(body.mid(100));
+        for (const auto &upload : uploads) {
+            const QByteArray answer = readUntil(*upload, "sizeBytes");
+            QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+        }
+    }
+
+    // Stalled readers of one backup share one copy of it (when the store cannot lend its bytes:
+    // PostgreSQL, and SQLite rows an older server left), within --max-spool-bytes: with room for
+    // one copy, six readers of one backup are served, another account's download waits (503 with
+    // Retry-After) until they end, and its upload is never refused for it. The backups of an
+    // older server's data folder are served as they were.
+    void stalledReadersShareOneCopy()
+    {
+        const QByteArray big = document(24000000, 'b'); // more than the socket buffers hold
+        ServerClients shared(QStringList{"--max-spool-bytes", QString::number(big.size() + 10)});
+        QCOMPARE(shared.start(), QString());
+        shared.signUpNew();
+        QCOMPARE(TaskRunner::run(RemoteBackupProvider(&shared.api, shared.server.baseUrl(), shared.auth.get()).upload(big)),
+                 qint64(big.size()));
+        const QByteArray reader = shared.bearer();
+        shared.newDevice();
+        shared.signUpNew();
+        const QByteArray other = shared.bearer();
+        const QByteArray small = document(1000, 'o');
+        QCOMPARE(shared.send("PUT", "/api/backup?namespace=en", small, {{"Authorization", other}}).status, 200);
+        if (!ServerClients::onPostgres()) {
+            QCOMPARE(shared.server.stop(), 0);
+            intoRows(shared.server.dataFolder());
+            QCOMPARE(shared.server.start(), QString());
+        }
+
+        std::vector<std::unique_ptr<QTcpSocket>> stalled;
+        for (int i = 0; i < 6; ++i) {
+            stalled.push_back(connectTo(shared.server));
+            stalled.back()->setReadBufferSize(4096); // reads no further than the head: the rest waits
+            stalled.back()->write(backupHead("GET", "en", reader));
+            const QByteArray head = readUntil(*stalled.back(), "\r\n\r\n");
+            QVERIFY2(head.startsWith("HTTP/1.1 200"), head.left(200).constData());
+        }
+        const auto waiting = connectTo(shared.server);
+        waiting->write(backupHead("GET", "en", other));
+        const QByteArray refused = readUntil(*waiting, "\r\n\r\n");
+        QVERIFY2(refused.startsWith("HTTP/1.1 503") && refused.contains("Retry-After: "), refused.constData());
+        QCOMPARE(shared.send("PUT", "/api/backup?namespace=en", small, {{"Authorization", other}}).status, 200);
+
+        stalled.clear();
+        const ServerClients::Answer whole = shared.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", reader}});
+        QCOMPARE(whole.status, 200);
+        QVERIFY(whole.body == big);
+        QTRY_COMPARE_WITH_TIMEOUT(shared.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", other}}).status, 200, 20000);
+    }
+
+    // A disk too small for an upload: 507 while the client still sends, the backup before it
+    // whole, a download 200 or 503 with Retry-After (never 500), and a backup that fits is
+    // stored afterwards.
+    void fullDisk()
+    {
+        if (QProcess::execute(QStringLiteral("unshare"), {"--map-root-user", "--mount", "true"}) != 0)
+            QSKIP("this system gives no mount namespace to an unprivileged user");
+        qputenv("CANTORELLA_TEST_SERVER_BINARY", CANTORELLA_SERVER_BINARY);
+        qputenv("CANTORELLA_TEST_DISK_SIZE", "6m");
+        ServerClients small(QStringList{"--max-backup-bytes", "20000000", "--max-account-backup-bytes", "20000000"},
+                            QStringLiteral(CANTORELLA_TEST_DATA_DIR "/../server/on-small-disk.sh"),
+                            QStringLiteral("test-anon-key-small-disk"));
+        QCOMPARE(small.start(), QString());
+        small.signUpNew();
+        const QByteArray before = document(1500000, 'f');
+        QCOMPARE(small.send("PUT", "/api/backup?namespace=en", before, {{"Authorization", small.bearer()}}).status, 200);
+        // Past the disk while it arrives; on SQLite also one that arrives whole but does not fit
+        // beside its spool copy (PostgreSQL keeps it elsewhere).
+        for (const qsizetype size : ServerClients::onPostgres() ? QList<qsizetype>{8000000} : QList<qsizetype>{8000000, 4000000}) {
+            const auto upload = connectTo(small.server);
+            upload->write(backupHead("PUT", "en", small.bearer(), "Content-Length: " + QByteArray::number(size) + "\r\n"));
+            const QByteArray answer = readUntil(*upload, "\r\n\r\n", 1); // nothing yet
+            QByteArray got;
+            for (qsizetype sent = 0; sent < size && got.isEmpty(); sent += 65536) {
+                upload->write(QByteArray(65536, 'x'));
+                upload->waitForBytesWritten(5000);
+                got = upload->readAll();
+            }
+            if (!got.contains("\r\n\r\n"))
+                got += readUntil(*upload, "\r\n\r\n");
+            QVERIFY2(answer.isEmpty() && got.startsWith("HTTP/1.1 507"),
+                     (QByteArray::number(size) + ": " + got + small.server.log().right(2000)).constData());
+            const ServerClients::Answer download = small.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", small.bearer()}});
+            QVERIFY2(download.status == 200 || download.status == 503, QByteArray::number(download.status).constData());
+            if (download.status == 200)
+                QVERIFY(download.body == before);
+        }
+        const QByteArray fits = document(1000000, 'g');
+        QCOMPARE(small.send("PUT", "/api/backup?namespace=en", fits, {{"Authorization", small.bearer()}}).status, 200);
+        QCOMPARE(small.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", small.bearer()}}).body, fits);
     }
 
     void uploadThenDownload_data()

@@ -5,6 +5,9 @@
 #include "RawHttp.h"
 #include "ServerClients.h"
 
+#include "platform/SqliteDatabase.h"
+
+#include <QDir>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -176,40 +179,47 @@ private slots:
         QCOMPARE(slow.send("GET", "/healthz").status, 200);
     }
 
-    // With the one worker and its queue held by uploads waiting for their bodies, the next
-    // request is refused at once with 503 and Retry-After; once the uploads finish, all is well.
+    // Another process holds the database's write lock: the one worker waits for it, its queue
+    // fills, and the next request is refused at once with 503 and Retry-After; the write that
+    // waited past the busy time-out is answered 503 with Retry-After as well, never 500. Once the
+    // lock is free, all is well.
     void fullWorkerPoolAnswers503()
     {
         ServerClients busy(QStringList{QStringLiteral("--threads"), QStringLiteral("1")});
         QCOMPARE(busy.start(), QString());
         busy.signUpNew();
         const quint16 busyPort = quint16(busy.server.baseUrl().port());
+        SqliteDatabase holder = SqliteDatabase::open(QDir(busy.server.dataFolder()).filePath("cantorella.sqlite"));
+        holder.exec(QStringLiteral("BEGIN IMMEDIATE"));
         const QByteArray body = R"({"library":"held"})";
-        // Uploads that send the start of their body, until one finds the worker and its queue
-        // full: those before it hold their places (no answer), that one is refused at once.
-        std::vector<std::unique_ptr<QTcpSocket>> uploads;
+        const QByteArray upload = "PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: " + busy.bearer()
+            + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        // Uploads until one finds the worker and its queue full: those before it hold their
+        // places (no answer yet), that one is refused at once.
+        std::vector<std::unique_ptr<QTcpSocket>> held;
         QByteArray refused;
         QDeadlineTimer deadline(30000);
-        while (refused.isEmpty() && !deadline.hasExpired() && uploads.size() < 50) {
-            uploads.push_back(std::make_unique<QTcpSocket>());
-            QTcpSocket &upload = *uploads.back();
-            upload.connectToHost(QHostAddress::LocalHost, busyPort);
-            QVERIFY(upload.waitForConnected(5000));
-            upload.write("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: " + busy.bearer()
-                         + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body.left(3));
-            if (upload.waitForReadyRead(1000)) {
-                refused = readUntil(upload, "\r\n\r\n");
-                uploads.pop_back();
+        while (refused.isEmpty() && !deadline.hasExpired() && held.size() < 50) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            QTcpSocket &socket = *held.back();
+            socket.connectToHost(QHostAddress::LocalHost, busyPort);
+            QVERIFY(socket.waitForConnected(5000));
+            socket.write(upload);
+            if (socket.waitForReadyRead(1000)) {
+                refused = readUntil(socket, "\r\n\r\n");
+                held.pop_back();
             }
         }
         QVERIFY2(refused.startsWith("HTTP/1.1 503"), refused.constData());
         QVERIFY(refused.contains("Retry-After: 1\r\n"));
-        QCOMPARE(uploads.size(), std::size_t(5)); // the worker and the four places of its queue
+        QCOMPARE(held.size(), std::size_t(5)); // the worker and the four places of its queue
 
-        for (const auto &upload : uploads)
-            upload->write(body.mid(3));
-        for (const auto &upload : uploads) {
-            const QByteArray answer = readUntil(*upload, "sizeBytes", 20000);
+        const QByteArray timedOut = readUntil(*held.front(), "\r\n\r\n", 20000);
+        QVERIFY2(timedOut.startsWith("HTTP/1.1 503"), timedOut.constData());
+        QVERIFY(timedOut.contains("Retry-After: "));
+        holder.exec(QStringLiteral("ROLLBACK"));
+        for (std::size_t i = 1; i < held.size(); ++i) {
+            const QByteArray answer = readUntil(*held[i], "sizeBytes", 20000);
             QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
         }
         QCOMPARE(busy.send("GET", "/healthz").status, 200);

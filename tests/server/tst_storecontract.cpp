@@ -11,6 +11,8 @@
 #include "platform/SqliteDatabase.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,7 +22,9 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <condition_variable>
 #include <functional>
+#include <future>
 #include <latch>
 #include <map>
 #include <mutex>
@@ -31,13 +35,15 @@ using Outcome = RefreshRotation::Outcome;
 
 namespace {
 
-// What the suite needs from one engine: a fresh empty location, a store on a location, and a
-// way to make the next backup write fail halfway through.
+// What the suite needs from one engine: a fresh empty location, a store on a location, a way
+// to make the next backup write fail halfway through, and how many documents' bytes it holds
+// (whether a backup points at them or not).
 struct Engine
 {
     std::function<QString()> newLocation;
     std::function<std::unique_ptr<ServerStore>(const QString &)> open;
     std::function<void(const QString &)> breakBackupWrites;
+    std::function<qint64(const QString &)> storedDocuments;
 };
 
 Engine engineNamed(const QString &name)
@@ -53,6 +59,11 @@ Engine engineNamed(const QString &name)
                     tx.exec("CREATE TRIGGER fail_chunk BEFORE INSERT ON backup_chunks"
                             " FOR EACH ROW EXECUTE FUNCTION fail_chunk()");
                     tx.commit();
+                },
+                [](const QString &url) {
+                    pqxx::connection connection(url.toStdString());
+                    pqxx::work tx(connection);
+                    return qint64(tx.exec1("SELECT count(DISTINCT (user_id, namespace)) FROM backup_chunks")[0].as<long long>());
                 }};
     }
     if (name == QLatin1String("sqlite")) {
@@ -65,6 +76,11 @@ Engine engineNamed(const QString &name)
                 [](const QString &path) {
                     SqliteDatabase::open(path).exec(QStringLiteral(
                         "CREATE TRIGGER fail_backup BEFORE UPDATE ON backups BEGIN SELECT RAISE(ABORT, 'disk gone'); END"));
+                },
+                [](const QString &path) {
+                    SqliteDatabase database = SqliteDatabase::open(path);
+                    SqliteStatement inRows = database.statement("SELECT count(*) FROM backups WHERE file IS NULL");
+                    return QDir(path + "-backups").entryList(QDir::Files).size() + (inRows.step() ? inRows.int64(0) : 0);
                 }};
     }
     qFatal("unknown engine");
@@ -587,6 +603,7 @@ private slots:
         const auto stored = m_store->backup(ann.id, "en");
         QVERIFY(stored && stored->document == previous);
         QCOMPARE(stored->storedAt, 70);
+        QCOMPARE(m_engine.storedDocuments(m_location), 1); // the failed one's bytes are gone at once
     }
 
     // A process killed in the middle of an upload leaves the backup it was replacing whole.
@@ -601,6 +618,92 @@ private slots:
             const auto stored = m_store->backup(ann.id, "en");
             QVERIFY(stored && stored->document == uploadedDocument(stored->storedAt));
         }
+        // What the killed uploads had written is gone after a prune; the backup stays.
+        m_store->prune(1);
+        QCOMPARE(m_engine.storedDocuments(m_location), 1);
+        const auto stored = m_store->backup(ann.id, "en");
+        QVERIFY(stored && stored->document == uploadedDocument(stored->storedAt));
+    }
+
+    // While uploads wait for their next bytes, they hold neither the writer nor more than a
+    // share of the database connections: sign-ups and sign-ins go through.
+    void documentsOnTheirWayHoldNoWriter()
+    {
+        constexpr int uploads = 20; // more than PostgreSQL's pool
+        std::vector<UserRecord> users;
+        for (int i = 0; i < uploads; ++i)
+            users.push_back(newUser(QStringLiteral("up%1@example.org").arg(i)));
+        std::mutex mutex;
+        std::condition_variable released;
+        bool release = false;
+        std::atomic<int> waiting = 0;
+        const auto releaseWriters = [&] {
+            {
+                const std::lock_guard lock(mutex);
+                release = true;
+            }
+            released.notify_all();
+        };
+        // Destroyed in reverse: the writers are released (whatever failed) before anything waits for them.
+        std::vector<std::future<bool>> writes;
+        std::future<bool> others;
+        const auto releaseOnExit = qScopeGuard(releaseWriters);
+        for (const UserRecord &user : users) {
+            writes.push_back(std::async(std::launch::async, [&, id = user.id] {
+                return m_store->writeBackup(id, "en", 1000, [&](std::size_t, char *buffer, std::size_t capacity) {
+                    ++waiting;
+                    std::unique_lock lock(mutex);
+                    released.wait(lock, [&] { return release; });
+                    std::fill_n(buffer, capacity, 'd');
+                    return capacity;
+                }, 1, std::size_t(-1));
+            }));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(waiting >= 4, 20000);
+        others = std::async(std::launch::async, [&] {
+            const auto user = m_store->createUser("late@example.org", "hash", true, 5);
+            return user && m_store->countSignIn({}, user->id, hashOf("late"), 6);
+        });
+        const bool through = others.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        releaseWriters();
+        QVERIFY(through);
+        QVERIFY(others.get());
+        for (auto &write : writes)
+            QVERIFY(write.get());
+        QCOMPARE(m_engine.storedDocuments(m_location), uploads);
+    }
+
+    // A data folder from before backups were kept as files: its backups are read, counted and
+    // replaced as any other.
+    void backupsStoredInTheDatabaseStillServe()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        if (engine != u"sqlite")
+            QSKIP("only SQLite kept documents in its rows");
+        const QString path = m_engine.newLocation();
+        {
+            SqliteDatabase before = SqliteDatabase::open(path);
+            before.exec(QStringLiteral(
+                "CREATE TABLE users(id TEXT PRIMARY KEY, email TEXT NOT NULL UNIQUE, password_hash TEXT NOT NULL, "
+                "confirmed INTEGER NOT NULL, created_at INTEGER NOT NULL);"
+                "CREATE TABLE backups(user_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE, namespace TEXT NOT NULL, "
+                "stored_at INTEGER NOT NULL, document BLOB NOT NULL, PRIMARY KEY(user_id, namespace));"
+                "INSERT INTO users VALUES('u1', 'ann@example.org', 'hash', 1, 1);"));
+            const std::string document = std::string(3 * 1024 * 1024, 'o') + "{\"old\":1}";
+            before.statement("INSERT INTO backups VALUES('u1', 'en', 40, CAST(? AS BLOB))")
+                .bindUtf8(1, QByteArrayView(document.data(), qsizetype(document.size())))
+                .run();
+        }
+        const auto store = m_engine.open(path);
+        const auto stored = store->backup("u1", "en");
+        QVERIFY(stored && stored->document == std::string(3 * 1024 * 1024, 'o') + "{\"old\":1}");
+        QCOMPARE(stored->storedAt, 40);
+        QCOMPARE(store->backupBytes("u1", "fr"), qint64(stored->document.size()));
+        QVERIFY(!store->putBackup("u1", "fr", pattern(1000, 1), 41, stored->document.size() + 999)); // counted
+        QVERIFY(store->putBackup("u1", "en", pattern(1000, 1), 42));
+        QCOMPARE(store->backup("u1", "en")->document, pattern(1000, 1));
+        store->prune(50);
+        QCOMPARE(m_engine.storedDocuments(path), 1);
     }
 
 public:
@@ -627,6 +730,7 @@ private slots:
         QTest::newRow("one refresh token rotated at once") << QStringLiteral("rotate");
         QTest::newRow("one key claimed at once") << QStringLiteral("claim");
         QTest::newRow("one confirmation link taken at once") << QStringLiteral("take");
+        QTest::newRow("one account's quota, uploads to different namespaces") << QStringLiteral("quota");
     }
 
     void exactlyOneWinner()
@@ -653,6 +757,8 @@ private slots:
                  [&](int) {
                      return m_store->confirmSignUp({}, token, "$argon2id$p", 50).outcome == Confirmation::Outcome::Confirmed;
                  }},
+                {"quota",
+                 [&](int i) { return m_store->putBackup(user.id, QStringLiteral("n%1").arg(i), pattern(40, i), 1, 64); }},
             };
             QCOMPARE(raceCount(kThreads, races.at(race)), 1);
             if (race == "register")

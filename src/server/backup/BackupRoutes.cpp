@@ -1,5 +1,7 @@
 #include "server/backup/BackupRoutes.h"
 
+#include "server/backup/AccountTurns.h"
+#include "server/backup/SharedSnapshots.h"
 #include "server/backup/SpoolFile.h"
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
@@ -42,8 +44,70 @@ std::size_t roomFor(ServerContext &context, const QString &userId, const QString
     return std::min(context.config.maxBackupBytes, quota > others ? quota - others : 0);
 }
 
-void upload(ServerContext &context, const Request &request, Response &response, const http::BodyReader &reader)
+// What the backup routes of one server share.
+struct Backups
 {
+    explicit Backups(ServerContext &context)
+        : context(context)
+        , turns(std::chrono::milliseconds(context.config.writeWaitMs))
+        , snapshots(context.config.dataFolder.toStdString(), context.config.maxSpoolBytes)
+    {
+    }
+
+    ServerContext &context;
+    AccountTurns turns;
+    SharedSnapshots snapshots;
+};
+
+// An upload on its way in: written to the spool as it arrives, stored once whole.
+struct Upload
+{
+    explicit Upload(const std::string &folder) : spool(folder) {}
+    SpoolFile spool;
+    bool outOfSpace = false;
+};
+
+void sendTooLarge(Response &response)
+{
+    http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
+}
+
+void sendNoRoom(Response &response)
+{
+    http::sendError(response, 507, {{"error", QStringLiteral("no room to store this backup now")}});
+}
+
+// On a worker, once the body is whole: the account's uploads one at a time, and the quota
+// checked in the same step as the write.
+void store(Backups &backups, const QString &user, const QString &space, Upload &upload, Response &response)
+{
+    ServerContext &context = backups.context;
+    const std::size_t size = upload.spool.size();
+    if (size == 0)
+        return http::sendError(response, 400, {{"error", QStringLiteral("the backup is empty")}});
+    const AccountTurns::Turn turn(backups.turns, user);
+    const qint64 storedAt = context.now();
+    bool stored = false;
+    try {
+        stored = context.store.writeBackup(user, space, size, [&upload](std::size_t offset, char *buffer, std::size_t capacity) {
+            return upload.spool.readAt(offset, buffer, capacity);
+        }, storedAt, context.config.maxAccountBackupBytes);
+    } catch (const StoreFullError &) {
+        return sendNoRoom(response);
+    }
+    if (!stored) // another namespace of the account grew meanwhile
+        return sendTooLarge(response);
+    http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) {
+                       writer.beginObject()
+                           .member("storedAt", QDateTime::fromSecsSinceEpoch(storedAt, Qt::UTC).toString(Qt::ISODate))
+                           .member("sizeBytes", qint64(size))
+                           .endObject();
+                   }));
+}
+
+void upload(Backups &backups, const Request &request, Response &response, http::BodyIntake &intake)
+{
+    ServerContext &context = backups.context;
     // Checked before a byte of the body is read: a stranger's upload costs nothing. The unread
     // body makes the connection unusable afterwards.
     const std::optional<QString> user = context.authenticate(request);
@@ -62,63 +126,74 @@ void upload(ServerContext &context, const Request &request, Response &response, 
     const std::optional<std::size_t> declared = http::contentLength(request);
     if (declared && *declared > limit) {
         response.close = true;
-        return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
+        return sendTooLarge(response);
     }
-    // Written to the spool as it arrives, then into the store in pieces: never whole in memory.
-    SpoolFile spool(context.config.dataFolder.toStdString());
-    bool tooLarge = false;
-    const bool complete = reader([&](const char *data, std::size_t length) {
-        tooLarge = spool.size() + length > limit;
-        if (tooLarge)
-            return false;
-        spool.append(data, length);
-        return true;
-    });
-    if (!complete) {
+    std::shared_ptr<Upload> upload;
+    try {
+        upload = std::make_shared<Upload>(context.config.dataFolder.toStdString());
+    } catch (const std::system_error &error) {
+        if (!isOutOfSpace(error))
+            throw;
         response.close = true;
-        if (tooLarge)
-            return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
-        return http::sendError(response, 400, {{"error", QStringLiteral("the upload was cut short")}});
+        return sendNoRoom(response);
     }
-    if (spool.size() == 0)
-        return http::sendError(response, 400, {{"error", QStringLiteral("the backup is empty")}});
-    // Another namespace of the account may have grown meanwhile: the bytes received count.
-    if (spool.size() > roomFor(context, *user, *space))
-        return http::sendError(response, 413, {{"error", QStringLiteral("backup too large")}});
-
-    const qint64 storedAt = context.now();
-    context.store.writeBackup(*user, *space, spool.size(), [&spool](std::size_t offset, char *buffer, std::size_t capacity) {
-        return spool.readAt(offset, buffer, capacity);
-    }, storedAt);
-    const auto size = qint64(spool.size());
-    http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) {
-                       writer.beginObject()
-                           .member("storedAt", QDateTime::fromSecsSinceEpoch(storedAt, Qt::UTC).toString(Qt::ISODate))
-                           .member("sizeBytes", size)
-                           .endObject();
-                   }));
+    // The body goes to the spool on the I/O side at the client's pace; no worker waits for it.
+    intake.limit = limit;
+    intake.write = [upload](const char *data, std::size_t size) {
+        try {
+            upload->spool.append(data, size);
+            return true;
+        } catch (const std::system_error &error) {
+            upload->outOfSpace = isOutOfSpace(error);
+            return false;
+        }
+    };
+    intake.refusal = [upload](bool tooLarge) {
+        Response refusal;
+        if (tooLarge)
+            sendTooLarge(refusal);
+        else if (upload->outOfSpace)
+            sendNoRoom(refusal);
+        else
+            http::sendError(refusal, 500, {{"error", QStringLiteral("internal error")}});
+        return refusal;
+    };
+    intake.finish = [&backups, user = *user, space = *space, upload](Response &reply) {
+        store(backups, user, space, *upload, reply);
+    };
 }
 
-void download(ServerContext &context, const Request &request, Response &response)
+void download(Backups &backups, const Request &request, Response &response)
 {
+    ServerContext &context = backups.context;
     const std::optional<QString> user = context.authenticate(request);
     if (!user)
         return http::sendUnauthorized(response);
     const std::optional<QString> space = namespaceOf(context, request, response);
     if (!space)
         return;
-    // Copied from the store in one snapshot (its transaction over at once), then sent from the
-    // spool at the client's pace, in pieces.
-    auto spool = std::make_shared<SpoolFile>(context.config.dataFolder.toStdString());
-    const std::optional<BackupInfo> stored =
-        context.store.readBackup(*user, *space, [&spool](std::size_t offset, const char *data, std::size_t size) {
-            spool->writeAt(offset, data, size);
-        });
-    if (!stored)
+    std::optional<OpenedBackup> opened = context.store.openBackup(*user, *space);
+    if (!opened)
         return http::sendError(response, 404, {{"error", QStringLiteral("no backup")}});
+    // Sent at the client's pace from what the store lends, or else from one copy per version
+    // that every reader of it shares (its transaction over at once).
+    std::shared_ptr<const BackupBytes> bytes = opened->bytes;
+    BackupInfo info = opened->info;
+    if (!bytes) {
+        try {
+            bytes = backups.snapshots.share((*user + u'/' + *space).toStdString(), opened->info,
+                                            [&](const BackupSink &sink) { return context.store.readBackup(*user, *space, sink); },
+                                            info);
+        } catch (const SpoolFullError &) {
+            response.setHeader("Retry-After", "5");
+            return http::sendError(response, 503, {{"error", QStringLiteral("busy, try again shortly")}});
+        }
+        if (!bytes)
+            return http::sendError(response, 404, {{"error", QStringLiteral("no backup")}});
+    }
     response.status = 200;
-    response.setStream(stored->sizeBytes, "application/json", [spool, offset = std::size_t(0)](char *buffer, std::size_t capacity) mutable {
-        const std::size_t piece = spool->readAt(offset, buffer, capacity);
+    response.setStream(info.sizeBytes, "application/json", [bytes, offset = std::size_t(0)](char *buffer, std::size_t capacity) mutable {
+        const std::size_t piece = bytes->readAt(offset, buffer, capacity);
         offset += piece;
         return piece;
     });
@@ -128,11 +203,12 @@ void download(ServerContext &context, const Request &request, Response &response
 
 void registerBackupRoutes(http::Router &router, ServerContext &context)
 {
+    const auto backups = std::make_shared<Backups>(context);
     router.put("/api/backup", context.config.maxBackupBytes,
-               [&context](const Request &request, Response &response, const http::BodyReader &reader) {
-                   upload(context, request, response, reader);
+               [backups](const Request &request, Response &response, http::BodyIntake &intake) {
+                   upload(*backups, request, response, intake);
                });
-    router.get("/api/backup", [&context](const Request &request, Response &response) { download(context, request, response); });
+    router.get("/api/backup", [backups](const Request &request, Response &response) { download(*backups, request, response); });
 }
 
 } // namespace server

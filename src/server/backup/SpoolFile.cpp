@@ -1,10 +1,12 @@
 #include "server/backup/SpoolFile.h"
 
+#include "server/store/FileRead.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
+#include <system_error>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,9 +14,9 @@
 namespace server {
 namespace {
 
-[[noreturn]] void fail(const char *what)
+[[noreturn]] void fail(const char *what, int error = errno)
 {
-    throw std::runtime_error(std::string("spool file: ") + what + ": " + std::strerror(errno));
+    throw std::system_error(error, std::generic_category(), std::string("spool file: ") + what);
 }
 
 int openUnnamed(const std::string &folder)
@@ -31,6 +33,12 @@ int openUnnamed(const std::string &folder)
 }
 
 } // namespace
+
+bool isOutOfSpace(const std::system_error &error)
+{
+    return error.code() == std::errc::no_space_on_device || error.code().value() == EDQUOT
+        || error.code() == std::errc::file_too_large;
+}
 
 SpoolFile::SpoolFile(const std::string &folder)
 {
@@ -57,7 +65,7 @@ void SpoolFile::writeAt(std::size_t offset, const char *data, std::size_t size)
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            fail("cannot write");
+            fail("cannot write", written < 0 ? errno : ENOSPC);
         done += std::size_t(written);
     }
     m_size = std::max(m_size, offset + size);
@@ -65,15 +73,7 @@ void SpoolFile::writeAt(std::size_t offset, const char *data, std::size_t size)
 
 std::size_t SpoolFile::readAt(std::size_t offset, char *buffer, std::size_t capacity) const
 {
-    if (offset >= m_size)
-        return 0;
-    capacity = std::min(capacity, m_size - offset);
-    for (;;) {
-        const ssize_t got = ::pread(m_fd, buffer, capacity, off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        return got > 0 ? std::size_t(got) : 0;
-    }
+    return readFileAt(m_fd, m_size, offset, buffer, capacity);
 }
 
 } // namespace server

@@ -2,14 +2,15 @@
 
 #include <cstddef>
 #include <string>
+#include <system_error>
 
 namespace server {
 
 // An anonymous file that holds one backup on its way between the network and the store, so
 // that neither side holds the document in memory: an upload is written here as it arrives and
-// stored once complete; a download is copied here from the store in one snapshot and sent from
-// here at the client's pace. The file has no name (gone with the descriptor, even after a crash).
-// Throws std::runtime_error when it cannot be made or written.
+// stored once complete; a download the store cannot lend is copied here in one snapshot and
+// sent from here at its readers' pace. The file has no name (gone with the descriptor, even
+// after a crash). Throws std::system_error when it cannot be made or written.
 class SpoolFile
 {
 public:
@@ -28,5 +29,8 @@ private:
     int m_fd = -1;
     std::size_t m_size = 0;
 };
+
+// True when the error says the disk (or the user's share of it) is full.
+bool isOutOfSpace(const std::system_error &error);
 
 } // namespace server

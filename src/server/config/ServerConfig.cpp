@@ -106,6 +106,9 @@ const std::vector<Key> &keys()
                  "the backup namespaces kept, comma-separated lower-case names (the application sends en); others 400"),
         NUMBER_KEY("max-account-backup-bytes", maxAccountBackupBytes, 1, 1LL << 40,
                    "all backups of one account together; past it 413"),
+        NUMBER_KEY("max-spool-bytes", maxSpoolBytes, 1, 1LL << 40,
+                   "copies of backups on their way to readers, together (one per version, however many read "
+                   "it); past it a download is 503 with Retry-After"),
         NUMBER_KEY("write-queue", writeQueue, 1, 100000,
                    "SQLite: writes of this process waiting for their turn at most; past it 503 with Retry-After"),
         NUMBER_KEY("write-wait-ms", writeWaitMs, 1, 600000,

@@ -16,7 +16,6 @@
 
 #include <QString>
 
-#include <condition_variable>
 #include <limits>
 
 namespace server::http {
@@ -36,9 +35,6 @@ constexpr std::uint32_t headerLimit = 32 * 1024;
 constexpr std::size_t pieceSize = 64 * 1024;
 // What one read of a request head asks for.
 constexpr std::size_t readSize = 4096;
-// A streamed body goes to its handler in pieces of up to this size: what has arrived once the
-// socket has no more, or this much (each piece handed over costs two thread wake-ups).
-constexpr std::size_t streamPieceSize = 1024 * 1024;
 // A body must arrive at this rate at least (bytes a second), after a grace of the header time-out.
 constexpr std::size_t minimumBodyRate = 4096;
 // After an answer that ends the connection, what the client still sends is read and dropped
@@ -50,33 +46,6 @@ constexpr auto discardLimit = std::chrono::seconds(30);
 constexpr std::size_t quickRetryEvery = 16;
 
 } // namespace
-
-// The pieces of a streamed body on their way from the connection's strand to the handler's
-// worker thread, one at a time: the worker asks, the strand reads and hands over, the worker
-// consumes, then asks again. The piece stays the connection's while the worker reads it.
-struct BodyPipe
-{
-    enum class State { Asked, Ready, Failed };
-    std::mutex mutex;
-    std::condition_variable ready;
-    State state = State::Ready;
-    const char *data = nullptr;
-    std::size_t size = 0;
-    bool last = false;
-    bool used = false;
-
-    void hand(State to, const char *bytes = nullptr, std::size_t length = 0, bool end = false)
-    {
-        {
-            const std::lock_guard lock(mutex);
-            state = to;
-            data = bytes;
-            size = length;
-            last = end;
-        }
-        ready.notify_all();
-    }
-};
 
 // ---- the connection ------------------------------------------------------------------------------
 
@@ -361,14 +330,35 @@ bool Connection::answerQuickly(Handler &rest)
 void Connection::runHandler(Request request, const Router::Route *route, const Handler &rest)
 {
     Reply reply;
-    try {
-        if (route->streamed) {
-            auto pipe = std::make_shared<BodyPipe>();
-            const BodyReader reader = [this, pipe](const BodyConsumer &consume) { return pullBody(pipe, consume); };
-            route->streamedHandler(request, reply, reader);
-        } else {
+    auto intake = route->streamed ? std::make_shared<BodyIntake>() : nullptr;
+    const bool answered = guardedRun(request.method, request.path, reply, [&] {
+        if (intake)
+            route->streamedHandler(request, reply, *intake);
+        else
             (rest ? rest : route->handler)(request, reply);
-        }
+    });
+    if (!answered || !intake || !intake->finish)
+        return send(std::move(reply), true); // sent from this thread, see guardedRun()
+    // The body comes on the I/O side at the client's pace; this worker is free meanwhile.
+    net::post(m_stream.get_executor(), [self = shared_from_this(), intake = std::move(intake)]() mutable {
+        self->m_intake = std::move(intake);
+        self->m_state = State::Body;
+        if (self->m_parser->is_done()) // it came with the head
+            return self->readIntoIntake();
+        self->continueIfExpected([self] { self->readIntoIntake(); });
+    });
+}
+
+// Runs `work` and answers true; when it throws, puts the answer for the failure in `reply`
+// (overload: 503; anything else: 500, logged) and answers false. The caller then sends the reply
+// from its own thread: the connection is Busy, so nothing else acts on it, and the answer leaves
+// without waiting for an I/O thread to wake (the write's completion runs on the strand).
+bool Connection::guardedRun(const std::string &method, const std::string &path, Reply &reply,
+                            const std::function<void()> &work)
+{
+    try {
+        work();
+        return true;
     } catch (...) {
         QString what = QStringLiteral("unknown error");
         try {
@@ -378,75 +368,103 @@ void Connection::runHandler(Request request, const Router::Route *route, const H
             reply = Reply();
             reply.setHeader("Retry-After", std::to_string(busy.retryAfterSeconds()));
             sendError(reply, 503, {{"error", QStringLiteral("busy, try again shortly")}});
-            return send(std::move(reply), true);
+            return false;
         } catch (const std::exception &e) {
             what = QString::fromUtf8(e.what());
         } catch (...) {
         }
         logLine(QStringLiteral("error: %1 %2 failed: %3")
-                    .arg(QString::fromStdString(printableMethod(request.method)), QString::fromStdString(request.path), what));
+                    .arg(QString::fromStdString(printableMethod(method)), QString::fromStdString(path), what));
         reply = Reply();
         sendError(reply, 500, {{"error", QStringLiteral("internal error")}});
-    }
-    // Sent from this thread: the connection is Busy, so nothing else acts on it, and the answer
-    // leaves without waiting for an I/O thread to wake (the write's completion runs on the strand).
-    send(std::move(reply), true);
-}
-
-// On the handler's worker thread: hands the body to `consume` piece by piece, waiting for each.
-bool Connection::pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume)
-{
-    if (pipe->used)
         return false;
-    pipe->used = true;
-    for (;;) {
-        pipe->hand(BodyPipe::State::Asked);
-        net::post(m_stream.get_executor(), [self = shared_from_this(), pipe] { self->deliverPiece(pipe); });
-        std::unique_lock lock(pipe->mutex);
-        pipe->ready.wait(lock, [&pipe] { return pipe->state != BodyPipe::State::Asked; });
-        if (pipe->state == BodyPipe::State::Failed)
-            return false;
-        const char *data = pipe->data;
-        const std::size_t size = pipe->size;
-        const bool last = pipe->last;
-        lock.unlock();
-        if (size > 0 && !consume(data, size))
-            return false;
-        if (last)
-            return true;
     }
 }
 
-void Connection::deliverPiece(const std::shared_ptr<BodyPipe> &pipe)
+// On the strand: the body of a streamed route into its intake, piece by piece, at the minimum
+// rate; the worker is taken again only once the body is whole.
+void Connection::readIntoIntake()
 {
-    if (m_parser->is_done())
-        return pipe->hand(BodyPipe::State::Ready, nullptr, 0, true);
-    continueIfExpected([self = shared_from_this(), pipe] { self->fillPiece(pipe, 0); });
-}
-
-void Connection::fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled)
-{
-    if (!m_streamPiece)
-        m_streamPiece = std::make_unique<char[]>(streamPieceSize);
-    beast::error_code ignored;
-    const bool moreWaiting = m_buffer.size() > 0 || m_stream.socket().available(ignored) > 0;
-    if (m_parser->is_done() || filled == streamPieceSize || (filled > 0 && !moreWaiting))
-        return pipe->hand(BodyPipe::State::Ready, m_streamPiece.get(), filled, m_parser->is_done());
+    if (!m_piece)
+        m_piece = std::make_unique<char[]>(pieceSize);
     auto &body = m_parser->get().body();
-    body.data = m_streamPiece.get() + filled;
-    body.size = streamPieceSize - filled;
-    body.more = true;
+    const auto emptyPiece = [&body, this] {
+        body.data = m_piece.get();
+        body.size = pieceSize;
+        body.more = true;
+    };
+    // What has arrived already first.
+    while (!m_parser->is_done() && m_buffer.size() > 0) {
+        emptyPiece();
+        beast::error_code error;
+        const std::size_t used = m_parser->put(m_buffer.data(), error);
+        m_buffer.consume(used);
+        if (error && error != bhttp::error::need_buffer && error != bhttp::error::need_more)
+            return refuseBody(error);
+        if (!takeIntoIntake(pieceSize - body.size))
+            return;
+        if (used == 0) // not even a whole chunk head: more must come
+            break;
+    }
+    if (m_parser->is_done())
+        return finishIntake();
+    emptyPiece();
     setBodyDeadline();
     const Clock::time_point waitStart = Clock::now();
     bhttp::async_read_some(m_stream, m_buffer, *m_parser,
-                           [self = shared_from_this(), pipe, filled, waitStart](beast::error_code error, std::size_t) {
+                           [self = shared_from_this(), waitStart](beast::error_code error, std::size_t) {
                                self->m_bodyWaited += Clock::now() - waitStart;
                                if (error && error != bhttp::error::need_buffer)
-                                   return pipe->hand(BodyPipe::State::Failed);
-                               const std::size_t got = streamPieceSize - filled - self->m_parser->get().body().size;
-                               self->m_bodyReceived += got;
-                               self->fillPiece(pipe, filled + got);
+                                   return self->refuseBody(error);
+                               if (!self->takeIntoIntake(pieceSize - self->m_parser->get().body().size))
+                                   return;
+                               self->readIntoIntake();
                            });
+}
+
+// A body that cannot be parsed is a 400 (nothing after it is read); one cut short or too slow
+// ends the connection with nothing to answer.
+void Connection::refuseBody(beast::error_code error)
+{
+    m_intake.reset();
+    if (!isParseError(error))
+        return closeNow();
+    answerNow(400, "bad request", true);
+}
+
+// The `got` bytes at the start of the piece: false when the request was refused (and answered).
+bool Connection::takeIntoIntake(std::size_t got)
+{
+    m_bodyReceived += got;
+    const bool tooLarge = m_bodyReceived > m_intake->limit;
+    bool kept = !tooLarge;
+    if (kept && got > 0) {
+        try {
+            kept = m_intake->write(m_piece.get(), got);
+        } catch (...) {
+            kept = false;
+        }
+    }
+    if (kept)
+        return true;
+    Reply reply = m_intake->refusal(tooLarge);
+    reply.close = true; // the rest of the body is never parsed
+    m_intake.reset();
+    send(std::move(reply));
+    return false;
+}
+
+void Connection::finishIntake()
+{
+    m_state = State::Busy;
+    auto work = net::make_work_guard(m_stream.get_executor());
+    const bool queued = m_transport.pool.trySubmit([self = shared_from_this(), work, intake = std::move(m_intake)] {
+        Reply reply;
+        self->guardedRun(self->m_method, self->m_target, reply, [&] { intake->finish(reply); });
+        self->send(std::move(reply), true);
+    });
+    if (!queued)
+        answerNow(503, "the server is busy, try again shortly", false, {{"Retry-After", "1"}});
 }
 
 void Connection::answerNow(int status, const char *error, bool close, std::vector<Header> headers)
@@ -564,7 +582,7 @@ void Connection::afterAnswer(beast::error_code error)
         logRequestLine(accessLine(m_transport.router, m_method, m_target, status, Clock::now() - m_started, m_sent));
     m_reply = Reply();
     m_piece.reset();
-    m_streamPiece.reset();
+    m_intake.reset();
     if (m_out.capacity() > 4096)
         std::string().swap(m_out);
     if (error)
@@ -609,6 +627,7 @@ void Connection::closeNow()
     m_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
     m_stream.close();
     m_piece.reset();
+    m_intake.reset(); // and with it what the body was going into
 }
 
 } // namespace server::http

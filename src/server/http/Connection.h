@@ -25,7 +25,6 @@ namespace server::http {
 
 class Connection;
 class WorkerPool;
-struct BodyPipe;
 
 struct TransportSettings
 {
@@ -78,9 +77,12 @@ private:
     bool answerQuickly(Handler &rest);
     // On a worker: the route's handler, or `rest` when the quick handler left it.
     void runHandler(Request request, const Router::Route *route, const Handler &rest);
-    bool pullBody(const std::shared_ptr<BodyPipe> &pipe, const BodyConsumer &consume);
-    void deliverPiece(const std::shared_ptr<BodyPipe> &pipe);
-    void fillPiece(const std::shared_ptr<BodyPipe> &pipe, std::size_t filled);
+    bool guardedRun(const std::string &method, const std::string &path, Reply &reply,
+                    const std::function<void()> &work);
+    void readIntoIntake();
+    bool takeIntoIntake(std::size_t got);
+    void refuseBody(boost::beast::error_code error);
+    void finishIntake();
     void answerNow(int status, const char *error, bool close, std::vector<Header> headers = {});
     // `writeNow`: write what fits at once, from this thread (a worker's, or the I/O thread's).
     void send(Reply reply, bool writeNow = false);
@@ -116,7 +118,7 @@ private:
     const Router::Route *m_route = nullptr;
     Clock::time_point m_started;
     std::unique_ptr<char[]> m_piece; // the body's next bytes (read pieces, discarded bytes)
-    std::unique_ptr<char[]> m_streamPiece; // a streamed body's next bytes on their way to the handler
+    std::shared_ptr<BodyIntake> m_intake; // where a streamed body goes (on the strand, while State::Body)
     std::size_t m_bodyReceived = 0;
     Clock::duration m_bodyWaited{}; // time spent waiting for the body's bytes
     bool m_continueSent = false;

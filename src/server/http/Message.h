@@ -36,12 +36,6 @@ struct Request
     bool hasHeader(std::string_view name) const;
 };
 
-// Hands the body of a streamed route to `consume` piece by piece as it arrives. `consume`
-// answers false to stop reading. Answers true when the whole body was read, false when it was
-// stopped, cut short or late. Called at most once per request.
-using BodyConsumer = std::function<bool(const char *data, std::size_t size)>;
-using BodyReader = std::function<bool(const BodyConsumer &consume)>;
-
 // A body sent from somewhere other than memory: fills `buffer` with up to `capacity` of the next
 // bytes and answers how many (0 only at the end or on failure; the transport then closes).
 using BodySource = std::function<std::size_t(char *buffer, std::size_t capacity)>;
@@ -81,6 +75,24 @@ using Handler = std::function<void(const Request &, Reply &)>;
 // (a body it parsed), so that a request that needs the worker is not read twice. Its answer,
 // or that of `rest`, must be the one the handler would give.
 using QuickHandler = std::function<bool(const Request &, Reply &, Handler &rest)>;
-using StreamedHandler = std::function<void(const Request &, Reply &, const BodyReader &)>;
+
+// How a streamed route takes its body. The transport reads it at the client's pace on the I/O
+// side, without a worker, handing each piece to `write`; once it is whole, `finish` runs on a
+// worker and gives the answer. A body that passes `limit` bytes, or a piece `write` cannot keep,
+// is answered at once (the client may still be sending) with what `refusal` gives, and the
+// connection ends. A body cut short or too slow ends the connection with no answer. The
+// functions are called in that order, one at a time, and dropped after the request.
+struct BodyIntake
+{
+    std::size_t limit = 0;
+    // On an I/O thread: it must not wait for anything slower than a local file.
+    std::function<bool(const char *data, std::size_t size)> write;
+    // On an I/O thread: the answer for a body over the limit (`tooLarge`) or one `write` refused.
+    std::function<Reply(bool tooLarge)> refusal;
+    std::function<void(Reply &)> finish;
+};
+// Runs on a worker once the head is read: answers the request itself (the body unread; the
+// connection then ends), or fills the intake to take the body.
+using StreamedHandler = std::function<void(const Request &, Reply &, BodyIntake &)>;
 
 } // namespace server::http

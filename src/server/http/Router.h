@@ -40,7 +40,8 @@ public:
     void get(const std::string &path, Handler handler, QuickHandler quick = {});
     // A body of at most maxBodyBytes, read whole into request.body before the handler runs.
     void post(const std::string &path, std::size_t maxBodyBytes, Handler handler, QuickHandler quick = {});
-    // The handler reads the body itself (or not at all), at most maxBodyBytes by Content-Length.
+    // The handler takes the body in pieces as it arrives (or not at all), at most maxBodyBytes by
+    // Content-Length (see BodyIntake).
     void put(const std::string &path, std::size_t maxBodyBytes, StreamedHandler handler);
 
     struct Route

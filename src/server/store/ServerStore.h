@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -40,6 +41,14 @@ public:
 
 private:
     int m_retryAfterSeconds;
+};
+
+// The disk under the store has no room for what was being written: nothing was written (the
+// previous state stands), and the answer says it does not fit rather than that the server failed.
+class StoreFullError : public StoreError
+{
+public:
+    using StoreError::StoreError;
 };
 
 struct UserRecord
@@ -156,6 +165,24 @@ struct BackupInfo
 {
     std::size_t sizeBytes = 0;
     qint64 storedAt = 0;
+    std::string version; // differs between any two documents stored under one user and namespace
+};
+
+// A stored document open for reading at any offset: its bytes stay those of the version opened,
+// whatever is written meanwhile, for as long as the object lives. Safe to share between threads.
+class BackupBytes
+{
+public:
+    virtual ~BackupBytes() = default;
+    // Up to `capacity` bytes from `offset`; 0 at the end (or on a failure to read).
+    virtual std::size_t readAt(std::size_t offset, char *buffer, std::size_t capacity) const = 0;
+};
+
+struct OpenedBackup
+{
+    BackupInfo info;
+    // Null when the engine cannot lend the document without a copy: read it with readBackup.
+    std::shared_ptr<const BackupBytes> bytes;
 };
 
 // A backup travels in pieces, never whole. A source fills `buffer` with up to `capacity` of the
@@ -226,21 +253,29 @@ public:
 
     // Backups: one document per user and namespace, replaced atomically (the previous one stays
     // byte-identical until the new one is committed). writeBackup stores the `size` bytes that
-    // `source` gives (StoreError, and nothing replaced, when it gives fewer); readBackup hands the
-    // document to `sink` in pieces, all from one snapshot, and answers its size and time, or
-    // nothing when there is none. Neither holds the whole document in memory.
-    virtual void writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
-                             qint64 storedAt) = 0;
+    // `source` gives (StoreError, and nothing replaced, when it gives fewer) unless the account's
+    // backups, this one counted instead of the one it replaces, would pass `accountQuota`: then it
+    // answers false and stores nothing. The check and the write are one step: two uploads to two
+    // namespaces of one account never both pass a quota that has room for one. One document does
+    // not hold the database's writers up for as long as it takes to store it. readBackup hands the
+    // document to `sink` in pieces, all from one snapshot, and answers its size, time and version,
+    // or nothing when there is none; openBackup answers the same without reading the bytes, and
+    // lends them when the engine keeps them where they can be read without a copy. None holds the
+    // whole document in memory. StoreFullError when the disk has no room for a new document.
+    virtual bool writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
+                             qint64 storedAt, std::size_t accountQuota) = 0;
     virtual std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) = 0;
+    virtual std::optional<OpenedBackup> openBackup(const QString &userId, const QString &ns) = 0;
 
     // The same for a document in memory.
-    void putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt)
+    bool putBackup(const QString &userId, const QString &ns, const std::string &document, qint64 storedAt,
+                   std::size_t accountQuota = std::size_t(-1))
     {
-        writeBackup(userId, ns, document.size(), [&document](std::size_t offset, char *buffer, std::size_t capacity) {
+        return writeBackup(userId, ns, document.size(), [&document](std::size_t offset, char *buffer, std::size_t capacity) {
             const std::size_t piece = offset < document.size() ? std::min(capacity, document.size() - offset) : 0;
             std::copy_n(document.data() + offset, piece, buffer);
             return piece;
-        }, storedAt);
+        }, storedAt, accountQuota);
     }
     std::optional<StoredBackup> backup(const QString &userId, const QString &ns)
     {
@@ -270,7 +305,8 @@ public:
     virtual void releaseClaim(const QString &key, const QString &owner) = 0;
 
     // Deletes what no request needs any more: used refresh tokens older than the ages, revoked
-    // and idle sign-ins, ended counter windows, expired links, claims and cache entries. Any
+    // and idle sign-ins, ended counter windows, expired links, claims and cache entries, and the
+    // bytes of backup documents that no backup points at (left by a process that died). Any
     // number of processes may prune at once; each statement is idempotent.
     virtual PruneReport prune(qint64 now, const PruneAges &ages = {}) = 0;
     // Rows of the refresh-token table (for the operator's figures and tests).

@@ -1,13 +1,33 @@
 #include "server/store/postgres/PgPool.h"
 
+#include <algorithm>
+
 namespace server::pg {
 
-Pool::Pool(std::string connectionString, std::string secret, QString redactedUrl, int maxConnections)
+Pool::Pool(std::string connectionString, std::string secret, QString redactedUrl, int maxConnections, int maxTransfers)
     : m_connectionString(std::move(connectionString))
     , m_secret(std::move(secret))
     , m_redactedUrl(std::move(redactedUrl))
     , m_maxConnections(std::max(1, maxConnections))
+    , m_maxTransfers(std::clamp(maxTransfers, 1, m_maxConnections))
 {
+}
+
+Pool::TransferSlot::TransferSlot(Pool &pool)
+    : m_pool(pool)
+{
+    std::unique_lock lock(m_pool.m_mutex);
+    m_pool.m_transferFreed.wait(lock, [this] { return m_pool.m_transfers < m_pool.m_maxTransfers; });
+    ++m_pool.m_transfers;
+}
+
+Pool::TransferSlot::~TransferSlot()
+{
+    {
+        const std::lock_guard lock(m_pool.m_mutex);
+        --m_pool.m_transfers;
+    }
+    m_pool.m_transferFreed.notify_one();
 }
 
 Pool::~Pool() = default;

@@ -29,7 +29,8 @@ class Pool
 {
 public:
     // `secret` (the password, when the URL has one) is cut out of every message.
-    Pool(std::string connectionString, std::string secret, QString redactedUrl, int maxConnections);
+    // At most `maxTransfers` of the connections go to backup transfers at once (runTransfer).
+    Pool(std::string connectionString, std::string secret, QString redactedUrl, int maxConnections, int maxTransfers);
     ~Pool();
 
     Pool(const Pool &) = delete;
@@ -62,6 +63,9 @@ public:
                 release(std::move(connection));
                 if (attempt >= kMaxRollbackRetries)
                     throw failure("a transaction kept conflicting with others", error);
+            } catch (const pqxx::disk_full &error) {
+                release(std::move(connection));
+                throw StoreFullError(failure("the database's disk is full", error).what());
             } catch (const pqxx::sql_error &error) {
                 release(std::move(connection));
                 throw failure("a statement failed", error);
@@ -77,8 +81,30 @@ public:
         }
     }
 
+    // The same for a transfer of a backup document, which may hold its connection for a while:
+    // it first waits for one of the transfers' slots, so the other connections stay free for
+    // short requests (a sign-in always finds one).
+    template<typename F>
+    auto runTransfer(F &&work) -> decltype(work(std::declval<pqxx::connection &>()))
+    {
+        const TransferSlot slot(*this);
+        return run(std::forward<F>(work));
+    }
+
 private:
     static constexpr int kMaxRollbackRetries = 5;
+
+    class TransferSlot
+    {
+    public:
+        explicit TransferSlot(Pool &pool);
+        ~TransferSlot();
+        TransferSlot(const TransferSlot &) = delete;
+        TransferSlot &operator=(const TransferSlot &) = delete;
+
+    private:
+        Pool &m_pool;
+    };
 
     std::unique_ptr<pqxx::connection> acquire(bool &reused);
     void release(std::unique_ptr<pqxx::connection> connection);
@@ -93,6 +119,9 @@ private:
     std::condition_variable m_available;
     std::vector<std::unique_ptr<pqxx::connection>> m_idle;
     int m_open = 0;
+    const int m_maxTransfers;
+    int m_transfers = 0; // under m_mutex
+    std::condition_variable m_transferFreed;
 };
 
 } // namespace server::pg

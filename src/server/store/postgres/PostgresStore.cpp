@@ -21,6 +21,8 @@ namespace {
 // Connections one process opens at most; request threads beyond that wait for one to come back.
 // Sized so that several processes stay well under PostgreSQL's default of 100 connections.
 constexpr int kMaxConnections = 16;
+// Of those, backup transfers (which hold theirs while a document goes in or out) take at most these.
+constexpr int kMaxTransferConnections = 4;
 // A backup document travels in pieces of this size (see the schema). Documents stored before in
 // larger pieces read the same: a reader follows the header's chunk count, not this size.
 constexpr std::size_t kChunkBytes = 1024 * 1024;
@@ -113,7 +115,8 @@ class PostgresStore final : public ServerStore
 {
 public:
     explicit PostgresStore(const QString &url)
-        : m_pool(withConnectTimeout(url), passwordIn(url), redactedDatabaseUrl(url), kMaxConnections)
+        : m_pool(withConnectTimeout(url), passwordIn(url), redactedDatabaseUrl(url), kMaxConnections,
+                 kMaxTransferConnections)
     {
         m_pool.run([](pqxx::connection &connection) { pg::migrate(connection); });
     }
@@ -379,15 +382,22 @@ public:
         });
     }
 
-    void writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
-                     qint64 storedAt) override
+    bool writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
+                     qint64 storedAt, std::size_t accountQuota) override
     {
         const auto chunks = (size + kChunkBytes - 1) / kChunkBytes;
         std::vector<char> piece(std::min(size, kChunkBytes));
-        m_pool.run([&](pqxx::connection &connection) {
+        return m_pool.runTransfer([&](pqxx::connection &connection) {
             pqxx::work tx(connection);
-            // The header first: its row lock makes a concurrent upload of the same backup wait
-            // until this one commits or rolls back.
+            // The account's uploads take turns (a lock for the transaction), so that the quota
+            // check below and the write are one step across every namespace and process.
+            tx.exec_params("SELECT pg_advisory_xact_lock(hashtextextended($1, 7))", "backup:" + str(userId));
+            const auto taken = std::size_t(std::max<long long>(
+                0, tx.exec_params1("SELECT coalesce(sum(size_bytes), 0) FROM backups WHERE user_id = $1 AND namespace <> $2",
+                                   str(userId), str(ns))[0]
+                       .as<long long>()));
+            if (taken > accountQuota || size > accountQuota - taken)
+                return false;
             tx.exec_params("INSERT INTO backups (user_id, namespace, size_bytes, chunk_count, stored_at)"
                            " VALUES ($1, $2, $3, $4, $5) ON CONFLICT (user_id, namespace) DO UPDATE SET"
                            " size_bytes = EXCLUDED.size_bytes, chunk_count = EXCLUDED.chunk_count,"
@@ -408,24 +418,44 @@ public:
                                str(userId), str(ns), static_cast<int>(seq), bytes(piece.data(), length));
             }
             tx.commit();
+            return true;
+        });
+    }
+
+    // The header's row version (xmin: the transaction that wrote it) tells one upload from the next.
+    static constexpr const char *kBackupHeader =
+        "SELECT size_bytes, chunk_count, stored_at, xmin::text FROM backups WHERE user_id = $1 AND namespace = $2";
+
+    static BackupInfo infoFrom(const pqxx::row &header)
+    {
+        BackupInfo info;
+        info.sizeBytes = std::size_t(header[0].as<long long>());
+        info.storedAt = header[2].as<long long>();
+        info.version = header[3].as<std::string>();
+        return info;
+    }
+
+    std::optional<OpenedBackup> openBackup(const QString &userId, const QString &ns) override
+    {
+        return m_pool.run([&](pqxx::connection &connection) -> std::optional<OpenedBackup> {
+            pqxx::read_transaction tx(connection);
+            const auto header = tx.exec_params(kBackupHeader, str(userId), str(ns));
+            if (header.empty())
+                return std::nullopt;
+            return OpenedBackup{infoFrom(header[0]), nullptr};
         });
     }
 
     std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) override
     {
-        return m_pool.run([&](pqxx::connection &connection) -> std::optional<BackupInfo> {
+        return m_pool.runTransfer([&](pqxx::connection &connection) -> std::optional<BackupInfo> {
             // One snapshot for the header and every chunk, however many uploads commit meanwhile.
             pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> tx(connection);
-            const auto header = tx.exec_params(
-                "SELECT size_bytes, chunk_count, stored_at FROM backups WHERE user_id = $1 AND namespace = $2",
-                str(userId), str(ns));
+            const auto header = tx.exec_params(kBackupHeader, str(userId), str(ns));
             if (header.empty())
                 return std::nullopt;
-            const auto size = header[0][0].as<long long>();
+            const BackupInfo stored = infoFrom(header[0]);
             const auto chunks = header[0][1].as<int>();
-            BackupInfo stored;
-            stored.storedAt = header[0][2].as<long long>();
-            stored.sizeBytes = std::size_t(size);
             std::size_t handed = 0;
             for (int seq = 0; seq < chunks; ++seq) {
                 const auto chunk = tx.exec_params(
@@ -437,7 +467,7 @@ public:
                 sink(handed, data.get(), data.size());
                 handed += data.size();
             }
-            if (handed != std::size_t(size))
+            if (handed != stored.sizeBytes)
                 throw StoreError("PostgreSQL: a stored backup is incomplete");
             return stored;
         });

@@ -1,5 +1,7 @@
 #include "server/store/sqlite/SqliteServerStore.h"
 
+#include "server/store/sqlite/BackupFiles.h"
+
 #include "platform/SqliteDatabase.h"
 
 #include <QFileInfo>
@@ -54,6 +56,12 @@ CREATE INDEX IF NOT EXISTS sign_ins_by_revoked ON sign_ins(revoked_at) WHERE rev
 // link carries the password of the sign-up that sent it.
 const char *const linkPasswordColumn = "ALTER TABLE one_time_tokens ADD COLUMN password_hash TEXT";
 const char *const linksByUser = "CREATE INDEX IF NOT EXISTS one_time_tokens_by_user ON one_time_tokens(user_id)";
+// A backup's document is a file of the folder beside the database (`file`, `size_bytes`); rows
+// stored before keep theirs in `document` (`file` null) and are read from there until replaced.
+// The bytes of a backup, in either form: coalesce(size_bytes, length(document)).
+const char *const backupFileColumns[] = {"ALTER TABLE backups ADD COLUMN file TEXT",
+                                         "ALTER TABLE backups ADD COLUMN size_bytes INTEGER"};
+const char *const backupsByFile = "CREATE INDEX IF NOT EXISTS backups_by_file ON backups(file) WHERE file IS NOT NULL";
 
 QString hashText(const QByteArray &hash)
 {
@@ -141,12 +149,18 @@ SqliteServerStore::SqliteServerStore(QString path, SqliteWriteOptions writes)
     : m_path(std::move(path))
     , m_writes(writes.queueCapacity, writes.maxWait)
     , m_generation(nextGeneration++)
+    , m_files(std::make_unique<BackupFiles>(m_path.toStdString() + "-backups"))
 {
     write("open", [](SqliteDatabase &connection) {
         connection.exec(QString::fromLatin1(schema));
         if (!hasColumn(connection, "PRAGMA table_info(one_time_tokens)", QStringLiteral("password_hash")))
             connection.exec(QString::fromLatin1(linkPasswordColumn));
         connection.exec(QString::fromLatin1(linksByUser));
+        if (!hasColumn(connection, "PRAGMA table_info(backups)", QStringLiteral("file"))) {
+            for (const char *column : backupFileColumns)
+                connection.exec(QString::fromLatin1(column));
+        }
+        connection.exec(QString::fromLatin1(backupsByFile));
         return 0;
     });
 }
@@ -173,6 +187,8 @@ auto SqliteServerStore::guarded(const char *what, Work &&work) -> decltype(work(
         // Another process held the write lock past the busy time-out: a try again, not a fault.
         if (error.isBusy())
             throw StoreBusyError(std::string("SQLite ") + what + ": the database is locked", m_writes.retryAfterSeconds());
+        if (error.resultCode() == SQLITE_FULL)
+            throw StoreFullError(std::string("SQLite ") + what + ": " + error.what());
         throw server::StoreError(std::string("SQLite ") + what + ": " + error.what());
     }
 }
@@ -446,69 +462,105 @@ qint64 SqliteServerStore::hits(const QString &key, qint64 windowStart)
     });
 }
 
-void SqliteServerStore::writeBackup(const QString &userId, const QString &ns, std::size_t size,
-                                    const BackupSource &source, qint64 storedAt)
+bool SqliteServerStore::writeBackup(const QString &userId, const QString &ns, std::size_t size,
+                                    const BackupSource &source, qint64 storedAt, std::size_t accountQuota)
 {
-    // In the write queue like every other write: a large document holds the write lock for a
-    // while, and uploads arriving together take their turns in order. `source` reads what has
-    // already arrived (the spool file), never the network, so a turn lasts no longer than the copy.
-    write("putBackup", [&](SqliteDatabase &connection) {
-        // One transaction: the old document stays until the new one commits. The row gets a
-        // zero blob of the right size (kept compact: it is the record's last column) that is then
-        // filled in place piece by piece, so the document is never in memory whole.
-        connection.statement("INSERT INTO backups(user_id, namespace, stored_at, document) VALUES(?, ?, ?, zeroblob(?)) "
-                             "ON CONFLICT(user_id, namespace) DO UPDATE SET stored_at = excluded.stored_at, "
-                             "document = excluded.document")
-            .bind(1, userId).bind(2, ns).bind(3, storedAt).bind(4, qint64(size)).run();
-        qint64 rowId = 0;
-        {
-            SqliteStatement query = connection.statement("SELECT rowid FROM backups WHERE user_id = ? AND namespace = ?");
+    // The document goes to a file of its own outside the write queue (`source` reads what has
+    // arrived already, never the network); the write is one small transaction that checks the
+    // quota and points the row at the file. A file left by a failure here is deleted at once,
+    // one left by a process that died is swept by the next prune.
+    const std::unique_ptr<BackupFiles::NewFile> file = m_files->create();
+    bool stored = false;
+    std::optional<QString> replaced;
+    try {
+        file->fill(size, source);
+        write("putBackup", [&](SqliteDatabase &connection) {
+            SqliteStatement others = connection.statement(
+                "SELECT coalesce(sum(coalesce(size_bytes, length(document))), 0) FROM backups "
+                "WHERE user_id = ? AND namespace <> ?");
+            others.bind(1, userId).bind(2, ns);
+            const auto taken = std::size_t(others.step() ? std::max<qint64>(0, others.int64(0)) : 0);
+            if (taken > accountQuota || size > accountQuota - taken)
+                return;
+            SqliteStatement previous = connection.statement("SELECT file FROM backups WHERE user_id = ? AND namespace = ?");
+            previous.bind(1, userId).bind(2, ns);
+            if (previous.step() && !previous.isNull(0))
+                replaced = previous.text(0);
+            connection.statement("INSERT INTO backups(user_id, namespace, stored_at, document, file, size_bytes) "
+                                 "VALUES(?, ?, ?, x'', ?, ?) ON CONFLICT(user_id, namespace) DO UPDATE SET "
+                                 "stored_at = excluded.stored_at, document = excluded.document, file = excluded.file, "
+                                 "size_bytes = excluded.size_bytes")
+                .bind(1, userId).bind(2, ns).bind(3, storedAt).bind(4, QString::fromStdString(file->name()))
+                .bind(5, qint64(size)).run();
+            stored = true;
+        });
+    } catch (...) {
+        file->discard();
+        throw;
+    }
+    if (!stored)
+        file->discard();
+    else if (replaced)
+        m_files->remove(replaced->toStdString()); // readers that opened it keep reading it
+    return stored;
+}
+
+std::optional<OpenedBackup> SqliteServerStore::openBackup(const QString &userId, const QString &ns)
+{
+    return guarded("openBackup", [&]() -> std::optional<OpenedBackup> {
+        // The file a row names may be replaced (and deleted) between the look and the open: then
+        // the row names its successor.
+        for (;;) {
+            SqliteStatement query = db().statement("SELECT rowid, stored_at, file, coalesce(size_bytes, length(document)) "
+                                                   "FROM backups WHERE user_id = ? AND namespace = ?");
             query.bind(1, userId).bind(2, ns);
             if (!query.step())
-                throw server::StoreError("SQLite putBackup: the new row is missing");
-            rowId = query.int64(0);
-        }
-        sqlite3_blob *blob = nullptr;
-        int rc = sqlite3_blob_open(connection.handle(), "main", "backups", "document", rowId, 1, &blob);
-        if (rc != SQLITE_OK)
-            throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob open"));
-        std::vector<char> piece(std::min(size, backupPiece));
-        std::size_t offset = 0;
-        try {
-            while (rc == SQLITE_OK && offset < size) {
-                const std::size_t length = source(offset, piece.data(), std::min(piece.size(), size - offset));
-                if (length == 0)
-                    break;
-                rc = sqlite3_blob_write(blob, piece.data(), int(length), int(offset));
-                offset += length;
+                return std::nullopt;
+            OpenedBackup opened;
+            opened.info.storedAt = query.int64(1);
+            opened.info.sizeBytes = std::size_t(query.int64(3));
+            if (query.isNull(2)) { // stored in the row: read through readBackup
+                opened.info.version = QStringLiteral("row-%1-%2").arg(query.int64(0)).arg(query.int64(1)).toStdString();
+                return opened;
             }
-        } catch (...) {
-            sqlite3_blob_close(blob);
-            throw;
+            opened.info.version = query.text(2).toStdString();
+            opened.bytes = m_files->open(opened.info.version, opened.info.sizeBytes);
+            if (opened.bytes)
+                return opened;
         }
-        sqlite3_blob_close(blob);
-        if (rc != SQLITE_OK)
-            throw ::StoreError::fromSqlite(connection.handle(), rc, QStringLiteral("blob write"));
-        if (offset != size)
-            throw server::StoreError("SQLite putBackup: the document ended early");
     });
 }
 
 std::optional<BackupInfo> SqliteServerStore::readBackup(const QString &userId, const QString &ns, const BackupSink &sink)
 {
+    std::optional<OpenedBackup> opened = openBackup(userId, ns);
+    if (opened && opened->bytes) {
+        std::vector<char> piece(std::min(opened->info.sizeBytes, backupPiece));
+        for (std::size_t offset = 0; offset < opened->info.sizeBytes;) {
+            const std::size_t length = opened->bytes->readAt(offset, piece.data(), piece.size());
+            if (length == 0)
+                throw server::StoreError("SQLite backup: a document file ended early");
+            sink(offset, piece.data(), length);
+            offset += length;
+        }
+        return opened->info;
+    }
     return guarded("backup", [&]() -> std::optional<BackupInfo> {
         SqliteDatabase &connection = db();
         SqliteTransaction transaction(connection, SqliteTransaction::Mode::Deferred);
         qint64 rowId = 0;
         BackupInfo stored;
         {
-            SqliteStatement query =
-                connection.statement("SELECT rowid, stored_at FROM backups WHERE user_id = ? AND namespace = ?");
+            SqliteStatement query = connection.statement(
+                "SELECT rowid, stored_at, file FROM backups WHERE user_id = ? AND namespace = ?");
             query.bind(1, userId).bind(2, ns);
             if (!query.step())
                 return std::nullopt;
+            if (!query.isNull(2)) // replaced by a document file since the look above
+                throw StoreBusyError("SQLite backup: replaced while read", 1);
             rowId = query.int64(0);
             stored.storedAt = query.int64(1);
+            stored.version = QStringLiteral("row-%1-%2").arg(rowId).arg(stored.storedAt).toStdString();
         }
         sqlite3_blob *blob = nullptr;
         int rc = sqlite3_blob_open(connection.handle(), "main", "backups", "document", rowId, 0, &blob);
@@ -541,7 +593,7 @@ qint64 SqliteServerStore::backupBytes(const QString &userId, const QString &exce
     return guarded("backupBytes", [&] {
         // length() of a blob reads the record's header, not the document.
         SqliteStatement query = db().statement(
-            "SELECT coalesce(sum(length(document)), 0) FROM backups WHERE user_id = ? AND namespace <> ?");
+            "SELECT coalesce(sum(coalesce(size_bytes, length(document))), 0) FROM backups WHERE user_id = ? AND namespace <> ?");
         query.bind(1, userId).bind(2, except);
         return query.step() ? query.int64(0) : qint64(0);
     });
@@ -612,6 +664,13 @@ PruneReport SqliteServerStore::prune(qint64 now, const PruneAges &ages)
         return deleted(connection, "DELETE FROM one_time_tokens WHERE expires_at <= ?1", now)
             + deleted(connection, "DELETE FROM claims WHERE expires_at <= ?1", now)
             + deleted(connection, "DELETE FROM content_cache WHERE expires_at IS NOT NULL AND expires_at <= ?1", now);
+    });
+    report.other += m_files->sweep([this](const std::string &name) {
+        return guarded("prune", [&] {
+            SqliteStatement query = db().statement("SELECT 1 FROM backups WHERE file = ?");
+            query.bind(1, QString::fromStdString(name));
+            return query.step();
+        });
     });
     return report;
 }

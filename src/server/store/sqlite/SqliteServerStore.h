@@ -6,10 +6,13 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 class SqliteDatabase;
 
 namespace server {
+
+class BackupFiles;
 
 // How the process's writers line up (see WriteQueue).
 struct SqliteWriteOptions
@@ -24,6 +27,7 @@ struct SqliteWriteOptions
 // file's write lock goes to them in arrival order; nothing slow (password hashing, network
 // calls) runs inside a write. Several processes may share the file; SQLite's locks keep them
 // consistent, and a write that cannot get the lock in time (SQLITE_BUSY) is a StoreBusyError.
+// Backup documents are files of a folder beside the database (see BackupFiles).
 class SqliteServerStore final : public ServerStore
 {
 public:
@@ -50,9 +54,10 @@ public:
     std::optional<SignInRecord> signIn(const QString &signInId) override;
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override;
     qint64 hits(const QString &key, qint64 windowStart) override;
-    void writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
-                     qint64 storedAt) override;
+    bool writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
+                     qint64 storedAt, std::size_t accountQuota) override;
     std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) override;
+    std::optional<OpenedBackup> openBackup(const QString &userId, const QString &ns) override;
     qint64 backupBytes(const QString &userId, const QString &except) override;
     void putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
                    std::optional<qint64> expiresAt) override;
@@ -74,6 +79,7 @@ private:
     QString m_path;
     WriteQueue m_writes;
     quint64 m_generation; // tells this store's thread connections from those of an earlier store
+    std::unique_ptr<BackupFiles> m_files; // the backup documents, beside the file ("<file>-backups")
 };
 
 } // namespace server
