@@ -51,7 +51,23 @@ InkWindow {
             default: return loadingComponent
             }
         }
-        onLoaded: AppState.rootViewShown(AppState.rootView)
+        // A view that comes takes the focus on its first control; ringed when the focus last
+        // came from the keyboard.
+        onLoaded: {
+            AppState.rootViewShown(AppState.rootView)
+            rootFocus.reason = window.keyboardFocus ? Qt.TabFocusReason : Qt.OtherFocusReason
+            rootFocus.enterFirst(item)
+        }
+    }
+    FocusReturn { id: rootFocus }
+
+    // Whether the control focused last took the focus from the keyboard (its ring shows); a
+    // plain item or a text field takes none from a click.
+    property bool keyboardFocus: false
+    onActiveFocusItemChanged: {
+        const item = activeFocusItem
+        if (item && item !== contentItem)
+            keyboardFocus = item.visualFocus === undefined || item.visualFocus
     }
 
     Component {
@@ -125,8 +141,14 @@ InkWindow {
         controller: shareSheetController
     }
 
+    // Signed out there, the settings window has nothing left to focus: the sign-in view here
+    // takes the focus.
     SettingsWindow {
         id: settingsWindow
         auth: AppState.auth
+        onSigningOut: byKeyboard => {
+            window.keyboardFocus = byKeyboard
+            window.requestActivate()
+        }
     }
 }

@@ -11,6 +11,9 @@ InkWindow {
 
     required property QtObject auth
 
+    // Its sign-out button was pressed (from the keyboard or not).
+    signal signingOut(bool byKeyboard)
+
     width: Math.max(480, view.implicitWidth)
     height: Math.max(360, view.implicitHeight)
     minimumWidth: 420
@@ -34,5 +37,6 @@ InkWindow {
         objectName: "settingsView"
         anchors.fill: parent
         auth: settings.auth
+        onSigningOut: byKeyboard => settings.signingOut(byKeyboard)
     }
 }

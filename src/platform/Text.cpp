@@ -131,4 +131,15 @@ QString nfkc(const QString &text)
     return text.normalized(QString::NormalizationForm_KC);
 }
 
+QString canonical(const QString &text)
+{
+    return text.normalized(QString::NormalizationForm_C);
+}
+
+bool canonicallyEqual(const QString &a, const QString &b)
+{
+    // Texts that are equal code unit for code unit (nearly every comparison) need no normalising.
+    return a == b || canonical(a) == canonical(b);
+}
+
 } // namespace Text

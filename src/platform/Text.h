@@ -39,4 +39,10 @@ QString withLoneSurrogatesReplaced(const QString &text);
 // Unicode compatibility composition (NFKC): full-width forms become ASCII, ligatures split, …
 QString nfkc(const QString &text);
 
+// Canonical composition (NFC): the one spelling under which canonically equivalent texts ("é"
+// precomposed, or "e" followed by U+0301) meet, for matching, grouping and counting.
+QString canonical(const QString &text);
+// Whether two texts are canonically equivalent (equal NFC forms).
+bool canonicallyEqual(const QString &a, const QString &b);
+
 } // namespace Text

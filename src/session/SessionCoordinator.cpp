@@ -217,6 +217,10 @@ QCoro::Task<void> SessionCoordinator::reloadCurrentTrack()
     if (!m_isStarted || !m_viewModel || !m_viewModel->track())
         co_return;
     const NowPlayingTrack track = *m_viewModel->track();
+    const std::optional<LyricsResult> &shown = m_viewModel->lyricsResult();
+    m_reloadedLyrics.reset();
+    if (shown && shown->isSynced() && m_viewModel->currentSource())
+        m_reloadedLyrics = ShownLyrics{track.songKey(), shown->rawLRC(), *m_viewModel->currentSource()};
     m_currentKey.reset();
     // The song is already playing and its play was counted when it started; loading it again
     // from the restored library must not count that same play a second time.

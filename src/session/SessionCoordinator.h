@@ -144,6 +144,15 @@ private:
     ContinuousClock *m_clock;
 
     std::optional<QString> m_currentKey;
+    // The playing song's lyrics as shown before a reload from a restored library, with where they
+    // came from: the store does not keep the source, so the same text read back keeps its badge.
+    struct ShownLyrics
+    {
+        QString songKey;
+        QString rawLRC;
+        LyricsSource source;
+    };
+    std::optional<ShownLyrics> m_reloadedLyrics;
     std::optional<CancellationToken> m_currentFetchTask;
     std::optional<CancellationToken> m_currentStoryTask;
     std::optional<CancellationToken> m_monitorTask;

@@ -93,6 +93,8 @@ QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTra
     std::shared_ptr<CardStoreActor> actor = work.self->m_cardStoreActor;
     std::shared_ptr<LocalLyricsRepository> lyricsRepository = work.self->m_localLyrics;
     const QString key = work.key;
+    // Only the first pipeline after a reload reads what was shown before it.
+    const std::optional<ShownLyrics> reloaded = std::exchange(work.self->m_reloadedLyrics, std::nullopt);
 
     {
         // Until this song's pipeline has answered, its cards are pending too: the Now panel shows
@@ -118,6 +120,8 @@ QCoro::Task<void> SessionCoordinator::processTrackSteps(Work work, NowPlayingTra
     if (initial && !Text::trimmed(initial->lyrics).isEmpty() && initial->language) {
         result = PlayerViewModel::lyricsResultFromRaw(initial->lyrics);
         language = initial->language;
+        if (reloaded && reloaded->songKey == key && result.isSynced() && result.rawLRC() == reloaded->rawLRC)
+            source = reloaded->source;
     } else {
         auto lookup = [lyricsRepository, track] { return lyricsRepository->lookup(track); };
         QCoro::Task<LocalLyricsRepository::LookupResult> step = AppLog::timed("LyricsLookup", lcSession(), lookup);

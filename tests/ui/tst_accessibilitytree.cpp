@@ -267,6 +267,56 @@ private slots:
                  qPrintable(summary->property("text").toString()));
     }
 
+    // Each dialog over the player is named by its title, and every text it shows is in the
+    // tree: the account popover with a command's result, the share sheet, the story.
+    void dialogs_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("account popover with a result") << QStringLiteral("userInfoPopover") << QStringLiteral("账户信息");
+        QTest::newRow("share sheet") << QStringLiteral("shareSheet") << QStringLiteral("分享歌词卡片");
+        QTest::newRow("story") << QStringLiteral("storyOverlay") << QStringLiteral("Amazing Grace");
+    }
+    void dialogs()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, name);
+        ShellFixture fx;
+        fx.signedInWithDemoSong();
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        QVERIFY(window);
+        PlayerViewModel *vm = shell.appState()->viewModel();
+        QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value(), 10000);
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.share")));
+        QObject *popup = window->findChild<QObject *>(dialog);
+        QVERIFY(popup);
+        if (dialog == u"userInfoPopover") {
+            QVERIFY(QMetaObject::invokeMethod(popup, "open"));
+            // The backup fails (the stand-in has no backup route): a result line to read.
+            QQuickItem *backup = visibleItem(window->contentItem(), QStringLiteral("userInfo.backup"));
+            QTRY_VERIFY(backup);
+            QVERIFY(QMetaObject::invokeMethod(backup, "clicked"));
+            QTRY_VERIFY_WITH_TIMEOUT(visibleItem(window->contentItem(), QStringLiteral("userInfo.status"))
+                                             && backup->isEnabled(), 10000);
+        } else if (dialog == u"shareSheet") {
+            QVERIFY(QMetaObject::invokeMethod(visibleItem(window->contentItem(), QStringLiteral("glassCard.share")), "clicked"));
+        } else {
+            vm->setIsStoryModalOpen(true);
+        }
+        QTRY_VERIFY(popup->property("opened").toBool());
+        QTest::qWait(400); // the entrance
+
+        const QStringList found = faults(window);
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
+        // The popup's own item is the dialog a screen reader enters.
+        QQuickItem *content = popup->property("contentItem").value<QQuickItem *>();
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(content ? content->parentItem() : nullptr);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::Dialog);
+        QCOMPARE(iface->text(QAccessible::Name), name);
+    }
+
     // Each state the lyrics, the cards and the library can be in, with the demo song playing:
     // everything it shows can be read from the tree. The one request that answers differently:
     // never (0) or with that status and body; the study panel's tab shown.

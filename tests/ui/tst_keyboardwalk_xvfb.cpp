@@ -21,6 +21,7 @@
 #include <QColor>
 #include <QDBusConnectionInterface>
 #include <QDir>
+#include <QJsonObject>
 #include <QPointer>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -180,6 +181,45 @@ bool saveShot(QQuickWindow *window, const QString &name)
         QDir(screenshots).filePath(QStringLiteral("%1-%2x%3.png").arg(name).arg(window->width()).arg(window->height())));
 }
 
+// Whether the whole item is on screen: visible, inside the window and inside every clipping
+// item above it (a list's viewport).
+bool showing(QQuickItem *item)
+{
+    if (!item || !item->isVisible() || !item->window())
+        return false;
+    const QRectF area = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+    QRectF visible(QPointF(0, 0), item->window()->size());
+    for (QQuickItem *p = item->parentItem(); p; p = p->parentItem()) {
+        if (p->clip())
+            visible = visible.intersected(p->mapRectToScene(QRectF(0, 0, p->width(), p->height())));
+    }
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(item);
+    return visible.adjusted(-0.5, -0.5, 0.5, 0.5).contains(area) && iface && !iface->state().invisible;
+}
+
+// What is wrong with where the focus is after the view changed under it ("" when the window's
+// focused control is `name` (any when empty), the latest focus event announced it, it is showing
+// and its ring is drawn).
+QString focusFault(QQuickWindow *window, const QString &name = QString())
+{
+    if (!QTest::qWaitFor([&] { return name.isEmpty() ? window->activeFocusItem() != nullptr
+                                                      : focusedName(window) == name; }, 5000))
+        return QStringLiteral("focus on \"%1\", not on \"%2\"").arg(focusedName(window), name);
+    QQuickItem *focused = window->activeFocusItem();
+    if (!QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == focused; }, 2000))
+    {
+        QObject *last = focusEvents().isEmpty() ? nullptr : focusEvents().constLast().data();
+        return QStringLiteral("%1: the latest focus event is not its own but %2's").arg(focusedName(window),
+            last ? QString::fromLatin1(last->metaObject()->className()) + u' ' + last->objectName() : QStringLiteral("nothing"));
+    }
+    if (!QTest::qWaitFor([&] { return showing(focused); }, 2000))
+        return QStringLiteral("%1: not showing").arg(focusedName(window));
+    QQuickItem *ring = ringOf(focused);
+    if (!ring || !QTest::qWaitFor([&] { return ring->isVisible(); }, 2000))
+        return QStringLiteral("%1: no ring").arg(focusedName(window));
+    return QString();
+}
+
 } // namespace
 
 class TestKeyboardWalk : public QObject
@@ -246,6 +286,17 @@ class TestKeyboardWalk : public QObject
         QTRY_VERIFY(ring->isVisible());
     }
 
+    // Each control in turn takes the focus from the keyboard and draws its ring.
+    void checkRings(QQuickWindow *window, const QStringList &names)
+    {
+        for (const QString &name : names) {
+            QVERIFY2(tabTo(window, name), qPrintable(name));
+            checkRingDrawn(window);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
     // Tabs until `name` has the focus (at most `limit` presses).
     bool tabTo(QQuickWindow *window, const QString &name, int limit = 60)
     {
@@ -306,17 +357,16 @@ private slots:
         // Reading order, round and back.
         const QStringList order{QStringLiteral("signIn.email"), QStringLiteral("signIn.password"),
                                 QStringLiteral("signIn.submit"), QStringLiteral("signIn.modeSwitch")};
-        QCOMPARE(walk(window, 5), order + QStringList{order.first()});
-        QCOMPARE(walk(window, 4, true), (QStringList{order.at(3), order.at(2), order.at(1), order.at(0)}));
+        // The new view takes the focus on its first field, ringed (a text field shows any focus).
+        QCOMPARE(focusFault(window, order.first()), QString());
+        QCOMPARE(walk(window, 5), order.mid(1) + order.mid(0, 2));
+        QCOMPARE(walk(window, 4, true), (QStringList{order.at(0), order.at(3), order.at(2), order.at(1)}));
         QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
 
         // The ring on a text field and on each kind of button.
-        for (int i = 0; i < order.size(); ++i) {
-            QVERIFY(tabTo(window, order.at(i)));
-            checkRingDrawn(window);
-            if (QTest::currentTestFailed())
-                return;
-        }
+        checkRings(window, order);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(tabTo(window, QStringLiteral("signIn.submit")));
         shootBothSizes(window, QStringLiteral("signin-submit"));
         QVERIFY(tabTo(window, QStringLiteral("signIn.password")));
@@ -362,12 +412,15 @@ private slots:
                                QStringLiteral("segment.Mastered"),  QStringLiteral("studyPanel.songFavorite"),
                                QStringLiteral("glassCard.share"),   QStringLiteral("glassCard.heart"),
                                QStringLiteral("glassCard.mastered")};
+        // The player took the focus on its first control at the time (the tabs, before the
+        // song's header came): the walk goes on from there.
         const QStringList forward = walk(window, 80);
-        QVERIFY2(forward.mid(0, head.size()) == head, qPrintable(forward.join(u' ')));
+        const int start = int(forward.indexOf(head.first()));
+        QVERIFY2(start >= 0 && forward.mid(start, head.size()) == head, qPrintable(forward.join(u' ')));
         // Every card's buttons, and round to the account button again.
-        const int round = int(forward.indexOf(head.first(), 1));
-        QVERIFY2(round > 0, qPrintable(forward.join(u' ')));
-        const int cards = int(forward.mid(0, round).count(QStringLiteral("glassCard.mastered")));
+        const int round = int(forward.indexOf(head.first(), start + 1));
+        QVERIFY2(round > start, qPrintable(forward.join(u' ')));
+        const int cards = int(forward.mid(start, round - start).count(QStringLiteral("glassCard.mastered")));
         QVERIFY2(cards >= 2, qPrintable(forward.join(u' ')));
         QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
         // Shift+Tab walks the same way back.
@@ -375,15 +428,12 @@ private slots:
         QCOMPARE(walk(window, 4, true), (QStringList{QStringLiteral("segment.Now"), QStringLiteral("offsetSlider.slider"),
                                                     QStringLiteral("storyButton"), QStringLiteral("userInfoIcon")}));
 
-        for (const QString &name : {QStringLiteral("userInfoIcon"), QStringLiteral("storyButton"),
-                                    QStringLiteral("offsetSlider.slider"), QStringLiteral("segment.History"),
-                                    QStringLiteral("studyPanel.songFavorite"), QStringLiteral("glassCard.share"),
-                                    QStringLiteral("glassCard.mastered")}) {
-            QVERIFY(tabTo(window, name));
-            checkRingDrawn(window);
-            if (QTest::currentTestFailed())
-                return;
-        }
+        checkRings(window, {QStringLiteral("userInfoIcon"), QStringLiteral("storyButton"),
+                            QStringLiteral("offsetSlider.slider"), QStringLiteral("segment.History"),
+                            QStringLiteral("studyPanel.songFavorite"), QStringLiteral("glassCard.share"),
+                            QStringLiteral("glassCard.mastered")});
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(tabTo(window, QStringLiteral("segment.History")));
         shootBothSizes(window, QStringLiteral("player-tab"));
         QVERIFY(tabTo(window, QStringLiteral("glassCard.mastered")));
@@ -489,6 +539,204 @@ private slots:
         QVERIFY(settings->grabWindow().save(QDir(screenshots).filePath(QStringLiteral("settings.png"))));
         QTest::keyClick(settings, Qt::Key_Escape);
         QTRY_VERIFY(!settings->isVisible());
+    }
+
+    // The lyrics error's texts stand at least 4.5 : 1 against what the window draws behind them
+    // (their colour blended over each pixel of their place, with the texts hidden), measured as
+    // the ring's contrast is.
+    void lyricsErrorContrast_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("heading") << QStringLiteral("lyricsArea.failureTitle");
+        QTest::newRow("detail") << QStringLiteral("lyricsArea.failureDetail");
+    }
+    void lyricsErrorContrast()
+    {
+        QFETCH(QString, text);
+        ShellFixture fx;
+        fx.signedInWithDemoSong();
+        fx.server.setReply(QStringLiteral("/api/track"), HttpFake::Reply::json(500, QJsonObject()));
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        QVERIFY(window);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleItem(window->contentItem(), QStringLiteral("lyricsArea.failure")), 20000);
+        QQuickItem *failure = visibleItem(window->contentItem(), QStringLiteral("lyricsArea.failure"));
+        QTRY_VERIFY(failure->opacity() == 1.0);
+        QTest::qWait(500); // the cross-fade into the state
+        QQuickItem *label = visibleItem(failure, text);
+        QVERIFY(label);
+
+        const qreal dpr = window->effectiveDevicePixelRatio();
+        // The painted lines: the text's width about its alignment, its height from the top.
+        const double width = std::min(label->width(), label->property("contentWidth").toDouble());
+        const QRectF painted((label->width() - width) / 2, 0, width, label->property("contentHeight").toDouble());
+        const QRect area = QRectF(label->mapRectToScene(painted).topLeft() * dpr, painted.size() * dpr).toAlignedRect();
+        for (QQuickItem *t : failure->childItems())
+            t->setOpacity(t->inherits("QQuickText") ? 0 : 1);
+        QTest::qWait(100); // a frame without the texts
+        const QImage behind = window->grabWindow();
+        for (QQuickItem *t : failure->childItems())
+            t->setOpacity(1);
+        const QColor colour = label->property("color").value<QColor>();
+        double worst = 1e9;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor b = behind.pixelColor(x, y);
+                const double a = colour.alphaF();
+                const QRgb blended = qRgb(int(a * colour.red() + (1 - a) * b.red()),
+                                          int(a * colour.green() + (1 - a) * b.green()),
+                                          int(a * colour.blue() + (1 - a) * b.blue()));
+                worst = std::min(worst, contrast(blended, b.rgb()));
+            }
+        }
+        qInfo().noquote() << text << "worst contrast" << QString::number(worst, 'f', 2);
+        QVERIFY2(worst >= 4.5, qPrintable(QStringLiteral("%1 : 1").arg(worst)));
+        shootBothSizes(window, QStringLiteral("lyrics-error"));
+    }
+
+    // Where the view changes under the keyboard's focus, the focus stays on a control the user
+    // sees, announced and ringed: one row per way the view changes.
+    void focusWhereTheViewChanges_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("the Now list's return to the lit card") << QStringLiteral("listReturn");
+        QTest::newRow("a key for a card button scrolled out of sight") << QStringLiteral("outOfSight");
+        QTest::newRow("Return on a History row") << QStringLiteral("historyRow");
+        QTest::newRow("返回当前播放歌曲 hides itself") << QStringLiteral("returnChip");
+        QTest::newRow("重置 hides itself") << QStringLiteral("resetOffset");
+        QTest::newRow("回到当前 hides itself") << QStringLiteral("backToCurrent");
+        QTest::newRow("sign-out in the settings, then sign-in") << QStringLiteral("signOutSignIn");
+    }
+    void focusWhereTheViewChanges()
+    {
+        QFETCH(QString, change);
+        ShellFixture fx;
+        fx.signedInWithDemoSong();
+        fx.server.auth().addUser(QStringLiteral("a@example.com"), QStringLiteral("secret1"));
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = shell.mainWindow();
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowExposed(window) && QTest::qWaitFor([&] { return fx.sources->started == 1; }, 10000));
+        // Paused at 0:19: the second card is lit.
+        NowPlayingTrack track = demoSongTrack(19);
+        track.isPlaying = false;
+        fx.sources->latest.send(track);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        PlayerViewModel *vm = shell.appState()->viewModel();
+        QTRY_VERIFY_WITH_TIMEOUT(vm->cards().size() >= 3 && !vm->lyricLines().isEmpty(), 10000);
+        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
+        QQuickItem *now = visibleItem(window->contentItem(), QStringLiteral("studyPanel.now"));
+        QVERIFY(now);
+        QObject *ctl = now->property("controller").value<QObject *>();
+        QQuickItem *list = visibleItem(now, QStringLiteral("now.list"));
+        QTRY_VERIFY(!ctl->property("activeSlotId").toString().isEmpty());
+        QObject *tabs = visibleItem(window->contentItem(), QStringLiteral("studyPanel"))->property("controller").value<QObject *>();
+        QObject *sheet = window->findChild<QObject *>(QStringLiteral("shareSheet"));
+
+        if (change == u"listReturn") {
+            // The first card's share button, above the lit card: the list holds still while it
+            // has the focus, its return waiting as after the user's own scroll; Space shares the
+            // card the user sees. Once the focus has left, the list returns.
+            QVERIFY(tabTo(window, QStringLiteral("glassCard.share")));
+            QQuickItem *share = window->activeFocusItem();
+            QCOMPARE(focusFault(window), QString());
+            QTRY_VERIFY(!ctl->property("isTrackingCards").toBool());
+            const QString lit = ctl->property("activeSlotId").toString();
+            // The return would come 3 s after the user's scroll: it does not come while held.
+            QVERIFY(!QTest::qWaitFor([&] { return ctl->property("isTrackingCards").toBool(); }, 4000));
+            QCOMPARE(window->activeFocusItem(), share);
+            QCOMPARE(focusFault(window), QString());
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY(sheet->property("opened").toBool());
+            QTest::keyClick(window, Qt::Key_Escape);
+            QTRY_COMPARE(window->activeFocusItem(), share);
+            QVERIFY(tabTo(window, QStringLiteral("userInfoIcon")));
+            QTRY_VERIFY_WITH_TIMEOUT(ctl->property("isTrackingCards").toBool(), 5000);
+            QTRY_VERIFY(showing(visibleItem(list, QStringLiteral("now.row.") + lit)));
+        } else if (change == u"outOfSight") {
+            // The view moves on its own while a card button has the focus: the next key brings
+            // the button back into sight, ringed, and presses nothing.
+            QVERIFY(tabTo(window, QStringLiteral("glassCard.share")));
+            QQuickItem *share = window->activeFocusItem();
+            list->setProperty("contentY", list->property("contentHeight").toDouble() - list->height());
+            QTRY_VERIFY(!showing(share));
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY(showing(share));
+            QVERIFY(!sheet->property("visible").toBool());
+            QCOMPARE(focusFault(window, QStringLiteral("glassCard.share")), QString());
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY(sheet->property("opened").toBool());
+        } else if (change == u"historyRow" || change == u"returnChip") {
+            // The Now tab that replaces History takes the focus on its first control, the return
+            // chip; the chip, pressed, hides itself and hands the focus to the song's heart.
+            QVERIFY(tabTo(window, QStringLiteral("segment.History")));
+            QTest::keyClick(window, Qt::Key_Return);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.search")));
+            QVERIFY(tabTo(window, QStringLiteral("history.search")));
+            QTest::keyClick(window, Qt::Key_Tab);
+            QTRY_VERIFY(focusedName(window).startsWith(QStringLiteral("SongRow")));
+            QTest::keyClick(window, Qt::Key_Return);
+            QTRY_VERIFY(tabs->property("lockedSong").value<QObject *>());
+            QCOMPARE(focusFault(window, QStringLiteral("now.returnChip")), QString());
+            if (change == u"returnChip") {
+                QTest::keyClick(window, Qt::Key_Space);
+                QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
+                QCOMPARE(focusFault(window, QStringLiteral("studyPanel.songFavorite")), QString());
+            }
+        } else if (change == u"resetOffset") {
+            // The song's own offset from the slider's keys; 重置 drops it, hides itself and hands
+            // the focus to the slider after it.
+            QVERIFY(tabTo(window, QStringLiteral("offsetSlider.slider")));
+            QTest::keyClick(window, Qt::Key_Right);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("offsetSlider.reset")));
+            QTest::keyClick(window, Qt::Key_Tab, Qt::ShiftModifier);
+            QCOMPARE(focusFault(window, QStringLiteral("offsetSlider.reset")), QString());
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY(!visibleItem(window->contentItem(), QStringLiteral("offsetSlider.reset")));
+            QCOMPARE(focusFault(window, QStringLiteral("offsetSlider.slider")), QString());
+        } else if (change == u"backToCurrent") {
+            // Scrolled away by the user, the list offers 回到当前; pressed, it returns the list
+            // and hides itself: the focus goes on to the next control.
+            // Nudged until the list takes it for the user's (past the guard of its own scrolls).
+            const double top = list->property("contentY").toDouble();
+            int nudge = 0;
+            QTRY_VERIFY_WITH_TIMEOUT((list->setProperty("contentY", top + 80 + 40 * (++nudge % 2)),
+                                      ctl->property("showBackToCurrent").toBool()), 5000);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("now.backToCurrent")));
+            QVERIFY(tabTo(window, QStringLiteral("now.backToCurrent")));
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY(ctl->property("isTrackingCards").toBool());
+            QTRY_VERIFY(!visibleItem(window->contentItem(), QStringLiteral("now.backToCurrent")));
+            QCOMPARE(focusFault(window), QString());
+            QVERIFY(focusedName(window) != QStringLiteral("now.backToCurrent"));
+        } else if (change == u"signOutSignIn") {
+            // Signed out from the settings window, whose one control turns disabled: the main
+            // window's sign-in view takes the focus on its first field. Signed in again, the
+            // player takes it on its first control; the closed settings window takes none.
+            QQuickWindow *settings = shell.settingsWindow();
+            QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+            QTRY_COMPARE(QGuiApplication::focusWindow(), settings);
+            QVERIFY(tabTo(settings, QStringLiteral("settings.signOut"), 5));
+            QQuickItem *signOut = settings->activeFocusItem();
+            QTest::keyClick(settings, Qt::Key_Space);
+            QTRY_COMPARE(QGuiApplication::focusWindow(), window);
+            QCOMPARE(focusFault(window, QStringLiteral("signIn.email")), QString());
+            settings->close(); // by its title bar's button
+            QTRY_VERIFY(!settings->isVisible());
+            for (const char c : QByteArrayLiteral("a@example.com"))
+                QTest::keyClick(window, c);
+            QTest::keyClick(window, Qt::Key_Tab);
+            for (const char c : QByteArrayLiteral("secret1"))
+                QTest::keyClick(window, c);
+            QVERIFY(tabTo(window, QStringLiteral("signIn.submit"), 3));
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY_WITH_TIMEOUT(visibleItem(window->contentItem(), QStringLiteral("playerView")), 10000);
+            QCOMPARE(focusFault(window), QString());
+            QTRY_VERIFY(signOut->isEnabled());
+            QVERIFY(!signOut->hasActiveFocus());
+        }
+        QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
+        shootBothSizes(window, QStringLiteral("focus-") + change);
     }
 };
 

@@ -119,11 +119,23 @@ private slots:
         QCOMPARE(filter.rowCount(), songs.size());
     }
 
+    // The playing song's key as the player spells it: as stored, or canonically equivalent
+    // (the accent decomposed) — one song either way.
+    void playingRowFollowsTheTrack_data()
+    {
+        QTest::addColumn<QString::NormalizationForm>("trackSpelling");
+        QTest::newRow("as stored") << QString::NormalizationForm_C;
+        QTest::newRow("decomposed") << QString::NormalizationForm_D;
+    }
+
     void playingRowFollowsTheTrack()
     {
+        QFETCH(QString::NormalizationForm, trackSpelling);
         LibraryWorld w;
-        w.add("A");
-        w.add("B");
+        const QString a = QStringLiteral("Caf\u00e9 A");
+        const QString b = QStringLiteral("Caf\u00e9 B");
+        w.add(a);
+        w.add(b);
         HistoryModel history;
         auto check = tester(&history);
         history.setCardStore(w.store.get());
@@ -134,10 +146,11 @@ private slots:
                 out << history.index(row).data(SongListModel::IsPlayingRole).toBool();
             return out;
         };
+        const auto track = [&](const QString &title) { return LibraryWorld::keyOf(title, "Artist").normalized(trackSpelling); };
         QCOMPARE(playing(), (QList<bool>{false, false}));
-        history.setCurrentSongKey(LibraryWorld::keyOf("A", "Artist"));
+        history.setCurrentSongKey(track(a));
         QCOMPARE(playing(), (QList<bool>{false, true}));
-        history.setCurrentSongKey(LibraryWorld::keyOf("B", "Artist"));
+        history.setCurrentSongKey(track(b));
         QCOMPARE(playing(), (QList<bool>{true, false}));
         QCOMPARE(changed.size(), 3); // A on; A off and B on
         history.setCurrentSongKey(QString());
@@ -286,21 +299,31 @@ private slots:
     void masteredSummary_data()
     {
         QTest::addColumn<QList<int>>("masteredPerSong");
+        // The first song's last mastered card is filed under the song's key with its accent
+        // decomposed: canonically the same key.
+        QTest::addColumn<bool>("respelled");
         QTest::addColumn<QString>("summary");
-        QTest::newRow("none") << QList<int>{} << "已掌握 0 张卡片，来自 0 首歌曲";
-        QTest::newRow("3 cards, 2 songs") << QList<int>{2, 1} << "已掌握 3 张卡片，来自 2 首歌曲";
-        QTest::newRow("one song") << QList<int>{3} << "已掌握 3 张卡片，来自 1 首歌曲";
+        QTest::newRow("none") << QList<int>{} << false << "已掌握 0 张卡片，来自 0 首歌曲";
+        QTest::newRow("3 cards, 2 songs") << QList<int>{2, 1} << false << "已掌握 3 张卡片，来自 2 首歌曲";
+        QTest::newRow("one song") << QList<int>{3} << false << "已掌握 3 张卡片，来自 1 首歌曲";
+        QTest::newRow("one song, two spellings") << QList<int>{2} << true << "已掌握 2 张卡片，来自 1 首歌曲";
+        QTest::newRow("two songs, one in two spellings") << QList<int>{3, 1} << true << "已掌握 4 张卡片，来自 2 首歌曲";
     }
 
     void masteredSummary()
     {
         QFETCH(QList<int>, masteredPerSong);
+        QFETCH(bool, respelled);
         QFETCH(QString, summary);
         LibraryWorld w;
         for (int i = 0; i < masteredPerSong.size(); ++i) {
-            SongRecord *song = w.add(QStringLiteral("S%1").arg(i), "Artist", 3);
+            SongRecord *song = w.add(QStringLiteral("Caf\u00e9 %1").arg(i), "Artist", 3);
             for (int c = 0; c < masteredPerSong.at(i); ++c)
                 w.master(song->cards().at(c));
+            if (respelled && i == 0) {
+                song->cards().at(masteredPerSong.at(i) - 1)->setSongKey(song->key().normalized(QString::NormalizationForm_D));
+                w.store->context().save();
+            }
         }
         w.add("Other", "Artist", 2);
         MasteredCardsModel mastered;

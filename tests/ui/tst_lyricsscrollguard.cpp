@@ -27,6 +27,7 @@ private slots:
 //   offset <y> <0|1>      the content moved to y; 1 = must be taken as a user scroll
 //   tracking <0|1>        isTracking must be this
 //   resume                the back-to-current button
+//   hold / release        the keyboard focus enters / leaves a control inside the list
 void TestLyricsScrollGuard::timeline_data()
 {
     QTest::addColumn<QString>("script");
@@ -46,6 +47,14 @@ void TestLyricsScrollGuard::timeline_data()
         << "0 raise; 300 raise; 500 offset 200 0; 799 offset 260 0; 800 offset 300 1";
     QTest::newRow("a user scroll while not tracking still restarts the resume")
         << "0 offset 50 1; 2500 offset 90 1; 3000 tracking 0; 5500 tracking 1";
+    QTest::newRow("a hold stops tracking at once and the resume waits for its end")
+        << "0 hold; 0 tracking 0; 10000 tracking 0; 10000 release; 12999 tracking 0; 13000 tracking 1";
+    QTest::newRow("a hold drops the resume of an earlier user scroll")
+        << "0 offset 50 1; 1000 hold; 5000 tracking 0; 5000 release; 7999 tracking 0; 8000 tracking 1";
+    QTest::newRow("user scrolls while held resume only after the release")
+        << "0 hold; 1000 offset 80 1; 4000 tracking 0; 6000 release; 8999 tracking 0; 9000 tracking 1";
+    QTest::newRow("back to current while held follows at once")
+        << "0 hold; 1000 resume; 1000 tracking 1; 2000 release; 2000 tracking 1";
 }
 
 void TestLyricsScrollGuard::timeline()
@@ -70,6 +79,8 @@ void TestLyricsScrollGuard::timeline()
             guard.restartGuardTime();
         } else if (op == u"resume") {
             guard.resumeTracking();
+        } else if (op == u"hold" || op == u"release") {
+            guard.setHeld(op == u"hold");
         } else if (op == u"offset") {
             QVERIFY2(guard.handleOffsetChange(step.at(2).toDouble()) == (step.at(3) == u"1"), qPrintable(rawStep));
         } else if (op == u"tracking") {

@@ -260,9 +260,12 @@ private slots:
         QTest::addColumn<double>("after");
         QTest::addColumn<bool>("newSession");
         QTest::addColumn<bool>("restart");
-        QTest::newRow("jump back to the start") << 100.0 << 0.4 << false << true;
-        QTest::newRow("short jump near the start") << 1.9 << 0.2 << false << false;
-        QTest::newRow("same song, new session") << 50.0 << 50.0 << true << true;
+        // Instead of the first slot, the list goes to the slot lit at `after` (centred).
+        QTest::addColumn<bool>("toLit");
+        QTest::newRow("jump back to the start") << 100.0 << 0.4 << false << true << false;
+        QTest::newRow("short jump near the start") << 1.9 << 0.2 << false << false << false;
+        QTest::newRow("same song, new session at the start") << 50.0 << 0.4 << true << true << false;
+        QTest::newRow("same song, new session mid-song (a restore)") << 50.0 << 50.0 << true << false << true;
     }
     void songRestart()
     {
@@ -270,6 +273,7 @@ private slots:
         QFETCH(double, after);
         QFETCH(bool, newSession);
         QFETCH(bool, restart);
+        QFETCH(bool, toLit);
         NowWorld w;
         w.storeSong(QStringLiteral("Song"), {10, 20});
         w.play(QStringLiteral("Song"), before);
@@ -282,9 +286,13 @@ private slots:
             w.seek(after);
         w.advance(400ms);
         bool toFirstAtTop = false;
-        for (const auto &args : scrolls)
+        bool toLitCentred = false;
+        for (const auto &args : scrolls) {
             toFirstAtTop |= args.at(0).toString() == tab.slotOf(0) && args.at(1).toBool();
+            toLitCentred |= args.at(0).toString() == tab.slotOf(1) && !args.at(1).toBool();
+        }
         QCOMPARE(toFirstAtTop, restart);
+        QCOMPARE(toLitCentred, toLit);
     }
 
     void userScrollPausesTrackingForThreeSeconds()

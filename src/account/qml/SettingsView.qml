@@ -14,6 +14,10 @@ Rectangle {
 
     readonly property alias controller: settings
 
+    // The sign-out button was pressed, just before the sign-out; `byKeyboard` when it had the
+    // keyboard's focus.
+    signal signingOut(bool byKeyboard)
+
     readonly property int minimumWidth: 420
     readonly property int minimumHeight: 300
 
@@ -63,7 +67,13 @@ Rectangle {
                         text: "退出登录"
                         enabled: settings.canSignOut
                         font.pixelSize: 13
-                        onClicked: settings.signOut()
+                        onClicked: {
+                            root.signingOut(visualFocus)
+                            settings.signOut()
+                        }
+                        // Disabled, it lets the focus go for good: enabled again (the next
+                        // sign-in), it must not take it back in a window that may be closed.
+                        onEnabledChanged: if (!enabled) focus = false
                     }
                 }
             }

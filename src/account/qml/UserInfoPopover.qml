@@ -38,6 +38,9 @@ Popup {
     y: placement.above ? -height - gap : (parent ? parent.height : 0) + gap
 
     onAboutToShow: {
+        // The popup's own item is the dialog a screen reader enters (a Popup's Accessible does
+        // not reach it): named as the button that opens it, the popover having no title.
+        contentItem.parent.Accessible.name = "账户信息"
         placement.update()
         focusReturn.capture(parent ? parent.Window.window : null)
     }
@@ -45,6 +48,21 @@ Popup {
     onClosed: focusReturn.restore()
 
     FocusReturn { id: focusReturn }
+
+    // Whether the last command was pressed from the keyboard (its ring showed).
+    property bool commandByKeyboard: false
+    // The command buttons are disabled while a command runs, and each status (处理中…, then the
+    // result) appears below them: the focus moves to the status line, so a screen reader reads
+    // each status as it comes and the focus is never left on a disabled button.
+    Connections {
+        target: popup.backupCoordinator
+        function onStatusChanged() {
+            if (!popup.opened || !popup.activeFocus || !statusLine.visible)
+                return
+            statusLine.visualFocus = popup.commandByKeyboard
+            statusLine.forceActiveFocus(popup.commandByKeyboard ? Qt.TabFocusReason : Qt.OtherFocusReason)
+        }
+    }
 
     // Where the parent is in the window, read each time the popover opens.
     QtObject {
@@ -117,6 +135,8 @@ Popup {
             color: "white"
             elide: Text.ElideRight
             maximumLineCount: 1
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         Rectangle {
@@ -137,13 +157,19 @@ Popup {
                 objectName: "userInfo.backup"
                 text: "备份到服务器"
                 enabled: popup.backupCoordinator !== null && !popup.busy
-                onClicked: popup.backupCoordinator.startBackup()
+                onClicked: {
+                    popup.commandByKeyboard = visualFocus
+                    popup.backupCoordinator.startBackup()
+                }
             }
             UserInfoButton {
                 objectName: "userInfo.restore"
                 text: "从服务器恢复"
                 enabled: popup.backupCoordinator !== null && !popup.busy
-                onClicked: popup.backupCoordinator.startRestore()
+                onClicked: {
+                    popup.commandByKeyboard = visualFocus
+                    popup.backupCoordinator.startRestore()
+                }
             }
             Text {
                 objectName: "userInfo.note"
@@ -153,9 +179,17 @@ Popup {
                 font.pixelSize: 11
                 color: Qt.alpha("white", 0.45)
                 wrapMode: Text.Wrap
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
             Text {
+                id: statusLine
                 objectName: "userInfo.status"
+                // Focused from the keyboard: its ring shows (a plain item would show it always).
+                property bool visualFocus: false
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                FocusRing { radius: 4; inset: -3 }
                 visible: popup.backupCoordinator !== null
                          && popup.backupCoordinator.status !== BackupCoordinator.Idle
                 Layout.fillWidth: true

@@ -6,6 +6,7 @@
 #include "core/store/SongOperations.h"
 #include "platform/Async.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
 
 #include <QSettings>
 #include <QTimer>
@@ -396,7 +397,7 @@ void CardStore::applyCardState(const QString &key, const QString &en, const QStr
         if (!song)
             return;
         for (LearnedCard *card : song->cards()) {
-            if (card->en() == en && card->tag() == tag) {
+            if (Text::canonicallyEqual(card->en(), en) && Text::canonicallyEqual(card->tag(), tag)) {
                 card->setIsMastered(isMastered);
                 card->setMasteredAt(masteredAt);
                 card->setLearned(isMastered);

@@ -61,8 +61,8 @@ public:
     enum class CardFetch { All, FavoritesByFavoritedAtDesc, MasteredByMasteredAtDesc };
     // The two sorted lists return faults for the cards not held yet (Deferred contexts only).
     QList<LearnedCard *> fetchCards(CardFetch fetch);
-    // The number of distinct song keys (each card's own) among the mastered cards, as stored,
-    // from an index: no card is read or made.
+    // The number of songs among the mastered cards: their distinct song keys (each card's own),
+    // canonically equivalent spellings counted once, from an index: no card is read or made.
     int countMasteredSongKeys();
     // The object with this identifier, or null when there is none (any more).
     StoredModel *resolve(const PersistentIdentifier &id);

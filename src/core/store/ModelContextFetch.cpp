@@ -5,8 +5,10 @@
 #include "core/store/StoreRows.h"
 
 #include "core/AppLog.h"
+#include "platform/Text.h"
 
 #include <QMutexLocker>
+#include <QSet>
 
 using namespace StoreRows;
 
@@ -271,9 +273,14 @@ int ModelContext::countMasteredSongKeys()
 {
     if (inUnitOfWork())
         flush();
-    // Answered from the index cards_mastered_song_keys alone.
-    SqliteStatement st = m_db.statement("SELECT COUNT(DISTINCT song_key) FROM cards WHERE is_mastered = 1");
-    return st.step() ? int(st.int64(0)) : 0;
+    // The distinct stored keys come from the index cards_mastered_song_keys alone; keys stored
+    // in two canonically equivalent spellings are one song, so they are counted by their NFC form
+    // (SQLite compares bytes).
+    SqliteStatement st = m_db.statement("SELECT DISTINCT song_key FROM cards WHERE is_mastered = 1");
+    QSet<QString> songs;
+    while (st.step())
+        songs.insert(Text::canonical(st.text(0)));
+    return int(songs.size());
 }
 
 StoredModel *ModelContext::resolve(const PersistentIdentifier &id)

@@ -14,12 +14,25 @@ QtObject {
         const item = window ? window.activeFocusItem : null
         // The window's own content (nothing focused by the user) is no opener.
         opener = item && window.contentItem !== item ? item : null
-        reason = opener && opener.focusReason !== undefined ? opener.focusReason : Qt.OtherFocusReason
+        // A plain item takes the focus from the keyboard only (a click does not focus it).
+        reason = !opener ? Qt.OtherFocusReason
+                         : opener.focusReason !== undefined ? opener.focusReason : Qt.TabFocusReason
     }
 
     function enter(item) {
         if (item && item.visible && item.enabled)
             item.forceActiveFocus(reason)
+    }
+
+    // A view that has just come: its first control in reading order takes the focus.
+    function enterFirst(view) {
+        const first = view ? view.nextItemInFocusChain(true) : null
+        for (let p = first; p; p = p.parent) {
+            if (p === view) {
+                enter(first)
+                return
+            }
+        }
     }
 
     function restore() {

@@ -11,7 +11,10 @@ import Cantorella.Design
 // user too). It appears and goes at once, so Reduce Motion has nothing to reduce. While shown it
 // scrolls its control into the nearest scrolling view. It also makes the keys press what it
 // rings: Return and Enter press a control with a `clicked` signal (Controls take Space only), and
-// Space presses a plain item that declares one.
+// Space presses a plain item that declares one. A control its scrolling view has moved out of
+// sight takes no key: Space, Return or Enter bring it back into view (ringed) instead of pressing
+// it. A control that hides itself while it has the focus hands the focus on to the next control
+// in reading order.
 Item {
     id: ring
 
@@ -34,11 +37,20 @@ Item {
     onShownChanged: if (shown) Qt.callLater(ring.revealControl)
 
     Component.onCompleted: {
-        if (!control || typeof control.clicked !== "function")
+        if (!control)
+            return
+        // Before the control's own handling (a button's Space): a control out of sight is
+        // brought into view, not pressed.
+        control.Keys.pressed.connect((event) => {
+            if (ring.isPressKey(event.key) && ring.bringIntoView())
+                event.accepted = true
+        })
+        if (typeof control.clicked !== "function")
             return
         const press = (event) => {
             event.accepted = true
-            control.clicked()
+            if (!ring.bringIntoView())
+                control.clicked()
         }
         control.Keys.returnPressed.connect(press)
         control.Keys.enterPressed.connect(press)
@@ -47,27 +59,73 @@ Item {
             control.Keys.spacePressed.connect(press)
     }
 
+    Connections {
+        target: ring.control
+        // Hidden by its own binding, not with its container (a closing popup, a tab leaving):
+        // the focus would stay on a control nobody sees.
+        function onVisibleChanged() {
+            const c = ring.control
+            if (c.visible || !c.activeFocus || !c.parent || !c.parent.visible)
+                return
+            const next = c.nextItemInFocusChain(true)
+            if (next && next !== c && next.visible)
+                next.forceActiveFocus(c.focusReason !== undefined ? c.focusReason : Qt.TabFocusReason)
+        }
+    }
+
+    function isPressKey(key) {
+        return key === Qt.Key_Space || key === Qt.Key_Return || key === Qt.Key_Enter
+    }
+
+    // The closest Flickable above the control, or null.
+    function scroller() {
+        for (let p = control ? control.parent : null; p; p = p.parent) {
+            if (p.contentItem !== undefined && p.contentY !== undefined && p.contentHeight !== undefined
+                    && p.flickableDirection !== undefined)
+                return p
+        }
+        return null
+    }
+
+    // The content offset that shows the control whole in its scroller, by the least scroll (the
+    // offset it has when it shows already).
+    function offsetShowing(p) {
+        const top = control.mapToItem(p.contentItem, 0, 0).y
+        const bottom = top + control.height
+        const margin = 12
+        let y = p.contentY
+        if (top - margin < y)
+            y = top - margin
+        else if (bottom + margin > y + p.height)
+            y = bottom + margin - p.height
+        const maxY = Math.max(0, p.contentHeight - p.height + p.originY)
+        return Math.max(p.originY, Math.min(maxY, y))
+    }
+
     // Brings the control inside the viewport of the closest Flickable above it, by the least
     // scroll; a control already inside stays where it is.
     function revealControl() {
         if (!shown || !control)
             return
-        for (let p = control.parent; p; p = p.parent) {
-            if (p.contentItem !== undefined && p.contentY !== undefined && p.contentHeight !== undefined
-                    && p.flickableDirection !== undefined) {
-                const top = control.mapToItem(p.contentItem, 0, 0).y
-                const bottom = top + control.height
-                const margin = 12
-                let y = p.contentY
-                if (top - margin < y)
-                    y = top - margin
-                else if (bottom + margin > y + p.height)
-                    y = bottom + margin - p.height
-                const maxY = Math.max(0, p.contentHeight - p.height + p.originY)
-                p.contentY = Math.max(p.originY, Math.min(maxY, y))
-                return
-            }
-        }
+        const p = scroller()
+        if (p)
+            p.contentY = offsetShowing(p)
+    }
+
+    // A key for a control out of sight: the control comes into view with its ring, and the key
+    // does nothing else. Answers whether it had to.
+    function bringIntoView() {
+        const p = scroller()
+        if (!p || !control.activeFocus)
+            return false
+        const top = control.mapToItem(p.contentItem, 0, 0).y
+        if (top >= p.contentY && top + control.height <= p.contentY + p.height)
+            return false
+        // The keyboard is in use now: the ring shows.
+        if (control.focusReason !== undefined)
+            control.focusReason = Qt.TabFocusReason
+        p.contentY = offsetShowing(p)
+        return true
     }
 
     Rectangle {

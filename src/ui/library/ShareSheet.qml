@@ -29,7 +29,12 @@ Popup {
     padding: 20
     closePolicy: Popup.CloseOnEscape
     visible: controller.isOpen
-    onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    // The popup's own item is the dialog a screen reader enters (a Popup's Accessible does not
+    // reach it): named by the title the dialog shows.
+    onAboutToShow: {
+        contentItem.parent.Accessible.name = "分享歌词卡片"
+        focusReturn.capture(parent ? parent.Window.window : null)
+    }
     onOpened: focusReturn.enter(copyButton)
     onClosed: {
         controller.dismiss()

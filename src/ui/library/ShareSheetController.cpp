@@ -3,6 +3,7 @@
 #include "core/LrcParser.h"
 #include "core/store/LearnedCard.h"
 #include "core/store/SongRecord.h"
+#include "platform/Text.h"
 #include "session/ToastCenter.h"
 #include "session/player/PlayerViewModel.h"
 #include "ui/library/ShareCardText.h"
@@ -101,7 +102,7 @@ ShareCardContent::Input ShareSheetController::inputFor(LearnedCard &card, const 
     if (record) {
         input.songTitle = record->title();
         input.songArtist = record->artist();
-        if (track && track->songKey() == record->key())
+        if (track && Text::canonicallyEqual(track->songKey(), record->key()))
             input.lines = vm->lyricLines();
         else
             input.lines = LRCParser::parse(record->lyrics());

@@ -1,6 +1,7 @@
 #include "ui/library/SongListModel.h"
 
 #include "core/store/SongRecord.h"
+#include "platform/Text.h"
 #include "session/qml/ClockHandle.h"
 #include "ui/design/RelativeTime.h"
 
@@ -74,7 +75,7 @@ QVariant SongListModel::data(const QModelIndex &index, int role) const
     case SongRole:
         return QVariant::fromValue(song);
     case IsPlayingRole:
-        return song && !m_currentKey.isEmpty() && song->key() == m_currentKey;
+        return song && !m_currentKey.isEmpty() && Text::canonicallyEqual(song->key(), m_currentKey);
     case LastPlayedTextRole:
         return song ? relativeTimeText(song->lastPlayedAt(), m_replayedAt.value(song->key(), m_fetchedAt),
                                        QTimeZone::systemTimeZone())
@@ -89,19 +90,20 @@ QHash<int, QByteArray> SongListModel::roleNames() const
     return {{SongRole, "song"}, {IsPlayingRole, "isPlaying"}, {LastPlayedTextRole, "lastPlayedText"}};
 }
 
-int SongListModel::rowOfKey(const QString &key)
+QList<int> SongListModel::rowsOfKey(const QString &key)
 {
     if (key.isEmpty())
-        return -1;
+        return {};
+    // Under the canonical spelling: two stored spellings of one song are both its rows.
     if (!m_rowOfKeyBuilt) {
         m_rowOfKey.reserve(count());
         for (int i = 0; i < count(); ++i) {
             if (SongRecord *song = songAt(i))
-                m_rowOfKey.insert(song->key(), i);
+                m_rowOfKey.insert(Text::canonical(song->key()), i);
         }
         m_rowOfKeyBuilt = true;
     }
-    return m_rowOfKey.value(key, -1);
+    return m_rowOfKey.values(Text::canonical(key));
 }
 
 void SongListModel::setCurrentSongKey(const QString &key)
@@ -109,8 +111,8 @@ void SongListModel::setCurrentSongKey(const QString &key)
     if (m_currentKey == key)
         return;
     const QString previous = std::exchange(m_currentKey, key);
-    for (int row : {rowOfKey(previous), rowOfKey(key)}) {
-        if (row >= 0) {
+    for (const QString &k : {previous, key}) {
+        for (int row : rowsOfKey(k)) {
             const QModelIndex i = index(row);
             emit dataChanged(i, i, {IsPlayingRole});
         }

@@ -51,7 +51,7 @@ protected:
     void objectsReplaced() override;
 
 private:
-    int rowOfKey(const QString &key);
+    QList<int> rowsOfKey(const QString &key);
     void watchPlays();
     void songPlayed(SongRecord *song);
 
@@ -63,7 +63,7 @@ private:
     QHash<QString, QDateTime> m_replayedAt;
     QMetaObject::Connection m_playedConnection;
     // Song key → row, made on the first change of the playing song after a fetch.
-    QHash<QString, int> m_rowOfKey;
+    QMultiHash<QString, int> m_rowOfKey;
     bool m_rowOfKeyBuilt = false;
 };
 

@@ -32,7 +32,12 @@ Popup {
     visible: model.shown
     // The flag clears as the close begins (Escape reports itself handled at once).
     onAboutToHide: model.dismiss()
-    onAboutToShow: focusReturn.capture(parent ? parent.Window.window : null)
+    // The popup's own item is the dialog a screen reader enters (a Popup's Accessible does not
+    // reach it): named by the title the dialog shows.
+    onAboutToShow: {
+        contentItem.parent.Accessible.name = model.titleEN
+        focusReturn.capture(parent ? parent.Window.window : null)
+    }
     onOpened: focusReturn.enter(card)
     onClosed: {
         _animateExit = false

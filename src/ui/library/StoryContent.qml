@@ -18,6 +18,8 @@ ColumnLayout {
         Layout.fillWidth: true
         spacing: 2
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "storyOverlay.titleEN"
             Layout.fillWidth: true
             text: root.model.titleEN
@@ -28,6 +30,8 @@ ColumnLayout {
             font.weight: Font.Bold
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "storyOverlay.titleCN"
             Layout.fillWidth: true
             visible: root.model.titleCN !== ""
@@ -39,6 +43,8 @@ ColumnLayout {
             font.weight: Font.Medium
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "storyOverlay.artist"
             Layout.fillWidth: true
             Layout.topMargin: 2
@@ -101,6 +107,8 @@ ColumnLayout {
             color: Qt.alpha(Theme.neonCyan, 0.35)
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             id: quoteText
             x: 8
             width: parent.width - 8
@@ -126,6 +134,8 @@ ColumnLayout {
         Repeater {
             model: root.model.paragraphsEN
             Text {
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 id: en
                 required property string modelData
                 Layout.fillWidth: true
@@ -161,6 +171,8 @@ ColumnLayout {
         Repeater {
             model: root.model.paragraphsCN
             Text {
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 id: cn
                 required property string modelData
                 Layout.fillWidth: true

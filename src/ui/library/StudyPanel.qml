@@ -34,10 +34,28 @@ FocusScope {
     }
 
     // A pick replaces the tab it came from: do it after the press has been delivered, so no
-    // handler of the leaving tab sees the rest of that press.
+    // handler of the leaving tab sees the rest of that press. When the focus was in the leaving
+    // tab (the row Return picked), the tab that comes takes it on its first control.
     function pick(select, object) {
-        Qt.callLater(select, object)
+        tabFocus.capture(root.Window.window)
+        if (tabFocus.opener && !root.contains(stack.currentItem, tabFocus.opener))
+            tabFocus.opener = null
+        Qt.callLater(root.pickNow, select, object)
     }
+    function pickNow(select, object) {
+        select(object)
+        if (tabFocus.opener)
+            tabFocus.enterFirst(stack.currentItem)
+        tabFocus.opener = null
+    }
+    function contains(view, item) {
+        for (let p = item; p; p = p.parent) {
+            if (p === view)
+                return true
+        }
+        return false
+    }
+    FocusReturn { id: tabFocus }
 
     function tabComponent(tab) {
         switch (tab) {

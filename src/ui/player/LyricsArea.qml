@@ -72,7 +72,19 @@ Item {
         }
     }
 
+    // The failure state lies on the brightest part of the panel's colour field, where its grey
+    // texts would stand at 1.4 to 3 : 1: on the frosted fill (as the story's texts are), the
+    // heading stands above 4.5 : 1, and the detail with its white raised from 0.45 to 0.6.
+    FrostedFill {
+        objectName: "lyricsArea.failurePlate"
+        visible: failure.visible
+        anchors.centerIn: failure
+        width: failure.width - 32
+        height: failure.implicitHeight + 32
+        radius: 14
+    }
     ColumnLayout {
+        id: failure
         objectName: "lyricsArea.failure"
         visible: root.area === CompactLyricsPanelController.FailureArea
         anchors.centerIn: parent
@@ -106,7 +118,7 @@ Item {
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
             font.pixelSize: 11
-            color: Theme.textTertiary
+            color: Qt.alpha("white", 0.6)
         }
         CTButton {
             objectName: "lyricsArea.retry"

@@ -29,6 +29,20 @@ Flickable {
     contentHeight: column.implicitHeight
     ScrollBar.vertical: ScrollBar {}
 
+    // A control of the list with the keyboard's focus (its ring shown) holds the list still, as
+    // the user's own scroll does, so the return to the lit card never scrolls it out of sight.
+    readonly property bool keyboardFocusInside: {
+        const item = Window.activeFocusItem
+        if (!item || (item.visualFocus !== undefined && !item.visualFocus))
+            return false
+        for (let p = item.parent; p; p = p.parent) {
+            if (p === flick.contentItem)
+                return true
+        }
+        return false
+    }
+    onKeyboardFocusInsideChanged: controller.setKeyboardFocusInside(keyboardFocusInside)
+
     onContentYChanged: controller.handleCardOffsetChange(contentY)
     onMovementStarted: scroll.stop()
     onHeightChanged: controller.setViewportHeight(height)

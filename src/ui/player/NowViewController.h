@@ -127,6 +127,10 @@ public:
     Q_INVOKABLE void handleCardOffsetChange(double offset);
     // The user presses or drags on the list: a manually lit card keeps its light.
     Q_INVOKABLE void userHandledList();
+    // Whether the keyboard focus is on a control inside the list: while it is, the list holds
+    // still as after the user's own scroll, and its return to the lit card waits until 3 s after
+    // the focus has left.
+    Q_INVOKABLE void setKeyboardFocusInside(bool inside);
     Q_INVOKABLE void returnToCurrentCard();
     // The list's content height changed. Rows that settle their height right after a scroll was
     // asked for (a list shown mid-song) move its target: while the scroll still counts as the

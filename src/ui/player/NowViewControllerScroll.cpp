@@ -66,7 +66,20 @@ void NowViewController::handleSongRestart(const std::optional<QString> &songKey,
     m_lastActiveSlotId.reset();
     if (m_rows.rows().isEmpty() || !isListShown())
         return;
-    programmaticScroll(m_rows.rows().first().slot.slotId, QStringLiteral("songRestart"), true, 0.40,
+    // A new session of the song mid-song (its state applied again, its library restored) does not
+    // start it again: the list stays on the slot lit at the position. A song that starts again
+    // lights no later slot, and its list goes back to the first slot.
+    // Lit at the position now (the sync passes the last snapshot's).
+    const std::optional<QString> lit =
+        computeActiveSlotId(m_vm ? m_vm->currentElapsed() + m_vm->effectiveOffset() : elapsed);
+    const QString &first = m_rows.rows().first().slot.slotId;
+    if (lit && *lit != first) {
+        programmaticScroll(*lit, QStringLiteral("activeSlot"), false, 0.40,
+                           QStringLiteral("NowView.programmaticCardScroll.scrollTo"),
+                           QStringLiteral("NowView.programmaticCardScroll.programmaticFlagReset"));
+        return;
+    }
+    programmaticScroll(first, QStringLiteral("songRestart"), true, 0.40,
                        QStringLiteral("NowView.handleSongRestart.scrollTo"),
                        QStringLiteral("NowView.handleSongRestart.programmaticFlagReset"));
 }
@@ -156,6 +169,11 @@ void NowViewController::userHandledList()
 {
     if (m_cardLighting)
         m_cardLighting->restartIdleTimer();
+}
+
+void NowViewController::setKeyboardFocusInside(bool inside)
+{
+    m_guard.setHeld(inside);
 }
 
 void NowViewController::returnToCurrentCard()

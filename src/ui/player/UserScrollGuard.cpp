@@ -38,14 +38,31 @@ bool UserScrollGuard::handleOffsetChange(double offset)
     m_lastOffset = offset;
     if (programmatic || guarded || !(delta > userScrollThreshold))
         return false;
+    pauseTracking();
+    return true;
+}
 
+void UserScrollGuard::setHeld(bool held)
+{
+    if (m_isHeld == held)
+        return;
+    m_isHeld = held;
+    // A hold that ends on a list that follows already (resumeTracking() meanwhile) changes nothing.
+    if (held || !m_isTracking)
+        pauseTracking();
+}
+
+void UserScrollGuard::pauseTracking()
+{
     if (m_resumeTask)
         m_resumeTask->cancel();
+    m_resumeTask.reset();
     setTracking(false);
+    if (m_isHeld)
+        return;
     CancellationToken token = m_lifetime.child();
     m_resumeTask = token;
     resumeLater(QPointer<UserScrollGuard>(this), m_clock, token);
-    return true;
 }
 
 void UserScrollGuard::resumeTracking()

@@ -25,6 +25,9 @@
 // - An offset change of more than 1.0 point, with the flag down and the guard time passed, is a
 //   user scroll: tracking stops, and resumes 3 s after the last user scroll (or at once through
 //   resumeTracking()).
+// - While the user holds the list (the keyboard focus is on a control inside it), tracking stops
+//   as for a user scroll and does not resume: the 3 s resume starts when the hold ends, so the
+//   list never scrolls a focused control away on its own.
 //
 // All waits run on the injected continuous clock. GUI thread only.
 class UserScrollGuard : public QObject
@@ -62,12 +65,18 @@ public:
     // Tracking at once; a pending resume is dropped.
     void resumeTracking();
 
+    // Starts or ends the user's hold on the list.
+    void setHeld(bool held);
+    bool isHeld() const { return m_isHeld; }
+
 signals:
     // Emitted after isTracking() changed.
     void trackingChanged(bool isTracking);
 
 private:
     void setTracking(bool tracking);
+    // Tracking stops; it resumes resumeDelay after the last user action unless the list is held.
+    void pauseTracking();
     static QCoro::Task<void> lowerFlagLater(QPointer<UserScrollGuard> guard, ContinuousClock *clock,
                                             CancellationToken token, quint64 raise, std::function<void()> onReset);
     static QCoro::Task<void> resumeLater(QPointer<UserScrollGuard> guard, ContinuousClock *clock,
@@ -76,6 +85,7 @@ private:
     ContinuousClock *m_clock;
     bool m_isTracking = true;
     bool m_isProgrammaticScroll = false;
+    bool m_isHeld = false;
     quint64 m_raiseCount = 0;
     std::optional<ContinuousInstant> m_guardStart;
     double m_lastOffset = 0.0;
