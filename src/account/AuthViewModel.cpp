@@ -169,6 +169,7 @@ void AuthViewModel::applyError(const AuthError &error, const QString &address)
     case AuthError::Kind::validation:
     case AuthError::Kind::invalidCredentials:
     case AuthError::Kind::network:
+    case AuthError::Kind::keyRefused:
         setErrorMessage(error.errorDescription());
         return;
     }

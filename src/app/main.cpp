@@ -1,6 +1,7 @@
 // Cantorella: follows the song an MPRIS player plays, shows its synced lyrics and study cards.
 
 #include "app/ApplicationShell.h"
+#include "app/CommandLine.h"
 #include "app/QuitOnSignals.h"
 
 #include <QApplication>
@@ -20,6 +21,11 @@ bool hasDisplay()
 
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (CommandLine::printRequestedText(arguments))
+        return 0;
     if (!hasDisplay()) {
         QTextStream(stderr) << "Cantorella needs a graphical desktop: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
                                "Start it from a desktop session (or set QT_QPA_PLATFORM, e.g. to offscreen).\n";

@@ -23,6 +23,9 @@ QString AuthError::errorDescription() const
         return QStringLiteral("邮箱或密码错误。");
     case Kind::network:
         return QStringLiteral("网络连接失败，请稍后再试。");
+    case Kind::keyRefused:
+        return QStringLiteral("该服务器不接受本程序的访问（") + QString::number(m_status)
+            + QStringLiteral("），请联系服务器管理员。");
     }
     return {};
 }

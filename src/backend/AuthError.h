@@ -16,6 +16,7 @@ public:
         notConfirmed,
         invalidCredentials,
         network,            // the transfer failed (no connection, time-out, cancelled)
+        keyRefused,         // the service does not accept the key this program sends
     };
 
     static AuthError server(int status) { return AuthError(Kind::server, status, {}); }
@@ -24,9 +25,10 @@ public:
     static AuthError notConfirmed() { return AuthError(Kind::notConfirmed, 0, {}); }
     static AuthError invalidCredentials() { return AuthError(Kind::invalidCredentials, 0, {}); }
     static AuthError network() { return AuthError(Kind::network, 0, {}); }
+    static AuthError keyRefused(int status) { return AuthError(Kind::keyRefused, status, {}); }
 
     Kind kind() const { return m_kind; }
-    int status() const { return m_status; }              // server only
+    int status() const { return m_status; }              // server and keyRefused only
     const QString &detail() const { return m_detail; }  // validation only
 
     // The user message.

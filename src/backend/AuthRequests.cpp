@@ -78,6 +78,12 @@ QString AuthService::errorMessage(const QByteArray &body)
     }
 }
 
+bool AuthService::refusesKey(int status, const QString &message)
+{
+    return (status == 401 || status == 403)
+        && (message.contains(QLatin1String("api key")) || message.contains(QLatin1String("apikey")));
+}
+
 QByteArray AuthService::requestBody(std::initializer_list<std::pair<QLatin1StringView, QString>> members)
 {
     return JsonWriter::toBytes([&members](JsonWriter &body) {

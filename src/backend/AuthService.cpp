@@ -144,6 +144,8 @@ QCoro::Task<bool> AuthService::signUp(QString email, QString password)
         co_return true;
     }
     const QString message = errorMessage(reply.body);
+    if (refusesKey(reply.status, message))
+        throw self->keyRefused(reply.status);
     if (reply.status == 422 || message.contains(QLatin1String("already")) || message.contains(QLatin1String("registered")))
         throw AuthError::emailExists();
     throw AuthError::server(reply.status);
@@ -174,11 +176,20 @@ QCoro::Task<void> AuthService::signIn(QString email, QString password)
         co_return;
     }
     const QString message = errorMessage(reply.body);
+    if (refusesKey(reply.status, message))
+        throw self->keyRefused(reply.status);
     if (message.contains(QLatin1String("not confirmed")) || message.contains(QLatin1String("confirm")))
         throw AuthError::notConfirmed();
     if (reply.status == 400 || message.contains(QLatin1String("invalid")))
         throw AuthError::invalidCredentials();
     throw AuthError::server(reply.status);
+}
+
+AuthError AuthService::keyRefused(int status) const
+{
+    qCWarning(lcAuth, "The sign-in service refused this program's key (HTTP %d); the key came from %s", status,
+              qPrintable(ConnectionSettings::describe(m_config.anonKeySource)));
+    return AuthError::keyRefused(status);
 }
 
 QCoro::Task<bool> AuthService::resendConfirmation(QString email)

@@ -86,6 +86,9 @@ public:
     static std::optional<AuthSession> decodeSession(const QByteArray &body, double now);
     // The lower-cased message of an error reply; empty when there is none.
     static QString errorMessage(const QByteArray &body);
+    // Whether an answer with `status` and the error message `message` refuses the "apikey" the
+    // request carried: 401 or 403 naming the API key ("Invalid API key", "No API key found").
+    static bool refusesKey(int status, const QString &message);
 
 signals:
     void sessionChanged();
@@ -103,6 +106,8 @@ private:
     double now() const;
     void setSession(const std::optional<AuthSession> &session);
     void setBusy(bool busy);
+    // Logs where the refused key came from (never the key) and returns the error to throw.
+    AuthError keyRefused(int status) const;
 
     // One request to the authentication service with a JSON body; throws AuthError::network on
     // a transfer failure.

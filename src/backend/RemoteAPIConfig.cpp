@@ -1,6 +1,9 @@
 #include "backend/RemoteAPIConfig.h"
 
 #include "backend/AuthService.h"
+#include "backend/ConnectionSettings.h"
+
+#include <QSettings>
 
 #include <QPointer>
 
@@ -8,7 +11,10 @@ namespace RemoteAPIConfig {
 
 QUrl baseURL()
 {
-    static const QUrl base = Http::baseUrlFromEnvironment("CANTORELLA_API_BASE_URL", CANTORELLA_API_BASE_URL_DEFAULT);
+    static const QUrl base =
+        ConnectionSettings::address("CANTORELLA_API_BASE_URL", CANTORELLA_API_BASE_URL_DEFAULT,
+                                    *ConnectionSettings::systemSettings())
+            .url;
     return base;
 }
 

@@ -36,8 +36,8 @@ inline constexpr std::chrono::milliseconds resource{std::chrono::seconds(90)};
 // Every other answer is JSON of a few KiB and keeps the request's default bound of a few MiB.
 inline constexpr qint64 maximumBackupSize = 512LL * 1024 * 1024;
 
-// The backend's origin: the compiled-in default (CMake cache variable CANTORELLA_API_BASE_URL)
-// unless the environment variable CANTORELLA_API_BASE_URL names another. Read once, on first use.
+// The backend's origin, CANTORELLA_API_BASE_URL as ConnectionSettings finds it. Read once, on
+// first use.
 QUrl baseURL();
 
 // The one session every backend client sends through: "Accept: application/json" on every

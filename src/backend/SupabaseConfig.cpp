@@ -2,6 +2,8 @@
 
 #include "core/AppLog.h"
 
+#include <QSettings>
+
 QUrl SupabaseConfig::url(const QString &path, const Http::QueryItems &query) const
 {
     return Http::urlByAppending(baseURL, path, query);
@@ -11,9 +13,12 @@ const SupabaseConfig &SupabaseConfig::standard()
 {
     static const SupabaseConfig config = [] {
         SupabaseConfig c;
-        c.baseURL = Http::baseUrlFromEnvironment("CANTORELLA_AUTH_BASE_URL", CANTORELLA_AUTH_BASE_URL_DEFAULT);
-        const QByteArray key = qgetenv("CANTORELLA_AUTH_ANON_KEY");
-        c.anonKey = key.isEmpty() ? QStringLiteral(CANTORELLA_AUTH_ANON_KEY_DEFAULT) : QString::fromUtf8(key);
+        const auto system = ConnectionSettings::systemSettings();
+        c.baseURL = ConnectionSettings::address("CANTORELLA_AUTH_BASE_URL", CANTORELLA_AUTH_BASE_URL_DEFAULT, *system).url;
+        const ConnectionSettings::Key key =
+            ConnectionSettings::key("CANTORELLA_AUTH_ANON_KEY", CANTORELLA_AUTH_ANON_KEY_DEFAULT, *system);
+        c.anonKey = key.value;
+        c.anonKeySource = key.source;
         return c;
     }();
     return config;

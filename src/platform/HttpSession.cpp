@@ -36,31 +36,6 @@ QUrl urlByAppending(const QUrl &base, const QString &path, const QueryItems &que
     return url;
 }
 
-namespace {
-
-bool isHttpOrigin(const QUrl &url)
-{
-    return url.isValid() && !url.host().isEmpty()
-        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-}
-
-} // namespace
-
-QUrl baseUrlFromEnvironment(const char *variable, const char *compiledDefault)
-{
-    const QByteArray fromEnvironment = qgetenv(variable);
-    if (!fromEnvironment.isEmpty()) {
-        const QUrl url(QString::fromUtf8(fromEnvironment), QUrl::StrictMode);
-        if (isHttpOrigin(url))
-            return url;
-        qWarning("Ignoring %s: \"%s\" is not an http(s) address", variable, fromEnvironment.constData());
-    }
-    const QUrl url(QString::fromUtf8(compiledDefault), QUrl::StrictMode);
-    if (!isHttpOrigin(url))
-        qFatal("The compiled-in base address \"%s\" is not an http(s) address", compiledDefault);
-    return url;
-}
-
 void Request::setHeader(const QByteArray &name, const QByteArray &value)
 {
     headers.removeIf([&](const auto &h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });

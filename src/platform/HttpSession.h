@@ -26,11 +26,6 @@ using QueryItems = QList<QPair<QString, QString>>;
 // error and stops the process.
 QUrl urlByAppending(const QUrl &base, const QString &path, const QueryItems &query = {});
 
-// An http(s) base address: the environment variable when it holds one, else the compiled-in
-// default. A variable that is set but not an http(s) address is ignored with a warning; a
-// default that does not parse stops the process.
-QUrl baseUrlFromEnvironment(const char *variable, const char *compiledDefault);
-
 struct Request
 {
     QByteArray method = "GET";

@@ -59,6 +59,8 @@ private slots:
         QTest::newRow("not confirmed") << AuthError::notConfirmed() << QStringLiteral("邮箱尚未验证，请查收确认邮件。");
         QTest::newRow("invalid credentials") << AuthError::invalidCredentials() << QStringLiteral("邮箱或密码错误。");
         QTest::newRow("network") << AuthError::network() << QStringLiteral("网络连接失败，请稍后再试。");
+        QTest::newRow("key refused") << AuthError::keyRefused(401)
+                                     << QStringLiteral("该服务器不接受本程序的访问（401），请联系服务器管理员。");
     }
 
     void messages()
@@ -162,6 +164,13 @@ private slots:
                                             << AuthError::server(200);
         QTest::newRow("200 not json") << Reply::text(200, "<html>") << AuthError::server(200);
         QTest::newRow("connection closed") << Reply::closeWithoutAnswer() << AuthError::network();
+        // A refused key is neither the password nor a server that is down.
+        QTest::newRow("401 invalid API key") << Reply::json(401, QJsonObject{{"message", "Invalid API key"}})
+                                             << AuthError::keyRefused(401);
+        QTest::newRow("403 no API key") << Reply::json(403, QJsonObject{{"msg", "No API key found in request"}})
+                                        << AuthError::keyRefused(403);
+        QTest::newRow("500 naming the key") << Reply::json(500, QJsonObject{{"message", "apikey store down"}})
+                                            << AuthError::server(500);
     }
 
     void signInFailures()
@@ -170,6 +179,8 @@ private slots:
         QFETCH(AuthError, expected);
         fx->server.setReply("/auth/v1/token", reply);
         AuthService &auth = fx->start();
+        if (expected.kind() == AuthError::Kind::keyRefused)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refused this program's key"));
         QSignalSpy busy(&auth, &AuthService::isBusyChanged);
 
         QCOMPARE(errorOf(auth.signIn(kEmail, kPassword)), std::optional<AuthError>(expected));
@@ -252,6 +263,23 @@ private slots:
         QVERIFY(!auth.isBusy());
         QCOMPARE(fx->server.lastRequest("/auth/v1/signup").jsonObject(),
                  (QJsonObject{{"email", kEmail}, {"password", kPassword}}));
+    }
+
+    // A key the service refuses fails sign-up and sign-in as such; the log names where the key
+    // came from, never the key.
+    void refusedKeyNamesItsSource()
+    {
+        SupabaseConfig config = fx->config();
+        config.anonKey = QStringLiteral("key-of-another-server");
+        config.anonKeySource = ConnectionSettings::Source::systemSettings;
+        AuthService auth(config, fx->keychain(), fx->http, &fx->clock);
+        const QRegularExpression line(QStringLiteral("^The sign-in service refused this program's key \\(HTTP 401\\); "
+                                                     "the key came from the system settings \\([^)]*\\)$"));
+        QTest::ignoreMessage(QtWarningMsg, line);
+        QCOMPARE(errorOf(auth.signUp(kEmail, kPassword)), std::optional<AuthError>(AuthError::keyRefused(401)));
+        QTest::ignoreMessage(QtWarningMsg, line);
+        QCOMPARE(errorOf(auth.signIn(kEmail, kPassword)), std::optional<AuthError>(AuthError::keyRefused(401)));
+        QVERIFY(!auth.isSignedIn());
     }
 
     // Against the stand-in: sign up, wait for confirmation, resend, confirm, sign in.

@@ -448,31 +448,6 @@ private slots:
         QCOMPARE(Http::urlByAppending(QUrl(base), path, query).toString(QUrl::FullyEncoded), expected);
     }
 
-    void baseUrlFromEnvironment_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("unset") << QByteArray() << "https://compiled.example.com";
-        QTest::newRow("override") << QByteArray("http://127.0.0.1:9000") << "http://127.0.0.1:9000";
-        QTest::newRow("not http") << QByteArray("ftp://example.com") << "https://compiled.example.com";
-        QTest::newRow("not a url") << QByteArray("::nonsense") << "https://compiled.example.com";
-    }
-
-    void baseUrlFromEnvironment()
-    {
-        QFETCH(QByteArray, value);
-        QFETCH(QString, expected);
-        if (value.isEmpty())
-            qunsetenv("CANTORELLA_TEST_BASE_URL");
-        else
-            qputenv("CANTORELLA_TEST_BASE_URL", value);
-        if (!value.isEmpty() && expected.startsWith("https://compiled"))
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Ignoring CANTORELLA_TEST_BASE_URL"));
-        QCOMPARE(Http::baseUrlFromEnvironment("CANTORELLA_TEST_BASE_URL", "https://compiled.example.com").toString(),
-                 expected);
-        qunsetenv("CANTORELLA_TEST_BASE_URL");
-    }
-
 private:
     QUrl urlFor(const QString &path) const { return Http::urlByAppending(server->baseUrl(), path); }
 

@@ -198,7 +198,8 @@ private:
         throw std::runtime_error(what + " failed (" + std::to_string(status) + "):\n" + text.str());
     }
 
-    void removeFolder() const { std::system(("rm -rf " + m_folder).c_str()); }
+    // Best effort: a folder left behind is only litter in the temporary folder.
+    void removeFolder() const { [[maybe_unused]] const int status = std::system(("rm -rf " + m_folder).c_str()); }
 
     std::string m_folder;
     std::string m_asUser;

@@ -106,6 +106,16 @@ private slots:
         QCOMPARE(authFailure(clients->newDevice().signIn(email, QStringLiteral("secret-1"))), std::optional<AuthError>());
     }
 
+    // The application's client tells a key this server does not accept from a server that is down.
+    void keyOfAnotherServerIsRefused()
+    {
+        AuthService &device = clients->newDevice(QStringLiteral("local-demo-anon-key"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refused this program's key \\(HTTP 401\\)"));
+        QCOMPARE(authFailure(device.signUp(ServerClients::uniqueEmail(), QStringLiteral("secret-1"))),
+                 std::optional(AuthError::keyRefused(401)));
+        clients->newDevice(); // with the server's key again, for the tests after this one
+    }
+
     // Password sign-ins are limited per e-mail and per client address; with --trust-proxy the
     // client address is the last entry of X-Forwarded-For (the one the proxy appended: the
     // entries before it are whatever the client sent).

@@ -67,6 +67,11 @@ int runServer(const QStringList &arguments)
         std::fputs(ServerConfig::helpText().toUtf8().constData(), stdout);
         return 0;
     }
+    // Not in --help: the build writes the manual page's options with it (packaging/).
+    if (arguments.contains(QStringLiteral("--manual-sections"))) {
+        std::fputs(ServerConfig::manualText().toUtf8().constData(), stdout);
+        return 0;
+    }
     if (arguments.contains(QStringLiteral("--version"))) {
         std::puts("cantorella-server " CANTORELLA_VERSION);
         return 0;

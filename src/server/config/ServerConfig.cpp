@@ -254,6 +254,45 @@ QStringList ServerConfig::backupNamespaceList() const
     return names;
 }
 
+namespace {
+
+// The secrets --help and the manual list after the keys (read by Secrets, never flags).
+struct SecretVariable
+{
+    const char *name;
+    const char *help;
+};
+constexpr SecretVariable secretVariables[] = {
+    {"CANTORELLA_ANON_KEY", "the key every sign-in request carries as its apikey header"},
+    {"CANTORELLA_JWT_KEY", "the key access tokens are signed with"},
+    {"CANTORELLA_SMTP_PASSWORD", "the SMTP password"},
+    {"CANTORELLA_LLM_KEY", "the language model API's key (local servers need none)"},
+};
+
+const char secretsIntroduction[] =
+    "Secrets, never flags (flags show in ps): each from its variable, or from the file named by\n"
+    "VARIABLE_FILE (mode 0600); the first two are generated into the data folder when absent,\n"
+    "except with --database postgresql://…, where both must be given (every process needs the same).\n";
+
+QString shownDefault(const Key &key, const ServerConfig &defaults)
+{
+    const QString value = key.shown(defaults);
+    return value.isEmpty() ? QStringLiteral("(none)") : value;
+}
+
+// Text for a roff line: backslashes and the dashes of options ("--data") escaped, no control
+// character at its start. A lone hyphen (sign-up) stays one.
+QString roff(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\e")).replace(QLatin1String("--"), QLatin1String("\\-\\-"));
+    if (escaped.startsWith(QLatin1Char('.')) || escaped.startsWith(QLatin1Char('\'')))
+        escaped.prepend(QLatin1String("\\&"));
+    return escaped;
+}
+
+} // namespace
+
 QString ServerConfig::helpText()
 {
     ServerConfig defaults;
@@ -268,16 +307,33 @@ QString ServerConfig::helpText()
         text += QStringLiteral("  --%1%2  (%3)\n      %4; default: %5\n")
                     .arg(QLatin1String(key.name), key.isSwitch ? QString() : QStringLiteral(" VALUE"),
                          QString::fromLatin1(variableName(key.name)), QString::fromUtf8(key.help),
-                         key.shown(defaults).isEmpty() ? QStringLiteral("(none)") : key.shown(defaults));
+                         shownDefault(key, defaults));
     }
-    text += QStringLiteral(
-        "\nSecrets, never flags (flags show in ps): each from its variable, or from the file named by\n"
-        "VARIABLE_FILE (mode 0600); the first two are generated into the data folder when absent,\n"
-        "except with --database postgresql://…, where both must be given (every process needs the same).\n"
-        "  CANTORELLA_ANON_KEY      the key every sign-in request carries as its apikey header\n"
-        "  CANTORELLA_JWT_KEY       the key access tokens are signed with\n"
-        "  CANTORELLA_SMTP_PASSWORD the SMTP password\n"
-        "  CANTORELLA_LLM_KEY       the language model API's key (local servers need none)\n");
+    text += QLatin1Char('\n') + QString::fromUtf8(secretsIntroduction);
+    for (const SecretVariable &secret : secretVariables)
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(secret.name), -24).arg(QLatin1String(secret.help));
+    return text;
+}
+
+QString ServerConfig::manualText()
+{
+    ServerConfig defaults;
+    // An installed server's, whatever the prefix; not the folder of the build that writes the page.
+    defaults.llmPrompts = QStringLiteral("share/cantorella-server/prompts beside the program's bin/");
+    QString text = QStringLiteral(".SH OPTIONS\n"
+                                  ".TP\n\\fB\\-\\-config\\fR \\fIFILE\\fR  (\\fBCANTORELLA_SERVER_CONFIG\\fR)\n"
+                                  "The INI file of settings (KEY = VALUE).\n");
+    for (const Key &key : keys()) {
+        text += QStringLiteral(".TP\n\\fB%1\\fR%2  (\\fB%3\\fR)\n%4; default: %5\n")
+                    .arg(QString(QStringLiteral("--") + QLatin1String(key.name)).replace(QLatin1Char('-'), QLatin1String("\\-")),
+                         key.isSwitch ? QString() : QStringLiteral(" \\fIVALUE\\fR"),
+                         roff(QString::fromLatin1(variableName(key.name))), roff(QString::fromUtf8(key.help)),
+                         roff(shownDefault(key, defaults)));
+    }
+    text += QStringLiteral(".SH SECRETS\n") + roff(QString::fromUtf8(secretsIntroduction).replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed())
+        + QLatin1Char('\n');
+    for (const SecretVariable &secret : secretVariables)
+        text += QStringLiteral(".TP\n\\fB%1\\fR\n%2\n").arg(roff(QLatin1String(secret.name)), roff(QLatin1String(secret.help)));
     return text;
 }
 

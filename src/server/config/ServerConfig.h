@@ -72,6 +72,9 @@ struct ServerConfig
     static ServerConfig load(const QStringList &arguments);
     // The --help text: every key with its variable and default.
     static QString helpText();
+    // The same keys and secrets as the OPTIONS and SECRETS sections of a manual page (roff), with
+    // the defaults of an installed server.
+    static QString manualText();
 
     // The backup namespaces, parsed.
     QStringList backupNamespaceList() const;
