@@ -562,6 +562,64 @@ private slots:
         QCOMPARE(history.count(), 0);
         QCOMPARE(filter.emptyMessage(), QStringLiteral("还没有播放记录"));
     }
+
+    // A restore from the background writer while each tab's list is showing: the lists fetch
+    // again over later turns, and the wait for the restore to be taken in ends only once every
+    // list shows the restored library.
+    void restoreTakenInOnceTheListsShowIt()
+    {
+        LibraryWorld w;
+        SongRecord *old = w.add("Old", "Artist", 2);
+        w.favorite(old); // every list holds something the restore lets go of
+        w.favorite(old->cards().first());
+        w.master(old->cards().last());
+        HistoryModel history;
+        FavoriteSongsModel favoriteSongs;
+        FavoriteCardsModel favoriteCards;
+        MasteredCardsModel mastered;
+        const QList<StoredListModel *> lists{&history, &favoriteSongs, &favoriteCards, &mastered};
+        QList<int> fetches;
+        for (StoredListModel *list : lists) {
+            list->setCardStore(w.store.get());
+            fetches << list->fetchCount();
+        }
+
+        constexpr int songs = 300;
+        const LibrarySource restored = [](LibraryWriter &out) {
+            for (int i = 0; i < songs; ++i) {
+                const qint64 at = 1'700'000'000'000 + i;
+                LibrarySongRow song;
+                song.key = "restored " + QByteArray::number(i) + "|song";
+                song.title = "R" + QByteArray::number(i);
+                song.artist = "Artist";
+                song.lastPlayedAt = at;
+                song.isFavorite = i % 3 == 0;
+                song.favoritedAt = song.isFavorite ? std::optional(at) : std::nullopt;
+                LibraryCardRow card;
+                card.en = "phrase " + QByteArray::number(i);
+                card.tag = "t";
+                card.isMastered = i % 2 == 0;
+                card.masteredAt = card.isMastered ? std::optional(at) : std::nullopt;
+                card.isFavorite = i % 5 == 0;
+                card.favoritedAt = card.isFavorite ? std::optional(at) : std::nullopt;
+                song.cards.push_back(card);
+                out.write(std::move(song));
+            }
+        };
+        QCoro::waitFor(w.store->backgroundWriter()->replaceLibrary(restored));
+        QCoro::waitFor(w.store->externalChangesTakenIn());
+
+        for (int i = 0; i < lists.size(); ++i)
+            QCOMPARE(lists.at(i)->fetchCount(), fetches.at(i) + 1);
+        QCOMPARE(history.count(), songs);
+        QCOMPARE(titles(history).first(), QStringLiteral("R299"));
+        QCOMPARE(favoriteSongs.count(), songs / 3);
+        QCOMPARE(titles(favoriteSongs).first(), QStringLiteral("R297"));
+        QCOMPARE(phrases(favoriteCards).first(), QStringLiteral("phrase 295"));
+        QCOMPARE(favoriteCards.count(), songs / 5);
+        QCOMPARE(mastered.count(), songs / 2);
+        QCOMPARE(mastered.songCount(), songs / 2);
+    }
 };
 
 QTEST_MAIN(TstLibraryModels)

@@ -120,9 +120,20 @@ QCoro::Task<void> CardStore::externalChangesTakenIn()
     QPointer<CardStore> self(this);
     const std::shared_ptr<AsyncSignal> merged = m_merged;
     std::function<bool()> done = [self] {
-        return !self || (!self->m_mergeBusy && !self->m_context->hasExternalChangesPending());
+        return !self
+            || (!self->m_mergeBusy && self->m_takingInHolds == 0 && !self->m_context->hasExternalChangesPending());
     };
     co_await detail::waitUntil(merged.get(), done, CancellationToken());
+}
+
+std::shared_ptr<void> CardStore::holdTakingIn()
+{
+    ++m_takingInHolds;
+    return std::shared_ptr<void>(nullptr, [self = QPointer<CardStore>(this), merged = m_merged](void *) {
+        if (self)
+            --self->m_takingInHolds;
+        merged->fire();
+    });
 }
 
 // ---- the window's writes ------------------------------------------------------------

@@ -107,6 +107,10 @@ public:
     QCoro::Task<void> externalChangesTakenIn();
     // Between the first and the last slice of taking in other connections' commits.
     bool isTakingInExternalChanges() const { return m_mergeBusy; }
+    // Taken by a list that fetches again over several turns after externalChangesMerged(): until
+    // the last hold is dropped, externalChangesTakenIn() does not end, so that a caller awaiting
+    // it (a restore) ends once the lists show what was announced.
+    std::shared_ptr<void> holdTakingIn();
 
     // ---- bulk ----
     void deleteAllSongs();
@@ -190,6 +194,7 @@ private:
     WallClock *m_clock;
     std::shared_ptr<CardStoreActor> m_writer;
     bool m_mergeBusy = false; // taking in other connections' commits, a slice per turn
+    int m_takingInHolds = 0;
     std::shared_ptr<AsyncSignal> m_merged; // fired after each announcement, and when the store goes
 };
 
