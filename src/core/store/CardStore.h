@@ -89,8 +89,10 @@ public:
     // The same changes as toggleFavorite() and markMastered() / unmarkMastered(), run by the
     // background writer on the row the object stands for, after every operation handed to it
     // before (a restore included). The task ends once the write has landed here: the object has
-    // changed and announced it. A row that is gone by then fails with CardStoreActorError and
-    // changes nothing; a failed write with StoreError. The store may be gone when it ends.
+    // changed and announced it. A row a restore replaced by then is written through the song or
+    // card of the same key in the new library (see CardStoreActor); one with none fails with
+    // CardStoreActorError and changes nothing; a failed write with StoreError. The store may be
+    // gone when it ends.
     QCoro::Task<void> toggleFavoriteInBackground(StoredModel *object);
     QCoro::Task<void> setMasteredInBackground(LearnedCard *card, bool mastered);
     // The same, for a screen that does not wait: a failure is announced by backgroundWriteFailed().
