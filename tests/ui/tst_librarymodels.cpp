@@ -511,26 +511,18 @@ private slots:
         w.favorite(a->cards().first());
         w.master(b->cards().first());
 
-        HistoryModel history;
+        LibraryTabs tabs;
         HistoryFilterModel filter;
-        FavoriteSongsModel favoriteSongs;
-        FavoriteCardsModel favoriteCards;
-        MasteredCardsModel mastered;
         std::vector<std::unique_ptr<QAbstractItemModelTester>> checks;
-        for (QAbstractItemModel *m : std::initializer_list<QAbstractItemModel *>{&history, &filter, &favoriteSongs,
-                                                                                &favoriteCards, &mastered})
+        for (QAbstractItemModel *m : std::initializer_list<QAbstractItemModel *>{
+                 &tabs.history, &filter, &tabs.favoriteSongs, &tabs.favoriteCards, &tabs.mastered})
             checks.push_back(tester(m));
-        filter.setSongs(&history);
+        filter.setSongs(&tabs.history);
         filter.setSearchText(QStringLiteral("b"));
-        QList<StoredListModel *> lists{&history, &favoriteSongs, &favoriteCards, &mastered};
-        for (StoredListModel *list : lists)
-            list->setCardStore(w.store.get());
+        tabs.open(w.store.get());
         StudyPanelController panel;
         panel.setCardStore(w.store.get());
         panel.selectSong(a);
-        QList<int> fetches;
-        for (StoredListModel *list : lists)
-            fetches << list->fetchCount();
 
         w.store->transaction([&] {
             w.store->deleteAllSongs();
@@ -543,13 +535,12 @@ private slots:
         });
         LibraryWorld::releaseDeleted();
 
-        for (int i = 0; i < lists.size(); ++i)
-            QCOMPARE(lists.at(i)->fetchCount(), fetches.at(i) + 1);
-        QCOMPARE(titles(history), (QStringList{"B", "A"}));
+        QCOMPARE(tabs.notFetchedAgain(1), QStringList());
+        QCOMPARE(titles(tabs.history), (QStringList{"B", "A"}));
         QCOMPARE(titles(filter), (QStringList{"B"}));
-        QCOMPARE(titles(favoriteSongs), (QStringList{"B", "A"}));
-        QCOMPARE(favoriteCards.count(), 0);
-        QCOMPARE(mastered.count(), 2);
+        QCOMPARE(titles(tabs.favoriteSongs), (QStringList{"B", "A"}));
+        QCOMPARE(tabs.favoriteCards.count(), 0);
+        QCOMPARE(tabs.mastered.count(), 2);
         QVERIFY(panel.lockedSong() != nullptr);
         QVERIFY(panel.lockedSong() != a);
         QCOMPARE(panel.lockedSong()->key(), LibraryWorld::keyOf("A", "Artist"));
@@ -559,7 +550,7 @@ private slots:
         w.store->deleteAllSongs();
         LibraryWorld::releaseDeleted();
         QCOMPARE(panel.lockedSong(), nullptr);
-        QCOMPARE(history.count(), 0);
+        QCOMPARE(tabs.history.count(), 0);
         QCOMPARE(filter.emptyMessage(), QStringLiteral("还没有播放记录"));
     }
 
@@ -573,16 +564,8 @@ private slots:
         w.favorite(old); // every list holds something the restore lets go of
         w.favorite(old->cards().first());
         w.master(old->cards().last());
-        HistoryModel history;
-        FavoriteSongsModel favoriteSongs;
-        FavoriteCardsModel favoriteCards;
-        MasteredCardsModel mastered;
-        const QList<StoredListModel *> lists{&history, &favoriteSongs, &favoriteCards, &mastered};
-        QList<int> fetches;
-        for (StoredListModel *list : lists) {
-            list->setCardStore(w.store.get());
-            fetches << list->fetchCount();
-        }
+        LibraryTabs tabs;
+        tabs.open(w.store.get());
 
         constexpr int songs = 300;
         const LibrarySource restored = [](LibraryWriter &out) {
@@ -609,16 +592,15 @@ private slots:
         QCoro::waitFor(w.store->backgroundWriter()->replaceLibrary(restored));
         QCoro::waitFor(w.store->externalChangesTakenIn());
 
-        for (int i = 0; i < lists.size(); ++i)
-            QCOMPARE(lists.at(i)->fetchCount(), fetches.at(i) + 1);
-        QCOMPARE(history.count(), songs);
-        QCOMPARE(titles(history).first(), QStringLiteral("R299"));
-        QCOMPARE(favoriteSongs.count(), songs / 3);
-        QCOMPARE(titles(favoriteSongs).first(), QStringLiteral("R297"));
-        QCOMPARE(phrases(favoriteCards).first(), QStringLiteral("phrase 295"));
-        QCOMPARE(favoriteCards.count(), songs / 5);
-        QCOMPARE(mastered.count(), songs / 2);
-        QCOMPARE(mastered.songCount(), songs / 2);
+        QCOMPARE(tabs.notFetchedAgain(1), QStringList());
+        QCOMPARE(tabs.history.count(), songs);
+        QCOMPARE(titles(tabs.history).first(), QStringLiteral("R299"));
+        QCOMPARE(tabs.favoriteSongs.count(), songs / 3);
+        QCOMPARE(titles(tabs.favoriteSongs).first(), QStringLiteral("R297"));
+        QCOMPARE(phrases(tabs.favoriteCards).first(), QStringLiteral("phrase 295"));
+        QCOMPARE(tabs.favoriteCards.count(), songs / 5);
+        QCOMPARE(tabs.mastered.count(), songs / 2);
+        QCOMPARE(tabs.mastered.songCount(), songs / 2);
     }
 };
 

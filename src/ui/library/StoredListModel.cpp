@@ -98,7 +98,8 @@ void StoredListModel::fetchNextSlice()
     QList<QPointer<StoredModel>> objects;
     bool done = true;
     try {
-        done = m_store && m_sliced->step(m_store->context(), sliceLength);
+        // A store gone meanwhile ends the fetch with the empty list.
+        done = !m_store || m_sliced->step(m_store->context(), sliceLength);
         if (done && m_store) {
             slicedFetchDone(*m_store);
             objects = m_sliced->take();
