@@ -58,7 +58,20 @@ QStringList describe(const QList<SongRecord *> &songs)
     return out;
 }
 
-enum class Commit { ReplaceWithOtherKeys, ReplaceWithSameKeys, RetitleOne, DeleteOne, EmptyLibrary };
+enum class Commit { ReplaceWithOtherKeys, ReplaceWithSameKeys, RetitleOne, DeleteOne, EmptyLibrary, None };
+
+// Key, title or phrase of every object, in the list's order.
+QStringList describe(const QList<QPointer<StoredModel>> &objects)
+{
+    QStringList out;
+    for (StoredModel *object : objects) {
+        if (auto *song = qobject_cast<SongRecord *>(object))
+            out << song->key() + " " + song->title();
+        else if (auto *card = qobject_cast<LearnedCard *>(object))
+            out << card->songKey() + " " + card->en();
+    }
+    return out;
+}
 
 } // namespace
 
@@ -109,6 +122,7 @@ private slots:
             break;
         case Commit::DeleteOne: await(actor.deleteSong(QString::fromUtf8(keyOf("old", 3)))); break;
         case Commit::EmptyLibrary: await(actor.replaceLibrary(library("none", 0))); break;
+        case Commit::None: break;
         }
 
         // With no time at all, each slice takes in at most one song.
@@ -129,6 +143,70 @@ private slots:
                  describe(fresh.fetchSongs(ModelContext::SongFetch::ByLastPlayedDesc)));
         QCOMPARE(window.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).size(),
                  fresh.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc).size());
+    }
+
+    void slicedFetchEndsAsAFetchAtOnce_data()
+    {
+        QTest::addColumn<bool>("cards");    // the mastered cards, else every song by last play
+        QTest::addColumn<bool>("held");     // the context holds every object of the list already
+        QTest::addColumn<Commit>("commit"); // another connection's, between the first two slices
+        QTest::newRow("songs") << false << false << Commit::None;
+        QTest::newRow("songs, one deleted, not held") << false << false << Commit::DeleteOne;
+        QTest::newRow("songs, one deleted, held") << false << true << Commit::DeleteOne;
+        QTest::newRow("songs, one retitled, held") << false << true << Commit::RetitleOne;
+        QTest::newRow("cards") << true << false << Commit::None;
+        QTest::newRow("cards, held") << true << true << Commit::None;
+    }
+
+    void slicedFetchEndsAsAFetchAtOnce()
+    {
+        QFETCH(bool, cards);
+        QFETCH(bool, held);
+        QFETCH(Commit, commit);
+        constexpr int songs = 200;
+        TempStore temp;
+        CardStoreActor actor(temp.container);
+        await(actor.replaceLibrary(library("old", songs)));
+        ModelContext window(temp.container, ModelContext::Disposal::Deferred, true);
+        window.setExternalChangeNotifier([] {});
+        const auto atOnce = [&](ModelContext &context) {
+            QList<QPointer<StoredModel>> out;
+            if (cards) {
+                for (LearnedCard *card : context.fetchCards(ModelContext::CardFetch::MasteredByMasteredAtDesc))
+                    out << card;
+            } else {
+                for (SongRecord *song : context.fetchSongs(ModelContext::SongFetch::ByLastPlayedDesc))
+                    out << song;
+            }
+            return out;
+        };
+        QList<QPointer<StoredModel>> heldBefore;
+        if (held)
+            heldBefore = atOnce(window);
+
+        ModelContext::SlicedFetch fetch = cards ? window.slicedCardFetch(ModelContext::CardFetch::MasteredByMasteredAtDesc)
+                                                : window.slicedSongFetch(ModelContext::SongFetch::ByLastPlayedDesc);
+        // With no time at all, a slice brings in a few dozen rows.
+        QVERIFY(!fetch.step(window, 0ns));
+        const QString key = QString::fromUtf8(keyOf("old", 10)); // a row the first slice has not reached
+        if (commit == Commit::DeleteOne)
+            await(actor.deleteSong(key));
+        if (commit == Commit::RetitleOne)
+            await(actor.saveStory(key, "Retitled", "Artist", std::nullopt));
+        window.mergeExternalChanges();
+        int slices = 2;
+        while (!fetch.step(window, 0ns))
+            ++slices;
+        QVERIFY(slices >= 3);
+
+        const QList<QPointer<StoredModel>> list = fetch.take();
+        ModelContext fresh(temp.container, ModelContext::Disposal::Deferred, false);
+        QCOMPARE(describe(list), describe(atOnce(fresh)));
+        QCOMPARE(list.size(), commit == Commit::DeleteOne ? songs - 1 : songs);
+        for (const QPointer<StoredModel> &object : heldBefore) {
+            if (object && !object->isDeleted())
+                QVERIFY(list.contains(object)); // the same objects, not copies
+        }
     }
 
     // The window's store takes a replaced library in over turns of the event loop and announces

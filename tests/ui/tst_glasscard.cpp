@@ -1,7 +1,7 @@
 // The glass card's looks table, its time chip and pronunciation texts, the offscreen textures a
 // card keeps, and the extended card's store actions: the mastered toggle reads the flag at the
-// tap, a failed write toasts, the slot's time replaces the card's (0 is a time) and a tap lights
-// the card by hand.
+// tap, a failed write toasts (once), a write queued behind a restore lands on the card of the same
+// key, the slot's time replaces the card's (0 is a time) and a tap lights the card by hand.
 
 #include "tst_nowfixture.h"
 
@@ -10,6 +10,13 @@
 #include "ui/player/ExtendedGlassCardController.h"
 #include "ui/player/GlassCardLooks.h"
 
+#include "TaskRunner.h"
+
+#include "core/store/CardStoreActor.h"
+
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <limits>
@@ -183,6 +190,70 @@ private slots:
         QVERIFY(!w.lighting.isAuto());
         w.advance(3100ms);
         QVERIFY(w.lighting.isAuto());
+    }
+
+    void cardTapDuringARestore_data()
+    {
+        QTest::addColumn<bool>("mastered");    // the mastered button, else the heart
+        QTest::addColumn<bool>("keyRestored"); // the restore brings the song and card back
+        QTest::newRow("heart, same key restored") << false << true;
+        QTest::newRow("mastered, same key restored") << true << true;
+        QTest::newRow("heart, key gone") << false << false;
+        QTest::newRow("mastered, key gone") << true << false;
+    }
+
+    // A card's button tapped while a restore holds the store: the write lands on the restored
+    // card of the same key; with none, the tap shows one toast.
+    void cardTapDuringARestore()
+    {
+        QFETCH(bool, mastered);
+        QFETCH(bool, keyRestored);
+        NowWorld w;
+        SongRecord *record = w.storeSong(QStringLiteral("Song"), {10});
+        ExtendedGlassCardController ctl;
+        ctl.setCard(record->cards().first());
+        ctl.setProperty("cardStore", QVariant::fromValue(w.store.get()));
+        ctl.setProperty("toastCenter", QVariant::fromValue(&w.toasts));
+
+        QSemaphore entered;
+        QSemaphore release;
+        const auto unblock = qScopeGuard([&release] { release.release(); });
+        const QByteArray key = (keyRestored ? NowWorld::key(QStringLiteral("Song")) : QStringLiteral("other|song")).toUtf8();
+        LibrarySource restored = [&entered, &release, key](LibraryWriter &out) {
+            entered.release();
+            release.acquire(); // the restore's transaction is open meanwhile
+            LibrarySongRow song;
+            song.key = key;
+            song.title = "Song";
+            song.artist = "Artist";
+            LibraryCardRow card;
+            card.en = "card0";
+            card.tag = "t";
+            song.cards.push_back(card);
+            out.write(std::move(song));
+        };
+        auto restoring = TaskRunner::start(w.store->backgroundWriter()->replaceLibrary(restored));
+        QTRY_COMPARE(entered.available(), 1);
+        QSignalSpy toasts(&w.toasts, &ToastCenter::currentChanged);
+        if (mastered)
+            ctl.toggleMastered();
+        else
+            ctl.toggleFavorite();
+        release.release();
+        QVERIFY(TaskRunner::waitUntilDone(restoring));
+        await(w.store->backgroundWriter()->barrier());
+        await(w.store->externalChangesTakenIn());
+        NowWorld::settle();
+
+        if (keyRestored) {
+            QCOMPARE(toasts.size(), 0);
+            LearnedCard *card = w.store->record(QString::fromUtf8(key))->cards().first();
+            QCOMPARE(card->isMastered(), mastered);
+            QCOMPARE(card->isFavorite(), !mastered);
+        } else {
+            QCOMPARE(toasts.size(), 1);
+            QCOMPARE(w.toasts.currentText(), QStringLiteral("操作失败：这张卡片已不在学习库中"));
+        }
     }
 };
 

@@ -7,6 +7,8 @@
 
 #include "core/store/LearnedCard.h"
 #include "core/store/SongRecord.h"
+#include "ui/library/CardGridModel.h"
+#include "ui/library/SongListModel.h"
 
 #include <QAbstractItemModelTester>
 
@@ -53,6 +55,36 @@ struct LibraryWorld : NowWorld
     {
         wall.advance(std::chrono::minutes(1));
         store->markMastered(card);
+    }
+};
+
+// The lists of the study panel's tabs (History, Favourites' two, Mastered) on one store, and how
+// many fetches each had made when it was opened.
+struct LibraryTabs
+{
+    HistoryModel history;
+    FavoriteSongsModel favoriteSongs;
+    FavoriteCardsModel favoriteCards;
+    MasteredCardsModel mastered;
+    const QList<StoredListModel *> lists{&history, &favoriteSongs, &favoriteCards, &mastered};
+    QList<int> fetchesAtOpen;
+
+    void open(CardStore *store)
+    {
+        for (StoredListModel *list : lists) {
+            list->setCardStore(store);
+            fetchesAtOpen << list->fetchCount();
+        }
+    }
+    // Lists that have not been fetched exactly `times` more since open(), by class name.
+    QStringList notFetchedAgain(int times) const
+    {
+        QStringList out;
+        for (qsizetype i = 0; i < lists.size(); ++i) {
+            if (lists.at(i)->fetchCount() != fetchesAtOpen.at(i) + times)
+                out << QString::fromLatin1(lists.at(i)->metaObject()->className());
+        }
+        return out;
     }
 };
 

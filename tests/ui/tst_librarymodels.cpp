@@ -534,26 +534,18 @@ private slots:
         w.favorite(a->cards().first());
         w.master(b->cards().first());
 
-        HistoryModel history;
+        LibraryTabs tabs;
         HistoryFilterModel filter;
-        FavoriteSongsModel favoriteSongs;
-        FavoriteCardsModel favoriteCards;
-        MasteredCardsModel mastered;
         std::vector<std::unique_ptr<QAbstractItemModelTester>> checks;
-        for (QAbstractItemModel *m : std::initializer_list<QAbstractItemModel *>{&history, &filter, &favoriteSongs,
-                                                                                &favoriteCards, &mastered})
+        for (QAbstractItemModel *m : std::initializer_list<QAbstractItemModel *>{
+                 &tabs.history, &filter, &tabs.favoriteSongs, &tabs.favoriteCards, &tabs.mastered})
             checks.push_back(tester(m));
-        filter.setSongs(&history);
+        filter.setSongs(&tabs.history);
         filter.setSearchText(QStringLiteral("b"));
-        QList<StoredListModel *> lists{&history, &favoriteSongs, &favoriteCards, &mastered};
-        for (StoredListModel *list : lists)
-            list->setCardStore(w.store.get());
+        tabs.open(w.store.get());
         StudyPanelController panel;
         panel.setCardStore(w.store.get());
         panel.selectSong(a);
-        QList<int> fetches;
-        for (StoredListModel *list : lists)
-            fetches << list->fetchCount();
 
         w.store->transaction([&] {
             w.store->deleteAllSongs();
@@ -566,13 +558,12 @@ private slots:
         });
         LibraryWorld::releaseDeleted();
 
-        for (int i = 0; i < lists.size(); ++i)
-            QCOMPARE(lists.at(i)->fetchCount(), fetches.at(i) + 1);
-        QCOMPARE(titles(history), (QStringList{"B", "A"}));
+        QCOMPARE(tabs.notFetchedAgain(1), QStringList());
+        QCOMPARE(titles(tabs.history), (QStringList{"B", "A"}));
         QCOMPARE(titles(filter), (QStringList{"B"}));
-        QCOMPARE(titles(favoriteSongs), (QStringList{"B", "A"}));
-        QCOMPARE(favoriteCards.count(), 0);
-        QCOMPARE(mastered.count(), 2);
+        QCOMPARE(titles(tabs.favoriteSongs), (QStringList{"B", "A"}));
+        QCOMPARE(tabs.favoriteCards.count(), 0);
+        QCOMPARE(tabs.mastered.count(), 2);
         QVERIFY(panel.lockedSong() != nullptr);
         QVERIFY(panel.lockedSong() != a);
         QCOMPARE(panel.lockedSong()->key(), LibraryWorld::keyOf("A", "Artist"));
@@ -582,8 +573,57 @@ private slots:
         w.store->deleteAllSongs();
         LibraryWorld::releaseDeleted();
         QCOMPARE(panel.lockedSong(), nullptr);
-        QCOMPARE(history.count(), 0);
+        QCOMPARE(tabs.history.count(), 0);
         QCOMPARE(filter.emptyMessage(), QStringLiteral("还没有播放记录"));
+    }
+
+    // A restore from the background writer while each tab's list is showing: the lists fetch
+    // again over later turns, and the wait for the restore to be taken in ends only once every
+    // list shows the restored library.
+    void restoreTakenInOnceTheListsShowIt()
+    {
+        LibraryWorld w;
+        SongRecord *old = w.add("Old", "Artist", 2);
+        w.favorite(old); // every list holds something the restore lets go of
+        w.favorite(old->cards().first());
+        w.master(old->cards().last());
+        LibraryTabs tabs;
+        tabs.open(w.store.get());
+
+        constexpr int songs = 300;
+        const LibrarySource restored = [](LibraryWriter &out) {
+            for (int i = 0; i < songs; ++i) {
+                const qint64 at = 1'700'000'000'000 + i;
+                LibrarySongRow song;
+                song.key = "restored " + QByteArray::number(i) + "|song";
+                song.title = "R" + QByteArray::number(i);
+                song.artist = "Artist";
+                song.lastPlayedAt = at;
+                song.isFavorite = i % 3 == 0;
+                song.favoritedAt = song.isFavorite ? std::optional(at) : std::nullopt;
+                LibraryCardRow card;
+                card.en = "phrase " + QByteArray::number(i);
+                card.tag = "t";
+                card.isMastered = i % 2 == 0;
+                card.masteredAt = card.isMastered ? std::optional(at) : std::nullopt;
+                card.isFavorite = i % 5 == 0;
+                card.favoritedAt = card.isFavorite ? std::optional(at) : std::nullopt;
+                song.cards.push_back(card);
+                out.write(std::move(song));
+            }
+        };
+        QCoro::waitFor(w.store->backgroundWriter()->replaceLibrary(restored));
+        QCoro::waitFor(w.store->externalChangesTakenIn());
+
+        QCOMPARE(tabs.notFetchedAgain(1), QStringList());
+        QCOMPARE(tabs.history.count(), songs);
+        QCOMPARE(titles(tabs.history).first(), QStringLiteral("R299"));
+        QCOMPARE(tabs.favoriteSongs.count(), songs / 3);
+        QCOMPARE(titles(tabs.favoriteSongs).first(), QStringLiteral("R297"));
+        QCOMPARE(phrases(tabs.favoriteCards).first(), QStringLiteral("phrase 295"));
+        QCOMPARE(tabs.favoriteCards.count(), songs / 5);
+        QCOMPARE(tabs.mastered.count(), songs / 2);
+        QCOMPARE(tabs.mastered.songCount(), songs / 2);
     }
 };
 

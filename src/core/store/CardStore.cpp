@@ -121,9 +121,20 @@ QCoro::Task<void> CardStore::externalChangesTakenIn()
     QPointer<CardStore> self(this);
     const std::shared_ptr<AsyncSignal> merged = m_merged;
     std::function<bool()> done = [self] {
-        return !self || (!self->m_mergeBusy && !self->m_context->hasExternalChangesPending());
+        return !self
+            || (!self->m_mergeBusy && self->m_takingInHolds == 0 && !self->m_context->hasExternalChangesPending());
     };
     co_await detail::waitUntil(merged.get(), done, CancellationToken());
+}
+
+std::shared_ptr<void> CardStore::holdTakingIn()
+{
+    ++m_takingInHolds;
+    return std::shared_ptr<void>(nullptr, [self = QPointer<CardStore>(this), merged = m_merged](void *) {
+        if (self)
+            --self->m_takingInHolds;
+        merged->fire();
+    });
 }
 
 // ---- the window's writes ------------------------------------------------------------
@@ -164,20 +175,33 @@ QCoro::Task<void> noRow(PersistentIdentifier id)
     co_return;
 }
 
+// The row the user acted on and the key of its song (and card), read at the tap: the write
+// applies to the same key when a restore has replaced the row by the time it runs.
+WriteTarget targetOf(StoredModel *object)
+{
+    if (auto *song = qobject_cast<SongRecord *>(object))
+        return {song->id(), song->key(), {}};
+    auto *card = static_cast<LearnedCard *>(object);
+    // A released card's song may be gone already: its own copy of the key then.
+    SongRecord *song = card->isDeleted() ? nullptr : card->song();
+    return {card->id(), song ? song->key() : card->songKey(), card->cardId()};
+}
+
 } // namespace
 
 QCoro::Task<void> CardStore::toggleFavoriteInBackground(StoredModel *object)
 {
-    if (object->rowId() <= 0 || object->isDeleted())
+    if (object->rowId() <= 0)
         return noRow(object->id());
-    return landed(this, backgroundWriter()->toggleFavorite(object->id()));
+    // A released object still names its key: the writer finds the restored one, if any.
+    return landed(this, backgroundWriter()->toggleFavorite(targetOf(object)));
 }
 
 QCoro::Task<void> CardStore::setMasteredInBackground(LearnedCard *card, bool mastered)
 {
-    if (card->rowId() <= 0 || card->isDeleted())
+    if (card->rowId() <= 0)
         return noRow(card->id());
-    return landed(this, backgroundWriter()->setMastered(card->id(), mastered));
+    return landed(this, backgroundWriter()->setMastered(targetOf(card), mastered));
 }
 
 QCoro::Task<void> CardStore::migrateStudyPanelInBackground()

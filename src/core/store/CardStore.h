@@ -89,8 +89,10 @@ public:
     // The same changes as toggleFavorite() and markMastered() / unmarkMastered(), run by the
     // background writer on the row the object stands for, after every operation handed to it
     // before (a restore included). The task ends once the write has landed here: the object has
-    // changed and announced it. A row that is gone by then fails with CardStoreActorError and
-    // changes nothing; a failed write with StoreError. The store may be gone when it ends.
+    // changed and announced it. A row a restore replaced by then is written through the song or
+    // card of the same key in the new library (see CardStoreActor); one with none fails with
+    // CardStoreActorError and changes nothing; a failed write with StoreError. The store may be
+    // gone when it ends.
     QCoro::Task<void> toggleFavoriteInBackground(StoredModel *object);
     QCoro::Task<void> setMasteredInBackground(LearnedCard *card, bool mastered);
     // The same, for a screen that does not wait: a failure is announced by backgroundWriteFailed().
@@ -107,6 +109,10 @@ public:
     QCoro::Task<void> externalChangesTakenIn();
     // Between the first and the last slice of taking in other connections' commits.
     bool isTakingInExternalChanges() const { return m_mergeBusy; }
+    // Taken by a list that fetches again over several turns after externalChangesMerged(): until
+    // the last hold is dropped, externalChangesTakenIn() does not end, so that a caller awaiting
+    // it (a restore) ends once the lists show what was announced.
+    std::shared_ptr<void> holdTakingIn();
 
     // ---- bulk ----
     void deleteAllSongs();
@@ -190,6 +196,7 @@ private:
     WallClock *m_clock;
     std::shared_ptr<CardStoreActor> m_writer;
     bool m_mergeBusy = false; // taking in other connections' commits, a slice per turn
+    int m_takingInHolds = 0;
     std::shared_ptr<AsyncSignal> m_merged; // fired after each announcement, and when the store goes
 };
 

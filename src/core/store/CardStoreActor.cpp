@@ -211,11 +211,11 @@ public:
         });
     }
 
-    void toggleFavorite(const PersistentIdentifier &row)
+    void toggleFavorite(const WriteTarget &target)
     {
         job([&](ModelContext &ctx) {
             ctx.perform([&] {
-                StoredModel *object = resolved(ctx, row);
+                StoredModel *object = resolved(ctx, target);
                 if (auto *song = qobject_cast<SongRecord *>(object)) {
                     song->setIsFavorite(!song->isFavorite());
                     song->setFavoritedAt(song->isFavorite() ? now() : QDateTime());
@@ -228,11 +228,11 @@ public:
         });
     }
 
-    void setMastered(const PersistentIdentifier &row, bool mastered)
+    void setMastered(const WriteTarget &target, bool mastered)
     {
         job([&](ModelContext &ctx) {
             ctx.perform([&] {
-                auto *card = static_cast<LearnedCard *>(resolved(ctx, row));
+                auto *card = static_cast<LearnedCard *>(resolved(ctx, target));
                 card->setIsMastered(mastered);
                 card->setLearned(mastered);
                 card->setMasteredAt(mastered ? now() : QDateTime());
@@ -279,10 +279,20 @@ private:
         return song;
     }
 
-    static StoredModel *resolved(ModelContext &ctx, const PersistentIdentifier &row)
+    static StoredModel *resolved(ModelContext &ctx, const WriteTarget &target)
     {
+        const PersistentIdentifier &row = target.row;
         if (StoredModel *object = row.isTemporary() ? nullptr : ctx.resolve(row))
             return object;
+        // The row was replaced (a restore): the same song or card, when the new library has it.
+        if (SongRecord *song = target.songKey.isEmpty() ? nullptr : ctx.fetchSong(target.songKey)) {
+            if (row.entity == PersistentIdentifier::Entity::Song)
+                return song;
+            for (LearnedCard *card : song->cards()) {
+                if (card->cardId() == target.cardId)
+                    return card;
+            }
+        }
         throw row.entity == PersistentIdentifier::Entity::Song ? CardStoreActorError::recordNotFound(row.toString())
                                                                : CardStoreActorError::cardNotFound(row.toString());
     }
@@ -384,14 +394,14 @@ QCoro::Task<SongRecordSnapshot> CardStoreActor::toggleMastered(QString cardId, Q
     return m_executor.run([core = m_core, cardId, songKey] { return core->toggleMastered(cardId, songKey); });
 }
 
-QCoro::Task<void> CardStoreActor::toggleFavorite(PersistentIdentifier row)
+QCoro::Task<void> CardStoreActor::toggleFavorite(WriteTarget target)
 {
-    return m_executor.run([core = m_core, row] { core->toggleFavorite(row); });
+    return m_executor.run([core = m_core, target] { core->toggleFavorite(target); });
 }
 
-QCoro::Task<void> CardStoreActor::setMastered(PersistentIdentifier card, bool mastered)
+QCoro::Task<void> CardStoreActor::setMastered(WriteTarget card, bool mastered)
 {
-    Q_ASSERT(card.entity == PersistentIdentifier::Entity::Card);
+    Q_ASSERT(card.row.entity == PersistentIdentifier::Entity::Card);
     return m_executor.run([core = m_core, card, mastered] { core->setMastered(card, mastered); });
 }
 

@@ -43,6 +43,16 @@ private:
     QByteArray m_what;
 };
 
+// What a window's write acts on: the stored row the user saw, and the key that names the same
+// song or card in a library a restore put in its place (the song's key; for a card also its
+// cardId() within the song). An empty songKey names nothing beyond the row.
+struct WriteTarget
+{
+    PersistentIdentifier row;
+    QString songKey;
+    QString cardId;
+};
+
 // The playback pipeline's door onto the user's study store. Its operations run one at a
 // time, each to its end, on a thread of its own with a connection of its own (made on
 // first use), and hand back snapshots only. Each operation is one transaction that
@@ -76,13 +86,15 @@ public:
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleFavorite(QString cardId, QString songKey);
     QCoro::Task<SongRecordSnapshot> toggleMastered(QString cardId, QString songKey);
-    // The window's writes (CardStore's background writes). Each names the stored row the user
-    // acted on: toggles its favourite flag, or sets its mastered state (mastering renews
-    // masteredAt; unmastering also clears learned). A row that is gone by the time the write
-    // runs (the song was deleted, a restore replaced the library) fails with recordNotFound /
-    // cardNotFound carrying the row's identifier, and changes nothing.
-    QCoro::Task<void> toggleFavorite(PersistentIdentifier row);
-    QCoro::Task<void> setMastered(PersistentIdentifier card, bool mastered);
+    // The window's writes (CardStore's background writes). Each names what the user acted on:
+    // toggles its favourite flag, or sets its mastered state (mastering renews masteredAt;
+    // unmastering also clears learned). When the row is gone by the time the write runs (a
+    // restore replaced the library), the write applies to the song or card of the same key
+    // instead; when there is none either (the song was deleted, or the restore did not bring it
+    // back), it fails with recordNotFound / cardNotFound carrying the row's identifier, and
+    // changes nothing.
+    QCoro::Task<void> toggleFavorite(WriteTarget target);
+    QCoro::Task<void> setMastered(WriteTarget card, bool mastered);
     // The study panel's one-time migration (SongOperations::migrateStudyPanel) as one operation;
     // the caller keeps the flag that it ran.
     QCoro::Task<void> migrateStudyPanel();

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 
 #include <chrono>
@@ -61,6 +62,10 @@ public:
     enum class CardFetch { All, FavoritesByFavoritedAtDesc, MasteredByMasteredAtDesc };
     // The two sorted lists return faults for the cards not held yet (Deferred contexts only).
     QList<LearnedCard *> fetchCards(CardFetch fetch);
+    // The same lists fetched over several calls (see SlicedFetch).
+    class SlicedFetch;
+    SlicedFetch slicedSongFetch(SongFetch fetch);
+    SlicedFetch slicedCardFetch(CardFetch fetch);
     // The number of songs among the mastered cards: their distinct song keys (each card's own),
     // canonically equivalent spellings counted once, from an index: no card is read or made.
     int countMasteredSongKeys();
@@ -247,6 +252,7 @@ private:
         const char *rows;           // the same list with full rows
         const char *rowById;        // one full row by id (?1)
     };
+    bool fetchSlice(SlicedFetch &fetch, std::chrono::nanoseconds budget);
     template<class Model>
     QList<Model *> fetchList(const ListQuery &query, const QHash<qint64, Model *> &held,
                              Model *(ModelContext::*materialize)(const SqliteStatement &));
@@ -296,4 +302,41 @@ private:
     QSet<QString> m_inbox;
     std::function<void()> m_notifier;
     Observer m_observer;
+};
+
+// A list fetch spread over several calls of step(), for a list too long to be made in one turn of
+// the event loop (a library of tens of thousands of songs). The first step reads the ids and
+// versions of the list's rows in order, from the list's index; each step then brings in the
+// objects of the next rows, in a read of its own, until its budget has passed (at least a few
+// rows). The list is in the order of that first read, and each object as stored when its row is
+// reached: a row deleted in between is left out, one changed is read as it is then. Objects the
+// context releases between two steps are left out of the result. Cards not held are made as
+// faults from the first read, as fetchCards() makes them; one whose row is deleted in between is
+// let go of when it is first read, like any fault.
+//
+// Holds no reference to the context: each step is handed the one the fetch came from.
+class ModelContext::SlicedFetch
+{
+public:
+    // Returns whether the list is complete. Errors of the store propagate; the fetch is then
+    // of no further use.
+    bool step(ModelContext &context, std::chrono::nanoseconds budget) { return context.fetchSlice(*this, budget); }
+    // The objects, in list order, once step() has returned true.
+    QList<QPointer<StoredModel>> take();
+
+private:
+    friend class ModelContext;
+    struct Row
+    {
+        qint64 id;
+        qint64 version;
+        qint64 songRowId; // cards only
+    };
+    bool cards = false;
+    const char *rowIds = nullptr;  // "SELECT id, version[, song_id] ..." in list order
+    const char *rowById = nullptr; // one full song row by id (?1); songs only
+    bool started = false;
+    std::vector<Row> rows;
+    size_t next = 0;
+    QList<QPointer<StoredModel>> out;
 };

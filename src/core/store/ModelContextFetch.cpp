@@ -10,6 +10,9 @@
 #include <QMutexLocker>
 #include <QSet>
 
+#include <optional>
+#include <utility>
+
 using namespace StoreRows;
 
 namespace {
@@ -17,6 +20,16 @@ qint64 songIdAt(const SqliteStatement &row, int column = cardSongIdColumn)
 {
     return row.isNull(column) ? 0 : row.int64(column);
 }
+
+// The sorted lists' row ids in order, answered from their indexes.
+constexpr const char *songIdsByLastPlayed = "SELECT id, version FROM songs ORDER BY last_played_at DESC";
+constexpr const char *favoriteSongIds =
+    "SELECT id, version FROM songs WHERE is_favorite = 1 ORDER BY favorited_at DESC";
+constexpr const char *favoriteCardIds =
+    "SELECT id, version, song_id FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC";
+constexpr const char *masteredCardIds =
+    "SELECT id, version, song_id FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC";
+constexpr const char *songById = "SELECT " STORE_SONG_COLUMNS " FROM songs WHERE id = ?1";
 } // namespace
 
 SongRecord *ModelContext::materializeSong(const SqliteStatement &row)
@@ -143,16 +156,15 @@ QList<Model *> ModelContext::fetchList(const ListQuery &query, const QHash<qint6
 
 QList<SongRecord *> ModelContext::fetchSongs(SongFetch fetch)
 {
-    constexpr const char *byId = "SELECT " STORE_SONG_COLUMNS " FROM songs WHERE id = ?1";
     switch (fetch) {
     case SongFetch::ByLastPlayedDesc:
-        return fetchList({"SELECT id, version FROM songs ORDER BY last_played_at DESC",
-                          "SELECT " STORE_SONG_COLUMNS " FROM songs ORDER BY last_played_at DESC", byId},
+        return fetchList({songIdsByLastPlayed, "SELECT " STORE_SONG_COLUMNS " FROM songs ORDER BY last_played_at DESC",
+                          songById},
                          m_songs, &ModelContext::materializeSong);
     case SongFetch::FavoritesByFavoritedAtDesc:
-        return fetchList({"SELECT id, version FROM songs WHERE is_favorite = 1 ORDER BY favorited_at DESC",
+        return fetchList({favoriteSongIds,
                           "SELECT " STORE_SONG_COLUMNS " FROM songs WHERE is_favorite = 1 ORDER BY favorited_at DESC",
-                          byId},
+                          songById},
                          m_songs, &ModelContext::materializeSong);
     case SongFetch::All:
         break;
@@ -252,9 +264,9 @@ QList<LearnedCard *> ModelContext::fetchCards(CardFetch fetch)
 {
     switch (fetch) {
     case CardFetch::FavoritesByFavoritedAtDesc:
-        return fetchCardList("SELECT id, version, song_id FROM cards WHERE is_favorite = 1 ORDER BY favorited_at DESC");
+        return fetchCardList(favoriteCardIds);
     case CardFetch::MasteredByMasteredAtDesc:
-        return fetchCardList("SELECT id, version, song_id FROM cards WHERE is_mastered = 1 ORDER BY mastered_at DESC");
+        return fetchCardList(masteredCardIds);
     case CardFetch::All:
         break;
     }
@@ -267,6 +279,88 @@ QList<LearnedCard *> ModelContext::fetchCards(CardFetch fetch)
             out.append(card);
     }
     return out;
+}
+
+ModelContext::SlicedFetch ModelContext::slicedSongFetch(SongFetch fetch)
+{
+    SlicedFetch sliced;
+    sliced.rowIds = fetch == SongFetch::FavoritesByFavoritedAtDesc ? favoriteSongIds : songIdsByLastPlayed;
+    sliced.rowById = songById;
+    return sliced;
+}
+
+ModelContext::SlicedFetch ModelContext::slicedCardFetch(CardFetch fetch)
+{
+    SlicedFetch sliced;
+    sliced.cards = true;
+    sliced.rowIds = fetch == CardFetch::FavoritesByFavoritedAtDesc ? favoriteCardIds : masteredCardIds;
+    return sliced;
+}
+
+bool ModelContext::fetchSlice(SlicedFetch &fetch, std::chrono::nanoseconds budget)
+{
+    if (inUnitOfWork())
+        flush();
+    QElapsedTimer clock;
+    clock.start();
+    if (!fetch.started) {
+        read([&] {
+            SqliteStatement ids = m_db.statement(fetch.rowIds);
+            while (ids.step())
+                fetch.rows.push_back({ids.int64(0), ids.int64(1), fetch.cards ? songIdAt(ids, 2) : 0});
+        });
+        fetch.started = true;
+        fetch.out.reserve(qsizetype(fetch.rows.size()));
+    }
+    constexpr size_t rowsBetweenClockReads = 64;
+    read([&] {
+        std::optional<SqliteStatement> byId;
+        const auto readRow = [&](qint64 id) -> const SqliteStatement * {
+            if (!byId)
+                byId.emplace(m_db.statement(fetch.cards ? "SELECT " STORE_CARD_COLUMNS " FROM cards WHERE id = ?1"
+                                                        : fetch.rowById));
+            byId->reset();
+            byId->bind(1, id);
+            return byId->step() ? &*byId : nullptr; // null: deleted since the ids were read
+        };
+        for (size_t counted = 0; fetch.next < fetch.rows.size(); ++fetch.next) {
+            if (++counted % rowsBetweenClockReads == 0 && clock.nsecsElapsed() >= budget.count())
+                break;
+            const SlicedFetch::Row &row = fetch.rows[fetch.next];
+            StoredModel *object = nullptr;
+            if (!fetch.cards) {
+                SongRecord *song = m_songs.value(row.id);
+                if (song && song->m_version == row.version)
+                    object = song->m_state == ModelState::Deleted ? nullptr : song;
+                else if (const SqliteStatement *stored = readRow(row.id))
+                    object = materializeSong(*stored);
+            } else if (LearnedCard *card = m_cards.value(row.id); !card) {
+                object = faultCard(row.id, row.version, row.songRowId);
+            } else if (card->m_state != ModelState::Deleted) {
+                if (card->m_version == row.version) {
+                    object = card;
+                } else if (card->m_fault) {
+                    // Nothing read yet, so nothing to bring up to date.
+                    card->m_version = row.version;
+                    relinkCard(card, row.songRowId);
+                    object = card;
+                } else if (const SqliteStatement *stored = readRow(row.id)) {
+                    object = materializeCard(*stored);
+                }
+            }
+            if (object)
+                fetch.out.append(object);
+        }
+    });
+    return fetch.next == fetch.rows.size();
+}
+
+QList<QPointer<StoredModel>> ModelContext::SlicedFetch::take()
+{
+    // An object released after its row was reached is deleted (or already gone).
+    out.removeIf([](const QPointer<StoredModel> &object) { return !object || object->isDeleted(); });
+    rows = {};
+    return std::exchange(out, {});
 }
 
 int ModelContext::countMasteredSongKeys()

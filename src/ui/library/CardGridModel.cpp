@@ -73,6 +73,22 @@ QList<StoredModel *> FavoriteCardsModel::fetchObjects(CardStore &store)
     return upcast(store.favoriteCards());
 }
 
+std::optional<ModelContext::SlicedFetch> FavoriteCardsModel::slicedFetch(CardStore &store)
+{
+    return store.context().slicedCardFetch(ModelContext::CardFetch::FavoritesByFavoritedAtDesc);
+}
+
+std::optional<ModelContext::SlicedFetch> MasteredCardsModel::slicedFetch(CardStore &store)
+{
+    return store.context().slicedCardFetch(ModelContext::CardFetch::MasteredByMasteredAtDesc);
+}
+
+void MasteredCardsModel::slicedFetchDone(CardStore &store)
+{
+    // Counted once the list is complete: the state a later change would announce again.
+    m_fetchedSongCount = store.context().countMasteredSongKeys();
+}
+
 QList<StoredModel *> MasteredCardsModel::fetchObjects(CardStore &store)
 {
     // The list hands out faults; reading each card's song key would read every row. The count

@@ -56,6 +56,7 @@ public:
 
 protected:
     QList<StoredModel *> fetchObjects(CardStore &store) override;
+    std::optional<ModelContext::SlicedFetch> slicedFetch(CardStore &store) override;
 };
 
 // The mastered cards, most recently mastered first, with the header's figures and the card the
@@ -88,6 +89,8 @@ signals:
 
 protected:
     QList<StoredModel *> fetchObjects(CardStore &store) override;
+    std::optional<ModelContext::SlicedFetch> slicedFetch(CardStore &store) override;
+    void slicedFetchDone(CardStore &store) override;
     void objectsReplaced() override;
 
 private:

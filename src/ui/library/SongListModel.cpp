@@ -134,7 +134,17 @@ QList<StoredModel *> HistoryModel::fetchObjects(CardStore &store)
     return upcast(store.allSongs());
 }
 
+std::optional<ModelContext::SlicedFetch> HistoryModel::slicedFetch(CardStore &store)
+{
+    return store.context().slicedSongFetch(ModelContext::SongFetch::ByLastPlayedDesc);
+}
+
 QList<StoredModel *> FavoriteSongsModel::fetchObjects(CardStore &store)
 {
     return upcast(store.favoriteSongs());
+}
+
+std::optional<ModelContext::SlicedFetch> FavoriteSongsModel::slicedFetch(CardStore &store)
+{
+    return store.context().slicedSongFetch(ModelContext::SongFetch::FavoritesByFavoritedAtDesc);
 }

@@ -78,6 +78,7 @@ public:
 
 protected:
     QList<StoredModel *> fetchObjects(CardStore &store) override;
+    std::optional<ModelContext::SlicedFetch> slicedFetch(CardStore &store) override;
 };
 
 // The favourite songs, most recently favourited first.
@@ -91,4 +92,5 @@ public:
 
 protected:
     QList<StoredModel *> fetchObjects(CardStore &store) override;
+    std::optional<ModelContext::SlicedFetch> slicedFetch(CardStore &store) override;
 };

@@ -1,6 +1,14 @@
 #include "ui/library/StoredListModel.h"
 
 #include <QMetaObject>
+#include <QTimer>
+
+#include <chrono>
+
+namespace {
+// A sliced fetch's share of one turn of the event loop (as the store's own slices).
+constexpr std::chrono::milliseconds sliceLength{8};
+} // namespace
 
 StoredListModel::StoredListModel(QObject *parent)
     : QAbstractListModel(parent)
@@ -15,6 +23,8 @@ void StoredListModel::setCardStore(CardStore *store)
         return;
     disconnect(m_mergeConnection);
     disconnect(m_releaseConnection);
+    m_sliced.reset();
+    m_storeHold.reset();
     m_store = store;
     if (store) {
         m_releaseConnection = connect(store, &CardStore::objectReleased, this, [this](const StoredModel *object) {
@@ -26,7 +36,7 @@ void StoredListModel::setCardStore(CardStore *store)
         m_mergeConnection = connect(store, &CardStore::externalChangesMerged, this, [this] {
             for (const QPointer<StoredModel> &object : std::as_const(m_objects)) {
                 if (!object || object->isDeleted()) {
-                    reload();
+                    refetch(true);
                     return;
                 }
             }
@@ -54,12 +64,69 @@ void StoredListModel::reload()
             result.clear();
         }
     }
+    // A sliced fetch under way would end with an older list.
+    m_sliced.reset();
+    replaceObjects(QList<QPointer<StoredModel>>(result.begin(), result.end()));
+    m_storeHold.reset();
+}
+
+void StoredListModel::refetch(bool holdStore)
+{
+    std::optional<ModelContext::SlicedFetch> sliced;
+    if (m_store)
+        sliced = slicedFetch(*m_store);
+    if (!sliced) {
+        reload();
+        return;
+    }
+    // A sliced fetch under way starts over: what it has read may be out of date already.
+    m_sliced = std::move(sliced);
+    m_refetchQueued = false;
+    if (holdStore && !m_storeHold)
+        m_storeHold = m_store->holdTakingIn();
+    if (!m_sliceQueued) {
+        m_sliceQueued = true;
+        QTimer::singleShot(0, this, &StoredListModel::fetchNextSlice);
+    }
+}
+
+void StoredListModel::fetchNextSlice()
+{
+    m_sliceQueued = false;
+    if (!m_sliced)
+        return; // fetched at once meanwhile
+    QList<QPointer<StoredModel>> objects;
+    bool done = true;
+    try {
+        // A store gone meanwhile ends the fetch with the empty list.
+        done = !m_store || m_sliced->step(m_store->context(), sliceLength);
+        if (done && m_store) {
+            slicedFetchDone(*m_store);
+            objects = m_sliced->take();
+        }
+    } catch (...) {
+        // As a failed fetch at once: the empty state.
+        objects.clear();
+        done = true;
+    }
+    if (!done) {
+        m_sliceQueued = true;
+        QTimer::singleShot(0, this, &StoredListModel::fetchNextSlice);
+        return;
+    }
+    m_sliced.reset();
+    replaceObjects(std::move(objects));
+    m_storeHold.reset(); // the list shows what the store announced
+}
+
+void StoredListModel::replaceObjects(QList<QPointer<StoredModel>> objects)
+{
     ++m_fetches;
     const int before = count();
     // A refetch already queued would only repeat this one.
     m_refetchQueued = false;
     beginResetModel();
-    m_objects = QList<QPointer<StoredModel>>(result.begin(), result.end());
+    m_objects = std::move(objects);
     m_indexOf.clear();
     m_indexBuilt = false;
     objectsReplaced();
@@ -111,7 +178,7 @@ void StoredListModel::scheduleRefetch()
             // that is announced, not from a half-merged state.
             if (m_store && m_store->isTakingInExternalChanges())
                 return;
-            reload();
+            refetch(false);
         },
         Qt::QueuedConnection);
 }

@@ -8,6 +8,9 @@
 #include <QQmlParserStatus>
 #include <QtQml/qqmlregistration.h>
 
+#include <memory>
+#include <optional>
+
 // Base of the library's lists: the stored objects one store query returned, in its order. The
 // list is fetched when the view is complete (or, from C++, when the store is set) and on
 // reload(); it holds the live objects, so a delegate binding to their properties redraws when
@@ -18,6 +21,12 @@
 // once per event-loop turn, so no delegate ever reads a released object. When another
 // connection's commit deleted objects of the list, it is fetched again as soon as the store
 // announces the merge.
+//
+// Those two fetches, which the store's changes start, run a slice per turn of the event loop
+// (a restored library of tens of thousands of songs would otherwise be fetched in one long
+// turn); the list shows what it held, released objects as null, until the last slice, and the
+// store's externalChangesTakenIn() waits for it. A fetch from componentComplete(), setCardStore()
+// or reload() is made at once, and replaces a sliced one under way.
 //
 // A fetch makes no connection per object (a library holds tens of thousands, and connecting and
 // disconnecting them would hold the window up): the store names the objects it lets go of or
@@ -56,6 +65,10 @@ signals:
 protected:
     // The query; may throw (the list then stays empty).
     virtual QList<StoredModel *> fetchObjects(CardStore &store) = 0;
+    // The same query a slice at a time; none: fetched at once instead.
+    virtual std::optional<ModelContext::SlicedFetch> slicedFetch(CardStore &) { return std::nullopt; }
+    // Runs after a sliced fetch's last slice, before the objects are put in place.
+    virtual void slicedFetchDone(CardStore &) {}
     // Runs inside the model reset, after the objects are in place.
     virtual void objectsReplaced() {}
     // The model's own row count and the row that shows object `index`.
@@ -79,6 +92,11 @@ protected:
 private:
     void objectReleased(int index);
     void scheduleRefetch();
+    // A fetch the store's changes start: in slices when the list has a sliced query. `hold`
+    // keeps the store taking in until the list shows the result.
+    void refetch(bool holdStore);
+    void fetchNextSlice();
+    void replaceObjects(QList<QPointer<StoredModel>> objects);
 
     QPointer<CardStore> m_store;
     QMetaObject::Connection m_mergeConnection;
@@ -91,4 +109,7 @@ private:
     bool m_complete = true;
     bool m_refetchQueued = false;
     int m_fetches = 0;
+    std::optional<ModelContext::SlicedFetch> m_sliced; // a sliced fetch under way
+    std::shared_ptr<void> m_storeHold;
+    bool m_sliceQueued = false;
 };
