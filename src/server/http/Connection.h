@@ -94,6 +94,8 @@ private:
     void discardMore();
     void closeNow();
     void setBodyDeadline();
+    template<class Then>
+    void awaitBody(Then then);
     void continueIfExpected(std::function<void()> next);
 
     boost::beast::tcp_stream m_stream;

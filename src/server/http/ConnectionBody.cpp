@@ -53,6 +53,20 @@ void Connection::setBodyDeadline()
     m_stream.expires_after(allowed > m_bodyWaited ? allowed - m_bodyWaited : Clock::duration::zero());
 }
 
+// The body's next bytes through the parser, within the body's deadline; then `then(self, error)`
+// on the strand. The time spent waiting counts against the minimum rate.
+template<class Then>
+void Connection::awaitBody(Then then)
+{
+    setBodyDeadline();
+    const Clock::time_point waitStart = Clock::now();
+    bhttp::async_read_some(m_stream, m_buffer, *m_parser,
+                           [self = shared_from_this(), waitStart, then](beast::error_code error, std::size_t) {
+                               self->m_bodyWaited += Clock::now() - waitStart;
+                               then(self, error);
+                           });
+}
+
 // Straight into the request's body (its length is known and within the limit): what has
 // arrived at once, the rest as it comes.
 void Connection::readWholeBody()
@@ -72,18 +86,14 @@ void Connection::readWholeBody()
         if (m_parser->is_done())
             return dispatch();
     }
-    setBodyDeadline();
-    const Clock::time_point waitStart = Clock::now();
-    bhttp::async_read_some(m_stream, m_buffer, *m_parser,
-                           [self = shared_from_this(), waitStart](beast::error_code error, std::size_t) {
-                               self->m_bodyWaited += Clock::now() - waitStart;
-                               if (error && error != bhttp::error::need_buffer)
-                                   return self->closeNow(); // cut short, too slow: nothing to answer
-                               self->m_bodyReceived = self->m_request.body.size() - self->m_parser->get().body().size;
-                               if (self->m_parser->is_done())
-                                   return self->dispatch();
-                               self->readWholeBody();
-                           });
+    awaitBody([](const std::shared_ptr<Connection> &self, beast::error_code error) {
+        if (error && error != bhttp::error::need_buffer)
+            return self->closeNow(); // cut short, too slow: nothing to answer
+        self->m_bodyReceived = self->m_request.body.size() - self->m_parser->get().body().size;
+        if (self->m_parser->is_done())
+            return self->dispatch();
+        self->readWholeBody();
+    });
 }
 
 // On the strand: the body of a streamed route into its intake, piece by piece, at the minimum
@@ -114,17 +124,13 @@ void Connection::readIntoIntake()
     if (m_parser->is_done())
         return finishIntake();
     emptyPiece();
-    setBodyDeadline();
-    const Clock::time_point waitStart = Clock::now();
-    bhttp::async_read_some(m_stream, m_buffer, *m_parser,
-                           [self = shared_from_this(), waitStart](beast::error_code error, std::size_t) {
-                               self->m_bodyWaited += Clock::now() - waitStart;
-                               if (error && error != bhttp::error::need_buffer)
-                                   return self->refuseBody(error);
-                               if (!self->takeIntoIntake(pieceSize - self->m_parser->get().body().size))
-                                   return;
-                               self->readIntoIntake();
-                           });
+    awaitBody([](const std::shared_ptr<Connection> &self, beast::error_code error) {
+        if (error && error != bhttp::error::need_buffer)
+            return self->refuseBody(error);
+        if (!self->takeIntoIntake(pieceSize - self->m_parser->get().body().size))
+            return;
+        self->readIntoIntake();
+    });
 }
 
 // A body that cannot be parsed is a 400 (nothing after it is read); one cut short or too slow
