@@ -26,7 +26,6 @@
 #include <thread>
 #include <vector>
 
-
 // What the suite needs from one engine: a fresh empty location, a store on a location, a way
 // to make the next backup write fail halfway through, and how many documents' bytes it holds
 // (whether a backup points at them or not).

@@ -25,12 +25,10 @@ class StoreBackupsTest : public QObject, private StoreFixture
 {
     Q_OBJECT
 
-
 private slots:
     void initTestCase_data() { addEngineRows(); }
     void init() { openStore(); }
     void cleanup() { m_store.reset(); }
-
 
     void backups_data()
     {

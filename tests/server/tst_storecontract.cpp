@@ -20,12 +20,10 @@ class StoreContractTest : public QObject, private StoreFixture
 {
     Q_OBJECT
 
-
 private slots:
     void initTestCase_data() { addEngineRows(); }
     void init() { openStore(); }
     void cleanup() { m_store.reset(); }
-
 
     void accounts()
     {

@@ -309,7 +309,6 @@ public:
         });
     }
 
-
     bool writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
                      qint64 storedAt, std::size_t accountQuota) override
     {
