@@ -1,5 +1,6 @@
 # Helpers shared by the server's load scripts (sourced, not run). The caller sets ROOT, SERVER
-# and DURATION (or calls bench_round_options), then calls bench_setup.
+# and DURATION (or calls bench_round_options), then calls bench_setup; or it sets ROOT and calls
+# bench_nginx_rounds or bench_store_script, which do all of that.
 
 # bench_round_options ARG…: -d SECONDS per run (DURATION, default 10) and -r ROUNDS (ROUNDS, default 1).
 bench_round_options() {
@@ -13,6 +14,17 @@ bench_round_options() {
             *) echo "usage: $0 [-d SECONDS] [-r ROUNDS]" >&2; exit 2 ;;
         esac
     done
+}
+
+# bench_nginx_rounds ARG…: the start of a script that measures the server beside nginx in rounds:
+# SERVER (built in CANTORELLA_BUILD_DIR, or build/), -d/-r (bench_round_options), the tools and the
+# build (bench_setup), and an open-files limit for 20,000 connections.
+bench_nginx_rounds() {
+    BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
+    SERVER="$BUILD/src/server/cantorella-server"
+    bench_round_options "$@"
+    bench_setup
+    bench_open_files 20000
 }
 
 # bench_open_files COUNT: raises the open-files limit up to the hard limit; stops the script when
@@ -271,6 +283,24 @@ store_options() {
         both|sqlite|postgresql) ;;
         *) echo "$0: -s takes sqlite, postgresql or both" >&2; exit 2 ;;
     esac
+}
+
+# bench_store_script CLIENTS SECONDS "TOOL…" ARG…: the start of a script that loads the stores:
+# SERVER (CANTORELLA_SERVER, or the one built in CANTORELLA_BUILD_DIR or build/), CLIENTS and
+# DURATION by default, both stores, the options over them (store_options), the PostgreSQL cluster
+# stopped at exit, and the tools (a list in one word) and the build checked (bench_setup).
+bench_store_script() {
+    local tools
+    BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
+    SERVER="${CANTORELLA_SERVER:-$BUILD/src/server/cantorella-server}"
+    CLIENTS="$1"
+    DURATION="$2"
+    STORES=both
+    read -ra tools <<<"$3"
+    shift 3
+    store_options "$@"
+    BENCH_AT_EXIT=stop_postgres
+    bench_setup "${tools[@]}"
 }
 
 # for_stores FUNCTION: FUNCTION sqlite and FUNCTION postgresql, or the one STORES names.

@@ -16,15 +16,8 @@
 # postgresql-15 (with psql); about 5 GiB free for the scratch folder.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
-BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
-SERVER="${CANTORELLA_SERVER:-$BUILD/src/server/cantorella-server}"
-CLIENTS=8
-DURATION=20
-STORES=both
 source "$ROOT/bench/server/common.sh"
-store_options "$@"
-BENCH_AT_EXIT=stop_postgres
-bench_setup python3 curl
+bench_store_script 8 20 "python3 curl" "$@"
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 LOAD="$ROOT/bench/server/store-load.py"
 SHARE="$ROOT/bench/server/fair-share.py"

@@ -15,12 +15,8 @@
 # open-files limit of 20,000 or more (raised here up to the hard limit).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
-BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
-SERVER="$BUILD/src/server/cantorella-server"
 source "$ROOT/bench/server/common.sh"
-bench_round_options "$@"
-bench_setup
-bench_open_files 20000
+bench_nginx_rounds "$@"
 
 HEADS=10000
 PROBE_EVERY=0.02

@@ -15,15 +15,8 @@
 # when missing, as the tests do).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
-BUILD="${CANTORELLA_BUILD_DIR:-$ROOT/build}"
-SERVER="${CANTORELLA_SERVER:-$BUILD/src/server/cantorella-server}"
-CLIENTS=100
-DURATION=15
-STORES=both
 source "$ROOT/bench/server/common.sh"
-store_options "$@"
-BENCH_AT_EXIT=stop_postgres
-bench_setup python3
+bench_store_script 100 15 python3 "$@"
 LOAD="$ROOT/bench/server/store-load.py"
 # The server's stores start empty (no demo songs).
 SEED=no

@@ -1,157 +1,28 @@
-// The storage contract: every engine behind ServerStore answers alike, also under concurrency.
-// Each test runs once per engine (the global data rows).
+// The storage contract: every engine behind ServerStore answers alike, also under concurrency:
+// accounts, sign-ups, sign-ins, counters, cache, claims and pruning (the backups' part is
+// tst_storebackups). Each test runs once per engine (the global data rows).
 
-#include "KilledChild.h"
-#include "PgFixture.h"
+#include "StoreContract.h"
 
-#include "server/store/ServerStore.h"
-#include "server/store/postgres/PostgresStore.h"
-#include "server/store/sqlite/SqliteServerStore.h"
-
-#include "platform/SqliteDatabase.h"
-
-#include <QCryptographicHash>
-#include <QDir>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <pqxx/transaction>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdio>
-#include <condition_variable>
 #include <functional>
-#include <future>
-#include <latch>
 #include <map>
 #include <mutex>
-#include <thread>
 
 using namespace server;
 using Outcome = RefreshRotation::Outcome;
 
-namespace {
-
-// What the suite needs from one engine: a fresh empty location, a store on a location, a way
-// to make the next backup write fail halfway through, and how many documents' bytes it holds
-// (whether a backup points at them or not).
-struct Engine
-{
-    std::function<QString()> newLocation;
-    std::function<std::unique_ptr<ServerStore>(const QString &)> open;
-    std::function<void(const QString &)> breakBackupWrites;
-    std::function<qint64(const QString &)> storedDocuments;
-};
-
-Engine engineNamed(const QString &name)
-{
-    if (name == QLatin1String("postgresql")) {
-        return {[] { return PgFixture::instance().createDatabase(); }, openPostgresStore,
-                [](const QString &url) {
-                    // The third chunk of any document fails: the upload dies midway.
-                    pqxx::connection connection(url.toStdString());
-                    pqxx::work tx(connection);
-                    tx.exec("CREATE FUNCTION fail_chunk() RETURNS trigger LANGUAGE plpgsql AS"
-                            " $$ BEGIN IF NEW.seq >= 2 THEN RAISE EXCEPTION 'disk gone'; END IF; RETURN NEW; END $$");
-                    tx.exec("CREATE TRIGGER fail_chunk BEFORE INSERT ON backup_chunks"
-                            " FOR EACH ROW EXECUTE FUNCTION fail_chunk()");
-                    tx.commit();
-                },
-                [](const QString &url) {
-                    pqxx::connection connection(url.toStdString());
-                    pqxx::work tx(connection);
-                    return qint64(tx.exec1("SELECT count(DISTINCT (user_id, namespace)) FROM backup_chunks")[0].as<long long>());
-                }};
-    }
-    if (name == QLatin1String("sqlite")) {
-        return {[] {
-                    static QTemporaryDir folder;
-                    static int files = 0;
-                    return folder.filePath(QStringLiteral("store-%1.sqlite").arg(++files));
-                },
-                [](const QString &path) -> std::unique_ptr<ServerStore> { return std::make_unique<SqliteServerStore>(path); },
-                [](const QString &path) {
-                    SqliteDatabase::open(path).exec(QStringLiteral(
-                        "CREATE TRIGGER fail_backup BEFORE UPDATE ON backups BEGIN SELECT RAISE(ABORT, 'disk gone'); END"));
-                },
-                [](const QString &path) {
-                    SqliteDatabase database = SqliteDatabase::open(path);
-                    SqliteStatement inRows = database.statement("SELECT count(*) FROM backups WHERE file IS NULL");
-                    return QDir(path + "-backups").entryList(QDir::Files).size() + (inRows.step() ? inRows.int64(0) : 0);
-                }};
-    }
-    qFatal("unknown engine");
-}
-
-QByteArray hashOf(const QString &token)
-{
-    return QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256);
-}
-
-std::string pattern(std::size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + seed * 7 + (i >> 12)) & 0xff);
-    return bytes;
-}
-
-// Runs `work(i)` on `threads` threads released together; answers how many returned true.
-int raceCount(int threads, const std::function<bool(int)> &work)
-{
-    std::latch start(threads);
-    std::atomic<int> winners = 0;
-    std::vector<std::thread> pool;
-    for (int i = 0; i < threads; ++i) {
-        pool.emplace_back([&, i] {
-            start.arrive_and_wait();
-            if (work(i))
-                ++winners;
-        });
-    }
-    for (auto &thread : pool)
-        thread.join();
-    return winners;
-}
-
-} // namespace
-
-class StoreContractTest : public QObject
+class StoreContractTest : public QObject, private StoreFixture
 {
     Q_OBJECT
 
-private:
-    Engine m_engine;
-    QString m_location;
-    std::unique_ptr<ServerStore> m_store;
-
-    UserRecord newUser(const QString &email)
-    {
-        const auto user = m_store->createUser(email, "$argon2id$" + email.toUtf8(), false, 1000);
-        if (!user)
-            qFatal("cannot create a user");
-        return *user;
-    }
-
 private slots:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("engine");
-        QTest::newRow("sqlite") << QStringLiteral("sqlite");
-        QTest::newRow("postgresql") << QStringLiteral("postgresql");
-    }
-
-    void init()
-    {
-        QFETCH_GLOBAL(QString, engine);
-        m_engine = engineNamed(engine);
-        m_location = m_engine.newLocation();
-        m_store = m_engine.open(m_location);
-    }
-
+    void initTestCase_data() { addEngineRows(); }
+    void init() { openStore(); }
     void cleanup() { m_store.reset(); }
 
     void accounts()
@@ -489,19 +360,6 @@ private slots:
             QVERIFY(m_store->rotateRefreshToken(hashOf(current), hashOf("next"), at(5)).outcome == Outcome::Rotated);
     }
 
-    void backupBytes()
-    {
-        const auto ann = newUser("ann@example.org");
-        const auto bob = newUser("bob@example.org");
-        QCOMPARE(m_store->backupBytes(ann.id, "en"), 0);
-        m_store->putBackup(ann.id, "en", pattern(3000, 1), 1);
-        m_store->putBackup(ann.id, "fr", pattern(2 * 1024 * 1024 + 5, 1), 1);
-        m_store->putBackup(bob.id, "de", pattern(700, 1), 1);
-        QCOMPARE(m_store->backupBytes(ann.id, "en"), 2 * 1024 * 1024 + 5);
-        QCOMPARE(m_store->backupBytes(ann.id, "fr"), 3000);
-        QCOMPARE(m_store->backupBytes(ann.id, "xx"), 2 * 1024 * 1024 + 3005);
-    }
-
     void cache_data()
     {
         QTest::addColumn<std::optional<qint64>>("expiresAt");
@@ -561,167 +419,6 @@ private slots:
         }
     }
 
-    void backups_data()
-    {
-        QTest::addColumn<qsizetype>("size");
-        QTest::newRow("empty") << qsizetype(0);
-        QTest::newRow("small") << qsizetype(1000);
-        QTest::newRow("several chunks, not a whole number") << qsizetype(9 * 1024 * 1024 + 17);
-        QTest::newRow("50 MB") << qsizetype(50 * 1000 * 1000);
-    }
-
-    void backups()
-    {
-        QFETCH(qsizetype, size);
-        const auto ann = newUser("ann@example.org");
-        const auto bob = newUser("bob@example.org");
-        QVERIFY(!m_store->backup(ann.id, "en"));
-        m_store->putBackup(ann.id, "en", pattern(12 * 1024 * 1024, 1), 50); // longer than the next one
-        const auto document = pattern(std::size_t(size), 2);
-        QElapsedTimer timer;
-        timer.start();
-        m_store->putBackup(ann.id, "en", document, 60);
-        const auto putMs = timer.restart();
-        const auto stored = m_store->backup(ann.id, "en");
-        const auto getMs = timer.elapsed();
-        QVERIFY(stored);
-        QVERIFY(stored->document == document);
-        QCOMPARE(stored->storedAt, 60);
-        QVERIFY(!m_store->backup(bob.id, "en"));
-        QVERIFY(!m_store->backup(ann.id, "fr"));
-        if (size > 10'000'000)
-            qInfo("%lld bytes: put %lld ms, get %lld ms", qint64(size), putMs, getMs);
-    }
-
-    void failedBackupLeavesThePreviousOne()
-    {
-        const auto ann = newUser("ann@example.org");
-        const auto previous = pattern(5 * 1024 * 1024, 3);
-        m_store->putBackup(ann.id, "en", previous, 70);
-        m_engine.breakBackupWrites(m_location);
-        QVERIFY_THROWS_EXCEPTION(server::StoreError, m_store->putBackup(ann.id, "en", pattern(20 * 1024 * 1024, 4), 80));
-        const auto stored = m_store->backup(ann.id, "en");
-        QVERIFY(stored && stored->document == previous);
-        QCOMPARE(stored->storedAt, 70);
-        QCOMPARE(m_engine.storedDocuments(m_location), 1); // the failed one's bytes are gone at once
-    }
-
-    // A process killed in the middle of an upload leaves the backup it was replacing whole.
-    void uploadKilledMidway()
-    {
-        QFETCH_GLOBAL(QString, engine);
-        const auto ann = newUser("ann@example.org");
-        m_store->putBackup(ann.id, "en", uploadedDocument(0), 0);
-        for (int round = 0; round < 3; ++round) {
-            const auto outcome = KilledChild::runUntilKilled({kUploaderFlag, engine, m_location, ann.id}, 100, 900);
-            QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
-            const auto stored = m_store->backup(ann.id, "en");
-            QVERIFY(stored && stored->document == uploadedDocument(stored->storedAt));
-        }
-        // What the killed uploads had written is gone after a prune; the backup stays.
-        m_store->prune(1);
-        QCOMPARE(m_engine.storedDocuments(m_location), 1);
-        const auto stored = m_store->backup(ann.id, "en");
-        QVERIFY(stored && stored->document == uploadedDocument(stored->storedAt));
-    }
-
-    // While uploads wait for their next bytes, they hold neither the writer nor more than a
-    // share of the database connections: sign-ups and sign-ins go through.
-    void documentsOnTheirWayHoldNoWriter()
-    {
-        constexpr int uploads = 20; // more than PostgreSQL's pool
-        std::vector<UserRecord> users;
-        for (int i = 0; i < uploads; ++i)
-            users.push_back(newUser(QStringLiteral("up%1@example.org").arg(i)));
-        std::mutex mutex;
-        std::condition_variable released;
-        bool release = false;
-        std::atomic<int> waiting = 0;
-        const auto releaseWriters = [&] {
-            {
-                const std::lock_guard lock(mutex);
-                release = true;
-            }
-            released.notify_all();
-        };
-        // Destroyed in reverse: the writers are released (whatever failed) before anything waits for them.
-        std::vector<std::future<bool>> writes;
-        std::future<bool> others;
-        const auto releaseOnExit = qScopeGuard(releaseWriters);
-        for (const UserRecord &user : users) {
-            writes.push_back(std::async(std::launch::async, [&, id = user.id] {
-                return m_store->writeBackup(id, "en", 1000, [&](std::size_t, char *buffer, std::size_t capacity) {
-                    ++waiting;
-                    std::unique_lock lock(mutex);
-                    released.wait(lock, [&] { return release; });
-                    std::fill_n(buffer, capacity, 'd');
-                    return capacity;
-                }, 1, std::size_t(-1));
-            }));
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(waiting >= 4, 20000);
-        others = std::async(std::launch::async, [&] {
-            const auto user = m_store->createUser("late@example.org", "hash", true, 5);
-            return user && m_store->countSignIn({}, user->id, hashOf("late"), 6);
-        });
-        const bool through = others.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-        releaseWriters();
-        QVERIFY(through);
-        QVERIFY(others.get());
-        for (auto &write : writes)
-            QVERIFY(write.get());
-        QCOMPARE(m_engine.storedDocuments(m_location), uploads);
-    }
-
-    // A data folder from before backups were kept as files: its backups are read, counted and
-    // replaced as any other.
-    void backupsStoredInTheDatabaseStillServe()
-    {
-        QFETCH_GLOBAL(QString, engine);
-        if (engine != u"sqlite")
-            QSKIP("only SQLite kept documents in its rows");
-        const QString path = m_engine.newLocation();
-        {
-            SqliteDatabase before = SqliteDatabase::open(path);
-            before.exec(QStringLiteral(
-                "CREATE TABLE users(id TEXT PRIMARY KEY, email TEXT NOT NULL UNIQUE, password_hash TEXT NOT NULL, "
-                "confirmed INTEGER NOT NULL, created_at INTEGER NOT NULL);"
-                "CREATE TABLE backups(user_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE, namespace TEXT NOT NULL, "
-                "stored_at INTEGER NOT NULL, document BLOB NOT NULL, PRIMARY KEY(user_id, namespace));"
-                "INSERT INTO users VALUES('u1', 'ann@example.org', 'hash', 1, 1);"));
-            const std::string document = std::string(3 * 1024 * 1024, 'o') + "{\"old\":1}";
-            before.statement("INSERT INTO backups VALUES('u1', 'en', 40, CAST(? AS BLOB))")
-                .bindUtf8(1, QByteArrayView(document.data(), qsizetype(document.size())))
-                .run();
-        }
-        const auto store = m_engine.open(path);
-        const auto stored = store->backup("u1", "en");
-        QVERIFY(stored && stored->document == std::string(3 * 1024 * 1024, 'o') + "{\"old\":1}");
-        QCOMPARE(stored->storedAt, 40);
-        QCOMPARE(store->backupBytes("u1", "fr"), qint64(stored->document.size()));
-        QVERIFY(!store->putBackup("u1", "fr", pattern(1000, 1), 41, stored->document.size() + 999)); // counted
-        QVERIFY(store->putBackup("u1", "en", pattern(1000, 1), 42));
-        QCOMPARE(store->backup("u1", "en")->document, pattern(1000, 1));
-        store->prune(50);
-        QCOMPARE(m_engine.storedDocuments(path), 1);
-    }
-
-public:
-    static constexpr const char *kUploaderFlag = "--upload-until-killed";
-
-    static std::string uploadedDocument(qint64 round) { return pattern(12 * 1024 * 1024 + round % 2, unsigned(round % 2)); }
-
-    // The child of uploadKilledMidway: uploads one document after another until it is killed.
-    static int uploadUntilKilled(const QString &engine, const QString &location, const QString &userId)
-    {
-        const auto store = engineNamed(engine).open(location);
-        std::fputs("ready\n", stdout);
-        std::fflush(stdout);
-        for (qint64 round = 1;; ++round)
-            store->putBackup(userId, "en", uploadedDocument(round), round);
-    }
-
-private slots:
     // Many threads at once on the same row: exactly one wins, on every engine.
     void exactlyOneWinner_data()
     {
@@ -795,38 +492,6 @@ private slots:
         QCOMPARE(answers, expected);
     }
 
-    // Readers during uploads see one whole document or the other, never a mix.
-    void backupReadsDuringUploads()
-    {
-        const auto ann = newUser("ann@example.org");
-        const std::array<std::string, 2> documents{pattern(9 * 1024 * 1024, 5), pattern(5 * 1024 * 1024, 6)};
-        m_store->putBackup(ann.id, "en", documents[0], 0);
-        std::atomic<bool> stop = false;
-        std::atomic<int> reads = 0;
-        std::atomic<int> torn = 0;
-        std::thread reader([&] {
-            while (!stop) {
-                try {
-                    const auto stored = m_store->backup(ann.id, "en");
-                    if (!stored || stored->document != documents[std::size_t(stored->storedAt % 2)])
-                        ++torn;
-                } catch (const server::StoreError &) {
-                    ++torn;
-                }
-                ++reads;
-            }
-        });
-        raceCount(2, [&](int writer) {
-            for (int round = 0; round < 6; ++round)
-                m_store->putBackup(ann.id, "en", documents[std::size_t(writer)], writer + 2 * round);
-            return true;
-        });
-        stop = true;
-        reader.join();
-        QVERIFY(reads > 0);
-        QCOMPARE(torn.load(), 0);
-    }
-
     // Several processes starting on one new database at once: each creates or finds the schema.
     void openedManyTimesAtOnce()
     {
@@ -849,13 +514,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    const auto arguments = app.arguments();
-    if (arguments.size() == 5 && arguments[1] == QLatin1String(StoreContractTest::kUploaderFlag))
-        return StoreContractTest::uploadUntilKilled(arguments[2], arguments[3], arguments[4]);
-    StoreContractTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(StoreContractTest)
 #include "tst_storecontract.moc"

@@ -67,6 +67,8 @@ private:
     using Clock = std::chrono::steady_clock;
     using Parser = boost::beast::http::request_parser<boost::beast::http::buffer_body>;
     enum class State { Waiting, Head, Body, Busy, Closed };
+    // Bodies are read, and streamed answers sent, in pieces of this size.
+    static constexpr std::size_t pieceSize = 64 * 1024;
 
     void waitForRequest();
     void readHead();
@@ -92,6 +94,8 @@ private:
     void discardMore();
     void closeNow();
     void setBodyDeadline();
+    template<class Then>
+    void awaitBody(Then then);
     void continueIfExpected(std::function<void()> next);
 
     boost::beast::tcp_stream m_stream;

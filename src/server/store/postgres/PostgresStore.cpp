@@ -1,63 +1,28 @@
 #include "server/store/postgres/PostgresStore.h"
 
+#include "server/store/postgres/PgBackups.h"
+#include "server/store/postgres/PgConnectionUrl.h"
 #include "server/store/postgres/PgPool.h"
 #include "server/store/postgres/PgSchema.h"
+#include "server/store/postgres/PgValues.h"
 
-#include <pqxx/binarystring>
 #include <pqxx/nontransaction>
 #include <pqxx/result>
 #include <pqxx/transaction>
 
-#include <QRegularExpression>
-#include <QUrl>
 #include <QUuid>
-
-#include <algorithm>
 
 namespace server {
 
 namespace {
+
+using namespace pg;
 
 // Connections one process opens at most; request threads beyond that wait for one to come back.
 // Sized so that several processes stay well under PostgreSQL's default of 100 connections.
 constexpr int kMaxConnections = 16;
 // Of those, backup transfers (which hold theirs while a document goes in or out) take at most these.
 constexpr int kMaxTransferConnections = 4;
-// A backup document travels in pieces of this size (see the schema). Documents stored before in
-// larger pieces read the same: a reader follows the header's chunk count, not this size.
-constexpr std::size_t kChunkBytes = 1024 * 1024;
-
-std::string str(const QString &text)
-{
-    return text.toStdString();
-}
-
-QString qstr(const pqxx::field &field)
-{
-    return QString::fromStdString(field.as<std::string>());
-}
-
-pqxx::binarystring bytes(const QByteArray &data)
-{
-    return pqxx::binarystring(data.constData(), std::size_t(data.size()));
-}
-
-pqxx::binarystring bytes(const char *data, std::size_t size)
-{
-    return pqxx::binarystring(data, size);
-}
-
-std::string stdBytes(const pqxx::field &field)
-{
-    const pqxx::binarystring value(field);
-    return std::string(value.get(), value.size());
-}
-
-QByteArray qBytes(const pqxx::field &field)
-{
-    const pqxx::binarystring value(field);
-    return QByteArray(value.get(), qsizetype(value.size()));
-}
 
 UserRecord userFrom(const pqxx::row &row)
 {
@@ -72,51 +37,13 @@ UserRecord userFrom(const pqxx::row &row)
 
 constexpr const char *kUserColumns = "id, email, password_hash, confirmed, created_at";
 
-// Where a password sits: in a URI's user part (up to the last '@', so that an unencoded '@' or
-// '/' in it stays covered; group 2) or as a password= parameter of a URI or key/value string,
-// quoted or not (group 2).
-const QRegularExpression &userInfoPassword()
-{
-    static const QRegularExpression pattern(QStringLiteral("^([a-z]+://[^:@/?]*:)(.*)@"));
-    return pattern;
-}
-
-const QRegularExpression &parameterPassword()
-{
-    static const QRegularExpression pattern(QStringLiteral(R"(((?:^|[?&\s])password\s*=\s*)('(?:[^'\\]|\\.)*'|[^&\s]*))"));
-    return pattern;
-}
-
-// The password of a connection string, decoded as libpq would see it.
-std::string passwordIn(const QString &url)
-{
-    for (const auto *pattern : {&userInfoPassword(), &parameterPassword()}) {
-        const auto match = pattern->match(url);
-        QString password = match.captured(2);
-        if (password.size() >= 2 && password.startsWith(QLatin1Char('\'')) && password.endsWith(QLatin1Char('\'')))
-            password = password.mid(1, password.size() - 2).replace(QStringLiteral("\\'"), QStringLiteral("'"));
-        if (!password.isEmpty())
-            return QUrl::fromPercentEncoding(password.toUtf8()).toStdString();
-    }
-    return {};
-}
-
-// libpq waits for an unreachable host as long as TCP does (minutes) unless told otherwise.
-std::string withConnectTimeout(const QString &url)
-{
-    if (url.contains(QLatin1String("connect_timeout")))
-        return str(url);
-    if (!url.contains(QLatin1String("://")))
-        return str(url) + " connect_timeout=10";
-    return str(url) + (url.contains(QLatin1Char('?')) ? "&" : "?") + "connect_timeout=10";
-}
-
 class PostgresStore final : public ServerStore
 {
 public:
     explicit PostgresStore(const QString &url)
         : m_pool(withConnectTimeout(url), passwordIn(url), redactedDatabaseUrl(url), kMaxConnections,
                  kMaxTransferConnections)
+        , m_backups(m_pool)
     {
         m_pool.run([](pqxx::connection &connection) { pg::migrate(connection); });
     }
@@ -385,103 +312,22 @@ public:
     bool writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
                      qint64 storedAt, std::size_t accountQuota) override
     {
-        const auto chunks = (size + kChunkBytes - 1) / kChunkBytes;
-        std::vector<char> piece(std::min(size, kChunkBytes));
-        return m_pool.runTransfer([&](pqxx::connection &connection) {
-            pqxx::work tx(connection);
-            // The account's uploads take turns (a lock for the transaction), so that the quota
-            // check below and the write are one step across every namespace and process.
-            tx.exec_params("SELECT pg_advisory_xact_lock(hashtextextended($1, 7))", "backup:" + str(userId));
-            const auto taken = std::size_t(std::max<long long>(
-                0, tx.exec_params1("SELECT coalesce(sum(size_bytes), 0) FROM backups WHERE user_id = $1 AND namespace <> $2",
-                                   str(userId), str(ns))[0]
-                       .as<long long>()));
-            if (taken > accountQuota || size > accountQuota - taken)
-                return false;
-            tx.exec_params("INSERT INTO backups (user_id, namespace, size_bytes, chunk_count, stored_at)"
-                           " VALUES ($1, $2, $3, $4, $5) ON CONFLICT (user_id, namespace) DO UPDATE SET"
-                           " size_bytes = EXCLUDED.size_bytes, chunk_count = EXCLUDED.chunk_count,"
-                           " stored_at = EXCLUDED.stored_at",
-                           str(userId), str(ns), static_cast<long long>(size), static_cast<int>(chunks),
-                           static_cast<long long>(storedAt));
-            tx.exec_params("DELETE FROM backup_chunks WHERE user_id = $1 AND namespace = $2", str(userId), str(ns));
-            for (std::size_t seq = 0; seq < chunks; ++seq) {
-                const auto length = std::min(kChunkBytes, size - seq * kChunkBytes);
-                std::size_t filled = 0;
-                while (filled < length) {
-                    const std::size_t got = source(seq * kChunkBytes + filled, piece.data() + filled, length - filled);
-                    if (got == 0)
-                        throw StoreError("PostgreSQL: the backup document ended early");
-                    filled += got;
-                }
-                tx.exec_params("INSERT INTO backup_chunks (user_id, namespace, seq, data) VALUES ($1, $2, $3, $4)",
-                               str(userId), str(ns), static_cast<int>(seq), bytes(piece.data(), length));
-            }
-            tx.commit();
-            return true;
-        });
-    }
-
-    // The header's row version (xmin: the transaction that wrote it) tells one upload from the next.
-    static constexpr const char *kBackupHeader =
-        "SELECT size_bytes, chunk_count, stored_at, xmin::text FROM backups WHERE user_id = $1 AND namespace = $2";
-
-    static BackupInfo infoFrom(const pqxx::row &header)
-    {
-        BackupInfo info;
-        info.sizeBytes = std::size_t(header[0].as<long long>());
-        info.storedAt = header[2].as<long long>();
-        info.version = header[3].as<std::string>();
-        return info;
+        return m_backups.writeBackup(userId, ns, size, source, storedAt, accountQuota);
     }
 
     std::optional<OpenedBackup> openBackup(const QString &userId, const QString &ns) override
     {
-        return m_pool.run([&](pqxx::connection &connection) -> std::optional<OpenedBackup> {
-            pqxx::read_transaction tx(connection);
-            const auto header = tx.exec_params(kBackupHeader, str(userId), str(ns));
-            if (header.empty())
-                return std::nullopt;
-            return OpenedBackup{infoFrom(header[0]), nullptr};
-        });
+        return m_backups.openBackup(userId, ns);
     }
 
     std::optional<BackupInfo> readBackup(const QString &userId, const QString &ns, const BackupSink &sink) override
     {
-        return m_pool.runTransfer([&](pqxx::connection &connection) -> std::optional<BackupInfo> {
-            // One snapshot for the header and every chunk, however many uploads commit meanwhile.
-            pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> tx(connection);
-            const auto header = tx.exec_params(kBackupHeader, str(userId), str(ns));
-            if (header.empty())
-                return std::nullopt;
-            const BackupInfo stored = infoFrom(header[0]);
-            const auto chunks = header[0][1].as<int>();
-            std::size_t handed = 0;
-            for (int seq = 0; seq < chunks; ++seq) {
-                const auto chunk = tx.exec_params(
-                    "SELECT data FROM backup_chunks WHERE user_id = $1 AND namespace = $2 AND seq = $3", str(userId),
-                    str(ns), seq);
-                if (chunk.empty())
-                    break;
-                const pqxx::binarystring data(chunk[0][0]);
-                sink(handed, data.get(), data.size());
-                handed += data.size();
-            }
-            if (handed != stored.sizeBytes)
-                throw StoreError("PostgreSQL: a stored backup is incomplete");
-            return stored;
-        });
+        return m_backups.readBackup(userId, ns, sink);
     }
 
     qint64 backupBytes(const QString &userId, const QString &except) override
     {
-        return m_pool.run([&](pqxx::connection &connection) {
-            pqxx::read_transaction tx(connection);
-            return static_cast<qint64>(
-                tx.exec_params1("SELECT coalesce(sum(size_bytes), 0) FROM backups WHERE user_id = $1 AND namespace <> $2",
-                                str(userId), str(except))[0]
-                    .as<long long>());
-        });
+        return m_backups.backupBytes(userId, except);
     }
 
     void putCached(const QString &kind, const QString &key, const std::string &value, qint64 now,
@@ -626,6 +472,7 @@ private:
     }
 
     pg::Pool m_pool;
+    pg::Backups m_backups;
 };
 
 } // namespace
@@ -633,14 +480,6 @@ private:
 std::unique_ptr<ServerStore> openPostgresStore(const QString &url)
 {
     return std::make_unique<PostgresStore>(url);
-}
-
-QString redactedDatabaseUrl(const QString &url)
-{
-    QString redacted = url;
-    redacted.replace(userInfoPassword(), QStringLiteral("\\1***@"));
-    redacted.replace(parameterPassword(), QStringLiteral("\\1***"));
-    return redacted;
 }
 
 } // namespace server
