@@ -21,6 +21,13 @@ InkWindow {
     visible: false
     title: "设置"
 
+    // Closed, it keeps no control focused: a screen reader reads the focus of every window of
+    // the application, and would still find it on a control of this one, which nobody sees.
+    onVisibleChanged: {
+        for (let i = 0; !visible && i < 8 && activeFocusItem && activeFocusItem !== contentItem; ++i)
+            activeFocusItem.focus = false
+    }
+
     function present() {
         show()
         raise()

@@ -1,7 +1,8 @@
 // AppState on fakes: which root view shows when, what the per-user graph is built on, and that
 // sign-out, another user, a refused user id, a token refresh and a 401 in the middle of a song
 // each do exactly what they should to the graph. The backup coordinator of the graph: its
-// restore hooks around the import, its document's time, and a sign-out during a restore.
+// restore hooks around the import (the playing song's lyrics badge and Now list kept), its
+// document's time, and a sign-out during a restore.
 
 #include "ShellFixture.h"
 
@@ -12,6 +13,7 @@
 #include "core/store/SongRecord.h"
 #include "core/store/StoreContainer.h"
 #include "session/SessionCoordinator.h"
+#include "ui/player/NowViewController.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -294,13 +296,29 @@ private slots:
         QVERIFY(!fx.storedSession());
     }
 
+    // The playing song's lyrics as the backend served them: the restored library's own, or other.
+    void restoreHooksRunAroundTheImportInOrder_data()
+    {
+        QTest::addColumn<QString>("servedLyrics");
+        QTest::addColumn<std::optional<LyricsSource>>("badgeAfter");
+        QTest::newRow("the restored lyrics are those shown: the badge stays")
+            << QStringLiteral("[00:01.00]Amazing grace\n[00:04.00]How sweet the sound\n")
+            << std::optional<LyricsSource>(LyricsSource::lrclib);
+        QTest::newRow("other lyrics restored: they come from the library")
+            << QStringLiteral("[00:01.00]Amazing grace\n") << std::optional<LyricsSource>(LyricsSource::cache);
+    }
     // Around the import: the session is quieted first (story closed and cleared while the store
     // still holds the old library), then the library is replaced, then the playing song is
-    // loaded again from it.
+    // loaded again from it, mid-song: its Now list stays on the card lit at the position.
     void restoreHooksRunAroundTheImportInOrder()
     {
+        QFETCH(QString, servedLyrics);
+        QFETCH(std::optional<LyricsSource>, badgeAfter);
         ShellFixture fx;
         serveDemoSong(fx.server);
+        fx.server.setReply(QStringLiteral("/api/track"),
+                           HttpFake::Reply::json(200, QJsonObject{{"lyrics", servedLyrics}, {"source", "lrclib"},
+                                                                  {"songKey", demoKey}, {"language", "en"}}));
         fx.server.setReply(QStringLiteral("/api/backup"), HttpFake::Reply::text(200, demoBackup, "application/json"));
         fx.store(fx.issuedSession(QStringLiteral("a@example.com")));
         fx.startAuth();
@@ -310,9 +328,17 @@ private slots:
         PlayerViewModel *vm = state.viewModel();
         CardStore *store = state.cardStore();
         BackupCoordinator *backup = state.backupCoordinator();
+        NowViewController now;
+        now.setVm(vm);
+        now.setCardStore(store);
+        now.setCardLighting(state.cardLighting());
+        now.setClocks(state.clocks());
+        now.componentComplete();
+        now.setViewportHeight(600);
 
-        fx.sources->latest.send(demoSongTrack(3));
+        fx.sources->latest.send(demoSongTrack(5));
         QTRY_COMPARE(vm->cards().size(), 1);
+        QCOMPARE(vm->currentSource(), std::optional<LyricsSource>(LyricsSource::lrclib));
         QTRY_VERIFY(vm->currentStory().has_value());
         vm->setIsStoryModalOpen(true);
 
@@ -334,12 +360,18 @@ private slots:
                 log << QStringLiteral("reloaded");
         });
 
+        QSignalSpy scrolls(&now, &NowViewController::scrollToSlotRequested);
         backup->startRestore();
         QTRY_COMPARE(log, (QStringList{"quiet:1", "restored:2", "reloaded"}));
         QVERIFY(!vm->isLoadingLyrics() && !vm->isLoadingCards());
         for (const LearnedCardVM &card : vm->cards())
             QVERIFY(card.learned);
         QCOMPARE(fx.server.count(QStringLiteral("/api/cards")), 1); // the restored cards are used
+        QCOMPARE(vm->currentSource(), badgeAfter);
+        // At 0:05 the second restored card is lit; the list's last scroll went to it, centred.
+        QTRY_VERIFY(now.activeSlotIdText().startsWith(QStringLiteral("restored two")));
+        QTRY_VERIFY(!scrolls.isEmpty() && scrolls.constLast().at(0).toString() == now.activeSlotIdText());
+        QVERIFY(!scrolls.constLast().at(1).toBool());
     }
 
     // A window's write that finds its song gone (the pipeline removed it after the tap) is not

@@ -156,6 +156,17 @@ private slots:
         openSettings();
         QTRY_COMPARE(shownView(shell), QStringLiteral("playerView"));
         openSettings();
+        // Closed from the keyboard while its sign-out button has the focus, it keeps no control
+        // focused: a screen reader reads the focus of every window, seen or not.
+        QQuickItem *signOut = named(settings, QStringLiteral("settings.signOut"));
+        settings->requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), settings);
+        QTest::keyClick(settings, Qt::Key_Tab);
+        QTRY_VERIFY(signOut->hasActiveFocus());
+        QTest::keyClick(settings, Qt::Key_Escape);
+        QTRY_VERIFY(!settings->isVisible());
+        QVERIFY(!signOut->hasActiveFocus());
+        openSettings();
         // Pressed again while open: stays open.
         QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         QVERIFY(settings->isVisible());
