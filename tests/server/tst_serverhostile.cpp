@@ -296,7 +296,14 @@ private slots:
         // A request under way finishes; its connection, idle now, makes room for the next newcomer.
         sockets.front()->write(QByteArray(20, ' '));
         QVERIFY(readUntil(*sockets.front(), "}").startsWith("HTTP/1.1 401"));
-        QCOMPARE(statuses(exchange(fullPort, newcomer, 10000, elsewhere).received), QList<int>{200});
+        // The client has its answer a moment before the server files the connection as idle; a
+        // newcomer in that moment still finds no room, so it asks again.
+        QList<int> next;
+        QDeadlineTimer nextDeadline(10000);
+        do
+            next = statuses(exchange(fullPort, newcomer, 10000, elsewhere).received);
+        while (next.isEmpty() && !nextDeadline.hasExpired());
+        QCOMPARE(next, QList<int>{200});
         QVERIFY(sockets.front()->state() != QAbstractSocket::ConnectedState || sockets.front()->waitForDisconnected(10000));
     }
 
