@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AuthFixture.h"
+#include "ItemSearch.h"
 
 #include "app/AppState.h"
 #include "app/ApplicationShell.h"
@@ -140,19 +141,6 @@ struct ShellFixture : AuthFixture
         return {};
     }
 };
-
-// The first visible item of that name, through the visual tree (a Repeater's rows have no
-// QObject parent there).
-inline QQuickItem *visibleItem(QQuickItem *root, const QString &name)
-{
-    if (root->objectName() == name && root->isVisible())
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = visibleItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
 
 // The shell's main window shown, and the demo song sent to its player once the player started
 // following; nullptr when either did not happen.
