@@ -5,6 +5,7 @@
 // Every process is started here and ended here, by its own handle.
 
 #include "ChildProcess.h"
+#include "ItemSearch.h"
 #include "ServerProcess.h"
 
 #include <QFile>
@@ -48,21 +49,7 @@ inline void stopProcess(QProcess &process)
     process.waitForFinished(3000);
 }
 
-// The first item named `objectName` at or below `under`, through the visual tree (rows a
-// Repeater makes are found too).
-inline QQuickItem *findItem(QQuickItem *under, const QString &objectName)
-{
-    if (!under)
-        return nullptr;
-    if (under->objectName() == objectName)
-        return under;
-    const QList<QQuickItem *> children = under->childItems();
-    for (QQuickItem *child : children) {
-        if (QQuickItem *found = findItem(child, objectName))
-            return found;
-    }
-    return nullptr;
-}
+using ::findItem;
 
 // How far the vertical centre of `row` is from the centre of the scrolling `flickable`, or 0 when
 // the list rests at one of its ends (a row there cannot be centred).

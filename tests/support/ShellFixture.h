@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AuthFixture.h"
+#include "ItemSearch.h"
 
 #include "app/AppState.h"
 #include "app/ApplicationShell.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 // What the shell's tests observe of the now-playing sources the graph makes: how many were made,
@@ -140,22 +142,10 @@ struct ShellFixture : AuthFixture
     }
 };
 
-// The first visible item of that name, through the visual tree (a Repeater's rows have no
-// QObject parent there).
-inline QQuickItem *visibleItem(QQuickItem *root, const QString &name)
-{
-    if (root->objectName() == name && root->isVisible())
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = visibleItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
 // The shell's main window shown, and the demo song sent to its player once the player started
 // following; nullptr when either did not happen.
-inline QQuickWindow *showPlayingDemoSong(ShellFixture &fx, ApplicationShell &shell)
+inline QQuickWindow *showPlayingDemoSong(ShellFixture &fx, ApplicationShell &shell,
+                                         const NowPlayingTrack &track = demoSongTrack())
 {
     QQuickWindow *window = shell.mainWindow();
     if (!window)
@@ -163,6 +153,36 @@ inline QQuickWindow *showPlayingDemoSong(ShellFixture &fx, ApplicationShell &she
     window->requestActivate();
     if (!QTest::qWaitForWindowExposed(window) || !QTest::qWaitFor([&] { return fx.sources->started == 1; }, 10000))
         return nullptr;
-    fx.sources->latest.send(demoSongTrack());
+    fx.sources->latest.send(track);
     return window;
 }
+
+// The shell on a fixture signed in with the demo song, its main window shown and the track sent
+// once the player follows (`window` is null when either did not happen). `prepare` changes the
+// fixture and the dependencies before the shell is made (a scripted answer, a clock).
+struct DemoSongShell
+{
+    using Prepare = std::function<void(ShellFixture &, AppStateDependencies &)>;
+
+    explicit DemoSongShell(const Prepare &prepare = {}, const NowPlayingTrack &track = demoSongTrack())
+        : shell(dependencies(fx, prepare))
+        , window(showPlayingDemoSong(fx, shell, track))
+    {
+    }
+
+    PlayerViewModel *vm() const { return shell.appState()->viewModel(); }
+
+    ShellFixture fx;
+    ApplicationShell shell;
+    QQuickWindow *window;
+
+private:
+    static AppStateDependencies dependencies(ShellFixture &fx, const Prepare &prepare)
+    {
+        fx.signedInWithDemoSong();
+        AppStateDependencies deps = fx.dependencies();
+        if (prepare)
+            prepare(fx, deps);
+        return deps;
+    }
+};

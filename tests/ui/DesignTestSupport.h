@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ItemSearch.h"
+
 #include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>

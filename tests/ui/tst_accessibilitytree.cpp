@@ -216,12 +216,10 @@ private slots:
 
     void playerAndLibrary()
     {
-        ShellFixture fx;
-        fx.signedInWithDemoSong();
-        ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        DemoSongShell demo;
+        QQuickWindow *window = demo.window;
         QVERIFY(window);
-        PlayerViewModel *vm = shell.appState()->viewModel();
+        PlayerViewModel *vm = demo.vm();
         QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && !vm->lyricLines().isEmpty(), 10000);
         QQuickItem *panel = window->findChild<QQuickItem *>(QStringLiteral("studyPanel"));
         QVERIFY(panel);
@@ -246,7 +244,7 @@ private slots:
                  }), 1);
 
         // A card mastered and kept, so that the library's tabs show it.
-        CardStore *store = shell.appState()->cardStore();
+        CardStore *store = demo.shell.appState()->cardStore();
         SongRecord *song = store->record(QStringLiteral("traditional|amazing grace"));
         QVERIFY(song && !song->cards().isEmpty());
         store->markMastered(song->cards().constFirst());
@@ -281,12 +279,10 @@ private slots:
     {
         QFETCH(QString, dialog);
         QFETCH(QString, name);
-        ShellFixture fx;
-        fx.signedInWithDemoSong();
-        ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        DemoSongShell demo;
+        QQuickWindow *window = demo.window;
         QVERIFY(window);
-        PlayerViewModel *vm = shell.appState()->viewModel();
+        PlayerViewModel *vm = demo.vm();
         QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value(), 10000);
         QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.share")));
         QObject *popup = window->findChild<QObject *>(dialog);
@@ -352,11 +348,10 @@ private slots:
         QFETCH(int, tab);
         QFETCH(QString, shown);
         QFETCH(QStringList, texts);
-        ShellFixture fx;
-        fx.signedInWithDemoSong();
-        fx.server.setReply(path, status == 0 ? HttpFake::Reply::neverAnswer() : HttpFake::Reply::json(status, body));
-        ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        DemoSongShell demo([&](ShellFixture &fx, AppStateDependencies &) {
+            fx.server.setReply(path, status == 0 ? HttpFake::Reply::neverAnswer() : HttpFake::Reply::json(status, body));
+        });
+        QQuickWindow *window = demo.window;
         QVERIFY(window);
         if (tab != 0) {
             QQuickItem *panel = window->findChild<QQuickItem *>(QStringLiteral("studyPanel"));

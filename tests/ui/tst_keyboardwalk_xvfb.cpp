@@ -10,6 +10,7 @@
 
 #include "PrivateSessionBus.h"
 #include "ShellFixture.h"
+#include "SkippableClock.h"
 
 #include "app/AppState.h"
 #include "app/ApplicationShell.h"
@@ -27,6 +28,7 @@
 #include <QQuickWindow>
 #include <QTest>
 
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -69,17 +71,23 @@ bool isControlRole(QAccessible::Role role)
     }
 }
 
+// What the latest focus event announced, when it was not the focused control ("" when it was).
+QString otherAnnounced(QQuickWindow *window)
+{
+    QQuickItem *focused = window->activeFocusItem();
+    if (QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == focused; }, 2000))
+        return QString();
+    QObject *last = focusEvents().isEmpty() ? nullptr : focusEvents().constLast().data();
+    return last ? QString::fromLatin1(last->metaObject()->className()) + u' ' + last->objectName() : QStringLiteral("nothing");
+}
+
 // What is wrong with the announcement of the focused control ("" when the latest focus event is
 // the control's own, with a name and a control's role, or the role given).
 QString announcementFault(QQuickWindow *window, QAccessible::Role role = QAccessible::NoRole)
 {
-    QQuickItem *focused = window->activeFocusItem();
-    if (!QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == focused; }, 2000)) {
-        QObject *last = focusEvents().isEmpty() ? nullptr : focusEvents().constLast().data();
-        return QStringLiteral("focus announced on %1, not on the control")
-            .arg(last ? QString::fromLatin1(last->metaObject()->className()) + u' ' + last->objectName() : QStringLiteral("nothing"));
-    }
-    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(focused);
+    if (const QString other = otherAnnounced(window); !other.isEmpty())
+        return QStringLiteral("focus announced on %1, not on the control").arg(other);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(window->activeFocusItem());
     if (!iface || !(isControlRole(iface->role()) || iface->role() == role) || iface->text(QAccessible::Name).isEmpty())
         return QStringLiteral("announced without a name or a control's role");
     return QString();
@@ -205,13 +213,9 @@ QString focusFault(QQuickWindow *window, const QString &name = QString())
     if (!QTest::qWaitFor([&] { return name.isEmpty() ? window->activeFocusItem() != nullptr
                                                       : focusedName(window) == name; }, 5000))
         return QStringLiteral("focus on \"%1\", not on \"%2\"").arg(focusedName(window), name);
+    if (const QString other = otherAnnounced(window); !other.isEmpty())
+        return QStringLiteral("%1: the latest focus event is not its own but %2's").arg(focusedName(window), other);
     QQuickItem *focused = window->activeFocusItem();
-    if (!QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == focused; }, 2000))
-    {
-        QObject *last = focusEvents().isEmpty() ? nullptr : focusEvents().constLast().data();
-        return QStringLiteral("%1: the latest focus event is not its own but %2's").arg(focusedName(window),
-            last ? QString::fromLatin1(last->metaObject()->className()) + u' ' + last->objectName() : QStringLiteral("nothing"));
-    }
     if (!QTest::qWaitFor([&] { return showing(focused); }, 2000))
         return QStringLiteral("%1: not showing").arg(focusedName(window));
     QQuickItem *ring = ringOf(focused);
@@ -309,6 +313,29 @@ class TestKeyboardWalk : public QObject
         return focusedName(window) == name;
     }
 
+    // Whether the demo song's player shows in the active main window, with its lyrics, at least
+    // `cards` cards and their buttons.
+    static bool playerShown(DemoSongShell &demo, int cards = 1)
+    {
+        PlayerViewModel *vm = demo.vm();
+        return demo.window && QTest::qWaitForWindowActive(demo.window) && QTest::qWaitFor([&] {
+            return vm->cards().size() >= cards && !vm->lyricLines().isEmpty()
+                   && visibleItem(demo.window->contentItem(), QStringLiteral("glassCard.mastered"));
+        }, 10000);
+    }
+
+    // Each control (first) in turn takes the focus from the keyboard, and the window is saved
+    // with it at both sizes under the name (second).
+    void shootFocused(QQuickWindow *window, const QList<std::pair<QString, QString>> &shots)
+    {
+        for (const auto &[control, name] : shots) {
+            QVERIFY2(tabTo(window, control), qPrintable(control));
+            shootBothSizes(window, name);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
     void shootBothSizes(QQuickWindow *window, const QString &name)
     {
         for (const QSize size : {QSize(800, 950), QSize(680, 800)}) {
@@ -367,10 +394,10 @@ private slots:
         checkRings(window, order);
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(tabTo(window, QStringLiteral("signIn.submit")));
-        shootBothSizes(window, QStringLiteral("signin-submit"));
-        QVERIFY(tabTo(window, QStringLiteral("signIn.password")));
-        shootBothSizes(window, QStringLiteral("signin-password"));
+        shootFocused(window, {{QStringLiteral("signIn.submit"), QStringLiteral("signin-submit")},
+                              {QStringLiteral("signIn.password"), QStringLiteral("signin-password")}});
+        if (QTest::currentTestFailed())
+            return;
 
         // Return presses the focused button only: the mode switch changes the heading.
         QVERIFY(tabTo(window, QStringLiteral("signIn.modeSwitch")));
@@ -392,17 +419,12 @@ private slots:
 
     void player()
     {
-        ShellFixture fx;
-        fx.signedInWithDemoSong();
-        ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = showPlayingDemoSong(fx, shell);
-        QVERIFY(window);
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        PlayerViewModel *vm = shell.appState()->viewModel();
-        QTRY_VERIFY_WITH_TIMEOUT(!vm->cards().isEmpty() && vm->currentStory().has_value() && !vm->lyricLines().isEmpty(),
-                                 10000);
+        DemoSongShell demo;
+        QVERIFY(playerShown(demo));
+        QQuickWindow *window = demo.window;
+        PlayerViewModel *vm = demo.vm();
+        QTRY_VERIFY_WITH_TIMEOUT(vm->currentStory().has_value(), 10000);
         QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("storyButton")));
-        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
 
         // The lyrics panel top to bottom, then the study panel's tabs, its song heart and the
         // first card's buttons.
@@ -434,19 +456,16 @@ private slots:
                             QStringLiteral("glassCard.mastered")});
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(tabTo(window, QStringLiteral("segment.History")));
-        shootBothSizes(window, QStringLiteral("player-tab"));
-        QVERIFY(tabTo(window, QStringLiteral("glassCard.mastered")));
-        shootBothSizes(window, QStringLiteral("player-card"));
-        QVERIFY(tabTo(window, QStringLiteral("offsetSlider.slider")));
-        shootBothSizes(window, QStringLiteral("player-slider"));
-        QVERIFY(tabTo(window, QStringLiteral("userInfoIcon")));
-        shootBothSizes(window, QStringLiteral("player-account-button"));
-        QVERIFY(tabTo(window, QStringLiteral("storyButton")));
-        shootBothSizes(window, QStringLiteral("player-story-button"));
+        shootFocused(window, {{QStringLiteral("segment.History"), QStringLiteral("player-tab")},
+                              {QStringLiteral("glassCard.mastered"), QStringLiteral("player-card")},
+                              {QStringLiteral("offsetSlider.slider"), QStringLiteral("player-slider")},
+                              {QStringLiteral("userInfoIcon"), QStringLiteral("player-account-button")},
+                              {QStringLiteral("storyButton"), QStringLiteral("player-story-button")}});
+        if (QTest::currentTestFailed())
+            return;
 
         // Space presses the focused control only: the song's heart.
-        CardStore *store = shell.appState()->cardStore();
+        CardStore *store = demo.shell.appState()->cardStore();
         SongRecord *song = store->record(QStringLiteral("traditional|amazing grace"));
         QVERIFY(song);
         const bool favourite = song->isFavorite();
@@ -454,28 +473,6 @@ private slots:
         QTest::keyClick(window, Qt::Key_Space);
         QTRY_COMPARE(song->isFavorite(), !favourite);
         QCOMPARE(focusedName(window), QStringLiteral("studyPanel.songFavorite"));
-
-        // Return on a tab shows that tab.
-        QObject *tabs = visibleItem(window->contentItem(), QStringLiteral("studyPanel"))->property("controller").value<QObject *>();
-        QVERIFY(tabTo(window, QStringLiteral("segment.History")));
-        QTest::keyClick(window, Qt::Key_Return);
-        QTRY_COMPARE(tabs->property("selectedTab").toInt(), 1);
-        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.search")));
-        QVERIFY(tabTo(window, QStringLiteral("history.search")));
-        shootBothSizes(window, QStringLiteral("history-search"));
-        // The song's row comes next; Return picks it, as a tap does: the Now tab shows it, locked.
-        QTest::keyClick(window, Qt::Key_Tab);
-        QTRY_VERIFY(focusedName(window).startsWith(QStringLiteral("SongRow")));
-        QVERIFY(ringOf(window->activeFocusItem())->isVisible());
-        shootBothSizes(window, QStringLiteral("history-row"));
-        QTest::keyClick(window, Qt::Key_Return);
-        QTRY_COMPARE(tabs->property("selectedTab").toInt(), 0);
-        QTRY_VERIFY(tabs->property("lockedSong").value<QObject *>());
-        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("now.returnChip")));
-        QVERIFY(tabTo(window, QStringLiteral("now.returnChip")));
-        QTest::keyClick(window, Qt::Key_Space);
-        QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
-        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
 
         // The story: Return opens it, Tab reaches its button, Escape closes it and the story
         // button has the focus (and its ring) again.
@@ -529,7 +526,7 @@ private slots:
         QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
 
         // The settings window: its command takes the focus ring too.
-        QQuickWindow *settings = shell.settingsWindow();
+        QQuickWindow *settings = demo.shell.settingsWindow();
         QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         QTRY_VERIFY(settings->isVisible());
         QTRY_COMPARE(QGuiApplication::focusWindow(), settings);
@@ -553,11 +550,10 @@ private slots:
     void lyricsErrorContrast()
     {
         QFETCH(QString, text);
-        ShellFixture fx;
-        fx.signedInWithDemoSong();
-        fx.server.setReply(QStringLiteral("/api/track"), HttpFake::Reply::json(500, QJsonObject()));
-        ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = showPlayingDemoSong(fx, shell);
+        DemoSongShell demo([](ShellFixture &fx, AppStateDependencies &) {
+            fx.server.setReply(QStringLiteral("/api/track"), HttpFake::Reply::json(500, QJsonObject()));
+        });
+        QQuickWindow *window = demo.window;
         QVERIFY(window);
         QTRY_VERIFY_WITH_TIMEOUT(visibleItem(window->contentItem(), QStringLiteral("lyricsArea.failure")), 20000);
         QQuickItem *failure = visibleItem(window->contentItem(), QStringLiteral("lyricsArea.failure"));
@@ -595,36 +591,40 @@ private slots:
     }
 
     // Where the view changes under the keyboard's focus, the focus stays on a control the user
-    // sees, announced and ringed: one row per way the view changes.
+    // sees, announced and ringed: one row per way the view changes. A control that hides itself
+    // when pressed (`hiding`, reached by the row's own steps) hands the focus to `next` (any other
+    // control when empty).
     void focusWhereTheViewChanges_data()
     {
         QTest::addColumn<QString>("change");
-        QTest::newRow("the Now list's return to the lit card") << QStringLiteral("listReturn");
-        QTest::newRow("a key for a card button scrolled out of sight") << QStringLiteral("outOfSight");
-        QTest::newRow("Return on a History row") << QStringLiteral("historyRow");
-        QTest::newRow("返回当前播放歌曲 hides itself") << QStringLiteral("returnChip");
-        QTest::newRow("重置 hides itself") << QStringLiteral("resetOffset");
-        QTest::newRow("回到当前 hides itself") << QStringLiteral("backToCurrent");
-        QTest::newRow("sign-out in the settings, then sign-in") << QStringLiteral("signOutSignIn");
+        QTest::addColumn<QString>("hiding");
+        QTest::addColumn<QString>("next");
+        const QString none;
+        QTest::newRow("the Now list's return to the lit card") << QStringLiteral("listReturn") << none << none;
+        QTest::newRow("a key for a card button scrolled out of sight") << QStringLiteral("outOfSight") << none << none;
+        QTest::newRow("sign-out in the settings, then sign-in") << QStringLiteral("signOutSignIn") << none << none;
+        QTest::newRow("Return on a History row; 返回当前播放歌曲 hides itself")
+            << QStringLiteral("returnChip") << QStringLiteral("now.returnChip") << QStringLiteral("studyPanel.songFavorite");
+        QTest::newRow("重置 hides itself") << QStringLiteral("resetOffset") << QStringLiteral("offsetSlider.reset")
+                                         << QStringLiteral("offsetSlider.slider");
+        QTest::newRow("回到当前 hides itself") << QStringLiteral("backToCurrent") << QStringLiteral("now.backToCurrent") << none;
     }
     void focusWhereTheViewChanges()
     {
+        using namespace std::chrono_literals;
         QFETCH(QString, change);
-        ShellFixture fx;
-        fx.signedInWithDemoSong();
-        fx.server.auth().addUser(QStringLiteral("a@example.com"), QStringLiteral("secret1"));
-        ApplicationShell shell(fx.dependencies());
-        QQuickWindow *window = shell.mainWindow();
-        window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowExposed(window) && QTest::qWaitFor([&] { return fx.sources->started == 1; }, 10000));
+        QFETCH(QString, hiding);
+        QFETCH(QString, next);
+        SkippableClock clock;
         // Paused at 0:19: the second card is lit.
         NowPlayingTrack track = demoSongTrack(19);
         track.isPlaying = false;
-        fx.sources->latest.send(track);
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        PlayerViewModel *vm = shell.appState()->viewModel();
-        QTRY_VERIFY_WITH_TIMEOUT(vm->cards().size() >= 3 && !vm->lyricLines().isEmpty(), 10000);
-        QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
+        DemoSongShell demo([&](ShellFixture &fx, AppStateDependencies &deps) {
+            fx.server.auth().addUser(QStringLiteral("a@example.com"), QStringLiteral("secret1"));
+            deps.continuousClock = &clock;
+        }, track);
+        QVERIFY(playerShown(demo, 3));
+        QQuickWindow *window = demo.window;
         QQuickItem *now = visibleItem(window->contentItem(), QStringLiteral("studyPanel.now"));
         QVERIFY(now);
         QObject *ctl = now->property("controller").value<QObject *>();
@@ -632,6 +632,7 @@ private slots:
         QTRY_VERIFY(!ctl->property("activeSlotId").toString().isEmpty());
         QObject *tabs = visibleItem(window->contentItem(), QStringLiteral("studyPanel"))->property("controller").value<QObject *>();
         QObject *sheet = window->findChild<QObject *>(QStringLiteral("shareSheet"));
+        auto tracking = [ctl] { return ctl->property("isTrackingCards").toBool(); };
 
         if (change == u"listReturn") {
             // The first card's share button, above the lit card: the list holds still while it
@@ -640,10 +641,12 @@ private slots:
             QVERIFY(tabTo(window, QStringLiteral("glassCard.share")));
             QQuickItem *share = window->activeFocusItem();
             QCOMPARE(focusFault(window), QString());
-            QTRY_VERIFY(!ctl->property("isTrackingCards").toBool());
+            QTRY_VERIFY(!tracking());
             const QString lit = ctl->property("activeSlotId").toString();
             // The return would come 3 s after the user's scroll: it does not come while held.
-            QVERIFY(!QTest::qWaitFor([&] { return ctl->property("isTrackingCards").toBool(); }, 4000));
+            clock.skip(4s);
+            QTRY_VERIFY(clock.caughtUp());
+            QVERIFY(!tracking());
             QCOMPARE(window->activeFocusItem(), share);
             QCOMPARE(focusFault(window), QString());
             QTest::keyClick(window, Qt::Key_Space);
@@ -651,7 +654,7 @@ private slots:
             QTest::keyClick(window, Qt::Key_Escape);
             QTRY_COMPARE(window->activeFocusItem(), share);
             QVERIFY(tabTo(window, QStringLiteral("userInfoIcon")));
-            QTRY_VERIFY_WITH_TIMEOUT(ctl->property("isTrackingCards").toBool(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT((clock.skip(1s), tracking()), 5000);
             QTRY_VERIFY(showing(visibleItem(list, QStringLiteral("now.row.") + lit)));
         } else if (change == u"outOfSight") {
             // The view moves on its own while a card button has the focus: the next key brings
@@ -666,54 +669,11 @@ private slots:
             QCOMPARE(focusFault(window, QStringLiteral("glassCard.share")), QString());
             QTest::keyClick(window, Qt::Key_Space);
             QTRY_VERIFY(sheet->property("opened").toBool());
-        } else if (change == u"historyRow" || change == u"returnChip") {
-            // The Now tab that replaces History takes the focus on its first control, the return
-            // chip; the chip, pressed, hides itself and hands the focus to the song's heart.
-            QVERIFY(tabTo(window, QStringLiteral("segment.History")));
-            QTest::keyClick(window, Qt::Key_Return);
-            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.search")));
-            QVERIFY(tabTo(window, QStringLiteral("history.search")));
-            QTest::keyClick(window, Qt::Key_Tab);
-            QTRY_VERIFY(focusedName(window).startsWith(QStringLiteral("SongRow")));
-            QTest::keyClick(window, Qt::Key_Return);
-            QTRY_VERIFY(tabs->property("lockedSong").value<QObject *>());
-            QCOMPARE(focusFault(window, QStringLiteral("now.returnChip")), QString());
-            if (change == u"returnChip") {
-                QTest::keyClick(window, Qt::Key_Space);
-                QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
-                QCOMPARE(focusFault(window, QStringLiteral("studyPanel.songFavorite")), QString());
-            }
-        } else if (change == u"resetOffset") {
-            // The song's own offset from the slider's keys; 重置 drops it, hides itself and hands
-            // the focus to the slider after it.
-            QVERIFY(tabTo(window, QStringLiteral("offsetSlider.slider")));
-            QTest::keyClick(window, Qt::Key_Right);
-            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("offsetSlider.reset")));
-            QTest::keyClick(window, Qt::Key_Tab, Qt::ShiftModifier);
-            QCOMPARE(focusFault(window, QStringLiteral("offsetSlider.reset")), QString());
-            QTest::keyClick(window, Qt::Key_Space);
-            QTRY_VERIFY(!visibleItem(window->contentItem(), QStringLiteral("offsetSlider.reset")));
-            QCOMPARE(focusFault(window, QStringLiteral("offsetSlider.slider")), QString());
-        } else if (change == u"backToCurrent") {
-            // Scrolled away by the user, the list offers 回到当前; pressed, it returns the list
-            // and hides itself: the focus goes on to the next control.
-            // Nudged until the list takes it for the user's (past the guard of its own scrolls).
-            const double top = list->property("contentY").toDouble();
-            int nudge = 0;
-            QTRY_VERIFY_WITH_TIMEOUT((list->setProperty("contentY", top + 80 + 40 * (++nudge % 2)),
-                                      ctl->property("showBackToCurrent").toBool()), 5000);
-            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("now.backToCurrent")));
-            QVERIFY(tabTo(window, QStringLiteral("now.backToCurrent")));
-            QTest::keyClick(window, Qt::Key_Space);
-            QTRY_VERIFY(ctl->property("isTrackingCards").toBool());
-            QTRY_VERIFY(!visibleItem(window->contentItem(), QStringLiteral("now.backToCurrent")));
-            QCOMPARE(focusFault(window), QString());
-            QVERIFY(focusedName(window) != QStringLiteral("now.backToCurrent"));
         } else if (change == u"signOutSignIn") {
             // Signed out from the settings window, whose one control turns disabled: the main
             // window's sign-in view takes the focus on its first field. Signed in again, the
             // player takes it on its first control; the closed settings window takes none.
-            QQuickWindow *settings = shell.settingsWindow();
+            QQuickWindow *settings = demo.shell.settingsWindow();
             QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
             QTRY_COMPARE(QGuiApplication::focusWindow(), settings);
             QVERIFY(tabTo(settings, QStringLiteral("settings.signOut"), 5));
@@ -734,6 +694,55 @@ private slots:
             QCOMPARE(focusFault(window), QString());
             QTRY_VERIFY(signOut->isEnabled());
             QVERIFY(!signOut->hasActiveFocus());
+        } else if (change == u"returnChip") {
+            // Return on a tab shows that tab; the song's row comes after the search field, and
+            // Return picks it, as a tap does: the Now tab shows it, locked, and takes the focus on
+            // its first control, the return chip.
+            QVERIFY(tabTo(window, QStringLiteral("segment.History")));
+            QTest::keyClick(window, Qt::Key_Return);
+            QTRY_COMPARE(tabs->property("selectedTab").toInt(), 1);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.search")));
+            QVERIFY(tabTo(window, QStringLiteral("history.search")));
+            shootBothSizes(window, QStringLiteral("history-search"));
+            QTest::keyClick(window, Qt::Key_Tab);
+            QTRY_VERIFY(focusedName(window).startsWith(QStringLiteral("SongRow")));
+            QVERIFY(ringOf(window->activeFocusItem())->isVisible());
+            shootBothSizes(window, QStringLiteral("history-row"));
+            QTest::keyClick(window, Qt::Key_Return);
+            QTRY_COMPARE(tabs->property("selectedTab").toInt(), 0);
+            QTRY_VERIFY(tabs->property("lockedSong").value<QObject *>());
+        } else if (change == u"resetOffset") {
+            // The song's own offset from the slider's keys shows 重置, just before the slider.
+            QVERIFY(tabTo(window, QStringLiteral("offsetSlider.slider")));
+            QTest::keyClick(window, Qt::Key_Right);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("offsetSlider.reset")));
+            QTest::keyClick(window, Qt::Key_Tab, Qt::ShiftModifier);
+        } else if (change == u"backToCurrent") {
+            // Scrolled away by the user, the list offers 回到当前.
+            // Nudged until the list takes it for the user's (past the guard of its own scrolls).
+            const double top = list->property("contentY").toDouble();
+            int nudge = 0;
+            QTRY_VERIFY_WITH_TIMEOUT((list->setProperty("contentY", top + 80 + 40 * (++nudge % 2)),
+                                      ctl->property("showBackToCurrent").toBool()), 5000);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("now.backToCurrent")));
+            QVERIFY(tabTo(window, QStringLiteral("now.backToCurrent")));
+        }
+
+        if (!hiding.isEmpty()) {
+            QCOMPARE(focusFault(window, hiding), QString());
+            if (change == u"returnChip")
+                shootBothSizes(window, QStringLiteral("focus-historyRow"));
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY(!visibleItem(window->contentItem(), hiding));
+            QCOMPARE(focusFault(window, next), QString());
+            QVERIFY(focusedName(window) != hiding);
+            // What the press did: the playing song's cards back, the list following again.
+            if (change == u"returnChip") {
+                QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
+                QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
+            } else if (change == u"backToCurrent") {
+                QTRY_VERIFY(tracking());
+            }
         }
         QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
         shootBothSizes(window, QStringLiteral("focus-") + change);

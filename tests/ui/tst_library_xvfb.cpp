@@ -20,28 +20,10 @@ class TstLibraryScreens : public QObject
     std::unique_ptr<designtest::Scene> loadPanel(QSize size = {480, 900})
     {
         auto s = std::make_unique<designtest::Scene>();
-        LibraryWorld &w = *m_world;
-        const QVariantMap props{{"vm", QVariant::fromValue<QObject *>(&w.vm)},
-                                {"cardStore", QVariant::fromValue<QObject *>(w.store.get())},
-                                {"cardLighting", QVariant::fromValue<QObject *>(&w.lighting)},
-                                {"toastCenter", QVariant::fromValue<QObject *>(&w.toasts)},
-                                {"clocks", QVariant::fromValue<QObject *>(&w.clocks)},
-                                {"reduceMotion", true}};
-        if (!s->load("import Cantorella.Library\nStudyPanel {}", size, props))
+        if (!s->load("import Cantorella.Library\nStudyPanel {}", size, m_world->panelProperties()))
             return nullptr;
         s->window->requestActivate();
         return s;
-    }
-
-    static QQuickItem *findItem(QQuickItem *item, const QString &name)
-    {
-        if (item->objectName() == name && item->isVisible())
-            return item;
-        for (QQuickItem *child : item->childItems()) {
-            if (QQuickItem *found = findItem(child, name))
-                return found;
-        }
-        return nullptr;
     }
 
     static StudyPanelController *controller(designtest::Scene &s)
@@ -140,7 +122,7 @@ private slots:
         save(*s, "history" + suffix);
         QVERIFY(show(*s, StudyPanelController::Favorites));
         save(*s, "favorites-songs" + suffix);
-        QQuickItem *cardsSegment = findItem(s->window->contentItem(), QStringLiteral("segment.收藏例句"));
+        QQuickItem *cardsSegment = visibleItem(s->window->contentItem(), QStringLiteral("segment.收藏例句"));
         QVERIFY(cardsSegment);
         QTest::mouseClick(s->window.get(), Qt::LeftButton, {},
                           cardsSegment->mapToScene({cardsSegment->width() / 2, cardsSegment->height() / 2}).toPoint());
@@ -149,10 +131,10 @@ private slots:
         save(*s, "mastered" + suffix);
         if (!filled)
             return;
-        QQuickItem *cell = findItem(s->window->contentItem(), QStringLiteral("cardGrid.cell"));
+        QQuickItem *cell = visibleItem(s->window->contentItem(), QStringLiteral("cardGrid.cell"));
         QVERIFY(cell);
         QTest::mouseClick(s->window.get(), Qt::LeftButton, {}, cell->mapToScene({cell->width() / 2, 20}).toPoint());
-        QTRY_VERIFY(findItem(s->window->contentItem(), QStringLiteral("unmaster.confirm")));
+        QTRY_VERIFY(visibleItem(s->window->contentItem(), QStringLiteral("unmaster.confirm")));
         save(*s, "mastered-popover" + suffix);
         // The playing song locked from History: Now with the return chip and the song's heart.
         QTest::keyClick(s->window.get(), Qt::Key_Escape);
@@ -177,7 +159,7 @@ private slots:
         QSettings().remove(QString::fromLatin1(CardStore::migrationFlagKey));
         auto s = loadPanel();
         QVERIFY(s);
-        QTRY_VERIFY(findItem(s->window->contentItem(), QStringLiteral("studyPanel.migrationBanner")));
+        QTRY_VERIFY(visibleItem(s->window->contentItem(), QStringLiteral("studyPanel.migrationBanner")));
         QVERIFY(show(*s, StudyPanelController::History));
         save(*s, "banner.png");
     }

@@ -22,6 +22,17 @@ struct LibraryWorld : NowWorld
         return t.songKey();
     }
 
+    // The study panel's inputs, as the main view hands them down (motion reduced).
+    QVariantMap panelProperties()
+    {
+        return {{"vm", QVariant::fromValue<QObject *>(&vm)},
+                {"cardStore", QVariant::fromValue<QObject *>(store.get())},
+                {"cardLighting", QVariant::fromValue<QObject *>(&lighting)},
+                {"toastCenter", QVariant::fromValue<QObject *>(&toasts)},
+                {"clocks", QVariant::fromValue<QObject *>(&clocks)},
+                {"reduceMotion", true}};
+    }
+
     // A played song with `cards` cards ("<title> <i>", tag "t"), one minute after the last one.
     SongRecord *add(const QString &title, const QString &artist = QStringLiteral("Artist"), int cards = 0)
     {

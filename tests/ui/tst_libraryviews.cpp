@@ -34,14 +34,7 @@ class TstLibraryViews : public QObject
     ScenePtr loadPanel()
     {
         ScenePtr s(new designtest::Scene);
-        LibraryWorld &w = *m_world;
-        const QVariantMap props{{"vm", QVariant::fromValue<QObject *>(&w.vm)},
-                                {"cardStore", QVariant::fromValue<QObject *>(w.store.get())},
-                                {"cardLighting", QVariant::fromValue<QObject *>(&w.lighting)},
-                                {"toastCenter", QVariant::fromValue<QObject *>(&w.toasts)},
-                                {"clocks", QVariant::fromValue<QObject *>(&w.clocks)},
-                                {"reduceMotion", true}};
-        if (!s->load("import Cantorella.Library\nStudyPanel {}", {480, 900}, props))
+        if (!s->load("import Cantorella.Library\nStudyPanel {}", {480, 900}, m_world->panelProperties()))
             return nullptr;
         return s;
     }
@@ -51,16 +44,6 @@ class TstLibraryViews : public QObject
         return s.root->property("controller").value<StudyPanelController *>();
     }
 
-    static QQuickItem *findItem(QQuickItem *item, const QString &name)
-    {
-        if (item->objectName() == name && item->isVisible())
-            return item;
-        for (QQuickItem *child : item->childItems()) {
-            if (QQuickItem *found = findItem(child, name))
-                return found;
-        }
-        return nullptr;
-    }
     static QQuickItem *findText(QQuickItem *item, const QString &text)
     {
         if (item->inherits("QQuickText") && item->property("text").toString() == text && item->isVisible())
@@ -73,7 +56,7 @@ class TstLibraryViews : public QObject
     }
     static QQuickItem *find(designtest::Scene &s, const char *name)
     {
-        return findItem(s.window->contentItem(), QString::fromUtf8(name));
+        return visibleItem(s.window->contentItem(), QString::fromUtf8(name));
     }
 
     static QString textOf(designtest::Scene &s, const char *name)
@@ -185,7 +168,7 @@ private slots:
         QQuickItem *list = find(*s, "history.list");
         QTRY_VERIFY(findText(list, "Oh! Susanna"));
         QQuickItem *row = findText(list, "Oh! Susanna")->parentItem()->parentItem()->parentItem();
-        QQuickItem *heart = findItem(row, "songRow.heart");
+        QQuickItem *heart = visibleItem(row, "songRow.heart");
         QVERIFY(heart);
         QVERIFY(susanna->isFavorite());
         click(*s, heart);
@@ -209,15 +192,15 @@ private slots:
         QVERIFY(s);
         QVERIFY(showTab(*s, StudyPanelController::Mastered, "studyPanel.mastered"));
         QQuickItem *grid = find(*s, "mastered.cards");
-        QTRY_VERIFY(grid && findItem(grid, "cardGrid.cell"));
+        QTRY_VERIFY(grid && visibleItem(grid, "cardGrid.cell"));
         QTest::qWait(100); // the rows take their heights
-        QQuickItem *cell = findItem(grid, "cardGrid.cell");
+        QQuickItem *cell = visibleItem(grid, "cardGrid.cell");
         auto *card = cell->property("modelData").value<LearnedCard *>();
         QVERIFY(card);
         const bool wasFavorite = card->isFavorite();
 
         // The card's heart: its own press, no popover.
-        click(*s, findItem(cell, "glassCard.heart"));
+        click(*s, visibleItem(cell, "glassCard.heart"));
         QTRY_COMPARE(card->isFavorite(), !wasFavorite);
         QTest::qWait(50);
         QVERIFY(!find(*s, "unmaster.confirm"));
@@ -234,8 +217,8 @@ private slots:
 
         // The song label selects the card's song and opens no popover.
         grid = find(*s, "mastered.cards");
-        QTRY_VERIFY(findItem(grid, "cardGrid.cell"));
-        cell = findItem(grid, "cardGrid.cell");
+        QTRY_VERIFY(visibleItem(grid, "cardGrid.cell"));
+        cell = visibleItem(grid, "cardGrid.cell");
         auto *left = cell->property("modelData").value<LearnedCard *>();
         SongRecord *song = left->song();
         QQuickItem *label = findText(cell, song->title() + " - " + song->artist());

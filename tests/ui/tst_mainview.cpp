@@ -31,7 +31,8 @@ private slots:
     void nowPlayingChipAndBadges();
 
 private:
-    bool loadMainView(QSize size = {800, 950});
+    // A view of the Player module (the main view unless named) on the graph's objects.
+    bool loadMainView(QSize size = {800, 950}, const QByteArray &view = "MainView", bool reduceMotion = false);
     double activeRowCentreOffset() const;
     QQuickItem *row(int index) const;
 
@@ -54,7 +55,7 @@ void TestMainView::cleanup()
     g.reset();
 }
 
-bool TestMainView::loadMainView(QSize size)
+bool TestMainView::loadMainView(QSize size, const QByteArray &view, bool reduceMotion)
 {
     const QVariantMap properties{
         {QStringLiteral("vm"), QVariant::fromValue<QObject *>(&g->vm)},
@@ -62,23 +63,9 @@ bool TestMainView::loadMainView(QSize size)
         {QStringLiteral("cardLighting"), QVariant::fromValue<QObject *>(&g->lighting)},
         {QStringLiteral("toastCenter"), QVariant::fromValue<QObject *>(&g->toasts)},
         {QStringLiteral("clocks"), QVariant::fromValue<QObject *>(&g->clocks)},
-        {QStringLiteral("reduceMotion"), false},
+        {QStringLiteral("reduceMotion"), reduceMotion},
     };
-    return scene->load("import QtQuick\nimport Cantorella.Player\nMainView {}\n", size, properties);
-}
-
-// Repeater rows have no QObject parent: look through the visual tree.
-static QQuickItem *findItem(QQuickItem *item, const QString &name)
-{
-    if (!item)
-        return nullptr;
-    if (item->objectName() == name)
-        return item;
-    for (QQuickItem *child : item->childItems()) {
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
+    return scene->load("import QtQuick\nimport Cantorella.Player\n" + view + " {}\n", size, properties);
 }
 
 QQuickItem *TestMainView::row(int index) const
@@ -234,15 +221,7 @@ void TestMainView::columnsShareTheWidth()
 
 void TestMainView::compactPanelAloneShowsIdle()
 {
-    const QVariantMap properties{
-        {QStringLiteral("vm"), QVariant::fromValue<QObject *>(&g->vm)},
-        {QStringLiteral("cardStore"), QVariant::fromValue<QObject *>(nullptr)},
-        {QStringLiteral("cardLighting"), QVariant::fromValue<QObject *>(&g->lighting)},
-        {QStringLiteral("toastCenter"), QVariant::fromValue<QObject *>(&g->toasts)},
-        {QStringLiteral("clocks"), QVariant::fromValue<QObject *>(&g->clocks)},
-        {QStringLiteral("reduceMotion"), true},
-    };
-    QVERIFY(scene->load("import QtQuick\nimport Cantorella.Player\nCompactLyricsPanel {}\n", {360, 900}, properties));
+    QVERIFY(loadMainView({360, 900}, "CompactLyricsPanel", true));
     QTRY_VERIFY(scene->find(QStringLiteral("compactPanel.idle"))->isVisible());
     QVERIFY(!scene->find(QStringLiteral("compactPanel.nowPlaying"))->isVisible());
 

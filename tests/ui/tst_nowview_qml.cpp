@@ -17,20 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Delegates of a Repeater are items without a QObject parent: search the item tree.
-QQuickItem *findItem(QQuickItem *under, const QString &objectName)
-{
-    if (!under)
-        return nullptr;
-    if (under->objectName() == objectName)
-        return under;
-    for (QQuickItem *child : under->childItems()) {
-        if (QQuickItem *found = findItem(child, objectName))
-            return found;
-    }
-    return nullptr;
-}
-
 struct NowScene
 {
     NowWorld &world;

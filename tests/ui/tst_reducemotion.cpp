@@ -14,20 +14,6 @@
 
 namespace {
 
-// Delegates of a Repeater are items without a QObject parent: search the item tree.
-QQuickItem *findItem(QQuickItem *under, const QString &objectName)
-{
-    if (!under)
-        return nullptr;
-    if (under->objectName() == objectName)
-        return under;
-    for (QQuickItem *child : under->childItems()) {
-        if (QQuickItem *found = findItem(child, objectName))
-            return found;
-    }
-    return nullptr;
-}
-
 enum class Scene { button, accountButton, storyDismiss, glassCard, nowView, compactPanel };
 
 // One case: a scene, the item watched, what changes, the property that follows.

@@ -49,17 +49,6 @@ Item {
     }
 
     // Popups live in the window's overlay layer, not under the scene's root: search the items.
-    static QQuickItem *findItem(QQuickItem *item, const QString &name)
-    {
-        if (item->objectName() == name)
-            return item;
-        for (QQuickItem *child : item->childItems()) {
-            if (QQuickItem *found = findItem(child, name))
-                return found;
-        }
-        return nullptr;
-    }
-
     QQuickItem *popupItem(designtest::Scene &s, const char *name)
     {
         return findItem(s.window->contentItem(), QString::fromLatin1(name));
