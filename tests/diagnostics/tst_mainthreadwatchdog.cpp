@@ -1,3 +1,5 @@
+#include "OtherThreadWarnings.h"
+
 #include "diagnostics/MainThreadWatchdog.h"
 #include "diagnostics/RenderLoopProbe.h"
 #include "diagnostics/StallDetector.h"
@@ -113,6 +115,7 @@ void TestMainThreadWatchdog::stallsWriteOneReportEach()
     const QString folder = data.path() + "/Diagnostics";
     RenderLoopProbe probe(nullptr, nullptr, data.path());
     MainThreadWatchdog watchdog(&probe);
+    OtherThreadWarnings otherThreads;
 
     previousHandler = qInstallMessageHandler(countingHandler);
     watchdog.start();
@@ -155,6 +158,14 @@ void TestMainThreadWatchdog::stallsWriteOneReportEach()
 
     watchdog.stop();
     QVERIFY(!watchdog.isRunning());
+    // Each report is said once, from the watchdog's thread, and nothing else is: the report path
+    // makes no object there that belongs to the GUI thread (Qt would warn of that, on that thread).
+    QStringList said, written;
+    for (const auto &warning : otherThreads.take())
+        said << warning.text;
+    for (const QString &file : hangFiles(folder))
+        written << "Wrote render-loop diagnostics: " + folder + "/" + file;
+    QCOMPARE(said, written);
 }
 
 void TestMainThreadWatchdog::stopsWhenTheApplicationQuits()

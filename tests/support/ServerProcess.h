@@ -73,7 +73,9 @@ public:
         if (!m_process->waitForStarted(5000))
             return QStringLiteral("cannot start %1").arg(m_options.executable);
         static const QRegularExpression listening(QStringLiteral(R"(listening on (http://127\.0\.0\.1:\d+))"));
-        const QDeadlineTimer deadline(15000);
+        // A first start makes its keys and database and seeds them (some twenty fsyncs): on a busy
+        // machine that can take many seconds. The bound only catches a server that never comes up.
+        const QDeadlineTimer deadline(60000);
         const qsizetype from = m_log.size(); // this run's lines (the log keeps every run's)
         while (!deadline.hasExpired()) {
             m_process->waitForReadyRead(100);

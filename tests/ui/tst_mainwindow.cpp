@@ -4,6 +4,7 @@
 // With a demo song playing, every screen of the player (both columns, each study tab, the story
 // overlay, the share sheet) comes up without a warning, and signing out closes an open share sheet.
 
+#include "OtherThreadWarnings.h"
 #include "ShellFixture.h"
 
 #include "app/ApplicationShell.h"
@@ -26,6 +27,10 @@ const QRegularExpression anyUnexpectedWarning(
     QStringLiteral("^(?!.*(failed to acquire GL context to resolve capabilities"
                    "|This plugin does not support raise\\(\\))).*$"),
     QRegularExpression::DotMatchesEverythingOption);
+
+// The watchdog's report of a GUI thread that did not answer for seconds: on a busy machine that
+// says more about the machine than about the window.
+const QRegularExpression hangReport(QStringLiteral("^Wrote render-loop diagnostics"));
 
 QString shownView(ApplicationShell &shell)
 {
@@ -68,8 +73,19 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
+    // Warnings of the watchdog's thread (and any other) are checked here, on the test's thread.
+    // Made once QtTest has installed its own message handler, which it passes the rest on to.
+    std::unique_ptr<OtherThreadWarnings> otherThreads;
+
 private slots:
+    void initTestCase() { otherThreads = std::make_unique<OtherThreadWarnings>(); }
+    void cleanupTestCase() { otherThreads.reset(); }
     void init() { QTest::failOnWarning(anyUnexpectedWarning); }
+    void cleanup()
+    {
+        const QStringList failures = otherThreads->takeFailures(hangReport);
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
+    }
 
     void withoutSessionShowsSignIn()
     {
