@@ -4,8 +4,9 @@
 // both the next frame draws the same picture. A position sample of the playing song releases
 // nothing; a new song, its lines or its cards do.
 
+#include "tst_lyrics_fixture.h"
+
 #include "app/RenderMemoryTrim.h"
-#include "session/player/PlayerViewModel.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -15,8 +16,6 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
@@ -113,16 +112,10 @@ void RenderMemoryTrimTest::followsSongsNotSamples()
     QFETCH(bool, newSession);
     QFETCH(int, releases);
 
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("d.ini"), QSettings::IniFormat);
-    PlayerViewModelDependencies deps;
-    deps.settings = &settings;
-    PlayerViewModel vm([] { return ContinuousInstant{}; }, deps);
-    NowPlayingTrack track;
-    track.title = QStringLiteral("A");
-    track.artist = QStringLiteral("Artist");
+    lyricstest::PlayerGraph graph;
+    PlayerViewModel &vm = graph.vm;
+    NowPlayingTrack track = lyricstest::PlayerGraph::track(QStringLiteral("A"));
     track.elapsed = 2.0;
-    track.isPlaying = true;
     vm.resetForNewSong(track);
     vm.setLyricLines({{1, QStringLiteral("one")}});
 
