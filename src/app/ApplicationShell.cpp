@@ -147,23 +147,13 @@ ApplicationShell::ApplicationShell(AppStateDependencies dependencies, QObject *p
 }
 
 // A new song replaces the Now tab's cards and the lyrics: once the window shows them, what the
-// renderer cached for the views that are gone is let go (RenderMemoryTrim). The cards arrive
-// after the song, so both count.
+// renderer cached for the views that are gone is let go (RenderMemoryTrim).
 void ApplicationShell::trimRenderMemoryBySong(QQuickWindow *window)
 {
     if (!window)
         return;
     auto *trim = new RenderMemoryTrim(window, this);
-    const auto follow = [this, trim] {
-        delete m_songViewsWatch; // the connections to the previous view model
-        PlayerViewModel *model = m_appState->viewModel();
-        if (!model)
-            return;
-        m_songViewsWatch = new QObject(this);
-        const auto replaced = [trim] { trim->songViewsReplaced(); };
-        connect(model, &PlayerViewModel::trackChanged, m_songViewsWatch, replaced);
-        connect(model, &PlayerViewModel::cardsChanged, m_songViewsWatch, replaced);
-    };
+    const auto follow = [this, trim] { trim->followSongs(m_appState->viewModel()); };
     follow();
     connect(m_appState.get(), &AppState::graphChanged, this, follow);
 }

@@ -51,8 +51,6 @@ private:
 
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
-    // Owns the connections from the current view model's song signals to the render trim.
-    QPointer<QObject> m_songViewsWatch;
     // Written on the GUI thread; with a threaded render loop, read on the render thread while the
     // GUI thread waits for it.
     std::atomic_bool m_playerShown = false;

@@ -1,5 +1,7 @@
 #include "app/RenderMemoryTrim.h"
 
+#include "session/player/PlayerViewModel.h"
+
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -71,6 +73,18 @@ RenderMemoryTrim::RenderMemoryTrim(QQuickWindow *window, Actions actions, std::c
 void RenderMemoryTrim::songViewsReplaced()
 {
     m_songChanged = true;
+}
+
+void RenderMemoryTrim::followSongs(PlayerViewModel *model)
+{
+    for (const auto &connection : std::as_const(m_songWatch))
+        disconnect(connection);
+    m_songWatch.clear();
+    if (!model)
+        return;
+    for (const auto signal : {&PlayerViewModel::songSessionIdChanged, &PlayerViewModel::lyricLinesChanged,
+                              &PlayerViewModel::cardsChanged})
+        m_songWatch << connect(model, signal, this, &RenderMemoryTrim::songViewsReplaced);
 }
 
 void RenderMemoryTrim::frameSwapped()

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 
+class PlayerViewModel;
 class QQuickWindow;
 
 // Bounds what the window's renderer keeps from past frames and past songs. Qt Quick keeps, for
@@ -49,6 +50,11 @@ public:
 
     // The views of the song that was shown are being replaced (a new song, its cards).
     void songViewsReplaced();
+    // Calls songViewsReplaced() when the model's song, its lyric lines or its cards change (and
+    // no longer for the model followed before; null follows none). A position sample of the same
+    // song is no such change: a release makes the software rasterizer compile every shader of
+    // the next frame again.
+    void followSongs(PlayerViewModel *model);
 
 private:
     void frameSwapped();
@@ -59,5 +65,6 @@ private:
     // Frames are swapped one at a time, on the thread that draws; a song change comes from the
     // window's thread.
     std::atomic_bool m_songChanged = false;
+    QList<QMetaObject::Connection> m_songWatch;
     QElapsedTimer m_sinceUploadTrim;
 };

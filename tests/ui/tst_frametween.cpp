@@ -28,6 +28,8 @@ private slots:
     void stepsOnTicksAlongItsCurve_data();
     void stepsOnTicksAlongItsCurve();
     void atTheAmbientPaceItStepsLess();
+    void atTheAmbientPaceItLandsOnTheNearestTick_data();
+    void atTheAmbientPaceItLandsOnTheNearestTick();
     void holdsTheClockOnlyWhileRunning();
     void aRestartAnnouncesItsStartAgain();
     void withoutAClockQtPacesIt();
@@ -115,6 +117,38 @@ void FrameTweenTest::atTheAmbientPaceItStepsLess()
     advanceTicks(clock, 1, transitionTick);
     QCOMPARE(tween.progress(), 1.0);
     QVERIFY(!tween.isRunning());
+}
+
+void FrameTweenTest::atTheAmbientPaceItLandsOnTheNearestTick_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<int>("ticks"); // ambient ticks until it lands
+    QTest::newRow("0.25 s: on the second, not a third tick late") << 0.25 << 2;
+    QTest::newRow("0.22 s: the second tick is nearest") << 0.22 << 2;
+    QTest::newRow("0.26 s: the third tick is nearest") << 0.26 << 3;
+    QTest::newRow("0.3 s: its end is a tick") << 0.3 << 3;
+    QTest::newRow("2 s linear swell") << 2.0 << 20;
+}
+
+void FrameTweenTest::atTheAmbientPaceItLandsOnTheNearestTick()
+{
+    QFETCH(double, seconds);
+    QFETCH(int, ticks);
+
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    FrameTween tween;
+    tween.setFrameClock(&frameClock);
+    tween.setAmbientPace(true);
+    QSignalSpy steps(&tween, &FrameTween::progressChanged);
+    tween.start(seconds, seconds > 1);
+    advanceTicks(clock, ticks - 1, ambientTick);
+    QVERIFY(tween.isRunning());
+    QVERIFY(tween.progress() < 1.0);
+    advanceTicks(clock, 1, ambientTick);
+    QCOMPARE(tween.progress(), 1.0);
+    QVERIFY(!tween.isRunning());
+    QCOMPARE(steps.count(), 1 + ticks); // its start, then one step a tick
 }
 
 void FrameTweenTest::holdsTheClockOnlyWhileRunning()

@@ -6,6 +6,7 @@
 #include "tst_nowfixture.h"
 
 #include "ui/player/InterPanelHueEchoDriver.h"
+#include "ui/player/LyricsViewController.h"
 #include "ui/player/NowViewController.h"
 #include "ui/design/FrameClock.h"
 
@@ -492,6 +493,51 @@ private slots:
         QCOMPARE(rowChanges.size(), 0);
         w.advance(400ms);
         QVERIFY(changes.size() >= 1);
+    }
+
+    // While the frame clock runs (a line is playing), the lyrics view and the Now tab take a new
+    // line on the same tick, so the lit line and the lit card change in one frame, whatever the
+    // phase of their own samples.
+    void lyricsAndCardsTakeALineOnOneTick_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::newRow("just after a line starts") << 10.02;
+        QTest::newRow("a quarter in") << 10.25;
+        QTest::newRow("mid-line") << 10.47;
+        QTest::newRow("three quarters in") << 10.71;
+        QTest::newRow("just before the next") << 10.93;
+    }
+    void lyricsAndCardsTakeALineOnOneTick()
+    {
+        QFETCH(double, start);
+        NowWorld w;
+        FrameClock frames(&w.clock);
+        w.clocks.setFrameClock(&frames);
+        w.storeSong(QStringLiteral("Song"), {10, 11, 12, 13, 14, 15});
+        w.play(QStringLiteral("Song"), start);
+        Tab tab(w);
+        LyricsViewController lyrics;
+        lyrics.setVm(&w.vm);
+        lyrics.setCardLighting(&w.lighting);
+        lyrics.setClocks(&w.clocks);
+        lyrics.componentComplete();
+        NowWorld::settle();
+        QVERIFY(frames.isRunning());
+
+        int lineChanges = 0, apart = 0;
+        std::optional<qsizetype> last = lyrics.activeLineIndex();
+        for (int step = 0; step < 400; ++step) { // 4 s: four new lines
+            w.clock.advance(10ms);
+            NowWorld::settle();
+            if (lyrics.activeLineIndex() != tab->currentCardActiveLineIndex())
+                ++apart;
+            if (lyrics.activeLineIndex() != last)
+                ++lineChanges;
+            last = lyrics.activeLineIndex();
+        }
+        QCOMPARE(apart, 0);
+        QCOMPARE(lineChanges, 4);
+        QCOMPARE(tab->activeSlotId(), std::optional<QString>(tab.slotOf(int(*last) - 10)));
     }
 };
 

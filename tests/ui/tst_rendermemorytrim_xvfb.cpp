@@ -1,7 +1,10 @@
 // The render trim's schedule: a song change releases the window's caches once, at the first
 // frame after it, on the window's thread; other frames trim the pooled uploads at most once an
 // interval. And in a real window: the release frees what scripts no longer reach, and after
-// both the next frame draws the same picture.
+// both the next frame draws the same picture. A position sample of the playing song releases
+// nothing; a new song, its lines or its cards do.
+
+#include "tst_lyrics_fixture.h"
 
 #include "app/RenderMemoryTrim.h"
 
@@ -42,6 +45,8 @@ class RenderMemoryTrimTest : public QObject
 private slots:
     void schedule_data();
     void schedule();
+    void followsSongsNotSamples_data();
+    void followsSongsNotSamples();
     void releaseCollectsScriptGarbage();
     void pictureSurvivesTrims();
 };
@@ -81,6 +86,63 @@ void RenderMemoryTrimTest::schedule()
     QTRY_COMPARE(counts.releases, releases);
     QCOMPARE(counts.trims, trims);
     // Nothing more is pending.
+    QCoreApplication::processEvents();
+    QCOMPARE(counts.releases, releases);
+}
+
+void RenderMemoryTrimTest::followsSongsNotSamples_data()
+{
+    QTest::addColumn<QString>("title"); // of the track written after "A" has settled
+    QTest::addColumn<double>("elapsed");
+    QTest::addColumn<bool>("newLines");
+    QTest::addColumn<bool>("newSession");
+    QTest::addColumn<int>("releases");
+
+    QTest::newRow("a later position of the same song") << "A" << 12.5 << false << false << 0;
+    QTest::newRow("the same song paused at its position") << "A" << 2.0 << false << false << 0;
+    QTest::newRow("the song's lyric lines") << "A" << 2.0 << true << false << 1;
+    QTest::newRow("a new song and its lines") << "B" << 0.0 << true << true << 1;
+}
+
+void RenderMemoryTrimTest::followsSongsNotSamples()
+{
+    QFETCH(QString, title);
+    QFETCH(double, elapsed);
+    QFETCH(bool, newLines);
+    QFETCH(bool, newSession);
+    QFETCH(int, releases);
+
+    lyricstest::PlayerGraph graph;
+    PlayerViewModel &vm = graph.vm;
+    NowPlayingTrack track = lyricstest::PlayerGraph::track(QStringLiteral("A"));
+    track.elapsed = 2.0;
+    vm.resetForNewSong(track);
+    vm.setLyricLines({{1, QStringLiteral("one")}});
+
+    QQuickWindow window; // never shown: only the frames the test reports
+    Counts counts;
+    RenderMemoryTrim trim(&window, counting(counts), std::chrono::hours(1));
+    trim.followSongs(&vm);
+
+    track.title = title;
+    track.elapsed = elapsed;
+    track.isPlaying = title != u"A" || elapsed != 2.0;
+    {
+        PlayerViewModel::Batch batch(&vm); // one update, as the session coordinator makes it
+        if (newSession)
+            vm.resetForNewSong(track);
+        else
+            vm.setTrack(track);
+        if (newLines)
+            vm.setLyricLines({{1, QStringLiteral("one")}, {3, QStringLiteral("two")}});
+    }
+    emit window.frameSwapped();
+    QCoreApplication::processEvents();
+    QCOMPARE(counts.releases, releases);
+
+    trim.followSongs(nullptr); // a view model that is no longer followed releases nothing
+    vm.setLyricLines({});
+    emit window.frameSwapped();
     QCoreApplication::processEvents();
     QCOMPARE(counts.releases, releases);
 }

@@ -20,10 +20,13 @@
 #include "DemoAccount.h"
 
 #include "app/ApplicationShell.h"
+#include "core/AppLog.h"
 #include "session/player/PlayerViewModel.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFont>
+#include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -37,6 +40,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -111,12 +115,21 @@ Window {
 
 int runBare(const QString &file)
 {
+    // As the application: its font, and its first frame logged for start-up timing.
+    QGuiApplication::setFont(QFont(QStringLiteral("Noto Sans CJK SC")));
     QQmlApplicationEngine engine;
     engine.load(QUrl::fromLocalFile(file));
     if (engine.rootObjects().isEmpty())
         return 1;
     if (auto *window = qobject_cast<QWindow *>(engine.rootObjects().constFirst()))
         focus(window);
+    if (auto *quick = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst())) {
+        QObject::connect(quick, &QQuickWindow::frameSwapped, quick, [] {
+            static bool logged = false;
+            if (!std::exchange(logged, true))
+                AppLog::signpostEvent("FirstFrame");
+        }, Qt::DirectConnection);
+    }
     announceReady();
     return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "ui/design/FrameTween.h"
 
 #include <algorithm>
+#include <chrono>
 
 FrameTween::FrameTween(QObject *parent)
     : QObject(parent)
@@ -86,7 +87,13 @@ void FrameTween::stop()
 void FrameTween::onTick(double now)
 {
     const double t = (now - m_start) / m_seconds;
-    if (t >= 1.0) {
+    // At the ambient pace a tick is a tenth of a second: the tick nearest the end lands the
+    // transition. The first tick after the end would come up to a whole interval late, for a
+    // last step that moves the values by a few per cent and costs a frame of its own.
+    const double halfStep = m_ambientPace && m_clock
+        ? std::chrono::duration<double>(FrameClock::interval(m_clock->renderProfile(), pace())).count() / 2
+        : 0.0;
+    if (t >= 1.0 || now + halfStep >= m_start + m_seconds) {
         setProgress(1.0);
         stop();
         return;

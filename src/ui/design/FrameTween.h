@@ -17,7 +17,8 @@
 // rate; the profile in force at start() decides. With no duration it lands at 1 at once. The
 // view maps `progress` onto its values (from + (to − from) × progress).
 // `ambientPace` steps it at the ambient animations' pace instead of the transitions' (fewer
-// frames for a change that need not read as motion, e.g. under Reduce Motion).
+// frames for a change that need not read as motion, e.g. under Reduce Motion); it then lands on
+// the tick nearest its end rather than the first tick after it.
 class FrameTween : public QObject
 {
     Q_OBJECT

@@ -82,6 +82,7 @@ void LyricsViewController::setClocks(ClockHandle *clocks)
         m_frameClock->release(this);
     m_clocks = clocks;
     m_frameClock = clocks ? qobject_cast<FrameClock *>(clocks->frameClock()) : nullptr;
+    followLineOnTicks();
     m_guard.setClock(clock());
     emit clocksChanged();
     if (m_completed)
@@ -172,6 +173,21 @@ QCoro::Task<void> LyricsViewController::activeLineTask(QPointer<LyricsViewContro
                 self->refreshActiveLineSnapshot(false);
         });
     }
+}
+
+// While the frame clock runs, a new lyric line is taken on the first tick after it starts. The
+// Now tab takes it on the same tick (it checks every tick too), so the lit line and the lit card
+// change in one frame instead of two; the samples above wait for a tick anyway.
+void LyricsViewController::followLineOnTicks()
+{
+    disconnect(m_lineTickConnection);
+    m_lineTickConnection = {};
+    if (!m_frameClock)
+        return;
+    m_lineTickConnection = connect(m_frameClock, &FrameClock::ticked, this, [this] {
+        if (m_vm && m_completed && m_vm->activeLineIndex(position()) != m_activeLineIndex)
+            refreshActiveLineSnapshot(false);
+    });
 }
 
 void LyricsViewController::refreshActiveLineSnapshot(bool force)

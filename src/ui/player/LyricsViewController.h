@@ -121,6 +121,7 @@ private:
     void programmaticScroll(qsizetype target);
     void updateLitWords();
     void updateFrameClockHold();
+    void followLineOnTicks();
 
     QPointer<PlayerViewModel> m_vm;
     QPointer<CardLightingCoordinator> m_cardLighting;
@@ -128,6 +129,7 @@ private:
     QPointer<ClockHandle> m_clocks;
     QPointer<FrameClock> m_frameClock;
     QMetaObject::Connection m_frameConnection;
+    QMetaObject::Connection m_lineTickConnection;
     bool m_reduceMotion = false;
     bool m_completed = false;
 

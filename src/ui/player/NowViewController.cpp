@@ -487,6 +487,23 @@ void NowViewController::startPlaybackTask()
                   QStringLiteral("session=%1").arg(m_vm ? m_vm->songSessionId() : 0), 1);
     refreshCardPlaybackSnapshot(true);
     playbackLoop(this, clock(), *m_playbackTask);
+    followLineOnTicks();
+}
+
+// While the frame clock runs, a new lyric line is taken on the first tick after it starts, the
+// tick on which the lyrics view takes it too: the lit card and the lit line change in one frame.
+// The 0.2 s samples still decide everything else (the wrap-up, a restart, a seek within a line).
+void NowViewController::followLineOnTicks()
+{
+    disconnect(m_lineTickConnection);
+    m_lineTickConnection = {};
+    auto *frames = m_clocks ? qobject_cast<FrameClock *>(m_clocks->frameClock()) : nullptr;
+    if (!frames)
+        return;
+    m_lineTickConnection = connect(frames, &FrameClock::ticked, this, [this] {
+        if (m_vm && m_vm->activeLineIndex(m_vm->displayedElapsed()) != m_currentCardActiveLineIndex)
+            refreshCardPlaybackSnapshot(false);
+    });
 }
 
 QCoro::Task<void> NowViewController::playbackLoop(QPointer<NowViewController> self, ContinuousClock *clock,

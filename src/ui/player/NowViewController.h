@@ -173,6 +173,7 @@ private:
     bool isListShown() const { return m_viewportHeight > 0; }
     ContinuousClock *clock() const;
     void startPlaybackTask();
+    void followLineOnTicks();
 
     static QCoro::Task<void> playbackLoop(QPointer<NowViewController> self, ContinuousClock *clock,
                                           CancellationToken token);
@@ -228,5 +229,6 @@ private:
     std::optional<Seen> m_seen;
     bool m_syncPending = false;
     bool m_completed = false;
+    QMetaObject::Connection m_lineTickConnection;
     std::optional<CancellationToken> m_playbackTask;
 };
