@@ -28,6 +28,8 @@ private slots:
     void stepsOnTicksAlongItsCurve_data();
     void stepsOnTicksAlongItsCurve();
     void atTheAmbientPaceItStepsLess();
+    void itsPaceSetsItsSteps_data();
+    void itsPaceSetsItsSteps();
     void holdsTheClockOnlyWhileRunning();
     void aRestartAnnouncesItsStartAgain();
     void withoutAClockQtPacesIt();
@@ -113,6 +115,35 @@ void FrameTweenTest::atTheAmbientPaceItStepsLess()
     QCOMPARE(steps.count(), 6);
     QVERIFY(tween.progress() < 1.0);
     advanceTicks(clock, 1, transitionTick);
+    QCOMPARE(tween.progress(), 1.0);
+    QVERIFY(!tween.isRunning());
+}
+
+void FrameTweenTest::itsPaceSetsItsSteps_data()
+{
+    QTest::addColumn<bool>("ambientPace");
+    QTest::addColumn<bool>("scrollPace");
+    QTest::addColumn<int>("steps"); // in a 0.35 s run, the last landing
+    QTest::newRow("a transition: 30 a second") << false << false << 11;
+    QTest::newRow("a list scroll: 60 a second") << false << true << 21;
+    QTest::newRow("the ambient pace wins: 10 a second") << true << true << 4;
+}
+
+void FrameTweenTest::itsPaceSetsItsSteps()
+{
+    QFETCH(bool, ambientPace);
+    QFETCH(bool, scrollPace);
+    QFETCH(int, steps);
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    FrameTween tween;
+    tween.setFrameClock(&frameClock);
+    tween.setAmbientPace(ambientPace);
+    tween.setScrollPace(scrollPace);
+    QSignalSpy changes(&tween, &FrameTween::progressChanged);
+    tween.start(0.35);
+    advanceTicks(clock, 401, 1ms);
+    QCOMPARE(changes.count(), 1 + steps); // its start, then its steps
     QCOMPARE(tween.progress(), 1.0);
     QVERIFY(!tween.isRunning());
 }
