@@ -30,6 +30,8 @@ private slots:
     void atTheAmbientPaceItStepsLess();
     void atTheAmbientPaceItLandsOnTheNearestTick_data();
     void atTheAmbientPaceItLandsOnTheNearestTick();
+    void itsPaceSetsItsSteps_data();
+    void itsPaceSetsItsSteps();
     void holdsTheClockOnlyWhileRunning();
     void aRestartAnnouncesItsStartAgain();
     void withoutAClockQtPacesIt();
@@ -149,6 +151,36 @@ void FrameTweenTest::atTheAmbientPaceItLandsOnTheNearestTick()
     QCOMPARE(tween.progress(), 1.0);
     QVERIFY(!tween.isRunning());
     QCOMPARE(steps.count(), 1 + ticks); // its start, then one step a tick
+}
+
+void FrameTweenTest::itsPaceSetsItsSteps_data()
+{
+    QTest::addColumn<bool>("ambientPace");
+    QTest::addColumn<bool>("scrollPace");
+    QTest::addColumn<int>("steps"); // in a 0.35 s run, the last landing
+    QTest::newRow("a transition: 30 a second") << false << false << 11;
+    QTest::newRow("a list scroll: 60 a second") << false << true << 21;
+    // 0.35 s lies between two ambient ticks: it lands on the earlier.
+    QTest::newRow("the ambient pace wins: 10 a second") << true << true << 3;
+}
+
+void FrameTweenTest::itsPaceSetsItsSteps()
+{
+    QFETCH(bool, ambientPace);
+    QFETCH(bool, scrollPace);
+    QFETCH(int, steps);
+    ManualContinuousClock clock;
+    FrameClock frameClock(&clock);
+    FrameTween tween;
+    tween.setFrameClock(&frameClock);
+    tween.setAmbientPace(ambientPace);
+    tween.setScrollPace(scrollPace);
+    QSignalSpy changes(&tween, &FrameTween::progressChanged);
+    tween.start(0.35);
+    advanceTicks(clock, 401, 1ms);
+    QCOMPARE(changes.count(), 1 + steps); // its start, then its steps
+    QCOMPARE(tween.progress(), 1.0);
+    QVERIFY(!tween.isRunning());
 }
 
 void FrameTweenTest::holdsTheClockOnlyWhileRunning()

@@ -15,7 +15,7 @@ unsigned bit(FrameClock::Pace pace)
 }
 
 constexpr FrameClock::Pace allPaces[] = {FrameClock::Pace::Transition, FrameClock::Pace::Ambient,
-                                         FrameClock::Pace::Mesh};
+                                         FrameClock::Pace::Mesh, FrameClock::Pace::Scroll};
 
 } // namespace
 

@@ -24,9 +24,12 @@
 //   whatever moved, so the rate is the window's cost. The clock ticks at the fastest pace held
 //   and a slower pace steps on the first tick at or after its due instant, so its changes share
 //   a frame with the faster ones and add none. Transitions are short and follow a line change:
-//   30 ticks a second. The ambient animations drift a few pixels a second (and the lit words step
-//   a word at a time), which 10 a second shows as smoothly, also while a transition runs (their
-//   layers are not redrawn on every transition frame).
+//   30 ticks a second. A list's animated scroll moves its whole content by hundreds of pixels in
+//   0.4 s: at 30 a second each frame would jump twice as far as a plain list's at the display's
+//   rate, so it ticks at 60 (the other transitions under way still step at 30). The ambient
+//   animations drift a few pixels a second (and the lit words step a word at a time), which 10 a
+//   second shows as smoothly, also while a transition runs (their layers are not redrawn on every
+//   transition frame).
 // - hardware: frames are cheap. Transitions do not use the clock (FrameTween runs them at the
 //   display's rate); each ambient pace ticks at its own cap, the mesh field 20 times a second and
 //   the rest 30, and a tick steps only the holders whose pace is due (isDue).
@@ -42,12 +45,15 @@ class FrameClock : public QObject
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
 
 public:
-    // Mesh: the mesh field's drift; Ambient: every other ambient animation.
-    enum class Pace { Transition, Ambient, Mesh };
-    static constexpr int paceCount = 3;
+    // Mesh: the mesh field's drift; Ambient: every other ambient animation; Scroll: a list's
+    // animated scroll.
+    enum class Pace { Transition, Ambient, Mesh, Scroll };
+    static constexpr int paceCount = 4;
     static constexpr std::chrono::nanoseconds interval(RenderProfile profile, Pace pace)
     {
         using std::chrono::nanoseconds;
+        if (pace == Pace::Scroll)
+            return nanoseconds(16'666'667);
         if (pace == Pace::Transition)
             return nanoseconds(33'333'334);
         if (profile == RenderProfile::Software)

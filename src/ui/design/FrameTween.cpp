@@ -42,9 +42,30 @@ void FrameTween::setAmbientPace(bool ambient)
     if (m_ambientPace == ambient)
         return;
     m_ambientPace = ambient;
+    repace();
+    emit ambientPaceChanged();
+}
+
+void FrameTween::setScrollPace(bool scroll)
+{
+    if (m_scrollPace == scroll)
+        return;
+    m_scrollPace = scroll;
+    repace();
+    emit scrollPaceChanged();
+}
+
+FrameClock::Pace FrameTween::pace() const
+{
+    if (m_ambientPace)
+        return FrameClock::Pace::Ambient;
+    return m_scrollPace ? FrameClock::Pace::Scroll : FrameClock::Pace::Transition;
+}
+
+void FrameTween::repace()
+{
     if (m_running && m_paced && m_clock)
         m_clock->hold(this, pace());
-    emit ambientPaceChanged();
 }
 
 void FrameTween::start(double seconds, bool linear)

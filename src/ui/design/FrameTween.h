@@ -18,7 +18,8 @@
 // view maps `progress` onto its values (from + (to − from) × progress).
 // `ambientPace` steps it at the ambient animations' pace instead of the transitions' (fewer
 // frames for a change that need not read as motion, e.g. under Reduce Motion); it then lands on
-// the tick nearest its end rather than the first tick after it.
+// the tick nearest its end rather than the first tick after it. `scrollPace` steps it at a list
+// scroll's pace (as many frames as the display shows, for content that moves far).
 class FrameTween : public QObject
 {
     Q_OBJECT
@@ -27,6 +28,7 @@ class FrameTween : public QObject
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
     Q_PROPERTY(bool ambientPace READ ambientPace WRITE setAmbientPace NOTIFY ambientPaceChanged)
+    Q_PROPERTY(bool scrollPace READ scrollPace WRITE setScrollPace NOTIFY scrollPaceChanged)
 
 public:
     explicit FrameTween(QObject *parent = nullptr);
@@ -38,6 +40,8 @@ public:
     bool isRunning() const { return m_running; }
     bool ambientPace() const { return m_ambientPace; }
     void setAmbientPace(bool ambient);
+    bool scrollPace() const { return m_scrollPace; }
+    void setScrollPace(bool scroll);
 
     // Restarts from progress 0: ease-in-out, or linear when `linear`.
     Q_INVOKABLE void start(double seconds, bool linear = false);
@@ -49,18 +53,22 @@ signals:
     void progressChanged();
     void runningChanged();
     void ambientPaceChanged();
+    void scrollPaceChanged();
 
 private:
     void onTick(double now);
     void setProgress(double progress);
     void setRunning(bool running);
-    FrameClock::Pace pace() const { return m_ambientPace ? FrameClock::Pace::Ambient : FrameClock::Pace::Transition; }
+    FrameClock::Pace pace() const;
+    // A pace changed under way: the clock steps the run at the new one.
+    void repace();
 
     QPointer<FrameClock> m_clock;
     QMetaObject::Connection m_tick;
     double m_progress = 1.0;
     bool m_running = false;
     bool m_ambientPace = false;
+    bool m_scrollPace = false;
     // This run steps on the frame clock's ticks.
     bool m_paced = false;
     double m_start = 0;

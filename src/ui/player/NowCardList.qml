@@ -69,12 +69,13 @@ Flickable {
         scroll.start(seconds, false)
     }
 
-    // The animated scroll, ease-in-out, on the frame clock.
+    // The animated scroll, ease-in-out, on the frame clock at a scroll's pace.
     FrameTween {
         id: scroll
         property real from: 0
         property real to: 0
         frameClock: flick.frameClock
+        scrollPace: true
         onProgressChanged: flick.contentY = from + (to - from) * progress
     }
 
