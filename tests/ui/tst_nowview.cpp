@@ -189,6 +189,31 @@ private slots:
         QCOMPARE(tab->activeSlotIdText(), active);
     }
 
+    // Back from a song locked for browsing to the playing one, the slot at the position lights
+    // and the list goes to it at once, without waiting for the next line.
+    void releasedLockLightsThePosition_data()
+    {
+        QTest::addColumn<bool>("lockedOnPlaying");
+        QTest::newRow("locked on the playing song itself") << true;
+        QTest::newRow("locked on another song") << false;
+    }
+    void releasedLockLightsThePosition()
+    {
+        QFETCH(bool, lockedOnPlaying);
+        NowWorld w;
+        SongRecord *playing = w.storeSong(QStringLiteral("Song"), {10, 20});
+        SongRecord *other = w.storeSong(QStringLiteral("Other"), {5});
+        w.play(QStringLiteral("Song"), 22.0);
+        Tab tab(w, lockedOnPlaying ? playing : other);
+        QCOMPARE(tab->activeSlotIdText(), QString());
+        QSignalSpy scrolls(tab.ctl.get(), &NowViewController::scrollToSlotRequested);
+        tab->setLockedSong(nullptr);
+        NowWorld::settle();
+        QCOMPARE(tab->activeSlotIdText(), tab.slotOf(1));
+        QVERIFY(!scrolls.isEmpty());
+        QCOMPARE(scrolls.last().at(0).toString(), tab.slotOf(1));
+    }
+
     void newlyMasteredCount_data()
     {
         QTest::addColumn<bool>("masteredBefore");

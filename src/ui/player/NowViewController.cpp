@@ -232,7 +232,8 @@ void NowViewController::sync()
     const bool locked = m_lockedSong;
     const std::optional<QString> key = trackSongKey();
 
-    if (!first && seen.lockedSong != m_lockedSong) {
+    const bool lockChanged = !first && seen.lockedSong != m_lockedSong;
+    if (lockChanged) {
         seen.lockedSong = m_lockedSong;
         // Back to the playing song: the record may have changed while the lock held.
         if (!locked)
@@ -327,8 +328,10 @@ void NowViewController::sync()
         refreshCardPlaybackSnapshot(true);
         // The playback task is keyed on the session: a new session starts it afresh.
         startPlaybackTask();
-    } else if (slotsChanged) {
-        // New slots or a new record: the lit slot is computed over them.
+    } else if (slotsChanged || lockChanged) {
+        // New slots or a new record: the lit slot is computed over them. A lock on the playing
+        // song lights nothing; released, its slots are the same, yet the slot at the position
+        // lights now, not at the next line (never, while paused).
         setActiveSlotId(computeActiveSlotId(m_cardElapsedSnapshot));
     }
 
