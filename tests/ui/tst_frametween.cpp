@@ -16,6 +16,15 @@ namespace {
 // The software profile's intervals (the clock's default profile).
 constexpr auto transitionTick = FrameClock::interval(RenderProfile::Software, FrameClock::Pace::Transition);
 constexpr auto ambientTick = FrameClock::interval(RenderProfile::Software, FrameClock::Pace::Ambient);
+// A tween on a frame clock driven by hand.
+struct ClockedTween
+{
+    ManualContinuousClock clock;
+    FrameClock frameClock{&clock};
+    FrameTween tween;
+    ClockedTween() { tween.setFrameClock(&frameClock); }
+};
+
 } // namespace
 
 using namespace std::chrono_literals;
@@ -78,10 +87,8 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve()
     QFETCH(double, progress);
     QFETCH(bool, running);
 
-    ManualContinuousClock clock;
-    FrameClock frameClock(&clock);
-    FrameTween tween;
-    tween.setFrameClock(&frameClock);
+    ClockedTween rig;
+    auto &[clock, frameClock, tween] = rig;
     tween.start(seconds, linear);
     advanceTicks(clock, ticks);
     // Half a tick later nothing moves: steps come only with ticks.
@@ -94,10 +101,8 @@ void FrameTweenTest::stepsOnTicksAlongItsCurve()
 
 void FrameTweenTest::atTheAmbientPaceItStepsLess()
 {
-    ManualContinuousClock clock;
-    FrameClock frameClock(&clock);
-    FrameTween tween;
-    tween.setFrameClock(&frameClock);
+    ClockedTween rig;
+    auto &[clock, frameClock, tween] = rig;
     tween.setAmbientPace(true);
     QSignalSpy steps(&tween, &FrameTween::progressChanged);
     tween.start(0.25);
@@ -137,10 +142,8 @@ void FrameTweenTest::atTheAmbientPaceItLandsOnTheNearestTick()
     QFETCH(double, seconds);
     QFETCH(int, ticks);
 
-    ManualContinuousClock clock;
-    FrameClock frameClock(&clock);
-    FrameTween tween;
-    tween.setFrameClock(&frameClock);
+    ClockedTween rig;
+    auto &[clock, frameClock, tween] = rig;
     tween.setAmbientPace(true);
     QSignalSpy steps(&tween, &FrameTween::progressChanged);
     tween.start(seconds, seconds > 1);
@@ -169,10 +172,8 @@ void FrameTweenTest::itsPaceSetsItsSteps()
     QFETCH(bool, ambientPace);
     QFETCH(bool, scrollPace);
     QFETCH(int, steps);
-    ManualContinuousClock clock;
-    FrameClock frameClock(&clock);
-    FrameTween tween;
-    tween.setFrameClock(&frameClock);
+    ClockedTween rig;
+    auto &[clock, frameClock, tween] = rig;
     tween.setAmbientPace(ambientPace);
     tween.setScrollPace(scrollPace);
     QSignalSpy changes(&tween, &FrameTween::progressChanged);
