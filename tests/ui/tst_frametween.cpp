@@ -38,6 +38,7 @@ private slots:
     void stepsOnTicksAlongItsCurve();
     void atTheAmbientPaceItStepsLess();
     void atTheAmbientPaceItLandsOnTheNearestTick_data();
+    void aTransitionStartedByATickCountsFromIt();
     void atTheAmbientPaceItLandsOnTheNearestTick();
     void itsPaceSetsItsSteps_data();
     void itsPaceSetsItsSteps();
@@ -154,6 +155,31 @@ void FrameTweenTest::atTheAmbientPaceItLandsOnTheNearestTick()
     QCOMPARE(tween.progress(), 1.0);
     QVERIFY(!tween.isRunning());
     QCOMPARE(steps.count(), 1 + ticks); // its start, then one step a tick
+}
+
+// A card lit by a line change starts its transition inside the tick that took the line, after
+// that tick's work: it still lands on the tick nearest its end counted from that frame.
+void FrameTweenTest::aTransitionStartedByATickCountsFromIt()
+{
+    ClockedTween rig;
+    auto &[clock, frameClock, tween] = rig;
+    tween.setAmbientPace(true);
+    QObject litWords;
+    frameClock.hold(&litWords, FrameClock::Pace::Ambient);
+    bool started = false;
+    connect(&frameClock, &FrameClock::ticked, this, [&, clock = &clock, tween = &tween] {
+        if (std::exchange(started, true))
+            return;
+        clock->advance(15ms); // the line change's own work
+        tween->start(0.25);
+    });
+    advanceTicks(clock, 1, ambientTick);
+    QVERIFY(tween.isRunning());
+    advanceTicks(clock, 1, ambientTick - 15ms); // the ticks come when due
+    QVERIFY(tween.isRunning());
+    advanceTicks(clock, 1, ambientTick);
+    QCOMPARE(tween.progress(), 1.0);
+    QVERIFY(!tween.isRunning());
 }
 
 void FrameTweenTest::itsPaceSetsItsSteps_data()

@@ -67,6 +67,11 @@ public:
     ContinuousClock *clock() const { return m_clock; }
     // Seconds on the clock; the time base of every animation the clock drives.
     Q_INVOKABLE double now() const { return m_clock->now().seconds(); }
+    // The instant of the frame being made: in what a tick runs, the instant the tick was due
+    // (it wakes a little late, and the work before may have taken a few milliseconds), otherwise
+    // now. A transition started by a tick counts from the frame that shows its start, on the
+    // same timeline as the ticks that step it.
+    double frameTime() const { return m_ticking ? m_lastTick.seconds() : now(); }
 
     // A holder wants ticks at its pace until it releases them (or is destroyed). A second hold
     // by the same holder only changes its pace.

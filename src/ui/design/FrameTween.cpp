@@ -78,7 +78,7 @@ void FrameTween::start(double seconds, bool linear)
         return;
     }
     m_paced = m_clock && m_clock->pacesTransitions();
-    m_start = m_paced ? m_clock->now() : 0.0;
+    m_start = m_paced ? m_clock->frameTime() : 0.0;
     m_seconds = seconds;
     m_curve = MotionCurve(linear ? MotionCurve::Shape::linear : MotionCurve::Shape::easeInOut, seconds).easing();
     m_progress = 0.0;
