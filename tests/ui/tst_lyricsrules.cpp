@@ -37,6 +37,8 @@ private slots:
     void progressRowSamplesOnTheSecond();
     void playerReadsLeaveTheProgressRowToItsTimer();
     void progressRowChangesOnceASecondWhileTheFrameClockRuns();
+    void progressRowJoinsTheLyricsTick_data();
+    void progressRowJoinsTheLyricsTick();
     void idlePositionIsTheLyricsOffset();
 };
 
@@ -308,6 +310,50 @@ void TestLyricsRules::progressRowChangesOnceASecondWhileTheFrameClockRuns()
     }
     QCOMPARE(moved.count(), 5);
     QCOMPARE(labels.count(), int(QSet<QString>(labels.begin(), labels.end()).size())); // each a new second
+}
+
+// Gated, the row's change after a whole second waits for the tick on which the lyrics change, if
+// one comes soon enough; animated, every tick draws anyway and the next one takes it.
+void TestLyricsRules::progressRowJoinsTheLyricsTick_data()
+{
+    QTest::addColumn<bool>("animated");
+    QTest::addColumn<double>("lineAt");
+    QTest::addColumn<double>("earliest"); // the position the row shows 0:11 at
+    QTest::addColumn<double>("latest");
+    QTest::newRow("a line 0.2 s after the second: on its tick") << false << 11.2 << 11.2 << 11.3;
+    QTest::newRow("a line 0.6 s after: at most 0.4 s late, alone") << false << 11.6 << 11.35 << 11.5;
+    QTest::newRow("no line near: the same") << false << 20.0 << 11.35 << 11.5;
+    QTest::newRow("animated: the next tick") << true << 11.2 << 11.0 << 11.12 + 0.1;
+}
+
+void TestLyricsRules::progressRowJoinsTheLyricsTick()
+{
+    QFETCH(bool, animated);
+    QFETCH(double, lineAt);
+    PlayerGraph g;
+    g.vm.resetForNewSong(PlayerGraph::track());
+    g.vm.setLyricLines({{0.0, QStringLiteral("one")}, {lineAt, QStringLiteral("two")}, {40.0, QStringLiteral("three")}});
+    QObject litWords;
+    g.frames.hold(&litWords, FrameClock::Pace::Ambient);
+    g.clock.advance(20ms); // ticks fall between whole seconds
+    g.vm.setAnchor(SampleAnchor{g.clock.now(), 10.6, 1.0});
+    CompactLyricsPanelController panel;
+    panel.setClocks(&g.clocks);
+    panel.setVm(&g.vm);
+    panel.setBreathing(animated);
+    panel.componentComplete();
+    QCOMPARE(panel.positionText(), QStringLiteral("0:10"));
+
+    for (int step = 0; step < 200 && panel.positionText() == u"0:10"; ++step) {
+        g.clock.advance(5ms);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(panel.positionText(), QStringLiteral("0:11"));
+    QFETCH(double, earliest);
+    QFETCH(double, latest);
+    QVERIFY2(panel.position() >= earliest && panel.position() <= latest,
+             qPrintable(QString::number(panel.position())));
 }
 
 // Without a track the position (the idle invitation's breathing, the background's drift) is the

@@ -77,7 +77,19 @@ void CompactLyricsPanelController::setClocks(ClockHandle *clocks)
     m_clocks = clocks;
     const bool breathing = m_breathing;
     setBreathing(false);
+    stopJoining();
+    if (m_frameClock)
+        disconnect(m_frameClock, &FrameClock::runningChanged, this, nullptr);
     m_frameClock = clocks ? qobject_cast<FrameClock *>(clocks->frameClock()) : nullptr;
+    if (m_frameClock) {
+        // A clock that stops has no tick left to join: the sample waiting for one is taken now.
+        connect(m_frameClock, &FrameClock::runningChanged, this, [this] {
+            if (m_joinConnection && !m_frameClock->isRunning()) {
+                stopJoining();
+                samplePosition();
+            }
+        });
+    }
     setBreathing(breathing);
     emit clocksChanged();
     restartPositionTimer();
@@ -260,6 +272,7 @@ void CompactLyricsPanelController::restartPositionTimer()
         m_positionTask->cancel();
         m_positionTask.reset();
     }
+    stopJoining();
     // A paused song's position stands still (a seek moves the anchor, which is watched).
     if (!m_completed || !isPlaying())
         return;
@@ -284,11 +297,58 @@ QCoro::Task<void> CompactLyricsPanelController::positionTimer(QPointer<CompactLy
         if (token.isCancelled() || !self)
             co_return;
         from = self->displayedPosition();
-        FrameClock::atNextTickOf(self->m_frameClock, self, [self] {
+        self->sampleOnATick();
+    }
+}
+
+namespace {
+
+// What the lyrics show at t: the active line and how many of its words are lit.
+std::pair<qsizetype, qsizetype> lyricsStepAt(const PlayerViewModel &vm, double t)
+{
+    const std::optional<qsizetype> line = vm.activeLineIndex(t);
+    return line ? std::pair{*line, vm.revealedWordCount(*line, t)} : std::pair<qsizetype, qsizetype>{-1, 0};
+}
+
+} // namespace
+
+void CompactLyricsPanelController::sampleOnATick()
+{
+    // Animated, every tick draws a frame anyway: the next one will do.
+    if (m_breathing || !m_vm || !m_frameClock || !m_frameClock->isRunning()) {
+        QPointer<CompactLyricsPanelController> self(this);
+        FrameClock::atNextTickOf(m_frameClock, this, [self] {
             if (self)
                 self->samplePosition();
         });
+        return;
     }
+    m_joinDeadline = m_frameClock->now() + joinLyricsWithin;
+    if (!m_joinConnection)
+        m_joinConnection = connect(m_frameClock, &FrameClock::ticked, this, &CompactLyricsPanelController::joinTick);
+}
+
+void CompactLyricsPanelController::joinTick(double now)
+{
+    // The lit words take a change on the first of their ticks after it: this tick changes the
+    // lyrics when a line or word started within the last of their intervals.
+    const double interval =
+        std::chrono::duration<double>(FrameClock::interval(m_frameClock->renderProfile(), FrameClock::Pace::Ambient))
+            .count();
+    const double position = displayedPosition();
+    const bool lyricsChange = m_vm
+        && lyricsStepAt(*m_vm, position) != lyricsStepAt(*m_vm, position - interval * positionRate());
+    // The tick nearest the deadline is the last: the one after it would be up to a tick later.
+    if (!lyricsChange && now + interval / 2 < m_joinDeadline)
+        return;
+    stopJoining();
+    samplePosition();
+}
+
+void CompactLyricsPanelController::stopJoining()
+{
+    disconnect(m_joinConnection);
+    m_joinConnection = {};
 }
 
 std::chrono::nanoseconds CompactLyricsPanelController::delayAfterSample(double position, double rate)

@@ -56,6 +56,12 @@ public:
     // whole second, when the time label changes, but at least positionInterval. The label and
     // the bar then change in one frame, once a second, instead of the bar alone every 0.5 s.
     static std::chrono::nanoseconds delayAfterSample(double position, double rate);
+    // While the animations are gated the window draws only when something changes, and the lit
+    // words step on frame-clock ticks of their own a few times a second. The sample after a
+    // whole second then waits for the next tick on which the lyrics change, for at most this
+    // long: the label is that much late at worst (the row's own schedule allows half a second),
+    // and the window draws one frame for both instead of two.
+    static constexpr double joinLyricsWithin = 0.4;
 
     explicit CompactLyricsPanelController(QObject *parent = nullptr);
     ~CompactLyricsPanelController() override;
@@ -116,6 +122,11 @@ private:
                                            CancellationToken token);
     double positionRate() const;
     void followPlaybackChange();
+    // The timer's step at a whole second: at the next tick, or (gated) with the lyrics' next
+    // change on a tick within joinLyricsWithin.
+    void sampleOnATick();
+    void joinTick(double now);
+    void stopJoining();
     // Another song, or playing versus paused: sample now and time the next samples from here.
     void startProgressRowOver();
     ContinuousClock *continuousClock() const;
@@ -136,4 +147,6 @@ private:
     double m_breathScale = 1.0;
     double m_breathShadowRadius = 10.0;
     std::optional<CancellationToken> m_positionTask;
+    QMetaObject::Connection m_joinConnection;
+    double m_joinDeadline = 0.0; // frame-clock seconds
 };
