@@ -21,7 +21,6 @@ struct NowScene
 {
     NowWorld &world;
     designtest::Scene scene;
-    QQuickItem *flick = nullptr;
     NowViewController *ctl = nullptr;
 
     explicit NowScene(NowWorld &w, QSize size = {440, 700}) : world(w) {}
@@ -36,10 +35,11 @@ struct NowScene
                                     {QStringLiteral("clocks"), QVariant::fromValue(&world.clocks)},
                                     {QStringLiteral("reduceMotion"), false},
                                     {QStringLiteral("backdrop"), backdrop}});
-        flick = scene.find(QStringLiteral("now.list"));
         ctl = scene.root ? scene.root->property("controller").value<NowViewController *>() : nullptr;
-        return ok && flick && ctl;
+        return ok && ctl;
     }
+    // Built with the first song.
+    QQuickItem *list() const { return scene.find(QStringLiteral("now.list")); }
     ~NowScene()
     {
         delete scene.root;
@@ -54,8 +54,8 @@ struct NowScene
     // The row's centre minus the viewport's centre, in points.
     double offCentre(QQuickItem *item) const
     {
-        const QPointF topLeft = item->mapToItem(flick, QPointF(0, 0));
-        return topLeft.y() + item->height() / 2 - flick->height() / 2;
+        const QPointF topLeft = item->mapToItem(list(), QPointF(0, 0));
+        return topLeft.y() + item->height() / 2 - list()->height() / 2;
     }
     bool shows(const QString &objectName) const
     {
@@ -143,7 +143,7 @@ private slots:
         w.advance(5000ms);
 
         QQuickWindow *window = s.scene.window.get();
-        const QPoint from = s.flick->mapToScene(QPointF(s.flick->width() / 2, s.flick->height() / 2)).toPoint();
+        const QPoint from = s.list()->mapToScene(QPointF(s.list()->width() / 2, s.list()->height() / 2)).toPoint();
         QTest::mousePress(window, Qt::LeftButton, {}, from);
         for (int dy = 10; dy <= 150; dy += 10)
             QTest::mouseMove(window, from + QPoint(0, -dy), 10);
@@ -174,15 +174,51 @@ private slots:
         w.play(QStringLiteral("Song"), 70.5, 200, 150, 1.0);
         NowScene s(w);
         QVERIFY(s.load());
-        QTRY_VERIFY(s.flick->property("contentY").toDouble() > 100);
+        QTRY_VERIFY(s.list()->property("contentY").toDouble() > 100);
         w.advance(1000ms);
         const QString lit = s.ctl->activeSlotIdText();
-        const double where = s.flick->property("contentY").toDouble();
+        const double where = s.list()->property("contentY").toDouble();
         w.play(QStringLiteral("Song"), 70.5, 200, 150, 1.0);
         w.advance(1000ms);
         QCOMPARE(s.ctl->activeSlotIdText(), lit);
-        QTRY_VERIFY2(std::abs(s.flick->property("contentY").toDouble() - where) <= 1.0,
-                     qPrintable(QString::number(s.flick->property("contentY").toDouble() - where)));
+        QTRY_VERIFY2(std::abs(s.list()->property("contentY").toDouble() - where) <= 1.0,
+                     qPrintable(QString::number(s.list()->property("contentY").toDouble() - where)));
+    }
+
+    // The song's content (header, progress and card list) is built with the first song, not
+    // with the tab: a tab made while a song plays shows it at once; one made before fades it in
+    // when the song comes. Built, it stays when the song goes, and fades out.
+    void songContentIsBuiltWithTheFirstSong_data()
+    {
+        QTest::addColumn<bool>("playingAtLoad");
+        QTest::newRow("song playing when the tab is made") << true;
+        QTest::newRow("song coming after the tab") << false;
+    }
+    void songContentIsBuiltWithTheFirstSong()
+    {
+        QFETCH(bool, playingAtLoad);
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), {10});
+        if (playingAtLoad)
+            w.play(QStringLiteral("Song"), 12.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        if (playingAtLoad) {
+            QVERIFY(s.shows(QStringLiteral("now.content")));
+        } else {
+            QVERIFY(s.shows(QStringLiteral("now.idle")));
+            QVERIFY(!s.list());
+            w.play(QStringLiteral("Song"), 12.0);
+            QVERIFY(s.list());
+            QVERIFY(s.scene.find(QStringLiteral("now.content"))->opacity() < 0.99);
+        }
+        QTRY_VERIFY(s.shows(QStringLiteral("now.content")));
+        QTRY_VERIFY(s.row(0));
+        QQuickItem *list = s.list();
+        w.vm.resetForNoTrack();
+        QTRY_VERIFY(s.shows(QStringLiteral("now.idle")));
+        QTRY_VERIFY(!s.list()->isVisible());
+        QCOMPARE(s.list(), list);
     }
 
     void statesShowTheirTexts_data()

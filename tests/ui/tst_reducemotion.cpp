@@ -94,7 +94,12 @@ private slots:
              false, 1.0, true, 0.97);
         const auto preflight = [](QQuickItem *card, NowWorld &) { card->setProperty("preflightProgress", 0.5); };
         both("glass card preflight swell", {Scene::glassCard, {}, preflight, "scale"}, false, 1.0, true, 1.004);
-        const auto wrapUp = [](QQuickItem *, NowWorld &w) { w.play(QStringLiteral("Song"), 196.0); };
+        // In a list already built for an earlier song (a list built for a song at its end shows
+        // the wrap-up with its own fade in).
+        const auto wrapUp = [](QQuickItem *, NowWorld &w) {
+            w.play(QStringLiteral("Earlier"), 10.0);
+            w.play(QStringLiteral("Song"), 196.0);
+        };
         both("wrap-up scale", {Scene::nowView, QStringLiteral("now.wrapUp"), wrapUp, "scale"}, false, 1.0, true, 1.0);
         // Kept: the glass card's look changes, the cross-fades, the wrap-up's fade, the press dimming.
         const auto light = [](QQuickItem *card, NowWorld &) { card->setProperty("isActive", true); };

@@ -40,7 +40,11 @@ FocusScope {
         clocks: root.clocks
         lockedSong: root.lockedSong
         reduceMotion: root.reduceMotion
-        onScrollToSlotRequested: (slotId, alignTop, seconds, animated) => list.scrollToSlot(slotId, alignTop, seconds, animated)
+        // Before the first song the list is not built, and there is no slot to go to.
+        onScrollToSlotRequested: (slotId, alignTop, seconds, animated) => {
+            if (contentHost.item)
+                contentHost.item.cardList.scrollToSlot(slotId, alignTop, seconds, animated)
+        }
     }
 
     AnimationActivityView {
@@ -71,98 +75,132 @@ FocusScope {
         }
     }
 
-    ColumnLayout {
-        id: content
+    // The song's content is built when the first song comes, not with the tab: until then the
+    // idle state is all the tab shows. Once built it stays, for every later song and for the
+    // fade when a song ends.
+    Loader {
+        id: contentHost
         anchors.fill: parent
-        spacing: 0
-        // While the wash below follows the frame clock, the cards above it are cached in a
-        // texture of their own, so that a wash step composites it instead of redrawing every
-        // card (the study column caches the whole tab while the wash is still).
-        layer.enabled: gate.active
-        opacity: ctl.hasTrack ? 1 : 0
-        visible: opacity > 0
-        Behavior on opacity {
-            NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
-        }
+        // A content built with the view shows at once; one built for a song that comes later
+        // fades in.
+        property bool fadeIn: false
+        active: false
+        sourceComponent: songContent
+    }
+    function buildSongContent() {
+        if (ctl.hasTrack)
+            contentHost.active = true
+    }
+    // A handler, not a binding on `active`: the content's creation writes to the controller,
+    // whose one notification would re-enter a binding that is still being written.
+    Connections {
+        target: ctl
+        function onChanged() { root.buildSongContent() }
+    }
+    Component.onCompleted: {
+        buildSongContent()
+        contentHost.fadeIn = true
+    }
 
-        // Released with a 0.25 s ease-in-out, with Reduce Motion too: the chip fades while its
-        // row closes.
-        ReturnToCurrentChip {
-            id: returnChip
-            objectName: "now.returnChip"
-            property real shown: root.lockedSong !== null ? 1 : 0
-            Behavior on shown {
-                NumberAnimation { duration: 250; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+    Component {
+        id: songContent
+        ColumnLayout {
+            id: content
+            objectName: "now.content"
+            spacing: 0
+            readonly property Item cardList: list
+            // Built with the first song, it fades in as the idle state fades out.
+            property bool built: !contentHost.fadeIn
+            Component.onCompleted: built = true
+            // While the wash below follows the frame clock, the cards above it are cached in a
+            // texture of their own, so that a wash step composites it instead of redrawing every
+            // card (the study column caches the whole tab while the wash is still).
+            layer.enabled: gate.active
+            opacity: ctl.hasTrack && built ? 1 : 0
+            visible: opacity > 0
+            Behavior on opacity {
+                NumberAnimation { duration: Motion.crossfade.duration; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
             }
-            visible: shown > 0
-            opacity: shown
-            Layout.alignment: Qt.AlignHCenter
-            Layout.preferredHeight: implicitHeight * shown
-            Layout.leftMargin: 16
-            Layout.rightMargin: 16
-            Layout.topMargin: 10 * shown
-            Layout.bottomMargin: 4 * shown
-            reduceMotion: root.reduceMotion
-            onClicked: root.returnRequested()
-        }
 
-        RowLayout {
-            objectName: "now.header"
-            visible: ctl.displayedRecord !== null
-            Layout.fillWidth: true
-            Layout.leftMargin: 16
-            Layout.rightMargin: 16
-            Layout.topMargin: 10
-            spacing: 8
-            Text {
-                objectName: "now.masteredCount"
-                Accessible.role: Accessible.StaticText
-                Accessible.name: text
-                text: ctl.masteredText
-                textFormat: Text.PlainText
-                font: Theme.smallLabel
-                color: Theme.textSecondary
-            }
-            Item { Layout.fillWidth: true }
-            Loader {
-                readonly property string songKey: ctl.displayedRecord ? ctl.displayedRecord.key : ""
-                sourceComponent: root.headerTrailing
-            }
-        }
-        LearnedProgressBar {
-            visible: ctl.displayedRecord !== null
-            Layout.fillWidth: true
-            Layout.leftMargin: 16
-            Layout.rightMargin: 16
-            Layout.bottomMargin: 8
-            fraction: ctl.masteredFraction
-        }
-
-        Item {
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-
-            NowCardList {
-                id: list
-                anchors.fill: parent
-                controller: ctl
-                cardStore: root.cardStore
-                toastCenter: root.toastCenter
-                cardLighting: root.cardLighting
+            // Released with a 0.25 s ease-in-out, with Reduce Motion too: the chip fades while its
+            // row closes.
+            ReturnToCurrentChip {
+                id: returnChip
+                objectName: "now.returnChip"
+                property real shown: root.lockedSong !== null ? 1 : 0
+                Behavior on shown {
+                    NumberAnimation { duration: 250; easing.type: Easing.BezierSpline; easing.bezierCurve: Motion.easeInOut }
+                }
+                visible: shown > 0
+                opacity: shown
+                Layout.alignment: Qt.AlignHCenter
+                Layout.preferredHeight: implicitHeight * shown
+                Layout.leftMargin: 16
+                Layout.rightMargin: 16
+                Layout.topMargin: 10 * shown
+                Layout.bottomMargin: 4 * shown
                 reduceMotion: root.reduceMotion
-                frameClock: root.clocks.frameClock
-                onShareRequested: (card, slotLineTimestamp) => root.shareRequested(card, slotLineTimestamp)
-                onRetryCardsRequested: root.retryCardsRequested()
+                onClicked: root.returnRequested()
             }
 
-            BackToCurrentButton {
-                buttonObjectName: "now.backToCurrent"
-                anchors.horizontalCenter: parent.horizontalCenter
-                anchors.bottom: parent.bottom
-                anchors.bottomMargin: 12
-                shown: ctl.showBackToCurrent
-                reduceMotion: root.reduceMotion
-                onClicked: ctl.returnToCurrentCard()
+            RowLayout {
+                objectName: "now.header"
+                visible: ctl.displayedRecord !== null
+                Layout.fillWidth: true
+                Layout.leftMargin: 16
+                Layout.rightMargin: 16
+                Layout.topMargin: 10
+                spacing: 8
+                Text {
+                    objectName: "now.masteredCount"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                    text: ctl.masteredText
+                    textFormat: Text.PlainText
+                    font: Theme.smallLabel
+                    color: Theme.textSecondary
+                }
+                Item { Layout.fillWidth: true }
+                Loader {
+                    readonly property string songKey: ctl.displayedRecord ? ctl.displayedRecord.key : ""
+                    sourceComponent: root.headerTrailing
+                }
+            }
+            LearnedProgressBar {
+                visible: ctl.displayedRecord !== null
+                Layout.fillWidth: true
+                Layout.leftMargin: 16
+                Layout.rightMargin: 16
+                Layout.bottomMargin: 8
+                fraction: ctl.masteredFraction
+            }
+
+            Item {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+
+                NowCardList {
+                    id: list
+                    anchors.fill: parent
+                    controller: ctl
+                    cardStore: root.cardStore
+                    toastCenter: root.toastCenter
+                    cardLighting: root.cardLighting
+                    reduceMotion: root.reduceMotion
+                    frameClock: root.clocks.frameClock
+                    onShareRequested: (card, slotLineTimestamp) => root.shareRequested(card, slotLineTimestamp)
+                    onRetryCardsRequested: root.retryCardsRequested()
+                }
+
+                BackToCurrentButton {
+                    buttonObjectName: "now.backToCurrent"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    anchors.bottom: parent.bottom
+                    anchors.bottomMargin: 12
+                    shown: ctl.showBackToCurrent
+                    reduceMotion: root.reduceMotion
+                    onClicked: ctl.returnToCurrentCard()
+                }
             }
         }
     }
