@@ -24,11 +24,14 @@ InkWindow {
     // Closed, it keeps no control focused: a screen reader reads the focus of every window of
     // the application, and would still find it on a control of this one, which nobody sees.
     onVisibleChanged: {
+        if (visible)
+            view.active = true
         for (let i = 0; !visible && i < 8 && activeFocusItem && activeFocusItem !== contentItem; ++i)
             activeFocusItem.focus = false
     }
 
     function present() {
+        view.active = true
         show()
         raise()
         requestActivate()
@@ -39,11 +42,16 @@ InkWindow {
         onActivated: settings.close()
     }
 
-    SettingsView {
+    // Built when the window is first opened, not with the application: most runs never open it,
+    // and its controls' creation would delay the main window's first frame. Kept once built.
+    Loader {
         id: view
-        objectName: "settingsView"
         anchors.fill: parent
-        auth: settings.auth
-        onSigningOut: byKeyboard => settings.signingOut(byKeyboard)
+        active: false
+        sourceComponent: SettingsView {
+            objectName: "settingsView"
+            auth: settings.auth
+            onSigningOut: byKeyboard => settings.signingOut(byKeyboard)
+        }
     }
 }

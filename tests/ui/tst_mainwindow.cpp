@@ -158,6 +158,8 @@ private slots:
         window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QVERIFY(!settings->isVisible());
+        // Its controls are built when it first opens.
+        QVERIFY(!named(settings, QStringLiteral("settings.signOut")));
 
         const auto openSettings = [&] {
             settings->close();
