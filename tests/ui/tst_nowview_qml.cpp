@@ -165,6 +165,36 @@ private slots:
         QTRY_VERIFY(!s.shows(QStringLiteral("now.backToCurrent")));
     }
 
+    // While the ambient animations run, the tab's content is cached in a texture; while the list
+    // moves (a drag here) each frame draws its rows anyway, so the texture goes until it stops.
+    void contentIsCachedOnlyWhileTheListIsStill()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
+        w.play(QStringLiteral("Song"), 50.5, 200, 150, 1.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        QQuickWindow *window = s.scene.window.get();
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QQuickItem *content = s.scene.find(QStringLiteral("now.content"));
+        QVERIFY(content);
+        const auto cached = [content] {
+            return content->property("layer").value<QObject *>()->property("enabled").toBool();
+        };
+        QTRY_VERIFY(cached());
+
+        const QPoint from = s.flick->mapToScene(QPointF(s.flick->width() / 2, s.flick->height() / 2)).toPoint();
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        for (int dy = 10; dy <= 150; dy += 10)
+            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
+        QTRY_VERIFY(s.flick->property("moving").toBool());
+        QVERIFY(!cached());
+        QTest::mouseRelease(window, Qt::LeftButton, {}, from + QPoint(0, -150));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.flick->property("moving").toBool(), 10000);
+        QVERIFY(cached());
+    }
+
     // The song's state applied again mid-song (its library restored): the list stays on the lit
     // card instead of going back to the top.
     void newSessionOfTheSameSongKeepsTheLitCard()
