@@ -63,6 +63,17 @@ struct NowScene
         return item && item->isVisible() && item->opacity() > 0.99;
     }
     QPoint centreOf(QQuickItem *item) const { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint(); }
+    // Presses in the list's middle and drags up 150 points in 10-point steps, still pressed;
+    // returns where the pointer is.
+    QPoint pressAndDragUp() const
+    {
+        QQuickWindow *window = scene.window.get();
+        const QPoint from = centreOf(flick);
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        for (int dy = 10; dy <= 150; dy += 10)
+            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
+        return from + QPoint(0, -150);
+    }
 };
 
 QList<double> tenCardsEveryTenSeconds()
@@ -143,11 +154,7 @@ private slots:
         w.advance(5000ms);
 
         QQuickWindow *window = s.scene.window.get();
-        const QPoint from = s.flick->mapToScene(QPointF(s.flick->width() / 2, s.flick->height() / 2)).toPoint();
-        QTest::mousePress(window, Qt::LeftButton, {}, from);
-        for (int dy = 10; dy <= 150; dy += 10)
-            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
-        QTest::mouseRelease(window, Qt::LeftButton, {}, from + QPoint(0, -150));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, s.pressAndDragUp());
         QTRY_VERIFY(s.shows(QStringLiteral("now.backToCurrent")));
         QVERIFY(!s.ctl->isTrackingCards());
         // The drag restarted the 8 s wait: 5 s after the pick and 4 s after the drag it still holds.
@@ -184,13 +191,10 @@ private slots:
         };
         QTRY_VERIFY(cached());
 
-        const QPoint from = s.flick->mapToScene(QPointF(s.flick->width() / 2, s.flick->height() / 2)).toPoint();
-        QTest::mousePress(window, Qt::LeftButton, {}, from);
-        for (int dy = 10; dy <= 150; dy += 10)
-            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
+        const QPoint at = s.pressAndDragUp();
         QTRY_VERIFY(s.flick->property("moving").toBool());
         QVERIFY(!cached());
-        QTest::mouseRelease(window, Qt::LeftButton, {}, from + QPoint(0, -150));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at);
         QTRY_VERIFY_WITH_TIMEOUT(!s.flick->property("moving").toBool(), 10000);
         QVERIFY(cached());
     }
