@@ -63,6 +63,17 @@ struct NowScene
         return item && item->isVisible() && item->opacity() > 0.99;
     }
     QPoint centreOf(QQuickItem *item) const { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint(); }
+    // Presses in the list's middle and drags up 150 points in 10-point steps, still pressed;
+    // returns where the pointer is.
+    QPoint pressAndDragUp() const
+    {
+        QQuickWindow *window = scene.window.get();
+        const QPoint from = centreOf(list());
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        for (int dy = 10; dy <= 150; dy += 10)
+            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
+        return from + QPoint(0, -150);
+    }
 };
 
 QList<double> tenCardsEveryTenSeconds()
@@ -143,11 +154,7 @@ private slots:
         w.advance(5000ms);
 
         QQuickWindow *window = s.scene.window.get();
-        const QPoint from = s.list()->mapToScene(QPointF(s.list()->width() / 2, s.list()->height() / 2)).toPoint();
-        QTest::mousePress(window, Qt::LeftButton, {}, from);
-        for (int dy = 10; dy <= 150; dy += 10)
-            QTest::mouseMove(window, from + QPoint(0, -dy), 10);
-        QTest::mouseRelease(window, Qt::LeftButton, {}, from + QPoint(0, -150));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, s.pressAndDragUp());
         QTRY_VERIFY(s.shows(QStringLiteral("now.backToCurrent")));
         QVERIFY(!s.ctl->isTrackingCards());
         // The drag restarted the 8 s wait: 5 s after the pick and 4 s after the drag it still holds.
@@ -163,6 +170,33 @@ private slots:
         lit = s.row(5);
         QTRY_VERIFY2(std::abs(s.offCentre(lit)) <= 1.0, qPrintable(QString::number(s.offCentre(lit))));
         QTRY_VERIFY(!s.shows(QStringLiteral("now.backToCurrent")));
+    }
+
+    // While the ambient animations run, the tab's content is cached in a texture; while the list
+    // moves (a drag here) each frame draws its rows anyway, so the texture goes until it stops.
+    void contentIsCachedOnlyWhileTheListIsStill()
+    {
+        NowWorld w;
+        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
+        w.play(QStringLiteral("Song"), 50.5, 200, 150, 1.0);
+        NowScene s(w);
+        QVERIFY(s.load());
+        QQuickWindow *window = s.scene.window.get();
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QQuickItem *content = s.scene.find(QStringLiteral("now.content"));
+        QVERIFY(content);
+        const auto cached = [content] {
+            return content->property("layer").value<QObject *>()->property("enabled").toBool();
+        };
+        QTRY_VERIFY(cached());
+
+        const QPoint at = s.pressAndDragUp();
+        QTRY_VERIFY(s.list()->property("moving").toBool());
+        QVERIFY(!cached());
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.list()->property("moving").toBool(), 10000);
+        QVERIFY(cached());
     }
 
     // The song's state applied again mid-song (its library restored): the list stays on the lit

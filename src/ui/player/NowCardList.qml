@@ -20,6 +20,10 @@ Flickable {
     // Paces the cards' transitions and the list's scrolls (the shared frame clock).
     property QtObject frameClock: null
 
+    // The list moves (an animated scroll, or the user's drag or flick): every frame then draws
+    // its rows afresh, so a texture caching them would only be drawn twice.
+    readonly property bool scrolling: scroll.running || flick.moving
+
     signal shareRequested(LearnedCard card, var slotLineTimestamp)
     signal retryCardsRequested()
 

@@ -114,8 +114,9 @@ FocusScope {
             Component.onCompleted: built = true
             // While the wash below follows the frame clock, the cards above it are cached in a
             // texture of their own, so that a wash step composites it instead of redrawing every
-            // card (the study column caches the whole tab while the wash is still).
-            layer.enabled: gate.active
+            // card (the study column caches the whole tab while the wash is still). Not while the
+            // list scrolls: each of its frames would render the texture anew and then draw it.
+            layer.enabled: gate.active && !list.scrolling
             opacity: ctl.hasTrack && built ? 1 : 0
             visible: opacity > 0
             Behavior on opacity {
