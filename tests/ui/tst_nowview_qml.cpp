@@ -38,6 +38,8 @@ struct NowScene
         ctl = scene.root ? scene.root->property("controller").value<NowViewController *>() : nullptr;
         return ok && ctl;
     }
+    // The song with ten cards, one every ten seconds from 10 s, playing from `at` seconds.
+    bool loadPlayingTenCards(double at);
     // Built with the first song.
     QQuickItem *list() const { return scene.find(QStringLiteral("now.list")); }
     ~NowScene()
@@ -84,6 +86,13 @@ QList<double> tenCardsEveryTenSeconds()
     return times;
 }
 
+bool NowScene::loadPlayingTenCards(double at)
+{
+    world.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
+    world.play(QStringLiteral("Song"), at, 200, 150, 1.0);
+    return load();
+}
+
 } // namespace
 
 class TestNowViewQml : public QObject
@@ -97,10 +106,8 @@ private slots:
     void litRowStaysCentredAcrossThreeLines()
     {
         NowWorld w;
-        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
-        w.play(QStringLiteral("Song"), 39.0, 200, 150, 1.0);
         NowScene s(w);
-        QVERIFY(s.load());
+        QVERIFY(s.loadPlayingTenCards(39.0));
         for (int card : {3, 4, 5}) {
             w.advance(10000ms);
             QTRY_COMPARE(s.ctl->activeSlotIdText(), QStringLiteral("card%1|t#1/1").arg(card));
@@ -142,10 +149,8 @@ private slots:
     void dragPausesFollowingUntilBackToCurrent()
     {
         NowWorld w;
-        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
-        w.play(QStringLiteral("Song"), 50.5, 200, 150, 1.0);
         NowScene s(w);
-        QVERIFY(s.load());
+        QVERIFY(s.loadPlayingTenCards(50.5));
         QQuickItem *lit = s.row(4);
         QVERIFY(lit);
         QTRY_VERIFY(std::abs(s.offCentre(lit)) <= 1.0);
@@ -177,10 +182,8 @@ private slots:
     void contentIsCachedOnlyWhileTheListIsStill()
     {
         NowWorld w;
-        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
-        w.play(QStringLiteral("Song"), 50.5, 200, 150, 1.0);
         NowScene s(w);
-        QVERIFY(s.load());
+        QVERIFY(s.loadPlayingTenCards(50.5));
         QQuickWindow *window = s.scene.window.get();
         window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -204,10 +207,8 @@ private slots:
     void newSessionOfTheSameSongKeepsTheLitCard()
     {
         NowWorld w;
-        w.storeSong(QStringLiteral("Song"), tenCardsEveryTenSeconds());
-        w.play(QStringLiteral("Song"), 70.5, 200, 150, 1.0);
         NowScene s(w);
-        QVERIFY(s.load());
+        QVERIFY(s.loadPlayingTenCards(70.5));
         QTRY_VERIFY(s.list()->property("contentY").toDouble() > 100);
         w.advance(1000ms);
         const QString lit = s.ctl->activeSlotIdText();
