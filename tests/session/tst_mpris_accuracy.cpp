@@ -185,6 +185,7 @@ private Q_SLOTS:
     {
         for (const auto &rig : m_rigs)
             rig->monitor->start();
+        const BusyMachine::CoreWait coreWait({QCoreApplication::applicationPid()});
         MprisTestPlayer::serveFor(steadyFrom);
         measure(steadyUntil - steadyFrom, &Rig::steady);
 
@@ -208,8 +209,10 @@ private Q_SLOTS:
                   qPrintable(rig->name), rig->seekSeenMs, rig->pauseSeenMs, rig->resumeSeenMs,
                   rig->paused.worst());
         }
-        const bool quiet = !BusyMachine::tooBusyForFigures(m_lateness.errorsMs);
-        qInfo("load %.2f a core; sampling late by %s: %s", BusyMachine::loadPerCore(), qPrintable(m_lateness.text()),
+        const double waitedForCores = coreWait.share();
+        const bool quiet = !BusyMachine::tooBusyForFigures(m_lateness.errorsMs, waitedForCores);
+        qInfo("load %.2f a core; waited for a core %.1f %% of the time; sampling late by %s: %s",
+              BusyMachine::loadPerCore(), waitedForCores * 100, qPrintable(m_lateness.text()),
               quiet ? "goals checked" : "too busy for the goals, following checked");
         for (const auto &rig : m_rigs) {
             const QByteArray name = rig->name.toUtf8();

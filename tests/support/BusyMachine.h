@@ -6,7 +6,10 @@
 // and only check that the code follows at all.
 
 #include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QList>
 
 #include <sched.h>
@@ -37,12 +40,64 @@ inline double loadPerCore()
     return file.readLine().split(' ').value(0).toDouble() / usableCores();
 }
 
-// `lateMs`: how much later than asked each of the test's waits came back.
-inline bool tooBusyForFigures(QList<double> lateMs)
+// How long the threads of some processes stood ready to run while no core was free, from the
+// kernel's scheduler statistics (/proc/PID/task/TID/schedstat: run time, run-queue wait, slices,
+// in ns). Unlike the load average, it sees contention on the cores a pinned run shares with
+// others, and only that. Threads that start later count from zero; threads that end are left out.
+class CoreWait
+{
+public:
+    explicit CoreWait(QList<qint64> pids)
+        : m_pids(std::move(pids))
+    {
+        m_start = read();
+        m_clock.start();
+    }
+
+    // The wait since construction, as a share of the wall time: 0.05 means the processes' threads
+    // together waited for a core 5 % of the time.
+    double share() const
+    {
+        const QHash<QString, qint64> now = read();
+        qint64 waited = 0;
+        for (auto it = now.cbegin(); it != now.cend(); ++it)
+            waited += it.value() - m_start.value(it.key(), 0);
+        const qint64 wall = m_clock.nsecsElapsed();
+        return wall > 0 ? double(waited) / double(wall) : 0;
+    }
+
+private:
+    QHash<QString, qint64> read() const
+    {
+        QHash<QString, qint64> waits;
+        for (qint64 pid : m_pids) {
+            const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+            for (const QString &tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                QFile file(tasks + QLatin1Char('/') + tid + QStringLiteral("/schedstat"));
+                if (file.open(QIODevice::ReadOnly))
+                    waits.insert(tid, file.readLine().split(' ').value(1).toLongLong());
+            }
+        }
+        return waits;
+    }
+
+    QList<qint64> m_pids;
+    QHash<QString, qint64> m_start;
+    QElapsedTimer m_clock;
+};
+
+// Above this share of waiting for a core, figures are reported rather than checked. A quiet
+// machine reads well under it; cores shared with as many busy processes as they have read
+// tens of percent.
+inline constexpr double maxQuietCoreWait = 0.02;
+
+// `lateMs`: how much later than asked each of the test's waits came back; `coreWaitShare`: what
+// CoreWait::share() read over the same span (the test's own process and the players it drives).
+inline bool tooBusyForFigures(QList<double> lateMs, double coreWaitShare = 0)
 {
     std::sort(lateMs.begin(), lateMs.end());
     const bool late = !lateMs.isEmpty() && (lateMs[lateMs.size() * 9 / 10] > 5 || lateMs.last() > 50);
-    return late || loadPerCore() >= 1;
+    return late || loadPerCore() >= 1 || coreWaitShare > maxQuietCoreWait;
 }
 
 } // namespace BusyMachine
