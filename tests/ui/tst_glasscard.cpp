@@ -15,6 +15,8 @@
 #include "core/store/CardStoreActor.h"
 
 #include <QScopeGuard>
+#include <QSGTexture>
+#include <QSGTextureProvider>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -102,18 +104,44 @@ private slots:
         QCOMPARE(GlassCardRules::pronunciationText(hint), QStringLiteral("[弱读] t 不发音"));
     }
 
+    // The border is drawn outside the card's texture, so it greys itself as the texture's
+    // desaturation greys what is inside: each channel towards the mean, alpha kept.
+    void desaturatedColours_data()
+    {
+        QTest::addColumn<QColor>("color");
+        QTest::addColumn<double>("saturation");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("full saturation") << QColor(0, 200, 255) << 1.0 << QColor(0, 200, 255);
+        QTest::newRow("mastered card's 0.6") << QColor(0, 255, 0, 128) << 0.6 << QColor(34, 187, 34, 128);
+        QTest::newRow("none: the mean") << QColor(30, 60, 90) << 0.0 << QColor(60, 60, 60);
+        QTest::newRow("below none: grey") << QColor(30, 60, 90) << -0.5 << QColor(60, 60, 60);
+        QTest::newRow("NaN: as it is") << QColor(30, 60, 90) << std::numeric_limits<double>::quiet_NaN()
+                                       << QColor(30, 60, 90);
+    }
+    void desaturatedColours()
+    {
+        QFETCH(QColor, color);
+        QFETCH(double, saturation);
+        QFETCH(QColor, expected);
+        const QColor got = GlassCardRules::desaturated(color, saturation);
+        const auto near = [](int a, int b) { return std::abs(a - b) <= 1; };
+        QVERIFY2(near(got.red(), expected.red()) && near(got.green(), expected.green())
+                     && near(got.blue(), expected.blue()) && got.alpha() == expected.alpha(),
+                 qPrintable(got.name(QColor::HexArgb)));
+    }
+
     // A card's offscreen textures (layers, effect sources) are memory the renderer keeps for as
-    // long as the card is shown, the size of the card: only the desaturation of a mastered card
-    // that is not lit has one.
+    // long as the card is shown, the size of the card: one, its shadow and body, whatever its look
+    // (the desaturation of a mastered card that is not lit is drawn from it).
     void offscreenTextures_data()
     {
         QTest::addColumn<bool>("learned");
         QTest::addColumn<bool>("active");
         QTest::addColumn<int>("textures");
-        QTest::newRow("plain") << false << false << 0;
-        QTest::newRow("lit") << false << true << 0;
+        QTest::newRow("plain") << false << false << 1;
+        QTest::newRow("lit") << false << true << 1;
         QTest::newRow("mastered") << true << false << 1;
-        QTest::newRow("mastered and lit") << true << true << 0;
+        QTest::newRow("mastered and lit") << true << true << 1;
     }
     void offscreenTextures()
     {
@@ -123,17 +151,85 @@ private slots:
         QVERIFY(scene.load("import QtQuick\nimport Cantorella.Player\nGlassCardView { en: \"hello\"; cn: \"你好\" }\n",
                            {400, 300}, {{QStringLiteral("learned"), learned}, {QStringLiteral("isActive"), active}}));
         int textures = 0;
-        // An effect source that is not shown (the glows' cache, off) renders nothing.
+        // An effect source that is not shown (the glows' cache, off) renders nothing; the one an
+        // item's layer makes is that layer's texture, counted with the item.
         const std::function<void(QQuickItem *)> count = [&](QQuickItem *item) {
             if (!item->isVisible())
                 return;
             const auto *layer = item->property("layer").value<QObject *>();
-            textures += (layer && layer->property("enabled").toBool()) || item->inherits("QQuickShaderEffectSource");
+            const bool layered = layer && layer->property("enabled").toBool();
+            const auto *source = item->inherits("QQuickShaderEffectSource")
+                ? item->property("sourceItem").value<QQuickItem *>()
+                : nullptr;
+            const bool layersOwn = source && source->property("layer").value<QObject *>()->property("enabled").toBool();
+            textures += layered || (item->inherits("QQuickShaderEffectSource") && !layersOwn);
             for (QQuickItem *child : item->childItems())
                 count(child);
         };
         count(scene.root);
         QTEST(textures, "textures");
+    }
+
+    // A change of look (lit, dimmed) moves only what lies outside the card's texture: the
+    // texture is rendered again for what changes inside it (a text), and for the lit card's
+    // scale and shadow once, not on each step of the transition.
+    void textureRendersOnlyOnContentChange_data()
+    {
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<int>("renders");
+        QTest::newRow("dimmed") << QStringLiteral("isDimmed") << QVariant(true) << 0;
+        QTest::newRow("lit") << QStringLiteral("isActive") << QVariant(true) << 1;
+        QTest::newRow("text") << QStringLiteral("en") << QVariant(QStringLiteral("goodbye")) << 1;
+    }
+    void textureRendersOnlyOnContentChange()
+    {
+        QFETCH(QString, property);
+        QFETCH(QVariant, value);
+        designtest::Scene scene;
+        QVERIFY(scene.load("import QtQuick\nimport Cantorella.Player\nGlassCardView { en: \"hello\"; cn: \"你好\" }\n",
+                           {400, 300}));
+        QQuickItem *textured = scene.find(QStringLiteral("glassCard.texture"));
+        QVERIFY(textured);
+        // The layer's texture: the effect source Qt puts beside the layered item.
+        QQuickItem *source = nullptr;
+        for (QQuickItem *sibling : textured->parentItem()->childItems()) {
+            if (sibling->isTextureProvider() && sibling->property("sourceItem").value<QQuickItem *>() == textured)
+                source = sibling;
+        }
+        QVERIFY(source);
+        QSGTexture *texture = nullptr;
+        QTRY_VERIFY((texture = source->textureProvider()->texture()));
+        // It asks to be rendered again each time what is drawn into it changes; a frame renders
+        // it at most once.
+        QSignalSpy requests(texture, SIGNAL(updateRequested()));
+        QVERIFY(requests.isValid());
+        int frames = 0;
+        int renders = 0;
+        qsizetype seen = 0;
+        connect(scene.window.get(), &QQuickWindow::frameSwapped, this, [&] {
+            ++frames;
+            renders += requests.size() > seen;
+            seen = requests.size();
+        });
+        const auto framesPass = [&](int count) {
+            const int from = frames;
+            return QTest::qWaitFor([&] {
+                scene.window->update();
+                return frames >= from + count;
+            });
+        };
+        QVERIFY(framesPass(2)); // the first frames settle
+        renders = 0;
+
+        QVERIFY(scene.root->setProperty(property.toUtf8(), value));
+        // The look's transition runs to its end, then a few more frames.
+        QTRY_COMPARE(scene.root->property("shownOpacity").toDouble(),
+                     scene.root->property("look").value<GlassCardLook>().opacity);
+        QTRY_COMPARE(scene.root->property("shownScale").toDouble(),
+                     scene.root->property("look").value<GlassCardLook>().scale);
+        QVERIFY(framesPass(3));
+        QTEST(renders, "renders");
     }
 
     void extendedCardTexts()

@@ -2,6 +2,7 @@
 
 #include "ui/design/Motion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -27,6 +28,16 @@ GlassCardLook look(bool isActive, bool isDimmed, bool mastered, double preflight
     result.saturation = mastered ? 0.6 : 1.0;
     result.scale = reduceMotion ? 1.0 : 1.0 + (Motion::Amplitude::scaleUp - 1.0) * p;
     return result;
+}
+
+QColor desaturated(const QColor &color, double saturation)
+{
+    if (!(saturation < 1)) // NaN too: as it is
+        return color;
+    const double amount = 1.0 - std::max(0.0, saturation);
+    const double mean = (color.redF() + color.greenF() + color.blueF()) / 3.0;
+    const auto toward = [&](double channel) { return float(channel + (mean - channel) * amount); };
+    return QColor::fromRgbF(toward(color.redF()), toward(color.greenF()), toward(color.blueF()), color.alphaF());
 }
 
 namespace {

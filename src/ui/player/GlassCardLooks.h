@@ -2,6 +2,7 @@
 
 #include "core/GoldenCard.h"
 
+#include <QColor>
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -42,6 +43,9 @@ namespace GlassCardRules {
 // lit. The approach swell (scale 1 + 0.008 p) is off under Reduce Motion; the border's rise
 // (0.55 + 0.30 p) is not. A progress of 0 or less is no approach.
 GlassCardLook look(bool isActive, bool isDimmed, bool mastered, double preflightProgress, bool reduceMotion);
+// `color` at `saturation` (1 as it is, 0 grey), greyed as the desaturation effect greys a
+// texture: each channel moves towards the mean of the three by 1 − saturation; alpha stays.
+QColor desaturated(const QColor &color, double saturation);
 // "m:ss" of a line time truncated toward zero (negative → 0:00); none for no time, a time that
 // is not finite or one too large for an int.
 std::optional<QString> timeChipText(std::optional<double> lineTimestamp);
@@ -65,6 +69,11 @@ public:
                                    bool reduceMotion) const
     {
         return GlassCardRules::look(isActive, isDimmed, mastered, preflightProgress, reduceMotion);
+    }
+
+    Q_INVOKABLE QColor desaturated(const QColor &color, double saturation) const
+    {
+        return GlassCardRules::desaturated(color, saturation);
     }
 
     static GlassCardLooks *create(QQmlEngine *, QJSEngine *) { return new GlassCardLooks; }
