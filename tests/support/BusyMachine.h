@@ -86,6 +86,67 @@ private:
     QElapsedTimer m_clock;
 };
 
+// How busy the cores this process may run on were since construction, whoever kept them busy:
+// the share of their time not idle, from /proc/stat. A test that sleeps between its reads waits
+// little for a core itself (the scheduler favours a thread that wakes), yet what it starts and
+// times (a child process, a player) runs late when its cores are full. Four busy processes
+// pinned to a test's four cores read near 1, while the load average per core of the whole
+// machine may stay under 1.
+class CoreUse
+{
+public:
+    CoreUse()
+        : m_start(read())
+    {
+    }
+
+    double busyShare() const
+    {
+        const Times now = read();
+        const qint64 total = now.total - m_start.total;
+        return total > 0 ? double(now.busy - m_start.busy) / double(total) : 0;
+    }
+
+private:
+    struct Times
+    {
+        qint64 busy = 0;
+        qint64 total = 0;
+    };
+
+    static Times read()
+    {
+        cpu_set_t allowed;
+        CPU_ZERO(&allowed);
+        const bool pinned = sched_getaffinity(0, sizeof allowed, &allowed) == 0;
+        Times times;
+        QFile file(QStringLiteral("/proc/stat"));
+        if (!file.open(QIODevice::ReadOnly))
+            return times;
+        // "cpuN user nice system idle iowait irq softirq steal …", in clock ticks.
+        for (QByteArray line = file.readLine(); !line.isEmpty(); line = file.readLine()) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() < 9 || !fields[0].startsWith("cpu") || fields[0] == "cpu")
+                continue;
+            bool ok = false;
+            const int cpu = fields[0].mid(3).toInt(&ok);
+            if (!ok || (pinned && !CPU_ISSET(cpu, &allowed)))
+                continue;
+            qint64 total = 0;
+            for (int i = 1; i <= 8; ++i)
+                total += fields[i].toLongLong();
+            times.total += total;
+            times.busy += total - fields[4].toLongLong() - fields[5].toLongLong();
+        }
+        return times;
+    }
+
+    Times m_start;
+};
+
+// Above this share of busy time on the test's own cores, figures are reported rather than checked.
+inline constexpr double maxQuietCoreUse = 0.75;
+
 // Above this share of waiting for a core, figures are reported rather than checked. A quiet
 // machine reads well under it; cores shared with as many busy processes as they have read
 // tens of percent.
