@@ -185,7 +185,7 @@ private Q_SLOTS:
     {
         for (const auto &rig : m_rigs)
             rig->monitor->start();
-        const BusyMachine::CoreWait coreWait({QCoreApplication::applicationPid()});
+        const BusyMachine::CoreUse coreUse;
         MprisTestPlayer::serveFor(steadyFrom);
         measure(steadyUntil - steadyFrom, &Rig::steady);
 
@@ -209,10 +209,10 @@ private Q_SLOTS:
                   qPrintable(rig->name), rig->seekSeenMs, rig->pauseSeenMs, rig->resumeSeenMs,
                   rig->paused.worst());
         }
-        const double waitedForCores = coreWait.share();
-        const bool quiet = !BusyMachine::tooBusyForFigures(m_lateness.errorsMs, waitedForCores);
-        qInfo("load %.2f a core; waited for a core %.1f %% of the time; sampling late by %s: %s",
-              BusyMachine::loadPerCore(), waitedForCores * 100, qPrintable(m_lateness.text()),
+        const double coresBusy = coreUse.busyShare();
+        const bool quiet = !BusyMachine::tooBusyForFigures(m_lateness.errorsMs, coresBusy);
+        qInfo("load %.2f a core; its cores busy %.0f %% of the time; sampling late by %s: %s",
+              BusyMachine::loadPerCore(), coresBusy * 100, qPrintable(m_lateness.text()),
               quiet ? "goals checked" : "too busy for the goals, following checked");
         for (const auto &rig : m_rigs) {
             const QByteArray name = rig->name.toUtf8();

@@ -6,10 +6,7 @@
 // and only check that the code follows at all.
 
 #include <QByteArray>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QHash>
 #include <QList>
 
 #include <sched.h>
@@ -20,11 +17,20 @@
 namespace BusyMachine {
 
 // The cores this process may run on: a run pinned to a few cores (taskset) shares only those.
-inline int usableCores()
+// Empty when unknown.
+inline cpu_set_t allowedCores()
 {
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        CPU_ZERO(&allowed);
+    return allowed;
+}
+
+inline int usableCores()
+{
+    const cpu_set_t allowed = allowedCores();
+    if (CPU_COUNT(&allowed) > 0)
         return CPU_COUNT(&allowed);
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }
@@ -39,52 +45,6 @@ inline double loadPerCore()
         return 0;
     return file.readLine().split(' ').value(0).toDouble() / usableCores();
 }
-
-// How long the threads of some processes stood ready to run while no core was free, from the
-// kernel's scheduler statistics (/proc/PID/task/TID/schedstat: run time, run-queue wait, slices,
-// in ns). Unlike the load average, it sees contention on the cores a pinned run shares with
-// others, and only that. Threads that start later count from zero; threads that end are left out.
-class CoreWait
-{
-public:
-    explicit CoreWait(QList<qint64> pids)
-        : m_pids(std::move(pids))
-    {
-        m_start = read();
-        m_clock.start();
-    }
-
-    // The wait since construction, as a share of the wall time: 0.05 means the processes' threads
-    // together waited for a core 5 % of the time.
-    double share() const
-    {
-        const QHash<QString, qint64> now = read();
-        qint64 waited = 0;
-        for (auto it = now.cbegin(); it != now.cend(); ++it)
-            waited += it.value() - m_start.value(it.key(), 0);
-        const qint64 wall = m_clock.nsecsElapsed();
-        return wall > 0 ? double(waited) / double(wall) : 0;
-    }
-
-private:
-    QHash<QString, qint64> read() const
-    {
-        QHash<QString, qint64> waits;
-        for (qint64 pid : m_pids) {
-            const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-            for (const QString &tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-                QFile file(tasks + QLatin1Char('/') + tid + QStringLiteral("/schedstat"));
-                if (file.open(QIODevice::ReadOnly))
-                    waits.insert(tid, file.readLine().split(' ').value(1).toLongLong());
-            }
-        }
-        return waits;
-    }
-
-    QList<qint64> m_pids;
-    QHash<QString, qint64> m_start;
-    QElapsedTimer m_clock;
-};
 
 // How busy the cores this process may run on were since construction, whoever kept them busy:
 // the share of their time not idle, from /proc/stat. A test that sleeps between its reads waits
@@ -116,9 +76,8 @@ private:
 
     static Times read()
     {
-        cpu_set_t allowed;
-        CPU_ZERO(&allowed);
-        const bool pinned = sched_getaffinity(0, sizeof allowed, &allowed) == 0;
+        const cpu_set_t allowed = allowedCores();
+        const bool pinned = CPU_COUNT(&allowed) > 0;
         Times times;
         QFile file(QStringLiteral("/proc/stat"));
         if (!file.open(QIODevice::ReadOnly))
@@ -147,18 +106,13 @@ private:
 // Above this share of busy time on the test's own cores, figures are reported rather than checked.
 inline constexpr double maxQuietCoreUse = 0.75;
 
-// Above this share of waiting for a core, figures are reported rather than checked. A quiet
-// machine reads well under it; cores shared with as many busy processes as they have read
-// tens of percent.
-inline constexpr double maxQuietCoreWait = 0.02;
-
-// `lateMs`: how much later than asked each of the test's waits came back; `coreWaitShare`: what
-// CoreWait::share() read over the same span (the test's own process and the players it drives).
-inline bool tooBusyForFigures(QList<double> lateMs, double coreWaitShare = 0)
+// `lateMs`: how much later than asked each of the test's waits came back; `coresBusy`: what
+// CoreUse::busyShare() read over the same span.
+inline bool tooBusyForFigures(QList<double> lateMs, double coresBusy = 0)
 {
     std::sort(lateMs.begin(), lateMs.end());
     const bool late = !lateMs.isEmpty() && (lateMs[lateMs.size() * 9 / 10] > 5 || lateMs.last() > 50);
-    return late || loadPerCore() >= 1 || coreWaitShare > maxQuietCoreWait;
+    return late || loadPerCore() >= 1 || coresBusy > maxQuietCoreUse;
 }
 
 } // namespace BusyMachine
