@@ -8,6 +8,10 @@
 #include <QList>
 #include <QTcpSocket>
 
+#include <memory>
+#include <utility>
+#include <vector>
+
 namespace RawHttp {
 
 struct Exchange
@@ -88,6 +92,28 @@ inline QByteArray nextAnswer(QTcpSocket &socket, QByteArray &pending, int waitMs
             return {};
         socket.waitForReadyRead(50);
     }
+}
+
+// Sends each request on a connection of its own (to its port), all of them before reading any
+// answer, as a client does that fires them at once; then the status of each (0: none came).
+inline QList<int> statusesOfRequestsSentTogether(const QList<std::pair<quint16, QByteArray>> &requests, int waitMs = 60000)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (const auto &[port, bytes] : requests) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        if (connect(*sockets.back(), port))
+            sockets.back()->write(bytes);
+    }
+    for (const auto &socket : sockets)
+        socket->flush();
+    QList<int> found;
+    const QDeadlineTimer deadline(waitMs);
+    for (const auto &socket : sockets) {
+        QByteArray pending;
+        const QList<int> status = statuses(nextAnswer(*socket, pending, int(qMax<qint64>(1, deadline.remainingTime()))));
+        found << (status.isEmpty() ? 0 : status.first());
+    }
+    return found;
 }
 
 } // namespace RawHttp

@@ -1,5 +1,6 @@
 // The application's sign-in client against the real server: every answer of the sign-in service
 // that a server can give, read by AuthService exactly as the program reads it.
+#include "RawHttp.h"
 #include "ServerClients.h"
 
 #include "backend/RemoteBackupProvider.h"
@@ -118,53 +119,101 @@ private slots:
 
     // Password sign-ins are limited per e-mail and per client address; with --trust-proxy the
     // client address is the last entry of X-Forwarded-For (the one the proxy appended: the
-    // entries before it are whatever the client sent).
+    // entries before it are whatever the client sent). The confirmation form's wrong passwords
+    // count with them. Attempts sent all at once are counted before any password is checked: no
+    // more than the limit are checked, and every other answer is 429, the right password's too.
     void tooManySignInsAnswer429_data()
     {
         QTest::addColumn<bool>("manyEmails");       // each attempt names another e-mail
         QTest::addColumn<QString>("forwardedFor");  // attempt %1's X-Forwarded-For, with --trust-proxy; empty: neither
+        QTest::addColumn<bool>("viaForm");          // the first four: wrong passwords in the account's confirmation form
+        QTest::addColumn<int>("together");          // this many attempts at once, the right password among them; 0: five in turn
         QTest::addColumn<bool>("refused");          // the fifth attempt, with 4 a minute allowed
-        QTest::newRow("one client, one e-mail") << false << QString() << true;
-        QTest::newRow("one client, many e-mails") << true << QString() << true;
-        QTest::newRow("many clients, one e-mail") << false << "10.0.0.%1" << true;
-        QTest::newRow("many clients, many e-mails") << true << "10.0.0.%1" << false;
-        QTest::newRow("one client behind a proxy, first entries its own") << true << "198.51.100.%1, 10.0.0.7" << true;
-        QTest::newRow("one client behind two proxies") << true << "198.51.100.%1, 203.0.113.%1, 10.0.0.7" << true;
-        QTest::newRow("many clients behind two proxies") << true << "10.0.0.7, 203.0.113.9, 198.51.100.%1" << false;
+        QTest::newRow("one client, one e-mail") << false << QString() << false << 0 << true;
+        QTest::newRow("one client, many e-mails") << true << QString() << false << 0 << true;
+        QTest::newRow("many clients, one e-mail") << false << "10.0.0.%1" << false << 0 << true;
+        QTest::newRow("many clients, many e-mails") << true << "10.0.0.%1" << false << 0 << false;
+        QTest::newRow("one client behind a proxy, first entries its own") << true << "198.51.100.%1, 10.0.0.7" << false << 0 << true;
+        QTest::newRow("one client behind two proxies") << true << "198.51.100.%1, 203.0.113.%1, 10.0.0.7" << false << 0 << true;
+        QTest::newRow("many clients behind two proxies") << true << "10.0.0.7, 203.0.113.9, 198.51.100.%1" << false << 0 << false;
+        QTest::newRow("the form's, then another e-mail from its client") << true << QString() << true << 0 << true;
+        QTest::newRow("the form's from many clients, then its e-mail") << false << "10.0.0.%1" << true << 0 << true;
+        QTest::newRow("24 at once, one client") << false << QString() << false << 24 << true;
+        QTest::newRow("24 at once, many clients, one e-mail") << false << "10.0.0.%1" << false << 24 << true;
     }
 
     void tooManySignInsAnswer429()
     {
         QFETCH(bool, manyEmails);
         QFETCH(QString, forwardedFor);
+        QFETCH(bool, viaForm);
+        QFETCH(int, together);
         QFETCH(bool, refused);
         QStringList arguments{QStringLiteral("--signins-per-minute"), QStringLiteral("4")};
         if (!forwardedFor.isEmpty())
             arguments << QStringLiteral("--trust-proxy");
+        if (viaForm)
+            arguments << QStringLiteral("--require-confirmation");
         // The limits count per minute of the clock: attempts that a new minute splits (a busy
         // machine spreads them out) are made again, on a fresh server.
         std::unique_ptr<ServerClients> limited;
         QString email;
         QList<int> statuses;
         std::optional<AuthError> failure; // of a sixth attempt through the application's client
-        const bool throughClient = !manyEmails && forwardedFor.isEmpty();
+        const bool throughClient = !manyEmails && forwardedFor.isEmpty() && !viaForm;
+        const auto headers = [&](int attempt) {
+            QList<std::pair<QByteArray, QByteArray>> headers{{"apikey", limited->server.anonKey().toUtf8()}};
+            if (!forwardedFor.isEmpty())
+                headers.append(std::pair<QByteArray, QByteArray>{"X-Forwarded-For", forwardedFor.arg(attempt).toUtf8()});
+            return headers;
+        };
+        const auto body = [&](const QString &password) {
+            return (R"({"email":")" + (manyEmails ? ServerClients::uniqueEmail() : email) + R"(","password":")" + password
+                    + R"("})").toUtf8();
+        };
         for (qint64 minute = -1; minute != QDateTime::currentSecsSinceEpoch() / 60;) {
             limited = std::make_unique<ServerClients>(arguments);
             QCOMPARE(limited->start(), QString());
-            email = limited->signUpNew();
+            email = viaForm ? ServerClients::uniqueEmail() : limited->signUpNew(QStringLiteral("owner-1"));
+            if (viaForm)
+                QCOMPARE(TaskRunner::run(limited->auth->signUp(email, QStringLiteral("owner-1"))), false);
+            const QString link = lastLink(limited->server.log());
             minute = QDateTime::currentSecsSinceEpoch() / 60;
             statuses.clear();
+            if (together > 0) {
+                QList<std::pair<quint16, QByteArray>> requests;
+                for (int attempt = 1; attempt <= together; ++attempt) {
+                    QByteArray head = "POST /auth/v1/token?grant_type=password HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+                    for (const auto &[name, value] : headers(attempt))
+                        head += name + ": " + value + "\r\n";
+                    const QByteArray json = body(attempt == together / 2 ? QStringLiteral("owner-1") : QStringLiteral("wrong-password"));
+                    requests.append(std::pair{quint16(limited->server.baseUrl().port()),
+                                     head + "Content-Length: " + QByteArray::number(json.size()) + "\r\n\r\n" + json});
+                }
+                statuses = RawHttp::statusesOfRequestsSentTogether(requests);
+                continue;
+            }
             for (int attempt = 1; attempt <= 5; ++attempt) {
-                QList<std::pair<QByteArray, QByteArray>> headers{{"apikey", limited->server.anonKey().toUtf8()}};
-                if (!forwardedFor.isEmpty())
-                    headers.append({"X-Forwarded-For", forwardedFor.arg(attempt).toUtf8()});
-                const QString address = manyEmails ? ServerClients::uniqueEmail() : email;
-                statuses << limited->send("POST", "/auth/v1/token?grant_type=password",
-                                          (R"({"email":")" + address + R"(","password":"wrong-password"})").toUtf8(), headers)
-                                .status;
+                if (viaForm && attempt < 5) {
+                    auto form = headers(attempt);
+                    form.append(std::pair<QByteArray, QByteArray>{"Content-Type", "application/x-www-form-urlencoded"});
+                    statuses << limited->send("POST", "/auth/v1/verify",
+                                              "token=" + QUrl::toPercentEncoding(QUrlQuery(QUrl(link)).queryItemValue("token", QUrl::FullyDecoded))
+                                                  + "&password=wrong-password", form)
+                                    .status;
+                } else {
+                    statuses << limited->send("POST", "/auth/v1/token?grant_type=password", body("wrong-password"), headers(attempt)).status;
+                }
             }
             if (throughClient)
                 failure = authFailure(limited->newDevice().signIn(email, QStringLiteral("wrong-password")));
+        }
+        if (together > 0) {
+            // At most the limit's number of passwords checked (400, or 200 for the right one).
+            QCOMPARE(statuses.count(429), together - 4);
+            QCOMPARE(statuses.count(400) + statuses.count(200), 4);
+            QVERIFY(statuses.count(200) <= 1);
+            return;
         }
         QCOMPARE(statuses, (QList<int>{400, 400, 400, 400, refused ? 429 : 400}));
         if (!throughClient)

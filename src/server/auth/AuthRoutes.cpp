@@ -86,12 +86,16 @@ RateHit rateHit(const QString &key, int limit, qint64 windowSeconds, qint64 now)
     return RateHit{key, now - now % windowSeconds, windowSeconds, limit};
 }
 
-// A read: true when a counter has used up its window already. The hit itself is added with the
-// request's one write, so a request refused here costs no write and no password hash.
-bool usedUp(ServerContext &context, const std::vector<RateHit> &hits)
+// True when the attempt may go on to the work its limits guard (a password hash). A read first
+// refuses, without a write, a request whose window is used up already; then the attempt is counted
+// in one write that tells whether it fits, before the work: requests that arrive together each
+// pass the read, but no more of them than the limits have room for pass the count.
+bool countAttempt(ServerContext &context, const std::vector<RateHit> &hits)
 {
-    return std::any_of(hits.begin(), hits.end(),
-                       [&](const RateHit &hit) { return context.store.hits(hit.key, hit.windowStart) >= hit.limit; });
+    const bool usedUp = std::any_of(hits.begin(), hits.end(), [&](const RateHit &hit) {
+        return context.store.hits(hit.key, hit.windowStart) >= hit.limit;
+    });
+    return !usedUp && context.store.countHits(hits);
 }
 
 QString addressKey(const char *what, ServerContext &context, const Request &request)
@@ -152,8 +156,6 @@ void signUp(ServerContext &context, const Request &request, Response &response)
     const auto limited = [&] {
         sendMsgError(response, 429, "over_request_rate_limit", QStringLiteral("Too many sign-ups, try again later"));
     };
-    if (usedUp(context, hits))
-        return limited();
     const auto body = http::readJsonObject(request, response);
     if (!body)
         return;
@@ -166,8 +168,10 @@ void signUp(ServerContext &context, const Request &request, Response &response)
     if (Text::characterCount(credentials->password) < minimumPasswordLength
         || credentials->password.toUtf8().size() > maximumPasswordBytes)
         return sendMsgError(response, 400, "weak_password", QStringLiteral("Password should be 6 to 1024 characters"));
+    if (!countAttempt(context, hits))
+        return limited();
 
-    // Everything but the one write happens before it: the hash, the tokens.
+    // The hash and the tokens are made before the write that stores them.
     SignUpRequest signUp{email, Passwords::hash(credentials->password), now, std::nullopt, 0, std::nullopt};
     const std::string secret = randomToken(32); // the link's token, or the first refresh token
     if (context.config.requireConfirmation) {
@@ -176,7 +180,7 @@ void signUp(ServerContext &context, const Request &request, Response &response)
     } else {
         signUp.refreshTokenHash = tokenHash(secret);
     }
-    const SignUpOutcome outcome = context.store.signUp(hits, signUp);
+    const SignUpOutcome outcome = context.store.signUp({}, signUp);
     switch (outcome.outcome) {
     case SignUpOutcome::Outcome::Limited:
         return limited();
@@ -211,27 +215,23 @@ void passwordGrant(ServerContext &context, const Request &request, Response &res
     const auto limited = [&] {
         sendGrantError(response, 429, "over_request_rate_limit", QStringLiteral("Too many sign-in attempts, try again later"));
     };
-    if (usedUp(context, hits))
+    // Counted before the password is checked, right or wrong (a sign-in that succeeds counts too).
+    if (!countAttempt(context, hits))
         return limited();
 
-    // The password is checked before the write; the attempt is counted in it, right or wrong.
     const std::optional<UserRecord> user = isValidEmail(email) ? context.store.userByEmail(email) : std::nullopt;
     bool verified = false;
     if (!user || credentials->password.toUtf8().size() > maximumPasswordBytes)
         Passwords::verifyNothing(credentials->password);
     else
         verified = Passwords::verify(user->passwordHash, credentials->password);
-    const bool grant = verified && user->confirmed;
-    const std::string refreshToken = randomToken(32);
-    const std::optional<SignInRecord> signIn =
-        context.store.countSignIn(hits, grant ? user->id : QString(), tokenHash(refreshToken), now);
-    if (grant && !signIn)
-        return limited();
     if (!verified)
         return sendGrantError(response, 400, "invalid_grant", QStringLiteral("Invalid login credentials"));
-    if (!grant)
+    if (!user->confirmed)
         return sendGrantError(response, 400, "invalid_grant", QStringLiteral("Email not confirmed"));
-    sendTokenReply(context, response, *user, signIn->id, refreshToken);
+    const std::string refreshToken = randomToken(32);
+    const SignInRecord signIn = context.store.createSignIn(user->id, tokenHash(refreshToken), now);
+    sendTokenReply(context, response, *user, signIn.id, refreshToken);
 }
 
 void refreshGrant(ServerContext &context, const Request &request, Response &response)
@@ -332,10 +332,9 @@ void confirmByPassword(ServerContext &context, const Request &request, Response 
     const int limit = context.config.signInsPerMinute;
     const std::vector<RateHit> hits{rateHit(emailKey("signin-email", pending->user.email), limit, 60, now),
                                     rateHit(addressKey("signin-address", context, request), limit, 60, now)};
-    if (usedUp(context, hits))
+    if (!countAttempt(context, hits))
         return ConfirmationPage::send(response, 429, Kind::TooMany);
-    // The hashes are checked before the write, the newest sign-up's first; the attempt is
-    // counted in the write, right or wrong.
+    // The hashes are checked after the attempt is counted, the newest sign-up's first.
     QByteArray matched;
     if (answer.password.toUtf8().size() <= maximumPasswordBytes) {
         for (const QByteArray &hash : pending->passwordHashes) {
@@ -345,7 +344,7 @@ void confirmByPassword(ServerContext &context, const Request &request, Response 
             }
         }
     }
-    const Confirmation confirmation = context.store.confirmSignUp(hits, tokenHash(answer.token), matched, now);
+    const Confirmation confirmation = context.store.confirmSignUp({}, tokenHash(answer.token), matched, now);
     switch (confirmation.outcome) {
     case Confirmation::Outcome::Confirmed:
         return ConfirmationPage::send(response, 200, Kind::Confirmed);

@@ -56,11 +56,6 @@ public:
 
     // Sign-ins. Refresh tokens are stored only as hashes; each is single-use.
     virtual SignInRecord createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now) = 0;
-    // Adds the hits and, when none is over its limit and a user is given, creates the sign-in:
-    // one write for a password grant, whether the password was right or not. Nothing when a hit
-    // is over its limit (or no user was given).
-    virtual std::optional<SignInRecord> countSignIn(const std::vector<RateHit> &hits, const QString &userId,
-                                                    const QByteArray &refreshTokenHash, qint64 now) = 0;
     // `perSignIn` (when its limit is above 0) is the sign-in's refresh counter; its key is made
     // from the sign-in. Over the limit: Limited, nothing changed.
     virtual RefreshRotation rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash,
@@ -71,6 +66,11 @@ public:
     // Fixed-window counters for abuse limits and quotas: adds one to `key` in the window that
     // starts at `windowStart` and answers the count after adding. Old windows may be dropped.
     virtual qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) = 0;
+    // Adds one to each hit's counter in one write and answers true when none is then over its
+    // limit. A limit that guards work (a password hash) counts the attempt with this before the
+    // work: requests that arrive together are each counted before any of them reads a count, so
+    // no more of them pass than the limit has room for, on any number of processes.
+    virtual bool countHits(const std::vector<RateHit> &hits) = 0;
     // The count of `key` in the window that starts at `windowStart`, without adding (a read).
     virtual qint64 hits(const QString &key, qint64 windowStart) = 0;
 

@@ -210,16 +210,13 @@ public:
         });
     }
 
-    std::optional<SignInRecord> countSignIn(const std::vector<RateHit> &hits, const QString &userId,
-                                            const QByteArray &refreshTokenHash, qint64 now) override
+    bool countHits(const std::vector<RateHit> &hits) override
     {
-        return m_pool.run([&](pqxx::connection &connection) -> std::optional<SignInRecord> {
+        return m_pool.run([&](pqxx::connection &connection) {
             pqxx::work tx(connection);
-            std::optional<SignInRecord> record;
-            if (addHits(tx, hits) && !userId.isEmpty())
-                record = insertSignIn(tx, userId, refreshTokenHash, now);
+            const bool within = addHits(tx, hits);
             tx.commit();
-            return record;
+            return within;
         });
     }
 

@@ -334,16 +334,6 @@ SignInRecord SqliteServerStore::createSignIn(const QString &userId, const QByteA
                  [&](SqliteDatabase &connection) { return insertSignIn(connection, userId, refreshTokenHash, now); });
 }
 
-std::optional<SignInRecord> SqliteServerStore::countSignIn(const std::vector<RateHit> &hits, const QString &userId,
-                                                           const QByteArray &refreshTokenHash, qint64 now)
-{
-    return write("countSignIn", [&](SqliteDatabase &connection) -> std::optional<SignInRecord> {
-        if (!addHits(connection, hits) || userId.isEmpty())
-            return std::nullopt;
-        return insertSignIn(connection, userId, refreshTokenHash, now);
-    });
-}
-
 RefreshRotation SqliteServerStore::rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash,
                                                       qint64 now, const RateHit &perSignIn)
 {
@@ -414,6 +404,11 @@ qint64 SqliteServerStore::countHit(const QString &key, qint64 windowStart, qint6
         }
         return hits;
     });
+}
+
+bool SqliteServerStore::countHits(const std::vector<RateHit> &hits)
+{
+    return write("countHits", [&](SqliteDatabase &connection) { return addHits(connection, hits); });
 }
 
 qint64 SqliteServerStore::hits(const QString &key, qint64 windowStart)

@@ -46,13 +46,12 @@ public:
                                const QByteArray &passwordHash, qint64 now) override;
     bool addLinkForLatestSignUp(const QString &userId, const QByteArray &linkHash, qint64 expiresAt) override;
     SignInRecord createSignIn(const QString &userId, const QByteArray &refreshTokenHash, qint64 now) override;
-    std::optional<SignInRecord> countSignIn(const std::vector<RateHit> &hits, const QString &userId,
-                                            const QByteArray &refreshTokenHash, qint64 now) override;
     RefreshRotation rotateRefreshToken(const QByteArray &presentedHash, const QByteArray &newHash, qint64 now,
                                        const RateHit &perSignIn) override;
     void revokeSignIn(const QString &signInId, qint64 now) override;
     std::optional<SignInRecord> signIn(const QString &signInId) override;
     qint64 countHit(const QString &key, qint64 windowStart, qint64 windowSeconds) override;
+    bool countHits(const std::vector<RateHit> &hits) override;
     qint64 hits(const QString &key, qint64 windowStart) override;
     bool writeBackup(const QString &userId, const QString &ns, std::size_t size, const BackupSource &source,
                      qint64 storedAt, std::size_t accountQuota) override;
