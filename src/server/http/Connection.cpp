@@ -130,7 +130,7 @@ void Connection::runHandler(Request request, const Router::Route *route, const H
 }
 
 // Runs `work` and answers true; when it throws, puts the answer for the failure in `reply`
-// (overload: 503; anything else: 500, logged) and answers false. The caller then sends the reply
+// (overload: 503; a full disk: 507; anything else: 500, logged) and answers false. The caller then sends the reply
 // from its own thread: the connection is Busy, so nothing else acts on it, and the answer leaves
 // without waiting for an I/O thread to wake (the write's completion runs on the strand).
 bool Connection::guardedRun(const std::string &method, const std::string &path, Reply &reply,
@@ -148,6 +148,11 @@ bool Connection::guardedRun(const std::string &method, const std::string &path, 
             reply = Reply();
             reply.setHeader("Retry-After", std::to_string(busy.retryAfterSeconds()));
             sendError(reply, 503, {{"error", QStringLiteral("busy, try again shortly")}});
+            return false;
+        } catch (const StoreFullError &) {
+            // The disk has no room for the write: nothing was written, and it is no fault of ours.
+            reply = Reply();
+            sendError(reply, 507, {{"error", QStringLiteral("no room to store this now")}});
             return false;
         } catch (const std::exception &e) {
             what = QString::fromUtf8(e.what());
