@@ -101,6 +101,42 @@ private slots:
         QCOMPARE(RawHttp::exchange(port, respelled(request, &QByteArray::toUpper)).received, titled);
     }
 
+    // HEAD is answered as GET is, with the same head (status, length, type) and no byte of the
+    // body, and the connection goes on after it. A route that takes only POST refuses both alike.
+    void headAnsweredAsGet_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<int>("status");
+        QTest::newRow("health check") << QByteArray("/healthz") << 200;
+        QTest::newRow("a stored backup") << QByteArray("/api/backup?namespace=en") << 200;
+        QTest::newRow("a route of POST only") << QByteArray("/api/track") << 405;
+    }
+
+    void headAnsweredAsGet()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(int, status);
+        QTcpSocket socket;
+        QVERIFY(RawHttp::connect(socket, port));
+        const auto request = [&](const QByteArray &method) {
+            socket.write(withToken(method + " " + target + " HTTP/1.1\r\nHost: x\r\nAuthorization: %TOKEN%\r\n\r\n"));
+        };
+        QByteArray pending;
+        request("GET");
+        const QByteArray get = RawHttp::nextAnswer(socket, pending);
+        QVERIFY2(get.startsWith("HTTP/1.1 " + QByteArray::number(status)), get.constData());
+        const QByteArray getHead = get.left(get.indexOf("\r\n\r\n") + 4);
+        QVERIFY(getHead.contains("\r\nContent-Length: "));
+        request("HEAD");
+        socket.write("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
+        pending += RawHttp::readUntil(socket, "\r\n\r\n");
+        QVERIFY2(pending.startsWith(getHead), pending.constData());
+        pending.remove(0, getHead.size());
+        // Nothing of the body came: what follows is the next request's answer, on the same connection.
+        QVERIFY2(RawHttp::nextAnswer(socket, pending).startsWith("HTTP/1.1 200"), pending.constData());
+        QVERIFY(pending.isEmpty());
+    }
+
     // When a connection ends, step by step on one connection: "send BYTES"; "answer STATUS" (the
     // next whole answer, without Connection: close) or "answer STATUS close"; "open MS" (still
     // open that long); "trickle MS BYTES" (a byte every MS until the server ends the

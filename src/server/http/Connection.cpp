@@ -185,9 +185,10 @@ void Connection::send(Reply reply, bool writeNow)
     m_closeAfter = reply.close || bodyUnread || !m_parser->keep_alive() || m_served >= m_transport.settings.keepAliveMax
         || m_transport.stopping;
 
-    // No route answers HEAD; its refusal says how long the body would be but sends none.
+    // HEAD is answered as GET, with the head GET would have (its length and type) and no body.
     const bool headOnly = m_malformed.empty() && m_method == "HEAD";
-    const bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304 || headOnly;
+    const bool noBody = reply.status < 200 || reply.status == 204 || reply.status == 304;
+    const bool bodiless = noBody || headOnly;
     const std::size_t size = reply.source ? reply.streamedSize : reply.body.size();
     std::string &out = m_out;
     out.clear();
@@ -197,12 +198,12 @@ void Connection::send(Reply reply, bool writeNow)
     out += ' ';
     out += reasonPhrase(reply.status);
     out += "\r\n";
-    if (!reply.contentType.empty() && !bodiless) {
+    if (!reply.contentType.empty() && !noBody) {
         out += "Content-Type: ";
         out += reply.contentType;
         out += "\r\n";
     }
-    if (!bodiless || headOnly) {
+    if (!noBody) {
         out += "Content-Length: ";
         out += std::to_string(size);
         out += "\r\n";

@@ -26,7 +26,8 @@ void Router::put(const std::string &path, std::size_t maxBodyBytes, StreamedHand
 
 const Router::Route *Router::find(const std::string &method, const std::string &path) const
 {
-    const auto found = m_routes.find(std::pair{method, path});
+    // HEAD runs the GET route; the connection sends the answer's head only.
+    const auto found = m_routes.find(std::pair{method == "HEAD" ? std::string("GET") : method, path});
     return found == m_routes.end() ? nullptr : &found->second;
 }
 

@@ -52,7 +52,7 @@ public:
         StreamedHandler streamedHandler; // when streamed
         QuickHandler quick;        // may be empty
     };
-    // The route of a method and path; nothing for an unknown one.
+    // The route of a method and path (HEAD: the GET route); nothing for an unknown one.
     const Route *find(const std::string &method, const std::string &path) const;
     bool knows(const std::string &path) const;
     // The largest limit of any route (the server's overall payload limit).
