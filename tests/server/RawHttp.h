@@ -94,15 +94,26 @@ inline QByteArray nextAnswer(QTcpSocket &socket, QByteArray &pending, int waitMs
     }
 }
 
-// Sends each request on a connection of its own (to its port), all of them before reading any
-// answer, as a client does that fires them at once; then the status of each (0: none came).
-inline QList<int> statusesOfRequestsSentTogether(const QList<std::pair<quint16, QByteArray>> &requests, int waitMs = 60000)
+struct Post
+{
+    quint16 port;
+    QByteArray target;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+};
+
+// Sends each POST on a connection of its own, all of them before reading any answer, as a client
+// does that fires them at once; then the status of each (0: none came).
+inline QList<int> statusesOfPostsSentTogether(const QList<Post> &posts, int waitMs = 60000)
 {
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
-    for (const auto &[port, bytes] : requests) {
+    for (const Post &post : posts) {
+        QByteArray bytes = "POST " + post.target + " HTTP/1.1\r\nHost: x\r\n";
+        for (const auto &[name, value] : post.headers)
+            bytes += name + ": " + value + "\r\n";
         sockets.push_back(std::make_unique<QTcpSocket>());
-        if (connect(*sockets.back(), port))
-            sockets.back()->write(bytes);
+        if (connect(*sockets.back(), post.port))
+            sockets.back()->write(bytes + "Content-Length: " + QByteArray::number(post.body.size()) + "\r\n\r\n" + post.body);
     }
     for (const auto &socket : sockets)
         socket->flush();
@@ -110,8 +121,7 @@ inline QList<int> statusesOfRequestsSentTogether(const QList<std::pair<quint16, 
     const QDeadlineTimer deadline(waitMs);
     for (const auto &socket : sockets) {
         QByteArray pending;
-        const QList<int> status = statuses(nextAnswer(*socket, pending, int(qMax<qint64>(1, deadline.remainingTime()))));
-        found << (status.isEmpty() ? 0 : status.first());
+        found << statuses(nextAnswer(*socket, pending, int(qMax<qint64>(1, deadline.remainingTime())))).value(0);
     }
     return found;
 }

@@ -128,12 +128,12 @@ struct ServerClients
     QByteArray bearer() const { return ("Bearer " + auth->session()->accessToken).toUtf8(); }
 
     // The confirmation form of an e-mail link, sent with `password` as a browser sends it.
-    Answer confirm(const QString &link, const QString &password)
+    Answer confirm(const QString &link, const QString &password, QList<std::pair<QByteArray, QByteArray>> headers = {})
     {
         const QString token = QUrlQuery(QUrl(link)).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
+        headers.append(std::pair<QByteArray, QByteArray>{"Content-Type", "application/x-www-form-urlencoded"});
         return send("POST", QStringLiteral("/auth/v1/verify"),
-                    "token=" + QUrl::toPercentEncoding(token) + "&password=" + QUrl::toPercentEncoding(password),
-                    {{"Content-Type", "application/x-www-form-urlencoded"}});
+                    "token=" + QUrl::toPercentEncoding(token) + "&password=" + QUrl::toPercentEncoding(password), headers);
     }
 };
 

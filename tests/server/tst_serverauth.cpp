@@ -181,29 +181,18 @@ private slots:
             minute = QDateTime::currentSecsSinceEpoch() / 60;
             statuses.clear();
             if (together > 0) {
-                QList<std::pair<quint16, QByteArray>> requests;
-                for (int attempt = 1; attempt <= together; ++attempt) {
-                    QByteArray head = "POST /auth/v1/token?grant_type=password HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-                    for (const auto &[name, value] : headers(attempt))
-                        head += name + ": " + value + "\r\n";
-                    const QByteArray json = body(attempt == together / 2 ? QStringLiteral("owner-1") : QStringLiteral("wrong-password"));
-                    requests.append(std::pair{quint16(limited->server.baseUrl().port()),
-                                     head + "Content-Length: " + QByteArray::number(json.size()) + "\r\n\r\n" + json});
-                }
-                statuses = RawHttp::statusesOfRequestsSentTogether(requests);
+                QList<RawHttp::Post> posts;
+                for (int attempt = 1; attempt <= together; ++attempt)
+                    posts.append({quint16(limited->server.baseUrl().port()), "/auth/v1/token?grant_type=password", headers(attempt),
+                                  body(attempt == together / 2 ? QStringLiteral("owner-1") : QStringLiteral("wrong-password"))});
+                statuses = RawHttp::statusesOfPostsSentTogether(posts);
                 continue;
             }
             for (int attempt = 1; attempt <= 5; ++attempt) {
-                if (viaForm && attempt < 5) {
-                    auto form = headers(attempt);
-                    form.append(std::pair<QByteArray, QByteArray>{"Content-Type", "application/x-www-form-urlencoded"});
-                    statuses << limited->send("POST", "/auth/v1/verify",
-                                              "token=" + QUrl::toPercentEncoding(QUrlQuery(QUrl(link)).queryItemValue("token", QUrl::FullyDecoded))
-                                                  + "&password=wrong-password", form)
-                                    .status;
-                } else {
-                    statuses << limited->send("POST", "/auth/v1/token?grant_type=password", body("wrong-password"), headers(attempt)).status;
-                }
+                statuses << (viaForm && attempt < 5 ? limited->confirm(link, "wrong-password", headers(attempt))
+                                                    : limited->send("POST", "/auth/v1/token?grant_type=password",
+                                                                    body("wrong-password"), headers(attempt)))
+                                .status;
             }
             if (throughClient)
                 failure = authFailure(limited->newDevice().signIn(email, QStringLiteral("wrong-password")));
