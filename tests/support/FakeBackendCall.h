@@ -4,11 +4,13 @@
 #include "platform/Clock.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
 #include <exception>
+#include <map>
 #include <optional>
 #include <stdexcept>
 
@@ -40,6 +42,12 @@ public:
     int finished = 0; // calls that have delivered their outcome (value or error)
     // A backend that does not notice cancellation: its delay runs out and its outcome arrives.
     bool ignoresCancellation = false;
+    // When set, every call waits until the test cancels this token (opens the gate), then plays
+    // its outcome: for an answer that must come after something the test has seen.
+    std::optional<CancellationToken> heldUntil;
+
+    // Holds the calls from now on behind a new gate, which it returns.
+    CancellationToken hold() { return *(heldUntil = CancellationToken()); }
 
     QCoro::Task<T> play(CancellationToken token)
     {
@@ -47,6 +55,12 @@ public:
             throw std::logic_error("no scripted outcome");
         const FakeOutcome<T> outcome = outcomes.at(std::min<qsizetype>(calls, outcomes.size() - 1));
         ++calls;
+        if (heldUntil && !heldUntil->isCancelled()) {
+            try {
+                co_await ContinuousClock::system()->sleepFor(std::chrono::hours(1), *heldUntil);
+            } catch (const CancelledError &) {
+            }
+        }
         if (outcome.delay.count() > 0) {
             try {
                 const std::chrono::nanoseconds delay = outcome.delay;
@@ -61,5 +75,43 @@ public:
         if (outcome.error)
             std::rethrow_exception(outcome.error);
         co_return *outcome.value;
+    }
+};
+
+// FakeCallScripts by what each request names (a song's title or key): a key plays its own
+// outcomes in order, so the calls of two songs never take each other's answers, however they
+// interleave. A key without a script of its own plays `any`. A map, not a hash: a script stays
+// where it is while a call plays it and other keys are added.
+template<class T>
+class KeyedFakeScripts
+{
+public:
+    FakeCallScript<T> any;
+    std::map<QString, FakeCallScript<T>> byKey;
+    QStringList asked; // the key of every call, in call order
+
+    FakeCallScript<T> &operator[](const QString &key) { return byKey[key]; }
+    int calls() const { return int(asked.size()); }
+
+    QCoro::Task<T> play(const QString &key, CancellationToken token)
+    {
+        asked.append(key);
+        const auto own = byKey.find(key);
+        return (own != byKey.end() ? own->second : any).play(std::move(token));
+    }
+
+    // The calls received, for a failing test's output: "A, B (A: 1 finished, 0 cancelled; …)".
+    QString received() const
+    {
+        QStringList scripts;
+        const auto note = [&scripts](const QString &name, const FakeCallScript<T> &script) {
+            if (script.calls > 0)
+                scripts << QStringLiteral("%1: %2 finished, %3 cancelled").arg(name).arg(script.finished).arg(script.cancelled);
+        };
+        for (const auto &[key, script] : byKey)
+            note(key, script);
+        note(QStringLiteral("any other"), any);
+        return QStringLiteral("%1 (%2)").arg(asked.isEmpty() ? QStringLiteral("none") : asked.join(u", "),
+                                             scripts.join(u"; "));
     }
 };
