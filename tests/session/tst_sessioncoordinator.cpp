@@ -76,13 +76,14 @@ private slots:
     void newSongColdStore()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        rig.llm->script.any.outcomes.first().delay = 150ms;
+        rig.lyricsFor(QStringLiteral("Song"));
+        const CancellationToken lyricsSeen = rig.llm->script.any.hold();
         rig.coordinator.start();
         rig.play(track(QStringLiteral("Song")));
 
         // The lyrics are on screen while the cards are still being written.
         QTRY_VERIFY(rig.vm.lyricsResult().has_value() && rig.vm.isLoadingCards());
+        lyricsSeen.cancel();
         QVERIFY(!rig.vm.isLoadingLyrics());
         QCOMPARE(rig.vm.lyricLines().size(), 3);
         QVERIFY(rig.vm.cards().isEmpty());
@@ -114,7 +115,7 @@ private slots:
     void repeatedSamplesOfOneSong()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(QStringLiteral("Song"));
         rig.coordinator.start();
         rig.play(track(QStringLiteral("Song"), QStringLiteral("Artist"), 0));
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
@@ -170,9 +171,8 @@ private slots:
         QFETCH(QString, language);
         QFETCH(QString, logLine);
         Rig rig;
-        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics(language))};
-        const CancellationToken bStarted = rig.remote->scripts[QStringLiteral("A")].hold(); // A's answer comes late
-        rig.remote->scripts[QStringLiteral("B")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        const CancellationToken bStarted = rig.lyricsFor(QStringLiteral("A"), language).hold(); // A's answer comes late
+        rig.lyricsFor(QStringLiteral("B"));
         rig.coordinator.start();
         rig.play(track(QStringLiteral("A")));
         QTRY_COMPARE(rig.remote->scripts.calls(), 1);
@@ -192,11 +192,11 @@ private slots:
     void lateCardErrorOfReplacedSong()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        rig.remote->scripts[QStringLiteral("B")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        const CancellationToken aFailed = rig.remote->scripts[QStringLiteral("B")].hold(); // until A's failure is seen
+        rig.lyricsFor(QStringLiteral("A"));
+        const CancellationToken aFailed = rig.lyricsFor(QStringLiteral("B")).hold(); // until A's failure is seen
         FakeCallScript<QList<GoldenCard>> &cardsA = rig.llm->script[QStringLiteral("A")];
         cardsA.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(RemoteCardsError::server(500))};
+        cardsA.ignoresCancellation = true;
         const CancellationToken bStarted = cardsA.hold(); // A's failure arrives once B has started
         rig.coordinator.start();
         rig.play(track(QStringLiteral("A")));
@@ -229,12 +229,12 @@ private slots:
         QFETCH(QString, stage);
         Rig rig;
         const QString keyA = track(QStringLiteral("A")).songKey();
-        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(QStringLiteral("A"));
         // B's lyrics come late: A's late work is over before B's screen fills.
-        rig.remote->scripts[QStringLiteral("B")].outcomes = {
-            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 400ms)};
+        rig.lyricsFor(QStringLiteral("B"), QStringLiteral("en"), 400ms);
         // Each song answers with its own, whichever asks first; A's late answer waits until B has started.
         FakeCallScript<QList<GoldenCard>> &cardsA = rig.llm->script[QStringLiteral("A")];
+        cardsA.ignoresCancellation = true;
         cardsA.outcomes = {FakeOutcome<QList<GoldenCard>>::success({card(QStringLiteral("A's card"), 1)})};
         rig.llm->script[QStringLiteral("B")].outcomes = {FakeOutcome<QList<GoldenCard>>::success({card("B's card", 2)})};
         FakeCallScript<SongStory> &storyA = rig.story->script[keyA];
@@ -340,8 +340,7 @@ private slots:
             QCOMPARE(rig.vm.lyricLines().size(), 3);
         }
         QTRY_VERIFY(rig.idle());
-        QTest::qWait(50); // the removal runs after the state is shown
-        QCOMPARE(rig.stored(key).has_value(), kept);
+        QTRY_COMPARE(rig.stored(key).has_value(), kept); // the removal runs after the state is shown
         QVERIFY(rig.vm.cards().isEmpty());
         QCOMPARE(rig.llm->script.calls(), 0);
 
@@ -403,7 +402,7 @@ private slots:
     {
         QFETCH(bool, secondFails);
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(QStringLiteral("Song"));
         const auto transport = RemoteCardsError::transport(QNetworkReply::RemoteHostClosedError);
         const auto good = rig.llm->script.any.outcomes.first();
         rig.llm->script.any.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(transport),
@@ -456,7 +455,7 @@ private slots:
             db.exec(QStringLiteral("CREATE TRIGGER no_insert BEFORE INSERT ON songs BEGIN SELECT RAISE(ABORT, 'x'); END"));
         }
         Rig rig(path);
-        rig.remote->scripts[t.title].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(t.title);
         rig.coordinator.start();
         rig.play(t);
         QTRY_COMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::cardsUnavailable()));
@@ -468,8 +467,7 @@ private slots:
     void lifecycle()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {
-            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 200ms)};
+        rig.lyricsFor(QStringLiteral("Song")).hold(); // the lookup is still running when the coordinator stops
         rig.coordinator.stop(); // before start: nothing
         rig.coordinator.start();
         rig.coordinator.start();
@@ -506,8 +504,8 @@ private slots:
         Rig rig;
         const NowPlayingTrack t = track(QStringLiteral("Song"));
         const QString key = t.songKey();
-        rig.remote->scripts[t.title].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        rig.llm->script.any.outcomes.first().delay = 300ms;
+        rig.lyricsFor(t.title);
+        rig.llm->script.any.hold(); // the cards are still being written when the restore begins
         rig.coordinator.start();
         rig.play(t);
         QTRY_VERIFY(rig.vm.isLoadingCards() && rig.llm->script.calls() == 1);
@@ -547,7 +545,7 @@ private slots:
         Rig rig;
         SessionCoordinator bare(&rig.monitor, rig.lyricsRepository, rig.cardsRepository, rig.llm, &rig.cardStore,
                                 rig.actor, &rig.vm);
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(QStringLiteral("Song"));
         bare.start();
         rig.play(track(QStringLiteral("Song")));
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());

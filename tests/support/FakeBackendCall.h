@@ -3,6 +3,7 @@
 #include "platform/Cancellation.h"
 #include "platform/Clock.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QStringList>
 
@@ -40,10 +41,11 @@ public:
     int calls = 0;
     int cancelled = 0;
     int finished = 0; // calls that have delivered their outcome (value or error)
-    // A backend that does not notice cancellation: its delay runs out and its outcome arrives.
+    // A backend that does not notice cancellation: its wait runs out and its outcome arrives.
     bool ignoresCancellation = false;
     // When set, every call waits until the test cancels this token (opens the gate), then plays
-    // its outcome: for an answer that must come after something the test has seen.
+    // its outcome: for an answer that must come after something the test has seen. The caller's
+    // token ends the wait as it ends a delay.
     std::optional<CancellationToken> heldUntil;
 
     // Holds the calls from now on behind a new gate, which it returns.
@@ -55,26 +57,34 @@ public:
             throw std::logic_error("no scripted outcome");
         const FakeOutcome<T> outcome = outcomes.at(std::min<qsizetype>(calls, outcomes.size() - 1));
         ++calls;
-        if (heldUntil && !heldUntil->isCancelled()) {
-            try {
-                co_await ContinuousClock::system()->sleepFor(std::chrono::hours(1), *heldUntil);
-            } catch (const CancelledError &) {
-            }
-        }
-        if (outcome.delay.count() > 0) {
-            try {
-                const std::chrono::nanoseconds delay = outcome.delay;
-                const CancellationToken wait = ignoresCancellation ? CancellationToken() : token;
-                co_await ContinuousClock::system()->sleepFor(delay, wait);
-            } catch (const CancelledError &) {
-                ++cancelled;
-                throw;
-            }
+        try {
+            const CancellationToken wait = ignoresCancellation ? CancellationToken() : token;
+            if (heldUntil)
+                co_await opened(*heldUntil, wait);
+            if (outcome.delay.count() > 0)
+                co_await ContinuousClock::system()->sleepFor(std::chrono::nanoseconds(outcome.delay), wait);
+        } catch (const CancelledError &) {
+            ++cancelled;
+            throw;
         }
         ++finished;
         if (outcome.error)
             std::rethrow_exception(outcome.error);
         co_return *outcome.value;
+    }
+
+private:
+    // Ends when `gate` is opened, or with CancelledError when `wait` fires first.
+    static QCoro::Task<void> opened(CancellationToken gate, CancellationToken wait)
+    {
+        const CancellationToken either;
+        for (const CancellationToken &t : {gate, wait})
+            t.onCancelled(QCoreApplication::instance(), [either] { either.cancel(); });
+        try {
+            co_await ContinuousClock::system()->sleepFor(std::chrono::hours(1), either);
+        } catch (const CancelledError &) {
+        }
+        wait.throwIfCancelled();
     }
 };
 

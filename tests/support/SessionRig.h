@@ -123,6 +123,14 @@ struct Rig
         return d;
     }
 
+    // `title`'s lookups answer with the synced lyrics, in `language`, after `delay`.
+    FakeCallScript<RemoteLyricsFetchResult> &lyricsFor(const QString &title, const QString &language = QStringLiteral("en"),
+                                                       std::chrono::milliseconds delay = {})
+    {
+        FakeCallScript<RemoteLyricsFetchResult> &script = remote->scripts[title];
+        script.outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics(language), delay)};
+        return script;
+    }
     void play(const NowPlayingTrack &t) { source->send(t); }
     // Plays `t` and waits until the coordinator has moved on to it.
     bool switchTo(const NowPlayingTrack &t)
