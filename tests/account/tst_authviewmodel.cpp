@@ -1,4 +1,5 @@
 #include "AuthFixture.h"
+#include "CountingHttpSession.h"
 
 #include "account/AuthViewModel.h"
 
@@ -16,21 +17,6 @@ const QString kPassword = QStringLiteral("secret-1");
 const QString kConfirmation = QStringLiteral("我们已向 ada@example.com 发送确认邮件。\n请点击邮件中的链接完成验证后再登录。");
 
 enum class Account { none, confirmed, unconfirmed };
-
-// Counts the HTTP answers its requests got. The caller of a request resumes right after the count
-// goes up, in the same call: once the count is up, the caller has seen the answer.
-class CountingHttpSession final : public HttpSession
-{
-public:
-    int answered = 0;
-
-    QCoro::Task<Http::Response> send(Http::Request request, CancellationToken token = {}) override
-    {
-        Http::Response response = co_await HttpSession::send(std::move(request), std::move(token));
-        ++answered;
-        co_return response;
-    }
-};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 // then awaits the actor's barrier, so that write lands before the import instead of over it.
 
 #include "AuthFixture.h"
+#include "CountingHttpSession.h"
 #include "FakeBackupProvider.h"
 #include "FakeNowPlayingSource.h"
 
@@ -88,7 +89,7 @@ private slots:
 
         QTemporaryDir dir;
         QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        HttpSession http(RemoteAPIConfig::sharedSessionConfiguration());
+        CountingHttpSession http(RemoteAPIConfig::sharedSessionConfiguration());
         const QString path = dir.filePath(QStringLiteral("store.sqlite"));
         auto container = StoreContainer::open(path);
         auto actor = std::make_shared<CardStoreActor>(container);
@@ -129,7 +130,7 @@ private slots:
         SqliteDatabase lock = SqliteDatabase::open(path);
         const qint64 insertedBefore = cardsEverInserted(lock);
         lock.exec(QStringLiteral("BEGIN IMMEDIATE"));
-        QTest::qWait(800); // the answer (300 ms) and its hand-over to the actor
+        QTRY_COMPARE_WITH_TIMEOUT(http.answeredOn.value(QStringLiteral("/api/cards")), 1, 20000); // handed to the actor
 
         auto restoring = TaskRunner::start(coordinator.restore());
         QTest::qWait(200);

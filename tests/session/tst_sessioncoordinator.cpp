@@ -76,13 +76,14 @@ private slots:
     void newSongColdStore()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        rig.llm->script.outcomes.first().delay = 150ms;
+        rig.lyricsFor(QStringLiteral("Song"));
+        const CancellationToken lyricsSeen = rig.llm->script.any.hold();
         rig.coordinator.start();
         rig.play(track(QStringLiteral("Song")));
 
         // The lyrics are on screen while the cards are still being written.
         QTRY_VERIFY(rig.vm.lyricsResult().has_value() && rig.vm.isLoadingCards());
+        lyricsSeen.cancel();
         QVERIFY(!rig.vm.isLoadingLyrics());
         QCOMPARE(rig.vm.lyricLines().size(), 3);
         QVERIFY(rig.vm.cards().isEmpty());
@@ -102,10 +103,10 @@ private slots:
         QCOMPARE(record.lyrics, lrcText);
         QCOMPARE(record.cards.size(), 4);
         QCOMPARE(record.cards.first().en, QStringLiteral("early"));
-        QCOMPARE(rig.remote->calls, 1);
-        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.remote->scripts.calls(), 1);
+        QCOMPARE(rig.llm->script.calls(), 1);
         QCOMPARE(rig.llm->requests.first().language, std::optional<QString>(QStringLiteral("en")));
-        QCOMPARE(rig.story->script.calls, 1);
+        QCOMPARE(rig.story->script.calls(), 1);
         QVERIFY(SessionLogCapture::contains("LyricsLookup ok in"));
         QVERIFY(SessionLogCapture::contains("CardGeneration ok in"));
         QVERIFY(SessionLogCapture::contains("Story fetch succeeded"));
@@ -114,7 +115,7 @@ private slots:
     void repeatedSamplesOfOneSong()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(QStringLiteral("Song"));
         rig.coordinator.start();
         rig.play(track(QStringLiteral("Song"), QStringLiteral("Artist"), 0));
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
@@ -130,9 +131,9 @@ private slots:
 
         QCOMPARE(rig.vm.songSessionId(), session);
         QCOMPARE(rig.vm.cards().size(), 4);
-        QCOMPARE(rig.remote->calls, 1);
-        QCOMPARE(rig.llm->script.calls, 1);
-        QCOMPARE(rig.story->script.calls, 1);
+        QCOMPARE(rig.remote->scripts.calls(), 1);
+        QCOMPARE(rig.llm->script.calls(), 1);
+        QCOMPARE(rig.story->script.calls(), 1);
     }
 
     void warmStoreNeedsNoBackend()
@@ -152,9 +153,9 @@ private slots:
         QCOMPARE(rig.vm.currentSource(), std::optional<LyricsSource>(LyricsSource::cache));
         QVERIFY(qAbs(rig.vm.perSongOffset().value(key) - 0.1) < 1e-9);
         QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("Stored story."));
-        QCOMPARE(rig.remote->calls, 0);
-        QCOMPARE(rig.llm->script.calls, 0);
-        QCOMPARE(rig.story->script.calls, 0);
+        QCOMPARE(rig.remote->scripts.calls(), 0);
+        QCOMPARE(rig.llm->script.calls(), 0);
+        QCOMPARE(rig.story->script.calls(), 0);
         QTRY_COMPARE(rig.stored(key)->playCount, 1);
     }
 
@@ -170,19 +171,19 @@ private slots:
         QFETCH(QString, language);
         QFETCH(QString, logLine);
         Rig rig;
-        rig.remote->scripts[QStringLiteral("A")].outcomes = {
-            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics(language), 300ms)};
-        rig.remote->scripts[QStringLiteral("B")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        const CancellationToken bStarted = rig.lyricsFor(QStringLiteral("A"), language).hold(); // A's answer comes late
+        rig.lyricsFor(QStringLiteral("B"));
         rig.coordinator.start();
         rig.play(track(QStringLiteral("A")));
-        QTRY_COMPARE(rig.remote->calls, 1);
-        rig.play(track(QStringLiteral("B")));
+        QTRY_COMPARE(rig.remote->scripts.calls(), 1);
+        QVERIFY(rig.switchTo(track(QStringLiteral("B"))));
+        bStarted.cancel();
 
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
         QTRY_VERIFY(SessionLogCapture::contains(logLine));
         QCOMPARE(rig.vm.track()->title, QStringLiteral("B"));
         QVERIFY(!rig.vm.notTargetLanguageState().has_value());
-        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.llm->script.calls(), 1);
         QCOMPARE(rig.llm->requests.first().title, QStringLiteral("B"));
         QVERIFY(!rig.stored(track(QStringLiteral("A")).songKey()).has_value());
     }
@@ -191,20 +192,22 @@ private slots:
     void lateCardErrorOfReplacedSong()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        rig.remote->scripts[QStringLiteral("B")].outcomes = {
-            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 300ms)};
-        const auto good = rig.llm->script.outcomes.first();
-        rig.llm->script.ignoresCancellation = true;
-        rig.llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(RemoteCardsError::server(500), 150ms), good};
+        rig.lyricsFor(QStringLiteral("A"));
+        const CancellationToken aFailed = rig.lyricsFor(QStringLiteral("B")).hold(); // until A's failure is seen
+        FakeCallScript<QList<GoldenCard>> &cardsA = rig.llm->script[QStringLiteral("A")];
+        cardsA.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(RemoteCardsError::server(500))};
+        cardsA.ignoresCancellation = true;
+        const CancellationToken bStarted = cardsA.hold(); // A's failure arrives once B has started
         rig.coordinator.start();
         rig.play(track(QStringLiteral("A")));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.llm->script.calls, 1, storeBoundWait);
-        rig.play(track(QStringLiteral("B")));
+        QTRY_COMPARE_WITH_TIMEOUT(cardsA.calls, 1, storeBoundWait);
+        QVERIFY(rig.switchTo(track(QStringLiteral("B"))));
+        bStarted.cancel();
         QTRY_VERIFY(SessionLogCapture::contains("LLM card generation failed:"));
         QVERIFY(!rig.vm.errorState().has_value());
         QVERIFY(!rig.vm.cardsErrorDetail().has_value());
         QVERIFY(rig.vm.isLoadingLyrics()); // B's lookup is still running: its flag stays
+        aFailed.cancel();
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
         QVERIFY(!rig.vm.errorState().has_value());
     }
@@ -226,25 +229,19 @@ private slots:
         QFETCH(QString, stage);
         Rig rig;
         const QString keyA = track(QStringLiteral("A")).songKey();
-        rig.remote->scripts[QStringLiteral("A")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        // B's lyrics come late: all of A's late work is over before B's screen fills.
-        rig.remote->scripts[QStringLiteral("B")].outcomes = {
-            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 400ms)};
-        rig.llm->script.ignoresCancellation = true;
-        rig.llm->script.outcomes = {
-            FakeOutcome<QList<GoldenCard>>::success({card(QStringLiteral("A's card"), 1)},
-                                                    stage.startsWith(QLatin1String("cards")) ? 150ms : 0ms),
-            FakeOutcome<QList<GoldenCard>>::success({card(QStringLiteral("B's card"), 2)})};
-        rig.story->script.outcomes = {
-            FakeOutcome<SongStory>::success(SongStory{QStringLiteral("A"), QStringLiteral("Artist"),
-                                                      QStringLiteral("A's story")},
-                                            stage == "story" ? 150ms : 0ms),
-            FakeOutcome<SongStory>::success(
-                SongStory{QStringLiteral("B"), QStringLiteral("Artist"), QStringLiteral("B's story")})};
-        if (stage == "lyrics save") { // A never gets as far as asking for cards or a story
-            rig.llm->script.outcomes.removeFirst();
-            rig.story->script.outcomes.removeFirst();
-        }
+        rig.lyricsFor(QStringLiteral("A"));
+        // B's lyrics come late: A's late work is over before B's screen fills.
+        rig.lyricsFor(QStringLiteral("B"), QStringLiteral("en"), 400ms);
+        // Each song answers with its own, whichever asks first; A's late answer waits until B has started.
+        FakeCallScript<QList<GoldenCard>> &cardsA = rig.llm->script[QStringLiteral("A")];
+        cardsA.ignoresCancellation = true;
+        cardsA.outcomes = {FakeOutcome<QList<GoldenCard>>::success({card(QStringLiteral("A's card"), 1)})};
+        rig.llm->script[QStringLiteral("B")].outcomes = {FakeOutcome<QList<GoldenCard>>::success({card("B's card", 2)})};
+        FakeCallScript<SongStory> &storyA = rig.story->script[keyA];
+        storyA.outcomes = {FakeOutcome<SongStory>::success(SongStory{"A", "Artist", "A's story"})};
+        rig.story->script[track(QStringLiteral("B")).songKey()].outcomes = {
+            FakeOutcome<SongStory>::success(SongStory{"B", "Artist", "B's story"})};
+        const CancellationToken bStarted = stage == "story" ? storyA.hold() : cardsA.hold();
         QStringList shownForB;
         const auto showsB = [&rig] { return rig.vm.track() && rig.vm.track()->title == QStringLiteral("B"); };
         connect(&rig.vm, &PlayerViewModel::cardsChanged, this, [&] {
@@ -264,24 +261,26 @@ private slots:
         rig.coordinator.start();
         rig.play(track(QStringLiteral("A")));
         if (stage == "cards") {
-            QTRY_COMPARE(rig.llm->script.calls, 1);
+            QTRY_COMPARE(cardsA.calls, 1);
         } else if (stage == "cards save") {
-            QTRY_COMPARE(rig.llm->script.calls, 1);
+            QTRY_COMPARE(cardsA.calls, 1);
             lock.exec(QStringLiteral("BEGIN IMMEDIATE"));
-            QTRY_COMPARE(rig.llm->script.finished, 1); // A is still playing: its cards go to the store
+            bStarted.cancel();
+            QTRY_COMPARE(cardsA.finished, 1); // A is still playing: its cards go to the store
         } else if (stage == "story") {
-            QTRY_COMPARE(rig.story->keys.size(), 1);
+            QTRY_COMPARE(storyA.calls, 1);
         } else {
             QTRY_VERIFY(rig.vm.lyricsResult().has_value());
         }
-        rig.play(track(QStringLiteral("B")));
-        QTRY_COMPARE(rig.coordinator.currentKey(), std::optional<QString>(track(QStringLiteral("B")).songKey()));
+        QVERIFY(rig.switchTo(track(QStringLiteral("B"))));
+        bStarted.cancel();
         if (holdsSave)
             lock.exec(QStringLiteral("ROLLBACK"));
 
         // B's screen (the coordinator may have moved on to B before the view model shows it).
         QTRY_VERIFY_WITH_TIMEOUT(showsB() && rig.vm.cards().size() == 1 && rig.idle() && rig.vm.currentStory().has_value(),
                                  storeBoundWait);
+        QTRY_VERIFY(cardsA.finished == cardsA.calls && storyA.finished == storyA.calls); // A's late answers are in
         QCOMPARE(ids(rig.vm.cards()), QStringList{"B's card"});
         QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("B's story"));
         QVERIFY2(!shownForB.join(u',').contains(QLatin1String("A's")), qPrintable(shownForB.join(u',')));
@@ -341,15 +340,14 @@ private slots:
             QCOMPARE(rig.vm.lyricLines().size(), 3);
         }
         QTRY_VERIFY(rig.idle());
-        QTest::qWait(50); // the removal runs after the state is shown
-        QCOMPARE(rig.stored(key).has_value(), kept);
+        QTRY_COMPARE(rig.stored(key).has_value(), kept); // the removal runs after the state is shown
         QVERIFY(rig.vm.cards().isEmpty());
-        QCOMPARE(rig.llm->script.calls, 0);
+        QCOMPARE(rig.llm->script.calls(), 0);
 
         // Only a failed lookup is retried; missing lyrics are not.
         rig.coordinator.retryLyrics();
         QTest::qWait(50);
-        QCOMPARE(rig.remote->calls, 1);
+        QCOMPARE(rig.remote->scripts.calls(), 1);
     }
 
     void lookupFailuresThenRetry_data()
@@ -385,12 +383,12 @@ private slots:
         QCOMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::lyricsUnavailable()));
         QVERIFY(rig.idle());
         QVERIFY(SessionLogCapture::contains(log));
-        QCOMPARE(rig.remote->calls, 1); // never retried by itself
+        QCOMPARE(rig.remote->scripts.calls(), 1); // never retried by itself
 
         rig.coordinator.retryLyrics();
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
         QVERIFY(!rig.vm.errorState().has_value());
-        QCOMPARE(rig.remote->calls, 2);
+        QCOMPARE(rig.remote->scripts.calls(), 2);
         QTRY_COMPARE(rig.stored(track(QStringLiteral("Song")).songKey())->playCount, 1);
     }
 
@@ -404,21 +402,21 @@ private slots:
     {
         QFETCH(bool, secondFails);
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(QStringLiteral("Song"));
         const auto transport = RemoteCardsError::transport(QNetworkReply::RemoteHostClosedError);
-        const auto good = rig.llm->script.outcomes.first();
-        rig.llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(transport),
+        const auto good = rig.llm->script.any.outcomes.first();
+        rig.llm->script.any.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(transport),
                                     secondFails ? FakeOutcome<QList<GoldenCard>>::failure(transport) : good, good};
         rig.coordinator.start();
         rig.play(track(QStringLiteral("Song")));
 
         QTRY_COMPARE(rig.clock.pendingSleepers(), 1);
-        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.llm->script.calls(), 1);
         rig.clock.advance(599ms);
         QTest::qWait(20);
-        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.llm->script.calls(), 1);
         rig.clock.advance(1ms);
-        QTRY_COMPARE(rig.llm->script.calls, 2);
+        QTRY_COMPARE(rig.llm->script.calls(), 2);
         if (!secondFails) {
             QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
             return;
@@ -427,13 +425,13 @@ private slots:
         QCOMPARE(rig.vm.cardsErrorDetail(), std::optional<QString>(transport.errorDescription()));
         QVERIFY(rig.idle());
         QCOMPARE(rig.clock.pendingSleepers(), 0);
-        QCOMPARE(rig.llm->script.calls, 2); // no third attempt
+        QCOMPARE(rig.llm->script.calls(), 2); // no third attempt
         QVERIFY(SessionLogCapture::contains("LLM card generation failed:"));
 
         rig.coordinator.retryCards();
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());
         QVERIFY(!rig.vm.errorState().has_value());
-        QCOMPARE(rig.llm->script.calls, 3);
+        QCOMPARE(rig.llm->script.calls(), 3);
         QVERIFY(SessionLogCapture::contains("CardRetry ok in"));
     }
 
@@ -457,20 +455,19 @@ private slots:
             db.exec(QStringLiteral("CREATE TRIGGER no_insert BEFORE INSERT ON songs BEGIN SELECT RAISE(ABORT, 'x'); END"));
         }
         Rig rig(path);
-        rig.remote->scripts[t.title].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(t.title);
         rig.coordinator.start();
         rig.play(t);
         QTRY_COMPARE(rig.vm.errorState(), std::optional<CantorellaError>(CantorellaError::cardsUnavailable()));
         QVERIFY(rig.idle());
-        QCOMPARE(rig.llm->script.calls, 0);
+        QCOMPARE(rig.llm->script.calls(), 0);
         QVERIFY(SessionLogCapture::contains("Stored cards could not be read"));
     }
 
     void lifecycle()
     {
         Rig rig;
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {
-            FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"), 200ms)};
+        rig.lyricsFor(QStringLiteral("Song")).hold(); // the lookup is still running when the coordinator stops
         rig.coordinator.stop(); // before start: nothing
         rig.coordinator.start();
         rig.coordinator.start();
@@ -478,7 +475,7 @@ private slots:
         QVERIFY(SessionLogCapture::count("SessionCoordinator started") == 1);
 
         rig.play(track(QStringLiteral("Song")));
-        QTRY_COMPARE(rig.remote->calls, 1);
+        QTRY_COMPARE(rig.remote->scripts.calls(), 1);
         QCOMPARE(rig.vm.songSessionId(), quint64(1));
         QVERIFY(rig.vm.isLoadingLyrics());
 
@@ -492,7 +489,7 @@ private slots:
         QSignalSpy sessionSpy(&rig.vm, &PlayerViewModel::songSessionIdChanged);
         QTest::qWait(400);
         QVERIFY(lyricsSpy.isEmpty() && loadingSpy.isEmpty() && cardsLoadingSpy.isEmpty() && sessionSpy.isEmpty());
-        QCOMPARE(rig.llm->script.calls, 0);
+        QCOMPARE(rig.llm->script.calls(), 0);
         QTRY_VERIFY(SessionLogCapture::contains("SessionCoordinator track stream ended"));
 
         // Single use: a stopped coordinator stays stopped, and a restore cannot revive it.
@@ -507,11 +504,11 @@ private slots:
         Rig rig;
         const NowPlayingTrack t = track(QStringLiteral("Song"));
         const QString key = t.songKey();
-        rig.remote->scripts[t.title].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
-        rig.llm->script.outcomes.first().delay = 300ms;
+        rig.lyricsFor(t.title);
+        rig.llm->script.any.hold(); // the cards are still being written when the restore begins
         rig.coordinator.start();
         rig.play(t);
-        QTRY_VERIFY(rig.vm.isLoadingCards() && rig.llm->script.calls == 1);
+        QTRY_VERIFY(rig.vm.isLoadingCards() && rig.llm->script.calls() == 1);
         QTRY_VERIFY(rig.vm.currentStory().has_value());
         rig.vm.setIsStoryModalOpen(true);
 
@@ -521,7 +518,7 @@ private slots:
         QVERIFY(!rig.vm.currentStory().has_value());
         QVERIFY(!rig.vm.isStoryModalOpen());
         QCOMPARE(rig.coordinator.currentKey(), std::optional<QString>(key));
-        QTRY_COMPARE(rig.llm->script.cancelled, 1);
+        QTRY_COMPARE(rig.llm->script.any.cancelled, 1);
         QTest::qWait(50);
         QVERIFY(rig.vm.cards().isEmpty());
         QVERIFY(!rig.vm.errorState().has_value());
@@ -539,7 +536,7 @@ private slots:
         QTRY_VERIFY(rig.vm.cards().size() == 2 && rig.idle());
         QCOMPARE(ids(rig.vm.cards()), (QStringList{"restored one", "restored two"}));
         QCOMPARE(rig.vm.currentStory()->article, QStringLiteral("Restored story."));
-        QCOMPARE(rig.llm->script.calls, 1);
+        QCOMPARE(rig.llm->script.calls(), 1);
         QCOMPARE(rig.stored(key)->playCount, plays);
     }
 
@@ -548,7 +545,7 @@ private slots:
         Rig rig;
         SessionCoordinator bare(&rig.monitor, rig.lyricsRepository, rig.cardsRepository, rig.llm, &rig.cardStore,
                                 rig.actor, &rig.vm);
-        rig.remote->scripts[QStringLiteral("Song")].outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics("en"))};
+        rig.lyricsFor(QStringLiteral("Song"));
         bare.start();
         rig.play(track(QStringLiteral("Song")));
         QTRY_VERIFY(rig.vm.cards().size() == 4 && rig.idle());

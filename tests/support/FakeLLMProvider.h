@@ -3,7 +3,7 @@
 #include "FakeBackendCall.h"
 #include "backend/LLMProvider.h"
 
-// Card generation faked per call; remembers what each call was asked.
+// Card generation faked per song title (see KeyedFakeScripts); remembers what each call was asked.
 class FakeLLMProvider final : public LLMProvider
 {
 public:
@@ -19,9 +19,9 @@ public:
                                               CancellationToken token = {}) override
     {
         requests.append({lyrics, track.title, targetLanguage});
-        return script.play(token);
+        return script.play(track.title, token);
     }
 
-    FakeCallScript<QList<GoldenCard>> script;
+    KeyedFakeScripts<QList<GoldenCard>> script;
     QList<Request> requests;
 };

@@ -3,19 +3,15 @@
 #include "FakeBackendCall.h"
 #include "backend/RemoteLyricsProviding.h"
 
-#include <QHash>
-
-// The lyrics client faked per song title; a title without a script answers not found.
+// The lyrics client faked per song title (see KeyedFakeScripts).
 class FakeRemoteLyrics final : public RemoteLyricsProviding
 {
 public:
     QCoro::Task<RemoteLyricsFetchResult> fetch(QString title, QString, double, QString,
                                                CancellationToken token = {}) override
     {
-        ++calls;
-        return scripts[title].play(token);
+        return scripts.play(title, token);
     }
 
-    QHash<QString, FakeCallScript<RemoteLyricsFetchResult>> scripts;
-    int calls = 0;
+    KeyedFakeScripts<RemoteLyricsFetchResult> scripts;
 };

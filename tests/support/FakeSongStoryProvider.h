@@ -3,16 +3,14 @@
 #include "FakeBackendCall.h"
 #include "core/SongStoryProvider.h"
 
-// The story backend faked per call.
+// The story backend faked per song key (see KeyedFakeScripts).
 class FakeSongStoryProvider final : public SongStoryProvider
 {
 public:
     QCoro::Task<SongStory> fetchStory(QString songKey, QString, QString) override
     {
-        keys.append(songKey);
-        return script.play({});
+        return script.play(songKey, {});
     }
 
-    FakeCallScript<SongStory> script;
-    QStringList keys;
+    KeyedFakeScripts<SongStory> script;
 };

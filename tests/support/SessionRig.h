@@ -22,6 +22,7 @@
 
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <qcoro/qcorotask.h>
 
@@ -99,11 +100,19 @@ struct Rig
     explicit Rig(const QString &existingStore = {})
         : storePath(existingStore.isEmpty() ? dir.path() + QStringLiteral("/store.sqlite") : existingStore)
     {
-        story->script.outcomes = {FakeOutcome<SongStory>::success(
+        story->script.any.outcomes = {FakeOutcome<SongStory>::success(
             SongStory{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("A story.")})};
-        llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::success(
+        llm->script.any.outcomes = {FakeOutcome<QList<GoldenCard>>::success(
             {card(QStringLiteral("late"), 12), card(QStringLiteral("untimed"), std::nullopt),
              card(QStringLiteral("early"), 3), card(QStringLiteral("late too"), 12)})};
+    }
+
+    // A failed scenario shows what each faked backend was asked, song by song.
+    ~Rig()
+    {
+        if (QTest::currentTestFailed())
+            qInfo().noquote() << "Calls received. Lyrics:" << remote->scripts.received()
+                              << "| cards:" << llm->script.received() << "| story:" << story->script.received();
     }
 
     PlayerViewModelDependencies dependencies()
@@ -114,7 +123,21 @@ struct Rig
         return d;
     }
 
+    // `title`'s lookups answer with the synced lyrics, in `language`, after `delay`.
+    FakeCallScript<RemoteLyricsFetchResult> &lyricsFor(const QString &title, const QString &language = QStringLiteral("en"),
+                                                       std::chrono::milliseconds delay = {})
+    {
+        FakeCallScript<RemoteLyricsFetchResult> &script = remote->scripts[title];
+        script.outcomes = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics(language), delay)};
+        return script;
+    }
     void play(const NowPlayingTrack &t) { source->send(t); }
+    // Plays `t` and waits until the coordinator has moved on to it.
+    bool switchTo(const NowPlayingTrack &t)
+    {
+        play(t);
+        return QTest::qWaitFor([&] { return coordinator.currentKey() == t.songKey(); }, 20000);
+    }
     std::optional<SongRecordSnapshot> stored(const QString &key) { return await(actor->snapshot(key)); }
     bool idle() const { return !vm.isLoadingLyrics() && !vm.isLoadingCards(); }
 };

@@ -80,9 +80,9 @@ private slots:
             lyricsScript = {FakeOutcome<RemoteLyricsFetchResult>::success(lyrics(setup == u"french" ? "fr" : "en"))};
         lyricsScript.first().delay = 120ms;
         if (setup == u"cardsFail")
-            rig.llm->script.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(
+            rig.llm->script.any.outcomes = {FakeOutcome<QList<GoldenCard>>::failure(
                 std::runtime_error("no model"))};
-        rig.llm->script.outcomes.first().delay = 80ms;
+        rig.llm->script.any.outcomes.first().delay = 80ms;
 
         ClockHandle clocks(&rig.clock, WallClock::system());
         NowViewController now;
