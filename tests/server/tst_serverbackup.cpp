@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -82,6 +83,30 @@ std::pair<int, qsizetype> chunkedUpload(const ServerProcess &server, const QByte
         socket->write("0\r\n\r\n");
     const QByteArray answer = readUntil(*socket, "\r\n\r\n");
     return {answer.mid(9, 3).toInt(), sent};
+}
+
+// A raw upload of a `size`-byte document that asks before it sends its body: the status of the
+// answer to its head (100 when the server takes the body) and that answer.
+std::pair<int, QByteArray> askToUpload(QTcpSocket &socket, const QByteArray &bearer, qsizetype size)
+{
+    socket.write(backupHead("PUT", "en", bearer, "Expect: 100-continue\r\nContent-Length: " + QByteArray::number(size) + "\r\n"));
+    const QByteArray answer = readUntil(socket, "\r\n\r\n");
+    return {answer.mid(9, 3).toInt(), answer};
+}
+
+// The status of a whole upload, or of the refusal of its head (a 503 without Retry-After: 0).
+int uploadStatus(const ServerProcess &server, const QByteArray &bearer, const QByteArray &body)
+{
+    const auto socket = connectTo(server);
+    const auto [status, answer] = askToUpload(*socket, bearer, body.size());
+    if (status == 503 && !answer.contains("Retry-After: "))
+        return 0;
+    if (status != 100)
+        return status;
+    socket->write(body);
+    while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(5000)) {
+    }
+    return readUntil(*socket, "\r\n\r\n", 60000).mid(9, 3).toInt();
 }
 
 // As an older server left a data folder: every backup's document in its row.
@@ -227,13 +252,13 @@ private slots:
 
     // Stalled readers of one backup share one copy of it (when the store cannot lend its bytes:
     // PostgreSQL, and SQLite rows an older server left), within --max-spool-bytes: with room for
-    // one copy, six readers of one backup are served, another account's download waits (503 with
-    // Retry-After) until they end, and its upload is never refused for it. The backups of an
-    // older server's data folder are served as they were.
+    // exactly one copy, six readers of one backup are served, and another account's download and
+    // upload wait (503 with Retry-After) until they end. The backups of an older server's data
+    // folder are served as they were.
     void stalledReadersShareOneCopy()
     {
         const QByteArray big = document(24000000, 'b'); // more than the socket buffers hold
-        ServerClients shared(QStringList{"--max-spool-bytes", QString::number(big.size() + 10)});
+        ServerClients shared(QStringList{"--max-spool-bytes", QString::number(big.size())});
         QCOMPARE(shared.start(), QString());
         shared.signUpNew();
         QCOMPARE(TaskRunner::run(RemoteBackupProvider(&shared.api, shared.server.baseUrl(), shared.auth.get()).upload(big)),
@@ -262,13 +287,130 @@ private slots:
         waiting->write(backupHead("GET", "en", other));
         const QByteArray refused = readUntil(*waiting, "\r\n\r\n");
         QVERIFY2(refused.startsWith("HTTP/1.1 503") && refused.contains("Retry-After: "), refused.constData());
-        QCOMPARE(shared.send("PUT", "/api/backup?namespace=en", small, {{"Authorization", other}}).status, 200);
+        QCOMPARE(uploadStatus(shared.server, other, small), 503);
 
         stalled.clear();
         const ServerClients::Answer whole = shared.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", reader}});
         QCOMPARE(whole.status, 200);
         QVERIFY(whole.body == big);
         QTRY_COMPARE_WITH_TIMEOUT(shared.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", other}}).status, 200, 20000);
+        QCOMPARE(uploadStatus(shared.server, other, small), 200);
+    }
+
+    // Unfinished uploads hold their declared room from their head on, copies and replaced versions
+    // that readers hold theirs, until each ends however it ends. Accounts "a" and "b"; steps:
+    // "HOLD n ACCOUNT SIZE" an upload taken (100 Continue) and left unfinished; "END n" its body
+    // sent: 200; "DROP n" its connection gone; "PUT ACCOUNT SIZE STATUS [later]" an upload's status
+    // (a 503 with Retry-After; "later": once the server has seen a connection go);
+    // "CHUNKED ACCOUNT SIZE STATUS"; "READ n ACCOUNT" a reader that stalls after the head; "FREE
+    // n" it reads to the end: the bytes it opened; "GET ACCOUNT" the account's latest bytes;
+    // "LOCK"/"UNLOCK" the SQLite file's write lock held by the test; "STORING n ACCOUNT SIZE" an
+    // upload sent whole and stopped at that lock, its document written; "STORED n" its 200.
+    void transfersHoldRoom_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("an upload refused at once when the reserved space is used")
+            << QStringList{"--max-spool-bytes", "100000"}
+            << QStringList{"HOLD 1 a 60000", "PUT a 60000 507", "PUT b 60000 503", "PUT b 30000 200", "DROP 1",
+                           "PUT b 60000 200 later", "PUT a 60000 200"};
+        QTest::newRow("one account's share")
+            << QStringList{"--max-account-spool-bytes", "50000"}
+            << QStringList{"HOLD 1 a 30000", "PUT a 30000 507", "PUT b 30000 200", "END 1", "PUT a 30000 200"};
+        QTest::newRow("a too large chunked upload gives its room back")
+            << QStringList{"--max-backup-bytes", "20000", "--max-spool-bytes", "20000"}
+            << QStringList{"CHUNKED a 40000 413", "PUT b 20000 200", "CHUNKED a 10000 200"};
+        QTest::newRow("an account's second upload while its first is stored gets 503 with Retry-After")
+            << QStringList{"--max-account-spool-bytes", "50000"}
+            << QStringList{"LOCK", "STORING 1 a 30000", "PUT a 30000 503", "UNLOCK", "STORED 1", "PUT a 30000 200"};
+        QTest::newRow("after a new version is stored a new download returns the new bytes while an old reader still holds the old copy")
+            << QStringList{"--max-spool-bytes", "30000000"}
+            << QStringList{"PUT a 24000000 200", "READ 1 a", "PUT a 1000 200", "GET a", "PUT b 24000000 503", "FREE 1",
+                           "PUT b 24000000 200 later", "GET b"};
+    }
+
+    void transfersHoldRoom()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, steps);
+        if (ServerClients::onPostgres() && steps.contains("LOCK"))
+            QSKIP("the test holds the write lock of SQLite's file only");
+        ServerClients room(options);
+        QCOMPARE(room.start(), QString());
+        std::map<QString, QByteArray> bearers, stored;
+        for (const QString account : {"a", "b"}) {
+            room.newDevice();
+            room.signUpNew();
+            bearers[account] = room.bearer();
+        }
+        std::map<QString, std::unique_ptr<QTcpSocket>> open;
+        std::map<QString, QByteArray> sending; // what each open upload sends, what each reader opened
+        std::map<QString, QByteArray> received; // what each reader has read of its body
+        std::unique_ptr<SqliteDatabase> lock;
+        const auto documentWritten = [&room](qint64 size) {
+            const QFileInfoList files = QDir(room.server.dataFolder() + "/cantorella.sqlite-backups").entryInfoList(QDir::Files);
+            return std::any_of(files.begin(), files.end(), [size](const QFileInfo &file) { return file.size() == size; });
+        };
+        for (const QString &step : steps) {
+            const QStringList words = step.split(' ');
+            const QString &verb = words[0];
+            const auto documentOf = [&](int word) { return document(words[word].toInt(), char('c' + open.size() + stored.size())); };
+            if (verb == "HOLD" || verb == "STORING") {
+                open[words[1]] = connectTo(room.server);
+                sending[words[1]] = documentOf(3);
+                const auto [status, answer] = askToUpload(*open[words[1]], bearers[words[2]], words[3].toInt());
+                QVERIFY2(status == 100, qPrintable(step + ": " + answer));
+                open[words[1]]->write(verb == "HOLD" ? sending[words[1]].left(1000) : sending[words[1]]);
+                QVERIFY(open[words[1]]->waitForBytesWritten(5000));
+                if (verb == "STORING") {
+                    QTRY_VERIFY_WITH_TIMEOUT(documentWritten(words[3].toInt()), 20000);
+                    stored[words[2]] = sending[words[1]];
+                }
+            } else if (verb == "END" || verb == "STORED") {
+                if (verb == "END")
+                    open[words[1]]->write(sending[words[1]].mid(1000));
+                const QByteArray answer = readUntil(*open[words[1]], "\r\n\r\n");
+                QVERIFY2(answer.startsWith("HTTP/1.1 200"), qPrintable(step + ": " + answer));
+                open.erase(words[1]);
+            } else if (verb == "DROP") {
+                open.erase(words[1]);
+            } else if (verb == "PUT") {
+                const QByteArray body = documentOf(2);
+                const int expected = words[3].toInt();
+                if (words.size() > 4)
+                    QTRY_COMPARE_WITH_TIMEOUT(uploadStatus(room.server, bearers[words[1]], body), expected, 20000);
+                else
+                    QVERIFY2(uploadStatus(room.server, bearers[words[1]], body) == expected, qPrintable(step));
+                if (expected == 200)
+                    stored[words[1]] = body;
+            } else if (verb == "CHUNKED") {
+                QCOMPARE(chunkedUpload(room.server, "en", bearers[words[1]], words[2].toInt()).first, words[3].toInt());
+            } else if (verb == "READ") {
+                open[words[1]] = connectTo(room.server);
+                open[words[1]]->setReadBufferSize(4096); // reads no further than the head: the rest waits
+                open[words[1]]->write(backupHead("GET", "en", bearers[words[2]]));
+                sending[words[1]] = stored[words[2]];
+                const QByteArray head = readUntil(*open[words[1]], "\r\n\r\n");
+                QVERIFY2(head.startsWith("HTTP/1.1 200"), qPrintable(step + ": " + head.left(200)));
+                received[words[1]] = head.mid(head.indexOf("\r\n\r\n") + 4);
+            } else if (verb == "FREE") {
+                QTcpSocket &reader = *open[words[1]];
+                reader.setReadBufferSize(0);
+                QByteArray got = received[words[1]] + reader.readAll();
+                while (got.size() < sending[words[1]].size() && reader.waitForReadyRead(10000))
+                    got += reader.readAll();
+                QVERIFY2(got == sending[words[1]], qPrintable(step + ": " + QString::number(got.size())));
+                open.erase(words[1]);
+            } else if (verb == "GET") {
+                QVERIFY2(room.send("GET", "/api/backup?namespace=en", {}, {{"Authorization", bearers[words[1]]}}).body == stored[words[1]],
+                         qPrintable(step));
+            } else if (verb == "LOCK") {
+                lock = std::make_unique<SqliteDatabase>(SqliteDatabase::open(room.server.dataFolder() + "/cantorella.sqlite"));
+                lock->exec(QStringLiteral("BEGIN IMMEDIATE"));
+            } else if (verb == "UNLOCK") {
+                lock->exec(QStringLiteral("ROLLBACK"));
+            }
+        }
     }
 
     // A disk too small for an upload: 507 while the client still sends, the backup before it

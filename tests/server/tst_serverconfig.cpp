@@ -108,7 +108,8 @@ private slots:
         for (const char *text : {"--listen", "CANTORELLA_SERVER_LISTEN", "--data", "--database", "--seed",
                                  "--require-confirmation", "--smtp-url", "--smtp-from", "--threads", "--max-backup-bytes",
                                  "CANTORELLA_ANON_KEY", "CANTORELLA_JWT_KEY", "CANTORELLA_SMTP_PASSWORD",
-                                 "--backup-namespaces", "--max-account-backup-bytes", "--max-spool-bytes", "--write-queue", "--write-wait-ms",
+                                 "--backup-namespaces", "--max-account-backup-bytes", "--max-spool-bytes", "--max-account-spool-bytes",
+                                 "--write-queue", "--write-wait-ms",
                                  "--refreshes-per-hour", "--prune-minutes", "--max-connections-per-address"})
             QVERIFY2(help.contains(QLatin1String(text)), text);
     }

@@ -1,7 +1,9 @@
 #include "server/backup/BackupRoutes.h"
 
 #include "server/backup/AccountTurns.h"
+#include "server/backup/HeldVersions.h"
 #include "server/backup/SharedSnapshots.h"
+#include "server/backup/SpoolBudget.h"
 #include "server/backup/SpoolFile.h"
 #include "server/http/Replies.h"
 #include "server/http/Router.h"
@@ -50,19 +52,31 @@ struct Backups
     explicit Backups(ServerContext &context)
         : context(context)
         , turns(std::chrono::milliseconds(context.config.writeWaitMs))
-        , snapshots(context.config.dataFolder.toStdString(), context.config.maxSpoolBytes)
+        , budget(context.config.maxSpoolBytes, context.config.maxAccountSpoolBytes)
+        , snapshots(context.config.dataFolder.toStdString(), budget)
+        , held(budget)
     {
     }
 
     ServerContext &context;
     AccountTurns turns;
+    SpoolBudget budget;
     SharedSnapshots snapshots;
+    HeldVersions held;
 };
 
-// An upload on its way in: written to the spool as it arrives, stored once whole.
+std::string backupKey(const QString &user, const QString &space)
+{
+    return (user + u'/' + space).toStdString();
+}
+
+// An upload on its way in: written to the spool as it arrives, stored once whole. Its share of
+// the budget is taken before the spool is made and given back as soon as it ends, however it
+// ends (stored, refused, or its connection gone).
 struct Upload
 {
-    explicit Upload(const std::string &folder) : spool(folder) {}
+    Upload(const std::string &folder, SpoolBudget::Share share) : share(std::move(share)), spool(folder) {}
+    SpoolBudget::Share share;
     SpoolFile spool;
     bool outOfSpace = false;
 };
@@ -77,6 +91,28 @@ void sendNoRoom(Response &response)
     http::sendError(response, 507, {{"error", QStringLiteral("no room to store this backup now")}});
 }
 
+void sendBusy(Response &response)
+{
+    response.setHeader("Retry-After", "5");
+    http::sendError(response, 503, {{"error", QStringLiteral("busy, try again shortly")}});
+}
+
+// After a new version of a backup is stored: the version readers still hold is no longer a
+// stored backup, and counts toward the budget until they end.
+void countHeldVersions(Backups &backups, const QString &user, const QString &space)
+{
+    const std::string key = backupKey(user, space);
+    if (!backups.held.held(key))
+        return;
+    // Within the account's turn: the version stored now is the one just written. The upload is
+    // stored whatever this look meets; the old version then goes uncounted.
+    try {
+        if (const std::optional<OpenedBackup> current = backups.context.store.openBackup(user, space))
+            backups.held.replaced(key, current->info.version);
+    } catch (const StoreError &) {
+    }
+}
+
 // On a worker, once the body is whole: the account's uploads one at a time, and the quota
 // checked in the same step as the write.
 void store(Backups &backups, const QString &user, const QString &space, Upload &upload, Response &response)
@@ -85,6 +121,7 @@ void store(Backups &backups, const QString &user, const QString &space, Upload &
     const std::size_t size = upload.spool.size();
     if (size == 0)
         return http::sendError(response, 400, {{"error", QStringLiteral("the backup is empty")}});
+    upload.share.settle();
     const AccountTurns::Turn turn(backups.turns, user);
     const qint64 storedAt = context.now();
     bool stored = false;
@@ -97,6 +134,7 @@ void store(Backups &backups, const QString &user, const QString &space, Upload &
     }
     if (!stored) // another namespace of the account grew meanwhile
         return sendTooLarge(response);
+    countHeldVersions(backups, user, space);
     http::sendJson(response, 200, JsonWriter::toBytes([&](JsonWriter &writer) {
                        writer.beginObject()
                            .member("storedAt", QDateTime::fromSecsSinceEpoch(storedAt, Qt::UTC).toString(Qt::ISODate))
@@ -128,9 +166,20 @@ void upload(Backups &backups, const Request &request, Response &response, http::
         response.close = true;
         return sendTooLarge(response);
     }
+    // Its room is taken before its body is read: what it declares, or the most it may send.
+    SpoolBudget::Share share;
+    try {
+        share = backups.budget.take(*user, declared.value_or(limit));
+    } catch (const AccountSpoolFullError &) {
+        response.close = true;
+        return sendNoRoom(response);
+    } catch (const SpoolFullError &) {
+        response.close = true;
+        return sendBusy(response);
+    }
     std::shared_ptr<Upload> upload;
     try {
-        upload = std::make_shared<Upload>(context.config.dataFolder.toStdString());
+        upload = std::make_shared<Upload>(context.config.dataFolder.toStdString(), std::move(share));
     } catch (const std::system_error &error) {
         if (!isOutOfSpace(error))
             throw;
@@ -160,6 +209,9 @@ void upload(Backups &backups, const Request &request, Response &response, http::
     };
     intake.finish = [&backups, user = *user, space = *space, upload](Response &reply) {
         store(backups, user, space, *upload, reply);
+        // Before the answer leaves: a client that sends its next upload once answered finds
+        // the room free (the spool file itself goes a moment later, with the intake).
+        upload->share.release();
     };
 }
 
@@ -177,16 +229,18 @@ void download(Backups &backups, const Request &request, Response &response)
         return http::sendError(response, 404, {{"error", QStringLiteral("no backup")}});
     // Sent at the client's pace from what the store lends, or else from one copy per version
     // that every reader of it shares (its transaction over at once).
+    const std::string key = backupKey(*user, *space);
     std::shared_ptr<const BackupBytes> bytes = opened->bytes;
     BackupInfo info = opened->info;
-    if (!bytes) {
+    if (bytes) {
+        bytes = backups.held.lend(key, *user, info, std::move(bytes));
+    } else {
         try {
-            bytes = backups.snapshots.share((*user + u'/' + *space).toStdString(), opened->info,
+            bytes = backups.snapshots.share(key, *user, opened->info,
                                             [&](const BackupSink &sink) { return context.store.readBackup(*user, *space, sink); },
                                             info);
         } catch (const SpoolFullError &) {
-            response.setHeader("Retry-After", "5");
-            return http::sendError(response, 503, {{"error", QStringLiteral("busy, try again shortly")}});
+            return sendBusy(response);
         }
         if (!bytes)
             return http::sendError(response, 404, {{"error", QStringLiteral("no backup")}});

@@ -6,37 +6,14 @@
 
 namespace server {
 
-struct SharedSnapshots::Budget
-{
-    std::mutex mutex;
-    std::size_t used = 0;
-    const std::size_t max;
-
-    explicit Budget(std::size_t maxBytes) : max(maxBytes) {}
-    bool take(std::size_t bytes)
-    {
-        const std::lock_guard lock(mutex);
-        if (bytes > max - std::min(max, used))
-            return false;
-        used += bytes;
-        return true;
-    }
-    void give(std::size_t bytes)
-    {
-        const std::lock_guard lock(mutex);
-        used -= std::min(used, bytes);
-    }
-};
-
 struct SharedSnapshots::Snapshot final : BackupBytes
 {
     enum class State { Copying, Ready, Empty, Failed };
 
-    Snapshot(const std::string &folder, std::string version, std::shared_ptr<Budget> budget, std::size_t reserved)
-        : version(std::move(version)), budget(std::move(budget)), reserved(reserved), spool(folder)
+    Snapshot(const std::string &folder, std::string version, SpoolBudget::Share share)
+        : version(std::move(version)), share(std::move(share)), spool(folder)
     {
     }
-    ~Snapshot() override { budget->give(reserved); }
 
     std::size_t readAt(std::size_t offset, char *buffer, std::size_t capacity) const override
     {
@@ -62,8 +39,7 @@ struct SharedSnapshots::Snapshot final : BackupBytes
     }
 
     const std::string version; // the version it was made for
-    const std::shared_ptr<Budget> budget;
-    const std::size_t reserved;
+    SpoolBudget::Share share; // given back when the last reader ends
     SpoolFile spool;
     std::mutex mutex;
     std::condition_variable copied;
@@ -71,16 +47,16 @@ struct SharedSnapshots::Snapshot final : BackupBytes
     BackupInfo held; // what it holds, once Ready
 };
 
-SharedSnapshots::SharedSnapshots(std::string folder, std::size_t maxBytes)
+SharedSnapshots::SharedSnapshots(std::string folder, SpoolBudget &budget)
     : m_folder(std::move(folder))
-    , m_budget(std::make_shared<Budget>(maxBytes))
+    , m_budget(budget)
 {
 }
 
 SharedSnapshots::~SharedSnapshots() = default;
 
-std::shared_ptr<const BackupBytes> SharedSnapshots::share(const std::string &key, const BackupInfo &expected,
-                                                         const Copy &copy, BackupInfo &got)
+std::shared_ptr<const BackupBytes> SharedSnapshots::share(const std::string &key, const QString &account,
+                                                         const BackupInfo &expected, const Copy &copy, BackupInfo &got)
 {
     std::shared_ptr<Snapshot> snapshot;
     bool mine = false;
@@ -89,14 +65,13 @@ std::shared_ptr<const BackupBytes> SharedSnapshots::share(const std::string &key
         std::erase_if(m_snapshots, [](const auto &entry) { return entry.second.expired(); });
         snapshot = m_snapshots[key].lock();
         if (!snapshot || snapshot->version != expected.version) {
-            if (!m_budget->take(expected.sizeBytes))
-                throw SpoolFullError("the spool is full");
+            SpoolBudget::Share share;
             try {
-                snapshot = std::make_shared<Snapshot>(m_folder, expected.version, m_budget, expected.sizeBytes);
-            } catch (...) {
-                m_budget->give(expected.sizeBytes);
-                throw;
+                share = m_budget.take(account, expected.sizeBytes);
+            } catch (const AccountSpoolFullError &error) { // a reader is told to come back either way
+                throw SpoolFullError(error.what());
             }
+            snapshot = std::make_shared<Snapshot>(m_folder, expected.version, std::move(share));
             m_snapshots[key] = snapshot;
             mine = true;
         }
@@ -126,12 +101,6 @@ std::shared_ptr<const BackupBytes> SharedSnapshots::share(const std::string &key
     default:
         throw StoreError("a shared copy of the backup failed");
     }
-}
-
-std::size_t SharedSnapshots::bytesInUse() const
-{
-    const std::lock_guard lock(m_budget->mutex);
-    return m_budget->used;
 }
 
 } // namespace server

@@ -107,8 +107,14 @@ const std::vector<Key> &keys()
         NUMBER_KEY("max-account-backup-bytes", maxAccountBackupBytes, 1, 1LL << 40,
                    "all backups of one account together; past it 413"),
         NUMBER_KEY("max-spool-bytes", maxSpoolBytes, 1, 1LL << 40,
-                   "copies of backups on their way to readers, together (one per version, however many read "
-                   "it); past it a download is 503 with Retry-After"),
+                   "room in the data folder for backups on their way, everyone's together: each unfinished "
+                   "upload holds its Content-Length (chunked: the most it may send) from its head on, each copy "
+                   "sent to readers (one per version, however many read it) and each replaced version a reader "
+                   "still holds its size; an upload that does not fit is 503 with Retry-After at once (507 when "
+                   "its own account's transfers hold the room), a download 503 with Retry-After"),
+        NUMBER_KEY("max-account-spool-bytes", maxAccountSpoolBytes, 1, 1LL << 40,
+                   "the same room for one account's transfers together; an upload past it is 507 at once (503 "
+                   "with Retry-After while the account's previous upload is being stored)"),
         NUMBER_KEY("write-queue", writeQueue, 1, 100000,
                    "SQLite: writes of this process waiting for their turn at most; past it 503 with Retry-After"),
         NUMBER_KEY("write-wait-ms", writeWaitMs, 1, 600000,

@@ -48,7 +48,10 @@ struct ServerConfig
     int refreshesPerHour = 120; // token refreshes per sign-in (the application refreshes about once an hour)
     QString backupNamespaces = QStringLiteral("en"); // the backup namespaces kept, comma-separated
     std::size_t maxAccountBackupBytes = 64u * 1024 * 1024; // all of one account's backups together
-    std::size_t maxSpoolBytes = 1024u * 1024 * 1024; // copies of backups on their way to readers, together
+    // Transfers on their way (unfinished uploads, copies for readers, replaced versions readers
+    // hold): everyone's together, and one account's.
+    std::size_t maxSpoolBytes = 1024u * 1024 * 1024;
+    std::size_t maxAccountSpoolBytes = 128u * 1024 * 1024;
     int writeQueue = 256;       // SQLite: writers of this process waiting for their turn at most
     int writeWaitMs = 10000;    // SQLite: longest wait for a write's turn (then 503)
     int pruneMinutes = 10;      // how often this process deletes used tokens, old sign-ins, ended windows
