@@ -26,9 +26,12 @@ std::shared_ptr<const BackupBytes> HeldVersions::lend(const std::string &key, co
                                                      const BackupInfo &info, std::shared_ptr<const BackupBytes> bytes)
 {
     const std::lock_guard lock(m_mutex);
-    auto &versions = m_lent[key];
-    std::erase_if(versions, [](const auto &entry) { return entry.second.expired(); });
-    std::weak_ptr<Lent> &slot = versions[info.version];
+    // Few backups have readers at any time: the ended ones go on each look.
+    for (auto backup = m_lent.begin(); backup != m_lent.end();) {
+        std::erase_if(backup->second, [](const auto &version) { return version.second.expired(); });
+        backup = backup->second.empty() ? m_lent.erase(backup) : std::next(backup);
+    }
+    std::weak_ptr<Lent> &slot = m_lent[key][info.version];
     if (std::shared_ptr<Lent> lent = slot.lock())
         return lent;
     auto lent = std::make_shared<Lent>(account, info.sizeBytes, std::move(bytes));
