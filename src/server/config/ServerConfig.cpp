@@ -88,12 +88,13 @@ const std::vector<Key> &keys()
                    "seconds for a whole request head (a body then must come at 4 KiB/s at least)"),
         NUMBER_KEY("write-timeout", writeTimeoutSeconds, 1, 3600, "seconds each piece of an answer may wait to be sent"),
         NUMBER_KEY("max-connections", maxConnections, 1, 1000000,
-                   "connections open at once; when full, the one longest without a request made (idle, or its "
-                   "head still arriving) is closed to make room"),
+                   "connections open at once; when full, the one with least progress is closed to make room: "
+                   "idle, its head still arriving or its body not begun, the one waiting longest; else the one "
+                   "with fewest body bytes (never one whose handler runs or whose answer is sent)"),
         NUMBER_KEY("max-connections-per-address", maxConnectionsPerAddress, 1, 1000000,
                    "connections open at once from one address (the socket's, even with --trust-proxy: behind a "
-                   "proxy, raise it to the proxy's connections); past it that address's longest without a "
-                   "request made is closed"),
+                   "proxy, raise it to the proxy's connections); past it that address's one with least progress "
+                   "is closed"),
         NUMBER_KEY("keep-alive-max", keepAliveMaxCount, 1, 100000, "requests per kept-alive connection"),
         NUMBER_KEY("keep-alive-timeout", keepAliveTimeoutSeconds, 1, 3600, "seconds an idle connection is kept"),
         NUMBER_KEY("access-token-seconds", accessTokenSeconds, 1, 86400, "lifetime of an access token"),

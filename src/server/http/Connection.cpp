@@ -53,6 +53,7 @@ Connection::~Connection()
 void Connection::start()
 {
     m_transport.table.add(shared_from_this(), m_place, m_remote);
+    m_listed = ConnectionTable::Stage::Unstarted;
     m_headDeadline = Clock::now() + m_transport.settings.headerTimeout;
     net::dispatch(m_stream.get_executor(), [self = shared_from_this()] { self->waitForRequest(); });
 }
@@ -65,9 +66,46 @@ void Connection::closeIfWaiting()
     });
 }
 
+void Connection::makeRoom()
+{
+    net::post(m_stream.get_executor(), [self = shared_from_this()] {
+        const State state = self->m_state;
+        if (state == State::Waiting || state == State::Head || state == State::Body)
+            self->closeNow();
+    });
+}
+
+void Connection::listAsWaiting()
+{
+    m_transport.table.markWaiting(shared_from_this(), m_place);
+    m_listed = ConnectionTable::Stage::Unstarted;
+}
+
+// The body has come m_bodyReceived bytes far: from its first byte the connection is among those
+// that make room by how much of their bodies they have received.
+void Connection::noteBodyProgress()
+{
+    if (m_bodyReceived == 0)
+        return;
+    m_place.received.store(m_bodyReceived, std::memory_order_relaxed);
+    if (m_listed == ConnectionTable::Stage::Receiving)
+        return;
+    m_transport.table.markReceiving(shared_from_this(), m_place);
+    m_listed = ConnectionTable::Stage::Receiving;
+}
+
+void Connection::unlist()
+{
+    if (m_listed == ConnectionTable::Stage::Busy)
+        return;
+    m_transport.table.markBusy(m_place);
+    m_listed = ConnectionTable::Stage::Busy;
+}
+
 void Connection::dispatch()
 {
     m_state = State::Busy;
+    unlist();
     Handler rest;
     // A client whose requests all need a worker (a song from the LRC folder) would pay for a
     // quick attempt on each; after two misses in a row only one request in quickRetryEvery tries.
@@ -123,6 +161,7 @@ void Connection::runHandler(Request request, const Router::Route *route, const H
     net::post(m_stream.get_executor(), [self = shared_from_this(), intake = std::move(intake)]() mutable {
         self->m_intake = std::move(intake);
         self->m_state = State::Body;
+        self->listAsWaiting(); // until the body's first byte
         if (self->m_parser->is_done()) // it came with the head
             return self->readIntoIntake();
         self->continueIfExpected([self] { self->readIntoIntake(); });
@@ -180,6 +219,7 @@ void Connection::send(Reply reply, bool writeNow)
     if (m_state == State::Closed)
         return;
     m_state = State::Busy;
+    unlist();
     ++m_served;
     const bool bodyUnread = !m_parser || !m_parser->is_done();
     m_closeAfter = reply.close || bodyUnread || !m_parser->keep_alive() || m_served >= m_transport.settings.keepAliveMax
@@ -321,7 +361,7 @@ void Connection::closeNow()
     if (m_state == State::Closed)
         return;
     m_state = State::Closed;
-    m_transport.table.markBusy(m_place);
+    unlist();
     m_idleTimer.cancel();
     beast::error_code ignored;
     m_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);

@@ -62,6 +62,10 @@ public:
     // Closes the connection if it is waiting for a request or its head is still arriving (never
     // while a request is under way). Any thread.
     void closeIfWaiting();
+    // Closes the connection if it may make room for another: as closeIfWaiting(), and while its
+    // request's body is awaited or arriving (never while its handler runs or its answer is
+    // written). Any thread.
+    void makeRoom();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -93,6 +97,10 @@ private:
     void discardAndClose();
     void discardMore();
     void closeNow();
+    // In the table's lists of connections that may make room (see ConnectionTable), or out of them.
+    void listAsWaiting();
+    void noteBodyProgress();
+    void unlist();
     void setBodyDeadline();
     template<class Then>
     void awaitBody(Then then);
@@ -104,6 +112,9 @@ private:
     std::optional<Parser> m_parser;
     Transport &m_transport;
     ConnectionTable::Place m_place;
+    // Where this connection last put itself in the table (only it puts itself in a list; the
+    // table may take it out to make room, and then this is stale until it next moves).
+    ConnectionTable::Stage m_listed = ConnectionTable::Stage::Busy;
     // Written on the strand, and by the handler's worker while the connection is Busy (when
     // nothing else acts on it); read by closeIfWaiting()'s check.
     std::atomic<State> m_state{State::Waiting};

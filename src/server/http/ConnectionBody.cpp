@@ -85,6 +85,7 @@ void Connection::readWholeBody()
         m_bodyReceived = m_request.body.size() - body.size;
         if (m_parser->is_done())
             return dispatch();
+        noteBodyProgress();
     }
     awaitBody([](const std::shared_ptr<Connection> &self, beast::error_code error) {
         if (error && error != bhttp::error::need_buffer)
@@ -92,6 +93,7 @@ void Connection::readWholeBody()
         self->m_bodyReceived = self->m_request.body.size() - self->m_parser->get().body().size;
         if (self->m_parser->is_done())
             return self->dispatch();
+        self->noteBodyProgress();
         self->readWholeBody();
     });
 }
@@ -147,6 +149,7 @@ void Connection::refuseBody(beast::error_code error)
 bool Connection::takeIntoIntake(std::size_t got)
 {
     m_bodyReceived += got;
+    noteBodyProgress();
     const bool tooLarge = m_bodyReceived > m_intake->limit;
     bool kept = !tooLarge;
     if (kept && got > 0) {
@@ -168,6 +171,7 @@ bool Connection::takeIntoIntake(std::size_t got)
 void Connection::finishIntake()
 {
     m_state = State::Busy;
+    unlist();
     auto work = net::make_work_guard(m_stream.get_executor());
     const bool queued = m_transport.pool.trySubmit([self = shared_from_this(), work, intake = std::move(m_intake)] {
         Reply reply;

@@ -33,8 +33,8 @@ void Connection::waitForRequest()
     if (m_transport.stopping)
         return closeNow();
     m_state = State::Waiting;
-    // From now until its head is whole the connection may be closed to make room (see ConnectionTable).
-    m_transport.table.markWaiting(shared_from_this(), m_place);
+    // From now until its body's first byte the connection may be closed to make room (see ConnectionTable).
+    listAsWaiting();
     if (m_buffer.size() > 0) { // pipelined: the next request is here already
         m_headDeadline = Clock::now() + m_transport.settings.headerTimeout;
         // Read once this request's call chain has unwound: an answer given on the I/O thread
@@ -120,7 +120,8 @@ void Connection::onHead(beast::error_code error)
 {
     if (m_state == State::Closed)
         return;
-    m_transport.table.markBusy(m_place);
+    // Every way on from here but the wait for a body leaves the table's lists (see unlist()): a
+    // whole head whose body has not begun is no further than one still arriving.
     if (error) {
         if (!isParseError(error)) // time-out, hang-up, reset: nothing to answer
             return closeNow();
@@ -147,6 +148,7 @@ void Connection::onHead(beast::error_code error)
     m_started = Clock::now();
     m_continueSent = false;
     m_bodyReceived = 0;
+    m_place.received.store(0, std::memory_order_relaxed);
     m_bodyWaited = Clock::duration::zero();
 
     const bool hasBody = !m_parser->is_done();

@@ -1,5 +1,7 @@
 #include "server/http/ConnectionTable.h"
 
+#include <algorithm>
+
 namespace server::http {
 
 ConnectionTable::Admission ConnectionTable::admit(const std::string &address, Limits limits)
@@ -7,11 +9,11 @@ ConnectionTable::Admission ConnectionTable::admit(const std::string &address, Li
     const std::lock_guard lock(m_mutex);
     const auto share = m_shares.find(address);
     if (share != m_shares.end() && share->second.count >= limits.perAddress) {
-        std::shared_ptr<Connection> evicted = takeFirst(share->second.waiting);
+        std::shared_ptr<Connection> evicted = takeLeastProgress(share->second.lists);
         return {evicted != nullptr, std::move(evicted)};
     }
     if (m_count >= limits.total) {
-        std::shared_ptr<Connection> evicted = takeFirst(m_waiting);
+        std::shared_ptr<Connection> evicted = takeLeastProgress(m_lists);
         return {evicted != nullptr, std::move(evicted)};
     }
     return {true, nullptr};
@@ -28,7 +30,7 @@ void ConnectionTable::add(const std::shared_ptr<Connection> &connection, Place &
     place.entry = m_all.insert(m_all.end(), Node{connection, &place});
     // Waiting for its first request from now, in the order of arrival (not of when its I/O
     // thread gets to it): the next arrival may need the room.
-    enterWaiting(connection, place);
+    enter(connection, place, Stage::Unstarted);
 }
 
 void ConnectionTable::remove(Place &place)
@@ -36,7 +38,7 @@ void ConnectionTable::remove(Place &place)
     const std::lock_guard lock(m_mutex);
     if (!place.share)
         return; // never added
-    leaveWaiting(place);
+    leave(place);
     --m_count;
     m_all.erase(place.entry);
     if (--place.share->count == 0)
@@ -47,44 +49,66 @@ void ConnectionTable::remove(Place &place)
 void ConnectionTable::markWaiting(const std::shared_ptr<Connection> &connection, Place &place)
 {
     const std::lock_guard lock(m_mutex);
-    enterWaiting(connection, place);
+    if (place.stage == Stage::Busy)
+        enter(connection, place, Stage::Unstarted);
 }
 
-void ConnectionTable::enterWaiting(const std::shared_ptr<Connection> &connection, Place &place)
+void ConnectionTable::markReceiving(const std::shared_ptr<Connection> &connection, Place &place)
 {
-    if (place.isWaiting || !place.share)
+    const std::lock_guard lock(m_mutex);
+    if (place.stage == Stage::Receiving)
         return;
-    place.waiting = m_waiting.insert(m_waiting.end(), Node{connection, &place});
-    place.addressWaiting = place.share->waiting.insert(place.share->waiting.end(), Node{connection, &place});
-    place.isWaiting = true;
+    leave(place);
+    enter(connection, place, Stage::Receiving);
 }
 
 void ConnectionTable::markBusy(Place &place)
 {
     const std::lock_guard lock(m_mutex);
-    leaveWaiting(place);
+    leave(place);
 }
 
-void ConnectionTable::leaveWaiting(Place &place)
+void ConnectionTable::enter(const std::shared_ptr<Connection> &connection, Place &place, Stage stage)
 {
-    if (!place.isWaiting)
+    if (!place.share)
         return;
-    m_waiting.erase(place.waiting);
-    place.share->waiting.erase(place.addressWaiting);
-    place.isWaiting = false;
+    place.listed = m_lists.of(stage).insert(m_lists.of(stage).end(), Node{connection, &place});
+    List &own = place.share->lists.of(stage);
+    place.addressListed = own.insert(own.end(), Node{connection, &place});
+    place.stage = stage;
 }
 
-std::shared_ptr<Connection> ConnectionTable::takeFirst(List &from)
+void ConnectionTable::leave(Place &place)
 {
-    while (!from.empty()) {
-        const Node first = from.front();
-        leaveWaiting(*first.place);
+    if (place.stage == Stage::Busy)
+        return;
+    m_lists.of(place.stage).erase(place.listed);
+    place.share->lists.of(place.stage).erase(place.addressListed);
+    place.stage = Stage::Busy;
+}
+
+// The unstarted connection that has waited longest; failing that, the receiving one with fewest
+// body bytes (of equals, the one receiving longest). Receiving connections are looked through one
+// by one: the table comes to them only when none is unstarted, which a flood of idle or
+// body-less connections never lets happen.
+std::shared_ptr<Connection> ConnectionTable::takeLeastProgress(Lists &from)
+{
+    for (;;) {
+        List::iterator chosen = from.unstarted.begin();
+        if (from.unstarted.empty()) {
+            chosen = std::min_element(from.receiving.begin(), from.receiving.end(), [](const Node &a, const Node &b) {
+                return a.place->received.load(std::memory_order_relaxed) < b.place->received.load(std::memory_order_relaxed);
+            });
+            if (chosen == from.receiving.end())
+                return nullptr;
+        }
+        const Node node = *chosen;
+        leave(*node.place);
         // A connection that cannot be locked is on its way out (its destructor waits for this
         // lock to remove it): it makes no room, the next one does.
-        if (std::shared_ptr<Connection> connection = first.connection.lock())
+        if (std::shared_ptr<Connection> connection = node.connection.lock())
             return connection;
     }
-    return nullptr;
 }
 
 std::size_t ConnectionTable::size() const

@@ -23,7 +23,11 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-constexpr int listenBacklog = 1024;
+// Connections the kernel completes before they are accepted. When more clients than the table holds
+// keep reconnecting as they are made room for, this queue stays full and a newcomer's connection
+// attempt is dropped, to be tried again a second or more later; a long queue costs it a little
+// wait instead (the kernel caps it at net.core.somaxconn).
+constexpr int listenBacklog = 4096;
 // Requests that may wait for a worker, per worker thread, before the server answers 503.
 constexpr std::size_t queuedPerWorker = 4;
 // When the process is out of descriptors, accepting pauses this long (the backlog keeps the rest).
@@ -107,7 +111,7 @@ struct HttpService::Private
         const http::ConnectionTable::Admission admission
             = table.admit(address, {transport.settings.maxConnections, transport.settings.maxConnectionsPerAddress});
         if (admission.evicted)
-            admission.evicted->closeIfWaiting();
+            admission.evicted->makeRoom();
         if (!admission.admitted)
             return;
         std::make_shared<http::Connection>(std::move(socket), std::move(address), transport)->start();

@@ -14,9 +14,8 @@ struct ServerConfig;
 // worker pool (a full pool answers 503 with Retry-After at once; the worker sends a short answer
 // itself). Request heads within the header time-out, bodies
 // at a minimum rate, idle kept-alive connections closed after their time-out, at most
-// max-connections open and max-connections-per-address from one peer (the connection that has
-// gone longest without a request made, idle or still sending its head, is closed first to make
-// room). One access-log line per
+// max-connections open and max-connections-per-address from one peer (the connection with least
+// progress is closed to make room, see ConnectionTable). One access-log line per
 // request ("GET /api/backup?namespace 200 3ms 1234B": the route, query names without values).
 class HttpService
 {
