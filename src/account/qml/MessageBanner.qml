@@ -18,6 +18,9 @@ Rectangle {
     AnnouncedText {
         id: label
         objectName: banner.objectName !== "" ? banner.objectName + ".text" : ""
+        // The ring inside the banner's edge, clear of the text.
+        ringInset: -6
+        ringRadius: 6
         anchors.fill: parent
         anchors.leftMargin: 12
         anchors.rightMargin: 12

@@ -22,6 +22,27 @@ bool isInside(const QQuickItem *item, const QQuickItem *ancestor)
     return false;
 }
 
+// Whether `a` comes before `b` in the item tree's reading order (an ancestor before its
+// descendants, siblings in their order).
+bool precedes(QQuickItem *a, QQuickItem *b)
+{
+    QList<QQuickItem *> pathA;
+    QList<QQuickItem *> pathB;
+    for (QQuickItem *p = a; p; p = p->parentItem())
+        pathA.prepend(p);
+    for (QQuickItem *p = b; p; p = p->parentItem())
+        pathB.prepend(p);
+    qsizetype i = 0;
+    while (i < pathA.size() && i < pathB.size() && pathA.at(i) == pathB.at(i))
+        ++i;
+    if (i == pathA.size())
+        return true;
+    if (i == pathB.size() || i == 0)
+        return false;
+    const QList<QQuickItem *> siblings = pathA.at(i - 1)->childItems();
+    return siblings.indexOf(pathA.at(i)) < siblings.indexOf(pathB.at(i));
+}
+
 // A focus-chain walk visits each control of the window once per round; a bound keeps a chain
 // that never returns to its start from looping.
 constexpr int chainBound = 2000;
@@ -173,46 +194,46 @@ void FocusKeeper::keepFocus()
         target->forceActiveFocus(m_keyboard ? Qt::TabFocusReason : Qt::OtherFocusReason);
 }
 
-QQuickItem *FocusKeeper::walkInPane(QQuickItem *pane, bool forward) const
+QList<QQuickItem *> FocusKeeper::showingStops(QQuickItem *pane)
 {
-    QQuickItem *from = m_item;
-    QQuickItem *it = from;
+    // Walked from the pane, which shows: a walk from a hidden item may wrap round without
+    // finding its neighbours.
+    QList<QQuickItem *> stops;
+    QQuickItem *it = pane;
     for (int i = 0; i < chainBound; ++i) {
-        it = it->nextItemInFocusChain(forward);
-        if (!it || it == from || !isInside(it, pane))
-            return nullptr;
-        if (isShowing(it))
-            return it;
+        it = it->nextItemInFocusChain(true);
+        if (!it || it == pane || (!stops.isEmpty() && it == stops.constFirst()) || !isInside(it, pane))
+            break;
+        if (it->activeFocusOnTab() && isShowing(it))
+            stops << it;
     }
-    return nullptr;
+    return stops;
 }
 
 QQuickItem *FocusKeeper::replacementFor(QQuickItem *pane) const
 {
-    // Still there (hidden or disabled): its neighbours in reading order.
+    const QList<QQuickItem *> stops = showingStops(pane);
+    // Still there (hidden or disabled): the next stop in reading order, else the previous one.
     if (m_item && m_item->window() == m_window && isInside(m_item, pane)) {
-        if (QQuickItem *next = walkInPane(pane, true))
-            return next;
-        if (QQuickItem *previous = walkInPane(pane, false))
+        QQuickItem *previous = nullptr;
+        for (QQuickItem *stop : stops) {
+            if (stop == m_item)
+                continue;
+            if (precedes(m_item, stop))
+                return stop;
+            previous = stop;
+        }
+        if (previous)
             return previous;
     }
-    // Gone (or alone in its part of the pane): the showing control closest to where it was.
+    // Gone: the showing stop closest to where it was.
     QQuickItem *nearest = nullptr;
     qreal best = 0;
-    QQuickItem *first = nullptr;
-    QQuickItem *it = pane;
-    for (int i = 0; i < chainBound; ++i) {
-        it = it->nextItemInFocusChain(true);
-        if (!it || it == pane || it == first || !isInside(it, pane))
-            break;
-        if (!first)
-            first = it;
-        if (!isShowing(it) || it == m_item)
-            continue;
-        const QRectF r = it->mapRectToScene(QRectF(0, 0, it->width(), it->height()));
+    for (QQuickItem *stop : stops) {
+        const QRectF r = stop->mapRectToScene(QRectF(0, 0, stop->width(), stop->height()));
         const qreal distance = QLineF(r.center(), m_itemRect.center()).length();
         if (!nearest || distance < best) {
-            nearest = it;
+            nearest = stop;
             best = distance;
         }
     }

@@ -76,7 +76,8 @@ private:
     void onActiveFocusItemChanged();
     void keepFocus();
     QQuickItem *replacementFor(QQuickItem *pane) const;
-    QQuickItem *walkInPane(QQuickItem *pane, bool forward) const;
+    // The pane's Tab stops that show, in reading order.
+    static QList<QQuickItem *> showingStops(QQuickItem *pane);
 
     QPointer<QQuickWindow> m_window;
     QMetaObject::Connection m_connection;
