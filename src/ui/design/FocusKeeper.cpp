@@ -187,6 +187,9 @@ void FocusKeeper::keepFocus()
     QQuickItem *focused = m_window->activeFocusItem();
     if (focused && isHeldByControl(focused))
         return;
+    // Its control still there to take it: the focus was let go on purpose, not lost.
+    if (m_item && isHeldByControl(m_item))
+        return;
     QQuickItem *pane = m_pane;
     if (!pane || !pane->isVisible() || pane->window() != m_window)
         return;
@@ -230,6 +233,8 @@ QQuickItem *FocusKeeper::replacementFor(QQuickItem *pane) const
     QQuickItem *nearest = nullptr;
     qreal best = 0;
     for (QQuickItem *stop : stops) {
+        if (stop == m_item)
+            continue;
         const QRectF r = stop->mapRectToScene(QRectF(0, 0, stop->width(), stop->height()));
         const qreal distance = QLineF(r.center(), m_itemRect.center()).length();
         if (!nearest || distance < best) {
