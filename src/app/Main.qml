@@ -143,8 +143,11 @@ InkWindow {
 
     // Signed out there, the settings window has nothing left to focus: the sign-in view here
     // takes the focus.
+    // A dialog of this window: a window manager places it over this one and keeps it above.
     SettingsWindow {
         id: settingsWindow
+        transientParent: window
+        flags: Qt.Dialog
         auth: AppState.auth
         onSigningOut: byKeyboard => {
             window.keyboardFocus = byKeyboard

@@ -214,6 +214,52 @@ private slots:
         QCOMPARE(password->name, QStringLiteral("密码"));
     }
 
+    // An error that appears where the user acts is announced: the focus moves to an alert
+    // holding the error's text (the focus event a screen reader speaks), and stays in the view:
+    // Tab goes on to the control that acts on it. One row per way an error appears.
+    void errorsAnnounced_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("next");
+        QTest::newRow("sign-in refused") << QStringLiteral("signIn") << QStringLiteral("signIn.submit");
+        QTest::newRow("sign-up refused") << QStringLiteral("signUp") << QStringLiteral("signIn.submit");
+    }
+    void errorsAnnounced()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, next);
+        ShellFixture fx;
+        fx.startAuth();
+        // The server refuses the program's key: every sign-in and sign-up answers 401.
+        fx.server.auth().setAnonKey(QStringLiteral("another program's key"));
+        ApplicationShell shell(fx.dependencies());
+        QQuickWindow *window = shell.mainWindow();
+        QVERIFY(window && QTest::qWaitForWindowExposed(window));
+        QTRY_COMPARE(shownView(shell), QStringLiteral("signInView"));
+        QQuickItem *view = window->findChild<QQuickItem *>(QStringLiteral("signInView"));
+        QObject *vm = view->property("viewModel").value<QObject *>();
+        if (mode == u"signUp")
+            QVERIFY(QMetaObject::invokeMethod(vm, "switchMode"));
+        vm->setProperty("email", QStringLiteral("a@example.com"));
+        vm->setProperty("password", QStringLiteral("secret1"));
+        QTRY_VERIFY(window->activeFocusItem() && window->activeFocusItem()->objectName() == u"signIn.email");
+        QVERIFY(QMetaObject::invokeMethod(vm, "submit"));
+
+        QQuickItem *banner = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((banner = visibleItem(window->contentItem(), QStringLiteral("signIn.errorBanner.text"))), 10000);
+        const QString message = vm->property("errorMessage").toString();
+        QVERIFY(!message.isEmpty());
+        QTRY_COMPARE(window->activeFocusItem(), banner);
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(banner);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::AlertMessage);
+        QCOMPARE(iface->text(QAccessible::Name), message);
+        QVERIFY(iface->state().focused);
+        QCOMPARE(banner->nextItemInFocusChain(true)->objectName(), next);
+        const QStringList found = faults(window);
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
+    }
+
     void playerAndLibrary()
     {
         DemoSongShell demo;

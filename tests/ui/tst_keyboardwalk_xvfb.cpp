@@ -111,7 +111,19 @@ QQuickItem *ringBelow(QQuickItem *item, int depth = 0)
     return nullptr;
 }
 
-// The focus ring that draws `control`'s focus: inside it (a handle's, a background's) or beside it.
+QQuickItem *ringFor(QQuickItem *under, QQuickItem *control)
+{
+    for (QQuickItem *child : under->childItems()) {
+        if (isRing(child) && child->property("control").value<QQuickItem *>() == control)
+            return child;
+        if (QQuickItem *found = ringFor(child, control))
+            return found;
+    }
+    return nullptr;
+}
+
+// The focus ring that draws `control`'s focus: inside it (a handle's, a background's), beside it,
+// or on a host above its card's greying.
 QQuickItem *ringOf(QQuickItem *control)
 {
     if (QQuickItem *ring = ringBelow(control))
@@ -122,7 +134,7 @@ QQuickItem *ringOf(QQuickItem *control)
                 return child;
         }
     }
-    return nullptr;
+    return control->window() ? ringFor(control->window()->contentItem(), control) : nullptr;
 }
 
 double luminance(QRgb c)
@@ -180,6 +192,15 @@ int changedPixels(const QImage &a, const QImage &b, QRectF area, qreal dpr)
             changed += a.pixel(x, y) != b.pixel(x, y);
     }
     return changed;
+}
+
+// Waits until the focus rests on a control that draws a ring (not on a scope left behind).
+bool ringedFocus(QQuickWindow *window)
+{
+    return QTest::qWaitFor([&] {
+        QQuickItem *focused = window->activeFocusItem();
+        return focused && focused->isVisible() && ringOf(focused);
+    }, 5000);
 }
 
 bool saveShot(QQuickWindow *window, const QString &name)
@@ -527,6 +548,9 @@ private slots:
 
         // The settings window: its command takes the focus ring too.
         QQuickWindow *settings = demo.shell.settingsWindow();
+        // A dialog of the main window, which a window manager places over it.
+        QCOMPARE(settings->transientParent(), window);
+        QVERIFY(settings->flags().testFlag(Qt::Dialog));
         QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         QTRY_VERIFY(settings->isVisible());
         QTRY_COMPARE(QGuiApplication::focusWindow(), settings);
@@ -608,6 +632,12 @@ private slots:
         QTest::newRow("重置 hides itself") << QStringLiteral("resetOffset") << QStringLiteral("offsetSlider.reset")
                                          << QStringLiteral("offsetSlider.slider");
         QTest::newRow("回到当前 hides itself") << QStringLiteral("backToCurrent") << QStringLiteral("now.backToCurrent") << none;
+        QTest::newRow("回到当前 held while focused, then pressed")
+            << QStringLiteral("chipHeld") << QStringLiteral("now.backToCurrent") << none;
+        QTest::newRow("清除搜索 with no match") << QStringLiteral("clearNoMatch") << QStringLiteral("history.clear") << none;
+        QTest::newRow("a song change with a card button focused") << QStringLiteral("songChange") << none << none;
+        QTest::newRow("重试 on the lyrics error, failing again")
+            << QStringLiteral("retryLyrics") << QStringLiteral("lyricsArea.retry") << QStringLiteral("lyricsArea.failureTitle");
     }
     void focusWhereTheViewChanges()
     {
@@ -621,10 +651,41 @@ private slots:
         track.isPlaying = false;
         DemoSongShell demo([&](ShellFixture &fx, AppStateDependencies &deps) {
             fx.server.auth().addUser(QStringLiteral("a@example.com"), QStringLiteral("secret1"));
+            if (change == u"retryLyrics")
+                fx.server.setReply(QStringLiteral("/api/track"), HttpFake::Reply::json(500, QJsonObject()));
             deps.continuousClock = &clock;
         }, track);
-        QVERIFY(playerShown(demo, 3));
         QQuickWindow *window = demo.window;
+        if (change == u"retryLyrics") {
+            // The song has no lyrics (the server fails). 重试, pressed, hides while the lyrics
+            // are fetched again (the server silent now): the focus goes on to a control of the
+            // lyrics panel. The fetch's time limit passes on the app's clock and the failure comes
+            // back, announced on its heading; Tab goes on to 重试.
+            QVERIFY(window && QTest::qWaitForWindowActive(window));
+            QTRY_VERIFY_WITH_TIMEOUT(visibleItem(window->contentItem(), hiding), 20000);
+            demo.fx.server.setReply(QStringLiteral("/api/track"), HttpFake::Reply::neverAnswer());
+            QVERIFY(tabTo(window, hiding));
+            QCOMPARE(focusFault(window, hiding), QString());
+            QQuickItem *panel = visibleItem(window->contentItem(), QStringLiteral("mainView.lyricsPanel"));
+            const int asked = demo.fx.server.count(QStringLiteral("/api/track"));
+            QTest::keyClick(window, Qt::Key_Space);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("lyricsArea.fetching")));
+            QVERIFY(ringedFocus(window));
+            QCOMPARE(focusFault(window), QString());
+            QVERIFY2(panel->isAncestorOf(window->activeFocusItem()) && focusedName(window) != u"userInfoIcon",
+                     qPrintable(focusedName(window)));
+            // The request is out (its time limit running): the limit passes.
+            QTRY_VERIFY(demo.fx.server.count(QStringLiteral("/api/track")) > asked);
+            clock.skip(11s);
+            QTRY_VERIFY(clock.caughtUp());
+            QCOMPARE(focusFault(window, next), QString());
+            QCOMPARE(QAccessible::queryAccessibleInterface(window->activeFocusItem())->role(), QAccessible::AlertMessage);
+            QCOMPARE(walk(window, 1), QStringList{hiding});
+            QVERIFY2(m_faults.isEmpty(), qPrintable(m_faults.join(u'\n')));
+            shootBothSizes(window, QStringLiteral("focus-") + change);
+            return;
+        }
+        QVERIFY(playerShown(demo, 3));
         QQuickItem *now = visibleItem(window->contentItem(), QStringLiteral("studyPanel.now"));
         QVERIFY(now);
         QObject *ctl = now->property("controller").value<QObject *>();
@@ -717,6 +778,42 @@ private slots:
             QTest::keyClick(window, Qt::Key_Right);
             QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("offsetSlider.reset")));
             QTest::keyClick(window, Qt::Key_Tab, Qt::ShiftModifier);
+        } else if (change == u"chipHeld") {
+            // A card's button holds the list and offers 回到当前, the list's last stop. With the
+            // focus on the chip the list holds on: past the 3 s return, the chip and its focus stay.
+            QVERIFY(tabTo(window, QStringLiteral("glassCard.share")));
+            QTRY_VERIFY(!tracking());
+            QStringList stops;
+            for (int i = 0; i < 80 && focusedName(window) != hiding; ++i)
+                stops << walk(window, 1);
+            QVERIFY2(focusedName(window) == hiding, qPrintable(stops.join(u' ')));
+            clock.skip(4s);
+            QTRY_VERIFY(clock.caughtUp());
+            QVERIFY(!tracking());
+            QVERIFY(visibleItem(window->contentItem(), hiding));
+        } else if (change == u"clearNoMatch") {
+            // A search nothing matches: 清除搜索 is the History tab's last control.
+            QVERIFY(tabTo(window, QStringLiteral("segment.History")));
+            QTest::keyClick(window, Qt::Key_Return);
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.search")));
+            QVERIFY(tabTo(window, QStringLiteral("history.search")));
+            for (int i = 0; i < 3; ++i)
+                QTest::keyClick(window, 'z');
+            QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("history.empty")));
+            QVERIFY(tabTo(window, hiding, 3));
+        } else if (change == u"songChange") {
+            // The next song comes while a card's button has the focus: its rows go, and the focus
+            // lands on a control of the study panel that shows, not at the window's top.
+            QVERIFY(tabTo(window, QStringLiteral("glassCard.share")));
+            QPointer<QQuickItem> share = window->activeFocusItem();
+            NowPlayingTrack nextSong = demoSongTrack(0);
+            nextSong.title = QStringLiteral("Row, Row, Row Your Boat");
+            demo.fx.sources->latest.send(nextSong);
+            QTRY_VERIFY(!share || !share->isVisible());
+            QVERIFY(ringedFocus(window));
+            QCOMPARE(focusFault(window), QString());
+            QQuickItem *panel = visibleItem(window->contentItem(), QStringLiteral("studyPanel"));
+            QVERIFY2(panel->isAncestorOf(window->activeFocusItem()), qPrintable(focusedName(window)));
         } else if (change == u"backToCurrent") {
             // Scrolled away by the user, the list offers 回到当前.
             // Nudged until the list takes it for the user's (past the guard of its own scrolls).
@@ -730,17 +827,25 @@ private slots:
 
         if (!hiding.isEmpty()) {
             QCOMPARE(focusFault(window, hiding), QString());
+            // The pane the control is in, which keeps the focus.
+            QQuickItem *pane = window->activeFocusItem();
+            while (pane && pane->objectName() != u"studyPanel" && pane->objectName() != u"mainView.lyricsPanel")
+                pane = pane->parentItem();
+            QVERIFY(pane);
             if (change == u"returnChip")
                 shootBothSizes(window, QStringLiteral("focus-historyRow"));
             QTest::keyClick(window, Qt::Key_Space);
             QTRY_VERIFY(!visibleItem(window->contentItem(), hiding));
+            QVERIFY(ringedFocus(window));
             QCOMPARE(focusFault(window, next), QString());
             QVERIFY(focusedName(window) != hiding);
+            // Near where it was: in the same pane, never the window's first control.
+            QVERIFY2(pane->isAncestorOf(window->activeFocusItem()), qPrintable(focusedName(window)));
             // What the press did: the playing song's cards back, the list following again.
             if (change == u"returnChip") {
                 QTRY_VERIFY(!tabs->property("lockedSong").value<QObject *>());
                 QTRY_VERIFY(visibleItem(window->contentItem(), QStringLiteral("glassCard.mastered")));
-            } else if (change == u"backToCurrent") {
+            } else if (change == u"backToCurrent" || change == u"chipHeld") {
                 QTRY_VERIFY(tracking());
             }
         }

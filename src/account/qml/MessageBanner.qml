@@ -1,7 +1,9 @@
 import QtQuick
 import QtQuick.Layouts
+import Cantorella.Design
 
-// A line of feedback on the sign-in screen, in its colour over a faint fill of that colour.
+// A line of feedback on the sign-in screen, in its colour over a faint fill of that colour;
+// announced to a screen reader as it appears.
 Rectangle {
     id: banner
 
@@ -12,17 +14,18 @@ Rectangle {
     implicitHeight: label.implicitHeight + 16
     radius: 8
     color: Qt.alpha(tint, 0.1)
-    Accessible.role: Accessible.StaticText
-    Accessible.name: label.text
 
-    Text {
+    AnnouncedText {
         id: label
+        objectName: banner.objectName !== "" ? banner.objectName + ".text" : ""
+        // The ring inside the banner's edge, clear of the text.
+        ringInset: -6
+        ringRadius: 6
         anchors.fill: parent
         anchors.leftMargin: 12
         anchors.rightMargin: 12
         anchors.topMargin: 8
         anchors.bottomMargin: 8
-        textFormat: Text.PlainText
         wrapMode: Text.Wrap
         horizontalAlignment: Text.AlignLeft
         font.pixelSize: 12

@@ -9,6 +9,7 @@ import Cantorella.Design
 // smaller than it (the window's minimum is minimumWidth × minimumHeight).
 Rectangle {
     id: root
+    FocusKeeper.pane: true
 
     property QtObject auth
 

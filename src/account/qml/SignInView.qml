@@ -11,6 +11,7 @@ import Cantorella.Design
 // model, so a new instance starts empty in sign-in mode.
 Item {
     id: root
+    FocusKeeper.pane: true
 
     required property QtObject auth
     // The shell's word on why the last session ended; shown in the error banner on arrival.

@@ -13,8 +13,9 @@ import Cantorella.Design
 // rings: Return and Enter press a control with a `clicked` signal (Controls take Space only), and
 // Space presses a plain item that declares one. A control its scrolling view has moved out of
 // sight takes no key: Space, Return or Enter bring it back into view (ringed) instead of pressing
-// it. A control that hides itself while it has the focus hands the focus on to the next control
-// in reading order.
+// it. (Where the focus goes when its control hides: the window's FocusKeeper.) Inside a card
+// greyed as a whole (a mastered card), the card offers a `focusRingHost` above its greying: the
+// ring draws there, over its control's place, at full contrast.
 Item {
     id: ring
 
@@ -34,11 +35,16 @@ Item {
     enabled: false
     Accessible.ignored: true
 
-    onShownChanged: if (shown) Qt.callLater(ring.revealControl)
+    onShownChanged: {
+        place()
+        if (shown)
+            Qt.callLater(ring.revealControl)
+    }
 
     Component.onCompleted: {
         if (!control)
             return
+        adoptHost()
         // Before the control's own handling (a button's Space): a control out of sight is
         // brought into view, not pressed.
         control.Keys.pressed.connect((event) => {
@@ -59,18 +65,27 @@ Item {
             control.Keys.spacePressed.connect(press)
     }
 
-    Connections {
-        target: ring.control
-        // Hidden by its own binding, not with its container (a closing popup, a tab leaving):
-        // the focus would stay on a control nobody sees.
-        function onVisibleChanged() {
-            const c = ring.control
-            if (c.visible || !c.activeFocus || !c.parent || !c.parent.visible)
+    // Drawn on a host above the control's greying: placed over the control each time it shows.
+    property Item host: null
+    function adoptHost() {
+        for (let p = control ? control.parent : null; p; p = p.parent) {
+            if (p.focusRingHost !== undefined && p.focusRingHost) {
+                control = control // the binding to the parent ends before the parent changes
+                anchors.fill = undefined
+                host = p.focusRingHost
+                parent = host
                 return
-            const next = c.nextItemInFocusChain(true)
-            if (next && next !== c && next.visible)
-                next.forceActiveFocus(c.focusReason !== undefined ? c.focusReason : Qt.TabFocusReason)
+            }
         }
+    }
+    function place() {
+        if (!host || !control)
+            return
+        const r = control.mapToItem(host, inset, inset)
+        x = r.x
+        y = r.y
+        width = control.width - 2 * inset
+        height = control.height - 2 * inset
     }
 
     function isPressKey(key) {

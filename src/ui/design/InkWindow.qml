@@ -3,8 +3,10 @@ import QtQuick.Controls
 import Cantorella.Design
 
 // A top-level window of the application: the background ink, and the dark scheme for the
-// Controls drawn on it (tool tips, scroll bars, text fields).
+// Controls drawn on it (tool tips, scroll bars, text fields). Its focus keeper moves the keyboard
+// focus on to a neighbour in the same pane when the focused control goes away.
 ApplicationWindow {
+    id: inkWindow
     color: Theme.backgroundInk
     palette.window: Theme.backgroundInk
     palette.windowText: Theme.textPrimary
@@ -14,4 +16,8 @@ ApplicationWindow {
     palette.toolTipText: Theme.textPrimary
     palette.mid: Qt.alpha("white", 0.3)
     palette.dark: Qt.alpha("white", 0.5)
+
+    FocusKeeper {
+        window: inkWindow
+    }
 }

@@ -11,6 +11,7 @@ import Cantorella.Library
 // locks the Now tab on that song and shows it; the Now tab's return chip clears the lock.
 FocusScope {
     id: root
+    FocusKeeper.pane: true
 
     required property PlayerViewModel vm
     required property CardStore cardStore

@@ -11,6 +11,7 @@ import Cantorella.Player
 // background (ink included) fills the panel, so the panel itself draws nothing.
 Item {
     id: root
+    FocusKeeper.pane: true
 
     required property PlayerViewModel vm
     required property CardStore cardStore

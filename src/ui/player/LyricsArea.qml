@@ -96,9 +96,8 @@ Item {
             size: 28
             color: Theme.textTertiary
         }
-        Text {
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
+        // Announced each time the failure shows, so a retry that fails again is heard.
+        AnnouncedText {
             objectName: "lyricsArea.failureTitle"
             Layout.alignment: Qt.AlignHCenter
             text: root.controller.failureTitle

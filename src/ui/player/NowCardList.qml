@@ -33,14 +33,17 @@ Flickable {
     contentHeight: column.implicitHeight
     ScrollBar.vertical: ScrollBar {}
 
+    // The list's stops drawn outside its content (the "回到当前" chip over its bottom).
+    property Item outsideStops: null
     // A control of the list with the keyboard's focus (its ring shown) holds the list still, as
-    // the user's own scroll does, so the return to the lit card never scrolls it out of sight.
+    // the user's own scroll does, so the return to the lit card never scrolls it out of sight,
+    // nor takes the chip away from under the focus.
     readonly property bool keyboardFocusInside: {
         const item = Window.activeFocusItem
         if (!item || (item.visualFocus !== undefined && !item.visualFocus))
             return false
         for (let p = item.parent; p; p = p.parent) {
-            if (p === flick.contentItem)
+            if (p === flick.contentItem || (flick.outsideStops !== null && p === flick.outsideStops))
                 return true
         }
         return false

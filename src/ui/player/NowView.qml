@@ -189,19 +189,35 @@ FocusScope {
                     cardLighting: root.cardLighting
                     reduceMotion: root.reduceMotion
                     frameClock: root.clocks.frameClock
+                    outsideStops: backToCurrent
                     onShareRequested: (card, slotLineTimestamp) => root.shareRequested(card, slotLineTimestamp)
                     onRetryCardsRequested: root.retryCardsRequested()
                 }
 
                 BackToCurrentButton {
+                    id: backToCurrent
                     buttonObjectName: "now.backToCurrent"
                     anchors.horizontalCenter: parent.horizontalCenter
                     anchors.bottom: parent.bottom
                     anchors.bottomMargin: 12
                     shown: ctl.showBackToCurrent
                     reduceMotion: root.reduceMotion
-                    onClicked: ctl.returnToCurrentCard()
+                    // Pressed from the keyboard, the chip goes with the list's hold: the focus moves
+                    // to the tab's first control above the list (not into it, which would hold the
+                    // list again), and the list returns to the lit card.
+                    onClicked: {
+                        const focused = root.Window.activeFocusItem
+                        let p = focused
+                        while (p && p !== backToCurrent)
+                            p = p.parent
+                        if (p && focused.visualFocus === true) {
+                            chipFocus.reason = Qt.TabFocusReason
+                            chipFocus.enterFirst(content)
+                        }
+                        ctl.returnToCurrentCard()
+                    }
                 }
+                FocusReturn { id: chipFocus }
             }
         }
     }
