@@ -9,8 +9,6 @@
 #include "platform/SqliteDatabase.h"
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -190,12 +188,9 @@ private slots:
     void fullWorkerPoolAnswers503()
     {
         FakeChatServer model;
-        const QJsonObject card{{"en", "row your boat"}, {"cn", "划你的船"}, {"note", "说明"},
-                               {"example", "Row your boat home."}, {"tag", "短语"}, {"lineTimestamp", 5}};
-        model.scriptFor("Held Song", {FakeChatServer::Answer::chat(QJsonDocument(QJsonObject{{"cards", QJsonArray{card}}})
-                                                                       .toJson(QJsonDocument::Compact)
-                                                                       .toStdString())
-                                          .heldUntilReleased()});
+        const std::string cards = R"({"cards":[{"en":"row your boat","cn":"划你的船","note":"说明",)"
+                                  R"("example":"Row your boat home.","tag":"短语","lineTimestamp":5}]})";
+        model.scriptFor("Held Song", {FakeChatServer::Answer::chat(cards).heldUntilReleased()});
         ServerClients busy(QStringList{"--threads", "1", "--llm-url", QString::fromStdString(model.baseUrl()),
                                        "--llm-model", "m", "--llm-cards-budget-ms", "120000"});
         QCOMPARE(busy.start(), QString());
