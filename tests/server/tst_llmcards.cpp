@@ -246,14 +246,19 @@ private slots:
         QCOMPARE(limited->cards(requestBody("Three"), "bob").status, 200);
         QCOMPARE(limited->cards(requestBody("One"), "ann").status, 200); // cached: no generation
 
-        fake->script({Answer::chat(cards({grace})).after(600)});
+        // The one call allowed at once is the held song's, whichever request reaches the model first.
+        fake->scriptFor("Held Song", {Answer::chat(cards({grace})).heldUntilReleased()});
         settings = {};
         settings.maxConcurrentCalls = 1;
         auto capped = services(settings);
-        std::thread slow([&] { QCOMPARE(capped->cards(requestBody("Slow"), "ann").status, 200); });
-        QTest::qWait(200);
+        int heldStatus = 0;
+        std::thread held([&] { heldStatus = capped->cards(requestBody("Held Song"), "ann").status; });
+        const bool calling = fake->waitForCall("Held Song");
         const server::Reply refused = capped->cards(requestBody("Other"), "bob");
-        slow.join();
+        fake->release();
+        held.join();
+        QVERIFY(calling);
+        QCOMPARE(heldStatus, 200);
         QCOMPARE(refused.status, 502);
         QCOMPARE(categoryOf(refused.body), QStringLiteral("rate_limit"));
     }

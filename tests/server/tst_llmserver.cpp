@@ -69,6 +69,14 @@ private slots:
         withoutModel->signUpNew();
     }
 
+    void cleanup()
+    {
+        if (QTest::currentTestFailed()) {
+            withModel->server.printLogTail();
+            qWarning("the model was asked %d times", fake.calls());
+        }
+    }
+
     // The demo as a new user runs it: the seeded songs answer from the cache, a new song gets
     // the cards error at once instead of a wait.
     void demoWithoutModel()

@@ -2,6 +2,7 @@
 // requests on the same connection, slow heads from many connections, one address taking the
 // connections, a full worker pool, and request lines meant for the log. Everything on loopback,
 // against the real server process.
+#include "LlmFixture.h"
 #include "RawHttp.h"
 #include "ServerClients.h"
 
@@ -182,50 +183,68 @@ private slots:
         QCOMPARE(slow.send("GET", "/healthz").status, 200);
     }
 
-    // Another process holds the database's write lock: the one worker waits for it, its queue
-    // fills, and the next request is refused at once with 503 and Retry-After; the write that
-    // waited past the busy time-out is answered 503 with Retry-After as well, never 500. Once the
-    // lock is free, all is well.
+    // The one worker is held by a cards request whose model answer the test holds back: four
+    // more requests wait in its queue, the rest are refused at once with 503 and Retry-After, and
+    // the server says so in its log. Once the answer comes, every request that waited is served.
+    // A write that waits past the database's busy time-out (another process holds its write
+    // lock) is answered 503 with Retry-After as well, never 500.
     void fullWorkerPoolAnswers503()
     {
-        ServerClients busy(QStringList{QStringLiteral("--threads"), QStringLiteral("1")});
+        FakeChatServer model;
+        const std::string cards = R"({"cards":[{"en":"row your boat","cn":"划你的船","note":"说明",)"
+                                  R"("example":"Row your boat home.","tag":"短语","lineTimestamp":5}]})";
+        model.scriptFor("Held Song", {FakeChatServer::Answer::chat(cards).heldUntilReleased()});
+        ServerClients busy(QStringList{"--threads", "1", "--llm-url", QString::fromStdString(model.baseUrl()),
+                                       "--llm-model", "m", "--llm-cards-budget-ms", "120000"});
         QCOMPARE(busy.start(), QString());
         busy.signUpNew();
         const quint16 busyPort = quint16(busy.server.baseUrl().port());
+        const QByteArray body = R"({"title":"Held Song","artist":"Nobody","lyrics":"[00:05.00]Row, row, row your boat"})";
+        const QByteArray cardsRequest = "POST /api/cards HTTP/1.1\r\nHost: x\r\nAuthorization: " + busy.bearer()
+            + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        const auto sendCards = [&] {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            return RawHttp::connect(*sockets.back(), busyPort) && sockets.back()->write(cardsRequest) > 0
+                && sockets.back()->waitForBytesWritten(5000);
+        };
+        QVERIFY(sendCards());
+        QVERIFY(model.waitForCall("Held Song")); // the worker is taken
+        constexpr int more = 8;
+        for (int i = 0; i < more; ++i)
+            QVERIFY(sendCards());
+        QVERIFY(busy.server.waitForLog("workers: all 1 busy and 4 requests waiting; more are answered 503"));
+        // The queue keeps its four until the answer comes: the other four are refused before it.
+        QList<int> found(sockets.size());
+        std::vector<QByteArray> pending(sockets.size());
+        int toldWhenToRetry = 0;
+        const auto collect = [&](int waitMs) {
+            for (std::size_t i = 0; i < sockets.size(); ++i) {
+                const QByteArray answer = found[i] ? QByteArray() : RawHttp::nextAnswer(*sockets[i], pending[i], waitMs);
+                found[i] = found[i] ? found[i] : statuses(answer).value(0);
+                toldWhenToRetry += answer.startsWith("HTTP/1.1 503") && answer.contains("Retry-After: 1\r\n");
+            }
+        };
+        for (QDeadlineTimer deadline(30000); found.count(503) < more - 4 && !deadline.hasExpired();)
+            collect(20);
+        model.release();
+        collect(30000);
+        QVERIFY2(found.count(200) == 5 && found.count(503) == more - 4, QTest::toString(found));
+        QCOMPARE(toldWhenToRetry, more - 4);
+        QCOMPARE(found.first(), 200);
+
         SqliteDatabase holder = SqliteDatabase::open(QDir(busy.server.dataFolder()).filePath("cantorella.sqlite"));
         holder.exec(QStringLiteral("BEGIN IMMEDIATE"));
-        const QByteArray body = R"({"library":"held"})";
-        const QByteArray upload = "PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: " + busy.bearer()
-            + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-        // Uploads until one finds the worker and its queue full: those before it hold their
-        // places (no answer yet), that one is refused at once.
-        std::vector<std::unique_ptr<QTcpSocket>> held;
-        QByteArray refused;
-        QDeadlineTimer deadline(30000);
-        while (refused.isEmpty() && !deadline.hasExpired() && held.size() < 50) {
-            held.push_back(std::make_unique<QTcpSocket>());
-            QTcpSocket &socket = *held.back();
-            socket.connectToHost(QHostAddress::LocalHost, busyPort);
-            QVERIFY(socket.waitForConnected(5000));
-            socket.write(upload);
-            if (socket.waitForReadyRead(1000)) {
-                refused = readUntil(socket, "\r\n\r\n");
-                held.pop_back();
-            }
-        }
-        QVERIFY2(refused.startsWith("HTTP/1.1 503"), refused.constData());
-        QVERIFY(refused.contains("Retry-After: 1\r\n"));
-        QCOMPARE(held.size(), std::size_t(5)); // the worker and the four places of its queue
-
-        const QByteArray timedOut = readUntil(*held.front(), "\r\n\r\n", 20000);
+        const QByteArray backup = R"({"library":"held"})";
+        QTcpSocket upload;
+        QVERIFY(RawHttp::connect(upload, busyPort));
+        upload.write("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: " + busy.bearer()
+                     + "\r\nContent-Length: " + QByteArray::number(backup.size()) + "\r\n\r\n" + backup);
+        const QByteArray timedOut = readUntil(upload, "\r\n\r\n", 30000);
         QVERIFY2(timedOut.startsWith("HTTP/1.1 503"), timedOut.constData());
         QVERIFY(timedOut.contains("Retry-After: "));
         holder.exec(QStringLiteral("ROLLBACK"));
-        for (std::size_t i = 1; i < held.size(); ++i) {
-            const QByteArray answer = readUntil(*held[i], "sizeBytes", 20000);
-            QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
-        }
-        QCOMPARE(busy.send("GET", "/healthz").status, 200);
+        QCOMPARE(busy.send("PUT", "/api/backup?namespace=en", backup, {{"Authorization", busy.bearer()}}).status, 200);
     }
 
     // At a limit a client from another address is still served: the connection with least

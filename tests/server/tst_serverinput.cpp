@@ -1,5 +1,6 @@
 // Hostile and broken requests get a clear status and store nothing; the log never holds a
 // secret; SIGTERM lets the requests in flight finish.
+#include "RawHttp.h"
 #include "ServerClients.h"
 
 #include "backend/RemoteBackupProvider.h"
@@ -354,11 +355,13 @@ private slots:
         QVERIFY(socket.waitForConnected(5000));
         const QByteArray body = R"({"finished":"after SIGTERM"})";
         socket.write("PUT /api/backup?namespace=en HTTP/1.1\r\nHost: x\r\nAuthorization: " + stopping.bearer()
-                     + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body.left(5));
+                     + "\r\nExpect: 100-continue\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
+        // The server has the head: the request is under way when the stop comes.
+        QVERIFY(RawHttp::readUntil(socket, "\r\n\r\n").startsWith("HTTP/1.1 100 Continue"));
+        socket.write(body.left(5));
         QVERIFY(socket.waitForBytesWritten(5000));
-        QTest::qWait(200);
         ::kill(pid_t(stopping.server.pid()), SIGTERM);
-        QTest::qWait(300);
+        QVERIFY(stopping.server.waitForLog("stopping: "));
         socket.write(body.mid(5));
         QByteArray answer;
         QDeadlineTimer deadline(5000);

@@ -2,7 +2,8 @@
 
 // A real cantorella-server as a child process for tests: listening on a free loopback port,
 // with a data folder of its own (kept across restart() so accounts and backups survive), the
-// demo songs seeded. The port comes from its first log line.
+// demo songs seeded. The port comes from its first log line. When the test function that owns
+// it fails, the end of its log is printed as it goes.
 
 #include "ChildProcess.h"
 
@@ -12,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QUuid>
@@ -42,7 +44,12 @@ public:
             m_options.dataFolder = m_temporary->path();
         }
     }
-    ~ServerProcess() { kill(); }
+    ~ServerProcess()
+    {
+        kill();
+        if (QTest::currentTestFailed())
+            printLogTail();
+    }
     ServerProcess(const ServerProcess &) = delete;
 
     // Starts the server and waits for its address; the error text when it did not come up.
@@ -146,6 +153,25 @@ public:
         readOutput();
         return m_log;
     }
+
+    // Waits until the log from offset `from` on contains `text`; false when `waitMs` passed first.
+    bool waitForLog(const QByteArray &text, int waitMs = 20000, qsizetype from = 0)
+    {
+        const QDeadlineTimer deadline(waitMs);
+        while (log().indexOf(text, from) < 0 && !deadline.hasExpired()) {
+            if (!m_process || m_process->state() == QProcess::NotRunning)
+                break;
+            m_process->waitForReadyRead(50);
+        }
+        return log().indexOf(text, from) >= 0;
+    }
+    // The last `lines` lines the server logged.
+    QByteArray logTail(int lines = 40)
+    {
+        const QByteArrayList all = log().split('\n');
+        return all.mid(qMax<qsizetype>(0, all.size() - 1 - lines)).join('\n');
+    }
+    void printLogTail() { qWarning("the server's log ends:\n%s", logTail().constData()); }
 
 private:
     void readOutput()

@@ -4,6 +4,7 @@
 
 #include "server/http/Connection.h"
 
+#include "server/http/Log.h"
 #include "server/http/StrictHead.h"
 #include "server/http/WorkerPool.h"
 
@@ -13,6 +14,8 @@
 #include <boost/beast/http/read.hpp>
 
 #include <QString>
+
+#include <string>
 
 namespace server::http {
 
@@ -24,6 +27,16 @@ namespace {
 
 // A body must arrive at this rate at least (bytes a second), after a grace of the header time-out.
 constexpr std::size_t minimumBodyRate = 4096;
+
+std::string tooSlowLine(std::size_t received, std::chrono::steady_clock::duration waited,
+                        std::chrono::milliseconds headerTimeout)
+{
+    const auto ms = [](std::chrono::steady_clock::duration span) {
+        return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(span).count());
+    };
+    return "body too slow: " + std::to_string(received) + " bytes in " + ms(waited) + " ms of waiting; allowed "
+        + ms(headerTimeout) + " ms, then " + std::to_string(minimumBodyRate) + " bytes/s; connection closed";
+}
 
 } // namespace
 
@@ -63,6 +76,9 @@ void Connection::awaitBody(Then then)
     bhttp::async_read_some(m_stream, m_buffer, *m_parser,
                            [self = shared_from_this(), waitStart, then](beast::error_code error, std::size_t) {
                                self->m_bodyWaited += Clock::now() - waitStart;
+                               if (error == beast::error::timeout)
+                                   logRequestLine(tooSlowLine(self->m_bodyReceived, self->m_bodyWaited,
+                                                              self->m_transport.settings.headerTimeout));
                                then(self, error);
                            });
 }

@@ -1,5 +1,9 @@
 #include "server/http/WorkerPool.h"
 
+#include "server/http/Log.h"
+
+#include <string>
+
 namespace server::http {
 
 WorkerPool::WorkerPool(std::size_t threads, std::size_t queueLimit)
@@ -39,9 +43,25 @@ bool WorkerPool::trySubmit(std::function<void()> task)
         worker->wake.notify_one();
         return true;
     }
-    if (m_queue.size() >= m_queueLimit)
+    if (m_queue.size() >= m_queueLimit) {
+        if (!fullNoticeDue())
+            return false;
+        const std::string line = "workers: all " + std::to_string(m_threads.size()) + " busy and "
+            + std::to_string(m_queue.size()) + " requests waiting; more are answered 503";
+        lock.unlock();
+        logRequestLine(line);
         return false;
+    }
     m_queue.push_back(std::move(task));
+    return true;
+}
+
+bool WorkerPool::fullNoticeDue()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastFullNotice && now - *m_lastFullNotice < fullNoticeInterval)
+        return false;
+    m_lastFullNotice = now;
     return true;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -19,9 +21,15 @@ namespace server::http {
 // A task goes to the thread that became idle last: the few threads a moderate load needs stay
 // warm and the rest stay asleep, so that what each thread keeps (its database connection and
 // that connection's cache) is kept by few of them.
+//
+// When a task is refused the pool says so in the log ("workers: all N busy and M requests
+// waiting; more are answered 503"), at most once in `fullNoticeInterval`: a flood of refusals
+// costs one line, and the line never waits for the log to be written.
 class WorkerPool
 {
 public:
+    static constexpr std::chrono::seconds fullNoticeInterval{10};
+
     WorkerPool(std::size_t threads, std::size_t queueLimit);
     // Finishes the tasks already taken and drops those still waiting.
     ~WorkerPool();
@@ -40,6 +48,8 @@ private:
     };
 
     void run(Worker &worker);
+    // Under the lock: whether this refusal is the one to log.
+    bool fullNoticeDue();
 
     std::mutex m_mutex;
     std::vector<std::unique_ptr<Worker>> m_workers;
@@ -47,6 +57,7 @@ private:
     std::deque<std::function<void()>> m_queue;
     std::size_t m_queueLimit;
     bool m_stopping = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastFullNotice;
     std::vector<std::thread> m_threads;
 };
 
