@@ -146,7 +146,7 @@ struct RingSample
 
     // The ring stands out when one of its two tones does: the white band against what lies
     // around it, or the ink hairline where that is bright (a gradient fill, a glow passing by).
-    double contrast() const { return std::max(::contrast(band, outside), ::contrast(hairline, outside)); }
+    double contrast() const { return std::max(KeyboardWalk::contrast(band, outside), KeyboardWalk::contrast(hairline, outside)); }
     QString describe() const
     {
         return QStringLiteral("contrast %1 (band %2, hairline %3, outside %4)")
