@@ -57,8 +57,9 @@ inline bool isControlRole(QAccessible::Role role)
 // What the latest focus event announced, when it was not the focused control ("" when it was).
 inline QString otherAnnounced(QQuickWindow *window)
 {
-    QQuickItem *focused = window->activeFocusItem();
-    if (QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == focused; }, 2000))
+    // Read the focused item again on each look: the focus may still be settling (a view that
+    // goes in steps moves it more than once), and the event to match is the latest move's.
+    if (QTest::qWaitFor([&] { return !focusEvents().isEmpty() && focusEvents().constLast() == window->activeFocusItem(); }, 2000))
         return QString();
     QObject *last = focusEvents().isEmpty() ? nullptr : focusEvents().constLast().data();
     return last ? QString::fromLatin1(last->metaObject()->className()) + u' ' + last->objectName() : QStringLiteral("nothing");
